@@ -1,0 +1,49 @@
+#pragma once
+// The Config helper: one settings file per section in the settings folder.
+// Loading tells current from legacy form by the `Version` key; saving always
+// rewrites the section in the current form, atomically.
+#include <filesystem>
+#include <string>
+#include <string_view>
+
+#include "platform/profile_file.h"
+
+namespace qm::core {
+
+class SettingsSection {
+public:
+    SettingsSection(std::filesystem::path path, std::string section, platform::ProfileFile file)
+        : path_(std::move(path)), section_(std::move(section)), file_(std::move(file)) {}
+
+    const std::string& Name() const { return section_; }
+    const std::filesystem::path& Path() const { return path_; }
+    platform::ProfileFile& File() { return file_; }
+    const platform::ProfileFile& File() const { return file_; }
+    // `Version` begins with "2": one key per field; otherwise whole legacy records.
+    bool IsCurrentForm() const;
+    bool Commit() const { return !path_.empty() && file_.Save(path_); }
+
+private:
+    std::filesystem::path path_;
+    std::string section_;
+    platform::ProfileFile file_;
+};
+
+class Config {
+public:
+    explicit Config(std::filesystem::path settingsFolder) : folder_(std::move(settingsFolder)) {}
+
+    // "<settings>/<file>.ini"; empty when the settings folder is unknown.
+    std::filesystem::path FileFor(std::string_view fileName) const;
+    // The section as stored (an empty one when the file is missing or unreadable).
+    SettingsSection Open(std::string_view fileName, std::string_view section) const;
+    // The section emptied and stamped `Version=2`, ready for the fields; Commit() writes it.
+    SettingsSection BeginSave(std::string_view fileName, std::string_view section) const;
+
+    const std::filesystem::path& Folder() const { return folder_; }
+
+private:
+    std::filesystem::path folder_;
+};
+
+}  // namespace qm::core

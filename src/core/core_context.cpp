@@ -1,0 +1,67 @@
+#include "core/core_context.h"
+
+#include "core/string_table.h"
+
+namespace qm::core {
+
+uint64_t CoreContext::SecondsSinceEpoch() const {
+    const uint64_t now = platform::UnixSecondsNow();
+    return now > settings.beginUtc ? now - settings.beginUtc : 0;
+}
+
+void CoreStart(CoreContext& core) {
+    core.ShowStatus("Loading ... System stuff");
+    core.counters.startupBusy.fetch_add(1);
+
+    core.ShowStatus("Loading ... String helper");
+    if (core.paths.programFolder.empty() && core.paths.executable.empty()) core.paths = Paths::ForThisProcess();
+
+    core.ShowStatus("Loading ... Timer helper");
+    core.ShowStatus("Loading ... Config helper");
+    core.config = std::make_unique<Config>(core.paths.settingsFolder);
+
+    core.startTime = platform::LocalTimeNow();
+    core.startUtc = platform::UnixSecondsNow();
+
+    core.paths.CreateFolders();
+
+    core.settings = LoadCoreSettings(*core.config, core.startUtc, core.dotsPerInch);
+    ApplyStartOptions(core.options, core.dotsPerInch, core.settings);
+
+    if (!core.paths.languageFile.empty() && !core.settings.locale.empty())
+        core.texts = std::make_unique<TextTable>(BuiltinStrings(), core.paths.languageFile, core.settings.locale);
+    else
+        core.texts = std::make_unique<TextTable>(BuiltinStrings());
+
+    core.ShowStatus("Loading ... Syslog helper");
+    core.events = std::make_unique<EventCore>(core.counters);
+
+    core.registry = std::make_unique<ModuleRegistry>(core);
+    core.registry->LoadAll(core.catalog);
+
+    core.counters.startupBusy.fetch_sub(1);
+}
+
+void CoreShutdown(CoreContext& core) {
+    core.ShowStatus("Shutting down ... ");
+    core.ShowStatus("Shutting down ... Core environment");
+    if (core.config) SaveCoreSettings(*core.config, core.settings);
+    if (core.registry) {
+        core.registry->UnloadAll();
+        core.registry.reset();
+    }
+    core.ShowStatus("Shutting down ... Syslog helper");
+    if (core.events) {
+        core.events->Shutdown();
+        core.events.reset();
+    }
+    core.ShowStatus("Shutting down ... Timer helper");
+    core.ShowStatus("Shutting down ... String helper");
+    core.texts.reset();
+    core.ShowStatus("Shutting down ... System stuff");
+    core.ShowStatus("Shutting down ... Config helper");
+    core.config.reset();
+    core.ShowStatus("Shutting down ... Complete");
+}
+
+}  // namespace qm::core

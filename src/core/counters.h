@@ -1,0 +1,40 @@
+#pragma once
+// The operating counters the program keeps about itself. Memory counters are
+// process-wide (memory_accounting.h); these live in the core context.
+#include <array>
+#include <atomic>
+#include <cstdint>
+
+#include "core/memory_accounting.h"
+#include "platform/guarded_lock.h"
+
+namespace qm::core {
+
+struct CoreCounters {
+    platform::LockStats locks;                 // lock users and collisions
+    std::atomic<uint32_t> threads{0};
+    std::atomic<uint32_t> windows{0};
+    std::atomic<uint32_t> startupBusy{0};
+    std::atomic<uint32_t> busyHandlers{0};
+    std::atomic<uint32_t> moduleThreads{0};
+    // Atomic, unlike the plain additions of old: concurrent receive threads
+    // must not lose increments.
+    std::atomic<uint64_t> datagramsReceived{0};
+    std::atomic<uint64_t> bytesReceived{0};
+    std::atomic<uint64_t> datagramsSent{0};
+    std::atomic<uint64_t> bytesSent{0};
+
+    // Taken by the event database at each drain, oldest first.
+    std::array<MemorySnapshot, 4> memorySnapshots{};
+
+    void CountReceived(uint64_t bytes) {
+        datagramsReceived.fetch_add(1, std::memory_order_relaxed);
+        bytesReceived.fetch_add(bytes, std::memory_order_relaxed);
+    }
+    void CountSent(uint64_t bytes) {
+        datagramsSent.fetch_add(1, std::memory_order_relaxed);
+        bytesSent.fetch_add(bytes, std::memory_order_relaxed);
+    }
+};
+
+}  // namespace qm::core

@@ -1,0 +1,272 @@
+#include "core/event_core.h"
+
+#include <arpa/inet.h>
+
+#include <algorithm>
+#include <chrono>
+#include <iterator>
+#include <thread>
+
+#include "core/line_scanner.h"
+#include "platform/clock.h"
+#include "platform/codepage.h"
+
+namespace qm::core {
+
+using platform::Blocking;
+using platform::GuardedLock;
+
+namespace {
+// Bounds on lines waiting for an intake worker: a flood beyond them is refused
+// back to the producer (which counts its loss) instead of exhausting memory.
+constexpr size_t kMaxPendingLines = 2'000'000;
+constexpr size_t kMaxPendingBytes = size_t(512) << 20;
+
+std::string DottedIpv4(const sockaddr_in& addr) {
+    char text[INET_ADDRSTRLEN] = {};
+    in_addr a = addr.sin_addr;
+    if (!inet_ntop(AF_INET, &a, text, sizeof text)) return "0.0.0.0";
+    return text;
+}
+}  // namespace
+
+EventCore::EventCore(CoreCounters& counters, unsigned intakeWorkers) : counters_(counters) {
+    if (intakeWorkers == 0) intakeWorkers = std::clamp(std::thread::hardware_concurrency(), 2u, 4u);
+    workers_.reserve(intakeWorkers);
+    for (unsigned i = 0; i < intakeWorkers; ++i)
+        workers_.emplace_back(&counters_.threads, [this] { IntakeWorker(); });
+    mover_ = platform::Thread(&counters_.threads, [this] { MoverLoop(); });
+}
+
+EventCore::~EventCore() { Shutdown(); }
+
+int EventCore::Submit(uint32_t type, uint32_t severity, std::string_view bytes, const sockaddr_in& sender) {
+    if (!Running() || bytes.empty() || bytes.data() == nullptr) return kRefused;
+    return Enqueue(Pending{type, severity, false, sender, std::string(bytes)});
+}
+
+int EventCore::Report(uint32_t severity, std::string_view text) {
+    if (!Running() || text.empty()) return kRefused;
+    sockaddr_in local{};
+    local.sin_family = AF_INET;
+    local.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    return Enqueue(Pending{kEventSystem, severity, true, local, std::string(text)});
+}
+
+int EventCore::Enqueue(Pending&& pending) {
+    {
+        std::lock_guard lock(pendingMutex_);
+        if (stopWorkers_ || pending_.size() >= kMaxPendingLines ||
+            pendingBytes_ + pending.bytes.size() > kMaxPendingBytes)
+            return kRefused;
+        pendingBytes_ += pending.bytes.size();
+        activeIntake_.fetch_add(1, std::memory_order_relaxed);
+        pending_.push_back(std::move(pending));
+    }
+    pendingCv_.notify_one();
+    return kOk;
+}
+
+EventPtr EventCore::Parse(Pending& p, uint64_t sequence) const {
+    auto record = std::make_unique<EventRecord>();
+    record->time = platform::LocalTimeNow();
+    record->type = p.type;
+    record->rawLength = static_cast<uint32_t>(std::min<size_t>(p.bytes.size(), UINT32_MAX));
+    record->sequence = sequence;
+
+    if (p.type == kEventSystem) {
+        record->severity = p.severity;
+        record->message = p.programText ? std::move(p.bytes) : platform::AnsiToUtf8(p.bytes);
+        record->sender = "127.0.0.1";
+        return record;
+    }
+
+    std::optional<ScannedLine> line = ScanLine(p.bytes);
+    if (!line) return nullptr;
+    record->severity = line->severity;
+    record->facility = line->facility;
+    record->message = platform::AnsiToUtf8(line->message);
+    record->raw = platform::AnsiToUtf8(line->raw);
+    record->sender = DottedIpv4(p.sender);
+    if (line->relayed) {
+        record->relayed = true;
+        const RelaySuffix& s = line->suffix;
+        if (s.hasSender) record->sender = platform::AnsiToUtf8(s.sender);
+        if (s.hasTime) {
+            // The day of week stays the intake's: the suffix does not carry one.
+            record->time.day = static_cast<uint16_t>(s.day);
+            record->time.month = static_cast<uint16_t>(s.month);
+            record->time.year = static_cast<uint16_t>(s.year);
+            record->time.hour = static_cast<uint16_t>(s.hour);
+            record->time.minute = static_cast<uint16_t>(s.minute);
+            record->time.second = static_cast<uint16_t>(s.second);
+            record->time.milliseconds = static_cast<uint16_t>(s.millisecond);
+        }
+    }
+    return record;
+}
+
+void EventCore::IntakeWorker() {
+    // A worker takes what is waiting in one go and appends it under one intake
+    // lock hold, so a burst costs one lock round per batch, not per line.
+    constexpr size_t kBatch = 256;
+    std::vector<Pending> batch;
+    std::vector<EventPtr> parsed;
+    batch.reserve(kBatch);
+    parsed.reserve(kBatch);
+    for (;;) {
+        {
+            std::unique_lock lock(pendingMutex_);
+            pendingCv_.wait(lock, [this] { return stopWorkers_ || !pending_.empty(); });
+            if (pending_.empty()) return;  // stopping and nothing left
+            while (!pending_.empty() && batch.size() < kBatch) {
+                pendingBytes_ -= pending_.front().bytes.size();
+                batch.push_back(std::move(pending_.front()));
+                pending_.pop_front();
+            }
+        }
+        for (Pending& p : batch) {
+            const uint64_t sequence = messageCounter_.fetch_add(1, std::memory_order_relaxed) + 1;
+            if (EventPtr record = Parse(p, sequence)) parsed.push_back(std::move(record));
+        }
+        if (!parsed.empty()) {
+            if (platform::AcquireRetrying(intakeLock_, counters_.locks, [this] { return Running(); })) {
+                if (Running()) {
+                    try {
+                        intake_.insert(intake_.end(), std::make_move_iterator(parsed.begin()),
+                                       std::make_move_iterator(parsed.end()));
+                    } catch (const std::bad_alloc&) {
+                        // The records are freed below; the rest of the program goes on.
+                    }
+                }
+                platform::Release(intakeLock_, counters_.locks);
+            }
+        }
+        parsed.clear();
+        activeIntake_.fetch_sub(static_cast<uint32_t>(batch.size()), std::memory_order_release);
+        batch.clear();
+    }
+}
+
+bool EventCore::MoveOnce(bool retryUntilStopped) {
+    std::lock_guard move(moveMutex_);
+    std::vector<EventPtr> taken;
+    {
+        GuardedLock lock(intakeLock_, counters_.locks, Blocking::No);
+        if (!lock) {
+            if (!retryUntilStopped) return false;
+            if (!platform::AcquireRetrying(intakeLock_, counters_.locks, [] { return true; })) return false;
+            taken.swap(intake_);
+            platform::Release(intakeLock_, counters_.locks);
+        } else {
+            taken.swap(intake_);
+        }
+    }
+    if (taken.empty()) return true;
+
+    if (!platform::AcquireRetrying(queueLock_, counters_.locks,
+                                   [&] { return Running() || retryUntilStopped; }))
+        return false;  // stopped: `taken` frees its records
+    try {
+        if (queue_.empty()) queue_.swap(taken);
+        else queue_.insert(queue_.end(), std::make_move_iterator(taken.begin()), std::make_move_iterator(taken.end()));
+    } catch (const std::bad_alloc&) {
+    }
+    platform::Release(queueLock_, counters_.locks);
+    return true;
+}
+
+void EventCore::MoverLoop() {
+    while (Running()) {
+        MoveOnce(false);
+        if (stopMover_.Wait(std::chrono::milliseconds(kMoverPeriodMs))) break;
+    }
+}
+
+void EventCore::MoveNow() {
+    if (Running()) MoveOnce(true);
+}
+
+bool EventCore::Settle(unsigned timeoutMs) {
+    const uint64_t deadline = platform::MonotonicMs() + timeoutMs;
+    while (activeIntake_.load(std::memory_order_acquire) != 0) {
+        if (platform::MonotonicMs() >= deadline) return false;
+        platform::SleepMs(2);
+    }
+    MoveNow();
+    return true;
+}
+
+int EventCore::ReadSlice(size_t start, Blocking blocking, QueueSlice& out) {
+    out.Release();
+    if (!Running()) return kRefused;
+    GuardedLock lock(queueLock_, counters_.locks, blocking);
+    if (!lock) return kCollision;
+    if (start >= queue_.size()) return kNothingToRead;
+    const size_t count = std::min(queue_.size() - start, kSliceMax);
+    out.records_ = std::span<const EventPtr>(queue_.data() + start, count);
+    out.lock_ = std::move(lock);
+    return kOk;
+}
+
+int EventCore::ReadNext(ReaderState& reader, Blocking blocking, QueueSlice& out) {
+    out.Release();
+    if (!Running()) return kRefused;
+    GuardedLock lock(queueLock_, counters_.locks, blocking);
+    if (!lock) return kCollision;
+    const uint32_t generation = generation_.load(std::memory_order_relaxed);
+    if (generation != reader.generation) {
+        reader.generation = generation;
+        reader.position = 0;
+    }
+    if (reader.position >= queue_.size()) return kNothingToRead;
+    const size_t count = std::min(queue_.size() - reader.position, kSliceMax);
+    out.records_ = std::span<const EventPtr>(queue_.data() + reader.position, count);
+    out.lock_ = std::move(lock);
+    reader.position += count;
+    return kOk;
+}
+
+int EventCore::Drain(std::vector<EventPtr>& out) {
+    if (!Running()) return kRefused;
+    GuardedLock lock(queueLock_, counters_.locks, Blocking::No);
+    if (!lock) return kCollision;
+    out.clear();
+    out.swap(queue_);
+    generation_.fetch_add(1, std::memory_order_release);
+    return kOk;
+}
+
+size_t EventCore::QueueCount() {
+    GuardedLock lock(queueLock_, counters_.locks, Blocking::Yes);
+    return queue_.size();
+}
+
+void EventCore::Shutdown() {
+    std::call_once(shutdownOnce_, [this] {
+        running_.store(false, std::memory_order_release);
+        {
+            std::lock_guard lock(pendingMutex_);
+            stopWorkers_ = true;
+        }
+        pendingCv_.notify_all();
+        for (platform::Thread& w : workers_) w.Join();
+        workers_.clear();
+        stopMover_.Set();
+        mover_.Join();
+        // Whatever is left belongs to nobody now; take both locks so no reader
+        // still holding a slice sees its records freed underneath it.
+        {
+            GuardedLock lock(intakeLock_, counters_.locks, Blocking::Yes);
+            intake_.clear();
+            intake_.shrink_to_fit();
+        }
+        {
+            GuardedLock lock(queueLock_, counters_.locks, Blocking::Yes);
+            queue_.clear();
+            queue_.shrink_to_fit();
+        }
+    });
+}
+
+}  // namespace qm::core

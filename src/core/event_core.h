@@ -1,0 +1,144 @@
+#pragma once
+// The event core: producers hand in raw lines with Submit/Report and return at
+// once; intake workers parse them into records and collect them in the intake
+// buffer; the mover appends that buffer to the processing queue every 500 ms,
+// where readers scan by position and the event database drains it.
+#include <netinet/in.h>
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <mutex>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "core/counters.h"
+#include "core/event_record.h"
+#include "platform/guarded_lock.h"
+#include "platform/sync.h"
+#include "platform/thread.h"
+
+namespace qm::core {
+
+// Result codes of the intake operations.
+enum IntakeResult : int {
+    kOk = 0,
+    kRefused = 10,       // not running, bad arguments or no memory
+    kCollision = 11,     // lock not obtained
+    kNothingToRead = 13,
+};
+
+// A view of up to 100 queue records, valid while the slice holds the queue
+// lock. Readers copy what they need and never keep a record pointer.
+class QueueSlice {
+public:
+    QueueSlice() = default;
+    std::span<const EventPtr> Records() const { return records_; }
+    size_t size() const { return records_.size(); }
+    const EventRecord& operator[](size_t i) const { return *records_[i]; }
+    void Release() {
+        lock_.Unlock();
+        records_ = {};
+    }
+
+private:
+    friend class EventCore;
+    platform::GuardedLock lock_;
+    std::span<const EventPtr> records_;
+};
+
+// Position and generation every queue reader keeps.
+struct ReaderState {
+    size_t position = 0;
+    uint32_t generation = 0;
+};
+
+class EventCore {
+public:
+    static constexpr size_t kSliceMax = 100;
+    static constexpr unsigned kMoverPeriodMs = 500;
+
+    explicit EventCore(CoreCounters& counters, unsigned intakeWorkers = 0);
+    ~EventCore();
+    EventCore(const EventCore&) = delete;
+    EventCore& operator=(const EventCore&) = delete;
+
+    // Copies the bytes for an intake worker and returns at once. Producers pass
+    // severity 100 except for System events.
+    int Submit(uint32_t type, uint32_t severity, std::string_view bytes, const sockaddr_in& sender);
+    // A System event from the program itself; `text` is already program text
+    // (UTF-8), so it skips the code-page round trip that would spoil it in a
+    // non-UTF-8 locale.
+    int Report(uint32_t severity, std::string_view text);
+
+    // Slice of the queue from `start`; keeps the queue lock in `out` on success.
+    int ReadSlice(size_t start, platform::Blocking blocking, QueueSlice& out);
+    // The reader protocol: restarts at 0 when the queue was drained since the
+    // reader's last turn (checked under the same lock hold), then reads a slice
+    // from the reader's position and advances it by the slice's size.
+    int ReadNext(ReaderState& reader, platform::Blocking blocking, QueueSlice& out);
+    // Takes the whole queue and raises the generation (event database only).
+    int Drain(std::vector<EventPtr>& out);
+
+    // Moves the intake buffer to the queue now instead of at the mover's next turn.
+    void MoveNow();
+    // Waits until every submitted line has been parsed and then moves the
+    // intake buffer, so a final drain at shutdown sees everything submitted so far.
+    bool Settle(unsigned timeoutMs);
+
+    // Stops intake and the mover and frees every record still held; called by
+    // the destructor too.
+    void Shutdown();
+
+    bool Running() const { return running_.load(std::memory_order_acquire); }
+    uint32_t Generation() const { return generation_.load(std::memory_order_acquire); }
+    uint64_t MessageCounter() const { return messageCounter_.load(std::memory_order_relaxed); }
+    uint32_t ActiveIntake() const { return activeIntake_.load(std::memory_order_relaxed); }
+    size_t QueueCount();
+    platform::LockStats& Locks() { return counters_.locks; }
+
+private:
+    struct Pending {
+        uint32_t type;
+        uint32_t severity;
+        bool programText;  // already UTF-8
+        sockaddr_in sender;
+        std::string bytes;
+    };
+
+    int Enqueue(Pending&& pending);
+    void IntakeWorker();
+    void MoverLoop();
+    bool MoveOnce(bool retryUntilStopped);
+    EventPtr Parse(Pending& p, uint64_t sequence) const;
+
+    CoreCounters& counters_;
+    std::atomic<bool> running_{true};
+    std::atomic<uint64_t> messageCounter_{0};
+    std::atomic<uint32_t> activeIntake_{0};
+    std::atomic<uint32_t> generation_{0};
+
+    // Handover from producers to intake workers: held only for a push or a pop.
+    std::mutex pendingMutex_;
+    std::condition_variable pendingCv_;
+    std::deque<Pending> pending_;
+    size_t pendingBytes_ = 0;
+    bool stopWorkers_ = false;
+
+    platform::CriticalSection intakeLock_;
+    std::vector<EventPtr> intake_;
+
+    platform::CriticalSection queueLock_;
+    std::vector<EventPtr> queue_;
+
+    platform::ManualResetEvent stopMover_;
+    std::mutex moveMutex_;  // one mover at a time (thread or MoveNow)
+    std::vector<platform::Thread> workers_;
+    platform::Thread mover_;
+    std::once_flag shutdownOnce_;
+};
+
+}  // namespace qm::core

@@ -1,0 +1,133 @@
+#include "core/line_scanner.h"
+
+#include <vector>
+
+namespace qm::core {
+
+namespace {
+
+enum class State { Start, Priority, Message, Suffix };
+
+// Optional sign, then digits up to the first non-digit; 0 without digits.
+int32_t ParsePriority(std::string_view chars) {
+    size_t i = 0;
+    bool negative = false;
+    if (i < chars.size() && (chars[i] == '+' || chars[i] == '-')) negative = chars[i++] == '-';
+    int32_t value = 0;
+    for (; i < chars.size() && chars[i] >= '0' && chars[i] <= '9'; ++i) value = value * 10 + (chars[i] - '0');
+    return negative ? -value : value;
+}
+
+// Up to seven space-separated unsigned numbers; missing ones stay 0, and
+// reading stops at the first text that is not a number, as a scanf would.
+void ParseSuffixTime(std::string_view text, RelaySuffix& out) {
+    uint32_t* fields[] = {&out.day, &out.month, &out.year, &out.hour, &out.minute, &out.second, &out.millisecond};
+    size_t pos = 0;
+    for (uint32_t* field : fields) {
+        while (pos < text.size() && (text[pos] == ' ' || text[pos] == '\t')) ++pos;
+        size_t start = pos;
+        if (pos < text.size() && text[pos] == '+') ++pos;
+        uint64_t value = 0;
+        size_t digits = pos;
+        while (pos < text.size() && text[pos] >= '0' && text[pos] <= '9') {
+            value = value * 10 + uint64_t(text[pos] - '0');
+            if (value > 0xFFFFFFFFull) value = 0xFFFFFFFFull;
+            ++pos;
+        }
+        if (pos == digits) {
+            (void)start;
+            return;
+        }
+        *field = static_cast<uint32_t>(value);
+    }
+}
+
+void ParseSuffix(std::string_view suffix, RelaySuffix& out) {
+    // Only fields closed by ';' count: a cut-off suffix gives what is complete.
+    size_t index = 0;
+    size_t begin = 0;
+    for (size_t i = 0; i < suffix.size(); ++i) {
+        if (suffix[i] != ';') continue;
+        std::string_view field = suffix.substr(begin, i - begin);
+        if (index == 1) {
+            out.sender = field;
+            out.hasSender = true;
+        } else if (index == 2) {
+            out.hasTime = true;
+            ParseSuffixTime(field, out);
+            return;
+        }
+        ++index;
+        begin = i + 1;
+    }
+}
+
+}  // namespace
+
+std::optional<ScannedLine> ScanLine(std::string& line) {
+    for (char& c : line) {
+        if (c == '\r' || c == '\n') c = ' ';
+    }
+
+    State state = State::Start;
+    std::string priority;
+    const size_t npos = std::string::npos;
+    size_t messageBegin = npos;
+    size_t barPos = npos;
+    size_t suffixBegin = npos;
+
+    for (size_t i = 0; i < line.size(); ++i) {
+        const char c = line[i];
+        const bool blank = c == ' ' || c == '\t';
+        switch (state) {
+            case State::Start:
+                if (blank) break;
+                if (c == '<') {
+                    state = State::Priority;
+                    break;
+                }
+                return std::nullopt;
+            case State::Priority:
+                if (blank) break;
+                if (c == '<') return std::nullopt;
+                if (c == '>') {
+                    state = State::Message;
+                    break;
+                }
+                if (priority.size() == 4) return std::nullopt;
+                priority.push_back(c);
+                break;
+            case State::Message:
+                if (c == '|') {
+                    state = State::Suffix;
+                    barPos = i;
+                    break;
+                }
+                if (messageBegin == npos) messageBegin = i;
+                break;
+            case State::Suffix:
+                if (suffixBegin == npos) suffixBegin = i;
+                break;
+        }
+    }
+
+    ScannedLine out;
+    const int32_t p = ParsePriority(priority);
+    out.severity = static_cast<uint32_t>(p & 7);
+    out.facility = static_cast<uint32_t>((p >> 3) & 127);
+
+    if (state == State::Message || state == State::Suffix) {
+        const std::string_view all(line);
+        const size_t messageEnd = suffixBegin != npos ? barPos : all.size();
+        if (messageBegin != npos && messageBegin < messageEnd)
+            out.message = all.substr(messageBegin, messageEnd - messageBegin);
+        out.raw = all.substr(0, messageEnd);
+        if (suffixBegin != npos) {
+            out.relayed = true;
+            ParseSuffix(all.substr(suffixBegin), out.suffix);
+        }
+    }
+    return out;
+}
+
+}  // namespace qm::core

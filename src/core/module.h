@@ -1,0 +1,66 @@
+#pragma once
+// The shape every module shares: an id and a settings section, one lock over
+// its records, load/save of its section, a service that starts and stops, and
+// an unload that stops the service and saves.
+#include <cstdint>
+#include <string>
+
+#include "core/config.h"
+#include "platform/guarded_lock.h"
+#include "platform/sync.h"
+
+namespace qm::core {
+
+struct CoreContext;
+
+enum ModuleId : uint16_t {
+    kModuleRules = 0,
+    kModuleSnmp = 1,
+    kModuleDns = 2,
+    kModuleDbase = 3,
+    kModuleCollector = 4,
+    kModuleRelay = 5,
+    kModuleIcmp = 6,
+    kModuleLaurent = 7,
+    kModuleModbus = 8,
+    kModuleHttpServer = 9,
+    kModuleWindow = 11,
+};
+
+class Module {
+public:
+    Module(CoreContext& core, uint16_t id, std::string section) : core_(core), id_(id), section_(std::move(section)) {}
+    virtual ~Module() = default;
+    Module(const Module&) = delete;
+    Module& operator=(const Module&) = delete;
+
+    uint16_t Id() const { return id_; }
+    const std::string& Section() const { return section_; }
+    platform::CriticalSection& Lock() { return lock_; }
+    CoreContext& Core() { return core_; }
+
+    // Reads the module's records from its section (current or legacy form).
+    virtual void Load(const SettingsSection& section) = 0;
+    // Writes every live record in the current form into an emptied section.
+    virtual void SaveTo(SettingsSection& section) = 0;
+    // Service start/stop; 0 on success. Modules without a service keep these.
+    virtual int Start(platform::Blocking) { return 0; }
+    virtual int Stop(platform::Blocking) { return 0; }
+
+    // Loads from the module's own file.
+    void LoadSection();
+    // Rewrites the module's file; false when it could not be written.
+    bool SaveSection();
+    // Stops the service and saves, at shutdown.
+    virtual void Unload();
+
+protected:
+    CoreContext& core_;
+
+private:
+    const uint16_t id_;
+    const std::string section_;
+    platform::CriticalSection lock_;
+};
+
+}  // namespace qm::core

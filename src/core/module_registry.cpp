@@ -1,0 +1,99 @@
+#include "core/module_registry.h"
+
+#include <array>
+
+#include "core/core_context.h"
+
+namespace qm::core {
+
+using platform::Blocking;
+using platform::GuardedLock;
+
+std::span<const ModuleDescriptor> ModuleCatalog() {
+    // Modules join this table as they are built; a row without a factory is
+    // simply not loaded, and finding its id gives nothing.
+    static const std::array<ModuleDescriptor, 11> catalog{{
+        {kModuleRules, "Module: Rules", "mod_rules", false, nullptr},
+        {kModuleDns, "Module: DNS", "mod_dns", false, nullptr},
+        {kModuleDbase, "Module: DBase", "mod_dbase", true, nullptr},
+        {kModuleCollector, "Module: Collector", "mod_collector", true, nullptr},
+        {kModuleRelay, "Module: Relay", "mod_relay", true, nullptr},
+        {kModuleSnmp, "Module: SNMP", "mod_snmp", true, nullptr},
+        {kModuleIcmp, "Module: ICMP", "mod_icmp", true, nullptr},
+        {kModuleLaurent, "Module: Laurent", "mod_laurent", true, nullptr},
+        {kModuleModbus, "Module: ModBusTCP", "mod_modbus", true, nullptr},
+        {kModuleHttpServer, "Module: HTTPServer", "mod_httpserver", true, nullptr},
+        {kModuleWindow, "Module: Window", "mod_window", false, nullptr},
+    }};
+    return catalog;
+}
+
+ModuleRegistry::~ModuleRegistry() { UnloadAll(); }
+
+void ModuleRegistry::LoadAll(std::span<const ModuleDescriptor> catalog) {
+    for (const ModuleDescriptor& d : catalog) {
+        if (!d.create) continue;
+        core_.ShowStatus(std::string("Loading ... ") + d.label);
+        const bool isWindow = d.id == kModuleWindow;
+        if (isWindow) core_.counters.startupBusy.fetch_add(1);
+        std::unique_ptr<Module> module;
+        try {
+            module = d.create(core_);
+        } catch (const std::exception&) {
+            module.reset();
+        }
+        if (module) {
+            module->LoadSection();
+            if (d.startAfterLoading) module->Start(Blocking::Yes);
+            if (!isWindow) core_.Report(6, 172, module->Section());
+            Add(std::move(module), d.label);
+        }
+        if (isWindow) core_.counters.startupBusy.fetch_sub(1);
+    }
+}
+
+void ModuleRegistry::Add(std::unique_ptr<Module> module, const char* label) {
+    if (!module) return;
+    GuardedLock lock(lock_, core_.counters.locks, Blocking::Yes);
+    const uint16_t id = module->Id();
+    entries_.push_back(Entry{id, label, std::move(module)});
+}
+
+Module* ModuleRegistry::Find(uint16_t id) {
+    GuardedLock lock(lock_, core_.counters.locks, Blocking::Yes);
+    for (const Entry& e : entries_) {
+        if (e.id == id) return e.module.get();
+    }
+    return nullptr;
+}
+
+size_t ModuleRegistry::Count() {
+    GuardedLock lock(lock_, core_.counters.locks, Blocking::Yes);
+    return entries_.size();
+}
+
+void ModuleRegistry::UnloadAll() {
+    // A module stays findable while it unloads (its late callers still reach
+    // it) and the registry lock is not held across Unload, since an unloading
+    // module may itself look up another one.
+    for (;;) {
+        Module* module = nullptr;
+        std::string label;
+        {
+            GuardedLock lock(lock_, core_.counters.locks, Blocking::Yes);
+            if (entries_.empty()) return;
+            label = entries_.back().label;
+            module = entries_.back().module.get();
+        }
+        core_.ShowStatus("Shutting down ... " + label);
+        module->Unload();
+        std::unique_ptr<Module> gone;
+        {
+            GuardedLock lock(lock_, core_.counters.locks, Blocking::Yes);
+            gone = std::move(entries_.back().module);
+            entries_.pop_back();
+        }
+    }
+}
+
+}  // namespace qm::core

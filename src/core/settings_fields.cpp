@@ -1,0 +1,105 @@
+#include "core/settings_fields.h"
+
+#include <charconv>
+
+#include "platform/profile_file.h"
+#include "platform/utf16.h"
+
+namespace qm::core {
+
+void LoadFields(const platform::ProfileFile& file, std::string_view section, std::string_view prefix,
+                std::span<const FieldDef> fields, void* record) {
+    std::string key;
+    for (const FieldDef& f : fields) {
+        key.assign(prefix).append(f.key);
+        if (f.encoding == FieldEncoding::Struct) {
+            if (auto bytes = file.ReadStruct(section, key, f.size)) f.decode(record, bytes->data());
+        } else {
+            // A missing key reads as an empty text, as the profile functions do.
+            *f.text(record) = file.ReadString(section, key, f.size);
+        }
+    }
+}
+
+void SaveFields(platform::ProfileFile& file, std::string_view section, std::string_view prefix,
+                std::span<const FieldDef> fields, const void* record) {
+    std::string key;
+    std::vector<uint8_t> bytes;
+    for (const FieldDef& f : fields) {
+        key.assign(prefix).append(f.key);
+        if (f.encoding == FieldEncoding::Struct) {
+            bytes.assign(f.size, 0);
+            f.encode(record, bytes.data());
+            file.WriteStruct(section, key, bytes);
+        } else {
+            // Never more than the field holds, and never half a character.
+            const std::string value = platform::TruncateUtf16(*f.text(const_cast<void*>(record)), f.size ? f.size - 1 : 0);
+            file.WriteString(section, key, value);
+        }
+    }
+}
+
+void DecodeLegacy(std::span<const uint8_t> bytes, std::span<const FieldDef> fields, void* record) {
+    for (const FieldDef& f : fields) {
+        if (f.legacyOffset == kNoLegacy) continue;
+        const size_t width = f.encoding == FieldEncoding::Struct ? f.size : f.size * 2;
+        if (f.legacyOffset > bytes.size() || width > bytes.size() - f.legacyOffset) continue;
+        const uint8_t* at = bytes.data() + f.legacyOffset;
+        if (f.encoding == FieldEncoding::Struct) {
+            f.decode(record, at);
+        } else {
+            size_t units = 0;
+            while (units < f.size && (at[2 * units] | at[2 * units + 1]) != 0) ++units;
+            if (units == f.size && units > 0) --units;  // no terminator: keep what a terminated copy would
+            *f.text(record) = platform::Utf16LEBytesToUtf8(
+                std::string_view(reinterpret_cast<const char*>(at), units * 2));
+        }
+    }
+}
+
+std::string FieldToText(const FieldDef& f, const void* record) {
+    if (f.encoding == FieldEncoding::String) return *f.text(const_cast<void*>(record));
+    std::vector<uint8_t> bytes(f.size, 0);
+    f.encode(record, bytes.data());
+    if (f.size <= 8) {
+        uint64_t v = 0;
+        for (size_t i = 0; i < f.size; ++i) v |= uint64_t(bytes[i]) << (8 * i);
+        return std::to_string(v);
+    }
+    static const char* hex = "0123456789ABCDEF";
+    std::string out;
+    for (uint8_t b : bytes) {
+        out += hex[b >> 4];
+        out += hex[b & 15];
+    }
+    return out;
+}
+
+bool FieldFromText(const FieldDef& f, std::string_view text, void* record) {
+    if (f.encoding == FieldEncoding::String) {
+        *f.text(record) = platform::TruncateUtf16(text, f.size ? f.size - 1 : 0);
+        return true;
+    }
+    std::vector<uint8_t> bytes(f.size, 0);
+    if (f.size <= 8) {
+        bool negative = !text.empty() && text.front() == '-';
+        if (negative) text.remove_prefix(1);
+        uint64_t v = 0;
+        auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), v);
+        if (ec != std::errc() || end != text.data() + text.size() || text.empty()) return false;
+        if (negative) v = uint64_t(0) - v;
+        for (size_t i = 0; i < f.size; ++i) bytes[i] = static_cast<uint8_t>(v >> (8 * i));
+    } else {
+        if (text.size() != f.size * 2) return false;
+        for (size_t i = 0; i < f.size; ++i) {
+            unsigned v = 0;
+            auto [end, ec] = std::from_chars(text.data() + 2 * i, text.data() + 2 * i + 2, v, 16);
+            if (ec != std::errc() || end != text.data() + 2 * i + 2) return false;
+            bytes[i] = static_cast<uint8_t>(v);
+        }
+    }
+    f.decode(record, bytes.data());
+    return true;
+}
+
+}  // namespace qm::core

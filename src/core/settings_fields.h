@@ -1,0 +1,152 @@
+#pragma once
+// A settings record is described once, as a table of its fields. The table
+// drives loading the current form (one key per field), saving, decoding the
+// legacy form (the whole record as one struct-form key) and, for the script
+// language, reading and setting a field by name.
+#include <array>
+#include <cstdint>
+#include <cstring>
+#include <span>
+#include <string>
+#include <string_view>
+#include <type_traits>
+#include <vector>
+
+namespace qm::platform {
+class ProfileFile;
+}
+
+namespace qm::core {
+
+constexpr size_t kNoLegacy = SIZE_MAX;
+
+enum class FieldEncoding : uint8_t { Struct, String };
+
+// Fixed-size binary values (records stored whole, like a font description)
+// give their byte form through these two functions.
+template <typename T>
+struct BlobCodec;  // static void Encode(const T&, uint8_t* out); static void Decode(const uint8_t* in, T&); static constexpr size_t kSize;
+
+struct FieldDef {
+    std::string key;          // field name, appended to the record's key prefix
+    FieldEncoding encoding;
+    size_t size;              // Struct: bytes; String: capacity in UTF-16 units with terminator
+    size_t legacyOffset;      // byte offset in the legacy record, or kNoLegacy
+    // Access to the field inside a record, type-erased so one table type serves every record.
+    void (*encode)(const void* record, uint8_t* out);   // Struct
+    void (*decode)(void* record, const uint8_t* in);    // Struct
+    std::string* (*text)(void* record);                 // String
+};
+
+template <typename R>
+class FieldTable {
+public:
+    std::vector<FieldDef> fields;
+
+    // Numbers (bool, integers of any width, little-endian in their stored form).
+    template <auto Member>
+    FieldTable& Struct(std::string key, size_t legacyOffset = kNoLegacy) {
+        using T = std::remove_cvref_t<decltype(std::declval<R&>().*Member)>;
+        fields.push_back(FieldDef{std::move(key), FieldEncoding::Struct, ByteSize<T>(), legacyOffset,
+                                  [](const void* r, uint8_t* out) { EncodeValue(static_cast<const R*>(r)->*Member, out); },
+                                  [](void* r, const uint8_t* in) { DecodeValue(static_cast<R*>(r)->*Member, in); },
+                                  nullptr});
+        return *this;
+    }
+    // One element of an array member, with its own key ("ListColor.3").
+    template <auto Member, size_t Index>
+    FieldTable& StructAt(std::string key, size_t legacyOffset = kNoLegacy) {
+        using A = std::remove_cvref_t<decltype(std::declval<R&>().*Member)>;
+        using T = std::remove_cvref_t<decltype(std::declval<A&>()[0])>;
+        static_assert(Index < std::tuple_size_v<A>);
+        fields.push_back(FieldDef{std::move(key), FieldEncoding::Struct, ByteSize<T>(), legacyOffset,
+                                  [](const void* r, uint8_t* out) { EncodeValue((static_cast<const R*>(r)->*Member)[Index], out); },
+                                  [](void* r, const uint8_t* in) { DecodeValue((static_cast<R*>(r)->*Member)[Index], in); },
+                                  nullptr});
+        return *this;
+    }
+    // Text: stored as a string key; in the legacy record a UTF-16 array of `capacity` units.
+    template <auto Member>
+    FieldTable& Text(std::string key, size_t capacity, size_t legacyOffset = kNoLegacy) {
+        fields.push_back(FieldDef{std::move(key), FieldEncoding::String, capacity, legacyOffset, nullptr, nullptr,
+                                  [](void* r) -> std::string* { return &(static_cast<R*>(r)->*Member); }});
+        return *this;
+    }
+
+    const FieldDef* Find(std::string_view key) const;
+
+private:
+    template <typename T>
+    static constexpr size_t ByteSize() {
+        if constexpr (std::is_arithmetic_v<T>) return sizeof(T);
+        else return BlobCodec<T>::kSize;
+    }
+    template <typename T>
+    static void EncodeValue(const T& v, uint8_t* out) {
+        if constexpr (std::is_same_v<T, bool>) {
+            out[0] = v ? 1 : 0;
+        } else if constexpr (std::is_arithmetic_v<T>) {
+            using U = std::make_unsigned_t<std::conditional_t<std::is_floating_point_v<T>, uint64_t, T>>;
+            static_assert(!std::is_floating_point_v<T>, "settings hold no floating-point fields");
+            U u = static_cast<U>(v);
+            for (size_t i = 0; i < sizeof(T); ++i) out[i] = static_cast<uint8_t>(u >> (8 * i));
+        } else {
+            BlobCodec<T>::Encode(v, out);
+        }
+    }
+    template <typename T>
+    static void DecodeValue(T& v, const uint8_t* in) {
+        if constexpr (std::is_same_v<T, bool>) {
+            v = in[0] != 0;
+        } else if constexpr (std::is_arithmetic_v<T>) {
+            using U = std::make_unsigned_t<T>;
+            U u = 0;
+            for (size_t i = 0; i < sizeof(T); ++i) u |= static_cast<U>(U(in[i]) << (8 * i));
+            v = static_cast<T>(u);
+        } else {
+            BlobCodec<T>::Decode(in, v);
+        }
+    }
+};
+
+template <typename R>
+const FieldDef* FieldTable<R>::Find(std::string_view key) const {
+    for (const FieldDef& f : fields) {
+        if (f.key.size() == key.size() &&
+            std::equal(key.begin(), key.end(), f.key.begin(), [](char a, char b) { return std::tolower(a) == std::tolower(b); }))
+            return &f;
+    }
+    return nullptr;
+}
+
+// Reads every field present under `prefix`; missing or corrupt keys leave the record's value.
+void LoadFields(const platform::ProfileFile& file, std::string_view section, std::string_view prefix,
+                std::span<const FieldDef> fields, void* record);
+// Writes every field under `prefix`.
+void SaveFields(platform::ProfileFile& file, std::string_view section, std::string_view prefix,
+                std::span<const FieldDef> fields, const void* record);
+// Decodes the fields that have a legacy offset from a legacy record's bytes;
+// a field that doesn't fit inside `bytes` keeps its value.
+void DecodeLegacy(std::span<const uint8_t> bytes, std::span<const FieldDef> fields, void* record);
+
+// A field's value as text and back, for the script language: numbers in
+// decimal, texts as they are, other records as hex bytes.
+std::string FieldToText(const FieldDef& field, const void* record);
+bool FieldFromText(const FieldDef& field, std::string_view text, void* record);
+
+template <typename R>
+void LoadRecord(const platform::ProfileFile& file, std::string_view section, std::string_view prefix,
+                const FieldTable<R>& table, R& record) {
+    LoadFields(file, section, prefix, table.fields, &record);
+}
+template <typename R>
+void SaveRecord(platform::ProfileFile& file, std::string_view section, std::string_view prefix,
+                const FieldTable<R>& table, const R& record) {
+    SaveFields(file, section, prefix, table.fields, &record);
+}
+template <typename R>
+void DecodeLegacyRecord(std::span<const uint8_t> bytes, const FieldTable<R>& table, R& record) {
+    DecodeLegacy(bytes, table.fields, &record);
+}
+
+}  // namespace qm::core

@@ -1,0 +1,63 @@
+// Quillmark: syslog server and network monitor.
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+#include "core/command_line.h"
+#include "core/core_context.h"
+#include "core/paths.h"
+#include "platform/logon.h"
+#include "platform/signals.h"
+
+namespace {
+
+// The program's texts use CR LF line ends; a terminal wants LF.
+std::string ForTerminal(std::string text) {
+    std::string out;
+    out.reserve(text.size());
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') continue;
+        out += text[i];
+    }
+    return out;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    using namespace qm;
+
+    const std::string line = core::JoinArguments(argc, argv);
+    core::StartOptions options = core::ParseCommandLine(line);
+
+    if (options.showHelp) {
+        std::fputs(ForTerminal(core::kHelpText).c_str(), stdout);
+        std::fputs("\n", stdout);
+        return 0;
+    }
+    if (options.logon) {
+        platform::ScrubArguments(argc, argv);
+        const std::string exe = core::RunningExecutable().string();
+        const int error = platform::RelaunchAsUser(options.logon->domain, options.logon->user, options.logon->password, exe);
+        options.logon->password.assign(options.logon->password.size(), '\0');
+        char text[1024];
+        std::snprintf(text, sizeof text, "%s\r\n\r\nFailed to start with logon! Error: %u\r\nCheck user name or password.",
+                      exe.c_str(), static_cast<unsigned>(error));
+        std::fprintf(stderr, "Fatal ERROR: %s\n", ForTerminal(text).c_str());
+        return 0;
+    }
+
+    core::CoreContext core;
+    core.options = options;
+    core.paths = core::Paths::ForThisProcess();
+    core.loadingStatus = [](const std::string& status) { std::fprintf(stderr, "%s\n", status.c_str()); };
+
+    // Before any thread exists, so every later thread has the signals blocked.
+    platform::TerminationSignals signals([&core](int) { core.exitEvent.Set(); });
+
+    std::srand(static_cast<unsigned>(platform::MonotonicMs()));
+    core::CoreStart(core);
+    core.exitEvent.Wait();
+    core::CoreShutdown(core);
+    return 0;
+}

@@ -1,0 +1,170 @@
+#include "platform/utf16.h"
+
+namespace qm::platform {
+namespace {
+
+constexpr char32_t kReplacement = 0xFFFD;
+
+struct Decoded {
+    char32_t cp;
+    size_t length;  // bytes consumed; 1 for an invalid byte
+    bool valid;
+};
+
+// Strict decoding: a bad sequence consumes only its first byte, so each of
+// the following bytes gets its own chance (and its own U+FFFD if bad).
+Decoded DecodeUtf8(std::string_view s, size_t i) {
+    const auto b0 = static_cast<unsigned char>(s[i]);
+    if (b0 < 0x80) return {b0, 1, true};
+    const Decoded bad{kReplacement, 1, false};
+    size_t trail;
+    char32_t cp;
+    if (b0 >= 0xC2 && b0 <= 0xDF) {
+        trail = 1;
+        cp = b0 & 0x1F;
+    } else if (b0 >= 0xE0 && b0 <= 0xEF) {
+        trail = 2;
+        cp = b0 & 0x0F;
+    } else if (b0 >= 0xF0 && b0 <= 0xF4) {
+        trail = 3;
+        cp = b0 & 0x07;
+    } else {
+        return bad;
+    }
+    if (s.size() - i <= trail) return bad;
+    for (size_t k = 1; k <= trail; ++k) {
+        const auto b = static_cast<unsigned char>(s[i + k]);
+        if ((b & 0xC0) != 0x80) return bad;
+        cp = (cp << 6) | (b & 0x3F);
+    }
+    if (trail == 2 && (cp < 0x800 || (cp >= 0xD800 && cp <= 0xDFFF))) return bad;
+    if (trail == 3 && (cp < 0x10000 || cp > 0x10FFFF)) return bad;
+    return {cp, trail + 1, true};
+}
+
+void AppendUtf8(std::string& out, char32_t cp) {
+    if (cp < 0x80) {
+        out += static_cast<char>(cp);
+    } else if (cp < 0x800) {
+        out += static_cast<char>(0xC0 | (cp >> 6));
+        out += static_cast<char>(0x80 | (cp & 0x3F));
+    } else if (cp < 0x10000) {
+        out += static_cast<char>(0xE0 | (cp >> 12));
+        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (cp & 0x3F));
+    } else {
+        out += static_cast<char>(0xF0 | (cp >> 18));
+        out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
+        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (cp & 0x3F));
+    }
+}
+
+template <typename Sink>
+void ForEachUnit(std::string_view utf8, Sink&& sink) {
+    for (size_t i = 0; i < utf8.size();) {
+        const Decoded d = DecodeUtf8(utf8, i);
+        if (d.cp >= 0x10000) {
+            const char32_t v = d.cp - 0x10000;
+            sink(static_cast<char16_t>(0xD800 | (v >> 10)));
+            sink(static_cast<char16_t>(0xDC00 | (v & 0x3FF)));
+        } else {
+            sink(static_cast<char16_t>(d.cp));
+        }
+        i += d.length;
+    }
+}
+
+// unitAt(k) yields the k-th of count UTF-16 units.
+template <typename UnitAt>
+std::string DecodeUtf16(size_t count, UnitAt&& unitAt) {
+    std::string out;
+    out.reserve(count);
+    for (size_t k = 0; k < count; ++k) {
+        const char16_t u = unitAt(k);
+        if (u >= 0xD800 && u <= 0xDBFF && k + 1 < count) {
+            const char16_t low = unitAt(k + 1);
+            if (low >= 0xDC00 && low <= 0xDFFF) {
+                AppendUtf8(out, 0x10000 + ((char32_t(u) - 0xD800) << 10) + (low - 0xDC00));
+                ++k;
+                continue;
+            }
+        }
+        AppendUtf8(out, (u >= 0xD800 && u <= 0xDFFF) ? kReplacement : char32_t(u));
+    }
+    return out;
+}
+
+}  // namespace
+
+std::u16string Utf8ToUtf16(std::string_view utf8) {
+    std::u16string out;
+    out.reserve(utf8.size());
+    ForEachUnit(utf8, [&](char16_t u) { out += u; });
+    return out;
+}
+
+std::string Utf16ToUtf8(std::u16string_view u16) {
+    return DecodeUtf16(u16.size(), [&](size_t k) { return u16[k]; });
+}
+
+std::string Utf8ToUtf16LEBytes(std::string_view utf8) {
+    std::string out;
+    out.reserve(utf8.size() * 2);
+    ForEachUnit(utf8, [&](char16_t u) {
+        out += static_cast<char>(u & 0xFF);
+        out += static_cast<char>(u >> 8);
+    });
+    return out;
+}
+
+std::string Utf16LEBytesToUtf8(std::string_view bytes) {
+    std::string out = DecodeUtf16(bytes.size() / 2, [&](size_t k) {
+        return static_cast<char16_t>(static_cast<unsigned char>(bytes[2 * k]) |
+                                     (static_cast<unsigned char>(bytes[2 * k + 1]) << 8));
+    });
+    if (bytes.size() % 2 != 0) AppendUtf8(out, kReplacement);
+    return out;
+}
+
+std::string SanitizeUtf8(std::string_view bytes) {
+    std::string out;
+    out.reserve(bytes.size());
+    size_t runStart = 0;  // valid bytes are copied in runs rather than re-encoded
+    for (size_t i = 0; i < bytes.size();) {
+        const Decoded d = DecodeUtf8(bytes, i);
+        if (!d.valid) {
+            out.append(bytes.substr(runStart, i - runStart));
+            AppendUtf8(out, kReplacement);
+            runStart = i + 1;
+        }
+        i += d.length;
+    }
+    out.append(bytes.substr(runStart));
+    return out;
+}
+
+size_t Utf16Length(std::string_view utf8) {
+    size_t units = 0;
+    for (size_t i = 0; i < utf8.size();) {
+        const Decoded d = DecodeUtf8(utf8, i);
+        units += d.cp >= 0x10000 ? 2 : 1;
+        i += d.length;
+    }
+    return units;
+}
+
+std::string TruncateUtf16(std::string_view utf8, size_t maxUnits) {
+    size_t units = 0;
+    size_t i = 0;
+    while (i < utf8.size()) {
+        const Decoded d = DecodeUtf8(utf8, i);
+        const size_t need = d.cp >= 0x10000 ? 2 : 1;
+        if (maxUnits - units < need) break;
+        units += need;
+        i += d.length;
+    }
+    return std::string(utf8.substr(0, i));
+}
+
+}  // namespace qm::platform
