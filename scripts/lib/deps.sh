@@ -1,0 +1,26 @@
+# Sourced by run.sh and test.sh: installs the Debian packages that are
+# missing, quietly when everything is already there.
+ensure_packages() {
+    local missing=()
+    local pkg
+    for pkg in "$@"; do
+        dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q "install ok installed" || missing+=("$pkg")
+    done
+    [ ${#missing[@]} -eq 0 ] && return 0
+    echo "Installing: ${missing[*]}" >&2
+    local sudo=""
+    [ "$(id -u)" -eq 0 ] || sudo="sudo"
+    export DEBIAN_FRONTEND=noninteractive
+    $sudo apt-get update -qq >&2 || true
+    $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >&2
+}
+
+BUILD_PACKAGES=(g++ cmake ninja-build pkg-config libpam0g-dev)
+TEST_PACKAGES=(libgtest-dev libgmock-dev bsdutils procps)
+
+# Configures and builds into the given folder.
+build_tree() {
+    local dir="$1"; shift
+    cmake -S "$ROOT" -B "$ROOT/$dir" -G Ninja "$@" >/dev/null
+    cmake --build "$ROOT/$dir" -- -j"$(nproc)"
+}
