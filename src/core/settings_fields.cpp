@@ -64,7 +64,9 @@ std::string FieldToText(const FieldDef& f, const void* record) {
     if (f.size <= 8) {
         uint64_t v = 0;
         for (size_t i = 0; i < f.size; ++i) v |= uint64_t(bytes[i]) << (8 * i);
-        return std::to_string(v);
+        if (!f.isSigned) return std::to_string(v);
+        if (f.size < 8 && (bytes[f.size - 1] & 0x80)) v |= ~uint64_t(0) << (8 * f.size);
+        return std::to_string(static_cast<int64_t>(v));
     }
     static const char* hex = "0123456789ABCDEF";
     std::string out;
@@ -87,6 +89,15 @@ bool FieldFromText(const FieldDef& f, std::string_view text, void* record) {
         uint64_t v = 0;
         auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), v);
         if (ec != std::errc() || end != text.data() + text.size() || text.empty()) return false;
+        // A value the field cannot hold is refused rather than wrapped.
+        const unsigned bits = unsigned(f.size) * 8;
+        if (f.isSigned) {
+            const uint64_t limit = uint64_t(1) << (bits - 1);  // |min|; max is limit - 1
+            if (negative ? v > limit : v >= limit) return false;
+        } else {
+            if (negative && v != 0) return false;
+            if (bits < 64 && v >> bits) return false;
+        }
         if (negative) v = uint64_t(0) - v;
         for (size_t i = 0; i < f.size; ++i) bytes[i] = static_cast<uint8_t>(v >> (8 * i));
     } else {

@@ -36,6 +36,7 @@ struct FieldDef {
     void (*encode)(const void* record, uint8_t* out);   // Struct
     void (*decode)(void* record, const uint8_t* in);    // Struct
     std::string* (*text)(void* record);                 // String
+    bool isSigned = false;    // Struct numbers: shown with their sign
 };
 
 template <typename R>
@@ -50,7 +51,7 @@ public:
         fields.push_back(FieldDef{std::move(key), FieldEncoding::Struct, ByteSize<T>(), legacyOffset,
                                   [](const void* r, uint8_t* out) { EncodeValue(static_cast<const R*>(r)->*Member, out); },
                                   [](void* r, const uint8_t* in) { DecodeValue(static_cast<R*>(r)->*Member, in); },
-                                  nullptr});
+                                  nullptr, std::is_signed_v<T>});
         return *this;
     }
     // One element of an array member, with its own key ("ListColor.3").
@@ -62,14 +63,14 @@ public:
         fields.push_back(FieldDef{std::move(key), FieldEncoding::Struct, ByteSize<T>(), legacyOffset,
                                   [](const void* r, uint8_t* out) { EncodeValue((static_cast<const R*>(r)->*Member)[Index], out); },
                                   [](void* r, const uint8_t* in) { DecodeValue((static_cast<R*>(r)->*Member)[Index], in); },
-                                  nullptr});
+                                  nullptr, std::is_signed_v<T>});
         return *this;
     }
     // Text: stored as a string key; in the legacy record a UTF-16 array of `capacity` units.
     template <auto Member>
     FieldTable& Text(std::string key, size_t capacity, size_t legacyOffset = kNoLegacy) {
         fields.push_back(FieldDef{std::move(key), FieldEncoding::String, capacity, legacyOffset, nullptr, nullptr,
-                                  [](void* r) -> std::string* { return &(static_cast<R*>(r)->*Member); }});
+                                  [](void* r) -> std::string* { return &(static_cast<R*>(r)->*Member); }, false});
         return *this;
     }
 

@@ -158,6 +158,8 @@ TEST(CommandLine, FontFaceTakesTheWholeWord) {
     EXPECT_EQ(ParseCommandLine("-fontface Arial").fontFace, "Arial");
     EXPECT_EQ(ParseCommandLine("-fontface Consolas -fontsize 9").fontSize, 9);
     EXPECT_EQ(ParseCommandLine("-fontface").fontFace, "");
+    // Nothing after it: an earlier face stays.
+    EXPECT_EQ(ParseCommandLine("-fontface Arial -fontface").fontFace, "Arial");
     // A long face is cut with its word, to fifteen characters.
     EXPECT_EQ(ParseCommandLine("-fontface ABCDEFGHIJKLMNOPQRST").fontFace, "ABCDEFGHIJKLMNO");
     EXPECT_EQ(ParseCommandLine("-fontface ГарнитураШрифтаДлинная").fontFace, "ГарнитураШрифта");

@@ -1,3 +1,4 @@
+#include "support/temp_dir.h"
 #include "core/core_settings.h"
 
 #include <gtest/gtest.h>
@@ -18,27 +19,16 @@ namespace {
 
 namespace fs = std::filesystem;
 
-class TempDir {
-public:
-    TempDir() {
-        std::string tmpl = (fs::temp_directory_path() / "qm-coreset-XXXXXX").string();
-        if (!::mkdtemp(tmpl.data())) throw std::runtime_error("mkdtemp failed");
-        path_ = tmpl;
-    }
-    ~TempDir() {
-        std::error_code ec;
-        fs::remove_all(path_, ec);
-    }
-    const fs::path& path() const { return path_; }
-
-private:
-    fs::path path_;
-};
+using TempDir = qm::testing::TempDir;
 
 std::string ReadFile(const fs::path& p) {
     std::ostringstream s;
     s << std::ifstream(p, std::ios::binary).rdbuf();
     return s.str();
+}
+
+std::vector<uint8_t> Le32(uint32_t v) {
+    return {uint8_t(v), uint8_t(v >> 8), uint8_t(v >> 16), uint8_t(v >> 24)};
 }
 
 void ExpectSameSettings(const CoreSettings& a, const CoreSettings& b) {
@@ -170,7 +160,7 @@ TEST(CoreSettings, FontHeightMultipliesBeforeDividing) {
     EXPECT_EQ(FontHeightForPoints(12, 96), -16);
     EXPECT_EQ(FontHeightForPoints(11, 96), -14);   // 14.67 truncated
     EXPECT_EQ(FontHeightForPoints(14, 96), -18);   // 18.67 truncated
-    EXPECT_EQ(FontHeightForPoints(10, 120), -16);  // 16.67; dividing first would give 10
+    EXPECT_EQ(FontHeightForPoints(10, 120), -16);  // 16.67; 120 / 72 first would give 10
     EXPECT_EQ(FontHeightForPoints(0, 96), 0);
 }
 
@@ -218,8 +208,7 @@ TEST(CoreSettings, GodModeWithWrongChecksumIsIgnoredWhileOtherKeysLoad) {
         platform::ProfileFile file;
         file.WriteString("main", "Version", "2");
         file.WriteString("main", "GodMode", stored);
-        const int32_t zoom = 17;
-        file.WriteStruct("main", "ZoomIndex", std::span(reinterpret_cast<const uint8_t*>(&zoom), 4));
+        file.WriteStruct("main", "ZoomIndex", Le32(17));
         file.WriteString("main", "StrLocale", "DE");
         ASSERT_TRUE(file.Save(config.FileFor(kCoreSettingsFile)));
 
@@ -255,7 +244,7 @@ TEST(CoreSettings, UnusableLocaleFallsBackToDefault) {
 }
 
 TEST(CoreSettings, LegacyRecordIsReadAndTheNextSaveConvertsIt) {
-    for (const char* version : {"1", nullptr}) {
+    for (const char* version : std::initializer_list<const char*>{"1", nullptr}) {
         SCOPED_TRACE(version ? "Version=1" : "no Version");
         TempDir dir;
         const Config config(dir.path());
@@ -263,8 +252,7 @@ TEST(CoreSettings, LegacyRecordIsReadAndTheNextSaveConvertsIt) {
         if (version) file.WriteString("main", "Version", version);
         ASSERT_TRUE(file.WriteStruct("main", "Core", SampleLegacy().bytes));
         // Keys of the current form are not read from a legacy file.
-        const uint32_t limit = 1;
-        file.WriteStruct("main", "ValueCollectorStackLimit", std::span(reinterpret_cast<const uint8_t*>(&limit), 4));
+        file.WriteStruct("main", "ValueCollectorStackLimit", Le32(1));
         ASSERT_TRUE(file.Save(config.FileFor(kCoreSettingsFile)));
 
         const CoreSettings loaded = LoadCoreSettings(config, 5, 96);

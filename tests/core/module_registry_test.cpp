@@ -5,6 +5,7 @@
 #include <filesystem>
 
 #include "core/core_context.h"
+#include "support/temp_dir.h"
 
 namespace qm::core {
 namespace {
@@ -52,9 +53,8 @@ std::unique_ptr<Module> MakeProbe(CoreContext& core) {
 }
 
 TEST(ModuleRegistry, LoadsInOrderFindsByIdAndUnloadsInReverse) {
-    const auto home = std::filesystem::temp_directory_path() / ("qm-reg-" + std::to_string(::getpid()));
-    std::filesystem::remove_all(home);
-    std::filesystem::create_directories(home);
+    const qm::testing::TempDir temp("qm-registry");
+    const auto& home = temp.path();
     const ModuleDescriptor catalog[] = {
         {kModuleRules, "Module: Rules", "mod_rules", false, MakeProbe<kModuleRules>},
         {kModuleDns, "Module: DNS", "mod_dns", false, nullptr},  // not built: absent
@@ -93,7 +93,6 @@ TEST(ModuleRegistry, LoadsInOrderFindsByIdAndUnloadsInReverse) {
         EXPECT_TRUE(std::filesystem::exists(home / "Settings" / "mod_rules.ini"));
         EXPECT_FALSE(std::filesystem::exists(home / "Settings" / "mod_dns.ini"));
     }
-    std::filesystem::remove_all(home);
 }
 
 }  // namespace

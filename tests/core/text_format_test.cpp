@@ -7,6 +7,7 @@
 
 #include "core/language.h"
 #include "core/string_table.h"
+#include "support/temp_dir.h"
 
 namespace qm::core {
 namespace {
@@ -54,8 +55,8 @@ TEST(TextFormat, BuiltinTableParsesAndEveryTextIsAUsableFormat) {
 
 TEST(Language, TranslationsReplaceOnlyWhenTheirConversionsMatch) {
     const std::map<uint32_t, std::string> builtin{{1, "Loaded: %s"}, {2, "Count %u"}, {3, "Plain"}};
-    const auto dir = std::filesystem::temp_directory_path() / ("qm-lang-" + std::to_string(::getpid()));
-    std::filesystem::create_directories(dir);
+    const qm::testing::TempDir temp("qm-lang");
+    const auto& dir = temp.path();
     const auto file = dir / "lang.txt";
     {
         std::ofstream out(file, std::ios::binary);
@@ -73,7 +74,6 @@ TEST(Language, TranslationsReplaceOnlyWhenTheirConversionsMatch) {
     EXPECT_EQ(de.Text(3), "Einfach");
     TextTable missing(builtin, dir / "absent.txt", "EN");
     EXPECT_EQ(missing.Text(3), "Plain");
-    std::filesystem::remove_all(dir);
 }
 
 }  // namespace

@@ -1,3 +1,4 @@
+#include "support/temp_dir.h"
 #include "platform/profile_file.h"
 
 #include <gtest/gtest.h>
@@ -20,23 +21,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-class TempDir {
-public:
-    TempDir() {
-        std::string tmpl = (fs::temp_directory_path() / "qm-profile-XXXXXX").string();
-        if (!::mkdtemp(tmpl.data())) throw std::runtime_error("mkdtemp failed");
-        path_ = tmpl;
-        ::chmod(tmpl.c_str(), 0711);  // lets an unprivileged child reach inside
-    }
-    ~TempDir() {
-        std::error_code ec;
-        fs::remove_all(path_, ec);
-    }
-    const fs::path& path() const { return path_; }
-
-private:
-    fs::path path_;
-};
+using TempDir = qm::testing::TempDir;
 
 void WriteFile(const fs::path& p, std::string_view bytes) {
     std::ofstream(p, std::ios::binary)
