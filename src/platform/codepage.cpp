@@ -153,11 +153,14 @@ void FinishShiftState(iconv_t cd, std::string& out) {
     out.append(buf, static_cast<size_t>(o - buf));
 }
 
-std::string IconvToUtf8(iconv_t cd, std::string_view bytes) {
+// Runs iconv over all of `input`; where it stops on a byte it cannot take,
+// `onBadInput` appends a stand-in and returns how many input bytes to skip.
+template <typename OnBadInput>
+std::string IconvAll(iconv_t cd, std::string_view input, size_t reserve, OnBadInput onBadInput) {
     std::string out;
-    out.reserve(bytes.size() + bytes.size() / 2);
-    char* in = const_cast<char*>(bytes.data());  // iconv's signature predates const
-    size_t inLeft = bytes.size();
+    out.reserve(reserve);
+    char* in = const_cast<char*>(input.data());  // iconv's signature predates const
+    size_t inLeft = input.size();
     char buf[1024];
     while (inLeft > 0) {
         char* o = buf;
@@ -166,13 +169,20 @@ std::string IconvToUtf8(iconv_t cd, std::string_view bytes) {
         int err = errno;
         out.append(buf, static_cast<size_t>(o - buf));
         if (r != static_cast<size_t>(-1) || (err == E2BIG && o != buf)) continue;
-        // EILSEQ, or EINVAL for a sequence cut off at the end of the data.
-        out.append(kReplacementChar);
-        ++in;
-        --inLeft;
+        size_t n = onBadInput(std::string_view(in, inLeft), out);
+        in += n;
+        inLeft -= n;
     }
     FinishShiftState(cd, out);
     return out;
+}
+
+std::string IconvToUtf8(iconv_t cd, std::string_view bytes) {
+    // EILSEQ, or EINVAL for a sequence cut off at the end of the data.
+    return IconvAll(cd, bytes, bytes.size() + bytes.size() / 2, [](std::string_view, std::string& out) {
+        out.append(kReplacementChar);
+        return size_t(1);
+    });
 }
 
 // Writes '?' as the target charset spells it, in its current shift state.
@@ -189,29 +199,13 @@ void AppendQuestionMark(iconv_t cd, std::string& out) {
 }
 
 std::string IconvFromUtf8(iconv_t cd, std::string_view text) {
-    std::string out;
-    out.reserve(text.size());
-    char* in = const_cast<char*>(text.data());
-    size_t inLeft = text.size();
-    char buf[1024];
-    while (inLeft > 0) {
-        char* o = buf;
-        size_t oLeft = sizeof buf;
-        size_t r = iconv(cd, &in, &inLeft, &o, &oLeft);
-        int err = errno;
-        out.append(buf, static_cast<size_t>(o - buf));
-        if (r != static_cast<size_t>(-1) || (err == E2BIG && o != buf)) continue;
-        // iconv says EILSEQ both for a character the charset lacks and for
-        // bytes that are not UTF-8: the former is skipped whole, the latter
-        // one byte at a time.
-        size_t n = Utf8SequenceLength(std::string_view(in, inLeft));
-        if (n == 0) n = 1;
-        in += n;
-        inLeft -= n;
+    // iconv says EILSEQ both for a character the charset lacks and for bytes
+    // that are not UTF-8: the former is skipped whole, the latter one byte at a time.
+    return IconvAll(cd, text, text.size(), [cd](std::string_view rest, std::string& out) {
+        size_t n = Utf8SequenceLength(rest);
         AppendQuestionMark(cd, out);
-    }
-    FinishShiftState(cd, out);
-    return out;
+        return n == 0 ? size_t(1) : n;
+    });
 }
 
 struct LocaleFreer {
