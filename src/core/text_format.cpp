@@ -66,7 +66,7 @@ std::string FormatInteger(const Conversion& c, const FormatArg& a) {
         return platform::Utf16ToUtf8(one);
     }
     const bool signedConv = c.letter == 'd' || c.letter == 'i';
-    std::string spec = "%" + c.flags + c.width + (c.hasPrecision ? "." + c.precision : "") + "ll" + c.letter;
+    std::string conversion = "%" + c.flags + c.width + (c.hasPrecision ? "." + c.precision : "") + "ll" + c.letter;
     // Without I64 the value is as wide as the C int it stood for, so -1 with %u reads 4294967295.
     long long sv = static_cast<long long>(a.bits);
     unsigned long long uv = a.bits;
@@ -78,14 +78,14 @@ std::string FormatInteger(const Conversion& c, const FormatArg& a) {
         uv = static_cast<uint16_t>(a.bits);
     }
     char buf[128];
-    int n = signedConv ? std::snprintf(buf, sizeof buf, spec.c_str(), sv) : std::snprintf(buf, sizeof buf, spec.c_str(), uv);
+    int n = signedConv ? std::snprintf(buf, sizeof buf, conversion.c_str(), sv) : std::snprintf(buf, sizeof buf, conversion.c_str(), uv);
     return n < 0 ? std::string() : std::string(buf, std::min<size_t>(size_t(n), sizeof buf - 1));
 }
 
 std::string FormatFloat(const Conversion& c, const FormatArg& a) {
-    std::string spec = "%" + c.flags + c.width + (c.hasPrecision ? "." + c.precision : "") + c.letter;
+    std::string conversion = "%" + c.flags + c.width + (c.hasPrecision ? "." + c.precision : "") + c.letter;
     char buf[512];
-    int n = std::snprintf(buf, sizeof buf, spec.c_str(), a.real);
+    int n = std::snprintf(buf, sizeof buf, conversion.c_str(), a.real);
     return n < 0 ? std::string() : std::string(buf, std::min<size_t>(size_t(n), sizeof buf - 1));
 }
 
