@@ -6,6 +6,7 @@
 #include "core/command_line.h"
 #include "core/core_context.h"
 #include "core/paths.h"
+#include "modules.h"
 #include "platform/logon.h"
 #include "platform/signals.h"
 
@@ -50,6 +51,7 @@ int main(int argc, char** argv) {
     core::CoreContext core;
     core.options = options;
     core.paths = core::Paths::ForThisProcess();
+    core.catalog = ProgramModules();
     core.loadingStatus = [](const std::string& status) { std::fprintf(stderr, "%s\n", status.c_str()); };
 
     // Before any thread exists, so every later thread has the signals blocked.

@@ -40,8 +40,8 @@ struct CoreContext {
 
     // The loading window's status line; the windows layer sets it.
     std::function<void(const std::string&)> loadingStatus;
-    // The modules to load; the whole catalog unless a test narrows it.
-    std::span<const ModuleDescriptor> catalog = ModuleCatalog();
+    // The modules to load, in order (the program's catalog, or a test's).
+    std::span<const ModuleDescriptor> catalog;
 
     void ShowStatus(const std::string& text) const {
         if (loadingStatus) loadingStatus(text);

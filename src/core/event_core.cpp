@@ -227,11 +227,21 @@ int EventCore::ReadNext(ReaderState& reader, Blocking blocking, QueueSlice& out)
     return kOk;
 }
 
-int EventCore::Drain(std::vector<EventPtr>& out) {
-    if (!Running()) return kRefused;
-    GuardedLock lock(queueLock_, counters_.locks, Blocking::No);
-    if (!lock) return kCollision;
+int EventCore::Drain(std::vector<EventPtr>& out, Blocking blocking) {
+    return DrainWhen([](size_t) { return true; }, blocking, out);
+}
+
+int EventCore::DrainIfMoreThan(size_t limit, Blocking blocking, std::vector<EventPtr>& out) {
+    return DrainWhen([limit](size_t count) { return count > limit; }, blocking, out);
+}
+
+template <typename Pred>
+int EventCore::DrainWhen(Pred shouldDrain, Blocking blocking, std::vector<EventPtr>& out) {
     out.clear();
+    if (!Running()) return kRefused;
+    GuardedLock lock(queueLock_, counters_.locks, blocking);
+    if (!lock) return kCollision;
+    if (!shouldDrain(queue_.size())) return kNothingToRead;
     out.swap(queue_);
     generation_.fetch_add(1, std::memory_order_release);
     return kOk;

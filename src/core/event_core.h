@@ -81,7 +81,10 @@ public:
     // from the reader's position and advances it by the slice's size.
     int ReadNext(ReaderState& reader, platform::Blocking blocking, QueueSlice& out);
     // Takes the whole queue and raises the generation (event database only).
-    int Drain(std::vector<EventPtr>& out);
+    int Drain(std::vector<EventPtr>& out, platform::Blocking blocking = platform::Blocking::No);
+    // Drains only when the queue holds more than `limit` records, deciding and
+    // taking under one lock hold; kNothingToRead otherwise.
+    int DrainIfMoreThan(size_t limit, platform::Blocking blocking, std::vector<EventPtr>& out);
 
     // Moves the intake buffer to the queue now instead of at the mover's next turn.
     void MoveNow();
@@ -114,6 +117,8 @@ private:
     void MoverLoop();
     bool MoveOnce(bool retryUntilStopped);
     EventPtr Parse(Pending& p, uint64_t sequence) const;
+    template <typename Pred>
+    int DrainWhen(Pred shouldDrain, platform::Blocking blocking, std::vector<EventPtr>& out);
 
     CoreCounters& counters_;
     std::atomic<bool> running_{true};

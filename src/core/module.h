@@ -43,9 +43,10 @@ public:
     virtual void Load(const SettingsSection& section) = 0;
     // Writes every live record in the current form into an emptied section.
     virtual void SaveTo(SettingsSection& section) = 0;
-    // Service start/stop; 0 on success. Modules without a service keep these.
-    virtual int Start(platform::Blocking) { return 0; }
-    virtual int Stop(platform::Blocking) { return 0; }
+    // Service start/stop; true when something was started or stopped.
+    // Modules without a service keep these.
+    virtual bool Start(platform::Blocking) { return false; }
+    virtual bool Stop(platform::Blocking) { return false; }
 
     // Loads from the module's own file.
     void LoadSection();

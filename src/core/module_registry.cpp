@@ -1,32 +1,11 @@
 #include "core/module_registry.h"
 
-#include <array>
-
 #include "core/core_context.h"
 
 namespace qm::core {
 
 using platform::Blocking;
 using platform::GuardedLock;
-
-std::span<const ModuleDescriptor> ModuleCatalog() {
-    // Modules join this table as they are built; a row without a factory is
-    // simply not loaded, and finding its id gives nothing.
-    static const std::array<ModuleDescriptor, 11> catalog{{
-        {kModuleRules, "Module: Rules", "mod_rules", false, nullptr},
-        {kModuleDns, "Module: DNS", "mod_dns", false, nullptr},
-        {kModuleDbase, "Module: DBase", "mod_dbase", true, nullptr},
-        {kModuleCollector, "Module: Collector", "mod_collector", true, nullptr},
-        {kModuleRelay, "Module: Relay", "mod_relay", true, nullptr},
-        {kModuleSnmp, "Module: SNMP", "mod_snmp", true, nullptr},
-        {kModuleIcmp, "Module: ICMP", "mod_icmp", true, nullptr},
-        {kModuleLaurent, "Module: Laurent", "mod_laurent", true, nullptr},
-        {kModuleModbus, "Module: ModBusTCP", "mod_modbus", true, nullptr},
-        {kModuleHttpServer, "Module: HTTPServer", "mod_httpserver", true, nullptr},
-        {kModuleWindow, "Module: Window", "mod_window", false, nullptr},
-    }};
-    return catalog;
-}
 
 ModuleRegistry::~ModuleRegistry() { UnloadAll(); }
 

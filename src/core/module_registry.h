@@ -22,9 +22,6 @@ struct ModuleDescriptor {
     std::unique_ptr<Module> (*create)(CoreContext&);
 };
 
-// Every module in load order.
-std::span<const ModuleDescriptor> ModuleCatalog();
-
 class ModuleRegistry {
 public:
     explicit ModuleRegistry(CoreContext& core) : core_(core) {}

@@ -1,6 +1,9 @@
 #include "core/settings_fields.h"
 
+#include <algorithm>
 #include <charconv>
+
+#include "core/record_table.h"
 
 #include "platform/profile_file.h"
 #include "platform/utf16.h"
@@ -55,6 +58,25 @@ void DecodeLegacy(std::span<const uint8_t> bytes, std::span<const FieldDef> fiel
                 std::string_view(reinterpret_cast<const char*>(at), units * 2));
         }
     }
+}
+
+size_t ReadRecordCount(const platform::ProfileFile& file, std::string_view section, std::string_view key) {
+    const auto bytes = file.ReadStruct(section, key, 4);
+    if (!bytes) return 0;
+    const uint32_t count = uint32_t((*bytes)[0]) | uint32_t((*bytes)[1]) << 8 | uint32_t((*bytes)[2]) << 16 |
+                           uint32_t((*bytes)[3]) << 24;
+    return std::min<size_t>(count, kMaxRecords);
+}
+
+size_t ReadLegacyCount(const platform::ProfileFile& file, std::string_view section, std::string_view key) {
+    const int count = file.ReadInt(section, key, 0);
+    return count <= 0 ? 0 : std::min<size_t>(size_t(count), kMaxRecords);
+}
+
+void WriteRecordCount(platform::ProfileFile& file, std::string_view section, std::string_view key, size_t count) {
+    const uint32_t n = static_cast<uint32_t>(count);
+    const uint8_t bytes[4] = {uint8_t(n), uint8_t(n >> 8), uint8_t(n >> 16), uint8_t(n >> 24)};
+    file.WriteStruct(section, key, bytes);
 }
 
 std::string FieldToText(const FieldDef& f, const void* record) {

@@ -130,6 +130,13 @@ void SaveFields(platform::ProfileFile& file, std::string_view section, std::stri
 // a field that doesn't fit inside `bytes` keeps its value.
 void DecodeLegacy(std::span<const uint8_t> bytes, std::span<const FieldDef> fields, void* record);
 
+// Record counts (`ItemCount`, `ListCount` as 4-byte structs; the legacy
+// `Count` as a plain integer), bounded by what a table may hold: a count in a
+// file is data like any other.
+size_t ReadRecordCount(const platform::ProfileFile& file, std::string_view section, std::string_view key);
+size_t ReadLegacyCount(const platform::ProfileFile& file, std::string_view section, std::string_view key);
+void WriteRecordCount(platform::ProfileFile& file, std::string_view section, std::string_view key, size_t count);
+
 // A field's value as text and back, for the script language: numbers in
 // decimal, texts as they are, other records as hex bytes.
 std::string FieldToText(const FieldDef& field, const void* record);

@@ -1,5 +1,6 @@
 #include "core/text_format.h"
 
+#include <algorithm>
 #include <cstdio>
 
 #include "platform/utf16.h"
@@ -124,7 +125,12 @@ std::optional<std::vector<ArgKind>> FormatSignature(std::string_view format) {
     return kinds;
 }
 
-std::optional<std::string> FormatText(std::string_view format, std::span<const FormatArg> args) {
+bool FormatTakesPrefixOf(std::string_view format, std::span<const ArgKind> expected) {
+    const std::optional<std::vector<ArgKind>> kinds = FormatSignature(format);
+    return kinds && kinds->size() <= expected.size() && std::equal(kinds->begin(), kinds->end(), expected.begin());
+}
+
+std::optional<std::string> FormatText(std::string_view format, std::span<const FormatArg> args, bool allowUnusedArgs) {
     std::string out;
     out.reserve(format.size() + 16 * args.size());
     size_t next = 0;
@@ -150,7 +156,7 @@ std::optional<std::string> FormatText(std::string_view format, std::span<const F
             case ArgKind::String: out += FormatString(*c, a); break;
         }
     }
-    if (next != args.size()) return std::nullopt;
+    if (next != args.size() && !allowUnusedArgs) return std::nullopt;
     return out;
 }
 

@@ -49,7 +49,13 @@ struct FormatArg {
 std::optional<std::vector<ArgKind>> FormatSignature(std::string_view format);
 
 // Formats, or returns nothing when the format's signature doesn't match `args`.
-std::optional<std::string> FormatText(std::string_view format, std::span<const FormatArg> args);
+// With `allowUnusedArgs` a format may stop short of the last arguments, as a
+// user's file-name format that leaves out the seconds does.
+std::optional<std::string> FormatText(std::string_view format, std::span<const FormatArg> args,
+                                      bool allowUnusedArgs = false);
+
+// True when `format` takes the first `expected.size()` or fewer of these kinds, in order.
+bool FormatTakesPrefixOf(std::string_view format, std::span<const ArgKind> expected);
 
 template <typename... Args>
 std::optional<std::string> Format(std::string_view format, const Args&... args) {

@@ -2,12 +2,14 @@
 #include "core/core_settings.h"
 
 #include <gtest/gtest.h>
-#include <stdlib.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <initializer_list>
 #include <sstream>
-#include <stdexcept>
+#include <tuple>
+#include <utility>
 
 #include "core/command_line.h"
 #include "core/config.h"
@@ -18,314 +20,174 @@ namespace qm::core {
 namespace {
 
 namespace fs = std::filesystem;
+using qm::testing::TempDir;
 
-using TempDir = qm::testing::TempDir;
-
-std::string ReadFile(const fs::path& p) {
-    std::ostringstream s;
-    s << std::ifstream(p, std::ios::binary).rdbuf();
-    return s.str();
-}
-
-std::vector<uint8_t> Le32(uint32_t v) {
-    return {uint8_t(v), uint8_t(v >> 8), uint8_t(v >> 16), uint8_t(v >> 24)};
-}
-
-void ExpectSameSettings(const CoreSettings& a, const CoreSettings& b) {
-    EXPECT_EQ(a.godMode, b.godMode);
-    EXPECT_EQ(a.locale, b.locale);
+// Field by field, so a failure names the field.
+void ExpectSame(const CoreSettings& a, const CoreSettings& b) {
+    EXPECT_EQ(std::tie(a.godMode, a.locale, a.fontSize, a.param), std::tie(b.godMode, b.locale, b.fontSize, b.param));
     EXPECT_EQ(a.font, b.font);
-    EXPECT_EQ(a.fontSize, b.fontSize);
     EXPECT_EQ(a.listColors, b.listColors);
-    EXPECT_EQ(a.mainBgColor, b.mainBgColor);
-    EXPECT_EQ(a.mainTextColor, b.mainTextColor);
-    EXPECT_EQ(a.beginUtc, b.beginUtc);
-    EXPECT_EQ(a.param, b.param);
-    EXPECT_EQ(a.valueCollectorStackLimit, b.valueCollectorStackLimit);
+    EXPECT_EQ(std::tie(a.mainBgColor, a.mainTextColor, a.beginUtc, a.valueCollectorStackLimit),
+              std::tie(b.mainBgColor, b.mainTextColor, b.beginUtc, b.valueCollectorStackLimit));
 }
 
 // Every field away from its default.
-CoreSettings Unusual() {
-    CoreSettings s;
-    s.godMode = true;
-    s.locale = "ЕН";
-    s.font.height = -27;
-    s.font.width = 3;
-    s.font.escapement = -900;
-    s.font.orientation = 450;
-    s.font.weight = 700;
-    s.font.italic = 1;
-    s.font.underline = 1;
-    s.font.strikeOut = 1;
-    s.font.charSet = 204;
-    s.font.outPrecision = 3;
-    s.font.clipPrecision = 2;
-    s.font.quality = 5;
-    s.font.pitchAndFamily = 0x31;
-    s.font.faceName = "Шрифт Mono";
-    s.fontSize = 20;
-    s.listColors = {0x010203, 0x040506, 0x070809, 0x0A0B0C, 0x0D0E0F, 0xFFFFFFFF};
-    s.mainBgColor = 0x123456;
-    s.mainTextColor = 0xABCDEF;
-    s.beginUtc = 0x0123456789ABCDEFull;
-    s.param = 0xA5;
-    s.valueCollectorStackLimit = 123456789;
-    return s;
-}
+const CoreSettings kUnusual{true, "ЕН", {-27, 3, -900, 450, 700, 1, 1, 1, 204, 3, 2, 5, 0x31, "Шрифт Mono"}, 20,
+                            {0x010203, 0x040506, 0x070809, 0x0A0B0C, 0x0D0E0F, 0xFFFFFFFF}, 0x123456, 0xABCDEF,
+                            0x0123456789ABCDEFull, 0xA5, 123456789};
 
-// The 160-byte record older versions stored under the one key `Core`.
-struct LegacyRecord {
-    std::vector<uint8_t> bytes = std::vector<uint8_t>(kCoreLegacySize, 0);
-    void U8(size_t at, uint8_t v) { bytes.at(at) = v; }
-    void U32(size_t at, uint32_t v) {
-        for (size_t i = 0; i < 4; ++i) bytes.at(at + i) = static_cast<uint8_t>(v >> (8 * i));
-    }
-    void U64(size_t at, uint64_t v) {
-        for (size_t i = 0; i < 8; ++i) bytes.at(at + i) = static_cast<uint8_t>(v >> (8 * i));
-    }
-    void Utf16(size_t at, const std::string& utf8) {
+// Older versions stored one 160-byte record under the key `Core`; this is
+// kLegacy in that layout, written out by hand.
+const CoreSettings kLegacy{true, "EN", {-19, 0, 0, 0, 700, 1, 0, 0, 204, 0, 0, 0, 0x22, "Times New Roman"}, 14,
+                           {0x100000, 0x100001, 0x100002, 0x100003, 0x100004, 0x100005}, 0x202020, 0xE0E0E0,
+                           1500000000, 7, 9000};
+
+std::vector<uint8_t> LegacyBytes() {
+    std::vector<uint8_t> b(kCoreLegacySize, 0);
+    auto put = [&](size_t at, uint64_t v, size_t n) {
+        for (size_t i = 0; i < n; ++i) b.at(at + i) = static_cast<uint8_t>(v >> (8 * i));
+    };
+    auto text = [&](size_t at, const std::string& utf8) {
         const std::string u = platform::Utf8ToUtf16LEBytes(utf8);
-        for (size_t i = 0; i < u.size(); ++i) bytes.at(at + i) = static_cast<uint8_t>(u[i]);
+        std::copy(u.begin(), u.end(), b.begin() + at);
+    };
+    put(0, 1, 1), text(2, "EN");
+    put(8, uint32_t(-19), 4), put(24, 700, 4), put(28, 1, 1), put(31, 204, 1), put(35, 0x22, 1);
+    text(36, "Times New Roman");
+    put(104, 14, 4);
+    for (size_t i = 0; i < 6; ++i) put(108 + 4 * i, 0x100000 + i, 4);
+    put(132, 0x202020, 4), put(136, 0xE0E0E0, 4), put(144, 1500000000, 8), put(152, 7, 1), put(156, 9000, 4);
+    return b;
+}
+
+// Writes Core.ini with the given keys, written as text.
+void WriteCore(const Config& config, std::initializer_list<std::pair<const char*, std::string>> keys,
+               const std::vector<uint8_t>& legacy = {}) {
+    platform::ProfileFile file;
+    for (const auto& [key, value] : keys) file.WriteString("main", key, value);
+    if (!legacy.empty()) {
+        ASSERT_TRUE(file.WriteStruct("main", "Core", legacy));
     }
-};
-
-LegacyRecord SampleLegacy() {
-    LegacyRecord r;
-    r.U8(0, 1);              // GodMode
-    r.Utf16(2, "EN");        // locale, wchar[3]
-    r.U32(8, uint32_t(-19)); // font: height, width, escapement, orientation, weight
-    r.U32(12, 0);
-    r.U32(16, 0);
-    r.U32(20, 0);
-    r.U32(24, 700);
-    r.U8(28, 1);             // italic
-    r.U8(29, 0);
-    r.U8(30, 0);
-    r.U8(31, 204);           // charset
-    r.U8(32, 0);
-    r.U8(33, 0);
-    r.U8(34, 0);
-    r.U8(35, 0x22);          // pitch and family
-    r.Utf16(36, "Times New Roman");
-    r.U32(104, 14);          // ZoomIndex
-    for (uint32_t i = 0; i < 6; ++i) r.U32(108 + 4 * i, 0x100000 + i);
-    r.U32(132, 0x202020);    // MainBgColor
-    r.U32(136, 0xE0E0E0);    // MainTextColor
-    r.U64(144, 1500000000);  // BeginUTC
-    r.U8(152, 7);            // Param
-    r.U32(156, 9000);        // ValueCollectorStackLimit
-    return r;
+    ASSERT_TRUE(file.Save(config.FileFor(kCoreSettingsFile)));
 }
 
-void ExpectSampleLegacy(const CoreSettings& s) {
-    EXPECT_TRUE(s.godMode);
-    EXPECT_EQ(s.locale, "EN");
-    EXPECT_EQ(s.font.height, -19);
-    EXPECT_EQ(s.font.weight, 700);
-    EXPECT_EQ(s.font.italic, 1);
-    EXPECT_EQ(s.font.charSet, 204);
-    EXPECT_EQ(s.font.pitchAndFamily, 0x22);
-    EXPECT_EQ(s.font.faceName, "Times New Roman");
-    EXPECT_EQ(s.fontSize, 14);
-    for (uint32_t i = 0; i < 6; ++i) EXPECT_EQ(s.listColors[i], 0x100000 + i);
-    EXPECT_EQ(s.mainBgColor, 0x202020u);
-    EXPECT_EQ(s.mainTextColor, 0xE0E0E0u);
-    EXPECT_EQ(s.beginUtc, 1500000000u);
-    EXPECT_EQ(s.param, 7);
-    EXPECT_EQ(s.valueCollectorStackLimit, 9000u);
-}
+TEST(CoreSettings, DefaultsOfAFirstStartAndWithoutAFile) {
+    // The epoch is now and the font height follows the screen.
+    CoreSettings want;
+    want.beginUtc = 1700000000;
+    want.font.height = -24;  // 12 points at 144 dpi
+    ExpectSame(CoreSettings::Defaults(1700000000, 144), want);
 
-void ExpectDefaults(const CoreSettings& s, uint64_t now) {
-    ExpectSameSettings(s, CoreSettings::Defaults(now, 96));
-}
-
-TEST(CoreSettings, DefaultsOfAFirstStart) {
-    const CoreSettings s = CoreSettings::Defaults(1700000000, 96);
-    EXPECT_FALSE(s.godMode);
-    EXPECT_EQ(s.locale, "RU");
-    EXPECT_EQ(s.font.faceName, "Calibri");
-    EXPECT_EQ(s.font.height, -16);  // 12 points at 96 dpi
-    EXPECT_EQ(s.fontSize, 12);
-    EXPECT_EQ(s.valueCollectorStackLimit, 5000u);
-    EXPECT_EQ(s.listColors, (std::array<uint32_t, 6>{0xFFFFFF, 0x000000, 0xFF5050, 0xFFFFFF, 0xC8C8C8, 0x000000}));
-    EXPECT_EQ(s.mainBgColor, 0x000000u);
-    EXPECT_EQ(s.mainTextColor, 0xFFFFFFu);
-    EXPECT_EQ(s.beginUtc, 1700000000u);
-    EXPECT_EQ(s.param, 0);
-    EXPECT_EQ(CoreSettings::Defaults(5, 120).font.height, -20);
-    EXPECT_EQ(CoreSettings::Defaults(5, 144).font.height, -24);
-}
-
-TEST(CoreSettings, FontHeightMultipliesBeforeDividing) {
-    EXPECT_EQ(FontHeightForPoints(12, 96), -16);
-    EXPECT_EQ(FontHeightForPoints(11, 96), -14);   // 14.67 truncated
-    EXPECT_EQ(FontHeightForPoints(14, 96), -18);   // 18.67 truncated
-    EXPECT_EQ(FontHeightForPoints(10, 120), -16);  // 16.67; 120 / 72 first would give 10
+    // Multiplied before dividing, then truncated.
+    EXPECT_EQ(FontHeightForPoints(11, 96), -14);
+    EXPECT_EQ(FontHeightForPoints(10, 120), -16);
     EXPECT_EQ(FontHeightForPoints(0, 96), 0);
+
+    TempDir dir;
+    ExpectSame(LoadCoreSettings(Config(dir.path()), 42, 96), CoreSettings::Defaults(42, 96));
+    ExpectSame(LoadCoreSettings(Config(fs::path()), 43, 120), CoreSettings::Defaults(43, 120));
 }
 
-TEST(CoreSettings, MissingFileGivesDefaults) {
+TEST(CoreSettings, SaveThenLoadKeepsEveryFieldInTheCurrentForm) {
     TempDir dir;
     const Config config(dir.path());
-    ExpectDefaults(LoadCoreSettings(config, 42, 96), 42);
-    // No settings folder known at all.
-    ExpectDefaults(LoadCoreSettings(Config(fs::path()), 43, 96), 43);
-}
+    ASSERT_TRUE(SaveCoreSettings(config, kUnusual));
+    ExpectSame(LoadCoreSettings(config, 99, 96), kUnusual);
 
-TEST(CoreSettings, SaveThenLoadKeepsEveryField) {
-    TempDir dir;
-    const Config config(dir.path());
-    const CoreSettings saved = Unusual();
-    ASSERT_TRUE(SaveCoreSettings(config, saved));
-    ExpectSameSettings(LoadCoreSettings(config, 99, 96), saved);
-
-    // The current form: [main], Version=2, one struct-form key per field.
     const platform::ProfileFile file = platform::ProfileFile::Load(dir.path() / "Core.ini");
     EXPECT_EQ(file.Sections(), std::vector<std::string>{"main"});
     EXPECT_EQ(file.Get("main", "Version"), "2");
     EXPECT_FALSE(file.Get("main", "Core").has_value());
     EXPECT_EQ(file.Get("main", "GodMode"), "0101");
-    EXPECT_EQ(file.Get("main", "ZoomIndex"), "1400000014");
-    EXPECT_TRUE(file.ReadStruct("main", "FontParam", 92).has_value());
-    EXPECT_TRUE(file.ReadStruct("main", "BeginUTC", 8).has_value());
-    EXPECT_TRUE(file.ReadStruct("main", "ListColor.5", 4).has_value());
-    EXPECT_EQ(file.Get("main", "StrLocale"), "ЕН");
 
     // Saving again replaces the keys rather than adding to them.
-    CoreSettings changed = saved;
+    CoreSettings changed = kUnusual;
     changed.godMode = false;
     changed.fontSize = 9;
     ASSERT_TRUE(SaveCoreSettings(config, changed));
-    ExpectSameSettings(LoadCoreSettings(config, 99, 96), changed);
-    const std::string text = ReadFile(dir.path() / "Core.ini");
-    EXPECT_EQ(text.find("GodMode"), text.rfind("GodMode"));
+    ExpectSame(LoadCoreSettings(config, 99, 96), changed);
+    std::ostringstream text;
+    text << std::ifstream(dir.path() / "Core.ini").rdbuf();
+    EXPECT_EQ(text.str().find("GodMode"), text.str().rfind("GodMode"));
 }
 
-TEST(CoreSettings, GodModeWithWrongChecksumIsIgnoredWhileOtherKeysLoad) {
+TEST(CoreSettings, BadGodModeOrLocaleIsIgnoredWhileOtherKeysLoad) {
     TempDir dir;
     const Config config(dir.path());
-    for (const char* stored : {"0102", "0100", "01", "010101", "zz01"}) {
-        platform::ProfileFile file;
-        file.WriteString("main", "Version", "2");
-        file.WriteString("main", "GodMode", stored);
-        file.WriteStruct("main", "ZoomIndex", Le32(17));
-        file.WriteString("main", "StrLocale", "DE");
-        ASSERT_TRUE(file.Save(config.FileFor(kCoreSettingsFile)));
-
+    for (const char* god : {"0102", "0100", "01", "010101", "zz01"}) {
+        WriteCore(config, {{"Version", "2"}, {"GodMode", god}, {"ZoomIndex", "1100000011"}, {"StrLocale", "DE"}});
         const CoreSettings s = LoadCoreSettings(config, 1, 96);
-        EXPECT_FALSE(s.godMode) << stored;
-        EXPECT_EQ(s.fontSize, 17) << stored;
-        EXPECT_EQ(s.locale, "DE") << stored;
+        EXPECT_FALSE(s.godMode) << god;
+        EXPECT_EQ(s.fontSize, 17) << god;
+        EXPECT_EQ(s.locale, "DE") << god;
     }
-    // The same key with its checksum right does turn it on.
-    platform::ProfileFile file;
-    file.WriteString("main", "Version", "2");
-    file.WriteString("main", "GodMode", "0101");
-    ASSERT_TRUE(file.Save(config.FileFor(kCoreSettingsFile)));
+    WriteCore(config, {{"Version", "2"}, {"GodMode", "0101"}});
     EXPECT_TRUE(LoadCoreSettings(config, 1, 96).godMode);
-}
 
-TEST(CoreSettings, UnusableLocaleFallsBackToDefault) {
-    TempDir dir;
-    const Config config(dir.path());
-    for (const char* stored : {"", "E"}) {
-        platform::ProfileFile file;
-        file.WriteString("main", "Version", "2");
-        file.WriteString("main", "StrLocale", stored);
-        ASSERT_TRUE(file.Save(config.FileFor(kCoreSettingsFile)));
-        EXPECT_EQ(LoadCoreSettings(config, 1, 96).locale, "RU") << stored;
+    // A locale needs two characters; longer keeps its first two.
+    const std::pair<const char*, const char*> locales[] = {{"", "RU"}, {"E", "RU"}, {"ENG", "EN"}};
+    for (const auto& [stored, loaded] : locales) {
+        WriteCore(config, {{"Version", "2"}, {"StrLocale", stored}});
+        EXPECT_EQ(LoadCoreSettings(config, 1, 96).locale, loaded) << stored;
     }
-    // A stored locale longer than two characters keeps its first two.
-    platform::ProfileFile file;
-    file.WriteString("main", "Version", "2");
-    file.WriteString("main", "StrLocale", "ENG");
-    ASSERT_TRUE(file.Save(config.FileFor(kCoreSettingsFile)));
-    EXPECT_EQ(LoadCoreSettings(config, 1, 96).locale, "EN");
 }
 
 TEST(CoreSettings, LegacyRecordIsReadAndTheNextSaveConvertsIt) {
-    for (const char* version : std::initializer_list<const char*>{"1", nullptr}) {
-        SCOPED_TRACE(version ? "Version=1" : "no Version");
+    for (bool withVersion : {true, false}) {
+        SCOPED_TRACE(withVersion ? "Version=1" : "no Version");
         TempDir dir;
         const Config config(dir.path());
-        platform::ProfileFile file;
-        if (version) file.WriteString("main", "Version", version);
-        ASSERT_TRUE(file.WriteStruct("main", "Core", SampleLegacy().bytes));
         // Keys of the current form are not read from a legacy file.
-        file.WriteStruct("main", "ValueCollectorStackLimit", Le32(1));
-        ASSERT_TRUE(file.Save(config.FileFor(kCoreSettingsFile)));
+        const std::pair<const char*, std::string> stray{"ValueCollectorStackLimit", "0100000001"};
+        if (withVersion) WriteCore(config, {{"Version", "1"}, stray}, LegacyBytes());
+        else WriteCore(config, {stray}, LegacyBytes());
 
         const CoreSettings loaded = LoadCoreSettings(config, 5, 96);
-        ExpectSampleLegacy(loaded);
-
+        ExpectSame(loaded, kLegacy);
         ASSERT_TRUE(SaveCoreSettings(config, loaded));
         const platform::ProfileFile saved = platform::ProfileFile::Load(config.FileFor(kCoreSettingsFile));
         EXPECT_EQ(saved.Get("main", "Version"), "2");
         EXPECT_FALSE(saved.Get("main", "Core").has_value());
-        EXPECT_TRUE(saved.Get("main", "FontParam").has_value());
-        EXPECT_EQ(saved.Get("main", "GodMode"), "0101");
-        ExpectSampleLegacy(LoadCoreSettings(config, 6, 96));
+        ExpectSame(LoadCoreSettings(config, 6, 96), kLegacy);
     }
-}
 
-TEST(CoreSettings, LegacyRecordOfWrongLengthIsIgnored) {
-    for (size_t size : {kCoreLegacySize - 1, kCoreLegacySize + 1, size_t(92)}) {
-        TempDir dir;
-        const Config config(dir.path());
-        std::vector<uint8_t> bytes = SampleLegacy().bytes;
-        bytes.resize(size, 0);
-        platform::ProfileFile file;
-        file.WriteString("main", "Version", "1");
-        ASSERT_TRUE(file.WriteStruct("main", "Core", bytes));
-        ASSERT_TRUE(file.Save(config.FileFor(kCoreSettingsFile)));
-        SCOPED_TRACE(size);
-        ExpectDefaults(LoadCoreSettings(config, 77, 96), 77);
-    }
-}
-
-TEST(CoreSettings, LegacyLocaleWithoutTwoCharactersFallsBack) {
     TempDir dir;
     const Config config(dir.path());
-    LegacyRecord r = SampleLegacy();
-    r.U32(2, 0);  // empty locale
-    platform::ProfileFile file;
-    ASSERT_TRUE(file.WriteStruct("main", "Core", r.bytes));
-    ASSERT_TRUE(file.Save(config.FileFor(kCoreSettingsFile)));
-    const CoreSettings s = LoadCoreSettings(config, 5, 96);
-    EXPECT_EQ(s.locale, "RU");
-    EXPECT_EQ(s.fontSize, 14);
+    for (size_t size : {kCoreLegacySize - 1, kCoreLegacySize + 1, size_t(92)}) {
+        std::vector<uint8_t> bytes = LegacyBytes();
+        bytes.resize(size, 0);
+        WriteCore(config, {{"Version", "1"}}, bytes);
+        SCOPED_TRACE(size);
+        ExpectSame(LoadCoreSettings(config, 77, 96), CoreSettings::Defaults(77, 96));
+    }
+
+    // A legacy locale without two characters falls back to the default.
+    std::vector<uint8_t> noLocale = LegacyBytes();
+    noLocale[4] = 0;  // "E"
+    WriteCore(config, {}, noLocale);
+    CoreSettings expected = kLegacy;
+    expected.locale = "RU";
+    ExpectSame(LoadCoreSettings(config, 5, 96), expected);
 }
 
 TEST(CoreSettings, StartOptionsApplyOverStoredSettings) {
-    CoreSettings s = Unusual();
-    const CoreSettings before = s;
-
-    // Nothing given: nothing changes.
-    ApplyStartOptions(ParseCommandLine(""), 96, s);
-    ExpectSameSettings(s, before);
+    CoreSettings s = kUnusual;
     ApplyStartOptions(ParseCommandLine("-gm maybe -locale e -fontsize x"), 96, s);
-    ExpectSameSettings(s, before);
+    ExpectSame(s, kUnusual);
 
-    ApplyStartOptions(ParseCommandLine("-fontsize 14"), 96, s);
-    EXPECT_EQ(s.fontSize, 14);
-    EXPECT_EQ(s.font.height, -18);
-    EXPECT_EQ(s.font.faceName, before.font.faceName);
     ApplyStartOptions(ParseCommandLine("-fontsize 14"), 120, s);
+    EXPECT_EQ(s.fontSize, 14);
     EXPECT_EQ(s.font.height, -23);
-
-    ASSERT_TRUE(s.godMode);
-    ApplyStartOptions(ParseCommandLine("-gm off"), 96, s);
+    EXPECT_EQ(s.font.faceName, kUnusual.font.faceName);
+    ApplyStartOptions(ParseCommandLine("-gm off -locale fr -fontface Arial -vc_buffer 800"), 96, s);
     EXPECT_FALSE(s.godMode);
-    ApplyStartOptions(ParseCommandLine("-gm on"), 96, s);
-    EXPECT_TRUE(s.godMode);
-
-    ApplyStartOptions(ParseCommandLine("-locale fr -fontface Arial -vc_buffer 800"), 96, s);
     EXPECT_EQ(s.locale, "fr");
     EXPECT_EQ(s.font.faceName, "Arial");
     EXPECT_EQ(s.valueCollectorStackLimit, 800u);
     EXPECT_EQ(s.fontSize, 14);
-    EXPECT_TRUE(s.godMode);
 
+    ApplyStartOptions(ParseCommandLine("-gm on"), 96, s);
+    EXPECT_TRUE(s.godMode);
     ApplyStartOptions(ParseCommandLine("-def"), 96, s);
     EXPECT_FALSE(s.godMode);
     EXPECT_EQ(s.locale, "RU");
@@ -333,26 +195,19 @@ TEST(CoreSettings, StartOptionsApplyOverStoredSettings) {
     EXPECT_EQ(s.fontSize, 11);
     EXPECT_EQ(s.font.height, -14);
     EXPECT_EQ(s.valueCollectorStackLimit, 5000u);
-    // Not touched by any option.
-    EXPECT_EQ(s.beginUtc, before.beginUtc);
-    EXPECT_EQ(s.listColors, before.listColors);
-    EXPECT_EQ(s.font.weight, before.font.weight);
+    // Not touched by any option, not even -def.
+    EXPECT_EQ(s.beginUtc, kUnusual.beginUtc);
+    EXPECT_EQ(s.listColors, kUnusual.listColors);
 }
 
 TEST(CoreSettings, StartOptionsSurviveTheNextSave) {
     TempDir dir;
     const Config config(dir.path());
     CoreSettings s = LoadCoreSettings(config, 1000, 96);
-    s.godMode = true;
+    ApplyStartOptions(ParseCommandLine("-gm on -fontsize 16"), 96, s);
     ASSERT_TRUE(SaveCoreSettings(config, s));
-
-    s = LoadCoreSettings(config, 2000, 96);
-    ASSERT_TRUE(s.godMode);
-    ApplyStartOptions(ParseCommandLine("-gm off -fontsize 16"), 96, s);
-    ASSERT_TRUE(SaveCoreSettings(config, s));
-
     s = LoadCoreSettings(config, 3000, 96);
-    EXPECT_FALSE(s.godMode);
+    EXPECT_TRUE(s.godMode);
     EXPECT_EQ(s.fontSize, 16);
     EXPECT_EQ(s.font.height, -21);
     EXPECT_EQ(s.beginUtc, 1000u);  // the first start's epoch stays

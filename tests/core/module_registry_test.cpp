@@ -33,23 +33,21 @@ public:
         g_calls.push_back("load " + Section());
     }
     void SaveTo(SettingsSection& s) override { SaveRecord(s.File(), s.Name(), "Common.", Fields(), common); }
-    int Start(platform::Blocking) override {
+    bool Start(platform::Blocking) override {
         g_calls.push_back("start " + Section());
-        return 0;
+        return true;
     }
-    int Stop(platform::Blocking) override {
+    bool Stop(platform::Blocking) override {
         // Unloading in reverse: modules loaded earlier are still there.
         g_calls.push_back("stop " + Section() + (Core().registry->Find(kModuleRules) ? " rules-present" : ""));
-        return 0;
+        return true;
     }
     Common common;
 };
 
 template <uint16_t Id>
 std::unique_ptr<Module> MakeProbe(CoreContext& core) {
-    for (const ModuleDescriptor& d : ModuleCatalog())
-        if (d.id == Id) return std::make_unique<ProbeModule>(core, Id, d.section);
-    return nullptr;
+    return std::make_unique<ProbeModule>(core, Id, Id == kModuleRules ? "mod_rules" : "mod_collector");
 }
 
 TEST(ModuleRegistry, LoadsInOrderFindsByIdAndUnloadsInReverse) {

@@ -1,0 +1,81 @@
+#pragma once
+// The table shape every module's records share: at most 500 records; a record
+// marked for deletion keeps its slot (and its number) until the next save,
+// which writes only live records, numbered from 0; an added record takes the
+// first free slot before the table grows.
+#include <cstddef>
+#include <functional>
+#include <optional>
+#include <vector>
+
+namespace qm::core {
+
+constexpr size_t kMaxRecords = 500;
+
+template <typename T>
+class RecordTable {
+public:
+    struct Slot {
+        T record{};
+        bool deleted = false;
+    };
+
+    // Index of the added record, or nothing when the table is full.
+    std::optional<size_t> Add(const T& record) {
+        for (size_t i = 0; i < slots_.size(); ++i) {
+            if (slots_[i].deleted && reusable_(i)) {
+                slots_[i] = Slot{record, false};
+                return i;
+            }
+        }
+        if (slots_.size() >= kMaxRecords) return std::nullopt;
+        slots_.push_back(Slot{record, false});
+        return slots_.size() - 1;
+    }
+    bool Replace(size_t index, const T& record) {
+        if (index >= slots_.size()) return false;
+        slots_[index].record = record;
+        return true;
+    }
+    bool MarkDeleted(size_t index, bool deleted = true) {
+        if (index >= slots_.size()) return false;
+        slots_[index].deleted = deleted;
+        return true;
+    }
+    void Clear() { slots_.clear(); }
+
+    size_t size() const { return slots_.size(); }
+    Slot& operator[](size_t i) { return slots_[i]; }
+    const Slot& operator[](size_t i) const { return slots_[i]; }
+    auto begin() { return slots_.begin(); }
+    auto end() { return slots_.end(); }
+    auto begin() const { return slots_.begin(); }
+    auto end() const { return slots_.end(); }
+
+    // Live records in order: what a save writes, numbered from 0.
+    template <typename F>
+    void ForEachLive(F&& f) const {
+        size_t number = 0;
+        for (const Slot& s : slots_) {
+            if (!s.deleted) f(number++, s.record);
+        }
+    }
+    size_t LiveCount() const {
+        size_t n = 0;
+        for (const Slot& s : slots_) n += s.deleted ? 0 : 1;
+        return n;
+    }
+
+    // A module whose deleted records may still be running says which slots
+    // may be taken over (a stopped one only).
+    template <typename F>
+    void SetReusable(F&& f) {
+        reusable_ = std::forward<F>(f);
+    }
+
+private:
+    std::vector<Slot> slots_;
+    std::function<bool(size_t)> reusable_ = [](size_t) { return true; };
+};
+
+}  // namespace qm::core

@@ -1,0 +1,116 @@
+#include "platform/udp_socket.h"
+
+#include <arpa/inet.h>
+#include <sys/socket.h>
+#include <sys/time.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <vector>
+
+namespace qm::platform {
+
+std::optional<sockaddr_in> ParseIpv4(std::string_view dotted, uint16_t port) {
+    if (dotted.empty() || dotted.size() > 15) return std::nullopt;
+    const std::string text(dotted);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(port);
+    if (inet_pton(AF_INET, text.c_str(), &a.sin_addr) != 1) return std::nullopt;
+    return a;
+}
+
+std::string Ipv4Text(const sockaddr_in& addr) {
+    char text[INET_ADDRSTRLEN] = {};
+    in_addr a = addr.sin_addr;
+    return inet_ntop(AF_INET, &a, text, sizeof text) ? std::string(text) : std::string("0.0.0.0");
+}
+
+UdpSocket& UdpSocket::operator=(UdpSocket&& o) noexcept {
+    if (this != &o) {
+        Close();
+        fd_ = o.fd_;
+        o.fd_ = -1;
+    }
+    return *this;
+}
+
+int UdpSocket::Open() {
+    Close();
+    fd_ = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, IPPROTO_UDP);
+    return fd_ < 0 ? errno : 0;
+}
+
+namespace {
+int SetTimeout(int fd, int option, uint32_t ms) {
+    timeval tv{};
+    tv.tv_sec = ms / 1000;
+    tv.tv_usec = static_cast<suseconds_t>((ms % 1000) * 1000);
+    return ::setsockopt(fd, SOL_SOCKET, option, &tv, sizeof tv) == 0 ? 0 : errno;
+}
+}  // namespace
+
+int UdpSocket::SetReceiveTimeout(uint32_t ms) { return SetTimeout(fd_, SO_RCVTIMEO, ms); }
+int UdpSocket::SetSendTimeout(uint32_t ms) { return SetTimeout(fd_, SO_SNDTIMEO, ms); }
+
+int UdpSocket::SetReceiveBufferBytes(int bytes) {
+    return ::setsockopt(fd_, SOL_SOCKET, SO_RCVBUF, &bytes, sizeof bytes) == 0 ? 0 : errno;
+}
+
+int UdpSocket::Bind(const sockaddr_in& local) {
+    return ::bind(fd_, reinterpret_cast<const sockaddr*>(&local), sizeof local) == 0 ? 0 : errno;
+}
+
+std::optional<sockaddr_in> UdpSocket::LocalAddress() const {
+    sockaddr_in a{};
+    socklen_t len = sizeof a;
+    if (::getsockname(fd_, reinterpret_cast<sockaddr*>(&a), &len) != 0) return std::nullopt;
+    return a;
+}
+
+int UdpSocket::ReceiveBatch(std::span<const std::span<char>> buffers, std::span<Datagram> out) {
+    const size_t n = std::min(buffers.size(), out.size());
+    if (n == 0) return -EINVAL;
+    std::vector<mmsghdr> headers(n);
+    std::vector<iovec> iov(n);
+    for (size_t i = 0; i < n; ++i) {
+        iov[i] = iovec{buffers[i].data(), buffers[i].size()};
+        headers[i] = mmsghdr{};
+        headers[i].msg_hdr.msg_iov = &iov[i];
+        headers[i].msg_hdr.msg_iovlen = 1;
+        headers[i].msg_hdr.msg_name = &out[i].from;
+        headers[i].msg_hdr.msg_namelen = sizeof(sockaddr_in);
+        out[i].from = sockaddr_in{};
+    }
+    // MSG_TRUNC makes each length the datagram's real one, so an oversize
+    // datagram is seen for what it is instead of passing as a shorter one.
+    const int got = ::recvmmsg(fd_, headers.data(), static_cast<unsigned>(n), MSG_WAITFORONE | MSG_TRUNC, nullptr);
+    if (got < 0) return -errno;
+    for (int i = 0; i < got; ++i) {
+        const size_t real = headers[i].msg_len;
+        out[i].length = real;
+        out[i].stored = std::min(real, buffers[i].size());
+        out[i].truncated = real > buffers[i].size() || (headers[i].msg_hdr.msg_flags & MSG_TRUNC);
+        // A shut-down socket reports an empty datagram without a sender.
+        if (real == 0 && headers[i].msg_hdr.msg_namelen == 0) return i;
+    }
+    return got;
+}
+
+int UdpSocket::SendTo(std::string_view bytes, const sockaddr_in& to) {
+    const ssize_t sent = ::sendto(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL, reinterpret_cast<const sockaddr*>(&to), sizeof to);
+    if (sent < 0) return errno;
+    return size_t(sent) == bytes.size() ? 0 : EMSGSIZE;
+}
+
+void UdpSocket::Shutdown() {
+    if (fd_ >= 0) ::shutdown(fd_, SHUT_RDWR);
+}
+
+void UdpSocket::Close() {
+    if (fd_ >= 0) ::close(fd_);
+    fd_ = -1;
+}
+
+}  // namespace qm::platform

@@ -1,0 +1,60 @@
+#pragma once
+// IPv4 UDP sockets, the only place the program touches the socket calls for
+// datagrams. Errors come back as errno values, which is also what the
+// program's reports show.
+#include <netinet/in.h>
+
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+
+namespace qm::platform {
+
+// Dotted IPv4 text and a port; nothing for text that is not an address.
+std::optional<sockaddr_in> ParseIpv4(std::string_view dotted, uint16_t port);
+std::string Ipv4Text(const sockaddr_in& addr);
+
+struct Datagram {
+    size_t length = 0;      // bytes the sender sent
+    size_t stored = 0;      // bytes that fit in the buffer
+    bool truncated = false;
+    sockaddr_in from{};
+};
+
+class UdpSocket {
+public:
+    UdpSocket() = default;
+    ~UdpSocket() { Close(); }
+    UdpSocket(UdpSocket&& o) noexcept : fd_(o.fd_) { o.fd_ = -1; }
+    UdpSocket& operator=(UdpSocket&& o) noexcept;
+    UdpSocket(const UdpSocket&) = delete;
+    UdpSocket& operator=(const UdpSocket&) = delete;
+
+    // 0 or errno.
+    int Open();
+    bool IsOpen() const { return fd_ >= 0; }
+    int SetReceiveTimeout(uint32_t ms);  // 0: wait without limit
+    int SetSendTimeout(uint32_t ms);
+    int SetReceiveBufferBytes(int bytes);
+    int Bind(const sockaddr_in& local);
+    std::optional<sockaddr_in> LocalAddress() const;
+
+    // Receives up to `buffers.size()` datagrams in one call, each into its own
+    // buffer, waiting only for the first. Returns how many arrived, or -errno
+    // (-EAGAIN for a receive timeout). A socket shut down meanwhile gives 0.
+    int ReceiveBatch(std::span<const std::span<char>> buffers, std::span<Datagram> out);
+    // 0 or errno.
+    int SendTo(std::string_view bytes, const sockaddr_in& to);
+
+    // Wakes a thread blocked in a receive on this socket; Linux does not on close alone.
+    void Shutdown();
+    void Close();
+    int Fd() const { return fd_; }
+
+private:
+    int fd_ = -1;
+};
+
+}  // namespace qm::platform

@@ -1,0 +1,271 @@
+#include "processing/dbase/dbase_module.h"
+
+#include <arpa/inet.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <set>
+
+#include "core/core_context.h"
+#include "platform/codepage.h"
+#include "platform/file_io.h"
+#include "platform/utf16.h"
+#include "processing/dbase/log_format.h"
+
+namespace qm::processing {
+
+using platform::Blocking;
+using platform::GuardedLock;
+
+namespace {
+// Lines kept for a target that cannot be written; beyond this the oldest go,
+// with a report, rather than the program's memory.
+constexpr size_t kMaxUnwrittenBytes = size_t(64) << 20;
+constexpr unsigned kFinalSettleMs = 10000;
+}  // namespace
+
+std::unique_ptr<core::Module> CreateDbaseModule(core::CoreContext& core) { return std::make_unique<DbaseModule>(core); }
+
+DbaseModule::DbaseModule(core::CoreContext& core) : Module(core, core::kModuleDbase, "mod_dbase") {}
+
+DbaseModule::~DbaseModule() { Stop(Blocking::Yes); }
+
+void DbaseModule::Load(const core::SettingsSection& section) { LoadDbaseSettings(section, settings_); }
+
+void DbaseModule::SaveTo(core::SettingsSection& section) { SaveDbaseSettings(section, settings_); }
+
+bool DbaseModule::Start(Blocking) {
+    if (worker_.Joinable()) return false;
+    active_ = true;
+    running_ = true;
+    flushRequest_ = false;
+    loadRequest_ = true;
+    try {
+        worker_ = platform::Thread(&core_.counters.threads, [this] { Worker(); });
+    } catch (const std::system_error& e) {
+        running_ = false;
+        core_.Report(3, 170, static_cast<uint32_t>(e.code().value()));
+        return false;
+    }
+    return true;
+}
+
+bool DbaseModule::Stop(Blocking) {
+    if (!worker_.Joinable()) return false;
+    active_ = false;
+    flushRequest_ = true;
+    running_ = false;
+    wake_.Set();
+    worker_.Join();
+    return true;
+}
+
+void DbaseModule::Worker() {
+    core_.Report(6, 189);
+    while (running_) {
+        uint32_t timeout = 0;
+        {
+            GuardedLock lock(Lock(), core_.counters.locks, Blocking::Yes);
+            timeout = settings_.common.timeout;
+        }
+        wake_.Wait(std::chrono::milliseconds(timeout));
+        if (!running_) break;
+        if (loadRequest_ && active_) {
+            LoadBufferFile();
+            loadRequest_ = false;
+            continue;
+        }
+        Cycle(false);
+    }
+    // A stop before the buffer file was read back would overwrite it unread:
+    // read it now, so its events go out with this final flush.
+    if (loadRequest_) {
+        LoadBufferFile();
+        loadRequest_ = false;
+    }
+    Cycle(true);
+}
+
+void DbaseModule::Cycle(bool final) {
+    GuardedLock lock(Lock(), core_.counters.locks, Blocking::Yes);
+    core::EventCore* events = core_.events.get();
+    if (!events) return;
+
+    std::vector<core::EventPtr> batch;
+    if (final) {
+        // Whatever producers submitted before they stopped must be in the
+        // queue before the last drain, and a busy queue lock is waited for.
+        events->Settle(kFinalSettleMs);
+        if (events->Drain(batch, Blocking::Yes) != core::kOk) return;
+    } else if (events->DrainIfMoreThan(settings_.common.msgLimit, Blocking::No, batch) != core::kOk) {
+        return;
+    }
+    RecordMemorySnapshot();
+
+    // Lines are formed once and written to every target; the records are
+    // freed as soon as they are formed.
+    std::string lines;
+    const uint8_t mask = settings_.common.eventParam;
+    for (const core::EventPtr& e : batch) {
+        if (e->type & mask) AppendStoredLine(lines, FormatLogLine(settings_.common.logFormat, *e));
+    }
+    const bool any = !batch.empty();
+    batch.clear();
+
+    if (final) {
+        WriteTargets(std::string(), platform::LocalTimeNow());  // a last try for earlier failures
+        // Lines a target still could not take go to the buffer file, ahead of
+        // the newer ones (once, when several targets missed the same lines).
+        std::set<std::string> missed;
+        for (std::string& pending : unwritten_) {
+            if (!pending.empty()) missed.insert(std::move(pending));
+            pending.clear();
+        }
+        std::string all;
+        for (const std::string& m : missed) all += m;
+        WriteBufferFile(all + lines);
+    } else if (any) {
+        WriteTargets(lines, platform::LocalTimeNow());
+    }
+}
+
+void DbaseModule::WriteTargets(const std::string& lines, const platform::SystemTime& now) {
+    unwritten_.resize(settings_.targets.size());
+    for (size_t i = 0; i < settings_.targets.size(); ++i) {
+        const auto& slot = settings_.targets[i];
+        if (slot.deleted || !slot.record.enable) continue;
+        std::string& pending = unwritten_[i];
+        if (pending.empty() && lines.empty()) continue;
+        const std::filesystem::path path = core_.paths.logFolder / LogFileName(slot.record.logNameFormat, now);
+        const int error = core_.paths.logFolder.empty()
+                              ? ENAMETOOLONG
+                              : platform::AppendToFile(path, pending.empty() ? std::string_view(lines) : pending + lines);
+        if (error == 0) {
+            pending.clear();
+            core_.Report(6, 192, path.string());
+            continue;
+        }
+        FileError(path, error, true);
+        pending += lines;
+        if (pending.size() > kMaxUnwrittenBytes) {
+            // Keep the newest whole lines (UTF-16 units: cut at a unit boundary after a line end).
+            size_t cut = pending.size() - kMaxUnwrittenBytes;
+            cut += cut % 2;
+            while (cut + 1 < pending.size() && !(pending[cut - 2] == '\n' && pending[cut - 1] == '\0')) cut += 2;
+            std::fprintf(stderr, "mod_dbase: %zu bytes of log lines for %s dropped after repeated write errors\n", cut,
+                         path.string().c_str());
+            pending.erase(0, cut);
+        }
+    }
+}
+
+std::filesystem::path DbaseModule::BufferFilePath() const {
+    if (core_.paths.logFolder.empty()) return {};
+    const std::string& name = settings_.common.lastLogFile;
+    return core_.paths.logFolder / (IsPlainFileName(name) ? name : std::string(kDefaultLastLog));
+}
+
+void DbaseModule::WriteBufferFile(std::string lines) {
+    std::filesystem::path path = BufferFilePath();
+    if (path.empty()) return;
+    if (bufferFileUnread_) {
+        // The previous run's events are still in the buffer file; this run's
+        // go beside it instead of over it.
+        path += ".next";
+        std::fprintf(stderr, "mod_dbase: %s could not be read back; this run's remaining events are in %s\n",
+                     BufferFilePath().string().c_str(), path.string().c_str());
+    }
+    if (int error = platform::ReplaceFile(path, lines)) {
+        FileError(path, error, false);
+        std::fprintf(stderr, "mod_dbase: could not write %s (error %d): %zu bytes of events lost\n", path.string().c_str(),
+                     error, lines.size());
+    }
+}
+
+void DbaseModule::LoadBufferFile() {
+    const std::filesystem::path path = BufferFilePath();
+    if (path.empty()) return;
+    core_.Report(6, 190, path.string());
+    std::string content;
+    if (int error = platform::ReadWholeFile(path, content)) {
+        FileError(path, error, true);
+        bufferFileUnread_ = error != ENOENT;
+        return;
+    }
+    bufferFileUnread_ = false;
+    sockaddr_in local{};
+    local.sin_family = AF_INET;
+    local.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    // Lines end with the unit 0x000A; text after the last one is an unfinished line and is dropped.
+    size_t begin = 0;
+    for (size_t i = 0; i + 1 < content.size(); i += 2) {
+        if (content[i] != '\n' || content[i + 1] != '\0') continue;
+        const std::string text = platform::Utf8ToAnsi(
+            platform::Utf16LEBytesToUtf8(std::string_view(content).substr(begin, i - begin)));
+        begin = i + 2;
+        if (text.empty() || !core_.events) continue;
+        // A full intake is waited out rather than losing the archive.
+        while (core_.events->Submit(core::kEventArchive, core::kNoSeverity, text, local) != core::kOk) {
+            if (!core_.events->Running()) return;
+            platform::SleepMs(10);
+        }
+    }
+    core_.Report(6, 191, static_cast<uint32_t>(std::min<size_t>(content.size(), UINT32_MAX)));
+}
+
+void DbaseModule::RecordMemorySnapshot() {
+    GuardedLock lock(core_.generalLock, core_.counters.locks, Blocking::Yes);
+    auto& snapshots = core_.counters.memorySnapshots;
+    std::move(snapshots.begin() + 1, snapshots.end(), snapshots.begin());
+    snapshots.back() = core::TakeMemorySnapshot();
+}
+
+void DbaseModule::FileError(const std::filesystem::path& path, int error, bool report) {
+    errors_.fetch_add(1);
+    if (report && active_) core_.Report(3, 175, path.string(), error);
+}
+
+bool DbaseModule::SetCommon(const DbaseCommon& common) {
+    GuardedLock lock(Lock(), core_.counters.locks, Blocking::No);
+    if (!lock) return false;
+    DbaseCommon checked = common;
+    // Formats from settings and scripts are used only when they take the expected arguments.
+    if (!IsValidLogFormat(checked.logFormat)) checked.logFormat = kDefaultLogFormat;
+    if (!IsPlainFileName(checked.lastLogFile)) checked.lastLogFile = kDefaultLastLog;
+    settings_.common = checked;
+    return true;
+}
+
+std::optional<DbaseCommon> DbaseModule::Common() {
+    GuardedLock lock(Lock(), core_.counters.locks, Blocking::Yes);
+    return settings_.common;
+}
+
+std::optional<size_t> DbaseModule::AddTarget(const LogTarget& target) {
+    GuardedLock lock(Lock(), core_.counters.locks, Blocking::No);
+    if (!lock) return std::nullopt;
+    LogTarget checked = target;
+    if (!IsValidLogNameFormat(checked.logNameFormat)) checked.logNameFormat = kDefaultLogNameFormat;
+    return settings_.targets.Add(checked);
+}
+
+bool DbaseModule::ReplaceTarget(size_t index, const LogTarget& target) {
+    GuardedLock lock(Lock(), core_.counters.locks, Blocking::No);
+    if (!lock) return false;
+    LogTarget checked = target;
+    if (!IsValidLogNameFormat(checked.logNameFormat)) checked.logNameFormat = kDefaultLogNameFormat;
+    return settings_.targets.Replace(index, checked);
+}
+
+bool DbaseModule::DeleteTarget(size_t index, bool deleted) {
+    GuardedLock lock(Lock(), core_.counters.locks, Blocking::No);
+    return lock && settings_.targets.MarkDeleted(index, deleted);
+}
+
+std::optional<LogTarget> DbaseModule::Target(size_t index) {
+    GuardedLock lock(Lock(), core_.counters.locks, Blocking::Yes);
+    if (index >= settings_.targets.size()) return std::nullopt;
+    return settings_.targets[index].record;
+}
+
+}  // namespace qm::processing

@@ -1,0 +1,71 @@
+#pragma once
+// The event database (module id 3, section mod_dbase): a worker that drains
+// the processing queue in batches into time-stamped log files, keeps what is
+// left at shutdown in the temporary buffer file, and reads that file back as
+// Archive events at the next start.
+#include <atomic>
+#include <memory>
+#include <optional>
+#include <vector>
+
+#include "core/event_record.h"
+#include "core/module.h"
+#include "platform/sync.h"
+#include "platform/thread.h"
+#include "processing/dbase/dbase_settings.h"
+
+namespace qm::processing {
+
+class DbaseModule : public core::Module {
+public:
+    explicit DbaseModule(core::CoreContext& core);
+    ~DbaseModule() override;
+
+    void Load(const core::SettingsSection& section) override;
+    void SaveTo(core::SettingsSection& section) override;
+    // Starts the worker with a pending load of the buffer file; a second start does nothing.
+    bool Start(platform::Blocking blocking) override;
+    // Ends the worker after a final flush of the whole queue into the buffer file.
+    bool Stop(platform::Blocking blocking) override;
+
+    bool SetCommon(const DbaseCommon& common);
+    std::optional<DbaseCommon> Common();
+    std::optional<size_t> AddTarget(const LogTarget& target);
+    bool ReplaceTarget(size_t index, const LogTarget& target);
+    bool DeleteTarget(size_t index, bool deleted = true);
+    std::optional<LogTarget> Target(size_t index);
+
+    uint32_t ErrorCount() const { return errors_.load(); }
+    // Wakes the worker now instead of at its next period.
+    void Wake() { wake_.Set(); }
+
+private:
+    void Worker();
+    // One pass: drain when the queue is over the limit (or, at the end,
+    // whatever is there) and write it out.
+    void Cycle(bool final);
+    void LoadBufferFile();
+    void WriteTargets(const std::string& lines, const platform::SystemTime& now);
+    void WriteBufferFile(std::string lines);
+    std::filesystem::path BufferFilePath() const;
+    void RecordMemorySnapshot();
+    void FileError(const std::filesystem::path& path, int error, bool report);
+
+    DbaseSettings settings_;
+    // Lines a target could not take yet, per record index, retried each cycle.
+    std::vector<std::string> unwritten_;
+
+    std::atomic<bool> active_{true};
+    std::atomic<bool> running_{false};
+    std::atomic<bool> flushRequest_{false};
+    std::atomic<bool> loadRequest_{false};
+    // The buffer file could not be read: it must not be overwritten.
+    bool bufferFileUnread_ = false;
+    std::atomic<uint32_t> errors_{0};
+    platform::AutoResetEvent wake_;
+    platform::Thread worker_;
+};
+
+std::unique_ptr<core::Module> CreateDbaseModule(core::CoreContext& core);
+
+}  // namespace qm::processing

@@ -1,0 +1,50 @@
+#pragma once
+// Settings of the event database: what is written, when, and to which files.
+#include <cstdint>
+#include <string>
+
+#include "core/config.h"
+#include "core/record_table.h"
+#include "core/settings_fields.h"
+
+namespace qm::processing {
+
+constexpr const char* kDefaultLogFormat = "%s|a2;%s;%u %u %u %u %u %u %u;";
+constexpr const char* kDefaultLogNameFormat = "log_%.2u%.2u%.2u_%.2u%.2u%.2u.log";
+constexpr const char* kDefaultLastLog = "log_last.log";
+constexpr size_t kDbaseTextCapacity = 64;  // UTF-16 units with terminator
+
+struct DbaseCommon {
+    std::string lastLogFile = kDefaultLastLog;
+    std::string logFormat = kDefaultLogFormat;
+    uint8_t eventParam = 0x38;  // event type bits that are written
+    uint32_t timeout = 10000;   // ms between wake-ups of the worker
+    uint32_t msgLimit = 8000;   // queue size that starts a write
+
+    static const core::FieldTable<DbaseCommon>& Fields();
+};
+
+struct LogTarget {
+    uint8_t enable = 1;
+    bool primary = false;  // the target numbered 0 when loaded; not stored
+    std::string name;
+    std::string logNameFormat = kDefaultLogNameFormat;
+
+    static const core::FieldTable<LogTarget>& Fields();
+};
+
+struct DbaseSettings {
+    DbaseCommon common;
+    core::RecordTable<LogTarget> targets;
+};
+
+constexpr size_t kLegacyDbaseCommonSize = 268;
+constexpr size_t kLegacyTargetSize = 258;
+
+void LoadDbaseSettings(const core::SettingsSection& section, DbaseSettings& out);
+void SaveDbaseSettings(core::SettingsSection& section, const DbaseSettings& settings);
+
+// The target every database has when its section names none.
+LogTarget DefaultTarget();
+
+}  // namespace qm::processing

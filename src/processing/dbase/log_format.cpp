@@ -1,0 +1,57 @@
+#include "processing/dbase/log_format.h"
+
+#include "core/text_format.h"
+#include "platform/utf16.h"
+#include "processing/dbase/dbase_settings.h"
+
+namespace qm::processing {
+
+using core::ArgKind;
+
+namespace {
+constexpr ArgKind kLineArgs[] = {ArgKind::String, ArgKind::String, ArgKind::Integer, ArgKind::Integer, ArgKind::Integer,
+                                 ArgKind::Integer, ArgKind::Integer, ArgKind::Integer, ArgKind::Integer};
+constexpr ArgKind kNameArgs[] = {ArgKind::Integer, ArgKind::Integer, ArgKind::Integer,
+                                 ArgKind::Integer, ArgKind::Integer, ArgKind::Integer};
+}  // namespace
+
+bool IsValidLogFormat(std::string_view format) {
+    const auto kinds = core::FormatSignature(format);
+    return kinds && kinds->size() == std::size(kLineArgs) && std::equal(kinds->begin(), kinds->end(), kLineArgs);
+}
+
+bool IsValidLogNameFormat(std::string_view format) {
+    return core::FormatTakesPrefixOf(format, kNameArgs) && IsPlainFileName(format);
+}
+
+bool IsPlainFileName(std::string_view name) {
+    if (name.empty() || name == "." || name == "..") return false;
+    return name.find_first_of(std::string_view("/\\\0", 3)) == std::string_view::npos;
+}
+
+std::string FormatLogLine(std::string_view logFormat, const core::EventRecord& e) {
+    const std::string_view format = IsValidLogFormat(logFormat) ? logFormat : std::string_view(kDefaultLogFormat);
+    const platform::SystemTime& t = e.time;
+    auto line = core::Format(format, e.raw, e.sender, uint32_t(t.day), uint32_t(t.month), uint32_t(t.year),
+                             uint32_t(t.hour), uint32_t(t.minute), uint32_t(t.second), uint32_t(t.milliseconds));
+    return line.value_or(std::string());
+}
+
+void AppendStoredLine(std::string& out, std::string_view line) {
+    out += platform::Utf8ToUtf16LEBytes(line);
+    out.push_back('\n');
+    out.push_back('\0');
+}
+
+std::string LogFileName(std::string_view nameFormat, const platform::SystemTime& now) {
+    const core::FormatArg args[] = {
+        core::FormatArg::From(uint32_t(now.day)),  core::FormatArg::From(uint32_t(now.month)),
+        core::FormatArg::From(uint32_t(now.year)), core::FormatArg::From(uint32_t(now.hour)),
+        core::FormatArg::From(uint32_t(now.minute)), core::FormatArg::From(uint32_t(now.second))};
+    if (IsValidLogNameFormat(nameFormat)) {
+        if (auto name = core::FormatText(nameFormat, args, true); name && IsPlainFileName(*name)) return *name;
+    }
+    return core::FormatText(kDefaultLogNameFormat, args).value_or("log.log");
+}
+
+}  // namespace qm::processing

@@ -1,0 +1,27 @@
+#pragma once
+// Log lines and log file names. Both formats come from settings and scripts,
+// so they are checked before use: a format is taken only when its
+// conversions are the expected ones, in order (a name format may stop early,
+// e.g. one file a day); otherwise the default stands in.
+#include <filesystem>
+#include <optional>
+#include <string>
+
+#include "core/event_record.h"
+#include "platform/clock.h"
+
+namespace qm::processing {
+
+bool IsValidLogFormat(std::string_view format);
+bool IsValidLogNameFormat(std::string_view format);
+// A plain file name inside the log folder: no folder part, not "." or "..".
+bool IsPlainFileName(std::string_view name);
+
+// One log line, in program text (UTF-8), without its line end.
+std::string FormatLogLine(std::string_view logFormat, const core::EventRecord& event);
+// The line as stored: UTF-16LE with a single 0x000A unit at its end.
+void AppendStoredLine(std::string& out, std::string_view line);
+// The file name for a write at `now`; the default format when the target's is unusable.
+std::string LogFileName(std::string_view nameFormat, const platform::SystemTime& now);
+
+}  // namespace qm::processing

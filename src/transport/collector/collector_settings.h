@@ -1,0 +1,51 @@
+#pragma once
+// Settings of the syslog collector: a common block and one record per listener.
+#include <cstdint>
+#include <string>
+
+#include "core/config.h"
+#include "core/record_table.h"
+#include "core/settings_fields.h"
+
+namespace qm::transport {
+
+struct CollectorCommon {
+    bool enableService = true;
+    uint8_t param = 0;            // stored and echoed only
+    uint32_t bufferSize = 1024;   // bytes per datagram
+    uint32_t errorTimeout = 10000;  // ms of pause after a receive error
+
+    static const core::FieldTable<CollectorCommon>& Fields();
+};
+
+enum ListenerParam : uint8_t {
+    kPacketFilter = 0x80,  // only datagrams that begin with '<'
+    kServerCheck = 0x40,   // probe a peer server with "$$$HI"
+};
+
+struct ListenerRecord {
+    bool enable = false;
+    std::string name;     // local IPv4 address to bind
+    uint8_t param = 0;
+    uint32_t port = 0;    // a 16-bit port, kept in four bytes as stored
+    uint32_t sendTimeout = 0;
+    uint32_t recvTimeout = 0;
+    std::string server;   // peer for the server check
+
+    uint16_t Port() const { return static_cast<uint16_t>(port); }
+    static const core::FieldTable<ListenerRecord>& Fields();
+};
+
+constexpr size_t kNameCapacity = 32;  // UTF-16 units with terminator
+constexpr size_t kLegacyCommonSize = 12;
+constexpr size_t kLegacyListenerSize = 144;
+
+struct CollectorSettings {
+    CollectorCommon common;
+    core::RecordTable<ListenerRecord> listeners;
+};
+
+void LoadCollectorSettings(const core::SettingsSection& section, CollectorSettings& out);
+void SaveCollectorSettings(core::SettingsSection& section, const CollectorSettings& settings);
+
+}  // namespace qm::transport

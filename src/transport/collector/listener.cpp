@@ -1,0 +1,170 @@
+#include "transport/collector/listener.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <vector>
+
+#include "core/core_context.h"
+#include "platform/clock.h"
+
+namespace qm::transport {
+
+namespace {
+constexpr uint64_t kServerCheckMs = 30000;
+// Datagrams taken per receive call; each has its own BufferSize buffer, so
+// the batch stays within a modest amount of memory for large buffers.
+constexpr size_t kBatchBytes = 256 * 1024;
+constexpr size_t kMaxBatch = 64;
+// The kernel's queue in front of the socket: a burst waits there while the
+// thread hands the previous batch on.
+constexpr int kSocketReceiveBuffer = 8 * 1024 * 1024;
+constexpr const char* kSection = "mod_collector";
+}  // namespace
+
+std::string Listener::OkReply() {
+    return core::Format("$$$OK [QMK %u.%u.%u]", 3u, 2u, 0u).value_or("$$$OK");
+}
+
+Listener::Listener(core::CoreContext& core, CollectorShared& shared, const ListenerRecord& record,
+                   const CollectorCommon& common)
+    : core_(core), shared_(shared), record_(record), common_(common) {
+    shared_.startCount.fetch_add(1);
+    shared_.networkErrors.store(0);
+
+    if (int error = socket_.Open()) {
+        ReportNetworkError(error);
+        return;
+    }
+    int error = socket_.SetReceiveTimeout(record_.recvTimeout);
+    if (error == 0) error = socket_.SetSendTimeout(record_.sendTimeout);
+    if (error) ReportNetworkError(error);
+    socket_.SetReceiveBufferBytes(kSocketReceiveBuffer);  // best effort: the system may cap it
+
+    const std::optional<sockaddr_in> local = platform::ParseIpv4(record_.name, record_.Port());
+    error = local ? socket_.Bind(*local) : EINVAL;
+    if (error) {
+        ReportNetworkError(error);
+        socket_.Close();
+        return;
+    }
+    if (auto bound = socket_.LocalAddress()) boundPort_ = ntohs(bound->sin_port);
+    try {
+        thread_ = platform::Thread(&core_.counters.threads, [this] { Run(); });
+        started_ = true;
+    } catch (const std::system_error& e) {
+        core_.Report(3, 170, static_cast<uint32_t>(e.code().value()));
+        socket_.Close();
+    }
+}
+
+void Listener::Stop() {
+    running_.store(false);
+    stopEvent_.Set();
+    socket_.Shutdown();
+    thread_.Join();
+    socket_.Close();
+}
+
+void Listener::ReportNetworkError(int code) {
+    shared_.networkErrors.fetch_add(1);
+    core_.Report(3, 174, kSection, record_.name, uint32_t(record_.Port()), code);
+}
+
+void Listener::Run() {
+    platform::CountedScope moduleThreads(&shared_.threadCount);
+    platform::CountedScope coreModuleThreads(&core_.counters.moduleThreads);
+    core_.Report(6, 181, record_.name, uint32_t(record_.Port()));
+
+    const size_t bufferSize = common_.bufferSize;
+    if (bufferSize > 0) {
+        const size_t batch = std::clamp<size_t>(kBatchBytes / bufferSize, 1, kMaxBatch);
+        std::vector<char> storage(bufferSize * batch);
+        std::vector<std::span<char>> buffers;
+        for (size_t i = 0; i < batch; ++i) buffers.emplace_back(storage.data() + i * bufferSize, bufferSize);
+        std::vector<platform::Datagram> received(batch);
+
+        referenceMs_ = platform::MonotonicMs();
+        probeOutstanding_ = false;
+        auto live = [this] { return shared_.running.load() && running_.load(); };
+
+        while (live()) {
+            const int got = socket_.ReceiveBatch(buffers, received);
+            platform::CountedScope busy(&core_.counters.busyHandlers);
+            if (got < 0) {
+                if (!live()) break;
+                const int error = -got;
+                if (error != EAGAIN && error != EWOULDBLOCK && error != EINTR) {
+                    ReportNetworkError(error);
+                    stopEvent_.Wait(std::chrono::milliseconds(common_.errorTimeout));
+                    continue;
+                }
+            }
+            for (int i = 0; i < got; ++i) {
+                const platform::Datagram& d = received[size_t(i)];
+                core_.counters.CountReceived(d.length);
+                if (d.truncated) {
+                    // Dropped rather than cut: a cut line would pass for a whole
+                    // one. Every one is counted; reports are held to one a
+                    // second so a stream of them cannot flood the event list.
+                    shared_.oversize.fetch_add(1);
+                    shared_.networkErrors.fetch_add(1);
+                    const uint64_t now = platform::MonotonicMs();
+                    if (lastOversizeReportMs_ == 0 || now - lastOversizeReportMs_ >= 1000) {
+                        lastOversizeReportMs_ = now;
+                        core_.Report(3, 174, kSection, record_.name, uint32_t(record_.Port()), int(EMSGSIZE));
+                    }
+                    continue;
+                }
+                HandleDatagram(buffers[size_t(i)].data(), d.stored, d.from);
+            }
+            if (live()) ServerCheck();
+        }
+    }
+    core_.Report(6, 182, record_.name, uint32_t(record_.Port()));
+}
+
+void Listener::HandleDatagram(const char* data, size_t length, const sockaddr_in& from) {
+    const std::string_view bytes(data, length);
+    if (length >= 5 && bytes.substr(0, 3) == "$$$") {
+        if (bytes[3] == 'H' && bytes[4] == 'I') {
+            const std::string reply = OkReply();
+            if (socket_.SendTo(reply, from) != 0) shared_.networkErrors.fetch_add(1);
+            else core_.counters.CountSent(reply.size());
+        } else if (bytes[3] == 'O' && bytes[4] == 'K') {
+            probeOutstanding_ = false;
+            referenceMs_ = platform::MonotonicMs();
+        }
+        return;  // no control datagram becomes an event
+    }
+    const bool filtered = record_.param & kPacketFilter;
+    if (filtered && !(length >= 5 && bytes[0] == '<')) return;
+    if (!core_.events || core_.events->Submit(core::kEventExternal, core::kNoSeverity, bytes, from) != core::kOk) {
+        const uint64_t lost = shared_.submitRefused.fetch_add(1) + 1;
+        // The intake refuses only when it is stopping or flooded far beyond
+        // its bounds; say so where an operator will see it.
+        if ((lost & (lost - 1)) == 0)
+            std::fprintf(stderr, "mod_collector: %llu datagram(s) refused by the event intake\n", (unsigned long long)lost);
+    }
+}
+
+void Listener::ServerCheck() {
+    if (!(record_.param & kServerCheck)) return;
+    const uint64_t now = platform::MonotonicMs();
+    if (now - referenceMs_ < kServerCheckMs) return;
+    if (probeOutstanding_) {
+        core_.Report(4, 183, record_.name, uint32_t(record_.Port()), record_.server, int(record_.Port()));
+        referenceMs_ = now;
+        probeOutstanding_ = false;
+        return;
+    }
+    const std::optional<sockaddr_in> peer = platform::ParseIpv4(record_.server, record_.Port());
+    if (!peer || socket_.SendTo(kHello, *peer) != 0) {
+        shared_.networkErrors.fetch_add(1);
+        return;
+    }
+    core_.counters.CountSent(5);
+    referenceMs_ = now;
+    probeOutstanding_ = true;
+}
+
+}  // namespace qm::transport

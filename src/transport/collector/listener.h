@@ -1,0 +1,69 @@
+#pragma once
+// One running listener: a bound UDP socket and the thread that receives on
+// it, answers the control exchange, submits syslog datagrams and probes the
+// peer server.
+#include <atomic>
+#include <cstdint>
+
+#include "platform/sync.h"
+#include "platform/thread.h"
+#include "platform/udp_socket.h"
+#include "transport/collector/collector_settings.h"
+
+namespace qm::core {
+struct CoreContext;
+}
+
+namespace qm::transport {
+
+// What a listener shares with its module: the module's running flag and error count.
+struct CollectorShared {
+    std::atomic<bool> running{false};
+    std::atomic<uint32_t> threadCount{0};
+    std::atomic<uint32_t> startCount{0};
+    std::atomic<uint32_t> networkErrors{0};
+    std::atomic<uint64_t> oversize{0};       // datagrams longer than the buffer, dropped
+    std::atomic<uint64_t> submitRefused{0};  // datagrams the event intake could not take
+};
+
+class Listener {
+public:
+    // Binds and starts the thread; check Running() afterwards (failures are
+    // reported as System events and leave the listener stopped).
+    Listener(core::CoreContext& core, CollectorShared& shared, const ListenerRecord& record, const CollectorCommon& common);
+    ~Listener() { Stop(); }
+    Listener(const Listener&) = delete;
+    Listener& operator=(const Listener&) = delete;
+
+    bool Started() const { return started_; }
+    void Stop();
+    uint16_t BoundPort() const { return boundPort_; }
+
+    static constexpr const char* kHello = "$$$HI";
+    static std::string OkReply();  // "$$$OK [QMK 3.2.0]"
+
+private:
+    void Run();
+    void HandleDatagram(const char* data, size_t length, const sockaddr_in& from);
+    void ServerCheck();
+    void ReportNetworkError(int code);
+
+    core::CoreContext& core_;
+    CollectorShared& shared_;
+    const ListenerRecord record_;
+    const CollectorCommon common_;  // the receive thread keeps the sizes it started with
+    std::atomic<bool> running_{true};
+    platform::AutoResetEvent stopEvent_;
+    platform::UdpSocket socket_;
+    uint16_t boundPort_ = 0;
+    bool started_ = false;
+
+    // Server check state (receive thread only).
+    uint64_t referenceMs_ = 0;
+    bool probeOutstanding_ = false;
+    uint64_t lastOversizeReportMs_ = 0;
+
+    platform::Thread thread_;
+};
+
+}  // namespace qm::transport
