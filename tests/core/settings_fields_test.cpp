@@ -191,22 +191,20 @@ TEST(SettingsFields, FieldsFoundByNameAndTheirTextRoundTrips) {
 }
 
 TEST(SettingsFields, FieldFromTextRejectsBadOrOutOfRangeInputAndKeepsTheValue) {
-    const FieldTable<Item>& t = Fields();
     Item r = kSample;
-    for (const char* bad : {"", "-", "abc", "12x", " 12", "12 ", "0x10", "1.5", "--3"}) {
-        EXPECT_FALSE(FieldFromText(*t.Find("Offset"), bad, &r)) << bad;
-        EXPECT_FALSE(FieldFromText(*t.Find("Stamp"), bad, &r)) << bad;
-    }
-    for (const char* bad : {"", "0A000000", "0A000000" "0B000000" "0C00000", "0A000000" "0B000000" "0C0000000",
-                            "0A000000" "0B000000" "0C0000G0", "0A000000" "+B000000" "0C000000"}) {
-        EXPECT_FALSE(FieldFromText(*t.Find("Triple"), bad, &r)) << bad;
-    }
+    auto refuse = [&](const char* key, const std::string& text) {
+        EXPECT_FALSE(FieldFromText(*Fields().Find(key), text, &r)) << key << " '" << text << "'";
+    };
+    for (const char* key : {"Offset", "Stamp"})
+        for (const char* bad : {"", "-", "abc", "12x", " 12", "12 ", "0x10", "1.5", "--3"}) refuse(key, bad);
+    const std::string ab = "0A000000" "0B000000";
+    for (const std::string& bad : {std::string(), ab, ab + "0C00000", ab + "0C0000000", ab + "0C0000G0", ab + "+C000000"})
+        refuse("Triple", bad);
     // Refused, not wrapped.
-    const std::pair<const char*, const char*> range[] = {
-        {"Level", "256"}, {"Level", "-1"}, {"Offset", "2147483648"}, {"Offset", "-2147483649"}, {"Port.0", "65536"}};
-    for (const auto& [key, text] : range) EXPECT_FALSE(FieldFromText(*t.Find(key), text, &r)) << key << " " << text;
+    refuse("Level", "256"), refuse("Level", "-1"), refuse("Port.0", "65536");
+    refuse("Offset", "2147483648"), refuse("Offset", "-2147483649");
     EXPECT_EQ(r, kSample);
-    EXPECT_TRUE(FieldFromText(*t.Find("Port.0"), "65535", &r));
+    EXPECT_TRUE(FieldFromText(*Fields().Find("Port.0"), "65535", &r));
 }
 
 }  // namespace

@@ -34,7 +34,7 @@ public:
 
     // The port a running listener bound (0 when it is not running).
     uint16_t BoundPort(size_t index);
-    const CollectorShared& Shared() const { return shared_; }
+    CollectorShared& Shared() { return shared_; }
 
 private:
     CollectorSettings settings_;

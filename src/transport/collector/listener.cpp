@@ -10,7 +10,6 @@
 namespace qm::transport {
 
 namespace {
-constexpr uint64_t kServerCheckMs = 30000;
 // Datagrams taken per receive call; each has its own BufferSize buffer, so
 // the batch stays within a modest amount of memory for large buffers.
 constexpr size_t kBatchBytes = 256 * 1024;
@@ -150,7 +149,7 @@ void Listener::HandleDatagram(const char* data, size_t length, const sockaddr_in
 void Listener::ServerCheck() {
     if (!(record_.param & kServerCheck)) return;
     const uint64_t now = platform::MonotonicMs();
-    if (now - referenceMs_ < kServerCheckMs) return;
+    if (now - referenceMs_ < shared_.serverCheckMs.load()) return;
     if (probeOutstanding_) {
         core_.Report(4, 183, record_.name, uint32_t(record_.Port()), record_.server, int(record_.Port()));
         referenceMs_ = now;

@@ -24,6 +24,8 @@ struct CollectorShared {
     std::atomic<uint32_t> networkErrors{0};
     std::atomic<uint64_t> oversize{0};       // datagrams longer than the buffer, dropped
     std::atomic<uint64_t> submitRefused{0};  // datagrams the event intake could not take
+    // Period of the server check; shortened only by tests.
+    std::atomic<uint64_t> serverCheckMs{30000};
 };
 
 class Listener {
