@@ -83,9 +83,9 @@ TEST(Paths, CreateFoldersMakesOnlyTheFoldersThatAreSet) {
     qm::testing::TempDir dir;
     const Paths p = Paths::Build("/q", dir.path());
     p.CreateFolders();
-    p.CreateFolders();  // again over existing folders: nothing breaks or is added
     const char* const folders[] = {"Logs", "Settings", "Resource", "Resource/Icons", "Resource/Web", "Logs/Web"};
     for (const char* sub : folders) EXPECT_TRUE(fs::is_directory(dir.path() / sub)) << sub;
+    p.CreateFolders();  // again over existing folders: nothing breaks or is added
     EXPECT_EQ(std::distance(fs::recursive_directory_iterator(dir.path()), fs::recursive_directory_iterator()), 6);
 
     const std::string root = LongRoot(dir.path().string(), 1011, "d");
@@ -111,6 +111,10 @@ TEST(Paths, RootIsQuillmarkHomeElseTheExecutablesFolder) {
     const fs::path exe = RunningExecutable();
     ASSERT_FALSE(exe.empty());
     EXPECT_TRUE(fs::equivalent(exe, "/proc/self/exe"));
+    // Away from the executable's folder, so the two cannot be mixed up.
+    qm::testing::TempDir elsewhere;
+    const fs::path cwd = fs::current_path();
+    fs::current_path(elsewhere.path());
 
     ::unsetenv("QUILLMARK_HOME");
     EXPECT_EQ(Paths::ForThisProcess().executable, exe);
@@ -123,6 +127,7 @@ TEST(Paths, RootIsQuillmarkHomeElseTheExecutablesFolder) {
     ::setenv("QUILLMARK_HOME", "rel/home", 1);  // taken from the current folder
     EXPECT_EQ(Paths::ForThisProcess().logFolder, fs::current_path() / "rel/home/Logs");
 
+    fs::current_path(cwd);
     if (saved) ::setenv("QUILLMARK_HOME", saved->c_str(), 1);
     else ::unsetenv("QUILLMARK_HOME");
 }

@@ -2,6 +2,7 @@
 
 #include <arpa/inet.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <set>
@@ -66,7 +67,8 @@ void DbaseModule::Worker() {
         uint32_t timeout = 0;
         {
             GuardedLock lock(Lock(), core_.counters.locks, Blocking::Yes);
-            timeout = settings_.common.timeout;
+            // A zero period would spin on the module and queue locks.
+            timeout = std::max<uint32_t>(settings_.common.timeout, 10);
         }
         wake_.Wait(std::chrono::milliseconds(timeout));
         if (!running_) break;
@@ -159,9 +161,10 @@ void DbaseModule::WriteTargets(const std::string& lines, const platform::SystemT
     }
 }
 
-std::filesystem::path DbaseModule::BufferFilePath() const {
+std::filesystem::path DbaseModule::BufferFilePath() {
     if (core_.paths.logFolder.empty()) return {};
-    const std::string& name = settings_.common.lastLogFile;
+    GuardedLock lock(Lock(), core_.counters.locks, Blocking::Yes);
+    const std::string name = settings_.common.lastLogFile;
     return core_.paths.logFolder / (IsPlainFileName(name) ? name : std::string(kDefaultLastLog));
 }
 
@@ -170,12 +173,14 @@ void DbaseModule::WriteBufferFile(std::string lines) {
     if (path.empty()) return;
     if (bufferFileUnread_) {
         // The previous run's events are still in the buffer file; this run's
-        // go beside it instead of over it.
+        // go beside it instead of over it, after those of any earlier run
+        // that could not read it either (nothing reads that file back).
         path += ".next";
         std::fprintf(stderr, "mod_dbase: %s could not be read back; this run's remaining events are in %s\n",
                      BufferFilePath().string().c_str(), path.string().c_str());
     }
-    if (int error = platform::ReplaceFile(path, lines)) {
+    const int error = bufferFileUnread_ ? platform::AppendToFile(path, lines) : platform::ReplaceFile(path, lines);
+    if (error != 0) {
         FileError(path, error, false);
         std::fprintf(stderr, "mod_dbase: could not write %s (error %d): %zu bytes of events lost\n", path.string().c_str(),
                      error, lines.size());

@@ -47,7 +47,7 @@ private:
     void LoadBufferFile();
     void WriteTargets(const std::string& lines, const platform::SystemTime& now);
     void WriteBufferFile(std::string lines);
-    std::filesystem::path BufferFilePath() const;
+    std::filesystem::path BufferFilePath();
     void RecordMemorySnapshot();
     void FileError(const std::filesystem::path& path, int error, bool report);
 
