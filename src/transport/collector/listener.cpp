@@ -135,6 +135,7 @@ void Listener::HandleDatagram(const char* data, size_t length, const sockaddr_in
         }
         return;  // no control datagram becomes an event
     }
+    if (length == 0) return;  // an empty datagram carries no line
     const bool filtered = record_.param & kPacketFilter;
     if (filtered && !(length >= 5 && bytes[0] == '<')) return;
     if (!core_.events || core_.events->Submit(core::kEventExternal, core::kNoSeverity, bytes, from) != core::kOk) {
