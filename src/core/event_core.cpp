@@ -31,7 +31,8 @@ std::string DottedIpv4(const sockaddr_in& addr) {
 }  // namespace
 
 EventCore::EventCore(CoreCounters& counters, unsigned intakeWorkers) : counters_(counters) {
-    if (intakeWorkers == 0) intakeWorkers = std::clamp(std::thread::hardware_concurrency(), 2u, 4u);
+    // One core is left for the receivers and the writer that feed and drain the intake.
+    if (intakeWorkers == 0) intakeWorkers = std::clamp(std::thread::hardware_concurrency(), 2u, 5u) - 1;
     workers_.reserve(intakeWorkers);
     for (unsigned i = 0; i < intakeWorkers; ++i)
         workers_.emplace_back(&counters_.threads, [this] { IntakeWorker(); });
@@ -42,52 +43,86 @@ EventCore::~EventCore() { Shutdown(); }
 
 int EventCore::Submit(uint32_t type, uint32_t severity, std::string_view bytes, const sockaddr_in& sender) {
     if (!Running() || bytes.empty() || bytes.data() == nullptr) return kRefused;
-    return Enqueue(Pending{type, severity, false, sender, std::string(bytes)});
+    const Line line{bytes, sender};
+    return SubmitBatch(type, severity, std::span<const Line>(&line, 1)) == 1 ? kOk : kRefused;
+}
+
+size_t EventCore::SubmitBatch(uint32_t type, uint32_t severity, std::span<const Line> lines) {
+    if (!Running()) return 0;
+    Pending p;
+    p.type = type;
+    p.severity = severity;
+    size_t total = 0;
+    for (const Line& l : lines) total += l.bytes.size();
+    try {
+        p.bytes.reserve(total);
+        p.entries.reserve(lines.size());
+        for (const Line& l : lines) {
+            if (l.bytes.empty() || l.bytes.data() == nullptr) continue;
+            p.entries.push_back({p.bytes.size(), l.bytes.size(), l.sender});
+            p.bytes.append(l.bytes);
+        }
+    } catch (const std::bad_alloc&) {
+        return 0;
+    }
+    if (p.entries.empty()) return 0;
+    const size_t count = p.entries.size();
+    return Enqueue(std::move(p)) == kOk ? count : 0;
 }
 
 int EventCore::Report(uint32_t severity, std::string_view text) {
     if (!Running() || text.empty()) return kRefused;
+    Pending p;
+    p.type = kEventSystem;
+    p.severity = severity;
+    p.programText = true;
+    p.bytes = std::string(text);
     sockaddr_in local{};
     local.sin_family = AF_INET;
     local.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    return Enqueue(Pending{kEventSystem, severity, true, local, std::string(text)});
+    p.entries.push_back({0, p.bytes.size(), local});
+    return Enqueue(std::move(p));
 }
 
 int EventCore::Enqueue(Pending&& pending) {
+    const size_t lines = pending.entries.size();
     {
         std::lock_guard lock(pendingMutex_);
-        if (stopWorkers_ || pending_.size() >= kMaxPendingLines ||
+        if (stopWorkers_ || pendingLines_ + lines > kMaxPendingLines ||
             pendingBytes_ + pending.bytes.size() > kMaxPendingBytes)
             return kRefused;
         pendingBytes_ += pending.bytes.size();
-        activeIntake_.fetch_add(1, std::memory_order_relaxed);
+        pendingLines_ += lines;
+        activeIntake_.fetch_add(static_cast<uint32_t>(lines), std::memory_order_relaxed);
         pending_.push_back(std::move(pending));
     }
     pendingCv_.notify_one();
     return kOk;
 }
 
-EventPtr EventCore::Parse(Pending& p, uint64_t sequence) const {
+EventPtr EventCore::Parse(const Pending& p, const Pending::Entry& e, char* bytes, uint64_t sequence,
+                          const platform::SystemTime& now) const {
     auto record = std::make_unique<EventRecord>();
-    record->time = platform::LocalTimeNow();
+    record->time = now;
     record->type = p.type;
-    record->rawLength = static_cast<uint32_t>(std::min<size_t>(p.bytes.size(), UINT32_MAX));
+    record->rawLength = static_cast<uint32_t>(std::min<size_t>(e.length, UINT32_MAX));
     record->sequence = sequence;
+    const std::string_view text(bytes, e.length);
 
     if (p.type == kEventSystem) {
         record->severity = p.severity;
-        record->message = p.programText ? std::move(p.bytes) : platform::AnsiToUtf8(p.bytes);
+        record->message = p.programText ? std::string(text) : platform::AnsiToUtf8(text);
         record->sender = "127.0.0.1";
         return record;
     }
 
-    std::optional<ScannedLine> line = ScanLine(p.bytes);
+    std::optional<ScannedLine> line = ScanLine(bytes, e.length);
     if (!line) return nullptr;
     record->severity = line->severity;
     record->facility = line->facility;
     record->message = platform::AnsiToUtf8(line->message);
     record->raw = platform::AnsiToUtf8(line->raw);
-    record->sender = DottedIpv4(p.sender);
+    record->sender = DottedIpv4(e.sender);
     if (line->relayed) {
         record->relayed = true;
         const RelaySuffix& s = line->suffix;
@@ -109,25 +144,32 @@ EventPtr EventCore::Parse(Pending& p, uint64_t sequence) const {
 void EventCore::IntakeWorker() {
     // A worker takes what is waiting in one go and appends it under one intake
     // lock hold, so a burst costs one lock round per batch, not per line.
-    constexpr size_t kBatch = 256;
+    constexpr size_t kBatchLines = 256;
     std::vector<Pending> batch;
     std::vector<EventPtr> parsed;
-    batch.reserve(kBatch);
-    parsed.reserve(kBatch);
     for (;;) {
+        size_t lines = 0;
         {
             std::unique_lock lock(pendingMutex_);
             pendingCv_.wait(lock, [this] { return stopWorkers_ || !pending_.empty(); });
             if (pending_.empty()) return;  // stopping and nothing left
-            while (!pending_.empty() && batch.size() < kBatch) {
+            while (!pending_.empty() && lines < kBatchLines) {
                 pendingBytes_ -= pending_.front().bytes.size();
+                pendingLines_ -= pending_.front().entries.size();
+                lines += pending_.front().entries.size();
                 batch.push_back(std::move(pending_.front()));
                 pending_.pop_front();
             }
         }
+        // One clock reading per batch: its lines arrived within the same moment.
+        const platform::SystemTime now = platform::LocalTimeNow();
+        uint64_t sequence = messageCounter_.fetch_add(lines, std::memory_order_relaxed);
+        parsed.reserve(lines);
         for (Pending& p : batch) {
-            const uint64_t sequence = messageCounter_.fetch_add(1, std::memory_order_relaxed) + 1;
-            if (EventPtr record = Parse(p, sequence)) parsed.push_back(std::move(record));
+            for (const Pending::Entry& e : p.entries) {
+                if (EventPtr record = Parse(p, e, p.bytes.data() + e.offset, ++sequence, now))
+                    parsed.push_back(std::move(record));
+            }
         }
         if (!parsed.empty()) {
             if (platform::AcquireRetrying(intakeLock_, counters_.locks, [this] { return Running(); })) {
@@ -143,7 +185,7 @@ void EventCore::IntakeWorker() {
             }
         }
         parsed.clear();
-        activeIntake_.fetch_sub(static_cast<uint32_t>(batch.size()), std::memory_order_release);
+        activeIntake_.fetch_sub(static_cast<uint32_t>(lines), std::memory_order_release);
         batch.clear();
     }
 }

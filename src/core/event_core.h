@@ -69,6 +69,14 @@ public:
     // Copies the bytes for an intake worker and returns at once. Producers pass
     // severity 100 except for System events.
     int Submit(uint32_t type, uint32_t severity, std::string_view bytes, const sockaddr_in& sender);
+    struct Line {
+        std::string_view bytes;
+        sockaddr_in sender;
+    };
+    // Several lines of one type in one handover (a receive batch); the same
+    // as a Submit of each, for a fraction of the cost. Returns how many were
+    // taken: all, or none when refused (empty lines are skipped, not counted).
+    size_t SubmitBatch(uint32_t type, uint32_t severity, std::span<const Line> lines);
     // A System event from the program itself; `text` is already program text
     // (UTF-8), so it skips the code-page round trip that would spoil it in a
     // non-UTF-8 locale.
@@ -104,19 +112,27 @@ public:
     platform::LockStats& Locks() { return counters_.locks; }
 
 private:
+    // Lines waiting for an intake worker: one buffer and one allocation per
+    // handover, however many lines it carries.
     struct Pending {
-        uint32_t type;
-        uint32_t severity;
-        bool programText;  // already UTF-8
-        sockaddr_in sender;
-        std::string bytes;
+        uint32_t type = 0;
+        uint32_t severity = 0;
+        bool programText = false;  // already UTF-8
+        std::string bytes;         // the lines, back to back
+        struct Entry {
+            size_t offset;
+            size_t length;
+            sockaddr_in sender;
+        };
+        std::vector<Entry> entries;
     };
 
     int Enqueue(Pending&& pending);
     void IntakeWorker();
     void MoverLoop();
     bool MoveOnce(bool retryUntilStopped);
-    EventPtr Parse(Pending& p, uint64_t sequence) const;
+    EventPtr Parse(const Pending& p, const Pending::Entry& e, char* bytes, uint64_t sequence,
+                   const platform::SystemTime& now) const;
     template <typename Pred>
     int DrainWhen(Pred shouldDrain, platform::Blocking blocking, std::vector<EventPtr>& out);
 
@@ -131,6 +147,7 @@ private:
     std::condition_variable pendingCv_;
     std::deque<Pending> pending_;
     size_t pendingBytes_ = 0;
+    size_t pendingLines_ = 0;
     bool stopWorkers_ = false;
 
     platform::CriticalSection intakeLock_;

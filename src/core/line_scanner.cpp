@@ -64,13 +64,15 @@ void ParseSuffix(std::string_view suffix, RelaySuffix& out) {
 
 }  // namespace
 
-std::optional<ScannedLine> ScanLine(std::string& line) {
-    for (char& c : line) {
-        if (c == '\r' || c == '\n') c = ' ';
+std::optional<ScannedLine> ScanLine(char* data, size_t size) {
+    for (size_t i = 0; i < size; ++i) {
+        if (data[i] == '\r' || data[i] == '\n') data[i] = ' ';
     }
+    const std::string_view line(data, size);
 
     State state = State::Start;
-    std::string priority;
+    char priority[4];
+    size_t priorityLength = 0;
     const size_t npos = std::string::npos;
     size_t messageBegin = npos;
     size_t barPos = npos;
@@ -94,8 +96,8 @@ std::optional<ScannedLine> ScanLine(std::string& line) {
                     state = State::Message;
                     break;
                 }
-                if (priority.size() == 4) return std::nullopt;
-                priority.push_back(c);
+                if (priorityLength == 4) return std::nullopt;
+                priority[priorityLength++] = c;
                 break;
             case State::Message:
                 if (c == '|') {
@@ -112,12 +114,12 @@ std::optional<ScannedLine> ScanLine(std::string& line) {
     }
 
     ScannedLine out;
-    const int32_t p = ParsePriority(priority);
+    const int32_t p = ParsePriority(std::string_view(priority, priorityLength));
     out.severity = static_cast<uint32_t>(p & 7);
     out.facility = static_cast<uint32_t>((p >> 3) & 127);
 
     if (state == State::Message || state == State::Suffix) {
-        const std::string_view all(line);
+        const std::string_view all = line;
         const size_t messageEnd = suffixBegin != npos ? barPos : all.size();
         if (messageBegin != npos && messageBegin < messageEnd)
             out.message = all.substr(messageBegin, messageEnd - messageBegin);

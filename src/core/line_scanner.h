@@ -28,7 +28,8 @@ struct ScannedLine {
 // Scans `line` in place: CR and LF are replaced by spaces first, so the views
 // in the result point into `line` and show spaces where they were. Returns
 // nothing for a refused line.
-std::optional<ScannedLine> ScanLine(std::string& line);
+std::optional<ScannedLine> ScanLine(char* data, size_t size);
+inline std::optional<ScannedLine> ScanLine(std::string& line) { return ScanLine(line.data(), line.size()); }
 
 // Suffix format written by the relay and the log files.
 constexpr const char* kRelaySuffixFormat = "%s|a2;%s;%u %u %u %u %u %u %u;";

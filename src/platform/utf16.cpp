@@ -108,13 +108,28 @@ std::string Utf16ToUtf8(std::u16string_view u16) {
     return DecodeUtf16(u16.size(), [&](size_t k) { return u16[k]; });
 }
 
-std::string Utf8ToUtf16LEBytes(std::string_view utf8) {
-    std::string out;
-    out.reserve(utf8.size() * 2);
-    ForEachUnit(utf8, [&](char16_t u) {
+void AppendUtf16LEBytes(std::string& out, std::string_view utf8) {
+    // Log lines are mostly ASCII: those bytes widen without decoding.
+    const size_t start = out.size();
+    out.resize(start + utf8.size() * 2);
+    char* w = out.data() + start;
+    size_t i = 0;
+    for (; i < utf8.size() && static_cast<unsigned char>(utf8[i]) < 0x80; ++i) {
+        *w++ = utf8[i];
+        *w++ = '\0';
+    }
+    out.resize(size_t(w - out.data()));
+    if (i == utf8.size()) return;
+    ForEachUnit(utf8.substr(i), [&](char16_t u) {
         out += static_cast<char>(u & 0xFF);
         out += static_cast<char>(u >> 8);
     });
+}
+
+std::string Utf8ToUtf16LEBytes(std::string_view utf8) {
+    std::string out;
+    out.reserve(utf8.size() * 2);
+    AppendUtf16LEBytes(out, utf8);
     return out;
 }
 

@@ -19,6 +19,7 @@ std::string Utf16ToUtf8(std::u16string_view u16);
 
 // Little-endian UTF-16 as raw bytes, without a byte order mark.
 std::string Utf8ToUtf16LEBytes(std::string_view utf8);
+void AppendUtf16LEBytes(std::string& out, std::string_view utf8);
 // An odd trailing byte cannot be a unit and becomes U+FFFD.
 std::string Utf16LEBytesToUtf8(std::string_view bytes);
 

@@ -117,3 +117,23 @@ TEST(LogFormat, FileNamesNeverNameAnotherFolder) {
 
 }  // namespace
 }  // namespace qm::processing
+
+namespace qm::processing {
+namespace {
+
+TEST(LogFormat, FastDefaultLineEqualsTheFormattedOne) {
+    core::EventRecord e;
+    e.raw = "<190>Привет, \xF0\x9F\x99\x82 world";
+    e.sender = "192.168.100.200";
+    e.time = platform::SystemTime{2026, 12, 0, 31, 23, 59, 58, 999};
+    for (const std::string& raw : {e.raw, std::string(), std::string("<13>x|y")}) {
+        e.raw = raw;
+        std::string fast, slow;
+        AppendLogLine(fast, kDefaultLogFormat, e);
+        AppendStoredLine(slow, FormatLogLine(kDefaultLogFormat, e));
+        EXPECT_EQ(fast, slow);
+    }
+}
+
+}  // namespace
+}  // namespace qm::processing

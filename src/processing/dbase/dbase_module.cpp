@@ -10,6 +10,7 @@
 #include "core/core_context.h"
 #include "platform/codepage.h"
 #include "platform/file_io.h"
+#include "platform/memory.h"
 #include "platform/utf16.h"
 #include "processing/dbase/log_format.h"
 
@@ -109,10 +110,11 @@ void DbaseModule::Cycle(bool final) {
     std::string lines;
     const uint8_t mask = settings_.common.eventParam;
     for (const core::EventPtr& e : batch) {
-        if (e->type & mask) AppendStoredLine(lines, FormatLogLine(settings_.common.logFormat, *e));
+        if (e->type & mask) AppendLogLine(lines, settings_.common.logFormat, *e);
     }
     const bool any = !batch.empty();
     batch.clear();
+    if (any) platform::ReturnFreeMemory();
 
     if (final) {
         WriteTargets(std::string(), platform::LocalTimeNow());  // a last try for earlier failures

@@ -1,5 +1,7 @@
 #include "processing/dbase/log_format.h"
 
+#include <cstdio>
+
 #include "core/text_format.h"
 #include "platform/utf16.h"
 #include "processing/dbase/dbase_settings.h"
@@ -38,9 +40,27 @@ std::string FormatLogLine(std::string_view logFormat, const core::EventRecord& e
 }
 
 void AppendStoredLine(std::string& out, std::string_view line) {
-    out += platform::Utf8ToUtf16LEBytes(line);
+    platform::AppendUtf16LEBytes(out, line);
     out.push_back('\n');
     out.push_back('\0');
+}
+
+void AppendLogLine(std::string& out, std::string_view logFormat, const core::EventRecord& e) {
+    if (logFormat != kDefaultLogFormat) {
+        AppendStoredLine(out, FormatLogLine(logFormat, e));
+        return;
+    }
+    // "%s|a2;%s;%u %u %u %u %u %u %u;" written directly.
+    char numbers[64];
+    const platform::SystemTime& t = e.time;
+    const int n = std::snprintf(numbers, sizeof numbers, "%u %u %u %u %u %u %u;\n", unsigned(t.day), unsigned(t.month),
+                                unsigned(t.year), unsigned(t.hour), unsigned(t.minute), unsigned(t.second),
+                                unsigned(t.milliseconds));
+    platform::AppendUtf16LEBytes(out, e.raw);
+    platform::AppendUtf16LEBytes(out, "|a2;");
+    platform::AppendUtf16LEBytes(out, e.sender);
+    platform::AppendUtf16LEBytes(out, ";");
+    platform::AppendUtf16LEBytes(out, std::string_view(numbers, n > 0 ? size_t(n) : 0));
 }
 
 std::string LogFileName(std::string_view nameFormat, const platform::SystemTime& now) {

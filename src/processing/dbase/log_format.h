@@ -21,6 +21,9 @@ bool IsPlainFileName(std::string_view name);
 std::string FormatLogLine(std::string_view logFormat, const core::EventRecord& event);
 // The line as stored: UTF-16LE with a single 0x000A unit at its end.
 void AppendStoredLine(std::string& out, std::string_view line);
+// FormatLogLine + AppendStoredLine, with a fast road for the default format,
+// which is what almost every log is written in.
+void AppendLogLine(std::string& out, std::string_view logFormat, const core::EventRecord& event);
 // The file name for a write at `now`; the default format when the target's is unusable.
 std::string LogFileName(std::string_view nameFormat, const platform::SystemTime& now);
 

@@ -4,7 +4,9 @@
 // peer server.
 #include <atomic>
 #include <cstdint>
+#include <vector>
 
+#include "core/event_core.h"
 #include "platform/sync.h"
 #include "platform/thread.h"
 #include "platform/udp_socket.h"
@@ -47,6 +49,7 @@ public:
 private:
     void Run();
     void HandleDatagram(const char* data, size_t length, const sockaddr_in& from);
+    void SubmitPending();
     void ServerCheck();
     void ReportNetworkError(int code);
 
@@ -64,6 +67,8 @@ private:
     uint64_t referenceMs_ = 0;
     bool probeOutstanding_ = false;
     uint64_t lastOversizeReportMs_ = 0;
+    // Lines of the current receive batch, pointing into its buffers.
+    std::vector<core::EventCore::Line> pending_;
 
     platform::Thread thread_;
 };
