@@ -1,7 +1,5 @@
 #include "core/event_core.h"
 
-#include <arpa/inet.h>
-
 #include <algorithm>
 #include <chrono>
 #include <iterator>
@@ -10,6 +8,7 @@
 #include "core/line_scanner.h"
 #include "platform/clock.h"
 #include "platform/codepage.h"
+#include "platform/udp_socket.h"
 
 namespace qm::core {
 
@@ -22,12 +21,6 @@ namespace {
 constexpr size_t kMaxPendingLines = 2'000'000;
 constexpr size_t kMaxPendingBytes = size_t(512) << 20;
 
-std::string DottedIpv4(const sockaddr_in& addr) {
-    char text[INET_ADDRSTRLEN] = {};
-    in_addr a = addr.sin_addr;
-    if (!inet_ntop(AF_INET, &a, text, sizeof text)) return "0.0.0.0";
-    return text;
-}
 }  // namespace
 
 EventCore::EventCore(CoreCounters& counters, unsigned intakeWorkers) : counters_(counters) {
@@ -43,51 +36,37 @@ EventCore::~EventCore() { Shutdown(); }
 
 int EventCore::Submit(uint32_t type, uint32_t severity, std::string_view bytes, const sockaddr_in& sender) {
     if (!Running() || bytes.empty() || bytes.data() == nullptr) return kRefused;
-    const Line line{bytes, sender};
-    return SubmitBatch(type, severity, std::span<const Line>(&line, 1)) == 1 ? kOk : kRefused;
+    Pending p(type, severity);
+    p.Add(bytes, sender);
+    return Enqueue(std::move(p), true);
 }
 
-size_t EventCore::SubmitBatch(uint32_t type, uint32_t severity, std::span<const Line> lines) {
-    if (!Running()) return 0;
-    Pending p;
-    p.type = type;
-    p.severity = severity;
-    size_t total = 0;
-    for (const Line& l : lines) total += l.bytes.size();
-    try {
-        p.bytes.reserve(total);
-        p.entries.reserve(lines.size());
-        for (const Line& l : lines) {
-            if (l.bytes.empty() || l.bytes.data() == nullptr) continue;
-            p.entries.push_back({p.bytes.size(), l.bytes.size(), l.sender});
-            p.bytes.append(l.bytes);
-        }
-    } catch (const std::bad_alloc&) {
-        return 0;
-    }
-    if (p.entries.empty()) return 0;
-    const size_t count = p.entries.size();
-    return Enqueue(std::move(p)) == kOk ? count : 0;
+int EventCore::HandOver(IntakeBatch& batch, bool wait) {
+    if (!Running()) return kRefused;
+    if (batch.empty()) return kOk;
+    const int rc = Enqueue(std::move(batch), wait);
+    // A batch that was taken was moved from; one that was not keeps its lines.
+    if (rc == kOk) batch.clear();
+    return rc;
 }
 
 int EventCore::Report(uint32_t severity, std::string_view text) {
     if (!Running() || text.empty()) return kRefused;
-    Pending p;
-    p.type = kEventSystem;
-    p.severity = severity;
+    Pending p(kEventSystem, severity);
     p.programText = true;
-    p.bytes = std::string(text);
     sockaddr_in local{};
     local.sin_family = AF_INET;
     local.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    p.entries.push_back({0, p.bytes.size(), local});
-    return Enqueue(std::move(p));
+    p.Add(text, local);
+    return Enqueue(std::move(p), true);
 }
 
-int EventCore::Enqueue(Pending&& pending) {
+int EventCore::Enqueue(Pending&& pending, bool wait) {
     const size_t lines = pending.entries.size();
     {
-        std::lock_guard lock(pendingMutex_);
+        std::unique_lock lock(pendingMutex_, std::defer_lock);
+        if (wait) lock.lock();
+        else if (!lock.try_lock()) return kCollision;
         if (stopWorkers_ || pendingLines_ + lines > kMaxPendingLines ||
             pendingBytes_ + pending.bytes.size() > kMaxPendingBytes)
             return kRefused;
@@ -122,7 +101,7 @@ EventPtr EventCore::Parse(const Pending& p, const Pending::Entry& e, char* bytes
     record->facility = line->facility;
     record->message = platform::AnsiToUtf8(line->message);
     record->raw = platform::AnsiToUtf8(line->raw);
-    record->sender = DottedIpv4(e.sender);
+    record->sender = platform::Ipv4Text(e.sender);
     if (line->relayed) {
         record->relayed = true;
         const RelaySuffix& s = line->suffix;
@@ -144,6 +123,7 @@ EventPtr EventCore::Parse(const Pending& p, const Pending::Entry& e, char* bytes
 void EventCore::IntakeWorker() {
     // A worker takes what is waiting in one go and appends it under one intake
     // lock hold, so a burst costs one lock round per batch, not per line.
+    platform::LowerCurrentThreadPriority();
     constexpr size_t kBatchLines = 256;
     std::vector<Pending> batch;
     std::vector<EventPtr> parsed;

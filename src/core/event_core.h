@@ -50,6 +50,36 @@ private:
     std::span<const EventPtr> records_;
 };
 
+// Lines for the intake, collected by a producer and handed over together:
+// one buffer, however many lines it carries.
+class IntakeBatch {
+public:
+    IntakeBatch(uint32_t type = kEventExternal, uint32_t severity = kNoSeverity) : type(type), severity(severity) {}
+    // Copies the line; empty lines are not lines and are skipped.
+    void Add(std::string_view line, const sockaddr_in& sender) {
+        if (line.empty()) return;
+        entries.push_back({bytes.size(), line.size(), sender});
+        bytes.append(line);
+    }
+    size_t size() const { return entries.size(); }
+    bool empty() const { return entries.empty(); }
+    void clear() {
+        bytes.clear();
+        entries.clear();
+    }
+
+    uint32_t type;
+    uint32_t severity;
+    bool programText = false;  // already UTF-8 (the program's own reports)
+    std::string bytes;         // the lines, back to back
+    struct Entry {
+        size_t offset;
+        size_t length;
+        sockaddr_in sender;
+    };
+    std::vector<Entry> entries;
+};
+
 // Position and generation every queue reader keeps.
 struct ReaderState {
     size_t position = 0;
@@ -69,14 +99,13 @@ public:
     // Copies the bytes for an intake worker and returns at once. Producers pass
     // severity 100 except for System events.
     int Submit(uint32_t type, uint32_t severity, std::string_view bytes, const sockaddr_in& sender);
-    struct Line {
-        std::string_view bytes;
-        sockaddr_in sender;
-    };
-    // Several lines of one type in one handover (a receive batch); the same
-    // as a Submit of each, for a fraction of the cost. Returns how many were
-    // taken: all, or none when refused (empty lines are skipped, not counted).
-    size_t SubmitBatch(uint32_t type, uint32_t severity, std::span<const Line> lines);
+    // Several lines in one handover (a receive batch): the same as a Submit
+    // of each, for a fraction of the cost. kOk empties the batch; kRefused
+    // (stopping, or flooded beyond the intake's bounds) leaves the lines for
+    // the caller to count as lost; kCollision, only without `wait`, means the
+    // handover lock was busy and the batch is kept for the next try, so a
+    // receiver never sleeps on a worker that holds it.
+    int HandOver(IntakeBatch& batch, bool wait);
     // A System event from the program itself; `text` is already program text
     // (UTF-8), so it skips the code-page round trip that would spoil it in a
     // non-UTF-8 locale.
@@ -112,25 +141,11 @@ public:
     platform::LockStats& Locks() { return counters_.locks; }
 
 private:
-    // Lines waiting for an intake worker: one buffer and one allocation per
-    // handover, however many lines it carries.
-    struct Pending {
-        uint32_t type = 0;
-        uint32_t severity = 0;
-        bool programText = false;  // already UTF-8
-        std::string bytes;         // the lines, back to back
-        struct Entry {
-            size_t offset;
-            size_t length;
-            sockaddr_in sender;
-        };
-        std::vector<Entry> entries;
-    };
-
-    int Enqueue(Pending&& pending);
+    using Pending = IntakeBatch;
     void IntakeWorker();
     void MoverLoop();
     bool MoveOnce(bool retryUntilStopped);
+    int Enqueue(Pending&& pending, bool wait);
     EventPtr Parse(const Pending& p, const Pending::Entry& e, char* bytes, uint64_t sequence,
                    const platform::SystemTime& now) const;
     template <typename Pred>

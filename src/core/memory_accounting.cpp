@@ -10,11 +10,20 @@ namespace qm::core {
 namespace {
 // Constant-initialised, so it is usable by allocations made before main()
 // and by static destructors after it.
-constinit MemoryCounters g_counters;
+constexpr unsigned kStripes = 16;
+constinit MemoryCounterStripe g_stripes[kStripes];
+constinit std::atomic<unsigned> g_nextStripe{0};
+
+MemoryCounterStripe& Stripe() {
+    // A thread keeps its stripe for life; frees may land on another thread's
+    // stripe than their allocation, which the sums do not mind.
+    thread_local unsigned index = g_nextStripe.fetch_add(1, std::memory_order_relaxed) % kStripes;
+    return g_stripes[index];
+}
 
 void* CountedAlloc(std::size_t size) noexcept {
     void* p = std::malloc(size == 0 ? 1 : size);
-    if (p) g_counters.allocated.fetch_add(malloc_usable_size(p), std::memory_order_relaxed);
+    if (p) Stripe().allocated.fetch_add(malloc_usable_size(p), std::memory_order_relaxed);
     return p;
 }
 
@@ -23,13 +32,13 @@ void* CountedAlignedAlloc(std::size_t size, std::align_val_t al) noexcept {
     if (a < sizeof(void*)) a = sizeof(void*);
     void* p = nullptr;
     if (posix_memalign(&p, a, size == 0 ? 1 : size) != 0) return nullptr;
-    g_counters.allocated.fetch_add(malloc_usable_size(p), std::memory_order_relaxed);
+    Stripe().allocated.fetch_add(malloc_usable_size(p), std::memory_order_relaxed);
     return p;
 }
 
 void CountedFree(void* p) noexcept {
     if (!p) return;
-    g_counters.freed.fetch_add(malloc_usable_size(p), std::memory_order_relaxed);
+    Stripe().freed.fetch_add(malloc_usable_size(p), std::memory_order_relaxed);
     std::free(p);
 }
 
@@ -52,14 +61,14 @@ void* AlignedAllocOrThrow(std::size_t size, std::align_val_t al) {
 }
 }  // namespace
 
-MemoryCounters& Memory() { return g_counters; }
-
 MemorySnapshot TakeMemorySnapshot() {
     MemorySnapshot s;
-    s.allocated = g_counters.allocated.load(std::memory_order_relaxed);
-    s.resizeIn = g_counters.resizeIn.load(std::memory_order_relaxed);
-    s.resizeOut = g_counters.resizeOut.load(std::memory_order_relaxed);
-    s.freed = g_counters.freed.load(std::memory_order_relaxed);
+    for (const MemoryCounterStripe& stripe : g_stripes) {
+        s.allocated += stripe.allocated.load(std::memory_order_relaxed);
+        s.resizeIn += stripe.resizeIn.load(std::memory_order_relaxed);
+        s.resizeOut += stripe.resizeOut.load(std::memory_order_relaxed);
+        s.freed += stripe.freed.load(std::memory_order_relaxed);
+    }
     return s;
 }
 

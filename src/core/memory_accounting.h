@@ -7,7 +7,9 @@
 
 namespace qm::core {
 
-struct MemoryCounters {
+// Spread over cache lines by thread: every allocation of every thread counts
+// here, and one shared line would have all of them queue for it.
+struct alignas(64) MemoryCounterStripe {
     std::atomic<uint64_t> allocated{0};   // usable bytes handed out
     std::atomic<uint64_t> freed{0};       // usable bytes given back
     std::atomic<uint64_t> resizeIn{0};    // usable bytes of blocks after a resize
@@ -24,8 +26,7 @@ struct MemorySnapshot {
     uint64_t AllocationTotal() const { return allocated + resizeIn - resizeOut; }
 };
 
-// The process-wide counters; zero until the first allocation.
-MemoryCounters& Memory();
+// The process-wide counters summed over their stripes.
 MemorySnapshot TakeMemorySnapshot();
 
 }  // namespace qm::core

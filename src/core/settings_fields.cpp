@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <cstdio>
 
 #include "core/record_table.h"
 
@@ -16,7 +17,14 @@ void LoadFields(const platform::ProfileFile& file, std::string_view section, std
     for (const FieldDef& f : fields) {
         key.assign(prefix).append(f.key);
         if (f.encoding == FieldEncoding::Struct) {
-            if (auto bytes = file.ReadStruct(section, key, f.size)) f.decode(record, bytes->data());
+            if (auto bytes = file.ReadStruct(section, key, f.size)) {
+                f.decode(record, bytes->data());
+            } else if (file.Get(section, key)) {
+                // Present but unreadable (hand-edited, cut short): the default
+                // stands, and whoever edited it should hear why.
+                std::fprintf(stderr, "settings [%.*s] %s: value ignored (wrong length or checksum), default kept\n",
+                             int(section.size()), section.data(), key.c_str());
+            }
         } else {
             // A missing key reads as an empty text, as the profile functions do.
             *f.text(record) = file.ReadString(section, key, f.size);

@@ -238,11 +238,21 @@ const std::string& AnsiCharset() {
     return charset;
 }
 
+namespace {
+// Every received line goes through here: decide once whether the charset is UTF-8.
+bool AnsiIsUtf8() {
+    static const bool utf8 = IsUtf8Charset(AnsiCharset());
+    return utf8;
+}
+}  // namespace
+
 std::string AnsiToUtf8(std::string_view bytes) {
+    if (AnsiIsUtf8()) return bytes.empty() ? std::string() : SanitizeUtf8(bytes, kReplacementChar);
     return ConvertToUtf8(bytes, AnsiCharset().c_str());
 }
 
 std::string Utf8ToAnsi(std::string_view text) {
+    if (AnsiIsUtf8()) return text.empty() ? std::string() : SanitizeUtf8(text, "?");
     return ConvertFromUtf8(text, AnsiCharset().c_str());
 }
 

@@ -1,6 +1,21 @@
 #include "platform/thread.h"
 
+#include <algorithm>
+
+#include <sys/resource.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include <cerrno>
+
 namespace qm::platform {
+
+void LowerCurrentThreadPriority() {
+    const id_t tid = static_cast<id_t>(::syscall(SYS_gettid));
+    errno = 0;
+    const int current = ::getpriority(PRIO_PROCESS, tid);
+    if (errno == 0) ::setpriority(PRIO_PROCESS, tid, std::min(current + 5, 19));
+}
 
 Thread::Thread(std::atomic<uint32_t>* counter, std::function<void()> body) {
     // Raised before the thread exists, so a caller that starts a thread and

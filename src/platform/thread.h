@@ -43,4 +43,10 @@ private:
     std::atomic<uint32_t>* counter_;
 };
 
+// Lets the calling thread yield the processor to the program's receivers:
+// work that can wait (parsing a backlog, writing files) runs a few nice
+// levels lower, so a burst waits in memory instead of being dropped by the
+// kernel at a full socket. Needs no privilege, since it only lowers.
+void LowerCurrentThreadPriority();
+
 }  // namespace qm::platform

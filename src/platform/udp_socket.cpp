@@ -22,9 +22,19 @@ std::optional<sockaddr_in> ParseIpv4(std::string_view dotted, uint16_t port) {
 }
 
 std::string Ipv4Text(const sockaddr_in& addr) {
-    char text[INET_ADDRSTRLEN] = {};
-    in_addr a = addr.sin_addr;
-    return inet_ntop(AF_INET, &a, text, sizeof text) ? std::string(text) : std::string("0.0.0.0");
+    // Written by hand: the library's version formats through printf, and
+    // every received datagram needs its sender's text.
+    const uint32_t ip = ntohl(addr.sin_addr.s_addr);
+    char text[16];
+    char* w = text;
+    for (int shift = 24; shift >= 0; shift -= 8) {
+        const unsigned octet = (ip >> shift) & 0xFF;
+        if (octet >= 100) *w++ = char('0' + octet / 100);
+        if (octet >= 10) *w++ = char('0' + octet / 10 % 10);
+        *w++ = char('0' + octet % 10);
+        if (shift) *w++ = '.';
+    }
+    return std::string(text, size_t(w - text));
 }
 
 UdpSocket& UdpSocket::operator=(UdpSocket&& o) noexcept {
@@ -69,7 +79,7 @@ std::optional<sockaddr_in> UdpSocket::LocalAddress() const {
     return a;
 }
 
-int UdpSocket::ReceiveBatch(std::span<const std::span<char>> buffers, std::span<Datagram> out) {
+int UdpSocket::ReceiveBatch(std::span<const std::span<char>> buffers, std::span<Datagram> out, bool dontWait) {
     const size_t n = std::min(buffers.size(), out.size());
     if (n == 0) return -EINVAL;
     std::vector<mmsghdr> headers(n);
@@ -85,7 +95,8 @@ int UdpSocket::ReceiveBatch(std::span<const std::span<char>> buffers, std::span<
     }
     // MSG_TRUNC makes each length the datagram's real one, so an oversize
     // datagram is seen for what it is instead of passing as a shorter one.
-    const int got = ::recvmmsg(fd_, headers.data(), static_cast<unsigned>(n), MSG_WAITFORONE | MSG_TRUNC, nullptr);
+    const int flags = MSG_WAITFORONE | MSG_TRUNC | (dontWait ? MSG_DONTWAIT : 0);
+    const int got = ::recvmmsg(fd_, headers.data(), static_cast<unsigned>(n), flags, nullptr);
     if (got < 0) return -errno;
     for (int i = 0; i < got; ++i) {
         const size_t real = headers[i].msg_len;

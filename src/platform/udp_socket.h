@@ -43,8 +43,9 @@ public:
 
     // Receives up to `buffers.size()` datagrams in one call, each into its own
     // buffer, waiting only for the first. Returns how many arrived, or -errno
-    // (-EAGAIN for a receive timeout). A socket shut down meanwhile gives 0.
-    int ReceiveBatch(std::span<const std::span<char>> buffers, std::span<Datagram> out);
+    // (-EAGAIN for a receive timeout, or at once with `dontWait` when nothing
+    // is there). A socket shut down meanwhile gives 0.
+    int ReceiveBatch(std::span<const std::span<char>> buffers, std::span<Datagram> out, bool dontWait = false);
     // 0 or errno.
     int SendTo(std::string_view bytes, const sockaddr_in& to);
 

@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <set>
+#include <utility>
 
 #include "core/core_context.h"
 #include "platform/codepage.h"
@@ -63,6 +64,7 @@ bool DbaseModule::Stop(Blocking) {
 }
 
 void DbaseModule::Worker() {
+    platform::LowerCurrentThreadPriority();
     core_.Report(6, 189);
     while (running_) {
         uint32_t timeout = 0;
@@ -101,6 +103,9 @@ void DbaseModule::Cycle(bool final) {
         events->Settle(kFinalSettleMs);
         if (events->Drain(batch, Blocking::Yes) != core::kOk) return;
     } else if (events->DrainIfMoreThan(settings_.common.msgLimit, Blocking::No, batch) != core::kOk) {
+        // A quiet moment after writing: give the freed batches back to the
+        // system now, not mid-flood, where it would hold up the allocator.
+        if (std::exchange(trimDue_, false)) platform::ReturnFreeMemory();
         return;
     }
     RecordMemorySnapshot();
@@ -108,13 +113,14 @@ void DbaseModule::Cycle(bool final) {
     // Lines are formed once and written to every target; the records are
     // freed as soon as they are formed.
     std::string lines;
+    lines.reserve(batch.size() * 320);  // a typical stored line; saves regrowing a large buffer
     const uint8_t mask = settings_.common.eventParam;
     for (const core::EventPtr& e : batch) {
         if (e->type & mask) AppendLogLine(lines, settings_.common.logFormat, *e);
     }
     const bool any = !batch.empty();
     batch.clear();
-    if (any) platform::ReturnFreeMemory();
+    trimDue_ = trimDue_ || any;
 
     if (final) {
         WriteTargets(std::string(), platform::LocalTimeNow());  // a last try for earlier failures

@@ -61,6 +61,7 @@ private:
     std::atomic<bool> loadRequest_{false};
     // The buffer file could not be read: it must not be overwritten.
     bool bufferFileUnread_ = false;
+    bool trimDue_ = false;  // batches were freed since memory was last given back
     std::atomic<uint32_t> errors_{0};
     platform::AutoResetEvent wake_;
     platform::Thread worker_;

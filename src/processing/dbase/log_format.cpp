@@ -1,7 +1,5 @@
 #include "processing/dbase/log_format.h"
 
-#include <cstdio>
-
 #include "core/text_format.h"
 #include "platform/utf16.h"
 #include "processing/dbase/dbase_settings.h"
@@ -51,16 +49,27 @@ void AppendLogLine(std::string& out, std::string_view logFormat, const core::Eve
         return;
     }
     // "%s|a2;%s;%u %u %u %u %u %u %u;" written directly.
-    char numbers[64];
     const platform::SystemTime& t = e.time;
-    const int n = std::snprintf(numbers, sizeof numbers, "%u %u %u %u %u %u %u;\n", unsigned(t.day), unsigned(t.month),
-                                unsigned(t.year), unsigned(t.hour), unsigned(t.minute), unsigned(t.second),
-                                unsigned(t.milliseconds));
+    char numbers[48];
+    char* w = numbers;
+    for (const uint16_t v : {t.day, t.month, t.year, t.hour, t.minute, t.second, t.milliseconds}) {
+        char digits[5];
+        int n = 0;
+        unsigned x = v;
+        do {
+            digits[n++] = char('0' + x % 10);
+            x /= 10;
+        } while (x);
+        while (n) *w++ = digits[--n];
+        *w++ = ' ';
+    }
+    w[-1] = ';';
+    *w++ = '\n';
     platform::AppendUtf16LEBytes(out, e.raw);
     platform::AppendUtf16LEBytes(out, "|a2;");
     platform::AppendUtf16LEBytes(out, e.sender);
     platform::AppendUtf16LEBytes(out, ";");
-    platform::AppendUtf16LEBytes(out, std::string_view(numbers, n > 0 ? size_t(n) : 0));
+    platform::AppendUtf16LEBytes(out, std::string_view(numbers, size_t(w - numbers)));
 }
 
 std::string LogFileName(std::string_view nameFormat, const platform::SystemTime& now) {

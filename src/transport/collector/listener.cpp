@@ -19,6 +19,8 @@ constexpr size_t kMaxBatch = 64;
 // thread hands the previous batch on.
 constexpr int kSocketReceiveBuffer = 8 * 1024 * 1024;
 constexpr const char* kSection = "mod_collector";
+// Lines a listener may hold while the intake's handover is busy before it waits for it.
+constexpr size_t kMaxHeldLines = 8192;
 }  // namespace
 
 std::string Listener::OkReply() {
@@ -88,7 +90,14 @@ void Listener::Run() {
         auto live = [this] { return shared_.running.load() && running_.load(); };
 
         while (live()) {
-            const int got = socket_.ReceiveBatch(buffers, received);
+            // While lines are held back, only look for more without waiting:
+            // held lines must not sit in the listener when traffic stops.
+            const bool holding = !held_.empty();
+            const int got = socket_.ReceiveBatch(buffers, received, holding);
+            if (holding && (got == -EAGAIN || got == -EWOULDBLOCK)) {
+                HandOverHeld(true);
+                continue;
+            }
             platform::CountedScope busy(&core_.counters.busyHandlers);
             if (got < 0) {
                 if (!live()) break;
@@ -117,9 +126,10 @@ void Listener::Run() {
                 }
                 HandleDatagram(buffers[size_t(i)].data(), d.stored, d.from);
             }
-            SubmitPending();
+            HandOverHeld(held_.size() >= kMaxHeldLines);
             if (live()) ServerCheck();
         }
+        HandOverHeld(true);
     }
     core_.Report(6, 182, record_.name, uint32_t(record_.Port()));
 }
@@ -140,22 +150,23 @@ void Listener::HandleDatagram(const char* data, size_t length, const sockaddr_in
     if (length == 0) return;  // an empty datagram carries no line
     const bool filtered = record_.param & kPacketFilter;
     if (filtered && !(length >= 5 && bytes[0] == '<')) return;
-    pending_.push_back(core::EventCore::Line{bytes, from});
+    held_.Add(bytes, from);
 }
 
-void Listener::SubmitPending() {
-    if (pending_.empty()) return;
-    // The whole receive batch goes to the intake in one handover.
-    const size_t taken = core_.events ? core_.events->SubmitBatch(core::kEventExternal, core::kNoSeverity, pending_) : 0;
-    if (taken < pending_.size()) {
-        const uint64_t before = shared_.submitRefused.fetch_add(pending_.size() - taken);
-        const uint64_t lost = before + pending_.size() - taken;
+bool Listener::HandOverHeld(bool wait) {
+    if (held_.empty()) return true;
+    const int rc = core_.events ? core_.events->HandOver(held_, wait) : core::kRefused;
+    if (rc == core::kCollision) return false;
+    if (rc != core::kOk) {
+        const uint64_t before = shared_.submitRefused.fetch_add(held_.size());
+        const uint64_t lost = before + held_.size();
         // The intake refuses only when it is stopping or flooded far beyond
         // its bounds; say so where an operator will see it (at each doubling).
         if (std::bit_width(before) != std::bit_width(lost))
             std::fprintf(stderr, "mod_collector: %llu datagram(s) refused by the event intake\n", (unsigned long long)lost);
+        held_.clear();
     }
-    pending_.clear();
+    return true;
 }
 
 void Listener::ServerCheck() {

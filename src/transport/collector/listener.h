@@ -49,7 +49,9 @@ public:
 private:
     void Run();
     void HandleDatagram(const char* data, size_t length, const sockaddr_in& from);
-    void SubmitPending();
+    // Hands the held lines to the intake; with `wait` false it keeps them
+    // when the handover is busy. False when lines are still held.
+    bool HandOverHeld(bool wait);
     void ServerCheck();
     void ReportNetworkError(int code);
 
@@ -67,8 +69,8 @@ private:
     uint64_t referenceMs_ = 0;
     bool probeOutstanding_ = false;
     uint64_t lastOversizeReportMs_ = 0;
-    // Lines of the current receive batch, pointing into its buffers.
-    std::vector<core::EventCore::Line> pending_;
+    // Lines received and not yet handed to the intake.
+    core::IntakeBatch held_{core::kEventExternal, core::kNoSeverity};
 
     platform::Thread thread_;
 };
