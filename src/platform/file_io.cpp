@@ -1,6 +1,7 @@
 #include "platform/file_io.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -27,10 +28,37 @@ int CloseChecked(int fd, int error) {
 }
 }  // namespace
 
+int AppendFile::Open(const std::filesystem::path& path) {
+    Close();
+    fd_ = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+    return fd_ < 0 ? errno : 0;
+}
+
+int AppendFile::Write(std::string_view bytes) {
+    if (fd_ < 0) return EBADF;
+    struct stat st {};
+    const bool sized = ::fstat(fd_, &st) == 0;
+    const int error = WriteAll(fd_, bytes);
+    if (error != 0 && sized) {
+        const int keep = errno;
+        if (::ftruncate(fd_, st.st_size) != 0) errno = keep;
+    }
+    return error;
+}
+
+int AppendFile::Close() {
+    if (fd_ < 0) return 0;
+    const int fd = fd_;
+    fd_ = -1;
+    return CloseChecked(fd, 0);
+}
+
 int AppendToFile(const std::filesystem::path& path, std::string_view bytes) {
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
-    if (fd < 0) return errno;
-    return CloseChecked(fd, WriteAll(fd, bytes));
+    AppendFile file;
+    if (int error = file.Open(path)) return error;
+    const int error = file.Write(bytes);
+    const int closeError = file.Close();
+    return error ? error : closeError;
 }
 
 int ReplaceFile(const std::filesystem::path& path, std::string_view bytes) {

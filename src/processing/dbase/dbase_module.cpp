@@ -25,6 +25,7 @@ namespace {
 // with a report, rather than the program's memory.
 constexpr size_t kMaxUnwrittenBytes = size_t(64) << 20;
 constexpr unsigned kFinalSettleMs = 10000;
+constexpr size_t kChunkBytes = 128 * 1024;
 }  // namespace
 
 std::unique_ptr<core::Module> CreateDbaseModule(core::CoreContext& core) { return std::make_unique<DbaseModule>(core); }
@@ -109,64 +110,87 @@ void DbaseModule::Cycle(bool final) {
         return;
     }
     RecordMemorySnapshot();
+    trimDue_ = trimDue_ || !batch.empty();
 
-    // Lines are formed once and written to every target; the records are
-    // freed as soon as they are formed.
+    if (!final) {
+        if (!batch.empty()) WriteTargets(batch, platform::LocalTimeNow());
+        return;
+    }
+    WriteTargets({}, platform::LocalTimeNow());  // a last try for earlier failures
+    // Lines a target still could not take go to the buffer file, ahead of the
+    // newer ones (once, when several targets missed the same lines).
+    std::set<std::string> missed;
+    for (std::string& pending : unwritten_) {
+        if (!pending.empty()) missed.insert(std::move(pending));
+        pending.clear();
+    }
     std::string lines;
-    lines.reserve(batch.size() * 320);  // a typical stored line; saves regrowing a large buffer
-    const uint8_t mask = settings_.common.eventParam;
+    for (const std::string& m : missed) lines += m;
     for (const core::EventPtr& e : batch) {
-        if (e->type & mask) AppendLogLine(lines, settings_.common.logFormat, *e);
+        if (e->type & settings_.common.eventParam) AppendLogLine(lines, settings_.common.logFormat, *e);
     }
-    const bool any = !batch.empty();
     batch.clear();
-    trimDue_ = trimDue_ || any;
-
-    if (final) {
-        WriteTargets(std::string(), platform::LocalTimeNow());  // a last try for earlier failures
-        // Lines a target still could not take go to the buffer file, ahead of
-        // the newer ones (once, when several targets missed the same lines).
-        std::set<std::string> missed;
-        for (std::string& pending : unwritten_) {
-            if (!pending.empty()) missed.insert(std::move(pending));
-            pending.clear();
-        }
-        std::string all;
-        for (const std::string& m : missed) all += m;
-        WriteBufferFile(all + lines);
-    } else if (any) {
-        WriteTargets(lines, platform::LocalTimeNow());
-    }
+    WriteBufferFile(std::move(lines));
 }
 
-void DbaseModule::WriteTargets(const std::string& lines, const platform::SystemTime& now) {
+void DbaseModule::WriteTargets(const std::vector<core::EventPtr>& batch, const platform::SystemTime& now) {
     unwritten_.resize(settings_.targets.size());
+    const uint8_t mask = settings_.common.eventParam;
+    const std::string& format = settings_.common.logFormat;
+    const bool anyLine = std::any_of(batch.begin(), batch.end(), [mask](const core::EventPtr& e) { return e->type & mask; });
     for (size_t i = 0; i < settings_.targets.size(); ++i) {
         const auto& slot = settings_.targets[i];
         if (slot.deleted || !slot.record.enable) continue;
         std::string& pending = unwritten_[i];
-        if (pending.empty() && lines.empty()) continue;
+        if (pending.empty() && !anyLine) continue;
         const std::filesystem::path path = core_.paths.logFolder / LogFileName(slot.record.logNameFormat, now);
-        const int error = core_.paths.logFolder.empty()
-                              ? ENAMETOOLONG
-                              : platform::AppendToFile(path, pending.empty() ? std::string_view(lines) : pending + lines);
+
+        // Lines are formed in pieces that stay in the processor's cache
+        // while the kernel copies them; one large buffer would be formed
+        // into memory and read back from it, at a multiple of the cost.
+        platform::AppendFile file;
+        int error = core_.paths.logFolder.empty() ? ENAMETOOLONG : file.Open(path);
+        if (error == 0 && !pending.empty()) {
+            error = file.Write(pending);
+            if (error == 0) pending.clear();
+        }
+        size_t next = 0;
+        bool wrote = false;
+        while (error == 0 && next < batch.size()) {
+            chunk_.clear();
+            for (; next < batch.size() && chunk_.size() < kChunkBytes; ++next) {
+                if (batch[next]->type & mask) AppendLogLine(chunk_, format, *batch[next]);
+            }
+            if (chunk_.empty()) break;
+            error = file.Write(chunk_);
+            if (error == 0) wrote = true;
+        }
+        if (error == 0) error = file.Close();
         if (error == 0) {
-            pending.clear();
-            core_.Report(6, 192, path.string());
+            if (wrote) core_.Report(6, 192, path.string());
             continue;
         }
+        // Whatever did not reach the file is kept for the next cycle: the
+        // failed piece and the lines after it.
         FileError(path, error, true);
-        pending += lines;
-        if (pending.size() > kMaxUnwrittenBytes) {
-            // Keep the newest whole lines (UTF-16 units: cut at a unit boundary after a line end).
-            size_t cut = pending.size() - kMaxUnwrittenBytes;
-            cut += cut % 2;
-            while (cut + 1 < pending.size() && !(pending[cut - 2] == '\n' && pending[cut - 1] == '\0')) cut += 2;
-            std::fprintf(stderr, "mod_dbase: %zu bytes of log lines for %s dropped after repeated write errors\n", cut,
-                         path.string().c_str());
-            pending.erase(0, cut);
+        pending += chunk_;
+        for (; next < batch.size(); ++next) {
+            if (batch[next]->type & mask) AppendLogLine(pending, format, *batch[next]);
         }
+        chunk_.clear();
+        KeepNewest(pending, path);
     }
+}
+
+void DbaseModule::KeepNewest(std::string& pending, const std::filesystem::path& path) {
+    if (pending.size() <= kMaxUnwrittenBytes) return;
+    // Keep the newest whole lines (UTF-16 units: cut at a unit boundary after a line end).
+    size_t cut = pending.size() - kMaxUnwrittenBytes;
+    cut += cut % 2;
+    while (cut + 1 < pending.size() && !(pending[cut - 2] == '\n' && pending[cut - 1] == '\0')) cut += 2;
+    std::fprintf(stderr, "mod_dbase: %zu bytes of log lines for %s dropped after repeated write errors\n", cut,
+                 path.string().c_str());
+    pending.erase(0, cut);
 }
 
 std::filesystem::path DbaseModule::BufferFilePath() {

@@ -45,7 +45,8 @@ private:
     // whatever is there) and write it out.
     void Cycle(bool final);
     void LoadBufferFile();
-    void WriteTargets(const std::string& lines, const platform::SystemTime& now);
+    void WriteTargets(const std::vector<core::EventPtr>& batch, const platform::SystemTime& now);
+    static void KeepNewest(std::string& pending, const std::filesystem::path& path);
     void WriteBufferFile(std::string lines);
     std::filesystem::path BufferFilePath();
     void RecordMemorySnapshot();
@@ -54,6 +55,7 @@ private:
     DbaseSettings settings_;
     // Lines a target could not take yet, per record index, retried each cycle.
     std::vector<std::string> unwritten_;
+    std::string chunk_;  // the piece of lines being written
 
     std::atomic<bool> active_{true};
     std::atomic<bool> running_{false};
