@@ -20,6 +20,7 @@ namespace {
 // back to the producer (which counts its loss) instead of exhausting memory.
 constexpr size_t kMaxPendingLines = 2'000'000;
 constexpr size_t kMaxPendingBytes = size_t(512) << 20;
+constexpr size_t kIntakeBatchLines = 256;
 
 }  // namespace
 
@@ -63,6 +64,7 @@ int EventCore::Report(uint32_t severity, std::string_view text) {
 
 int EventCore::Enqueue(Pending&& pending, bool wait) {
     const size_t lines = pending.entries.size();
+    bool wake = false;
     {
         std::unique_lock lock(pendingMutex_, std::defer_lock);
         if (wait) lock.lock();
@@ -71,11 +73,16 @@ int EventCore::Enqueue(Pending&& pending, bool wait) {
             pendingBytes_ + pending.bytes.size() > kMaxPendingBytes)
             return kRefused;
         pendingBytes_ += pending.bytes.size();
+        const size_t before = pendingLines_;
         pendingLines_ += lines;
         activeIntake_.fetch_add(static_cast<uint32_t>(lines), std::memory_order_relaxed);
         pending_.push_back(std::move(pending));
+        // A worker is woken for the first lines and then once per batch's
+        // worth, not for every handover: under a flood most wake-ups would
+        // find a handful of lines.
+        wake = before == 0 || before / kIntakeBatchLines != pendingLines_ / kIntakeBatchLines;
     }
-    pendingCv_.notify_one();
+    if (wake) pendingCv_.notify_one();
     return kOk;
 }
 
@@ -99,8 +106,15 @@ EventPtr EventCore::Parse(const Pending& p, const Pending::Entry& e, char* bytes
     if (!line) return nullptr;
     record->severity = line->severity;
     record->facility = line->facility;
-    record->message = platform::AnsiToUtf8(line->message);
+    // The message is the tail of the raw text, and the part before it ends
+    // with '>', so converting the raw text once gives both.
     record->raw = platform::AnsiToUtf8(line->raw);
+    if (!line->message.empty()) {
+        const std::string_view head = line->raw.substr(0, line->raw.size() - line->message.size());
+        const bool asciiHead = std::all_of(head.begin(), head.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+        const size_t headLength = asciiHead ? head.size() : platform::AnsiToUtf8(head).size();
+        record->message = record->raw.substr(std::min(headLength, record->raw.size()));
+    }
     record->sender = platform::Ipv4Text(e.sender);
     if (line->relayed) {
         record->relayed = true;
@@ -124,7 +138,6 @@ void EventCore::IntakeWorker() {
     // A worker takes what is waiting in one go and appends it under one intake
     // lock hold, so a burst costs one lock round per batch, not per line.
     platform::LowerCurrentThreadPriority();
-    constexpr size_t kBatchLines = 256;
     std::vector<Pending> batch;
     std::vector<EventPtr> parsed;
     for (;;) {
@@ -132,8 +145,12 @@ void EventCore::IntakeWorker() {
         {
             std::unique_lock lock(pendingMutex_);
             pendingCv_.wait(lock, [this] { return stopWorkers_ || !pending_.empty(); });
+            // A few lines are worth a short wait for more: the latency is
+            // nothing next to the mover's period, the saved wake-ups are many.
+            pendingCv_.wait_for(lock, std::chrono::milliseconds(2),
+                                [this] { return stopWorkers_ || pendingLines_ >= kIntakeBatchLines; });
             if (pending_.empty()) return;  // stopping and nothing left
-            while (!pending_.empty() && lines < kBatchLines) {
+            while (!pending_.empty() && lines < kIntakeBatchLines) {
                 pendingBytes_ -= pending_.front().bytes.size();
                 pendingLines_ -= pending_.front().entries.size();
                 lines += pending_.front().entries.size();

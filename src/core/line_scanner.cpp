@@ -1,5 +1,6 @@
 #include "core/line_scanner.h"
 
+#include <cstring>
 #include <vector>
 
 namespace qm::core {
@@ -65,9 +66,8 @@ void ParseSuffix(std::string_view suffix, RelaySuffix& out) {
 }  // namespace
 
 std::optional<ScannedLine> ScanLine(char* data, size_t size) {
-    for (size_t i = 0; i < size; ++i) {
-        if (data[i] == '\r' || data[i] == '\n') data[i] = ' ';
-    }
+    for (char* p = data; (p = static_cast<char*>(std::memchr(p, '\r', size_t(data + size - p)))) != nullptr;) *p++ = ' ';
+    for (char* p = data; (p = static_cast<char*>(std::memchr(p, '\n', size_t(data + size - p)))) != nullptr;) *p++ = ' ';
     const std::string_view line(data, size);
 
     State state = State::Start;
@@ -106,9 +106,17 @@ std::optional<ScannedLine> ScanLine(char* data, size_t size) {
                     break;
                 }
                 if (messageBegin == npos) messageBegin = i;
+                // Inside the message only a '|' matters: jump to it.
+                if (const void* bar = std::memchr(data + i + 1, '|', size - i - 1)) {
+                    i = size_t(static_cast<const char*>(bar) - data) - 1;
+                } else {
+                    i = size;
+                }
                 break;
             case State::Suffix:
-                if (suffixBegin == npos) suffixBegin = i;
+                // The suffix begins at the byte after the bar; nothing after it changes the scan.
+                suffixBegin = i;
+                i = size;
                 break;
         }
     }

@@ -38,18 +38,23 @@ TEST(EventCore, SubmitParsesIntoTheQueue) {
     EXPECT_EQ(core.Submit(kEventExternal, kNoSeverity, "no priority", Addr("10.1.2.3")), kOk);
     EXPECT_EQ(core.Submit(kEventExternal, kNoSeverity, "<13>x|a2;10.0.0.5;31 12 2023 23 59 58 999;", Addr("10.1.2.3")), kOk);
     EXPECT_EQ(core.Report(4, "Модуль загружен: mod_rules"), kOk);
+    // A bad byte before the message must not shift where the message starts.
+    EXPECT_EQ(core.Submit(kEventInternal, kNoSeverity, "<\xff" "3> h\xc3\xa9llo\xff", Addr("10.1.2.4")), kOk);
     ASSERT_TRUE(core.Settle(5000));
 
     ReaderState reader;
     std::vector<EventRecord> events = ReadAll(core, reader);
-    ASSERT_EQ(events.size(), 3u);  // the refused line leaves no record
+    ASSERT_EQ(events.size(), 4u);  // the refused line leaves no record
     std::set<uint64_t> sequences;
     for (const EventRecord& e : events) sequences.insert(e.sequence);
-    EXPECT_EQ(sequences.size(), 3u);
-    EXPECT_EQ(core.MessageCounter(), 4u);  // a refused line still counts as an intake
+    EXPECT_EQ(sequences.size(), 4u);
+    EXPECT_EQ(core.MessageCounter(), 5u);  // a refused line still counts as an intake
 
     for (const EventRecord& e : events) {
-        if (e.type == kEventSystem) {
+        if (e.type == kEventInternal) {
+            EXPECT_EQ(e.message, " h\xc3\xa9llo\xef\xbf\xbd");
+            EXPECT_EQ(e.raw, "<\xef\xbf\xbd" "3>" + e.message);
+        } else if (e.type == kEventSystem) {
             EXPECT_EQ(e.severity, 4u);
             EXPECT_EQ(e.facility, kDefaultFacility);
             EXPECT_EQ(e.sender, "127.0.0.1");
