@@ -82,8 +82,11 @@ std::optional<sockaddr_in> UdpSocket::LocalAddress() const {
 int UdpSocket::ReceiveBatch(std::span<const std::span<char>> buffers, std::span<Datagram> out, bool dontWait) {
     const size_t n = std::min(buffers.size(), out.size());
     if (n == 0) return -EINVAL;
-    std::vector<mmsghdr> headers(n);
-    std::vector<iovec> iov(n);
+    // Kept between calls: a receiver calls this in a tight loop.
+    std::vector<mmsghdr>& headers = headers_;
+    std::vector<iovec>& iov = iov_;
+    headers.resize(n);
+    iov.resize(n);
     for (size_t i = 0; i < n; ++i) {
         iov[i] = iovec{buffers[i].data(), buffers[i].size()};
         headers[i] = mmsghdr{};

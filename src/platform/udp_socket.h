@@ -3,12 +3,15 @@
 // datagrams. Errors come back as errno values, which is also what the
 // program's reports show.
 #include <netinet/in.h>
+#include <sys/socket.h>
+#include <sys/uio.h>
 
 #include <cstdint>
 #include <optional>
 #include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace qm::platform {
 
@@ -56,6 +59,8 @@ public:
 
 private:
     int fd_ = -1;
+    std::vector<mmsghdr> headers_;
+    std::vector<iovec> iov_;
 };
 
 }  // namespace qm::platform

@@ -13,8 +13,8 @@ namespace qm::transport {
 namespace {
 // Datagrams taken per receive call; each has its own BufferSize buffer, so
 // the batch stays within a modest amount of memory for large buffers.
-constexpr size_t kBatchBytes = 256 * 1024;
-constexpr size_t kMaxBatch = 64;
+constexpr size_t kBatchBytes = 1024 * 1024;
+constexpr size_t kMaxBatch = 128;
 // The kernel's queue in front of the socket: a burst waits there while the
 // thread hands the previous batch on.
 constexpr int kSocketReceiveBuffer = 8 * 1024 * 1024;
