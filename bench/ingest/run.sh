@@ -9,7 +9,7 @@ ROOT="$(cd "$(dirname "$0")/../.." && pwd)"
 . "$ROOT/scripts/lib/deps.sh"
 
 QUICK=0
-BUILD_DIR=build
+BUILD_DIR=build-release  # not build/: that one is the run script's RelWithDebInfo tree
 RAISE_RMEM=0
 KEEP=0
 # Datagrams per sendmmsg message through UDP segmentation offload: without it
