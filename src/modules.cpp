@@ -4,6 +4,7 @@
 
 #include "processing/dbase/dbase_module.h"
 #include "transport/collector/collector_module.h"
+#include "transport/relay/relay_module.h"
 
 namespace qm {
 
@@ -17,7 +18,7 @@ std::span<const ModuleDescriptor> ProgramModules() {
         {kModuleDns, "Module: DNS", "mod_dns", false, nullptr},
         {kModuleDbase, "Module: DBase", "mod_dbase", true, processing::CreateDbaseModule},
         {kModuleCollector, "Module: Collector", "mod_collector", true, transport::CreateCollectorModule},
-        {kModuleRelay, "Module: Relay", "mod_relay", true, nullptr},
+        {kModuleRelay, "Module: Relay", "mod_relay", true, transport::CreateRelayModule},
         {kModuleSnmp, "Module: SNMP", "mod_snmp", true, nullptr},
         {kModuleIcmp, "Module: ICMP", "mod_icmp", true, nullptr},
         {kModuleLaurent, "Module: Laurent", "mod_laurent", true, nullptr},

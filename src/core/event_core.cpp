@@ -281,9 +281,26 @@ int EventCore::DrainWhen(Pred shouldDrain, Blocking blocking, std::vector<EventP
     GuardedLock lock(queueLock_, counters_.locks, blocking);
     if (!lock) return kCollision;
     if (!shouldDrain(queue_.size())) return kNothingToRead;
+    for (auto& [id, observer] : drainObservers_) observer();
     out.swap(queue_);
     generation_.fetch_add(1, std::memory_order_release);
     return kOk;
+}
+
+uint64_t EventCore::AddDrainObserver(DrainObserver observer) {
+    GuardedLock lock(queueLock_, counters_.locks, Blocking::Yes);
+    drainObservers_.emplace_back(nextObserverId_, std::move(observer));
+    return nextObserverId_++;
+}
+
+void EventCore::RemoveDrainObserver(uint64_t id) {
+    GuardedLock lock(queueLock_, counters_.locks, Blocking::Yes);
+    std::erase_if(drainObservers_, [id](const auto& entry) { return entry.first == id; });
+}
+
+ReaderState EventCore::Tail() {
+    GuardedLock lock(queueLock_, counters_.locks, Blocking::Yes);
+    return ReaderState{queue_.size(), generation_.load(std::memory_order_relaxed)};
 }
 
 size_t EventCore::QueueCount() {

@@ -9,6 +9,8 @@
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
+#include <functional>
+#include <utility>
 #include <mutex>
 #include <span>
 #include <string>
@@ -123,6 +125,17 @@ public:
     // taking under one lock hold; kNothingToRead otherwise.
     int DrainIfMoreThan(size_t limit, platform::Blocking blocking, std::vector<EventPtr>& out);
 
+    // A reader that must not miss records (the relay) can ask to be called
+    // just before a drain takes the queue: on the drainer's thread, with the
+    // queue lock held, so it can read what it has not read yet. The call must
+    // not wait for anything that waits for the queue lock.
+    using DrainObserver = std::function<void()>;
+    uint64_t AddDrainObserver(DrainObserver observer);
+    // After this returns the observer is not running and will not run again.
+    void RemoveDrainObserver(uint64_t id);
+    // The reader state of a reader that wants only what arrives from now on.
+    ReaderState Tail();
+
     // Moves the intake buffer to the queue now instead of at the mover's next turn.
     void MoveNow();
     // Waits until every submitted line has been parsed and then moves the
@@ -170,6 +183,8 @@ private:
 
     platform::CriticalSection queueLock_;
     std::vector<EventPtr> queue_;
+    std::vector<std::pair<uint64_t, DrainObserver>> drainObservers_;  // under the queue lock
+    uint64_t nextObserverId_ = 1;
 
     platform::ManualResetEvent stopMover_;
     std::mutex moveMutex_;  // one mover at a time (thread or MoveNow)

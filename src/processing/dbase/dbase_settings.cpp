@@ -1,6 +1,6 @@
 #include "processing/dbase/dbase_settings.h"
 
-#include "platform/profile_file.h"
+#include "core/table_settings.h"
 
 namespace qm::processing {
 
@@ -40,43 +40,13 @@ LogTarget DefaultTarget() {
 }
 
 void LoadDbaseSettings(const core::SettingsSection& section, DbaseSettings& out) {
-    const platform::ProfileFile& file = section.File();
-    const std::string& name = section.Name();
-    out.common = DbaseCommon{};
-    out.targets.Clear();
-
-    if (section.IsCurrentForm()) {
-        core::LoadRecord(file, name, "Common.", DbaseCommon::Fields(), out.common);
-        const size_t count = core::ReadRecordCount(file, name, "ItemCount");
-        for (size_t i = 0; i < count; ++i) {
-            LogTarget t;
-            core::LoadRecord(file, name, "Item." + std::to_string(i) + "-", LogTarget::Fields(), t);
-            out.targets.Add(t);
-        }
-    } else {
-        if (auto bytes = file.ReadStruct(name, "Common", kLegacyDbaseCommonSize))
-            core::DecodeLegacyRecord(*bytes, DbaseCommon::Fields(), out.common);
-        const size_t count = core::ReadLegacyCount(file, name, "Count");
-        for (size_t i = 0; i < count; ++i) {
-            auto bytes = file.ReadStruct(name, "Item." + std::to_string(i), kLegacyTargetSize);
-            if (!bytes) continue;
-            LogTarget t;
-            core::DecodeLegacyRecord(*bytes, LogTarget::Fields(), t);
-            out.targets.Add(t);
-        }
-    }
+    core::LoadCommonAndRecords(section, {kLegacyDbaseCommonSize, kLegacyTargetSize}, out.common, out.targets);
     if (out.targets.size() == 0) out.targets.Add(DefaultTarget());
     out.targets[0].record.primary = true;
 }
 
 void SaveDbaseSettings(core::SettingsSection& section, const DbaseSettings& s) {
-    platform::ProfileFile& file = section.File();
-    const std::string& name = section.Name();
-    core::SaveRecord(file, name, "Common.", DbaseCommon::Fields(), s.common);
-    core::WriteRecordCount(file, name, "ItemCount", s.targets.LiveCount());
-    s.targets.ForEachLive([&](size_t number, const LogTarget& t) {
-        core::SaveRecord(file, name, "Item." + std::to_string(number) + "-", LogTarget::Fields(), t);
-    });
+    core::SaveCommonAndRecords(section, s.common, s.targets);
 }
 
 }  // namespace qm::processing

@@ -1,0 +1,178 @@
+#include "transport/relay/relay_module.h"
+
+#include "core/core_context.h"
+#include "platform/codepage.h"
+
+namespace qm::transport {
+
+using platform::Blocking;
+using platform::GuardedLock;
+
+namespace {
+constexpr const char* kSection = "mod_relay";
+constexpr uint32_t kIdleWaitMs = 2000;  // no destinations yet
+}  // namespace
+
+std::string RelayLine(const core::EventRecord& e) {
+    // Built by appending, so no line is ever cut to fit a buffer.
+    std::string line = platform::Utf8ToAnsi(e.raw);
+    line += "|a2;";
+    line += platform::Utf8ToAnsi(e.sender);
+    line += ';';
+    const platform::SystemTime& t = e.time;
+    for (const uint16_t v : {t.day, t.month, t.year, t.hour, t.minute, t.second, t.milliseconds}) {
+        line += std::to_string(v);
+        line += ' ';
+    }
+    line.back() = ';';
+    return line;
+}
+
+bool IsForwardable(const core::EventRecord& e) {
+    return (e.type == core::kEventExternal || e.type == core::kEventInternal) && !e.raw.empty() && !e.relayed;
+}
+
+std::unique_ptr<core::Module> CreateRelayModule(core::CoreContext& core) { return std::make_unique<RelayModule>(core); }
+
+RelayModule::RelayModule(core::CoreContext& core) : Module(core, core::kModuleRelay, kSection) {}
+
+RelayModule::~RelayModule() { Stop(Blocking::Yes); }
+
+void RelayModule::Load(const core::SettingsSection& section) { LoadRelaySettings(section, settings_); }
+
+void RelayModule::SaveTo(core::SettingsSection& section) { SaveRelaySettings(section, settings_); }
+
+bool RelayModule::Start(Blocking blocking) {
+    GuardedLock lock(Lock(), core_.counters.locks, blocking);
+    if (!lock || worker_.Joinable() || !core_.events) return false;
+    if (!settings_.common.enableService) {
+        core_.Report(4, 213);
+        return false;
+    }
+    if (int error = socket_.Open()) {
+        NetworkError(error);
+        return false;
+    }
+    if (int error = socket_.SetSendTimeout(settings_.common.sendTimeout)) NetworkError(error);
+
+    // Only what arrives after the start is forwarded.
+    reader_ = core_.events->Tail();
+    active_ = true;
+    running_ = true;
+    // Before the database takes the queue, whatever the relay has not read
+    // yet is sent, so a drain between two rounds loses nothing.
+    drainObserver_ = core_.events->AddDrainObserver([this] {
+        GuardedLock moduleLock(Lock(), core_.counters.locks, Blocking::No);
+        if (moduleLock && running_) ForwardAvailable(Blocking::Yes);
+    });
+    try {
+        worker_ = platform::Thread(&core_.counters.threads, [this] { Worker(); });
+    } catch (const std::system_error& e) {
+        running_ = false;
+        active_ = false;
+        core_.events->RemoveDrainObserver(drainObserver_);
+        socket_.Close();
+        core_.Report(3, 170, static_cast<uint32_t>(e.code().value()));
+        return false;
+    }
+    return true;
+}
+
+bool RelayModule::Stop(Blocking) {
+    if (!worker_.Joinable()) return false;
+    active_ = false;
+    running_ = false;
+    wake_.Set();
+    worker_.Join();
+    if (core_.events) core_.events->RemoveDrainObserver(drainObserver_);
+    socket_.Close();
+    return true;
+}
+
+void RelayModule::Worker() {
+    core_.Report(6, 199);
+    while (active_ && running_) {
+        uint32_t wait = kIdleWaitMs;
+        {
+            GuardedLock lock(Lock(), core_.counters.locks, Blocking::No);
+            if (lock && settings_.destinations.LiveCount() > 0) {
+                ForwardAvailable(Blocking::Yes);
+                wait = settings_.common.repeatTimeout;
+            }
+        }
+        wake_.Wait(std::chrono::milliseconds(wait));
+    }
+    core_.Report(6, 198);
+}
+
+void RelayModule::ForwardAvailable(Blocking queueLock) {
+    if (!core_.events) return;
+    // Slices are read one after another while full ones keep coming, so a
+    // busy queue is caught up in one round rather than 100 events a round.
+    core::QueueSlice slice;
+    while (core_.events->ReadNext(reader_, queueLock, slice) == core::kOk) {
+        const size_t count = slice.size();
+        for (const core::EventPtr& e : slice.Records()) {
+            if (IsForwardable(*e)) Forward(*e);
+        }
+        slice.Release();
+        if (count < core::EventCore::kSliceMax) break;
+    }
+}
+
+void RelayModule::Forward(const core::EventRecord& e) {
+    std::string line;
+    for (const auto& slot : settings_.destinations) {
+        const RelayDestination& d = slot.record;
+        if (slot.deleted || !d.enable || !(d.eventParam & e.type)) continue;
+        if (line.empty()) line = RelayLine(e);
+        const std::optional<sockaddr_in> to = platform::ParseIpv4(d.name, d.Port());
+        if (!to || socket_.SendTo(line, *to) != 0) {
+            errors_.fetch_add(1);
+            continue;
+        }
+        core_.counters.CountSent(line.size());
+        forwarded_.fetch_add(1);
+    }
+}
+
+void RelayModule::NetworkError(int code) {
+    errors_.fetch_add(1);
+    core_.Report(3, 173, kSection, code);
+}
+
+bool RelayModule::SetCommon(const RelayCommon& common) {
+    GuardedLock lock(Lock(), core_.counters.locks, Blocking::No);
+    if (!lock) return false;
+    settings_.common = common;
+    return true;
+}
+
+std::optional<RelayCommon> RelayModule::Common() {
+    GuardedLock lock(Lock(), core_.counters.locks, Blocking::Yes);
+    return settings_.common;
+}
+
+std::optional<size_t> RelayModule::AddDestination(const RelayDestination& destination) {
+    GuardedLock lock(Lock(), core_.counters.locks, Blocking::No);
+    if (!lock) return std::nullopt;
+    return settings_.destinations.Add(destination);
+}
+
+bool RelayModule::ReplaceDestination(size_t index, const RelayDestination& destination) {
+    GuardedLock lock(Lock(), core_.counters.locks, Blocking::No);
+    return lock && settings_.destinations.Replace(index, destination);
+}
+
+bool RelayModule::DeleteDestination(size_t index, bool deleted) {
+    GuardedLock lock(Lock(), core_.counters.locks, Blocking::No);
+    return lock && settings_.destinations.MarkDeleted(index, deleted);
+}
+
+std::optional<RelayDestination> RelayModule::Destination(size_t index) {
+    GuardedLock lock(Lock(), core_.counters.locks, Blocking::Yes);
+    if (index >= settings_.destinations.size()) return std::nullopt;
+    return settings_.destinations[index].record;
+}
+
+}  // namespace qm::transport

@@ -1,0 +1,69 @@
+#pragma once
+// The relay (module id 5, section mod_relay): forwards External and Internal
+// events to other syslog receivers as relay lines, which carry the original
+// sender and time, one UDP datagram per event and destination.
+#include <atomic>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "core/event_core.h"
+#include "core/event_record.h"
+#include "core/module.h"
+#include "platform/sync.h"
+#include "platform/thread.h"
+#include "platform/udp_socket.h"
+#include "transport/relay/relay_settings.h"
+
+namespace qm::transport {
+
+// "%s|a2;%s;%u %u %u %u %u %u %u;" in the ANSI code page, without a terminator.
+std::string RelayLine(const core::EventRecord& event);
+// External and Internal events with a raw text that did not come through a relay.
+bool IsForwardable(const core::EventRecord& event);
+
+class RelayModule : public core::Module {
+public:
+    explicit RelayModule(core::CoreContext& core);
+    ~RelayModule() override;
+
+    void Load(const core::SettingsSection& section) override;
+    void SaveTo(core::SettingsSection& section) override;
+    // Forwards what arrives from now on; a second start while running does nothing.
+    bool Start(platform::Blocking blocking) override;
+    bool Stop(platform::Blocking blocking) override;
+
+    bool SetCommon(const RelayCommon& common);
+    std::optional<RelayCommon> Common();
+    std::optional<size_t> AddDestination(const RelayDestination& destination);
+    bool ReplaceDestination(size_t index, const RelayDestination& destination);
+    bool DeleteDestination(size_t index, bool deleted = true);
+    std::optional<RelayDestination> Destination(size_t index);
+
+    uint32_t ErrorCount() const { return errors_.load(); }
+    uint64_t Forwarded() const { return forwarded_.load(); }
+    void Wake() { wake_.Set(); }
+
+private:
+    void Worker();
+    // Forwards everything from the reader's position to the end of the queue.
+    // Called with the module lock held; takes the queue lock per slice.
+    void ForwardAvailable(platform::Blocking queueLock);
+    void Forward(const core::EventRecord& event);
+    void NetworkError(int code);
+
+    RelaySettings settings_;
+    platform::UdpSocket socket_;
+    core::ReaderState reader_;
+    uint64_t drainObserver_ = 0;
+    std::atomic<bool> active_{false};
+    std::atomic<bool> running_{false};
+    std::atomic<uint32_t> errors_{0};
+    std::atomic<uint64_t> forwarded_{0};
+    platform::AutoResetEvent wake_;
+    platform::Thread worker_;
+};
+
+std::unique_ptr<core::Module> CreateRelayModule(core::CoreContext& core);
+
+}  // namespace qm::transport

@@ -1,0 +1,41 @@
+#include "transport/relay/relay_settings.h"
+
+#include "core/table_settings.h"
+
+namespace qm::transport {
+
+using core::FieldTable;
+
+const FieldTable<RelayCommon>& RelayCommon::Fields() {
+    static const FieldTable<RelayCommon> t = [] {
+        FieldTable<RelayCommon> f;
+        f.Struct<&RelayCommon::enableService>("EnableService", 0)
+            .Struct<&RelayCommon::sendTimeout>("SendTimeout", 4)
+            .Struct<&RelayCommon::repeatTimeout>("RepeatTimeout", 8);
+        return f;
+    }();
+    return t;
+}
+
+const FieldTable<RelayDestination>& RelayDestination::Fields() {
+    static const FieldTable<RelayDestination> t = [] {
+        FieldTable<RelayDestination> f;
+        f.Struct<&RelayDestination::enable>("Enable", 0)
+            .Text<&RelayDestination::name>("StrName", kRelayNameCapacity, 2)
+            .Struct<&RelayDestination::eventParam>("EventParam", 66)
+            .Struct<&RelayDestination::port>("Port", 68);
+        return f;
+    }();
+    return t;
+}
+
+void LoadRelaySettings(const core::SettingsSection& section, RelaySettings& out) {
+    core::LoadCommonAndRecords(section, {kLegacyRelayCommonSize, kLegacyDestinationSize, "EnableService", nullptr},
+                               out.common, out.destinations);
+}
+
+void SaveRelaySettings(core::SettingsSection& section, const RelaySettings& s) {
+    core::SaveCommonAndRecords(section, s.common, s.destinations);
+}
+
+}  // namespace qm::transport
