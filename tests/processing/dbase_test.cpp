@@ -350,8 +350,8 @@ TEST(DbaseModule, EveryEnabledTargetGetsEachBatch) {
     DbaseRun run(home.root);
     ASSERT_TRUE(run.Ready());
     run.AwaitStartup();
-    ASSERT_TRUE(WaitUntil([&] { return run.Module().DeleteTarget(3); }));
-    EXPECT_EQ(run.Module().Target(2)->enable, 0);
+    ASSERT_TRUE(WaitUntil([&] { return run.Module().DeleteRecord(3); }));
+    EXPECT_EQ(run.Module().Record(2)->enable, 0);
 
     const std::vector<std::string> first = Relayed("first", 0, 21);
     const std::vector<std::string> second = Relayed("second", 100, 21);
@@ -710,15 +710,15 @@ TEST(DbaseModule, SettersReplaceUnusableFormatsWithTheDefaults) {
         SCOPED_TRACE(format);
         LogTarget target;
         target.logNameFormat = format;
-        const auto added = module.AddTarget(target);
+        const auto added = module.AddRecord(target);
         ASSERT_TRUE(added);
-        EXPECT_EQ(module.Target(*added)->logNameFormat, kDefaultLogNameFormat);
+        EXPECT_EQ(module.Record(*added)->logNameFormat, kDefaultLogNameFormat);
         target.logNameFormat = "day_%.2u%.2u%.4u.log";
-        ASSERT_TRUE(module.ReplaceTarget(*added, target));
-        EXPECT_EQ(module.Target(*added)->logNameFormat, "day_%.2u%.2u%.4u.log");
+        ASSERT_TRUE(module.ReplaceRecord(*added, target));
+        EXPECT_EQ(module.Record(*added)->logNameFormat, "day_%.2u%.2u%.4u.log");
         target.logNameFormat = format;
-        ASSERT_TRUE(module.ReplaceTarget(*added, target));
-        EXPECT_EQ(module.Target(*added)->logNameFormat, kDefaultLogNameFormat);
+        ASSERT_TRUE(module.ReplaceRecord(*added, target));
+        EXPECT_EQ(module.Record(*added)->logNameFormat, kDefaultLogNameFormat);
     }
 }
 
@@ -769,15 +769,15 @@ TEST(DbaseSettings, LegacySectionIsReadAndSavedInTheCurrentForm) {
         EXPECT_EQ(c.eventParam, 0x30);
         EXPECT_EQ(c.timeout, 2500u);
         EXPECT_EQ(c.msgLimit, 300u);
-        ASSERT_TRUE(module.Target(1));
-        EXPECT_FALSE(module.Target(2));
-        EXPECT_EQ(module.Target(0)->enable, 1);
-        EXPECT_EQ(module.Target(0)->name, "Main");
-        EXPECT_EQ(module.Target(0)->logNameFormat, "main_%.2u%.2u%.4u.log");
-        EXPECT_TRUE(module.Target(0)->primary);
-        EXPECT_EQ(module.Target(1)->enable, 0);
-        EXPECT_EQ(module.Target(1)->name, "Журнал");
-        EXPECT_EQ(module.Target(1)->logNameFormat, "j.log");
+        ASSERT_TRUE(module.Record(1));
+        EXPECT_FALSE(module.Record(2));
+        EXPECT_EQ(module.Record(0)->enable, 1);
+        EXPECT_EQ(module.Record(0)->name, "Main");
+        EXPECT_EQ(module.Record(0)->logNameFormat, "main_%.2u%.2u%.4u.log");
+        EXPECT_TRUE(module.Record(0)->primary);
+        EXPECT_EQ(module.Record(1)->enable, 0);
+        EXPECT_EQ(module.Record(1)->name, "Журнал");
+        EXPECT_EQ(module.Record(1)->logNameFormat, "j.log");
     };
     {
         Offline offline(home.root);
@@ -828,12 +828,12 @@ TEST(DbaseSettings, LegacySectionWithoutTargetsGetsTheDefaultTarget) {
     DbaseModule module(offline.core);
     module.LoadSection();
     EXPECT_EQ(module.Common()->msgLimit, 8000u);
-    ASSERT_TRUE(module.Target(0));
-    EXPECT_FALSE(module.Target(1));
-    EXPECT_EQ(module.Target(0)->name, "Default");
-    EXPECT_EQ(module.Target(0)->enable, 1);
-    EXPECT_EQ(module.Target(0)->logNameFormat, kDefaultLogNameFormat);
-    EXPECT_TRUE(module.Target(0)->primary);
+    ASSERT_TRUE(module.Record(0));
+    EXPECT_FALSE(module.Record(1));
+    EXPECT_EQ(module.Record(0)->name, "Default");
+    EXPECT_EQ(module.Record(0)->enable, 1);
+    EXPECT_EQ(module.Record(0)->logNameFormat, kDefaultLogNameFormat);
+    EXPECT_TRUE(module.Record(0)->primary);
 
     ASSERT_TRUE(module.SaveSection());
     const platform::ProfileFile saved = platform::ProfileFile::Load(ini);

@@ -54,8 +54,8 @@ TEST(CollectorSettings, LegacySectionIsReadAndTheNextSaveIsCurrent) {
     EXPECT_EQ(loaded.common.param, 0x5A);
     EXPECT_EQ(loaded.common.bufferSize, 4096u);
     EXPECT_EQ(loaded.common.errorTimeout, 250u);
-    ASSERT_EQ(loaded.listeners.size(), 2u);
-    const ListenerRecord& first = loaded.listeners[0].record;
+    ASSERT_EQ(loaded.records.size(), 2u);
+    const ListenerRecord& first = loaded.records[0].record;
     EXPECT_TRUE(first.enable);
     EXPECT_EQ(first.name, "127.0.0.1");
     EXPECT_EQ(first.Port(), 5514);
@@ -63,12 +63,12 @@ TEST(CollectorSettings, LegacySectionIsReadAndTheNextSaveIsCurrent) {
     EXPECT_EQ(first.recvTimeout, 22u);
     EXPECT_EQ(first.server, "127.0.0.2");
     EXPECT_EQ(first.param, kPacketFilter | kServerCheck);
-    EXPECT_FALSE(loaded.listeners[1].record.enable);
+    EXPECT_FALSE(loaded.records[1].record.enable);
 
     // Saved in the current form, a deleted record left out, and read back the same.
-    loaded.listeners.MarkDeleted(1);
+    loaded.records.MarkDeleted(1);
     core::SettingsSection out = config.BeginSave("mod_collector", "mod_collector");
-    SaveCollectorSettings(out, loaded);
+    core::SaveCommonAndRecords(out, loaded.common, loaded.records);
     ASSERT_TRUE(out.Commit());
     const core::SettingsSection again = config.Open("mod_collector", "mod_collector");
     EXPECT_TRUE(again.IsCurrentForm());
@@ -76,8 +76,8 @@ TEST(CollectorSettings, LegacySectionIsReadAndTheNextSaveIsCurrent) {
     EXPECT_EQ(again.File().Get("mod_collector", "Item.0-Port"), "8A1500009F");
     CollectorSettings reread;
     LoadCollectorSettings(again, reread);
-    ASSERT_EQ(reread.listeners.size(), 1u);
-    EXPECT_EQ(reread.listeners[0].record.server, "127.0.0.2");
+    ASSERT_EQ(reread.records.size(), 1u);
+    EXPECT_EQ(reread.records[0].record.server, "127.0.0.2");
     EXPECT_EQ(reread.common.bufferSize, 4096u);
 }
 
@@ -94,7 +94,7 @@ TEST(CollectorSettings, CommonBlockLoadsWholeOrNotAtAll) {
     LoadCollectorSettings(config.Open("mod_collector", "mod_collector"), loaded);
     EXPECT_EQ(loaded.common.bufferSize, 1024u);
     EXPECT_TRUE(loaded.common.enableService);
-    EXPECT_EQ(loaded.listeners.size(), 0u);
+    EXPECT_EQ(loaded.records.size(), 0u);
 }
 
 }  // namespace

@@ -120,7 +120,7 @@ protected:
     // Starts one listener and waits for its thread to say so; its bound port.
     uint16_t StartOne(const ListenerRecord& record, CollectorCommon common = {}) {
         EXPECT_TRUE(module_->SetCommon(common));
-        const std::optional<size_t> index = module_->AddListener(record);
+        const std::optional<size_t> index = module_->AddRecord(record);
         EXPECT_TRUE(index.has_value());
         const size_t startedBefore = log_->CountSystem("запущен");
         EXPECT_TRUE(module_->Start(Blocking::Yes));
@@ -338,7 +338,7 @@ TEST_F(Collector, DisabledServiceStartsNothing) {
     CollectorCommon common;
     common.enableService = false;
     ASSERT_TRUE(module_->SetCommon(common));
-    ASSERT_TRUE(module_->AddListener(LocalListener(port)));
+    ASSERT_TRUE(module_->AddRecord(LocalListener(port)));
     EXPECT_FALSE(module_->Start(Blocking::Yes));
     EXPECT_TRUE(log_->WaitForSystem("Служба коллектора отключена"));
     EXPECT_EQ(module_->BoundPort(0), 0);
@@ -350,11 +350,11 @@ TEST_F(Collector, DisabledServiceStartsNothing) {
 
 TEST_F(Collector, SecondListenerOnTheSameAddressReportsAddressInUse) {
     const uint16_t port = FreePort();
-    ASSERT_TRUE(module_->AddListener(LocalListener(port)));
-    ASSERT_TRUE(module_->AddListener(LocalListener(port)));
+    ASSERT_TRUE(module_->AddRecord(LocalListener(port)));
+    ASSERT_TRUE(module_->AddRecord(LocalListener(port)));
     ListenerRecord disabled = LocalListener(FreePort());
     disabled.enable = false;
-    ASSERT_TRUE(module_->AddListener(disabled));
+    ASSERT_TRUE(module_->AddRecord(disabled));
 
     EXPECT_TRUE(module_->Start(Blocking::Yes)) << "the first one runs";
     EXPECT_EQ(module_->BoundPort(0), port);
@@ -416,7 +416,7 @@ TEST_F(Collector, ZeroBufferSizeListenerEndsAsSoonAsItStarts) {
     CollectorCommon common;
     common.bufferSize = 0;
     ASSERT_TRUE(module_->SetCommon(common));
-    ASSERT_TRUE(module_->AddListener(LocalListener(port)));
+    ASSERT_TRUE(module_->AddRecord(LocalListener(port)));
     EXPECT_TRUE(module_->Start(Blocking::Yes));
     const std::string where = "Коллектор [127.0.0.1:" + std::to_string(port) + "] ";
     const std::optional<EventRecord> started = log_->WaitForSystem(where + "запущен");
@@ -593,10 +593,10 @@ TEST(CollectorWithCore, ListenersFromTheSettingsFileRunAndAreSavedBack) {
         core::CoreStart(core);
         auto* collector = core.registry->FindAs<CollectorModule>(core::kModuleCollector);
         ASSERT_NE(collector, nullptr);
-        EXPECT_EQ(collector->ListenerCount(), 2u);
+        EXPECT_EQ(collector->RecordCount(), 2u);
         EXPECT_EQ(collector->BoundPort(0), port);
         EXPECT_EQ(collector->BoundPort(1), 0);
-        const std::optional<ListenerRecord> record = collector->Listener(0);
+        const std::optional<ListenerRecord> record = collector->Record(0);
         ASSERT_TRUE(record);
         EXPECT_EQ(record->server, "127.0.0.3");
         EXPECT_EQ(record->param, kPacketFilter);
@@ -623,13 +623,13 @@ TEST(CollectorWithCore, ListenersFromTheSettingsFileRunAndAreSavedBack) {
     LoadCollectorSettings(config.Open("mod_collector", "mod_collector"), saved);
     EXPECT_EQ(saved.common.bufferSize, 2048u);
     EXPECT_EQ(saved.common.errorTimeout, 500u);
-    ASSERT_EQ(saved.listeners.size(), 2u);
-    EXPECT_TRUE(saved.listeners[0].record.enable);
-    EXPECT_FALSE(saved.listeners[1].record.enable);
-    EXPECT_EQ(saved.listeners[0].record.Port(), port);
-    EXPECT_EQ(saved.listeners[1].record.Port(), disabledPort);
-    EXPECT_EQ(saved.listeners[0].record.recvTimeout, 100u);
-    EXPECT_EQ(saved.listeners[0].record.server, "127.0.0.3");
+    ASSERT_EQ(saved.records.size(), 2u);
+    EXPECT_TRUE(saved.records[0].record.enable);
+    EXPECT_FALSE(saved.records[1].record.enable);
+    EXPECT_EQ(saved.records[0].record.Port(), port);
+    EXPECT_EQ(saved.records[1].record.Port(), disabledPort);
+    EXPECT_EQ(saved.records[0].record.recvTimeout, 100u);
+    EXPECT_EQ(saved.records[0].record.server, "127.0.0.3");
 }
 
 }  // namespace

@@ -30,13 +30,9 @@ constexpr size_t kChunkBytes = 128 * 1024;
 
 std::unique_ptr<core::Module> CreateDbaseModule(core::CoreContext& core) { return std::make_unique<DbaseModule>(core); }
 
-DbaseModule::DbaseModule(core::CoreContext& core) : Module(core, core::kModuleDbase, "mod_dbase") {}
+DbaseModule::DbaseModule(core::CoreContext& core) : TableModule(core, core::kModuleDbase, "mod_dbase", kDbaseLayout) {}
 
 DbaseModule::~DbaseModule() { Stop(Blocking::Yes); }
-
-void DbaseModule::Load(const core::SettingsSection& section) { LoadDbaseSettings(section, settings_); }
-
-void DbaseModule::SaveTo(core::SettingsSection& section) { SaveDbaseSettings(section, settings_); }
 
 bool DbaseModule::Start(Blocking) {
     if (worker_.Joinable()) return false;
@@ -134,12 +130,12 @@ void DbaseModule::Cycle(bool final) {
 }
 
 void DbaseModule::WriteTargets(const std::vector<core::EventPtr>& batch, const platform::SystemTime& now) {
-    unwritten_.resize(settings_.targets.size());
+    unwritten_.resize(settings_.records.size());
     const uint8_t mask = settings_.common.eventParam;
     const std::string& format = settings_.common.logFormat;
     const bool anyLine = std::any_of(batch.begin(), batch.end(), [mask](const core::EventPtr& e) { return e->type & mask; });
-    for (size_t i = 0; i < settings_.targets.size(); ++i) {
-        const auto& slot = settings_.targets[i];
+    for (size_t i = 0; i < settings_.records.size(); ++i) {
+        const auto& slot = settings_.records[i];
         if (slot.deleted || !slot.record.enable) continue;
         std::string& pending = unwritten_[i];
         if (pending.empty() && !anyLine) continue;
@@ -262,47 +258,20 @@ void DbaseModule::FileError(const std::filesystem::path& path, int error, bool r
     if (report && active_) core_.Report(3, 175, path.string(), error);
 }
 
-bool DbaseModule::SetCommon(const DbaseCommon& common) {
-    GuardedLock lock(Lock(), core_.counters.locks, Blocking::No);
-    if (!lock) return false;
-    DbaseCommon checked = common;
+void DbaseModule::Check(DbaseCommon& common) const {
     // Formats from settings and scripts are used only when they take the expected arguments.
-    if (!IsValidLogFormat(checked.logFormat)) checked.logFormat = kDefaultLogFormat;
-    if (!IsPlainFileName(checked.lastLogFile)) checked.lastLogFile = kDefaultLastLog;
-    settings_.common = checked;
-    return true;
+    if (!IsValidLogFormat(common.logFormat)) common.logFormat = kDefaultLogFormat;
+    if (!IsPlainFileName(common.lastLogFile)) common.lastLogFile = kDefaultLastLog;
 }
 
-std::optional<DbaseCommon> DbaseModule::Common() {
-    GuardedLock lock(Lock(), core_.counters.locks, Blocking::Yes);
-    return settings_.common;
+void DbaseModule::Check(LogTarget& target) const {
+    if (!IsValidLogNameFormat(target.logNameFormat)) target.logNameFormat = kDefaultLogNameFormat;
 }
 
-std::optional<size_t> DbaseModule::AddTarget(const LogTarget& target) {
-    GuardedLock lock(Lock(), core_.counters.locks, Blocking::No);
-    if (!lock) return std::nullopt;
-    LogTarget checked = target;
-    if (!IsValidLogNameFormat(checked.logNameFormat)) checked.logNameFormat = kDefaultLogNameFormat;
-    return settings_.targets.Add(checked);
-}
-
-bool DbaseModule::ReplaceTarget(size_t index, const LogTarget& target) {
-    GuardedLock lock(Lock(), core_.counters.locks, Blocking::No);
-    if (!lock) return false;
-    LogTarget checked = target;
-    if (!IsValidLogNameFormat(checked.logNameFormat)) checked.logNameFormat = kDefaultLogNameFormat;
-    return settings_.targets.Replace(index, checked);
-}
-
-bool DbaseModule::DeleteTarget(size_t index, bool deleted) {
-    GuardedLock lock(Lock(), core_.counters.locks, Blocking::No);
-    return lock && settings_.targets.MarkDeleted(index, deleted);
-}
-
-std::optional<LogTarget> DbaseModule::Target(size_t index) {
-    GuardedLock lock(Lock(), core_.counters.locks, Blocking::Yes);
-    if (index >= settings_.targets.size()) return std::nullopt;
-    return settings_.targets[index].record;
+void DbaseModule::AfterLoad() {
+    // Every database has somewhere to write: the default target when the section names none.
+    if (settings_.records.size() == 0) settings_.records.Add(DefaultTarget());
+    settings_.records[0].record.primary = true;
 }
 
 }  // namespace qm::processing

@@ -9,35 +9,30 @@
 #include <vector>
 
 #include "core/event_record.h"
-#include "core/module.h"
+#include "core/table_module.h"
 #include "platform/sync.h"
 #include "platform/thread.h"
 #include "processing/dbase/dbase_settings.h"
 
 namespace qm::processing {
 
-class DbaseModule : public core::Module {
+class DbaseModule : public core::TableModule<DbaseCommon, LogTarget> {
 public:
     explicit DbaseModule(core::CoreContext& core);
     ~DbaseModule() override;
-
-    void Load(const core::SettingsSection& section) override;
-    void SaveTo(core::SettingsSection& section) override;
     // Starts the worker with a pending load of the buffer file; a second start does nothing.
     bool Start(platform::Blocking blocking) override;
     // Ends the worker after a final flush of the whole queue into the buffer file.
     bool Stop(platform::Blocking blocking) override;
 
-    bool SetCommon(const DbaseCommon& common);
-    std::optional<DbaseCommon> Common();
-    std::optional<size_t> AddTarget(const LogTarget& target);
-    bool ReplaceTarget(size_t index, const LogTarget& target);
-    bool DeleteTarget(size_t index, bool deleted = true);
-    std::optional<LogTarget> Target(size_t index);
-
     uint32_t ErrorCount() const { return errors_.load(); }
     // Wakes the worker now instead of at its next period.
     void Wake() { wake_.Set(); }
+
+protected:
+    void Check(DbaseCommon& common) const override;
+    void Check(LogTarget& target) const override;
+    void AfterLoad() override;
 
 private:
     void Worker();
@@ -52,7 +47,6 @@ private:
     void RecordMemorySnapshot();
     void FileError(const std::filesystem::path& path, int error, bool report);
 
-    DbaseSettings settings_;
     // Lines a target could not take yet, per record index, retried each cycle.
     std::vector<std::string> unwritten_;
     std::string chunk_;  // the piece of lines being written

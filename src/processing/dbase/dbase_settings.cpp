@@ -1,6 +1,5 @@
 #include "processing/dbase/dbase_settings.h"
 
-#include "core/table_settings.h"
 
 namespace qm::processing {
 
@@ -37,16 +36,6 @@ LogTarget DefaultTarget() {
     t.name = "Default";
     t.logNameFormat = kDefaultLogNameFormat;
     return t;
-}
-
-void LoadDbaseSettings(const core::SettingsSection& section, DbaseSettings& out) {
-    core::LoadCommonAndRecords(section, {kLegacyDbaseCommonSize, kLegacyTargetSize}, out.common, out.targets);
-    if (out.targets.size() == 0) out.targets.Add(DefaultTarget());
-    out.targets[0].record.primary = true;
-}
-
-void SaveDbaseSettings(core::SettingsSection& section, const DbaseSettings& s) {
-    core::SaveCommonAndRecords(section, s.common, s.targets);
 }
 
 }  // namespace qm::processing

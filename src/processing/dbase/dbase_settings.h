@@ -6,6 +6,7 @@
 #include "core/config.h"
 #include "core/record_table.h"
 #include "core/settings_fields.h"
+#include "core/table_module.h"
 
 namespace qm::processing {
 
@@ -33,16 +34,12 @@ struct LogTarget {
     static const core::FieldTable<LogTarget>& Fields();
 };
 
-struct DbaseSettings {
-    DbaseCommon common;
-    core::RecordTable<LogTarget> targets;
-};
+using DbaseSettings = core::TableSettings<DbaseCommon, LogTarget>;
 
 constexpr size_t kLegacyDbaseCommonSize = 268;
 constexpr size_t kLegacyTargetSize = 258;
 
-void LoadDbaseSettings(const core::SettingsSection& section, DbaseSettings& out);
-void SaveDbaseSettings(core::SettingsSection& section, const DbaseSettings& settings);
+inline const core::TableLayout kDbaseLayout{kLegacyDbaseCommonSize, kLegacyTargetSize};
 
 // The target every database has when its section names none.
 LogTarget DefaultTarget();

@@ -11,16 +11,13 @@ std::unique_ptr<core::Module> CreateCollectorModule(core::CoreContext& core) {
     return std::make_unique<CollectorModule>(core);
 }
 
-CollectorModule::CollectorModule(core::CoreContext& core) : Module(core, core::kModuleCollector, "mod_collector") {
+CollectorModule::CollectorModule(core::CoreContext& core)
+    : TableModule(core, core::kModuleCollector, "mod_collector", kCollectorLayout) {
     // A deleted record's slot is taken over only once its listener has stopped.
-    settings_.listeners.SetReusable([this](size_t i) { return i >= running_.size() || !running_[i]; });
+    settings_.records.SetReusable([this](size_t i) { return i >= running_.size() || !running_[i]; });
 }
 
 CollectorModule::~CollectorModule() { Stop(Blocking::Yes); }
-
-void CollectorModule::Load(const core::SettingsSection& section) { LoadCollectorSettings(section, settings_); }
-
-void CollectorModule::SaveTo(core::SettingsSection& section) { SaveCollectorSettings(section, settings_); }
 
 bool CollectorModule::Start(Blocking blocking) {
     shared_.running.store(true);
@@ -30,10 +27,10 @@ bool CollectorModule::Start(Blocking blocking) {
         core_.Report(4, 210);
         return false;
     }
-    running_.resize(settings_.listeners.size());
+    running_.resize(settings_.records.size());
     bool any = false;
-    for (size_t i = 0; i < settings_.listeners.size(); ++i) {
-        const auto& slot = settings_.listeners[i];
+    for (size_t i = 0; i < settings_.records.size(); ++i) {
+        const auto& slot = settings_.records[i];
         if (slot.deleted || !slot.record.enable || running_[i]) continue;
         auto listener = std::make_unique<transport::Listener>(core_, shared_, slot.record, settings_.common);
         if (!listener->Started()) continue;
@@ -57,46 +54,6 @@ bool CollectorModule::Stop(Blocking blocking) {
     shared_.threadCount.store(0);
     shared_.startCount.store(0);
     return any;
-}
-
-bool CollectorModule::SetCommon(const CollectorCommon& common) {
-    GuardedLock lock(Lock(), core_.counters.locks, Blocking::No);
-    if (!lock) return false;
-    settings_.common = common;
-    return true;
-}
-
-std::optional<CollectorCommon> CollectorModule::Common() {
-    GuardedLock lock(Lock(), core_.counters.locks, Blocking::No);
-    if (!lock) return std::nullopt;
-    return settings_.common;
-}
-
-std::optional<size_t> CollectorModule::AddListener(const ListenerRecord& record) {
-    GuardedLock lock(Lock(), core_.counters.locks, Blocking::No);
-    if (!lock) return std::nullopt;
-    return settings_.listeners.Add(record);
-}
-
-bool CollectorModule::ReplaceListener(size_t index, const ListenerRecord& record) {
-    GuardedLock lock(Lock(), core_.counters.locks, Blocking::No);
-    return lock && settings_.listeners.Replace(index, record);
-}
-
-bool CollectorModule::DeleteListener(size_t index, bool deleted) {
-    GuardedLock lock(Lock(), core_.counters.locks, Blocking::No);
-    return lock && settings_.listeners.MarkDeleted(index, deleted);
-}
-
-std::optional<ListenerRecord> CollectorModule::Listener(size_t index) {
-    GuardedLock lock(Lock(), core_.counters.locks, Blocking::No);
-    if (!lock || index >= settings_.listeners.size()) return std::nullopt;
-    return settings_.listeners[index].record;
-}
-
-size_t CollectorModule::ListenerCount() {
-    GuardedLock lock(Lock(), core_.counters.locks, Blocking::Yes);
-    return settings_.listeners.size();
 }
 
 uint16_t CollectorModule::BoundPort(size_t index) {

@@ -35,12 +35,7 @@ const FieldTable<ListenerRecord>& ListenerRecord::Fields() {
 }
 
 void LoadCollectorSettings(const core::SettingsSection& section, CollectorSettings& out) {
-    core::LoadCommonAndRecords(section, {kLegacyCommonSize, kLegacyListenerSize, "EnableService", "Enable"}, out.common,
-                               out.listeners);
-}
-
-void SaveCollectorSettings(core::SettingsSection& section, const CollectorSettings& s) {
-    core::SaveCommonAndRecords(section, s.common, s.listeners);
+    core::LoadCommonAndRecords(section, kCollectorLayout, out.common, out.records);
 }
 
 }  // namespace qm::transport

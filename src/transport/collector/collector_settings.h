@@ -6,6 +6,7 @@
 #include "core/config.h"
 #include "core/record_table.h"
 #include "core/settings_fields.h"
+#include "core/table_module.h"
 
 namespace qm::transport {
 
@@ -40,12 +41,11 @@ constexpr size_t kNameCapacity = 32;  // UTF-16 units with terminator
 constexpr size_t kLegacyCommonSize = 12;
 constexpr size_t kLegacyListenerSize = 144;
 
-struct CollectorSettings {
-    CollectorCommon common;
-    core::RecordTable<ListenerRecord> listeners;
-};
+using CollectorSettings = core::TableSettings<CollectorCommon, ListenerRecord>;
+// The common block is taken only when its EnableService reads; a listener
+// record only when its Enable reads.
+inline const core::TableLayout kCollectorLayout{kLegacyCommonSize, kLegacyListenerSize, "EnableService", "Enable"};
 
 void LoadCollectorSettings(const core::SettingsSection& section, CollectorSettings& out);
-void SaveCollectorSettings(core::SettingsSection& section, const CollectorSettings& settings);
 
 }  // namespace qm::transport

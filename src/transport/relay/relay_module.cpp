@@ -34,13 +34,9 @@ bool IsForwardable(const core::EventRecord& e) {
 
 std::unique_ptr<core::Module> CreateRelayModule(core::CoreContext& core) { return std::make_unique<RelayModule>(core); }
 
-RelayModule::RelayModule(core::CoreContext& core) : Module(core, core::kModuleRelay, kSection) {}
+RelayModule::RelayModule(core::CoreContext& core) : TableModule(core, core::kModuleRelay, kSection, kRelayLayout) {}
 
 RelayModule::~RelayModule() { Stop(Blocking::Yes); }
-
-void RelayModule::Load(const core::SettingsSection& section) { LoadRelaySettings(section, settings_); }
-
-void RelayModule::SaveTo(core::SettingsSection& section) { SaveRelaySettings(section, settings_); }
 
 bool RelayModule::Start(Blocking blocking) {
     GuardedLock lock(Lock(), core_.counters.locks, blocking);
@@ -95,7 +91,7 @@ void RelayModule::Worker() {
         uint32_t wait = kIdleWaitMs;
         {
             GuardedLock lock(Lock(), core_.counters.locks, Blocking::No);
-            if (lock && settings_.destinations.LiveCount() > 0) {
+            if (lock && settings_.records.LiveCount() > 0) {
                 ForwardAvailable(Blocking::Yes);
                 wait = settings_.common.repeatTimeout;
             }
@@ -122,7 +118,7 @@ void RelayModule::ForwardAvailable(Blocking queueLock) {
 
 void RelayModule::Forward(const core::EventRecord& e) {
     std::string line;
-    for (const auto& slot : settings_.destinations) {
+    for (const auto& slot : settings_.records) {
         const RelayDestination& d = slot.record;
         if (slot.deleted || !d.enable || !(d.eventParam & e.type)) continue;
         if (line.empty()) line = RelayLine(e);
@@ -139,40 +135,6 @@ void RelayModule::Forward(const core::EventRecord& e) {
 void RelayModule::NetworkError(int code) {
     errors_.fetch_add(1);
     core_.Report(3, 173, kSection, code);
-}
-
-bool RelayModule::SetCommon(const RelayCommon& common) {
-    GuardedLock lock(Lock(), core_.counters.locks, Blocking::No);
-    if (!lock) return false;
-    settings_.common = common;
-    return true;
-}
-
-std::optional<RelayCommon> RelayModule::Common() {
-    GuardedLock lock(Lock(), core_.counters.locks, Blocking::Yes);
-    return settings_.common;
-}
-
-std::optional<size_t> RelayModule::AddDestination(const RelayDestination& destination) {
-    GuardedLock lock(Lock(), core_.counters.locks, Blocking::No);
-    if (!lock) return std::nullopt;
-    return settings_.destinations.Add(destination);
-}
-
-bool RelayModule::ReplaceDestination(size_t index, const RelayDestination& destination) {
-    GuardedLock lock(Lock(), core_.counters.locks, Blocking::No);
-    return lock && settings_.destinations.Replace(index, destination);
-}
-
-bool RelayModule::DeleteDestination(size_t index, bool deleted) {
-    GuardedLock lock(Lock(), core_.counters.locks, Blocking::No);
-    return lock && settings_.destinations.MarkDeleted(index, deleted);
-}
-
-std::optional<RelayDestination> RelayModule::Destination(size_t index) {
-    GuardedLock lock(Lock(), core_.counters.locks, Blocking::Yes);
-    if (index >= settings_.destinations.size()) return std::nullopt;
-    return settings_.destinations[index].record;
 }
 
 }  // namespace qm::transport

@@ -9,7 +9,7 @@
 
 #include "core/event_core.h"
 #include "core/event_record.h"
-#include "core/module.h"
+#include "core/table_module.h"
 #include "platform/sync.h"
 #include "platform/thread.h"
 #include "platform/udp_socket.h"
@@ -22,23 +22,14 @@ std::string RelayLine(const core::EventRecord& event);
 // External and Internal events with a raw text that did not come through a relay.
 bool IsForwardable(const core::EventRecord& event);
 
-class RelayModule : public core::Module {
+class RelayModule : public core::TableModule<RelayCommon, RelayDestination> {
 public:
     explicit RelayModule(core::CoreContext& core);
     ~RelayModule() override;
 
-    void Load(const core::SettingsSection& section) override;
-    void SaveTo(core::SettingsSection& section) override;
     // Forwards what arrives from now on; a second start while running does nothing.
     bool Start(platform::Blocking blocking) override;
     bool Stop(platform::Blocking blocking) override;
-
-    bool SetCommon(const RelayCommon& common);
-    std::optional<RelayCommon> Common();
-    std::optional<size_t> AddDestination(const RelayDestination& destination);
-    bool ReplaceDestination(size_t index, const RelayDestination& destination);
-    bool DeleteDestination(size_t index, bool deleted = true);
-    std::optional<RelayDestination> Destination(size_t index);
 
     uint32_t ErrorCount() const { return errors_.load(); }
     uint64_t Forwarded() const { return forwarded_.load(); }
@@ -52,7 +43,6 @@ private:
     void Forward(const core::EventRecord& event);
     void NetworkError(int code);
 
-    RelaySettings settings_;
     platform::UdpSocket socket_;
     core::ReaderState reader_;
     uint64_t drainObserver_ = 0;

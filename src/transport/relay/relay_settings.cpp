@@ -1,6 +1,5 @@
 #include "transport/relay/relay_settings.h"
 
-#include "core/table_settings.h"
 
 namespace qm::transport {
 
@@ -27,15 +26,6 @@ const FieldTable<RelayDestination>& RelayDestination::Fields() {
         return f;
     }();
     return t;
-}
-
-void LoadRelaySettings(const core::SettingsSection& section, RelaySettings& out) {
-    core::LoadCommonAndRecords(section, {kLegacyRelayCommonSize, kLegacyDestinationSize, "EnableService", nullptr},
-                               out.common, out.destinations);
-}
-
-void SaveRelaySettings(core::SettingsSection& section, const RelaySettings& s) {
-    core::SaveCommonAndRecords(section, s.common, s.destinations);
 }
 
 }  // namespace qm::transport

@@ -6,6 +6,7 @@
 #include "core/config.h"
 #include "core/record_table.h"
 #include "core/settings_fields.h"
+#include "core/table_settings.h"
 
 namespace qm::transport {
 
@@ -31,12 +32,7 @@ constexpr size_t kRelayNameCapacity = 32;
 constexpr size_t kLegacyRelayCommonSize = 12;
 constexpr size_t kLegacyDestinationSize = 72;
 
-struct RelaySettings {
-    RelayCommon common;
-    core::RecordTable<RelayDestination> destinations;
-};
-
-void LoadRelaySettings(const core::SettingsSection& section, RelaySettings& out);
-void SaveRelaySettings(core::SettingsSection& section, const RelaySettings& settings);
+// The common block is taken only when its EnableService reads.
+inline const core::TableLayout kRelayLayout{kLegacyRelayCommonSize, kLegacyDestinationSize, "EnableService", nullptr};
 
 }  // namespace qm::transport
