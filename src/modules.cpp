@@ -3,6 +3,7 @@
 #include <array>
 
 #include "processing/dbase/dbase_module.h"
+#include "processing/rules/rules_module.h"
 #include "transport/collector/collector_module.h"
 #include "transport/relay/relay_module.h"
 
@@ -14,7 +15,7 @@ std::span<const ModuleDescriptor> ProgramModules() {
     // Modules join this table as they are built; a row without a factory is
     // simply not loaded, and finding its id gives nothing.
     static const std::array<ModuleDescriptor, 11> catalog{{
-        {kModuleRules, "Module: Rules", "mod_rules", false, nullptr},
+        {kModuleRules, "Module: Rules", "mod_rules", false, processing::CreateRulesModule},
         {kModuleDns, "Module: DNS", "mod_dns", false, nullptr},
         {kModuleDbase, "Module: DBase", "mod_dbase", true, processing::CreateDbaseModule},
         {kModuleCollector, "Module: Collector", "mod_collector", true, transport::CreateCollectorModule},

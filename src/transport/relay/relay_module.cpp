@@ -1,5 +1,7 @@
 #include "transport/relay/relay_module.h"
 
+#include <iterator>
+
 #include "core/core_context.h"
 #include "platform/codepage.h"
 
@@ -11,6 +13,7 @@ using platform::GuardedLock;
 namespace {
 constexpr const char* kSection = "mod_relay";
 constexpr uint32_t kIdleWaitMs = 2000;  // no destinations yet
+constexpr uint32_t kBusyRetryMs = 10;   // the module lock was taken for a moment
 }  // namespace
 
 std::string RelayLine(const core::EventRecord& e) {
@@ -53,14 +56,15 @@ bool RelayModule::Start(Blocking blocking) {
 
     // Only what arrives after the start is forwarded.
     reader_ = core_.events->Tail();
+    {
+        std::lock_guard held(heldBackMutex_);
+        heldBack_.clear();
+    }
     active_ = true;
     running_ = true;
     // Before the database takes the queue, whatever the relay has not read
-    // yet is sent, so a drain between two rounds loses nothing.
-    drainObserver_ = core_.events->AddDrainObserver([this] {
-        GuardedLock moduleLock(Lock(), core_.counters.locks, Blocking::No);
-        if (moduleLock && running_) ForwardAvailable(Blocking::Yes);
-    });
+    // yet is sent (or kept for the worker), so a drain loses nothing.
+    drainObserver_ = core_.events->AddDrainObserver([this] { CatchUpBeforeDrain(); });
     try {
         worker_ = platform::Thread(&core_.counters.threads, [this] { Worker(); });
     } catch (const std::system_error& e) {
@@ -91,8 +95,12 @@ void RelayModule::Worker() {
         uint32_t wait = kIdleWaitMs;
         {
             GuardedLock lock(Lock(), core_.counters.locks, Blocking::No);
-            if (lock && settings_.records.LiveCount() > 0) {
-                ForwardAvailable(Blocking::Yes);
+            if (!lock) {
+                // A dialog or the starting thread has the records for a
+                // moment: the round is only put off, not skipped.
+                wait = kBusyRetryMs;
+            } else if (settings_.records.LiveCount() > 0) {
+                ForwardAvailable();
                 wait = settings_.common.repeatTimeout;
             }
         }
@@ -101,12 +109,17 @@ void RelayModule::Worker() {
     core_.Report(6, 198);
 }
 
-void RelayModule::ForwardAvailable(Blocking queueLock) {
+void RelayModule::ForwardAvailable() {
     if (!core_.events) return;
     // Slices are read one after another while full ones keep coming, so a
     // busy queue is caught up in one round rather than 100 events a round.
     core::QueueSlice slice;
-    while (core_.events->ReadNext(reader_, queueLock, slice) == core::kOk) {
+    for (;;) {
+        const int read = core_.events->ReadNext(reader_, Blocking::Yes, slice);
+        // What a drain took before this round could read it goes out ahead
+        // of anything that reached the queue after that drain.
+        ForwardHeldBack();
+        if (read != core::kOk) break;
         const size_t count = slice.size();
         for (const core::EventPtr& e : slice.Records()) {
             if (IsForwardable(*e)) Forward(*e);
@@ -114,6 +127,39 @@ void RelayModule::ForwardAvailable(Blocking queueLock) {
         slice.Release();
         if (count < core::EventCore::kSliceMax) break;
     }
+}
+
+void RelayModule::CatchUpBeforeDrain() {
+    if (!running_) return;
+    // The drainer must not wait for the relay (whose worker may be waiting
+    // for the queue lock this drain holds), nor send on its behalf. The
+    // reader's position changes only under the queue lock, which is held
+    // here: copy what is unread, and the worker sends it first thing.
+    std::vector<core::EventRecord> copies;
+    core::QueueSlice slice;
+    while (core_.events->ReadNext(reader_, Blocking::Yes, slice) == core::kOk) {
+        for (const core::EventPtr& e : slice.Records()) {
+            if (IsForwardable(*e)) copies.push_back(*e);
+        }
+        slice.Release();
+    }
+    if (copies.empty()) return;
+    {
+        std::lock_guard held(heldBackMutex_);
+        heldBack_.insert(heldBack_.end(), std::make_move_iterator(copies.begin()),
+                         std::make_move_iterator(copies.end()));
+    }
+    wake_.Set();
+}
+
+void RelayModule::ForwardHeldBack() {
+    std::vector<core::EventRecord> held;
+    {
+        std::lock_guard lock(heldBackMutex_);
+        if (heldBack_.empty()) return;
+        held.swap(heldBack_);
+    }
+    for (const core::EventRecord& e : held) Forward(e);
 }
 
 void RelayModule::Forward(const core::EventRecord& e) {

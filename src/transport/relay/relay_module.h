@@ -4,8 +4,10 @@
 // sender and time, one UDP datagram per event and destination.
 #include <atomic>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "core/event_core.h"
 #include "core/event_record.h"
@@ -39,7 +41,11 @@ private:
     void Worker();
     // Forwards everything from the reader's position to the end of the queue.
     // Called with the module lock held; takes the queue lock per slice.
-    void ForwardAvailable(platform::Blocking queueLock);
+    void ForwardAvailable();
+    // The drain observer: on the drainer's thread, with the queue lock held.
+    void CatchUpBeforeDrain();
+    // Sends the copies a drain left for the worker; module lock held.
+    void ForwardHeldBack();
     void Forward(const core::EventRecord& event);
     void NetworkError(int code);
 
@@ -51,6 +57,10 @@ private:
     std::atomic<uint32_t> errors_{0};
     std::atomic<uint64_t> forwarded_{0};
     platform::AutoResetEvent wake_;
+    // Unread records a drain took while the module lock was busy, copied for
+    // the worker, which sends them before anything read after that drain.
+    std::mutex heldBackMutex_;
+    std::vector<core::EventRecord> heldBack_;
     platform::Thread worker_;
 };
 
