@@ -16,7 +16,7 @@ ensure_packages() {
 }
 
 BUILD_PACKAGES=(g++ cmake ninja-build pkg-config libpam0g-dev)
-TEST_PACKAGES=(libgtest-dev libgmock-dev bsdutils procps rsyslog)
+TEST_PACKAGES=(libgtest-dev libgmock-dev bsdutils procps rsyslog dnsmasq-base)
 
 # Configures and builds into the given folder.
 build_tree() {

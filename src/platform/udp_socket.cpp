@@ -118,6 +118,23 @@ int UdpSocket::SendTo(std::string_view bytes, const sockaddr_in& to) {
     return size_t(sent) == bytes.size() ? 0 : EMSGSIZE;
 }
 
+int UdpSocket::SendSome(std::span<const std::string_view> payloads, size_t first, const sockaddr_in& to) {
+    const size_t n = std::min<size_t>(payloads.size() - first, 256);
+    std::vector<mmsghdr> headers(n);
+    std::vector<iovec> iov(n);
+    for (size_t i = 0; i < n; ++i) {
+        const std::string_view p = payloads[first + i];
+        iov[i] = iovec{const_cast<char*>(p.data()), p.size()};
+        headers[i] = mmsghdr{};
+        headers[i].msg_hdr.msg_iov = &iov[i];
+        headers[i].msg_hdr.msg_iovlen = 1;
+        headers[i].msg_hdr.msg_name = const_cast<sockaddr_in*>(&to);
+        headers[i].msg_hdr.msg_namelen = sizeof to;
+    }
+    const int sent = ::sendmmsg(fd_, headers.data(), static_cast<unsigned>(n), MSG_NOSIGNAL);
+    return sent < 0 ? -errno : sent == 0 ? -EAGAIN : sent;
+}
+
 void UdpSocket::Shutdown() {
     if (fd_ >= 0) ::shutdown(fd_, SHUT_RDWR);
 }

@@ -51,6 +51,11 @@ public:
     int ReceiveBatch(std::span<const std::span<char>> buffers, std::span<Datagram> out, bool dontWait = false);
     // 0 or errno.
     int SendTo(std::string_view bytes, const sockaddr_in& to);
+    // Sends each payload as one datagram to `to`, many per system call.
+    // Returns how many went; `onError(index, errno)` is called for each that
+    // did not (the rest are still tried).
+    template <typename OnError>
+    size_t SendEach(std::span<const std::string_view> payloads, const sockaddr_in& to, OnError&& onError);
 
     // Wakes a thread blocked in a receive on this socket; Linux does not on close alone.
     void Shutdown();
@@ -58,9 +63,28 @@ public:
     int Fd() const { return fd_; }
 
 private:
+    // One sendmmsg call from `first`; the count sent, or -errno for the datagram at `first`.
+    int SendSome(std::span<const std::string_view> payloads, size_t first, const sockaddr_in& to);
+
     int fd_ = -1;
     std::vector<mmsghdr> headers_;
     std::vector<iovec> iov_;
 };
+
+template <typename OnError>
+size_t UdpSocket::SendEach(std::span<const std::string_view> payloads, const sockaddr_in& to, OnError&& onError) {
+    size_t sent = 0;
+    for (size_t next = 0; next < payloads.size();) {
+        const int n = SendSome(payloads, next, to);
+        if (n < 0) {
+            onError(next, -n);
+            ++next;  // that one is lost; the rest are still tried
+            continue;
+        }
+        sent += size_t(n);
+        next += size_t(n);
+    }
+    return sent;
+}
 
 }  // namespace qm::platform

@@ -120,11 +120,15 @@ void RelayModule::ForwardAvailable() {
         // of anything that reached the queue after that drain.
         ForwardHeldBack();
         if (read != core::kOk) break;
+        // The lines are made under the queue lock and sent after it is let
+        // go, so the mover and the database never wait for the network.
         const size_t count = slice.size();
+        std::vector<Outgoing> lines;
         for (const core::EventPtr& e : slice.Records()) {
-            if (IsForwardable(*e)) Forward(*e);
+            if (IsForwardable(*e)) lines.push_back({e->type, RelayLine(*e)});
         }
         slice.Release();
+        Send(lines);
         if (count < core::EventCore::kSliceMax) break;
     }
 }
@@ -159,22 +163,38 @@ void RelayModule::ForwardHeldBack() {
         if (heldBack_.empty()) return;
         held.swap(heldBack_);
     }
-    for (const core::EventRecord& e : held) Forward(e);
+    std::vector<Outgoing> lines;
+    for (const core::EventRecord& e : held) lines.push_back({e.type, RelayLine(e)});
+    Send(lines);
 }
 
-void RelayModule::Forward(const core::EventRecord& e) {
-    std::string line;
+void RelayModule::Send(const std::vector<Outgoing>& lines) {
+    if (lines.empty()) return;
+    // Each destination gets its lines in queue order, many per system call.
+    std::vector<std::string_view> batch;
     for (const auto& slot : settings_.records) {
         const RelayDestination& d = slot.record;
-        if (slot.deleted || !d.enable || !(d.eventParam & e.type)) continue;
-        if (line.empty()) line = RelayLine(e);
+        if (slot.deleted || !d.enable) continue;
+        batch.clear();
+        uint64_t bytes = 0;
+        for (const Outgoing& o : lines) {
+            if (!(d.eventParam & o.type)) continue;
+            batch.push_back(o.line);
+            bytes += o.line.size();
+        }
+        if (batch.empty()) continue;
         const std::optional<sockaddr_in> to = platform::ParseIpv4(d.name, d.Port());
-        if (!to || socket_.SendTo(line, *to) != 0) {
-            errors_.fetch_add(1);
+        if (!to) {
+            errors_.fetch_add(static_cast<uint32_t>(batch.size()));
             continue;
         }
-        core_.counters.CountSent(line.size());
-        forwarded_.fetch_add(1);
+        const size_t sent = socket_.SendEach(batch, *to, [&](size_t index, int) {
+            errors_.fetch_add(1);
+            bytes -= batch[index].size();
+        });
+        core_.counters.datagramsSent.fetch_add(sent, std::memory_order_relaxed);
+        core_.counters.bytesSent.fetch_add(bytes, std::memory_order_relaxed);
+        forwarded_.fetch_add(sent);
     }
 }
 

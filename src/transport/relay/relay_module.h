@@ -46,7 +46,12 @@ private:
     void CatchUpBeforeDrain();
     // Sends the copies a drain left for the worker; module lock held.
     void ForwardHeldBack();
-    void Forward(const core::EventRecord& event);
+    struct Outgoing {
+        uint32_t type;
+        std::string line;
+    };
+    // Sends lines to every destination whose type mask takes them; module lock held.
+    void Send(const std::vector<Outgoing>& lines);
     void NetworkError(int code);
 
     platform::UdpSocket socket_;
