@@ -3,6 +3,7 @@
 #include <array>
 
 #include "processing/dbase/dbase_module.h"
+#include "processing/dns/dns_module.h"
 #include "processing/rules/rules_module.h"
 #include "transport/collector/collector_module.h"
 #include "transport/relay/relay_module.h"
@@ -16,7 +17,7 @@ std::span<const ModuleDescriptor> ProgramModules() {
     // simply not loaded, and finding its id gives nothing.
     static const std::array<ModuleDescriptor, 11> catalog{{
         {kModuleRules, "Module: Rules", "mod_rules", false, processing::CreateRulesModule},
-        {kModuleDns, "Module: DNS", "mod_dns", false, nullptr},
+        {kModuleDns, "Module: DNS", "mod_dns", false, processing::CreateDnsModule},
         {kModuleDbase, "Module: DBase", "mod_dbase", true, processing::CreateDbaseModule},
         {kModuleCollector, "Module: Collector", "mod_collector", true, transport::CreateCollectorModule},
         {kModuleRelay, "Module: Relay", "mod_relay", true, transport::CreateRelayModule},

@@ -1,0 +1,40 @@
+#include "processing/dns/dns_settings.h"
+
+namespace qm::processing {
+
+using core::FieldTable;
+
+const FieldTable<DnsCommon>& DnsCommon::Fields() {
+    static const FieldTable<DnsCommon> t = [] {
+        FieldTable<DnsCommon> f;
+        f.Struct<&DnsCommon::enableService>("EnableService", 0);
+        return f;
+    }();
+    return t;
+}
+
+const FieldTable<DnsResolver>& DnsResolver::Fields() {
+    static const FieldTable<DnsResolver> t = [] {
+        FieldTable<DnsResolver> f;
+        f.Struct<&DnsResolver::id>("ID", 0)
+            .Struct<&DnsResolver::enable>("Enable", 1)
+            .Struct<&DnsResolver::param>("Param", 2)
+            .Text<&DnsResolver::name>("StrName", kDnsTextCapacity, 4)
+            .Text<&DnsResolver::cacheFile>("StrCacheFile", kDnsTextCapacity, 68);
+        return f;
+    }();
+    return t;
+}
+
+DnsResolver DefaultResolver() {
+    DnsResolver r;
+    r.id = 0;
+    r.enable = true;
+    r.param = kDnsLocalStorage;
+    r.name = "Default";
+    r.cacheFile = kDefaultCacheFile;
+    r.primary = true;
+    return r;
+}
+
+}  // namespace qm::processing
