@@ -1,0 +1,408 @@
+#include "http/tcp_session.h"
+
+#include <poll.h>
+
+#include <algorithm>
+#include <chrono>
+#include <new>
+#include <thread>
+#include <vector>
+
+#include "platform/codepage.h"
+
+namespace qm::http {
+
+namespace {
+// How often a wait looks at the stop flag. Short enough that a stopping
+// server does not notice, long enough to cost nothing while idle.
+constexpr int kStopCheckMs = 100;
+}  // namespace
+
+TcpSession::TcpSession(core::CoreContext* core, uint32_t chunkSize, uint32_t timeoutMs, int8_t verbose)
+    : core_(core),
+      chunkSize_(chunkSize ? chunkSize : kDefaultChunkSize),
+      timeoutMs_(timeoutMs ? timeoutMs : kDefaultTimeoutMs),
+      verbose_(verbose) {
+    // The values as given, so a log shows when the defaults stepped in.
+    Trace("* Initialization complete. Chunk size =%u, Timeout =%u", chunkSize, timeoutMs);
+}
+
+void TcpSession::AppendLog(std::string_view line) {
+    std::lock_guard<std::mutex> hold(logLock_);
+    if (!log_.empty()) log_ += "\r\n";
+    log_ += line;
+}
+
+std::string TcpSession::LogText() const {
+    std::lock_guard<std::mutex> hold(logLock_);
+    return log_;
+}
+
+uint16_t TcpSession::LocalPort() const {
+    sockaddr_in local{};
+    if (!socket_.IsOpen() || socket_.LocalAddress(local) != 0) return 0;
+    return ntohs(local.sin_port);
+}
+
+TcpSession::Wait TcpSession::WaitFor(short events, int timeoutMs, short& ready, int& error) {
+    using Clock = std::chrono::steady_clock;
+    const auto deadline = Clock::now() + std::chrono::milliseconds(std::max(timeoutMs, 0));
+    for (;;) {
+        if (stop_.load()) return Wait::kStopped;
+        int slice = kStopCheckMs;
+        if (timeoutMs >= 0) {
+            const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
+            if (left <= 0) return Wait::kTimedOut;
+            slice = static_cast<int>(std::min<long long>(slice, left));
+        }
+        const int rc = socket_.Poll(events, slice, ready);
+        if (rc == EINTR) continue;
+        if (rc != 0) {
+            error = rc;
+            return Wait::kFailed;
+        }
+        if (ready) return Wait::kReady;
+    }
+}
+
+int TcpSession::Open(platform::TcpSocket connected, const sockaddr_in& peer, int& error) {
+    error = 0;
+    socket_ = std::move(connected);
+    address_ = peer;
+    open_ = false;
+    Trace("* OPEN transmit session [%X]", static_cast<unsigned>(socket_.Fd()));
+    // There is no event object to create here: every wait polls the socket
+    // itself. What remains of "asking for notifications" is making sure no
+    // call on a socket made elsewhere can block past our own timeouts.
+    if (const int rc = socket_.SetNonBlocking()) {
+        error = rc;
+        Trace("FAIL\tOpen() -> WSAEventSelect(). ERROR: %d", rc);
+        return kSocketError;
+    }
+    Trace("OK\tSession prepared");
+    open_ = true;
+    return kOk;
+}
+
+int TcpSession::OpenServer(std::string_view host, uint16_t port, int backlog, int& error) {
+    error = 0;
+    open_ = false;
+    socket_.Close();
+    Trace("* OPEN Server session for %s:%u", host, port);
+    sockaddr_in local{};
+    if (platform::ResolveIpv4(platform::Utf8ToAnsi(host), port, local) != 0) {
+        error = kHostNotFoundError;
+        Trace("FAIL\tOpenServer() -> Wrong host %s", host);
+        return kHostNotFound;
+    }
+    address_ = local;
+    if (const int rc = socket_.Open()) {
+        error = rc;
+        Trace("FAIL\tOpenServer() -> socket(). ERROR: %d", rc);
+        return kSocketError;
+    }
+    // Without it a restarted server could not bind while old connections
+    // linger in TIME_WAIT; not fatal, so only worth a warning.
+    if (const int rc = socket_.SetReuseAddress()) Trace("WARN\tOpenServer() -> setsockopt(). ERROR: %d", rc);
+    if (const int rc = socket_.Bind(local)) {
+        error = rc;
+        Trace("FAIL\tOpenServer() -> bind(). ERROR: %d", rc);
+        socket_.Close();
+        return kSocketError;
+    }
+    if (const int rc = socket_.Listen(backlog)) {
+        error = rc;
+        Trace("FAIL\tOpenServer() -> listen(). ERROR: %d", rc);
+        socket_.Close();
+        return kSocketError;
+    }
+    Trace("OK\tSession prepared");
+    open_ = true;
+    return kOk;
+}
+
+int TcpSession::OpenClient(std::string_view host, uint16_t port, int& error) {
+    error = 0;
+    open_ = false;
+    socket_.Close();
+    Trace("* OPEN Client session for %s:%u", host, port);
+    sockaddr_in remote{};
+    if (platform::ResolveIpv4(platform::Utf8ToAnsi(host), port, remote) != 0) {
+        error = kHostNotFoundError;
+        Trace("FAIL\tOpenClient() -> Wrong host %s", host);
+        return kHostNotFound;
+    }
+    address_ = remote;
+    if (const int rc = socket_.Open()) {
+        error = rc;
+        Trace("FAIL\tOpenClient() -> socket(). ERROR: %d", rc);
+        return kSocketError;
+    }
+    int rc = socket_.StartConnect(remote);
+    if (rc == EINPROGRESS) {
+        short ready = 0;
+        int waitError = 0;
+        switch (WaitFor(POLLOUT, static_cast<int>(timeoutMs_), ready, waitError)) {
+            // A refused connect also shows as writable; only SO_ERROR tells.
+            case Wait::kReady: rc = socket_.ConnectResult(); break;
+            case Wait::kTimedOut:
+                error = kTimedOutError;
+                Trace("FAIL\tOpenClient() -> Timed out");
+                socket_.Close();
+                return kTimedOut;
+            case Wait::kStopped: rc = ECANCELED; break;
+            case Wait::kFailed: rc = waitError; break;
+        }
+    }
+    if (rc != 0) {
+        error = rc;
+        Trace("FAIL\tOpenClient() -> connect(). ERROR: %d", rc);
+        socket_.Close();
+        return kSocketError;
+    }
+    Trace("OK\tSession prepared");
+    open_ = true;
+    return kOk;
+}
+
+std::unique_ptr<TcpSession> TcpSession::AcceptConnection(int& error) {
+    error = 0;
+    if (!core_ || !open_ || !socket_.IsOpen()) return nullptr;
+    Trace("OK\tAcceptConnection() -> Wait for connection...");
+    std::unique_ptr<TcpSession> session;
+    try {
+        session = std::make_unique<TcpSession>(core_, chunkSize_, timeoutMs_, verbose_);
+    } catch (const std::bad_alloc&) {
+        Trace("FAIL\tAcceptConnection() -> Memory allocation");
+        return nullptr;
+    }
+    platform::TcpSocket connection;
+    sockaddr_in peer{};
+    for (;;) {
+        short ready = 0;
+        int rc = 0;
+        switch (WaitFor(POLLIN, -1, ready, rc)) {
+            case Wait::kReady:
+                rc = socket_.Accept(connection, peer);
+                // The connection may have gone again between the wake-up and
+                // the accept; that is no reason to stop listening.
+                if (rc == EAGAIN || rc == EINTR || rc == ECONNABORTED) continue;
+                break;
+            case Wait::kStopped: rc = ECANCELED; break;
+            case Wait::kTimedOut:  // no time limit, cannot happen
+            case Wait::kFailed: break;
+        }
+        if (rc != 0) {
+            error = rc;
+            Trace("FAIL\tAcceptConnection() -> accept(). ERROR: %d", rc);
+            return nullptr;
+        }
+        break;
+    }
+    int openError = 0;
+    if (session->Open(std::move(connection), peer, openError) != kOk) {
+        error = openError;
+        Trace("FAIL\tAcceptConnection() -> Open(). ERROR: %d", openError);
+        return nullptr;  // the accepted socket closes with the session
+    }
+    Trace("OK\tAcceptConnection() -> Hallo, new client!");
+    return session;
+}
+
+int TcpSession::WaitEvents(TcpEvents& events, int& error) {
+    events = TcpEvents{};
+    error = 0;
+    if (!core_ || !socket_.IsOpen()) return kNotUsable;
+    short ready = 0;
+    switch (WaitFor(POLLIN | POLLRDHUP, static_cast<int>(timeoutMs_), ready, error)) {
+        case Wait::kReady: break;
+        case Wait::kStopped: events.stopped = true; return kOk;
+        case Wait::kTimedOut: error = kTimedOutError; return kTimedOut;
+        case Wait::kFailed: return kSocketError;
+    }
+    if (ready & POLLNVAL) {
+        error = EBADF;
+        return kSocketError;
+    }
+    // Readable means either bytes or the peer's end of stream; a one-byte
+    // peek tells which without taking anything away from the next Read.
+    char probe = 0;
+    const ssize_t n = socket_.Receive(std::span<char>(&probe, 1), true);
+    const bool hangUp = (ready & (POLLRDHUP | POLLHUP)) != 0;
+    if (n > 0) {
+        events.read = true;
+        // Bytes that came with the peer's close are answered before the
+        // close is handled, as a half-closed client expects.
+        events.close = hangUp;
+    } else if (n == 0) {
+        events.close = true;
+    } else if (n == -EAGAIN) {
+        if (const int pending = socket_.PendingError()) {
+            events.read = true;
+            events.readError = pending;
+        } else {
+            events.close = hangUp;
+        }
+    } else {
+        events.read = true;
+        events.readError = static_cast<int>(-n);
+    }
+    return kOk;
+}
+
+int TcpSession::ServerSession(TcpExchange& exchange, const RequestHandler& handler, int& error) {
+    error = 0;
+    if (!core_ || !open_ || !socket_.IsOpen()) return kNotUsable;
+    int result = kOk;
+    bool failed = false;
+    for (;;) {
+        TcpEvents events;
+        int waitError = 0;
+        const int waited = WaitEvents(events, waitError);
+        if (waited != kOk) {
+            // Whatever ended the wait, the peer has not been heard from in time.
+            error = kTimedOutError;
+            Trace("FAIL\tServerSession() -> Timed out");
+            result = kTimedOut;
+            failed = true;
+            break;
+        }
+        // A stop wins over whatever else the wait brought.
+        if (events.stopped || StopRequested()) break;
+        if (events.read) {
+            if (events.readError) {
+                error = events.readError;
+                Trace("FAIL\tServerSession() -> FD_READ");
+                result = kSocketError;
+                failed = true;
+                break;
+            }
+            Trace("OK\tServerSession() -> FD_READ");
+            int readError = 0;
+            if (Read(exchange.data, readError) != kOk) {
+                error = readError;
+                Trace("FAIL\tServerSession() -> _read(). ERROR: %d", readError);
+                result = kSocketError;
+                failed = true;
+                break;
+            }
+            exchange.received = static_cast<uint32_t>(exchange.data.size());
+            Trace("OK\tServerSession() -> Received: %d bytes", exchange.received);
+            exchange.receivedCopy = exchange.received;
+            std::string answer;
+            if (handler) answer = handler(exchange.data);
+            int writeError = 0;
+            const int written = Write(answer, exchange.sent, writeError);
+            if (written != kOk) {
+                error = writeError;
+                Trace("FAIL\tServerSession() -> _write(). ERROR: %d", writeError);
+                result = kSocketError;
+                failed = true;
+                break;
+            }
+            Trace("OK\tServerSession() -> Sended: %d bytes", exchange.sent);
+        }
+        if (events.close) {
+            Trace("OK\tServerSession() -> FD_CLOSE");
+            socket_.ShutdownSend();
+            // A moment for the FIN to leave before the owner closes the socket.
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            break;
+        }
+        if (!Usable()) break;
+    }
+    if (failed)
+        Trace("FAIL\tServerSession() -> Complete with error");
+    else
+        Trace("OK\tServerSession() -> Successfully complete");
+    return result;
+}
+
+int TcpSession::Read(std::string& data, int& error) {
+    data.clear();
+    error = 0;
+    if (!core_ || !socket_.IsOpen()) return kNotUsable;
+    std::vector<char> chunk;
+    try {
+        chunk.resize(chunkSize_);
+    } catch (const std::bad_alloc&) {
+        Trace("FAIL\t_read() -> Memory allocation");
+        return kNotUsable;
+    }
+    // The first receive happens even when a stop has just been requested:
+    // the caller saw bytes waiting and should get them, not an empty read.
+    for (bool first = true; open_ && (first || !stop_.load()); first = false) {
+        const ssize_t n = socket_.Receive(chunk);
+        if (n < 0 && n != -EAGAIN) {
+            error = static_cast<int>(-n);
+            Trace("FAIL\t_read() -> recv(). ERROR: %d", error);
+            data.clear();
+            return kSocketError;
+        }
+        const size_t got = n > 0 ? static_cast<size_t>(n) : 0;
+        data.append(chunk.data(), got);
+        if (data.size() > kReadLimit) {
+            // What was gathered stays; the rest waits for the next read.
+            Trace("FAIL\t_read() -> Data overflow");
+            break;
+        }
+        int waiting = 0;
+        if (const int rc = socket_.PendingBytes(waiting)) {
+            Trace("WARN\t_read() -> ioctlsocket(). ERROR: %d", rc);
+            // Receive again, but only while receiving still yields bytes:
+            // the socket does not block, so an empty receive would repeat
+            // forever.
+            if (got == 0) break;
+            continue;
+        }
+        if (got == 0 || waiting == 0) break;
+    }
+    if (data.empty()) {
+        Trace("FAIL\t_read() -> Empty buffer");
+        return kNothingToDo;
+    }
+    return kOk;
+}
+
+int TcpSession::Write(std::string_view data, uint32_t& sent, int& error) {
+    sent = 0;
+    error = 0;
+    if (!core_ || !socket_.IsOpen()) return kNotUsable;
+    if (data.empty()) {
+        Trace("FAIL\t_write() -> Memory allocation");
+        return kNothingToDo;
+    }
+    if (!open_) return kOk;
+    size_t done = 0;
+    while (done < data.size() && Usable()) {
+        const ssize_t n = socket_.Send(data.substr(done));
+        if (n >= 0) {
+            done += static_cast<size_t>(n);
+            sent = static_cast<uint32_t>(done);
+            continue;
+        }
+        int rc = static_cast<int>(-n);
+        if (rc == EAGAIN) {
+            // The peer is not taking more; wait for room, but not forever.
+            short ready = 0;
+            int waitError = 0;
+            const Wait w = WaitFor(POLLOUT, static_cast<int>(timeoutMs_), ready, waitError);
+            if (w == Wait::kReady || w == Wait::kStopped) continue;
+            rc = w == Wait::kTimedOut ? kTimedOutError : waitError;
+        }
+        error = rc;
+        Trace("FAIL\t_write() -> send(). ERROR: %d", rc);
+        return kSocketError;
+    }
+    return kOk;
+}
+
+int TcpSession::Close() {
+    open_ = false;
+    socket_.Close();
+    address_ = sockaddr_in{};
+    Trace("OK\tClose() -> Session close");
+    return core_ ? kOk : kNotUsable;
+}
+
+}  // namespace qm::http
