@@ -4,22 +4,13 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <array>
-#include <chrono>
-#include <cstdio>
-#include <filesystem>
-#include <fstream>
-#include <functional>
-#include <iterator>
 #include <regex>
-#include <string>
-#include <thread>
-#include <vector>
+#include <stdexcept>
 
 #include "core/core_context.h"
 #include "platform/profile_file.h"
-#include "platform/utf16.h"
 #include "processing/dbase/log_format.h"
+#include "processing/processing_test_support.h"
 #include "support/temp_dir.h"
 
 namespace qm::processing {
@@ -27,58 +18,38 @@ namespace {
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
+using namespace test;
+using Lines = std::vector<std::string>;
+using Records = std::vector<core::EventRecord>;
+using platform::Blocking;
 
 constexpr const char* kSection = "mod_dbase";
-const core::ModuleDescriptor kCatalog[] = {
-    {core::kModuleDbase, "Module: DBase", "mod_dbase", true, CreateDbaseModule}};
-
+const core::ModuleDescriptor kCatalog[] = {{core::kModuleDbase, "Module: DBase", "mod_dbase", true, CreateDbaseModule}};
 const std::string kSaved = "База данных сохранена ";
 const std::string kFileError = "Ошибка при работе с файлом ";
 const std::string kLoading = "Загрузка базы данных из ";
 const std::string kLoaded = "База данных загружена (";
 
-// ---- bytes and files ------------------------------------------------------
-
-std::string Slurp(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
+template <typename T>
+std::vector<T> operator+(std::vector<T> a, const std::vector<T>& b) {
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
 }
 
-void Spill(const fs::path& path, const std::string& bytes) {
-    fs::create_directories(path.parent_path());
-    std::ofstream(path, std::ios::binary) << bytes;
+Lines Sorted(Lines v) {
+    std::sort(v.begin(), v.end());
+    return v;
 }
 
-// Regular files in a folder, by name.
-std::vector<std::string> FileNames(const fs::path& folder) {
-    std::vector<std::string> names;
-    for (const auto& entry : fs::directory_iterator(folder)) {
-        if (entry.is_regular_file()) names.push_back(entry.path().filename().string());
-    }
-    std::sort(names.begin(), names.end());
-    return names;
-}
-
-std::string Stored(const std::vector<std::string>& lines) {
+std::string Stored(const Lines& lines) {
     std::string out;
     for (const std::string& line : lines) AppendStoredLine(out, line);
     return out;
 }
 
-std::vector<std::string> Concat(std::vector<std::string> a, const std::vector<std::string>& b) {
-    a.insert(a.end(), b.begin(), b.end());
-    return a;
-}
-
-std::vector<std::string> Sorted(std::vector<std::string> v) {
-    std::sort(v.begin(), v.end());
-    return v;
-}
-
-// The lines of a stored log file, in file order; a file that does not end
-// with a line end fails the test.
-std::vector<std::string> StoredLines(const std::string& bytes) {
-    std::vector<std::string> lines;
+// The lines of a stored log file; a file that does not end with a line end fails the test.
+Lines StoredLines(const std::string& bytes) {
+    Lines lines;
     size_t begin = 0;
     for (size_t i = 0; i + 1 < bytes.size(); i += 2) {
         if (bytes[i] != '\n' || bytes[i + 1] != '\0') continue;
@@ -89,59 +60,64 @@ std::vector<std::string> StoredLines(const std::string& bytes) {
     return lines;
 }
 
-// A relayed line: its suffix fixes sender and time, so the stored line is the
-// submitted text itself.
+Lines FileNames(const fs::path& folder) {
+    Lines names;
+    for (const auto& entry : fs::directory_iterator(folder)) {
+        if (entry.is_regular_file()) names.push_back(entry.path().filename().string());
+    }
+    return Sorted(names);
+}
+
+// A relayed line: its suffix fixes sender and time, so the stored line is the submitted text itself.
 std::string Relayed(const std::string& tag, int n) {
     const std::string i = std::to_string(n);
     return "<13>" + tag + " " + i + "|a2;10.0.0." + std::to_string(n % 250 + 1) + ";6 12 2026 8 5 9 " + i + ";";
 }
 
-std::vector<std::string> Relayed(const std::string& tag, int first, int count) {
-    std::vector<std::string> lines;
+Lines Relayed(const std::string& tag, int first, int count) {
+    Lines lines;
     for (int n = first; n < first + count; ++n) lines.push_back(Relayed(tag, n));
     return lines;
 }
 
-std::array<uint8_t, 4> U32(uint32_t v) { return {uint8_t(v), uint8_t(v >> 8), uint8_t(v >> 16), uint8_t(v >> 24)}; }
+// A System report with this text, or with `prefix` one beginning with it.
+bool Has(const Records& events, const std::string& text, bool prefix = false) {
+    return std::any_of(events.begin(), events.end(), [&](const core::EventRecord& e) {
+        return e.type == core::kEventSystem && (prefix ? e.message.rfind(text, 0) == 0 : e.message == text);
+    });
+}
+std::string FileError(const fs::path& path, int error) { return kFileError + path.string() + ". Код: " + std::to_string(error); }
 
-bool WaitUntil(const std::function<bool()>& done, std::chrono::milliseconds limit = 5s) {
-    const auto deadline = std::chrono::steady_clock::now() + limit;
-    while (!done()) {
-        if (std::chrono::steady_clock::now() > deadline) return false;
-        std::this_thread::sleep_for(2ms);
+// The reloaded Archive events as lines in the default format, sorted.
+Lines ArchiveLines(const Records& events) {
+    Lines lines;
+    for (const core::EventRecord& e : events) {
+        if (e.type == core::kEventArchive) lines.push_back(FormatLogLine(kDefaultLogFormat, e));
     }
-    return true;
+    return Sorted(lines);
 }
 
-// The settings file of the module, in the current form. The worker wakes every
-// 50 ms and writes once the queue holds more than 20 records.
+// The settings file in the current form. The worker wakes every 50 ms and
+// writes once the queue holds more than 20 records.
 class DbaseIni {
 public:
-    DbaseIni() {
-        Text("Version", "2");
-        Number("Common.Timeout", 50);
-        Number("Common.MsgLimit", 20);
-    }
+    DbaseIni() { Text("Version", "2").Number("Common.Timeout", 50).Number("Common.MsgLimit", 20); }
     DbaseIni& Text(const std::string& key, const std::string& value) {
         file_.WriteString(kSection, key, value);
         return *this;
     }
-    DbaseIni& Number(const std::string& key, uint32_t value) {
-        file_.WriteStruct(kSection, key, U32(value));
+    DbaseIni& Number(const std::string& key, uint32_t value, size_t size = 4) {
+        std::vector<uint8_t> bytes(size);
+        for (size_t i = 0; i < size; ++i) bytes[i] = uint8_t(value >> (8 * i));
+        file_.WriteStruct(kSection, key, bytes);
         return *this;
     }
-    DbaseIni& Byte(const std::string& key, uint8_t value) {
-        file_.WriteStruct(kSection, key, std::array<uint8_t, 1>{value});
-        return *this;
-    }
-    // Targets 0..n-1 with these name formats, all enabled unless listed in `disabled`.
-    DbaseIni& Targets(const std::vector<std::string>& nameFormats, const std::vector<size_t>& disabled = {}) {
+    // Targets 0..n-1 with these name formats, all enabled but `disabled`.
+    DbaseIni& Targets(const Lines& nameFormats, size_t disabled = SIZE_MAX) {
         Number("ItemCount", uint32_t(nameFormats.size()));
         for (size_t i = 0; i < nameFormats.size(); ++i) {
             const std::string prefix = "Item." + std::to_string(i) + "-";
-            const uint8_t enable = std::find(disabled.begin(), disabled.end(), i) == disabled.end() ? 1 : 0;
-            Byte(prefix + "Enable", enable);
-            Text(prefix + "StrName", "Target " + std::to_string(i));
+            Number(prefix + "Enable", i != disabled, 1).Text(prefix + "StrName", "Target " + std::to_string(i));
             Text(prefix + "StrLogNameFormat", nameFormats[i]);
         }
         return *this;
@@ -155,28 +131,38 @@ private:
     platform::ProfileFile file_;
 };
 
-// ---- one run of the program with only the event database loaded ------------
+// Runs of the program with only the event database loaded, in a home folder
+// one level inside the temp folder, so that a path climbing out of the log
+// folder still lands where the test can see it.
+class DbaseModuleTest : public ::testing::Test {
+protected:
+    void TearDown() override { Stop(); }
 
-class DbaseRun {
-public:
-    explicit DbaseRun(const fs::path& home) : logs_(home / "Logs") {
-        core_.paths = core::Paths::Build(home / "quillmark", home);
-        core_.catalog = kCatalog;
-        core::CoreStart(core_);
-        module_ = core_.registry->FindAs<DbaseModule>(core::kModuleDbase);
+    // Starts the program, after the previous run's shutdown, and unless told
+    // otherwise waits for the buffer file to be read back.
+    Records Start(bool await = true) {
+        Stop();
+        core_ = std::make_unique<core::CoreContext>();
+        core_->paths = core::Paths::Build(root_ / "quillmark", root_);
+        core_->catalog = kCatalog;
+        core::CoreStart(*core_);
+        module_ = core_->registry->FindAs<DbaseModule>(core::kModuleDbase);
+        if (!module_) throw std::runtime_error("the event database did not load");
+        return await ? AwaitStartup() : Records{};
     }
-    ~DbaseRun() { Stop(); }
-
-    bool Ready() const { return module_ != nullptr; }
-    DbaseModule& Module() { return *module_; }
-    core::EventCore& Events() { return *core_.events; }
-
     // Program shutdown: the module is unloaded, then the event core stops.
     void Stop() {
-        if (stopped_) return;
-        stopped_ = true;
-        core::CoreShutdown(core_);
+        if (core_) core::CoreShutdown(*core_);
+        core_.reset();
     }
+    // A whole run: start, queue the lines, shut down.
+    Records RunOnce(const Lines& lines) {
+        Records startup = Start();
+        Queue(lines);
+        Stop();
+        return startup;
+    }
+    core::EventCore& Events() { return *core_->events; }
 
     // A line from 10.1.2.3, as the collector hands it in.
     void Submit(const std::string& line, uint32_t type = core::kEventExternal) {
@@ -185,320 +171,177 @@ public:
         inet_pton(AF_INET, "10.1.2.3", &from.sin_addr);
         EXPECT_EQ(Events().Submit(type, core::kNoSeverity, line, from), core::kOk);
     }
-    // Submits and waits until the record is in the queue, so queue order is submission order.
-    void Queue(const std::string& line, uint32_t type = core::kEventExternal) {
-        Submit(line, type);
-        EXPECT_TRUE(Events().Settle(5000));
-    }
-    void Queue(const std::vector<std::string>& lines) {
-        for (const std::string& line : lines) Queue(line);
-    }
-
-    // The queue as it stands, everything submitted so far included.
-    std::vector<core::EventRecord> Peek() {
-        EXPECT_TRUE(Events().Settle(5000));
-        std::vector<core::EventRecord> out;
-        core::QueueSlice slice;
-        for (size_t start = 0; Events().ReadSlice(start, platform::Blocking::Yes, slice) == core::kOk;) {
-            for (const core::EventPtr& r : slice.Records()) out.push_back(*r);
-            start += slice.size();
-            slice.Release();
+    // Submits and waits until each record is in the queue, so queue order is submission order.
+    void Queue(const Lines& lines, uint32_t type = core::kEventExternal) {
+        for (const std::string& line : lines) {
+            Submit(line, type);
+            EXPECT_TRUE(Events().Settle(5000));
         }
-        return out;
     }
     // Takes the whole queue away from the module.
-    std::vector<core::EventRecord> Take() {
+    Records Take() {
         EXPECT_TRUE(Events().Settle(5000));
         std::vector<core::EventPtr> drained;
-        EXPECT_EQ(Events().Drain(drained, platform::Blocking::Yes), core::kOk);
-        std::vector<core::EventRecord> out;
+        EXPECT_EQ(Events().Drain(drained, Blocking::Yes), core::kOk);
+        Records out;
         for (const core::EventPtr& r : drained) out.push_back(*r);
         return out;
     }
-
-    // Waits for the worker's first wake-up, when it reads the buffer file
-    // back, and takes everything queued up to then (reports and reloaded
-    // events), so tests start from an empty queue.
-    std::vector<core::EventRecord> AwaitStartup() {
-        EXPECT_TRUE(WaitUntil([&] {
-            const auto seen = Peek();
-            return Has(seen, kLoading) && (Has(seen, kLoaded) || Has(seen, kFileError));
-        })) << "the buffer file was never read";
-        return Take();
+    // Takes the queue until `done` holds for what was taken, and once more
+    // for what the intake still held then.
+    Records TakeUntil(const std::function<bool(const Records&)>& done, const char* what) {
+        Records seen;
+        EXPECT_TRUE(WaitUntil([&] { return done(seen = seen + Take()); })) << what;
+        return seen + Take();
     }
-
-    // Queues `lines` in order, wakes the worker and waits for its drain and
-    // for `reports` file reports; returns the queue as it then stands.
-    std::vector<core::EventRecord> WriteBatch(const std::vector<std::string>& lines, size_t reports) {
+    // Waits for the worker's first wake-up, when it reads the buffer file back.
+    Records AwaitStartup() {
+        return TakeUntil([](const Records& seen) {
+            return Has(seen, kLoading, true) && (Has(seen, kLoaded, true) || Has(seen, kFileError, true));
+        }, "the buffer file was never read");
+    }
+    // Queues `lines`, wakes the worker and waits for its drain and for `reports` file reports.
+    Records WriteBatch(const Lines& lines, size_t reports, uint32_t type = core::kEventExternal) {
         const uint32_t generation = Events().Generation();
-        Queue(lines);
-        Module().Wake();
+        Queue(lines, type);
+        module_->Wake();
         EXPECT_TRUE(WaitUntil([&] { return Events().Generation() != generation; })) << "the queue was never drained";
-        return AwaitReports(reports);
-    }
-    std::vector<core::EventRecord> AwaitReports(size_t reports) {
-        EXPECT_TRUE(WaitUntil([&] {
-            size_t n = 0;
-            for (const core::EventRecord& e : Peek()) n += StartsWith(e, kSaved) || StartsWith(e, kFileError);
-            return n >= reports;
-        })) << "expected " << reports << " file reports";
-        return Take();
+        return TakeUntil([&](const Records& seen) {
+            return size_t(std::count_if(seen.begin(), seen.end(), [](const core::EventRecord& e) {
+                       return Has({e}, kSaved, true) || Has({e}, kFileError, true);
+                   })) >= reports;
+        }, "too few file reports");
     }
 
-    std::vector<std::string> LogFiles() const { return FileNames(logs_); }
-
-    static bool StartsWith(const core::EventRecord& e, const std::string& prefix) {
-        return e.type == core::kEventSystem && e.message.compare(0, prefix.size(), prefix) == 0;
-    }
-    static bool Has(const std::vector<core::EventRecord>& events, const std::string& prefix) {
-        return std::any_of(events.begin(), events.end(), [&](const auto& e) { return StartsWith(e, prefix); });
-    }
-    static bool HasSystem(const std::vector<core::EventRecord>& events, const std::string& message) {
-        return std::any_of(events.begin(), events.end(),
-                           [&](const auto& e) { return e.type == core::kEventSystem && e.message == message; });
-    }
-
-private:
-    fs::path logs_;
-    core::CoreContext core_;
+    qm::testing::TempDir temp_{"qm-dbase"};
+    fs::path root_ = temp_.path() / "home";
+    fs::path logs_ = root_ / "Logs";
+    fs::path buffer_ = logs_ / "log_last.log";
+    std::unique_ptr<core::CoreContext> core_;
     DbaseModule* module_ = nullptr;
-    bool stopped_ = false;
-};
-
-// A home folder one level inside the temp folder, so a path that climbs out
-// of the log folder still lands where the test can see it.
-struct Home {
-    qm::testing::TempDir temp{"qm-dbase"};
-    fs::path root = temp.path() / "home";
-    fs::path logs = root / "Logs";
-    fs::path buffer = logs / "log_last.log";
 };
 
 // ---- writing batches ----------------------------------------------------------
 
-TEST(DbaseModule, WritesTheWholeQueueOnceItHoldsMoreThanMsgLimit) {
-    Home home;
-    DbaseIni().Save(home.root);
-    DbaseRun run(home.root);
-    ASSERT_TRUE(run.Ready());
-    run.AwaitStartup();
-
-    // Twenty records, one of them the program's own System report: not enough.
-    const uint32_t generation = run.Events().Generation();
-    const std::vector<std::string> held = Relayed("held", 0, 19);
-    run.Queue(held);
-    ASSERT_EQ(run.Events().Report(6, "probe"), core::kOk);
-    ASSERT_TRUE(run.Events().Settle(5000));
-    ASSERT_EQ(run.Events().QueueCount(), 20u);
-    run.Module().Wake();
+TEST_F(DbaseModuleTest, WritesTheWholeQueueOnceItHoldsMoreThanMsgLimitOfTheTypesInEventParam) {
+    DbaseIni().Number("Common.EventParam", core::kEventExternal, 1).Save(root_);
+    Start();
+    // Twenty records, among them a poller's line and the program's own report: not enough.
+    const uint32_t generation = Events().Generation();
+    const Lines held = Relayed("held", 0, 18);
+    Queue({held[0]});
+    Queue({Relayed("internal", 0)}, core::kEventInternal);
+    Queue(Lines(held.begin() + 1, held.end()));
+    ASSERT_EQ(Events().Report(6, "probe"), core::kOk);
+    ASSERT_TRUE(Events().Settle(5000));
+    module_->Wake();
     std::this_thread::sleep_for(150ms);  // the wake-up and two more periods
-    EXPECT_EQ(run.Events().Generation(), generation);
-    EXPECT_EQ(run.Events().QueueCount(), 20u);
-    EXPECT_TRUE(run.LogFiles().empty());
+    EXPECT_EQ(Events().Generation(), generation);
+    EXPECT_EQ(Events().QueueCount(), 20u);
 
     // The 21st, a plain line stamped by the intake, sends the whole queue out.
-    const auto after = run.WriteBatch({"<13>hello"}, 1);
-    EXPECT_EQ(run.Events().QueueCount(), 0u);
-
-    const std::vector<std::string> files = run.LogFiles();
+    const Records reports = WriteBatch({"<13>hello"}, 1);
+    const Lines files = FileNames(logs_);
     ASSERT_EQ(files.size(), 1u);
     EXPECT_TRUE(std::regex_match(files[0], std::regex(R"(log_\d{8}_\d{6}\.log)"))) << files[0];
-    const fs::path written = home.logs / files[0];
-    EXPECT_TRUE(DbaseRun::HasSystem(after, kSaved + written.string()));
-
-    const std::string bytes = Slurp(written);
-    const std::string heldBytes = Stored(held);
-    ASSERT_GT(bytes.size(), heldBytes.size());
-    EXPECT_EQ(bytes.substr(0, heldBytes.size()), heldBytes);  // in queue order, the System report left out
-    const std::vector<std::string> last = StoredLines(bytes.substr(heldBytes.size()));
+    EXPECT_TRUE(Has(reports, kSaved + (logs_ / files[0]).string()));
+    // Queue order, only External lines; the intake's sender and time on the last.
+    const std::string bytes = Slurp(logs_ / files[0]), heldBytes = Stored(held);
+    ASSERT_EQ(bytes.compare(0, heldBytes.size(), heldBytes), 0);
+    const Lines last = StoredLines(bytes.substr(heldBytes.size()));
     ASSERT_EQ(last.size(), 1u);
-    std::smatch m;
-    ASSERT_TRUE(std::regex_match(last[0], m, std::regex(R"(<13>hello\|a2;10\.1\.2\.3;(\d+) (\d+) (\d{4}) (\d+) (\d+) (\d+) (\d+);)")))
-        << last[0];
-    // The file is named after the time of the write, day first.
-    char date[32];
-    std::snprintf(date, sizeof date, "%02d%02d%s", std::stoi(m[1]), std::stoi(m[2]), m[3].str().c_str());
-    EXPECT_EQ(files[0].substr(4, 8), date);
+    EXPECT_TRUE(std::regex_match(last[0], std::regex(R"(<13>hello\|a2;10\.1\.2\.3;(\d+ ){6}\d+;)"))) << last[0];
 }
 
-TEST(DbaseModule, EventParamSelectsTheTypesWritten) {
-    Home home;
-    DbaseIni().Byte("Common.EventParam", core::kEventInternal).Save(home.root);
-    DbaseRun run(home.root);
-    ASSERT_TRUE(run.Ready());
-    run.AwaitStartup();
+TEST_F(DbaseModuleTest, EveryEnabledTargetGetsEachBatch) {
+    DbaseIni().Targets({"main.log", "second_%.2u%.2u%.4u.log", "off.log", "gone.log"}, 2).Save(root_);
+    Start();
+    ASSERT_TRUE(WaitUntil([&] { return module_->DeleteRecord(3); }));
+    const Lines first = Relayed("first", 0, 21), second = Relayed("second", 100, 21);
+    const Records reports[] = {WriteBatch(first, 2), WriteBatch(second, 2)};
 
-    const std::vector<std::string> internal = Relayed("internal", 0, 11);
-    const uint32_t generation = run.Events().Generation();
-    for (int i = 0; i < 10; ++i) {
-        run.Queue(internal[i], core::kEventInternal);
-        run.Queue(Relayed("external", i), core::kEventExternal);
-    }
-    run.Queue(internal[10], core::kEventInternal);  // the 21st
-    run.Module().Wake();
-    ASSERT_TRUE(WaitUntil([&] { return run.Events().Generation() != generation; }));
-    run.AwaitReports(1);
-
-    const std::vector<std::string> files = run.LogFiles();
-    ASSERT_EQ(files.size(), 1u);
-    EXPECT_EQ(Slurp(home.logs / files[0]), Stored(internal));
-}
-
-TEST(DbaseModule, EveryEnabledTargetGetsEachBatch) {
-    Home home;
-    DbaseIni().Targets({"main.log", "second_%.2u%.2u%.4u.log", "off.log", "gone.log"}, {2}).Save(home.root);
-    DbaseRun run(home.root);
-    ASSERT_TRUE(run.Ready());
-    run.AwaitStartup();
-    ASSERT_TRUE(WaitUntil([&] { return run.Module().DeleteRecord(3); }));
-    EXPECT_EQ(run.Module().Record(2)->enable, 0);
-
-    const std::vector<std::string> first = Relayed("first", 0, 21);
-    const std::vector<std::string> second = Relayed("second", 100, 21);
-    const auto reports1 = run.WriteBatch(first, 2);
-    const auto reports2 = run.WriteBatch(second, 2);
-
-    const std::vector<std::string> files = run.LogFiles();
-    ASSERT_EQ(files.size(), 2u);
+    const Lines files = FileNames(logs_);
+    ASSERT_EQ(files.size(), 2u);  // nothing for the disabled and the deleted target
     EXPECT_EQ(files[0], "main.log");
     EXPECT_TRUE(std::regex_match(files[1], std::regex(R"(second_\d{8}\.log)"))) << files[1];
     for (const std::string& name : files) {
-        SCOPED_TRACE(name);
-        EXPECT_EQ(Slurp(home.logs / name), Stored(Concat(first, second)));
-        EXPECT_TRUE(DbaseRun::HasSystem(reports1, kSaved + (home.logs / name).string()));
-        EXPECT_TRUE(DbaseRun::HasSystem(reports2, kSaved + (home.logs / name).string()));
+        EXPECT_EQ(Slurp(logs_ / name), Stored(first + second)) << name;
+        for (const Records& r : reports) EXPECT_TRUE(Has(r, kSaved + (logs_ / name).string())) << name;
     }
-    EXPECT_FALSE(fs::exists(home.logs / "off.log"));
-    EXPECT_FALSE(fs::exists(home.logs / "gone.log"));
 }
 
-TEST(DbaseModule, WritesInTheSameSecondAppendToOneFile) {
-    Home home;
-    DbaseIni().Targets({kDefaultLogNameFormat, "fixed.log"}).Save(home.root);
-    const std::vector<std::string> earlier = Relayed("earlier", 0, 2);
-    Spill(home.logs / "fixed.log", Stored(earlier));
-    DbaseRun run(home.root);
-    ASSERT_TRUE(run.Ready());
-    run.AwaitStartup();
-
+TEST_F(DbaseModuleTest, WritesInTheSameSecondAppendToOneFile) {
+    DbaseIni().Targets({kDefaultLogNameFormat, "fixed.log"}).Save(root_);
+    Lines fixed = Relayed("earlier", 0, 2);
+    Spill(logs_ / "fixed.log", Stored(fixed));
+    Start();
     // Two batches inside one second, tried again should a slow machine cross a second.
-    std::vector<std::string> fixed = earlier;
     bool sameSecond = false;
     for (int attempt = 0; attempt < 3 && !sameSecond; ++attempt) {
+        for (const std::string& name : FileNames(logs_)) {
+            if (name != "fixed.log") fs::remove(logs_ / name);
+        }
         while (platform::LocalTimeNow().milliseconds > 400) std::this_thread::sleep_for(5ms);
-        const std::vector<std::string> a = Relayed("a" + std::to_string(attempt), 0, 21);
-        const std::vector<std::string> b = Relayed("b" + std::to_string(attempt), 0, 21);
-        const auto first = run.WriteBatch(a, 2);
-        const auto second = run.WriteBatch(b, 2);
-        fixed = Concat(Concat(fixed, a), b);
-
-        const auto timed = [](const std::vector<core::EventRecord>& reports) {
-            for (const core::EventRecord& e : reports) {
-                if (DbaseRun::StartsWith(e, kSaved) && e.message.find("/log_") != std::string::npos)
-                    return e.message.substr(kSaved.size());
-            }
-            return std::string();
-        };
-        const std::string path = timed(first);
-        ASSERT_FALSE(path.empty());
-        if (path != timed(second)) continue;
-        sameSecond = true;
-        const std::string both = Stored(a) + Stored(b);
-        const std::string content = Slurp(path);
-        ASSERT_GE(content.size(), both.size());
-        EXPECT_EQ(content.substr(content.size() - both.size()), both);
+        const Lines a = Relayed("a" + std::to_string(attempt), 0, 21), b = Relayed("b" + std::to_string(attempt), 0, 21);
+        WriteBatch(a, 2), WriteBatch(b, 2);
+        fixed = fixed + a + b;
+        const Lines files = FileNames(logs_);  // fixed.log, then the timed ones
+        if ((sameSecond = files.size() == 2)) {
+            EXPECT_EQ(Slurp(logs_ / files[1]), Stored(a + b));
+        }
     }
     EXPECT_TRUE(sameSecond);
     // A file that already exists is added to, never replaced.
-    EXPECT_EQ(Slurp(home.logs / "fixed.log"), Stored(fixed));
+    EXPECT_EQ(Slurp(logs_ / "fixed.log"), Stored(fixed));
 }
 
 // ---- the buffer file at shutdown and start ----------------------------------------
 
-TEST(DbaseModule, ShutdownKeepsTheQueueInTheBufferFileAndTheNextStartReloadsIt) {
-    Home home;
-    DbaseIni().Save(home.root);
-    const std::vector<std::string> kept = Relayed("kept", 0, 10);
-    {
-        DbaseRun run(home.root);
-        ASSERT_TRUE(run.Ready());
-        run.AwaitStartup();
-        run.Queue(kept);
-        ASSERT_EQ(run.Events().Report(6, "not stored"), core::kOk);
-        run.Stop();
-    }
-    EXPECT_EQ(Slurp(home.buffer), Stored(kept));
-    EXPECT_EQ(FileNames(home.logs), std::vector<std::string>{"log_last.log"});  // nothing else was written
+TEST_F(DbaseModuleTest, ShutdownRewritesTheBufferFileAndEachStartReloadsIt) {
+    DbaseIni().Save(root_);
+    Spill(buffer_, "stale");
+    const Lines kept = Relayed("kept", 0, 10), late = Relayed("late", 20, 15);
+    Start();
+    Queue(kept);
+    ASSERT_EQ(Events().Report(6, "not stored"), core::kOk);
+    for (const std::string& line : late) Submit(line);  // still in the intake at shutdown
+    Stop();
+    // The whole file replaced: the queue in order, then what the intake still held.
+    const std::string bytes = Slurp(buffer_);
+    ASSERT_EQ(bytes.compare(0, Stored(kept).size(), Stored(kept)), 0);
+    EXPECT_EQ(Sorted(StoredLines(bytes.substr(Stored(kept).size()))), Sorted(late));
+    EXPECT_EQ(FileNames(logs_), Lines{"log_last.log"});
 
-    const std::vector<std::string> fresh = Relayed("fresh", 50, 3);
-    {
-        DbaseRun run(home.root);
-        ASSERT_TRUE(run.Ready());
-        const std::vector<core::EventRecord> startup = run.AwaitStartup();
-        EXPECT_TRUE(DbaseRun::HasSystem(startup, kLoading + home.buffer.string()));
-        EXPECT_TRUE(DbaseRun::HasSystem(startup, kLoaded + std::to_string(Stored(kept).size()) + " байт)"));
+    // Every whole line comes back as an Archive event with its own sender and
+    // time; an unfinished last line is dropped.
+    const std::string cut = platform::Utf8ToUtf16LEBytes("<13>cut off|a2;10.0.0.9;");
+    Spill(buffer_, bytes + cut);
+    const Records startup = Start();
+    EXPECT_TRUE(Has(startup, kLoading + buffer_.string()));
+    EXPECT_TRUE(Has(startup, kLoaded + std::to_string(bytes.size() + cut.size()) + " байт)"));
+    EXPECT_EQ(ArchiveLines(startup), Sorted(kept + late));
 
-        std::vector<core::EventRecord> archive;
-        for (const core::EventRecord& e : startup) {
-            if (e.type == core::kEventArchive) archive.push_back(e);
-        }
-        std::sort(archive.begin(), archive.end(), [](const auto& a, const auto& b) { return a.raw < b.raw; });
-        ASSERT_EQ(archive.size(), kept.size());
-        for (size_t i = 0; i < archive.size(); ++i) {
-            SCOPED_TRACE(i);
-            EXPECT_EQ(archive[i].raw, "<13>kept " + std::to_string(i));
-            EXPECT_EQ(archive[i].sender, "10.0.0." + std::to_string(i + 1));
-            const platform::SystemTime& t = archive[i].time;
-            EXPECT_EQ(std::vector<int>({t.day, t.month, t.year, t.hour, t.minute, t.second, t.milliseconds}),
-                      std::vector<int>({6, 12, 2026, 8, 5, 9, int(i)}));
-            EXPECT_EQ(FormatLogLine(kDefaultLogFormat, archive[i]), kept[i]);
-        }
-
-        // The reloaded events were taken above; the file now holds only what is left.
-        run.Queue(fresh);
-        run.Stop();
-    }
-    EXPECT_EQ(Slurp(home.buffer), Stored(fresh));
+    // A service stop and start carries the queue the same way.
+    const Lines fresh = Relayed("fresh", 50, 3), last = Relayed("last", 60, 1);
+    Queue(fresh);
+    ASSERT_TRUE(module_->Stop(Blocking::Yes));
+    EXPECT_FALSE(module_->Stop(Blocking::Yes));
+    EXPECT_EQ(Slurp(buffer_), Stored(fresh));
+    EXPECT_EQ(Events().QueueCount(), 0u);
+    ASSERT_TRUE(module_->Start(Blocking::Yes));
+    EXPECT_FALSE(module_->Start(Blocking::Yes));
+    EXPECT_EQ(ArchiveLines(AwaitStartup()), Sorted(fresh));
+    // The reloaded events were taken: the file then holds only what is left.
+    Queue(last);
+    Stop();
+    EXPECT_EQ(Slurp(buffer_), Stored(last));
 }
 
-TEST(DbaseModule, ServiceStopAndStartCarryTheQueueThroughTheBufferFile) {
-    Home home;
-    DbaseIni().Save(home.root);
-    DbaseRun run(home.root);
-    ASSERT_TRUE(run.Ready());
-    run.AwaitStartup();
-    const std::vector<std::string> kept = Relayed("kept", 0, 4);
-    run.Queue(kept);
-
-    ASSERT_TRUE(run.Module().Stop(platform::Blocking::Yes));
-    EXPECT_FALSE(run.Module().Stop(platform::Blocking::Yes));
-    EXPECT_EQ(Slurp(home.buffer), Stored(kept));
-    EXPECT_EQ(run.Events().QueueCount(), 0u);
-
-    ASSERT_TRUE(run.Module().Start(platform::Blocking::Yes));
-    EXPECT_FALSE(run.Module().Start(platform::Blocking::Yes));
-    std::vector<std::string> archive;
-    for (const core::EventRecord& e : run.AwaitStartup()) {
-        if (e.type == core::kEventArchive) archive.push_back(FormatLogLine(kDefaultLogFormat, e));
-    }
-    EXPECT_EQ(Sorted(archive), kept);
-}
-
-TEST(DbaseModule, OwnLogFormatIsWrittenAndReloadsAsPlainText) {
-    Home home;
-    const std::string ownFormat = "%s [%s] %.2u.%.2u.%u %.2u:%.2u:%.2u.%.3u";
-    DbaseIni().Text("Common.StrLogFormat", ownFormat).Save(home.root);
-    {
-        DbaseRun run(home.root);
-        ASSERT_TRUE(run.Ready());
-        run.AwaitStartup();
-        run.Queue("<13>kept|a2;10.0.0.7;6 12 2026 8 5 9 7;");
-        run.Stop();
-    }
-    DbaseRun run(home.root);
-    ASSERT_TRUE(run.Ready());
-    std::vector<core::EventRecord> archive;
-    for (const core::EventRecord& e : run.AwaitStartup()) {
+TEST_F(DbaseModuleTest, OwnLogFormatIsWrittenAndReloadsAsPlainText) {
+    DbaseIni().Text("Common.StrLogFormat", "%s [%s] %.2u.%.2u.%u %.2u:%.2u:%.2u.%.3u").Save(root_);
+    RunOnce({"<13>kept|a2;10.0.0.7;6 12 2026 8 5 9 7;"});
+    Records archive;
+    for (const core::EventRecord& e : Start()) {
         if (e.type == core::kEventArchive) archive.push_back(e);
     }
     // Without the relay suffix the line comes back whole, from the loader.
@@ -508,173 +351,82 @@ TEST(DbaseModule, OwnLogFormatIsWrittenAndReloadsAsPlainText) {
     EXPECT_FALSE(archive[0].relayed);
 }
 
-TEST(DbaseModule, BufferFileLoadDropsAnUnfinishedLastLine) {
-    Home home;
-    DbaseIni().Save(home.root);
-    const std::vector<std::string> whole = Relayed("whole", 0, 2);
-    const std::string content = Stored(whole) + platform::Utf8ToUtf16LEBytes("<13>cut off|a2;10.0.0.9;");
-    Spill(home.buffer, content);
-
-    DbaseRun run(home.root);
-    ASSERT_TRUE(run.Ready());
-    const std::vector<core::EventRecord> startup = run.AwaitStartup();
-    std::vector<std::string> archive;
-    for (const core::EventRecord& e : startup) {
-        if (e.type == core::kEventArchive) archive.push_back(FormatLogLine(kDefaultLogFormat, e));
-    }
-    EXPECT_EQ(Sorted(archive), whole);
-    EXPECT_TRUE(DbaseRun::HasSystem(startup, kLoaded + std::to_string(content.size()) + " байт)"));
-}
-
-TEST(DbaseModule, EventsStillInTheIntakeAtShutdownReachTheBufferFile) {
-    Home home;
-    DbaseIni().Save(home.root);
-    const std::vector<std::string> late = Relayed("late", 0, 15);
-    {
-        DbaseRun run(home.root);
-        ASSERT_TRUE(run.Ready());
-        run.AwaitStartup();
-        for (const std::string& line : late) run.Submit(line);
-        run.Stop();
-    }
-    EXPECT_EQ(Sorted(StoredLines(Slurp(home.buffer))), Sorted(late));
-}
-
-TEST(DbaseModule, StopBeforeTheFirstWakeUpKeepsTheOldBufferLines) {
-    Home home;
+TEST_F(DbaseModuleTest, StopBeforeTheFirstWakeUpKeepsTheOldBufferLines) {
     // The worker would first wake after a minute: the stop comes long before.
-    DbaseIni().Number("Common.Timeout", 60000).Save(home.root);
-    const std::vector<std::string> old = Relayed("old", 0, 5);
-    Spill(home.buffer, Stored(old));
-    const std::vector<std::string> fresh = Relayed("fresh", 10, 3);
-    {
-        DbaseRun run(home.root);
-        ASSERT_TRUE(run.Ready());
-        run.Queue(fresh);
-        run.Stop();
-    }
-    EXPECT_EQ(Sorted(StoredLines(Slurp(home.buffer))), Sorted(Concat(old, fresh)));
+    DbaseIni().Number("Common.Timeout", 60000).Save(root_);
+    const Lines old = Relayed("old", 0, 5), fresh = Relayed("fresh", 10, 3);
+    Spill(buffer_, Stored(old));
+    Start(false);
+    Queue(fresh);
+    Stop();
+    EXPECT_EQ(Sorted(StoredLines(Slurp(buffer_))), Sorted(old + fresh));
 }
 
 // ---- file errors ----------------------------------------------------------------
 
-TEST(DbaseModule, UnwritableTargetKeepsItsLinesUntilItCanBeWritten) {
-    Home home;
-    DbaseIni().Targets({"fixed.log", "second.log"}).Save(home.root);
-    // A folder where the first target's file would be.
-    const fs::path blocked = home.logs / "fixed.log";
-    const fs::path healthy = home.logs / "second.log";
-    fs::create_directories(blocked);
-    DbaseRun run(home.root);
-    ASSERT_TRUE(run.Ready());
-    run.AwaitStartup();
-    const uint32_t errors = run.Module().ErrorCount();
-
-    const std::vector<std::string> first = Relayed("first", 0, 21);
-    const auto reports1 = run.WriteBatch(first, 2);
-    EXPECT_TRUE(DbaseRun::HasSystem(reports1, kFileError + blocked.string() + ". Код: " + std::to_string(EISDIR)));
-    EXPECT_FALSE(DbaseRun::HasSystem(reports1, kSaved + blocked.string()));
-    EXPECT_TRUE(DbaseRun::HasSystem(reports1, kSaved + healthy.string()));
-    EXPECT_TRUE(fs::is_directory(blocked));
-    EXPECT_EQ(run.Module().ErrorCount(), errors + 1);
+TEST_F(DbaseModuleTest, UnwritableTargetKeepsItsLinesUntilWrittenOrShutdown) {
+    DbaseIni().Targets({"fixed.log", "second.log"}).Save(root_);
+    const fs::path blocked = logs_ / "fixed.log", healthy = logs_ / "second.log";
+    fs::create_directories(blocked);  // a folder where the file would be
+    Start();
+    const uint32_t errors = module_->ErrorCount();
+    const Lines first = Relayed("first", 0, 21), second = Relayed("second", 100, 21), third = Relayed("third", 200, 21);
+    const Records failed = WriteBatch(first, 2);
+    EXPECT_TRUE(Has(failed, FileError(blocked, EISDIR)));
+    EXPECT_FALSE(Has(failed, kSaved + blocked.string()));
+    EXPECT_TRUE(Has(failed, kSaved + healthy.string()));
+    EXPECT_EQ(module_->ErrorCount(), errors + 1);
 
     fs::remove(blocked);
-    const std::vector<std::string> second = Relayed("second", 100, 21);
-    const auto reports2 = run.WriteBatch(second, 2);
-    EXPECT_TRUE(DbaseRun::HasSystem(reports2, kSaved + blocked.string()));
-    EXPECT_TRUE(DbaseRun::HasSystem(reports2, kSaved + healthy.string()));
-    EXPECT_FALSE(DbaseRun::Has(reports2, kFileError));
+    const Records recovered = WriteBatch(second, 2);
+    EXPECT_TRUE(Has(recovered, kSaved + blocked.string()));
+    EXPECT_FALSE(Has(recovered, kFileError, true));
+    EXPECT_EQ(Slurp(healthy), Stored(first + second));
+    Stop();  // nothing is left over for the final flush
+    EXPECT_EQ(Slurp(blocked), Stored(first + second));
+    EXPECT_EQ(Slurp(buffer_), "");
 
-    EXPECT_EQ(Slurp(blocked), Stored(Concat(first, second)));
-    EXPECT_EQ(Slurp(healthy), Stored(Concat(first, second)));
-    EXPECT_EQ(run.Module().ErrorCount(), errors + 1);
+    // Lines a target never took go to the buffer file at shutdown, ahead of the queue's.
+    fs::remove(blocked);
+    fs::create_directories(blocked);
+    DbaseIni().Targets({"fixed.log"}).Save(root_);
+    Start();
+    WriteBatch(third, 1);
+    const Lines queued = Relayed("queued", 50, 4);
+    Queue(queued);
+    Stop();
+    EXPECT_EQ(Slurp(buffer_), Stored(third + queued));
 }
 
-TEST(DbaseModule, LinesATargetNeverTookGoToTheBufferFileAtShutdown) {
-    Home home;
-    DbaseIni().Targets({"fixed.log"}).Save(home.root);
-    fs::create_directories(home.logs / "fixed.log");
-    const std::vector<std::string> missed = Relayed("missed", 0, 21);
-    const std::vector<std::string> queued = Relayed("queued", 50, 4);
-    {
-        DbaseRun run(home.root);
-        ASSERT_TRUE(run.Ready());
-        run.AwaitStartup();
-        run.WriteBatch(missed, 1);
-        run.Queue(queued);
-        run.Stop();
-    }
-    // The target's lines first, then the queue's.
-    EXPECT_EQ(Slurp(home.buffer), Stored(Concat(missed, queued)));
-}
-
-TEST(DbaseModule, UnreadableBufferFileIsNotOverwritten) {
-    Home home;
-    DbaseIni().Save(home.root);
-    fs::create_directories(home.buffer / "inside");  // reading it fails with EISDIR
-    const std::vector<std::string> events = Relayed("run", 0, 3);
-    {
-        DbaseRun run(home.root);
-        ASSERT_TRUE(run.Ready());
-        const auto startup = run.AwaitStartup();
-        EXPECT_TRUE(DbaseRun::HasSystem(startup, kFileError + home.buffer.string() + ". Код: " + std::to_string(EISDIR)));
-        run.Queue(events);
-        run.Stop();
-    }
-    EXPECT_TRUE(fs::is_directory(home.buffer / "inside"));
-    fs::path next = home.buffer;
-    next += ".next";
-    EXPECT_EQ(Slurp(next), Stored(events));
-}
-
-TEST(DbaseModule, UnreadableBufferFileKeepsEveryRunsEventsBesideIt) {
-    Home home;
-    DbaseIni().Save(home.root);
-    fs::create_directories(home.buffer);
-    fs::path next = home.buffer;
-    next += ".next";
-    const std::vector<std::string> first = Relayed("first", 0, 3);
-    const std::vector<std::string> second = Relayed("second", 0, 2);
-    for (const auto* events : {&first, &second}) {
-        DbaseRun run(home.root);
-        ASSERT_TRUE(run.Ready());
-        run.AwaitStartup();
-        run.Queue(*events);
-        run.Stop();
-    }
-    // The first run's events were never read back anywhere: the second run must not drop them.
-    EXPECT_EQ(Sorted(StoredLines(Slurp(next))), Sorted(Concat(first, second)));
-}
-
-// ---- names from settings ------------------------------------------------------------
-
-TEST(DbaseModule, FileNamesFromSettingsStayInTheLogFolder) {
-    Home home;
-    DbaseIni()
-        .Text("Common.StrLastLog", "../../etc/x")
-        .Targets({"../x_%u.log", "sub/log.log", "..\\y.log"})
-        .Save(home.root);
-    {
-        DbaseRun run(home.root);
-        ASSERT_TRUE(run.Ready());
-        const auto startup = run.AwaitStartup();
-        EXPECT_TRUE(DbaseRun::HasSystem(startup, kLoading + home.buffer.string()));
-        run.WriteBatch(Relayed("batch", 0, 21), 3);
-        run.Queue(Relayed("left", 0, 2));
-        run.Stop();
-    }
-    EXPECT_EQ(Slurp(home.buffer), Stored(Relayed("left", 0, 2)));
-
-    // Everything written lies directly in the log folder, or is a settings file.
-    for (const auto& entry : fs::recursive_directory_iterator(home.temp.path())) {
-        if (!entry.is_regular_file()) continue;
-        const fs::path folder = entry.path().parent_path();
-        EXPECT_TRUE(folder == home.logs || folder == home.root / "Settings") << entry.path();
-    }
-    EXPECT_FALSE(fs::exists(home.logs / "sub"));
+TEST_F(DbaseModuleTest, UnreadableBufferFileIsNeverOverwritten) {
+    DbaseIni().Save(root_);
+    fs::create_directories(buffer_ / "inside");  // reading it fails with EISDIR
+    const fs::path next = buffer_.string() + ".next";
+    const Lines first = Relayed("first", 0, 3), second = Relayed("second", 0, 2);
+    EXPECT_TRUE(Has(RunOnce(first), FileError(buffer_, EISDIR)));
+    EXPECT_EQ(Slurp(next), Stored(first));
+    // Nothing reads the first run's events back: the next run adds its own.
+    RunOnce(second);
+    EXPECT_EQ(Sorted(StoredLines(Slurp(next))), Sorted(first + second));
+    EXPECT_TRUE(fs::is_directory(buffer_ / "inside"));
 }
 
 // ---- settings -------------------------------------------------------------------------
+
+TEST_F(DbaseModuleTest, FileNamesFromSettingsStayInTheLogFolder) {
+    DbaseIni().Text("Common.StrLastLog", "../../etc/x").Targets({"../x_%u.log", "sub/log.log", "..\\y.log"}).Save(root_);
+    EXPECT_TRUE(Has(Start(), kLoading + buffer_.string()));
+    WriteBatch(Relayed("batch", 0, 21), 3);
+    Queue(Relayed("left", 0, 2));
+    Stop();
+    EXPECT_EQ(Slurp(buffer_), Stored(Relayed("left", 0, 2)));
+    // Everything written lies directly in the log folder, or is a settings file.
+    for (const auto& entry : fs::recursive_directory_iterator(temp_.path())) {
+        const fs::path folder = entry.path().parent_path();
+        EXPECT_TRUE(!entry.is_regular_file() || folder == logs_ || folder == root_ / "Settings") << entry.path();
+    }
+    EXPECT_FALSE(fs::exists(logs_ / "sub"));
+}
 
 // The module on its own, without the rest of the program.
 struct Offline {
@@ -682,164 +434,88 @@ struct Offline {
         core.paths = core::Paths::Build(home / "quillmark", home);
         core.config = std::make_unique<core::Config>(core.paths.settingsFolder);
         fs::create_directories(core.paths.settingsFolder);
+        module.LoadSection();
     }
     core::CoreContext core;
+    DbaseModule module{core};
 };
 
-TEST(DbaseModule, SettersReplaceUnusableFormatsWithTheDefaults) {
-    Home home;
-    Offline offline(home.root);
-    DbaseModule module(offline.core);
-    module.LoadSection();
-
-    for (const char* format : {"%s %d", "%n", "%s%s%u", "%s|%s %u %u %u %u %u %u %u %u"}) {
-        SCOPED_TRACE(format);
-        DbaseCommon common;
+TEST_F(DbaseModuleTest, SettersReplaceUnusableFormatsWithTheDefaults) {
+    Offline offline(root_);
+    DbaseModule& module = offline.module;
+    DbaseCommon common;
+    common.lastLogFile = "../../etc/x";
+    for (const char* format : {"%s %d", "%s;%s;%u.%u.%u %u:%u:%u.%u"}) {
         common.logFormat = format;
         ASSERT_TRUE(module.SetCommon(common));
-        EXPECT_EQ(module.Common()->logFormat, kDefaultLogFormat);
+        EXPECT_EQ(module.Common()->logFormat, format[2] == ';' ? format : kDefaultLogFormat);
+        EXPECT_EQ(module.Common()->lastLogFile, kDefaultLastLog);
     }
-    DbaseCommon common;
-    common.logFormat = "%s;%s;%u.%u.%u %u:%u:%u.%u";
-    common.lastLogFile = "../../etc/x";
-    ASSERT_TRUE(module.SetCommon(common));
-    EXPECT_EQ(module.Common()->logFormat, "%s;%s;%u.%u.%u %u:%u:%u.%u");
-    EXPECT_EQ(module.Common()->lastLogFile, kDefaultLastLog);
-
-    for (const char* format : {"../x_%u.log", "sub/log.log", "%s.log", "log_%n.log"}) {
-        SCOPED_TRACE(format);
-        LogTarget target;
+    // On a new target and over target 0, where an unusable format also replaces a usable one.
+    LogTarget target;
+    for (const char* format : {"../x_%u.log", "day_%.2u%.2u%.4u.log", "%s.log", "sub/log.log"}) {
+        const std::string expected = format[0] == 'd' ? format : kDefaultLogNameFormat;
         target.logNameFormat = format;
         const auto added = module.AddRecord(target);
         ASSERT_TRUE(added);
-        EXPECT_EQ(module.Record(*added)->logNameFormat, kDefaultLogNameFormat);
-        target.logNameFormat = "day_%.2u%.2u%.4u.log";
-        ASSERT_TRUE(module.ReplaceRecord(*added, target));
-        EXPECT_EQ(module.Record(*added)->logNameFormat, "day_%.2u%.2u%.4u.log");
-        target.logNameFormat = format;
-        ASSERT_TRUE(module.ReplaceRecord(*added, target));
-        EXPECT_EQ(module.Record(*added)->logNameFormat, kDefaultLogNameFormat);
+        EXPECT_EQ(module.Record(*added)->logNameFormat, expected);
+        ASSERT_TRUE(module.ReplaceRecord(0, target));
+        EXPECT_EQ(module.Record(0)->logNameFormat, expected);
     }
 }
 
-void PutUtf16(std::vector<uint8_t>& bytes, size_t offset, const std::string& text) {
-    const std::u16string units = platform::Utf8ToUtf16(text);
-    for (size_t i = 0; i < units.size(); ++i) {
-        bytes[offset + 2 * i] = uint8_t(units[i]);
-        bytes[offset + 2 * i + 1] = uint8_t(units[i] >> 8);
-    }
-}
-
-void PutU32(std::vector<uint8_t>& bytes, size_t offset, uint32_t v) {
-    const auto le = U32(v);
-    std::copy(le.begin(), le.end(), bytes.begin() + offset);
-}
-
-TEST(DbaseSettings, LegacySectionIsReadAndSavedInTheCurrentForm) {
-    Home home;
-    const fs::path ini = home.root / "Settings" / "mod_dbase.ini";
-    {
-        std::vector<uint8_t> common(kLegacyDbaseCommonSize, 0);
-        PutUtf16(common, 0, "old_last.log");
-        PutUtf16(common, 128, "%s;%s;%u.%u.%u %u:%u:%u.%u");
-        common[256] = 0x30;
-        PutU32(common, 260, 2500);
-        PutU32(common, 264, 300);
-        std::vector<uint8_t> main(kLegacyTargetSize, 0), archive(kLegacyTargetSize, 0);
-        main[0] = 1;
-        PutUtf16(main, 2, "Main");
-        PutUtf16(main, 130, "main_%.2u%.2u%.4u.log");
-        archive[0] = 0;
-        PutUtf16(archive, 2, "Журнал");
-        PutUtf16(archive, 130, "j.log");
-
-        platform::ProfileFile file;
-        file.WriteStruct(kSection, "Common", common);
-        file.WriteString(kSection, "Count", "2");
-        file.WriteStruct(kSection, "Item.0", main);
-        file.WriteStruct(kSection, "Item.1", archive);
-        fs::create_directories(ini.parent_path());
-        ASSERT_TRUE(file.Save(ini));
-    }
-
-    const auto check = [](DbaseModule& module) {
-        const DbaseCommon c = *module.Common();
-        EXPECT_EQ(c.lastLogFile, "old_last.log");
-        EXPECT_EQ(c.logFormat, "%s;%s;%u.%u.%u %u:%u:%u.%u");
-        EXPECT_EQ(c.eventParam, 0x30);
-        EXPECT_EQ(c.timeout, 2500u);
-        EXPECT_EQ(c.msgLimit, 300u);
-        ASSERT_TRUE(module.Record(1));
-        EXPECT_FALSE(module.Record(2));
-        EXPECT_EQ(module.Record(0)->enable, 1);
-        EXPECT_EQ(module.Record(0)->name, "Main");
-        EXPECT_EQ(module.Record(0)->logNameFormat, "main_%.2u%.2u%.4u.log");
-        EXPECT_TRUE(module.Record(0)->primary);
-        EXPECT_EQ(module.Record(1)->enable, 0);
-        EXPECT_EQ(module.Record(1)->name, "Журнал");
-        EXPECT_EQ(module.Record(1)->logNameFormat, "j.log");
-    };
-    {
-        Offline offline(home.root);
-        DbaseModule module(offline.core);
-        module.LoadSection();
-        check(module);
-        ASSERT_TRUE(module.SaveSection());
-    }
-
-    const platform::ProfileFile saved = platform::ProfileFile::Load(ini);
-    EXPECT_EQ(saved.Get(kSection, "Version"), "2");
-    EXPECT_EQ(saved.Get(kSection, "Common.StrLastLog"), "old_last.log");
-    EXPECT_EQ(saved.Get(kSection, "Common.StrLogFormat"), "%s;%s;%u.%u.%u %u:%u:%u.%u");
-    EXPECT_EQ(saved.ReadStruct(kSection, "Common.EventParam", 1), (std::vector<uint8_t>{0x30}));
-    EXPECT_EQ(saved.ReadStruct(kSection, "Common.Timeout", 4), (std::vector<uint8_t>{0xC4, 0x09, 0, 0}));
-    EXPECT_EQ(saved.ReadStruct(kSection, "Common.MsgLimit", 4), (std::vector<uint8_t>{0x2C, 0x01, 0, 0}));
-    EXPECT_EQ(saved.ReadStruct(kSection, "ItemCount", 4), (std::vector<uint8_t>{2, 0, 0, 0}));
-    EXPECT_EQ(saved.ReadStruct(kSection, "Item.0-Enable", 1), (std::vector<uint8_t>{1}));
-    EXPECT_EQ(saved.Get(kSection, "Item.0-StrName"), "Main");
-    EXPECT_EQ(saved.Get(kSection, "Item.0-StrLogNameFormat"), "main_%.2u%.2u%.4u.log");
-    EXPECT_EQ(saved.ReadStruct(kSection, "Item.1-Enable", 1), (std::vector<uint8_t>{0}));
-    EXPECT_EQ(saved.Get(kSection, "Item.1-StrName"), "Журнал");
-    EXPECT_EQ(saved.Get(kSection, "Item.1-StrLogNameFormat"), "j.log");
-    for (const char* legacy : {"Common", "Count", "Item.0", "Item.1"}) EXPECT_FALSE(saved.Get(kSection, legacy)) << legacy;
-
-    // The current form reads back the same.
-    Offline offline(home.root);
-    DbaseModule module(offline.core);
-    module.LoadSection();
-    check(module);
-}
-
-TEST(DbaseSettings, LegacySectionWithoutTargetsGetsTheDefaultTarget) {
-    Home home;
-    const fs::path ini = home.root / "Settings" / "mod_dbase.ini";
+// A legacy section: the common block, and targets as records of their own.
+void SaveLegacy(const fs::path& home, const Lines& targetNames) {
     std::vector<uint8_t> common(kLegacyDbaseCommonSize, 0);
-    PutUtf16(common, 0, "log_last.log");
-    PutUtf16(common, 128, kDefaultLogFormat);
-    common[256] = 0x38;
-    PutU32(common, 260, 10000);
-    PutU32(common, 264, 8000);
+    Put(common, 0, "old_last.log"), Put(common, 128, "%s;%s;%u.%u.%u %u:%u:%u.%u");
+    Put<uint8_t>(common, 256, 0x30), Put<uint32_t>(common, 260, 2500), Put<uint32_t>(common, 264, 300);
     platform::ProfileFile file;
     file.WriteStruct(kSection, "Common", common);
-    fs::create_directories(ini.parent_path());
-    ASSERT_TRUE(file.Save(ini));
+    if (!targetNames.empty()) file.WriteString(kSection, "Count", std::to_string(targetNames.size()));
+    for (size_t i = 0; i < targetNames.size(); ++i) {
+        std::vector<uint8_t> target(kLegacyTargetSize, 0);
+        Put<uint8_t>(target, 0, i == 0), Put(target, 2, targetNames[i]), Put(target, 130, targetNames[i] + "_%.2u.log");
+        file.WriteStruct(kSection, "Item." + std::to_string(i), target);
+    }
+    fs::create_directories(home / "Settings");
+    ASSERT_TRUE(file.Save(home / "Settings" / "mod_dbase.ini"));
+}
 
-    Offline offline(home.root);
-    DbaseModule module(offline.core);
-    module.LoadSection();
-    EXPECT_EQ(module.Common()->msgLimit, 8000u);
-    ASSERT_TRUE(module.Record(0));
-    EXPECT_FALSE(module.Record(1));
-    EXPECT_EQ(module.Record(0)->name, "Default");
-    EXPECT_EQ(module.Record(0)->enable, 1);
-    EXPECT_EQ(module.Record(0)->logNameFormat, kDefaultLogNameFormat);
-    EXPECT_TRUE(module.Record(0)->primary);
+TEST_F(DbaseModuleTest, LegacySectionIsReadAndSavedInTheCurrentForm) {
+    SaveLegacy(root_, {"Main", "Журнал"});
+    const auto check = [](DbaseModule& module) {
+        const DbaseCommon c = *module.Common();
+        EXPECT_EQ(std::tie(c.lastLogFile, c.logFormat, c.eventParam, c.timeout, c.msgLimit),
+                  std::make_tuple(std::string("old_last.log"), std::string("%s;%s;%u.%u.%u %u:%u:%u.%u"), uint8_t(0x30),
+                                  2500u, 300u));
+        ASSERT_TRUE(module.Record(1));
+        EXPECT_FALSE(module.Record(2));
+        const LogTarget t0 = *module.Record(0), t1 = *module.Record(1);
+        EXPECT_EQ(std::tie(t0.enable, t0.name, t0.logNameFormat, t0.primary),
+                  std::make_tuple(uint8_t(1), std::string("Main"), std::string("Main_%.2u.log"), true));
+        EXPECT_EQ(std::tie(t1.enable, t1.name, t1.logNameFormat, t1.primary),
+                  std::make_tuple(uint8_t(0), std::string("Журнал"), std::string("Журнал_%.2u.log"), false));
+    };
+    {
+        Offline offline(root_);
+        check(offline.module);
+        ASSERT_TRUE(offline.module.SaveSection());
+    }
+    const auto saved = platform::ProfileFile::Load(root_ / "Settings" / "mod_dbase.ini");
+    EXPECT_EQ(saved.Get(kSection, "Version"), "2");
+    for (const char* legacy : {"Common", "Count", "Item.0", "Item.1"}) EXPECT_FALSE(saved.Get(kSection, legacy)) << legacy;
+    Offline reloaded(root_);
+    check(reloaded.module);  // the current form reads back the same
 
-    ASSERT_TRUE(module.SaveSection());
-    const platform::ProfileFile saved = platform::ProfileFile::Load(ini);
-    EXPECT_EQ(saved.ReadStruct(kSection, "ItemCount", 4), (std::vector<uint8_t>{1, 0, 0, 0}));
-    EXPECT_EQ(saved.Get(kSection, "Item.0-StrName"), "Default");
-    EXPECT_EQ(saved.Get(kSection, "Item.0-StrLogNameFormat"), kDefaultLogNameFormat);
+    // A legacy section without targets gets the default one.
+    SaveLegacy(root_, {});
+    Offline bare(root_);
+    EXPECT_EQ(bare.module.Common()->msgLimit, 300u);
+    ASSERT_TRUE(bare.module.Record(0));
+    EXPECT_FALSE(bare.module.Record(1));
+    const LogTarget d = *bare.module.Record(0);
+    EXPECT_EQ(std::tie(d.enable, d.name, d.logNameFormat, d.primary),
+              std::make_tuple(uint8_t(1), std::string("Default"), std::string(kDefaultLogNameFormat), true));
 }
 
 }  // namespace

@@ -16,7 +16,6 @@
 
 #include <cstring>
 #include <fstream>
-#include <functional>
 #include <latch>
 #include <map>
 #include <sstream>
@@ -24,6 +23,7 @@
 
 #include "core/core_context.h"
 #include "processing/dns/dns_module.h"
+#include "processing/processing_test_support.h"
 #include "support/temp_dir.h"
 
 namespace qm::processing {
@@ -59,9 +59,7 @@ std::string RunIsolated(const fs::path& dir, const std::function<std::string()>&
     }
     int status = 0;
     if (pid < 0 || ::waitpid(pid, &status, 0) != pid || !WIFEXITED(status)) return "child died";
-    std::ostringstream text;
-    text << std::ifstream(out).rdbuf();
-    return text.str();
+    return test::Slurp(out);
 }
 
 // dnsmasq on 127.0.0.1:53: the given pointer records, "no such name" for the

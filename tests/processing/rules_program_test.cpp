@@ -2,13 +2,8 @@
 
 #include <gtest/gtest.h>
 
-#include <chrono>
-#include <filesystem>
-#include <fstream>
-#include <iterator>
-#include <thread>
-
 #include "core/core_context.h"
+#include "processing/processing_test_support.h"
 #include "processing/rules/rules_module.h"
 #include "support/temp_dir.h"
 
@@ -23,11 +18,12 @@ using namespace std::string_literals;
 // args-<first argument>, renamed into place once complete.
 constexpr const char* kRecorder = R"sh(#!/bin/sh
 out="$(dirname "$0")/args-$1"
+tmp="$(mktemp "$out.XXXXXX")"
 {
   printf '%s\n' "$#"
   for a in "$@"; do printf '%s:%s\n' "$(printf '%s' "$a" | wc -c | tr -d ' ')" "$a"; done
-} > "$out.tmp"
-mv "$out.tmp" "$out"
+} > "$tmp"
+mv "$tmp" "$out"
 )sh";
 
 class RulesProgramTest : public ::testing::Test {
@@ -49,21 +45,16 @@ protected:
 
     unsigned Run(uint64_t sequence, std::string sender, std::string message, uint32_t type = core::kEventExternal,
                  std::vector<uint64_t> selection = {1}) {
-        core::EventRecord e;
-        e.type = type;
-        e.severity = 3;
+        core::EventRecord e = test::Event(std::move(sender), std::move(message), 3, type);
         e.sequence = sequence;
-        e.sender = std::move(sender);
-        e.message = std::move(message);
         return rules_.Apply(e, selection).programsStarted;
     }
 
     // The arguments after the program path, as the program received them.
     std::vector<std::string> Recorded(uint64_t sequence) {
         const fs::path file = dir_.path() / ("args-" + std::to_string(sequence));
-        for (int i = 0; i < 2000 && !fs::exists(file); ++i) std::this_thread::sleep_for(5ms);
-        std::ifstream in(file, std::ios::binary);
-        const std::string text((std::istreambuf_iterator<char>(in)), {});
+        test::WaitUntil([&] { return fs::exists(file); }, 10s);
+        const std::string text = test::Slurp(file);
         std::vector<std::string> args;
         size_t at = text.find('\n') + 1;
         while (at < text.size()) {

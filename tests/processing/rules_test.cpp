@@ -3,26 +3,20 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <cstring>
 #include <thread>
 
 #include "core/core_context.h"
-#include "platform/profile_file.h"
-#include "platform/utf16.h"
+#include "processing/processing_test_support.h"
 #include "support/temp_dir.h"
 
 namespace qm::processing {
 namespace {
 
+using test::Put;
+
 constexpr const char* kSection = "mod_rules";
 
-core::EventRecord Event(std::string message) {
-    core::EventRecord e;
-    e.type = core::kEventExternal;
-    e.sender = "10.0.0.1";
-    e.message = std::move(message);
-    return e;
-}
+core::EventRecord Event(std::string message) { return test::Event("10.0.0.1", std::move(message)); }
 
 Rule On(uint64_t uid, std::string pattern, uint16_t param = 0, uint32_t background = 0) {
     Rule r;
@@ -35,26 +29,9 @@ Rule On(uint64_t uid, std::string pattern, uint16_t param = 0, uint32_t backgrou
     return r;
 }
 
-// Little-endian number or UTF-16LE text at a byte offset of a legacy record.
-template <typename T>
-void Put(std::vector<uint8_t>& rec, size_t offset, T v) {
-    if constexpr (std::is_same_v<T, const char*>) {
-        const std::string units = platform::Utf8ToUtf16LEBytes(v);
-        std::memcpy(rec.data() + offset, units.data(), units.size());
-    } else {
-        for (size_t i = 0; i < sizeof(T); ++i) rec[offset + i] = uint8_t(uint64_t(v) >> (8 * i));
-    }
-}
-
 class RulesModuleTest : public ::testing::Test {
 protected:
     core::SettingsSection Open() { return config_.Open(kSection, kSection); }
-    void SaveAndReload(RulesModule& from, RulesModule& to) {
-        core::SettingsSection s = config_.BeginSave(kSection, kSection);
-        from.SaveTo(s);
-        ASSERT_TRUE(s.Commit());
-        to.Load(Open());
-    }
     uint64_t UidOf(std::optional<size_t> slot) { return rules_.RuleAt(*slot)->record.uid; }
 
     qm::testing::TempDir home_{"qm-rules"};
@@ -77,9 +54,12 @@ TEST_F(RulesModuleTest, CurrentFormRoundTripWritesLiveRecordsRenumbered) {
     scheme.text[9] = 0xABCDEF;
     ASSERT_TRUE(rules_.SetScheme(scheme));
 
+    core::SettingsSection saving = config_.BeginSave(kSection, kSection);
+    rules_.SaveTo(saving);
+    ASSERT_TRUE(saving.Commit());
     RulesModule again(core_);
-    SaveAndReload(rules_, again);
     const core::SettingsSection s = Open();
+    again.Load(s);
     EXPECT_EQ(s.File().Get(kSection, "Item.0-Param"), "E0FFDF");
     EXPECT_EQ(s.File().Get(kSection, "List.0-item.2-StrValue"), "Привет");
     EXPECT_FALSE(s.File().Get(kSection, "Item.1-UID"));

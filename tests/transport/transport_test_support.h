@@ -1,9 +1,10 @@
 #pragma once
-// What the transport tests share: a plain UDP peer on a loopback address, a
-// free port, waiting for a condition, and child processes (logger, rsyslogd,
-// the program itself) that are always reaped.
+// What the transport tests share: UDP peers on loopback addresses, waiting for
+// a condition, child processes that are always reaped (logger, rsyslogd, the
+// program itself in a home of its own), and a core with its event list.
 #include <arpa/inet.h>
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <signal.h>
@@ -16,6 +17,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <sstream>
 #include <string>
@@ -23,17 +25,32 @@
 #include <thread>
 #include <vector>
 
+#include "core/core_context.h"
+#include "core/string_table.h"
+#include "platform/profile_file.h"
+#include "platform/utf16.h"
+#include "support/temp_dir.h"
+
 namespace qm::testing {
 
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 
 inline bool WaitUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout) {
     const auto deadline = Clock::now() + timeout;
     while (!done()) {
         if (Clock::now() >= deadline) return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        std::this_thread::sleep_for(5ms);
     }
     return true;
+}
+
+inline bool Contains(std::string_view text, std::string_view part) { return text.find(part) != std::string_view::npos; }
+inline bool StartsWith(std::string_view text, std::string_view part) { return text.substr(0, part.size()) == part; }
+
+inline std::vector<uint8_t> LittleEndian(uint32_t v) {
+    return {uint8_t(v), uint8_t(v >> 8), uint8_t(v >> 16), uint8_t(v >> 24)};
 }
 
 inline sockaddr_in Loopback(uint16_t port, const char* ip = "127.0.0.1") {
@@ -44,10 +61,24 @@ inline sockaddr_in Loopback(uint16_t port, const char* ip = "127.0.0.1") {
     return a;
 }
 
-inline std::string ReadWholeFile(const std::filesystem::path& p) {
+inline std::string ReadWholeFile(const fs::path& p) {
     std::ostringstream s;
     s << std::ifstream(p, std::ios::binary).rdbuf();
     return s.str();
+}
+
+// The lines of a log file: UTF-16LE, each ended by the unit 0x000A.
+inline std::vector<std::string> LogLines(const fs::path& file) {
+    const std::string bytes = ReadWholeFile(file);
+    std::vector<std::string> lines;
+    size_t begin = 0;
+    for (size_t i = 0; i + 1 < bytes.size(); i += 2) {
+        if (bytes[i] != '\n' || bytes[i + 1] != '\0') continue;
+        lines.push_back(platform::Utf16LEBytesToUtf8(std::string_view(bytes).substr(begin, i - begin)));
+        begin = i + 2;
+    }
+    EXPECT_EQ(begin, bytes.size()) << file << " ends inside a line";
+    return lines;
 }
 
 // A UDP socket bound to `ip` (port 0: one the system picks).
@@ -69,6 +100,7 @@ public:
     UdpPeer& operator=(const UdpPeer&) = delete;
 
     bool Ok() const { return fd_ >= 0; }
+    int Fd() const { return fd_; }
     int BindError() const { return bindError_; }
     uint16_t Port() const {
         sockaddr_in a{};
@@ -88,9 +120,8 @@ public:
         std::string buffer(65536, '\0');
         sockaddr_in sender{};
         socklen_t len = sizeof sender;
-        const ssize_t got = ::recvfrom(fd_, buffer.data(), buffer.size(), 0, reinterpret_cast<sockaddr*>(&sender), &len);
+        const ssize_t got = ::recvfrom(fd_, buffer.data(), buffer.size(), 0, reinterpret_cast<sockaddr*>(from ? from : &sender), &len);
         if (got < 0) return std::nullopt;
-        if (from) *from = sender;
         buffer.resize(static_cast<size_t>(got));
         return buffer;
     }
@@ -106,12 +137,27 @@ inline uint16_t FreePort() {
     return probe.Ok() ? probe.Port() : 0;
 }
 
+// Sends "$$$HI" until the collector answers: it is up and has taken everything
+// that reached its socket before.
+inline bool Handshake(const UdpPeer& peer, uint16_t port, std::chrono::milliseconds timeout) {
+    return WaitUntil(
+        [&] {
+            if (!peer.SendTo(port, "$$$HI")) return false;
+            for (;;) {
+                const std::optional<std::string> reply = peer.Receive(200ms);
+                if (!reply) return false;
+                if (*reply == "$$$OK [QMK 3.2.0]") return true;
+            }
+        },
+        timeout);
+}
+
 // A child process with its output in a file; killed and reaped when the object
 // ends, unless it already ended.
 class ChildProcess {
 public:
     // `env` empty: the test's own environment.
-    ChildProcess(std::vector<std::string> argv, const std::filesystem::path& output, std::vector<std::string> env = {}) {
+    ChildProcess(std::vector<std::string> argv, const fs::path& output, std::vector<std::string> env = {}) {
         std::vector<char*> args, envp;
         for (std::string& w : argv) args.push_back(w.data());
         args.push_back(nullptr);
@@ -122,22 +168,16 @@ public:
         posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
         posix_spawn_file_actions_addopen(&actions, 1, output.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0600);
         posix_spawn_file_actions_adddup2(&actions, 1, 2);
-        const int rc = env.empty() ? posix_spawnp(&pid_, args[0], &actions, nullptr, args.data(), environ)
-                                   : posix_spawn(&pid_, args[0], &actions, nullptr, args.data(), envp.data());
+        if (posix_spawnp(&pid_, args[0], &actions, nullptr, args.data(), env.empty() ? environ : envp.data()) != 0)
+            pid_ = -1;
         posix_spawn_file_actions_destroy(&actions);
-        if (rc != 0) pid_ = -1;
     }
     ~ChildProcess() {
-        if (pid_ > 0) {
-            ::kill(pid_, SIGKILL);
-            int status = 0;
-            ::waitpid(pid_, &status, 0);
-        }
+        if (pid_ > 0 && ::kill(pid_, SIGKILL) == 0) ::waitpid(pid_, nullptr, 0);
     }
     ChildProcess(const ChildProcess&) = delete;
     ChildProcess& operator=(const ChildProcess&) = delete;
 
-    bool Started() const { return pid_ > 0 || status_.has_value(); }
     bool Alive() {
         if (pid_ <= 0) return false;
         int status = 0;
@@ -158,6 +198,201 @@ public:
 private:
     pid_t pid_ = -1;
     std::optional<int> status_;
+};
+
+// The program's home in a temp folder, seeded with the default settings.
+class ProgramHome {
+public:
+    ProgramHome() {
+        fs::create_directories(home_);
+        fs::copy(fs::path(QM_SOURCE_DIR) / "resources" / "default-home" / "Settings", home_ / "Settings",
+                 fs::copy_options::recursive);
+    }
+    const fs::path& Home() const { return home_; }
+    fs::path Logs() const { return home_ / "Logs"; }
+    fs::path Settings(const char* file) const { return home_ / "Settings" / (std::string(file) + ".ini"); }
+    std::string OutputText() const { return ReadWholeFile(dir_.path() / "output.txt"); }
+
+    // Changes values of one settings file (made when missing), keeping the rest.
+    void Edit(const char* file, const std::function<void(platform::ProfileFile&, const char*)>& edit) const {
+        platform::ProfileFile ini = platform::ProfileFile::Load(Settings(file));
+        edit(ini, file);
+        ASSERT_TRUE(ini.Save(Settings(file)));
+    }
+    // The default collector listener moved to 127.0.0.1:port.
+    void Listen(uint16_t port) const {
+        Edit("mod_collector", [&](platform::ProfileFile& ini, const char* s) {
+            ini.WriteString(s, "Item.0-StrName", "127.0.0.1");
+            ini.WriteStruct(s, "Item.0-Port", LittleEndian(port));
+        });
+    }
+    std::unique_ptr<ChildProcess> Start() const {
+        return std::make_unique<ChildProcess>(std::vector<std::string>{QM_BINARY}, dir_.path() / "output.txt",
+                                              std::vector<std::string>{"QUILLMARK_HOME=" + home_.string(), "PATH=/usr/bin:/bin"});
+    }
+
+private:
+    TempDir dir_{"qm-program"};
+    fs::path home_ = dir_.path() / "home";
+};
+
+// The relay's settings in their current form: the service on, one enabled
+// destination on 127.0.0.1 per {port, event type mask}.
+inline void WriteRelaySettings(platform::ProfileFile& ini, uint32_t sendMs, uint32_t repeatMs,
+                               const std::vector<std::pair<uint16_t, uint8_t>>& destinations) {
+    const char* s = "mod_relay";
+    ini.WriteString(s, "Version", "2");
+    ini.WriteStruct(s, "Common.EnableService", std::vector<uint8_t>{1});
+    ini.WriteStruct(s, "Common.SendTimeout", LittleEndian(sendMs));
+    ini.WriteStruct(s, "Common.RepeatTimeout", LittleEndian(repeatMs));
+    ini.WriteStruct(s, "ItemCount", LittleEndian(uint32_t(destinations.size())));
+    for (size_t i = 0; i < destinations.size(); ++i) {
+        const std::string p = "Item." + std::to_string(i) + "-";
+        ini.WriteStruct(s, p + "Enable", std::vector<uint8_t>{1});
+        ini.WriteString(s, p + "StrName", "127.0.0.1");
+        ini.WriteStruct(s, p + "EventParam", std::vector<uint8_t>{destinations[i].second});
+        ini.WriteStruct(s, p + "Port", LittleEndian(destinations[i].first));
+    }
+}
+
+// rsyslogd with its own configuration in a temp folder: UDP inputs on free
+// loopback ports, each writing the raw text of what it gets to its own file,
+// one line per datagram, and forwarding it to 127.0.0.1:forwardTo when set.
+class Rsyslog {
+public:
+    static constexpr const char* kBinary = "/usr/sbin/rsyslogd";
+    static bool Installed() { return ::access(kBinary, X_OK) == 0; }
+
+    explicit Rsyslog(size_t inputs, uint16_t forwardTo = 0) {
+        fs::create_directory(dir_.path() / "work");
+        std::ofstream conf(dir_.path() / "rsyslog.conf");
+        conf << "global(workDirectory=\"" << (dir_.path() / "work").string() << "\" net.enableDNS=\"off\")\n"
+             << "module(load=\"imudp\")\n"
+             << "template(name=\"raw\" type=\"string\" string=\"%rawmsg%\\n\")\n";
+        for (size_t i = 0; i < inputs; ++i) {
+            ports_.push_back(FreePort());
+            files_.push_back(dir_.path() / ("in" + std::to_string(i) + ".log"));
+            conf << "input(type=\"imudp\" address=\"127.0.0.1\" port=\"" << ports_.back() << "\" ruleset=\"r" << i
+                 << "\" rcvbufSize=\"4m\")\nruleset(name=\"r" << i << "\") {\n";
+            if (forwardTo) conf << "  action(type=\"omfwd\" target=\"127.0.0.1\" port=\"" << forwardTo << "\" protocol=\"udp\")\n";
+            conf << "  action(type=\"omfile\" file=\"" << files_.back().string() << "\" template=\"raw\")\n}\n";
+        }
+        conf.close();
+        process_ = std::make_unique<ChildProcess>(
+            std::vector<std::string>{kBinary, "-n", "-f", (dir_.path() / "rsyslog.conf").string(), "-i",
+                                     (dir_.path() / "rsyslogd.pid").string()},
+            dir_.path() / "rsyslogd.txt");
+    }
+
+    // Up once a probe sent to each input shows in its file.
+    bool WaitReady(std::chrono::milliseconds timeout) {
+        for (size_t i = 0; i < ports_.size(); ++i)
+            if (!Flush(i, timeout)) return false;
+        return true;
+    }
+    // Everything sent to input `i` before this call is in its file once the
+    // probe sent now is (the input reads its socket in order).
+    bool Flush(size_t i, std::chrono::milliseconds timeout) {
+        const std::string probe = "<13>rsyslog probe " + std::to_string(++probes_);
+        return WaitUntil(
+                   [&] {
+                       if (!process_->Alive()) return true;
+                       probe_.SendTo(ports_[i], probe);
+                       return WaitUntil([&] { return Contains(ReadWholeFile(files_[i]), probe + "\n"); }, 100ms);
+                   },
+                   timeout) &&
+               process_->Alive();
+    }
+    // The lines of input `i`'s file, without the probes.
+    std::vector<std::string> Lines(size_t i) const {
+        std::vector<std::string> out;
+        std::istringstream text(ReadWholeFile(files_[i]));
+        for (std::string line; std::getline(text, line);)
+            if (!StartsWith(line, "<13>rsyslog probe ")) out.push_back(line);
+        return out;
+    }
+    bool WaitForLines(size_t i, size_t n, std::chrono::milliseconds timeout) const {
+        return WaitUntil([&] { return Lines(i).size() >= n; }, timeout);
+    }
+    uint16_t Port(size_t i) const { return ports_[i]; }
+    std::string Log() const { return ReadWholeFile(dir_.path() / "rsyslogd.txt"); }
+
+private:
+    TempDir dir_{"qm-rsyslog"};
+    std::vector<uint16_t> ports_;
+    std::vector<fs::path> files_;
+    std::unique_ptr<ChildProcess> process_;
+    UdpPeer probe_;
+    int probes_ = 0;
+};
+
+// Everything the event core has queued so far, read the way a window reads it.
+class EventLog {
+public:
+    using Match = std::function<bool(const core::EventRecord&)>;
+    explicit EventLog(core::EventCore& events) : events_(events) {}
+
+    const std::vector<core::EventRecord>& Pull() {
+        events_.Settle(5000);
+        core::QueueSlice slice;
+        while (events_.ReadNext(reader_, platform::Blocking::Yes, slice) == core::kOk) {
+            for (const core::EventPtr& r : slice.Records()) seen_.push_back(*r);
+            slice.Release();
+        }
+        return seen_;
+    }
+    // In queue order.
+    std::vector<core::EventRecord> Matching(const Match& match) {
+        std::vector<core::EventRecord> out;
+        for (const core::EventRecord& e : Pull())
+            if (match(e)) out.push_back(e);
+        return out;
+    }
+    std::optional<core::EventRecord> WaitFor(const Match& match, std::chrono::milliseconds timeout = 3s) {
+        std::vector<core::EventRecord> got;
+        WaitUntil([&] { return !(got = Matching(match)).empty(); }, timeout);
+        return got.empty() ? std::nullopt : std::optional(got.front());
+    }
+    static Match Of(uint32_t type, std::string_view text) {
+        return [type, text = std::string(text)](const core::EventRecord& e) {
+            return e.type == type && Contains(e.message, text);
+        };
+    }
+    std::optional<core::EventRecord> WaitForSystem(std::string_view text, std::chrono::milliseconds timeout = 3s) {
+        return WaitFor(Of(core::kEventSystem, text), timeout);
+    }
+    std::optional<core::EventRecord> WaitForMessage(std::string_view text, std::chrono::milliseconds timeout = 3s) {
+        return WaitFor(Of(core::kEventExternal, text), timeout);
+    }
+    size_t CountSystem(std::string_view text) { return Matching(Of(core::kEventSystem, text)).size(); }
+    size_t CountExternal() { return Matching(Of(core::kEventExternal, "")).size(); }
+
+private:
+    core::EventCore& events_;
+    core::ReaderState reader_;
+    std::vector<core::EventRecord> seen_;
+};
+
+// A core with texts and an event core, its event list, and one module built
+// on it directly (no settings files).
+template <class Module>
+class ModuleTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        core_.texts = std::make_unique<core::TextTable>(core::BuiltinStrings());
+        core_.events = std::make_unique<core::EventCore>(core_.counters);
+        log_ = std::make_unique<EventLog>(*core_.events);
+        module_ = std::make_unique<Module>(core_);
+    }
+    void TearDown() override {
+        module_.reset();
+        log_.reset();
+        if (core_.events) core_.events->Shutdown();
+    }
+
+    core::CoreContext core_;
+    std::unique_ptr<EventLog> log_;
+    std::unique_ptr<Module> module_;
 };
 
 }  // namespace qm::testing

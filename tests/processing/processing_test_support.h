@@ -1,0 +1,63 @@
+#pragma once
+// Helpers shared by the processing module tests: events, files, waiting and
+// the byte layout of legacy settings records.
+#include <chrono>
+#include <cstdint>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <iterator>
+#include <string>
+#include <thread>
+#include <type_traits>
+#include <vector>
+
+#include "core/event_record.h"
+#include "platform/utf16.h"
+
+namespace qm::processing::test {
+
+inline core::EventRecord Event(std::string sender, std::string message, uint32_t severity = 6,
+                               uint32_t type = core::kEventExternal) {
+    core::EventRecord e;
+    e.type = type;
+    e.severity = severity;
+    e.sender = std::move(sender);
+    e.message = std::move(message);
+    e.sequence = 42;
+    return e;
+}
+
+inline std::string Slurp(const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+inline void Spill(const std::filesystem::path& path, const std::string& bytes) {
+    std::filesystem::create_directories(path.parent_path());
+    std::ofstream(path, std::ios::binary) << bytes;
+}
+
+inline bool WaitUntil(const std::function<bool()>& done, std::chrono::milliseconds limit = std::chrono::seconds(5)) {
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    while (!done()) {
+        if (std::chrono::steady_clock::now() > deadline) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    return true;
+}
+
+// A little-endian number, or text as UTF-16LE units, at a byte offset of a
+// legacy record.
+template <typename T>
+void Put(std::vector<uint8_t>& record, size_t offset, T value) {
+    if constexpr (std::is_convertible_v<T, std::string_view>) {
+        const std::string units = platform::Utf8ToUtf16LEBytes(std::string_view(value));
+        std::memcpy(record.data() + offset, units.data(), units.size());
+    } else {
+        for (size_t i = 0; i < sizeof(T); ++i) record[offset + i] = uint8_t(uint64_t(value) >> (8 * i));
+    }
+}
+
+}  // namespace qm::processing::test
