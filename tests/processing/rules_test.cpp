@@ -73,7 +73,7 @@ TEST_F(RulesModuleTest, CurrentFormRoundTripWritesLiveRecordsRenumbered) {
 TEST_F(RulesModuleTest, LegacyFormIsDecodedFromItsRecordLayouts) {
     {
         core::SettingsSection s = Open();
-        s.File().WriteString(kSection, "Count", "1");
+        s.File().WriteString(kSection, "Count", "2");
         std::vector<uint8_t> item(kLegacyRuleSize, 0), list(kLegacyListSize, 0), entry(kLegacyEntrySize, 0);
         Put<uint8_t>(item, 0, 1), Put(item, 2, "Старое"), Put<uint64_t>(item, 72, 0x0102030405060708);
         Put<uint16_t>(item, 80, 0xA340), Put<uint8_t>(item, 82, kOr), Put<uint8_t>(item, 83, kCondMessage);
@@ -82,6 +82,7 @@ TEST_F(RulesModuleTest, LegacyFormIsDecodedFromItsRecordLayouts) {
         Put<uint32_t>(item, 372, 0x0000FF), Put(item, 376, "out"), Put<uint8_t>(item, 504, kOutMessage);
         Put(item, 506, "/usr/bin/logger");
         s.File().WriteStruct(kSection, "Item.0", item);
+        s.File().WriteStruct(kSection, "Item.1", std::vector<uint8_t>(kLegacyRuleSize, 0));  // saved before UIDs
         Put<uint8_t>(list, 0, 1), Put<uint64_t>(list, 8, 31), Put(list, 16, "Список"), Put<uint32_t>(list, 80, 3);
         s.File().WriteStruct(kSection, "List.0", list);
         Put(entry, 0, "first");
@@ -91,7 +92,8 @@ TEST_F(RulesModuleTest, LegacyFormIsDecodedFromItsRecordLayouts) {
         ASSERT_TRUE(s.Commit());
     }
     rules_.Load(Open());
-    ASSERT_EQ(rules_.RuleCount(), 1u);
+    ASSERT_EQ(rules_.RuleCount(), 2u);
+    EXPECT_NE(rules_.RuleAt(1)->record.uid, 0u);
     EXPECT_EQ(rules_.RuleAt(0)->record, (Rule{1, "Старое", 0x0102030405060708, 0xA340, kOr, kCondMessage, "link", 31,
                                               kCondArchive, "two", 32, {0x00FF00, 0x0000FF}, "out", kOutMessage,
                                               "/usr/bin/logger"}));

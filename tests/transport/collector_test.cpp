@@ -180,7 +180,7 @@ TEST_F(Collector, BinaryAndEmptyDatagramsDoNotUpsetTheListener) {
     ASSERT_TRUE(e);
     EXPECT_EQ(e->rawLength, binary.size());
     EXPECT_EQ(core_.counters.datagramsReceived.load(), 5u);
-    EXPECT_EQ(core_.events->MessageCounter() - intakeBefore, 4u) << "the empty one is not handed on";
+    EXPECT_EQ(core_.events->MessageCounter() - intakeBefore, 4u) << "the binary ones are handed on, the empty one not";
     // An empty datagram is a sender's oddity, not an intake in trouble.
     EXPECT_EQ(module_->Shared().submitRefused.load(), 0u);
     EXPECT_EQ(module_->Shared().networkErrors.load(), 0u);
