@@ -163,6 +163,7 @@ TEST_F(Dns, MethodsGoInOrderAndOnlyAddressesReachTheNetwork) {
 
 TEST_F(Dns, TemporaryFailuresAreRetriedAfterAWhileNoNameIsNot) {
     UseMethods(kDnsSystemLookup);
+    Storage("10.0.0.8=from-file\n");  // not a method of this resolver
     net_.dnsAgain.insert("10.0.0.7");
     EXPECT_EQ(module_->Resolve("10.0.0.7").state, NameState::NotResolved);
     EXPECT_EQ(module_->Resolve("10.0.0.8").state, NameState::NotResolved);

@@ -89,7 +89,7 @@ TEST_F(RulesProgramTest, EveryTextArrivesAsOneArgumentByteForByte) {
         EXPECT_EQ(Recorded(100 + i), (std::vector<std::string>{std::to_string(100 + i), "3", sender, messages[i]}));
     }
     EXPECT_EQ(Run(200, "h", "before\0after"s, core::kEventInternal, {1, 2}), 2u);  // one per matching rule
-    EXPECT_EQ(Recorded(200).back(), "before after");
+    EXPECT_EQ(Recorded(200), (std::vector<std::string>{"200", "3", "h", "before after"}));
     EXPECT_FALSE(fs::exists(pwned));
 
     Rule missing = *rules_.FindRule(1);

@@ -144,6 +144,7 @@ void DbaseModule::WriteTargets(const std::vector<core::EventPtr>& batch, const p
         // Lines are formed in pieces that stay in the processor's cache
         // while the kernel copies them; one large buffer would be formed
         // into memory and read back from it, at a multiple of the cost.
+        chunk_.clear();  // a piece left from the previous target is not this one's
         platform::AppendFile file;
         int error = core_.paths.logFolder.empty() ? ENAMETOOLONG : file.Open(path);
         if (error == 0 && !pending.empty()) {
