@@ -15,7 +15,7 @@ ensure_packages() {
     $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >&2
 }
 
-BUILD_PACKAGES=(g++ cmake ninja-build pkg-config libpam0g-dev)
+BUILD_PACKAGES=(g++ cmake ninja-build pkg-config libpam0g-dev qt6-base-dev qt6-qpa-plugins fonts-crosextra-carlito)
 TEST_PACKAGES=(libgtest-dev libgmock-dev bsdutils procps rsyslog dnsmasq-base)
 
 # Configures and builds into the given folder.

@@ -1,0 +1,11 @@
+#pragma once
+// The Qt side of start-up: which platform to show on, the one application
+// object, and the GUI thread that every widget lives on.
+
+namespace qm::windows::qt {
+
+// With no display and no platform asked for, windows are drawn off-screen,
+// so the program runs the same on a server.
+void ChoosePlatform();
+
+}  // namespace qm::windows::qt
