@@ -9,6 +9,8 @@
 #include "modules.h"
 #include "platform/logon.h"
 #include "platform/signals.h"
+#include "windows/qt/program.h"
+#include "windows/qt/program_windows.h"
 
 namespace {
 
@@ -51,15 +53,11 @@ int main(int argc, char** argv) {
     core::CoreContext core;
     core.options = options;
     core.paths = core::Paths::ForThisProcess();
-    core.catalog = ProgramModules();
-    core.loadingStatus = [](const std::string& status) { std::fprintf(stderr, "%s\n", status.c_str()); };
+    core.catalog = windows::qt::ProgramCatalogWithWindows();
 
     // Before any thread exists, so every later thread has the signals blocked.
-    platform::TerminationSignals signals([&core](int) { core.exitEvent.Set(); });
+    platform::TerminationSignals termination([&core](int) { core.exitEvent.Set(); });
 
     std::srand(static_cast<unsigned>(platform::MonotonicMs()));
-    core::CoreStart(core);
-    core.exitEvent.Wait();
-    core::CoreShutdown(core);
-    return 0;
+    return windows::qt::RunWithWindows(core, argc, argv);
 }

@@ -17,6 +17,9 @@ struct CoreCounters {
     std::atomic<uint32_t> startupBusy{0};
     std::atomic<uint32_t> busyHandlers{0};
     std::atomic<uint32_t> moduleThreads{0};
+    // Failures that have no report of their own (a window that could not be
+    // made, a full table, a row that could not be added).
+    std::atomic<uint64_t> errors{0};
     // Atomic, unlike the plain additions of old: concurrent receive threads
     // must not lose increments.
     std::atomic<uint64_t> datagramsReceived{0};

@@ -2,6 +2,8 @@
 
 #include <cstdlib>
 
+#include <QGuiApplication>
+
 namespace qm::windows::qt {
 
 void ChoosePlatform() {
@@ -12,5 +14,7 @@ void ChoosePlatform() {
     if (set("QT_QPA_PLATFORM") || set("DISPLAY") || set("WAYLAND_DISPLAY")) return;
     setenv("QT_QPA_PLATFORM", "offscreen", 1);
 }
+
+bool CanRaiseWindows() { return QGuiApplication::platformName() != "offscreen"; }
 
 }  // namespace qm::windows::qt

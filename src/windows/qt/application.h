@@ -7,5 +7,7 @@ namespace qm::windows::qt {
 // With no display and no platform asked for, windows are drawn off-screen,
 // so the program runs the same on a server.
 void ChoosePlatform();
+// False on platforms that cannot stack windows (off-screen drawing).
+bool CanRaiseWindows();
 
 }  // namespace qm::windows::qt

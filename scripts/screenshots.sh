@@ -1,0 +1,99 @@
+#!/usr/bin/env bash
+# Takes the README's screenshots: the real program under Xvfb with a prepared
+# home (a plain and a grouped event list), real syslog lines from logger, an
+# info box opened by double-clicking a row, and the loading window.
+set -euo pipefail
+ROOT="$(cd "$(dirname "$0")/.." && pwd)"
+. "$ROOT/scripts/lib/deps.sh"
+
+if [ -z "${QM_SCREENSHOTS_INNER:-}" ]; then
+    ensure_packages "${BUILD_PACKAGES[@]}" bsdutils xvfb xauth imagemagick xdotool
+    build_tree build -DCMAKE_BUILD_TYPE=RelWithDebInfo
+    export QM_SCREENSHOTS_INNER=1
+    exec xvfb-run -a -s "-screen 0 1280x900x24" "$0" "$@"
+fi
+
+OUT="$ROOT/docs/screenshots"
+mkdir -p "$OUT"
+WORK="$(mktemp -d)"
+trap 'rm -rf "$WORK"' EXIT
+cp -R "$ROOT/resources/default-home/." "$WORK/"
+cp -R "$ROOT/scripts/screenshots/home/." "$WORK/"
+export QUILLMARK_HOME="$WORK"
+unset QT_QPA_PLATFORM
+
+shoot() {  # window name pattern, file
+    local id=""
+    for _ in $(seq 100); do
+        id="$(xdotool search --onlyvisible --name "$1" 2>/dev/null | head -1 || true)"
+        [ -n "$id" ] && break
+        sleep 0.05
+    done
+    if [ -z "$id" ]; then
+        echo "no window named $1" >&2
+        return 1
+    fi
+    import -window "$id" "$OUT/$2"
+    echo "wrote docs/screenshots/$2"
+}
+
+"$ROOT/build/quillmark" >"$WORK/program.log" 2>&1 &
+PID=$!
+# The loading window is up for as long as start-up takes.
+# Start-up is quick: the program is held still while its loading window is up.
+LOADING=""
+for _ in $(seq 200); do
+    LOADING="$(xdotool search --onlyvisible --name '^Quillmark$' 2>/dev/null | head -1 || true)"
+    if [ -n "$LOADING" ]; then
+        kill -STOP "$PID"
+        break
+    fi
+    sleep 0.01
+done
+if [ -n "$LOADING" ]; then
+    import -window "$LOADING" "$OUT/loading-window.png" && echo "wrote docs/screenshots/loading-window.png"
+    kill -CONT "$PID"
+else
+    echo "the loading window was gone before it could be taken" >&2
+fi
+
+sleep 2
+PORT=5514
+SEVERITIES=(emerg alert crit err warning notice info debug)
+# Lines that a relaying Quillmark would send carry their first sender and
+# time after "|a2;"; it gives the grouped list several devices to show.
+DEVICES=(192.0.2.10 192.0.2.21 192.0.2.33 192.0.2.47)
+TAGS=(core-sw1 edge-rt2 ups-3 nas-01)
+MESSAGES=(
+    "Interface GigabitEthernet0/1 changed state to down"
+    "BGP neighbor 10.0.0.2 Down: hold time expired"
+    "Temperature sensor 2 above threshold: 71 C"
+    "Failed password for admin from 198.51.100.44 port 52211 ssh2"
+    "Battery on UPS 3 is discharging"
+    "Configuration saved by operator"
+    "DHCP lease granted to 192.168.1.57"
+    "SNMP poll of ifTable took 124 ms"
+)
+for round in 1 2 3 4; do
+    for i in "${!SEVERITIES[@]}"; do
+        d=$(( (i + round) % ${#DEVICES[@]} ))
+        when="$(date +'%-d %-m %Y %-H %-M %-S 0')"
+        logger -n 127.0.0.1 -P "$PORT" --rfc3164 -t "${TAGS[$d]}" -p "local0.${SEVERITIES[$i]}" \
+            "${MESSAGES[$i]} (round $round)|a2;${DEVICES[$d]};$when;"
+    done
+    sleep 0.3
+done
+sleep 3
+
+shoot '^Syslog$' event-list.png
+shoot '^Syslog by sender$' event-list-grouped.png
+
+# Details of one row: double-click it in the plain list.
+LIST="$(xdotool search --onlyvisible --name '^Syslog$' | head -1)"
+xdotool windowactivate --sync "$LIST" 2>/dev/null || true
+xdotool mousemove --window "$LIST" 420 60 click --repeat 2 --delay 80 1
+sleep 1
+shoot 'Событие' info-box.png
+
+kill -TERM "$PID"
+wait "$PID" || true

@@ -1,0 +1,120 @@
+#include "windows/event_list/event_list_settings.h"
+
+#include <algorithm>
+#include <numeric>
+
+#include "core/record_table.h"
+#include "platform/profile_file.h"
+#include "windows/zoom.h"
+
+namespace qm::core {
+
+void BlobCodec<windows::FiveValues>::Encode(const windows::FiveValues& v, uint8_t* out) {
+    for (size_t i = 0; i < v.size(); ++i)
+        for (size_t b = 0; b < 4; ++b) out[4 * i + b] = static_cast<uint8_t>(v[i] >> (8 * b));
+}
+
+void BlobCodec<windows::FiveValues>::Decode(const uint8_t* in, windows::FiveValues& v) {
+    for (size_t i = 0; i < v.size(); ++i) {
+        v[i] = 0;
+        for (size_t b = 0; b < 4; ++b) v[i] |= uint32_t(in[4 * i + b]) << (8 * b);
+    }
+}
+
+}  // namespace qm::core
+
+namespace qm::windows {
+
+namespace {
+
+// A rule UID of the selection as a record of its own, so the field machinery
+// reads and writes it like every other value.
+struct RuleId {
+    uint64_t id = 0;
+    static const core::FieldTable<RuleId>& Fields() {
+        static const core::FieldTable<RuleId> t = [] {
+            core::FieldTable<RuleId> f;
+            f.Struct<&RuleId::id>("ID");
+            return f;
+        }();
+        return t;
+    }
+};
+
+std::string UidText(uint64_t uid) { return std::to_string(static_cast<int64_t>(uid)); }
+std::string RulePrefix(uint64_t uid) { return "Wnd." + UidText(uid) + ".Rule"; }
+
+void LoadRules(const core::SettingsSection& section, uint64_t uid, std::vector<uint64_t>& rules) {
+    const std::string prefix = RulePrefix(uid);
+    // A count in a file is data: it can't exceed what the rule table holds.
+    const size_t count = core::ReadRecordCount(section.File(), section.Name(), prefix + "-Size");
+    rules.clear();
+    for (size_t i = 0; i < count; ++i) {
+        RuleId r;
+        core::LoadRecord(section.File(), section.Name(), prefix + "." + std::to_string(i) + "-", RuleId::Fields(), r);
+        // A missing key leaves 0, which names no rule: it would only cost a look-up per event.
+        if (r.id != 0) rules.push_back(r.id);
+    }
+}
+
+}  // namespace
+
+const core::FieldTable<EventListSettings>& EventListSettings::Fields() {
+    static const core::FieldTable<EventListSettings> t = [] {
+        core::FieldTable<EventListSettings> f;
+        f.Struct<&EventListSettings::fontHeight>("FontHeight", 0)
+            .Struct<&EventListSettings::sortDirection>("SortDirection", 4)
+            .Struct<&EventListSettings::colSize>("ColSize", 8)
+            .Struct<&EventListSettings::sbarParts>("SBarParts", 28)
+            .Struct<&EventListSettings::mainTimer>("MainTimer", 48)
+            .Struct<&EventListSettings::statusTimer>("StatusTimer", 52)
+            .Struct<&EventListSettings::param>("Param", 56)
+            .Struct<&EventListSettings::eventParam>("EventParam", 57);
+        return f;
+    }();
+    return t;
+}
+
+void EventListSettings::Clamp(int32_t dotsPerInch) {
+    // A font outside what zoom can reach would be unreadable or fill the screen.
+    if (fontHeight != 0) {
+        const int32_t points = PointsOfHeight(fontHeight, dotsPerInch);
+        if (points < kMinZoomPoints) fontHeight = HeightOfPoints(kMinZoomPoints, dotsPerInch);
+        if (points > kMaxZoomPoints) fontHeight = HeightOfPoints(kMaxZoomPoints, dotsPerInch);
+    }
+    if (sortDirection < -4 || sortDirection > 4) sortDirection = 0;
+    // All zero means "keep the widths the view has", so it stays as it is.
+    for (uint32_t& w : colSize) w = std::min(w, kMaxColumnWidth);
+    for (uint32_t& p : sbarParts) p = std::min<uint32_t>(p, 100);
+    // Parts that add up to nothing would leave the status bar without room.
+    if (std::accumulate(sbarParts.begin(), sbarParts.end(), uint64_t{0}) == 0) sbarParts = EventListSettings{}.sbarParts;
+    // A zero period would be a busy loop; a huge one a list that never moves.
+    mainTimer = std::clamp(mainTimer, kMinTimerMs, kMaxTimerMs);
+    statusTimer = std::clamp(statusTimer, kMinTimerMs, kMaxTimerMs);
+}
+
+std::string EventListKeyPrefix(uint64_t uid) { return "Wnd." + UidText(uid) + "-"; }
+
+EventListSettings LoadEventListSettings(const core::SettingsSection& section, uint64_t uid, int32_t dotsPerInch) {
+    EventListSettings s;
+    if (section.IsCurrentForm()) {
+        core::LoadRecord(section.File(), section.Name(), EventListKeyPrefix(uid), EventListSettings::Fields(), s);
+    } else if (auto legacy = section.File().ReadStruct(section.Name(), "WND-" + UidText(uid), kEventListLegacySize)) {
+        core::DecodeLegacyRecord(*legacy, EventListSettings::Fields(), s);
+    }
+    LoadRules(section, uid, s.rules);
+    s.Clamp(dotsPerInch);
+    return s;
+}
+
+void SaveEventListSettings(core::SettingsSection& section, uint64_t uid, const EventListSettings& settings) {
+    core::SaveRecord(section.File(), section.Name(), EventListKeyPrefix(uid), EventListSettings::Fields(), settings);
+    const std::string prefix = RulePrefix(uid);
+    const size_t count = std::min(settings.rules.size(), core::kMaxRecords);
+    core::WriteRecordCount(section.File(), section.Name(), prefix + "-Size", count);
+    for (size_t i = 0; i < count; ++i)
+        core::SaveRecord(section.File(), section.Name(), prefix + "." + std::to_string(i) + "-", RuleId::Fields(),
+                         RuleId{settings.rules[i]});
+}
+
+}  // namespace qm::windows

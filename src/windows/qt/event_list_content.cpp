@@ -1,0 +1,265 @@
+#include "windows/qt/event_list_content.h"
+
+#include <QContextMenuEvent>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QMenu>
+#include <QPointer>
+#include <QVBoxLayout>
+
+#include "core/core_context.h"
+#include "windows/event_list/event_list_settings.h"
+#include "windows/info_box/info_box_settings.h"
+#include "windows/qt/colors.h"
+#include "windows/qt/gui_thread.h"
+#include "windows/qt/icon_set.h"
+#include "windows/qt/program_font.h"
+
+namespace qm::windows::qt {
+
+namespace {
+
+constexpr uint16_t kFrameOnTop = 0x4000;
+constexpr uint16_t kFramePinned = 0x2000;
+constexpr int kStatusParts = 5;
+
+EventListSettings LoadSettings(core::CoreContext& core, uint64_t uid) {
+    if (!core.config) return {};
+    const core::SettingsSection section = core.config->Open(kWindowSettingsFile, kEventListSection);
+    return LoadEventListSettings(section, uid, core.dotsPerInch);
+}
+
+}  // namespace
+
+EventListStatusBar::EventListStatusBar(QWidget* parent) : QWidget(parent) {
+    auto* layout = new QHBoxLayout(this);  // owned by this widget
+    layout->setContentsMargins(2, 1, 2, 1);
+    layout->setSpacing(2);
+    for (int i = 0; i < kStatusParts; ++i) {
+        auto* part = new QWidget(this);
+        part->setAttribute(Qt::WA_StyledBackground);
+        auto* partLayout = new QHBoxLayout(part);
+        partLayout->setContentsMargins(3, 0, 3, 0);
+        partLayout->setSpacing(3);
+        auto* icon = new QLabel(part);
+        icon->setFixedSize(16, 16);
+        auto* text = new QLabel(part);
+        text->setTextFormat(Qt::PlainText);
+        partLayout->addWidget(icon);
+        partLayout->addWidget(text, 1);
+        layout->addWidget(part);
+        parts_.push_back(part);
+        icons_.push_back(icon);
+        texts_.push_back(text);
+    }
+    layout->addStretch(1);
+}
+
+void EventListStatusBar::Show(const std::vector<StatusPart>& parts, const std::vector<int32_t>& edges) {
+    visibleParts_ = static_cast<int>(std::min(parts.size(), parts_.size()));
+    int32_t left = 0;
+    for (size_t i = 0; i < parts_.size(); ++i) {
+        const bool shown = static_cast<int>(i) < visibleParts_;
+        parts_[i]->setVisible(shown);
+        if (!shown) continue;
+        const int32_t right = i < edges.size() ? edges[i] : width();
+        parts_[i]->setFixedWidth(std::max(0, right - left - 2));
+        left = right;
+        texts_[i]->setText(QString::fromStdString(parts[i].text));
+        const QIcon icon = parts[i].icon >= 0 ? ProgramIcons().Icon(parts[i].icon) : QIcon();
+        icons_[i]->setPixmap(icon.isNull() ? QPixmap() : icon.pixmap(16, 16));
+        icons_[i]->setVisible(!icon.isNull());
+    }
+}
+
+QString EventListStatusBar::PartText(int part) const {
+    if (part < 0 || part >= visibleParts_) return {};
+    return texts_[static_cast<size_t>(part)]->text();
+}
+
+EventListContent::EventListContent(core::CoreContext& core, EventWorkerPool& pool, uint64_t uid, EventListHost host,
+                                   bool resetColumns)
+    : core_(core), uid_(uid), host_(std::move(host)) {
+    auto* layout = new QVBoxLayout(this);  // owned by this widget
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+    table_ = new QTableView(this);
+    status_ = new EventListStatusBar(this);
+    layout->addWidget(table_, 1);
+    layout->addWidget(status_);
+
+    model_.SetHeaders({QString::fromStdString(core.Text(1510)), QString::fromStdString(core.Text(1511)),
+                       QString::fromStdString(core.Text(1512)), QString::fromStdString(core.Text(1513)),
+                       QString::fromStdString(core.Text(1514))});
+    model_.SetSelectionHooks([this](size_t row) { return Deselect(row); },
+                             [this] {
+                                 if (model_.rowCount() > 0) table_->scrollToBottom();
+                             });
+    logic_ = std::make_unique<EventListLogic>(core, pool, model_, LoadSettings(core, uid));
+    model_.SetLogic(logic_.get());
+
+    // Results arrive from worker threads; one queued apply at a time.
+    QPointer<EventListContent> self(this);
+    logic_->SetResultsReadyCallback([self] {
+        PostToGui([self] {
+            if (self) self->logic_->ApplyResults();
+        });
+    });
+
+    table_->setModel(&model_);
+    table_->setSelectionBehavior(QAbstractItemView::SelectRows);
+    table_->setSelectionMode(QAbstractItemView::SingleSelection);
+    table_->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    table_->setShowGrid(false);
+    table_->setWordWrap(false);
+    table_->setTextElideMode(Qt::ElideRight);
+    table_->verticalHeader()->hide();
+    table_->horizontalHeader()->setStretchLastSection(true);
+    table_->horizontalHeader()->setHighlightSections(false);
+    table_->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(table_, &QWidget::customContextMenuRequested, this, &EventListContent::ShowMenu);
+    connect(table_, &QAbstractItemView::doubleClicked, this, [this](const QModelIndex& index) { ShowDetails(index.row()); });
+    connect(table_->horizontalHeader(), &QHeaderView::sectionClicked, this, [this](int column) {
+        logic_->HeaderClicked(column);
+    });
+    connect(table_->horizontalHeader(), &QHeaderView::sectionResized, this, [this](int column, int, int width) {
+        logic_->SetColumnWidth(column, static_cast<uint32_t>(std::max(0, width)));
+    });
+
+    ApplyFont();
+    if (!resetColumns) ApplyColumns();
+    ApplyColors();
+    ApplyHeaderStyle();
+    StartTimers();
+}
+
+EventListContent::~EventListContent() {
+    listTimer_.stop();
+    statusTimer_.stop();
+    model_.SetLogic(nullptr);
+    logic_.reset();
+}
+
+void EventListContent::StartTimers() {
+    connect(&listTimer_, &QTimer::timeout, this, &EventListContent::TickNow);
+    connect(&statusTimer_, &QTimer::timeout, this, &EventListContent::StatusNow);
+    listTimer_.start(static_cast<int>(logic_->Settings().mainTimer));
+    statusTimer_.start(static_cast<int>(logic_->Settings().statusTimer));
+}
+
+void EventListContent::TickNow() {
+    logic_->Tick();
+    ApplyHeaderStyle();
+}
+
+void EventListContent::StatusNow() {
+    status_->Show(logic_->StatusTick(), logic_->StatusEdges(status_->width()));
+}
+
+void EventListContent::ApplyFont() {
+    const QFont font = FontOf(core_.settings.font, logic_->EffectiveFontHeight());
+    table_->setFont(font);
+    status_->setFont(font);
+    const QFontMetrics metrics(font);
+    table_->verticalHeader()->setDefaultSectionSize(std::max(metrics.height() + 4, 18));
+    table_->setIconSize(QSize(16, 16));
+}
+
+void EventListContent::ApplyColumns() {
+    const auto& widths = logic_->Settings().colSize;
+    bool any = false;
+    for (uint32_t w : widths) any = any || w != 0;
+    if (!any) return;
+    for (int column = 0; column < 5; ++column)
+        table_->setColumnWidth(column, static_cast<int>(widths[static_cast<size_t>(column)]));
+}
+
+void EventListContent::ApplyColors() {
+    const RowColors list = logic_->ListColors();
+    const RowColors selected = logic_->SelectedColors();
+    QPalette palette = table_->palette();
+    palette.setColor(QPalette::Base, ToQColor(list.background));
+    palette.setColor(QPalette::Text, ToQColor(list.text));
+    palette.setColor(QPalette::Highlight, ToQColor(selected.background));
+    palette.setColor(QPalette::HighlightedText, ToQColor(selected.text));
+    table_->setPalette(palette);
+}
+
+void EventListContent::ApplyHeaderStyle() {
+    table_->horizontalHeader()->setSectionsClickable(logic_->Settings().Has(kListSortable));
+}
+
+bool EventListContent::Deselect(size_t row) {
+    QItemSelectionModel* selection = table_->selectionModel();
+    if (selection == nullptr) return false;
+    const QModelIndex index = model_.index(static_cast<int>(row), 0);
+    const bool was = selection->isRowSelected(static_cast<int>(row), {});
+    if (was) selection->select(index, QItemSelectionModel::Deselect | QItemSelectionModel::Rows);
+    if (selection->currentIndex().row() == static_cast<int>(row)) selection->setCurrentIndex({}, QItemSelectionModel::NoUpdate);
+    return was;
+}
+
+void EventListContent::ShowDetails(int row) {
+    if (row < 0) return;
+    const std::optional<InfoContent> details = logic_->Details(static_cast<size_t>(row));
+    if (details && host_.showInfo) host_.showInfo(*details);
+}
+
+void EventListContent::ShowMenu(const QPoint& at) {
+    const QModelIndex clicked = table_->indexAt(at);
+    const uint16_t frameParam = host_.frameParam ? host_.frameParam() : 0;
+    const std::optional<size_t> row = clicked.isValid() ? std::optional<size_t>(clicked.row()) : std::nullopt;
+    const EventListMenuState state = logic_->MenuState(frameParam & kFrameOnTop, frameParam & kFramePinned, row);
+    const auto text = [this](uint32_t id) { return QString::fromStdString(core_.Text(id)); };
+
+    QMenu menu(this);
+    QAction* autoscroll = menu.addAction(text(1515));
+    autoscroll->setCheckable(true);
+    autoscroll->setChecked(state.autoscrollChecked);
+    QAction* onTop = menu.addAction(text(1516));
+    onTop->setCheckable(true);
+    onTop->setChecked(state.onTopChecked);
+    QAction* pin = menu.addAction(text(1517));
+    pin->setCheckable(true);
+    pin->setChecked(state.pinChecked);
+    QAction* deselect = menu.addAction(text(1522));
+    deselect->setCheckable(true);
+    deselect->setChecked(state.deselectChecked);
+    deselect->setEnabled(state.deselectEnabled);
+    menu.addSeparator();
+    QAction* zoomIn = menu.addAction(text(1518));
+    zoomIn->setEnabled(state.zoomInEnabled);
+    QAction* zoomOut = menu.addAction(text(1519));
+    zoomOut->setEnabled(state.zoomOutEnabled);
+    menu.addSeparator();
+    // Graph windows come with the graphs; until then the submenu is empty.
+    QMenu* graphs = menu.addMenu(text(145));
+    graphs->setEnabled(false);
+    QAction* details = menu.addAction(text(1521));
+    details->setEnabled(state.detailsEnabled);
+    menu.setDefaultAction(details);
+
+    QAction* chosen = menu.exec(table_->viewport()->mapToGlobal(at));
+    if (chosen == autoscroll) logic_->ToggleParam(kListAutoscroll);
+    else if (chosen == deselect) logic_->ToggleParam(kListDeselectGrouped);
+    else if (chosen == onTop && host_.toggleFrameParam) host_.toggleFrameParam(kFrameOnTop);
+    else if (chosen == pin && host_.toggleFrameParam) host_.toggleFrameParam(kFramePinned);
+    else if (chosen == zoomIn && logic_->ZoomIn()) ApplyFont();
+    else if (chosen == zoomOut && logic_->ZoomOut()) ApplyFont();
+    else if (chosen == details && row) ShowDetails(static_cast<int>(*row));
+}
+
+void EventListContent::resizeEvent(QResizeEvent* event) {
+    QWidget::resizeEvent(event);
+    StatusNow();
+}
+
+void EventListContent::SaveTypeSettings() {
+    if (!core_.config) return;
+    core::SettingsSection section = core_.config->Open(kWindowSettingsFile, kEventListSection);
+    SaveEventListSettings(section, uid_, logic_->Settings());
+    section.File().WriteString(section.Name(), "Version", "2");
+    section.Commit();
+}
+
+}  // namespace qm::windows::qt

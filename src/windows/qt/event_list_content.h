@@ -1,0 +1,87 @@
+#pragma once
+// The event list window's inside: the table, the status bar, the two timers
+// and the context menu, over an EventListLogic that does the thinking.
+#include <functional>
+#include <memory>
+
+#include <QLabel>
+#include <QTableView>
+#include <QTimer>
+#include <QWidget>
+
+#include "windows/event_list/event_list_logic.h"
+#include "windows/qt/event_list_model.h"
+#include "windows/qt/frame_content.h"
+
+namespace qm::core {
+struct CoreContext;
+}
+
+namespace qm::windows::qt {
+
+// What the list needs of the window module for its menu and details.
+struct EventListHost {
+    std::function<void(const InfoContent&)> showInfo;
+    std::function<uint16_t()> frameParam;        // the window entry's Param
+    std::function<void(uint16_t bit)> toggleFrameParam;
+};
+
+class EventListStatusBar : public QWidget {
+    Q_OBJECT
+public:
+    explicit EventListStatusBar(QWidget* parent);
+    void Show(const std::vector<StatusPart>& parts, const std::vector<int32_t>& edges);
+    QString PartText(int part) const;
+    int PartCount() const { return visibleParts_; }
+
+private:
+    std::vector<QLabel*> icons_;  // owned by this widget
+    std::vector<QLabel*> texts_;
+    std::vector<QWidget*> parts_;
+    int visibleParts_ = 0;
+};
+
+class EventListContent : public QWidget, public FrameContent {
+    Q_OBJECT
+public:
+    EventListContent(core::CoreContext& core, EventWorkerPool& pool, uint64_t uid, EventListHost host,
+                     bool resetColumns);
+    ~EventListContent() override;
+
+    QWidget* Widget() override { return this; }
+    void SaveTypeSettings() override;
+    uint32_t BusyWorkers() const override { return logic_ ? logic_->BusyWorkers() : 0; }
+
+    // For tests and the screenshot run.
+    EventListLogic& Logic() { return *logic_; }
+    QTableView& Table() { return *table_; }
+    EventListStatusBar& StatusBar() { return *status_; }
+    void TickNow();
+    void StatusNow();
+    void ShowDetails(int row);
+
+protected:
+    void resizeEvent(QResizeEvent* event) override;
+
+private:
+    void ApplyFont();
+    void ApplyColumns();
+    void ApplyColors();
+    void ApplyHeaderStyle();
+    void StartTimers();
+    void ShowMenu(const QPoint& at);
+    bool Deselect(size_t row);
+
+    core::CoreContext& core_;
+    const uint64_t uid_;
+    EventListHost host_;
+    EventListModel model_;
+    QTableView* table_ = nullptr;        // owned by this widget
+    EventListStatusBar* status_ = nullptr;
+    std::unique_ptr<EventListLogic> logic_;
+    QTimer listTimer_;
+    QTimer statusTimer_;
+    bool applyQueued_ = false;
+};
+
+}  // namespace qm::windows::qt

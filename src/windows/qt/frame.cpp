@@ -1,0 +1,241 @@
+#include "windows/qt/frame.h"
+
+#include <QCloseEvent>
+#include <QVBoxLayout>
+
+#include "windows/qt/application.h"
+#include "windows/qt/gui_thread.h"
+#include "windows/qt/icon_set.h"
+
+namespace qm::windows::qt {
+
+namespace {
+
+constexpr int kPinCheckMs = 1000;
+
+}  // namespace
+
+FrameWidget::FrameWidget(const FrameRequest& request, FrameEvents& events, std::shared_ptr<FrameSnapshot> snapshot)
+    : QWidget(nullptr), uid_(request.uid), events_(events), snapshot_(std::move(snapshot)) {
+    setAttribute(Qt::WA_DeleteOnClose, false);
+    setMinimumSize(kMinWindowWidth, kMinWindowHeight);
+    auto* layout = new QVBoxLayout(this);  // owned by this widget
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+    MoveToRect(request.rect);
+    setWindowIcon(ProgramIcons().Icon(static_cast<int>(request.icon)));
+    pinTimer_ = startTimer(kPinCheckMs);
+    UpdateSnapshot();
+}
+
+FrameWidget::~FrameWidget() {
+    if (pinTimer_ != 0) killTimer(pinTimer_);
+    content_.reset();
+}
+
+void FrameWidget::SetContent(std::unique_ptr<FrameContent> content) {
+    content_ = std::move(content);
+    if (content_ && content_->Widget()) layout()->addWidget(content_->Widget());
+}
+
+Rect FrameWidget::CurrentOuterRect() const {
+    const QRect outer = frameGeometry();
+    return Rect{outer.left(), outer.top(), outer.left() + outer.width(), outer.top() + outer.height()};
+}
+
+void FrameWidget::MoveToRect(const Rect& rect) {
+    // The rectangle is the outer one; the decoration the window manager adds
+    // is taken off the client size once it is known.
+    const QRect outer = frameGeometry();
+    const QRect inner = geometry();
+    const int extraWidth = std::max(0, outer.width() - inner.width());
+    const int extraHeight = std::max(0, outer.height() - inner.height());
+    resize(std::max(kMinWindowWidth, rect.Width() - extraWidth), std::max(kMinWindowHeight, rect.Height() - extraHeight));
+    move(rect.left, rect.top);
+    UpdateSnapshot();
+}
+
+void FrameWidget::UpdateSnapshot() {
+    std::lock_guard lock(snapshot_->lock);
+    snapshot_->visible = isVisible();
+    snapshot_->minimized = isMinimized();
+    snapshot_->outer = CurrentOuterRect();
+}
+
+void FrameWidget::resizeEvent(QResizeEvent* event) {
+    QWidget::resizeEvent(event);
+    UpdateSnapshot();
+    if (isVisible()) events_.FrameResized(uid_);
+}
+
+void FrameWidget::moveEvent(QMoveEvent* event) {
+    QWidget::moveEvent(event);
+    UpdateSnapshot();
+}
+
+void FrameWidget::changeEvent(QEvent* event) {
+    QWidget::changeEvent(event);
+    if (event->type() == QEvent::WindowStateChange) {
+        UpdateSnapshot();
+        if (isVisible()) events_.FrameResized(uid_);
+    }
+}
+
+void FrameWidget::showEvent(QShowEvent* event) {
+    QWidget::showEvent(event);
+    UpdateSnapshot();
+}
+
+void FrameWidget::hideEvent(QHideEvent* event) {
+    QWidget::hideEvent(event);
+    UpdateSnapshot();
+}
+
+void FrameWidget::closeEvent(QCloseEvent* event) {
+    if (closing_ || events_.FrameCloseRequested(uid_)) {
+        event->accept();
+        return;
+    }
+    event->ignore();
+    UpdateSnapshot();
+}
+
+void FrameWidget::timerEvent(QTimerEvent* event) {
+    if (event->timerId() == pinTimer_) {
+        events_.FramePinTick(uid_);
+        return;
+    }
+    QWidget::timerEvent(event);
+}
+
+QtFrame::QtFrame(const FrameRequest& request, FrameEvents& events, const ContentFactory& factory)
+    : snapshot_(std::make_shared<FrameSnapshot>()) {
+    RunOnGui([&] {
+        auto widget = std::make_unique<FrameWidget>(request, events, snapshot_);
+        if (factory) widget->SetContent(factory(request, *widget));
+        widget_ = widget.release();  // owned by this frame; deleted in the destructor
+    });
+}
+
+QtFrame::~QtFrame() {
+    QPointer<FrameWidget> widget = widget_;
+    RunOnGui([widget] {
+        if (!widget) return;
+        widget->SetClosing();
+        widget->hide();
+        delete widget.data();
+    });
+}
+
+void QtFrame::Post(std::function<void(FrameWidget&)> call) {
+    QPointer<FrameWidget> widget = widget_;
+    PostToGui([widget, call = std::move(call)] {
+        if (widget) call(*widget);
+    });
+}
+
+void QtFrame::SetTitle(const std::string& title) {
+    Post([text = QString::fromStdString(title)](FrameWidget& w) { w.setWindowTitle(text); });
+}
+
+void QtFrame::ShowAndRaise() {
+    {
+        std::lock_guard lock(snapshot_->lock);
+        snapshot_->visible = true;
+        snapshot_->minimized = false;
+    }
+    Post([](FrameWidget& w) {
+        if (w.isMinimized()) w.showNormal();
+        else w.show();
+        if (CanRaiseWindows()) {
+            w.raise();
+            w.activateWindow();
+        }
+    });
+}
+
+void QtFrame::Hide() {
+    {
+        std::lock_guard lock(snapshot_->lock);
+        snapshot_->visible = false;
+    }
+    Post([](FrameWidget& w) { w.hide(); });
+}
+
+bool QtFrame::IsVisible() const {
+    std::lock_guard lock(snapshot_->lock);
+    return snapshot_->visible;
+}
+
+bool QtFrame::IsMinimized() const {
+    std::lock_guard lock(snapshot_->lock);
+    return snapshot_->minimized;
+}
+
+namespace {
+
+// Changing a window flag hides a shown window; it is shown again as it was.
+void SetFlag(FrameWidget& w, Qt::WindowType flag, bool on) {
+    if (w.windowFlags().testFlag(flag) == on) return;
+    const bool wasVisible = w.isVisible();
+    w.setWindowFlag(flag, on);
+    if (wasVisible) w.show();
+}
+
+}  // namespace
+
+void QtFrame::SetOnTop(bool onTop) {
+    Post([onTop](FrameWidget& w) { SetFlag(w, Qt::WindowStaysOnTopHint, onTop); });
+}
+
+void QtFrame::SetToolFrame(bool toolFrame) {
+    Post([toolFrame](FrameWidget& w) { SetFlag(w, Qt::Tool, toolFrame); });
+}
+
+Rect QtFrame::OuterRect() const {
+    std::lock_guard lock(snapshot_->lock);
+    return snapshot_->outer;
+}
+
+void QtFrame::MoveTo(const Rect& rect) {
+    {
+        std::lock_guard lock(snapshot_->lock);
+        snapshot_->outer = rect;
+    }
+    Post([rect](FrameWidget& w) { w.MoveToRect(rect); });
+}
+
+void QtFrame::SetIcon(uint32_t icon) {
+    Post([icon](FrameWidget& w) { w.setWindowIcon(ProgramIcons().Icon(static_cast<int>(icon))); });
+}
+
+void QtFrame::Repaint() {
+    Post([](FrameWidget& w) { w.update(); });
+}
+
+void QtFrame::ShowContent(const InfoContent& content) {
+    Post([content](FrameWidget& w) {
+        if (w.Content()) w.Content()->ShowContent(content);
+    });
+}
+
+void QtFrame::SaveTypeSettings() {
+    QPointer<FrameWidget> widget = widget_;
+    RunOnGui([widget] {
+        if (widget && widget->Content()) widget->Content()->SaveTypeSettings();
+    });
+}
+
+uint32_t QtFrame::BusyWorkers() const {
+    // Read without the GUI thread: the content's counter is atomic.
+    const FrameWidget* widget = widget_.data();
+    return widget && widget->Content() ? widget->Content()->BusyWorkers() : 0;
+}
+
+std::unique_ptr<WindowFrame> QtWindowSystem::CreateFrame(const FrameRequest& request, FrameEvents& events) {
+    auto frame = std::make_unique<QtFrame>(request, events, factory_);
+    if (!frame->Valid()) return nullptr;
+    return frame;
+}
+
+}  // namespace qm::windows::qt

@@ -1,0 +1,104 @@
+#pragma once
+// The Qt side of the window seam. A QtFrame is the module's handle, usable
+// from any thread; the FrameWidget it drives lives on the GUI thread. Calls
+// that change the window are posted to the GUI thread in order, so a caller
+// never waits for it; what the module reads back (visible, minimised, outer
+// rectangle) is kept by the widget in a guarded snapshot.
+#include <functional>
+#include <memory>
+#include <mutex>
+
+#include <QPointer>
+#include <QWidget>
+
+#include "windows/qt/frame_content.h"
+#include "windows/window_frame.h"
+
+namespace qm::windows::qt {
+
+struct FrameSnapshot {
+    std::mutex lock;
+    bool visible = false;
+    bool minimized = false;
+    Rect outer;
+};
+
+class FrameWidget : public QWidget {
+    Q_OBJECT
+public:
+    FrameWidget(const FrameRequest& request, FrameEvents& events, std::shared_ptr<FrameSnapshot> snapshot);
+    ~FrameWidget() override;
+
+    void SetContent(std::unique_ptr<FrameContent> content);
+    FrameContent* Content() const { return content_.get(); }
+    void MoveToRect(const Rect& rect);
+    Rect CurrentOuterRect() const;
+    // The module is closing the window: a close then really closes.
+    void SetClosing() { closing_ = true; }
+
+protected:
+    void resizeEvent(QResizeEvent* event) override;
+    void moveEvent(QMoveEvent* event) override;
+    void changeEvent(QEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+    void hideEvent(QHideEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+    void timerEvent(QTimerEvent* event) override;
+
+private:
+    void UpdateSnapshot();
+
+    const uint64_t uid_;
+    FrameEvents& events_;
+    std::shared_ptr<FrameSnapshot> snapshot_;
+    std::unique_ptr<FrameContent> content_;
+    int pinTimer_ = 0;
+    bool closing_ = false;
+    bool placed_ = false;
+};
+
+// Makes the content of a window type inside its frame; set by the program
+// (tests may set their own). Unknown types get an empty frame.
+using ContentFactory = std::function<std::unique_ptr<FrameContent>(const FrameRequest&, FrameWidget&)>;
+
+class QtFrame : public WindowFrame {
+public:
+    QtFrame(const FrameRequest& request, FrameEvents& events, const ContentFactory& factory);
+    ~QtFrame() override;
+
+    void SetTitle(const std::string& title) override;
+    void ShowAndRaise() override;
+    void Hide() override;
+    bool IsVisible() const override;
+    bool IsMinimized() const override;
+    void SetOnTop(bool onTop) override;
+    void SetToolFrame(bool toolFrame) override;
+    Rect OuterRect() const override;
+    void MoveTo(const Rect& rect) override;
+    void SetIcon(uint32_t icon) override;
+    void Repaint() override;
+    void ShowContent(const InfoContent& content) override;
+    void SaveTypeSettings() override;
+    uint32_t BusyWorkers() const override;
+
+    // GUI thread only (tests and the program's own menus).
+    FrameWidget* Widget() const { return widget_; }
+    bool Valid() const { return widget_ != nullptr; }
+
+private:
+    void Post(std::function<void(FrameWidget&)> call);
+
+    std::shared_ptr<FrameSnapshot> snapshot_;
+    QPointer<FrameWidget> widget_;
+};
+
+class QtWindowSystem : public WindowSystem {
+public:
+    explicit QtWindowSystem(ContentFactory factory) : factory_(std::move(factory)) {}
+    std::unique_ptr<WindowFrame> CreateFrame(const FrameRequest& request, FrameEvents& events) override;
+
+private:
+    ContentFactory factory_;
+};
+
+}  // namespace qm::windows::qt

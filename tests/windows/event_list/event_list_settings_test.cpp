@@ -1,0 +1,100 @@
+#include "windows/event_list/event_list_settings.h"
+
+#include <gtest/gtest.h>
+
+#include "platform/profile_file.h"
+#include "support/temp_dir.h"
+
+namespace qm::windows {
+namespace {
+
+constexpr uint64_t kUid = 812345;
+constexpr int32_t kDpi = 96;
+
+core::SettingsSection Section(platform::ProfileFile file = {}) { return core::SettingsSection({}, kEventListSection, std::move(file)); }
+
+template <typename T>
+void Put(std::vector<uint8_t>& record, size_t offset, T value) {
+    for (size_t i = 0; i < sizeof(T); ++i) record[offset + i] = uint8_t(uint64_t(value) >> (8 * i));
+}
+
+TEST(EventListSettings, CurrentFormRoundTripsWithRuleSelectionUnderTheWindowsUid) {
+    EventListSettings s;
+    s.fontHeight = -20;
+    s.sortDirection = -3;
+    s.colSize = {10, 20, 30, 40, 50};
+    s.sbarParts = {20, 20, 20, 20, 20};
+    s.mainTimer = 250;
+    s.statusTimer = 2000;
+    s.param = kNewWindowParam;
+    s.eventParam = kNewWindowEventParam;
+    s.rules = {7, 1ull << 40, 3};
+
+    core::SettingsSection saving = Section();
+    saving.File().WriteString(kEventListSection, "Version", "2");
+    SaveEventListSettings(saving, kUid, s);
+    SaveEventListSettings(saving, kUid + 1, EventListSettings{});
+    EXPECT_TRUE(saving.File().Get(kEventListSection, "Wnd.812345-ColSize"));
+    EXPECT_TRUE(saving.File().Get(kEventListSection, "Wnd.812345.Rule.2-ID"));
+    EXPECT_EQ(saving.File().Get(kEventListSection, "Wnd.812345-EventParam"), "7878");  // value and checksum
+
+    const core::SettingsSection loading = Section(saving.File());
+    EXPECT_EQ(LoadEventListSettings(loading, kUid, kDpi), s);
+    EXPECT_EQ(LoadEventListSettings(loading, kUid + 1, kDpi), EventListSettings{});
+    // A window nobody configured shows nothing until the dialog gives it a mask.
+    EXPECT_EQ(LoadEventListSettings(loading, 99, kDpi).eventParam, 0);
+}
+
+TEST(EventListSettings, LegacyRecordIsDecodedAndTheSelectionStillReadFromItsKeys) {
+    std::vector<uint8_t> record(kEventListLegacySize, 0);
+    Put<int32_t>(record, 0, -16), Put<int32_t>(record, 4, 2);
+    for (size_t i = 0; i < 5; ++i) Put<uint32_t>(record, 8 + 4 * i, 60 + i), Put<uint32_t>(record, 28 + 4 * i, 20);
+    Put<uint32_t>(record, 48, 500), Put<uint32_t>(record, 52, 3000), Put<uint8_t>(record, 56, 0x90),
+        Put<uint8_t>(record, 57, 0x20), Put<uint8_t>(record, 58, 0xFF);
+
+    core::SettingsSection s = Section();
+    s.File().WriteStruct(kEventListSection, "WND-812345", record);
+    s.File().WriteStruct(kEventListSection, "Wnd.812345.Rule-Size", std::vector<uint8_t>{1, 0, 0, 0});
+    s.File().WriteStruct(kEventListSection, "Wnd.812345.Rule.0-ID", std::vector<uint8_t>{9, 0, 0, 0, 0, 0, 0, 0});
+    const EventListSettings got = LoadEventListSettings(s, kUid, kDpi);
+    EXPECT_EQ(got.fontHeight, -16);
+    EXPECT_EQ(got.sortDirection, 2);
+    EXPECT_EQ(got.colSize, (FiveValues{60, 61, 62, 63, 64}));
+    EXPECT_EQ(got.mainTimer, 500u);
+    EXPECT_EQ(got.statusTimer, 3000u);
+    EXPECT_EQ(got.param, 0x90);
+    EXPECT_EQ(got.eventParam, 0x20);
+    EXPECT_EQ(got.rules, std::vector<uint64_t>{9});
+}
+
+TEST(EventListSettings, RawValuesAreClampedToSaneRanges) {
+    EventListSettings s;
+    s.fontHeight = -2;            // 1 point
+    s.sortDirection = 9;          // no such column
+    s.colSize = {0, 100000, 5, 0, 0};
+    s.sbarParts = {0, 0, 0, 0, 0};
+    s.mainTimer = 0;
+    s.statusTimer = 0xFFFFFFFF;
+    s.Clamp(kDpi);
+    EXPECT_EQ(s.fontHeight, -7);  // 5 points at 96 dpi
+    EXPECT_EQ(s.sortDirection, 0);
+    EXPECT_EQ(s.colSize, (FiveValues{0, kMaxColumnWidth, 5, 0, 0}));
+    EXPECT_EQ(s.sbarParts, EventListSettings{}.sbarParts);
+    EXPECT_EQ(s.mainTimer, kMinTimerMs);
+    EXPECT_EQ(s.statusTimer, kMaxTimerMs);
+
+    s.fontHeight = -500;
+    s.sbarParts = {250, 0, 0, 0, 0};
+    s.Clamp(kDpi);
+    EXPECT_EQ(s.fontHeight, -67);  // 50 points
+    EXPECT_EQ(s.sbarParts[0], 100u);
+    // 0 means the core font and all-zero widths mean "leave the columns": both stay.
+    s.fontHeight = 0;
+    s.colSize = {};
+    s.Clamp(kDpi);
+    EXPECT_EQ(s.fontHeight, 0);
+    EXPECT_EQ(s.colSize, FiveValues{});
+}
+
+}  // namespace
+}  // namespace qm::windows

@@ -1,0 +1,177 @@
+// The list timer: which events become rows, when rows go, and that each
+// event is worked on exactly once.
+#include <sys/stat.h>
+
+#include <fstream>
+
+#include "windows/event_list/event_list_test_support.h"
+
+namespace qm::windows::test {
+namespace {
+
+using processing::Rule;
+
+Rule MessageRule(std::string pattern, uint16_t param) {
+    Rule r;
+    r.inCond1 = processing::kCondMessage;
+    r.strInCond1 = std::move(pattern);
+    r.param = param;
+    return r;
+}
+
+TEST_F(EventListTest, TypeMaskDoNotAddRulesAndSlicesOfAHundredDecideTheRows) {
+    const uint64_t keepOut = AddRule(MessageRule("noise", processing::kDoNotAdd));
+    auto none = Window(kNewWindowParam, 0);
+    auto system = Window(kNewWindowParam, core::kEventSystem);
+    auto external = Window(kNewWindowParam, core::kEventExternal, {keepOut});
+    for (int i = 0; i < 230; ++i) Send("10.0.0.1", (i % 10 == 9 ? "noise " : "m") + std::to_string(i));
+    core_.events->Report(6, "started");
+    Settle();
+
+    for (auto* w : {none.get(), system.get(), external.get()}) w->Tick();
+    EXPECT_EQ(none->RowCount(), 0u);
+    EXPECT_EQ(system->RowCount(), 0u);   // the first hundred are External
+    EXPECT_EQ(external->RowCount(), 90u);
+    for (int tick = 0; tick < 2; ++tick)
+        for (auto* w : {none.get(), system.get(), external.get()}) w->Tick();
+    EXPECT_EQ(none->RowCount(), 0u);
+    ASSERT_EQ(system->RowCount(), 1u);
+    EXPECT_EQ(system->Row(0).event->message, "started");
+    ASSERT_EQ(external->RowCount(), 207u);
+    ASSERT_TRUE(Finish(*external));
+    EXPECT_EQ(Text(*external, 206, kColumnMessage), "m228");
+    EXPECT_EQ(external->Processed(), 207u);
+}
+
+TEST_F(EventListTest, DrainEmptiesTheListAtTheNextTickAndOnlyNewEventsReturn) {
+    auto w = Window(kNewWindowParam);
+    for (int i = 0; i < 5; ++i) Send("10.0.0.1", "old" + std::to_string(i));
+    Settle();
+    w->Tick();
+    ASSERT_TRUE(Finish(*w));
+    ASSERT_EQ(w->RowCount(), 5u);
+
+    Drain();
+    w->Tick();
+    EXPECT_EQ(w->RowCount(), 0u);
+    EXPECT_EQ(view_.resets, 1u);
+    Send("10.0.0.2", "new");
+    Settle();
+    w->Tick();
+    ASSERT_EQ(w->RowCount(), 1u);
+    EXPECT_EQ(w->Row(0).event->message, "new");
+}
+
+// A rule program that appends its event number to a file, so every start shows.
+class EventListProgramTest : public EventListTest {
+protected:
+    void SetUp() override {
+        script_ = home_.path() / "note.sh";
+        std::ofstream(script_) << "#!/bin/sh\necho \"$1\" >> \"" << (home_.path() / "started").string() << "\"\n";
+        ASSERT_EQ(::chmod(script_.c_str(), 0700), 0);
+    }
+    std::vector<std::string> Started() {
+        std::ifstream in(home_.path() / "started");
+        std::vector<std::string> lines;
+        for (std::string line; std::getline(in, line);) lines.push_back(line);
+        return lines;
+    }
+    uint64_t StartRule() {
+        Rule r = MessageRule("m", processing::kStartProgram | processing::kNoWindow);
+        r.startCmd = script_.string();
+        return AddRule(r);
+    }
+    std::filesystem::path script_;
+};
+
+TEST_F(EventListProgramTest, GenerationChangeWithBusyWorkersWaitsAndStartsNothingTwice) {
+    AddDns("", true);
+    auto w = Window(kNewWindowParam, 0x78, {StartRule()});
+    for (int i = 0; i < 3; ++i) Send("10.0.0.1", "m old" + std::to_string(i));
+    Settle();
+    w->Tick();
+    ASSERT_TRUE(gate_.AwaitWaiting(1));  // a worker holds at the name look-up
+
+    // The new queue is longer than the old read position: reading on from
+    // there would show its tail now and again after the clearing.
+    Drain();
+    for (int i = 0; i < 6; ++i) Send("10.0.0.2", "m new" + std::to_string(i));
+    Settle();
+    w->Tick();
+    w->Tick();
+    EXPECT_EQ(w->RowCount(), 3u);
+    EXPECT_EQ(view_.resets, 0u);
+
+    gate_.Open();
+    ASSERT_TRUE(Finish(*w));
+    w->Tick();
+    ASSERT_EQ(w->RowCount(), 6u);
+    EXPECT_EQ(w->Row(0).event->message, "m new0");
+    ASSERT_TRUE(Finish(*w));
+    w->Tick();
+    EXPECT_EQ(w->Processed(), 9u);  // each event worked on once
+    ASSERT_TRUE(WaitUntil([&] { return Started().size() >= 9; }));
+    std::vector<std::string> started = Started();
+    std::sort(started.begin(), started.end());
+    EXPECT_EQ(std::adjacent_find(started.begin(), started.end()), started.end());
+}
+
+TEST_F(EventListTest, GroupingKeepsOneRowPerSenderWithTheLastEventAndDropsOlderResults) {
+    AddDns("10.0.0.8=edge\n", true);
+    auto w = Window(kNewWindowParam | kListGroupBySender | kListDeselectGrouped);
+    for (int i = 0; i < 50; ++i) Send("10.0.0.7", "m" + std::to_string(i));
+    Send("10.0.0.8", "other");
+    Settle();
+    w->Tick();
+    ASSERT_EQ(w->RowCount(), 2u);
+    EXPECT_EQ(w->Row(0).event->message, "m49");
+    // The first worker holds at the look-up of the shared address; the others
+    // find it running and go on with the address, so m49 lands first and the
+    // result for m0 comes last, stale.
+    ASSERT_TRUE(WaitUntil([&] {
+        w->ApplyResults();
+        return Text(*w, 0, kColumnMessage) == "m49" && w->BusyWorkers() == 1;
+    }));
+    gate_.Open();
+    ASSERT_TRUE(Finish(*w));
+    EXPECT_EQ(Text(*w, 0, kColumnMessage), "m49");
+    EXPECT_EQ(Text(*w, 1, kColumnSender), "edge");
+    EXPECT_EQ(w->Processed(), 51u);
+
+    // The grouped row loses its selection when its next event arrives.
+    view_.selected = {0, 1};
+    Send("10.0.0.7", "m50");
+    Settle();
+    w->Tick();
+    EXPECT_EQ(w->RowCount(), 2u);
+    EXPECT_EQ(view_.selected, std::set<size_t>{1});
+    w->ToggleParam(kListDeselectGrouped);
+    view_.selected = {0};
+    Send("10.0.0.7", "m51");
+    Settle();
+    w->Tick();
+    EXPECT_EQ(view_.selected, std::set<size_t>{0});
+    ASSERT_TRUE(Finish(*w));
+    EXPECT_EQ(Text(*w, 0, kColumnMessage), "m51");
+}
+
+TEST_F(EventListTest, ClosingWithItemsQueuedLeavesThePoolFreeForTheNextWindow) {
+    EventWorkerPool one(core_, 1);
+    EventListSettings s;
+    s.eventParam = 0x78;
+    for (int i = 0; i < 100; ++i) Send("10.0.0.1", "m" + std::to_string(i));
+    Settle();
+    {
+        EventListLogic w(core_, one, view_, s);
+        w.SetResultsReadyCallback([] {});
+        w.Tick();
+        EXPECT_EQ(w.RowCount(), 100u);
+    }
+    EventListLogic next(core_, one, view_, s);
+    next.Tick();
+    ASSERT_TRUE(Finish(next));
+    EXPECT_EQ(next.Processed(), 100u);
+}
+
+}  // namespace
+}  // namespace qm::windows::test

@@ -1,0 +1,67 @@
+#include "windows/info_box/info_box_settings.h"
+
+#include <gtest/gtest.h>
+
+#include "platform/profile_file.h"
+#include "processing/processing_test_support.h"
+#include "support/temp_dir.h"
+#include "windows/zoom.h"
+
+namespace qm::windows {
+namespace {
+
+using processing::test::Put;
+
+TEST(InfoBoxSettings, WindowsKeepTheirOwnKeysAndFallBackToTheirLegacyRecord) {
+    testing::TempDir dir("qm-infobox");
+    const core::Config config(dir.path());
+    std::vector<uint8_t> record(kLegacyInfoBoxSize, 0);
+    Put(record, 0, int32_t(-27));
+    for (uint32_t part = 0; part < 4; ++part) Put(record, 4 + 4 * part, 10 + part);
+    Put(record, 20, uint8_t(0x81));
+    platform::ProfileFile legacy;
+    legacy.WriteString("mod_window", "Item.0-Name", "kept");
+    legacy.WriteStruct("mod_window -> info_box", "WND-77", record);
+    legacy.WriteStruct("mod_window -> info_box", "WND-78", record);
+    ASSERT_TRUE(legacy.Save(dir.path() / "mod_window.ini"));
+
+    const InfoBoxSettings s = LoadInfoBoxSettings(config, 77, 96);
+    EXPECT_EQ(std::tie(s.fontHeight, s.param), std::tuple(-27, 0x81));
+    EXPECT_EQ(s.statusParts, (StatusPartPercents{{10, 11, 12, 13}}));
+
+    InfoBoxSettings changed;
+    changed.fontHeight = -40;
+    changed.statusParts = {{1, 2, 3, 4}};
+    ASSERT_TRUE(SaveInfoBoxSettings(config, 77, changed));
+    const InfoBoxSettings again = LoadInfoBoxSettings(config, 77, 96);
+    EXPECT_EQ(again.fontHeight, -40);
+    EXPECT_EQ(again.statusParts, changed.statusParts);
+    EXPECT_EQ(LoadInfoBoxSettings(config, 78, 96).fontHeight, -27) << "78 has not been saved since";
+    const auto ini = platform::ProfileFile::Load(dir.path() / "mod_window.ini");
+    EXPECT_EQ(ini.Get("mod_window", "Item.0-Name"), "kept");
+    EXPECT_TRUE(ini.Get("mod_window -> info_box", "Wnd.77-SBarParts"));
+
+    ASSERT_TRUE(SaveInfoBoxSettings(config, 79, InfoBoxSettings{-2000000, 0, {{4000000000u, 50, 0, 0}}}));
+    const InfoBoxSettings clamped = LoadInfoBoxSettings(config, 79, 96);
+    EXPECT_EQ(PointsOfHeight(clamped.fontHeight, 96), kMaxZoomPoints);
+    EXPECT_EQ(clamped.statusParts, (StatusPartPercents{{100, 50, 0, 0}}));
+}
+
+TEST(InfoBoxSettings, StatusPartEdgesAddUpPercentagesAndStopAtTheRightEdge) {
+    EXPECT_EQ(StatusPartEdges({25, 25, 25, 25}, 800), (std::array<int32_t, 4>{200, 400, 600, 800}));
+    EXPECT_EQ(StatusPartEdges({60, 60, 0, 4000000000u}, 500), (std::array<int32_t, 4>{300, 500, 500, 500}));
+}
+
+TEST(InfoBoxSettings, ZoomStartsFromTheProgramFontAndIsRefusedAtTheLimits) {
+    InfoBoxSettings s;
+    ASSERT_TRUE(ZoomTextIn(s, -12, 72));  // at 72 dots per inch a point is a pixel
+    EXPECT_EQ(s.fontHeight, -13);
+    s.fontHeight = -49;
+    EXPECT_FALSE(ZoomTextIn(s, -12, 72));
+    s.fontHeight = -6;
+    EXPECT_FALSE(ZoomTextOut(s, -12, 72));
+    EXPECT_EQ(s.fontHeight, -6);
+}
+
+}  // namespace
+}  // namespace qm::windows

@@ -1,0 +1,209 @@
+// The window module, the event list and the info box together on real Qt
+// widgets (off-screen): the default home's window, rows filled by workers,
+// details in one reused info box, close-hides, and what is saved at unload.
+#include <gtest/gtest.h>
+
+#include <QHeaderView>
+#include <QTextCursor>
+
+#include "core/core_context.h"
+#include "core/string_table.h"
+#include "platform/profile_file.h"
+#include "processing/rules/rules_module.h"
+#include "support/temp_dir.h"
+#include "windows/qt/colors.h"
+#include "windows/qt/event_list_content.h"
+#include "windows/qt/frame.h"
+#include "windows/qt/info_box_content.h"
+#include "windows/qt/program_windows.h"
+#include "windows/qt/qt_test_support.h"
+#include "windows/window_module/window_module.h"
+
+namespace qm::windows::qt {
+namespace {
+
+using namespace std::chrono_literals;
+using test::App;
+using test::FindTopLevel;
+using test::PumpUntil;
+
+class WindowsOnQt : public ::testing::Test {
+protected:
+    WindowsOnQt() {
+        App();
+        core_.paths = core::Paths::Build(home_.path() / "quillmark", home_.path());
+        core_.paths.CreateFolders();
+        std::filesystem::copy(std::filesystem::path(QM_SOURCE_DIR) / "resources/default-home/Settings",
+                              core_.paths.settingsFolder, std::filesystem::copy_options::overwrite_existing | std::filesystem::copy_options::recursive);
+        core_.config = std::make_unique<core::Config>(core_.paths.settingsFolder);
+        core_.texts = std::make_unique<core::TextTable>(core::BuiltinStrings());
+        core_.events = std::make_unique<core::EventCore>(core_.counters);
+        core_.registry = std::make_unique<core::ModuleRegistry>(core_);
+        core_.registry->Add(std::make_unique<processing::RulesModule>(core_));
+        windows_ = std::make_unique<ProgramWindows>(core_);
+        auto module = CreateWindowModule(core_, &windows_->System());
+        module_ = dynamic_cast<WindowModule*>(module.get());
+        module->LoadSection();
+        core_.registry->Add(std::move(module));
+    }
+    ~WindowsOnQt() override {
+        core_.registry->UnloadAll();
+        core_.registry.reset();
+        windows_.reset();
+        core_.events->Shutdown();
+    }
+
+    static FrameWidget* FrameTitled(const QString& prefix) {
+        return FindTopLevel<FrameWidget>([&](FrameWidget& w) { return w.windowTitle().startsWith(prefix); });
+    }
+
+    qm::testing::TempDir home_{"qm-qt"};
+    core::CoreContext core_;
+    std::unique_ptr<ProgramWindows> windows_;
+    WindowModule* module_ = nullptr;
+};
+
+TEST_F(WindowsOnQt, TheDefaultListShowsEventsAndItsDetailsReuseOneInfoBox) {
+    FrameWidget* frame = nullptr;
+    ASSERT_TRUE(PumpUntil([&] { return (frame = FrameTitled("Syslog")) && frame->isVisible(); }));
+    auto* list = dynamic_cast<EventListContent*>(frame->Content());
+    ASSERT_NE(list, nullptr);
+
+    // Every severity, each from its own sender, plus a System event.
+    for (int severity = 0; severity <= 7; ++severity) {
+        const std::string line = "<" + std::to_string(8 + severity) + ">severity " + std::to_string(severity) +
+                                 " <b>not bold</b>|a2;192.0.2." + std::to_string(10 + severity) + ";1 2 2024 3 4 5 0;";
+        ASSERT_EQ(core_.events->Submit(core::kEventExternal, core::kNoSeverity, line, {}), core::kOk);
+    }
+    core_.events->Report(6, "system line");
+    ASSERT_TRUE(core_.events->Settle(20000));
+    list->TickNow();
+    EventListModel* model = dynamic_cast<EventListModel*>(list->Table().model());
+    ASSERT_NE(model, nullptr);
+    ASSERT_TRUE(PumpUntil([&] { return list->BusyWorkers() == 0 && model->rowCount() == 9; }));
+
+    const processing::ColorScheme scheme = processing::ColorScheme::Defaults();
+    for (int row = 0; row < 8; ++row) {
+        SCOPED_TRACE(row);
+        const QModelIndex date = model->index(row, kColumnDate);
+        EXPECT_EQ(model->data(date, Qt::DisplayRole).toString(), "01.02  03:04:05");
+        EXPECT_EQ(model->data(model->index(row, kColumnSender), Qt::DisplayRole).toString(),
+                  QString("192.0.2.%1").arg(10 + row));
+        EXPECT_EQ(model->data(model->index(row, kColumnLevel), Qt::DisplayRole).toString().toStdString(),
+                  core_.Text(250 + row));
+        EXPECT_TRUE(model->data(model->index(row, kColumnMessage), Qt::DisplayRole).toString().contains("<b>not bold</b>"));
+        EXPECT_FALSE(model->data(model->index(row, kColumnIcon), Qt::DecorationRole).value<QIcon>().isNull());
+        EXPECT_EQ(model->data(date, Qt::BackgroundRole).value<QColor>(), ToQColor(scheme.background[row]));
+        EXPECT_EQ(model->data(date, Qt::ForegroundRole).value<QColor>(), ToQColor(scheme.text[row]));
+    }
+    EXPECT_EQ(model->data(model->index(8, kColumnDate), Qt::BackgroundRole).value<QColor>(), ToQColor(scheme.background[8]))
+        << "a System event takes the System colours whatever its severity";
+
+    // The default list sorts: a click on "Отправитель" sorts by sender, the
+    // second click turns the order round.
+    list->Table().horizontalHeader()->sectionClicked(kColumnSender);
+    const QString first = model->data(model->index(0, kColumnSender), Qt::DisplayRole).toString();
+    list->Table().horizontalHeader()->sectionClicked(kColumnSender);
+    EXPECT_NE(model->data(model->index(0, kColumnSender), Qt::DisplayRole).toString(), first);
+
+    list->StatusNow();
+    EXPECT_EQ(list->StatusBar().PartCount(), 5);
+    EXPECT_TRUE(list->StatusBar().PartText(3).startsWith(QString::fromUtf8("Буфер: 9 ")));
+
+    // Details: one info box, reused for the next row; markup stays text.
+    int marked = -1;
+    for (int row = 0; row < model->rowCount() && marked < 0; ++row)
+        if (model->data(model->index(row, kColumnMessage), Qt::DisplayRole).toString().contains("<b>")) marked = row;
+    ASSERT_GE(marked, 0);
+    list->ShowDetails(marked);
+    FrameWidget* box = nullptr;
+    ASSERT_TRUE(PumpUntil([&] { return (box = FrameTitled(QString::fromUtf8("Событие #"))) && box->isVisible(); }));
+    auto* info = dynamic_cast<InfoBoxContent*>(box->Content());
+    ASSERT_NE(info, nullptr);
+    EXPECT_TRUE(info->Text().toPlainText().contains("<b>not bold</b>"));
+    const QString firstTitle = box->windowTitle();
+    list->ShowDetails(marked == 0 ? 1 : 0);
+    ASSERT_TRUE(PumpUntil([&] { return box->windowTitle() != firstTitle; }));
+    size_t boxes = 0;
+    for (QWidget* w : QApplication::topLevelWidgets())
+        if (auto* f = dynamic_cast<FrameWidget*>(w); f && dynamic_cast<InfoBoxContent*>(f->Content())) ++boxes;
+    EXPECT_EQ(boxes, 1u);
+
+    // Closing the list hides it and clears its visible bit; unloading
+    // saves the entry hidden and the list's own settings beside it.
+    frame->close();
+    ASSERT_TRUE(PumpUntil([&] { return !frame->isVisible(); }));
+    ASSERT_TRUE(module_->Entry(0));
+    EXPECT_FALSE(module_->Entry(0)->Has(kWindowVisible));
+    core_.registry->UnloadAll();
+    const platform::ProfileFile saved = platform::ProfileFile::Load(core_.paths.settingsFolder / "mod_window.ini");
+    EXPECT_TRUE(saved.Get("mod_window -> std_report", "Wnd.1-ColSize").has_value());
+    EXPECT_EQ(saved.Get("mod_window", "Item.0-Name"), "Syslog");
+}
+
+TEST_F(WindowsOnQt, APinnedWindowGoesBackAndCallsFromOtherThreadsArriveInOrder) {
+    FrameWidget* frame = nullptr;
+    ASSERT_TRUE(PumpUntil([&] { return (frame = FrameTitled("Syslog")) && frame->isVisible(); }));
+    std::optional<WindowEntry> entry = module_->Entry(0);
+    ASSERT_TRUE(entry);
+    entry->param |= kWindowPinned;
+    ASSERT_TRUE(module_->ReplaceWindow(0, *entry));
+    PumpUntil([] { return false; }, 100ms);
+    const Rect pinned = module_->Entry(0)->rect;
+
+    frame->move(pinned.left + 120, pinned.top + 80);
+    EXPECT_TRUE(PumpUntil([&] { return frame->CurrentOuterRect() == pinned; }, 5s)) << "moved back by the 1 s check";
+    EXPECT_EQ(module_->Entry(0)->rect, pinned) << "the drag did not become the saved place";
+
+    // Another thread drives the window while this one runs the GUI: every
+    // call lands, in the order made.
+    entry = module_->Entry(0);
+    entry->param &= static_cast<uint16_t>(~kWindowPinned);
+    entry->name = "Renamed once";
+    std::atomic<bool> done{false};
+    std::thread other([&] {
+        module_->ReplaceWindow(0, *entry);
+        entry->name = "Renamed twice";
+        module_->ReplaceWindow(0, *entry);
+        module_->ToggleWindow(0);
+        module_->ToggleWindow(0);
+        done = true;
+    });
+    ASSERT_TRUE(PumpUntil([&] { return done.load(); }));
+    other.join();
+    EXPECT_TRUE(PumpUntil([&] { return frame->windowTitle() == "Renamed twice" && frame->isVisible(); }));
+}
+
+TEST(InfoBoxOnQt, HighlightsLandOnTheRightTextAcrossLineEnds) {
+    App();
+    core::CoreContext core;
+    core.texts = std::make_unique<core::TextTable>(core::BuiltinStrings());
+    QWidget frame;
+    InfoBoxContent box(core, 7, &frame);
+    InfoContent content;
+    content.title = "Состояние";
+    content.text = "<i>markup</i>\r\n- Имя: значение\r\n- Другое: x";
+    content.status = {"a", "b", "c", "d"};
+    content.highlights[0].enabled = true;
+    content.highlights[0].format.bold = true;
+    content.highlights[0].startMarker = "- ";
+    content.highlights[0].endMarker = ":";
+    box.ShowContent(content);
+
+    EXPECT_EQ(frame.windowTitle(), QString::fromUtf8("Состояние"));
+    const QString shown = box.Text().toPlainText();
+    EXPECT_EQ(shown, QString::fromUtf8("<i>markup</i>\n- Имя: значение\n- Другое: x"));
+    const auto boldAt = [&](const QString& word) {
+        QTextCursor cursor(box.Text().document());
+        cursor.setPosition(static_cast<int>(shown.indexOf(word)) + 1);
+        return cursor.charFormat().fontWeight() == QFont::Bold;
+    };
+    EXPECT_TRUE(boldAt(QString::fromUtf8("Имя")));
+    EXPECT_TRUE(boldAt(QString::fromUtf8("Другое")));
+    EXPECT_FALSE(boldAt(QString::fromUtf8("значение")));
+    EXPECT_FALSE(boldAt("markup"));
+    EXPECT_EQ(box.StatusText(3), "d");
+}
+
+}  // namespace
+}  // namespace qm::windows::qt
