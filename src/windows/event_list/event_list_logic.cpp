@@ -97,8 +97,10 @@ size_t EventListLogic::ApplyResults() {
     for (RowResult& r : results) {
         // Rows cleared meanwhile, or given a newer event of the same sender:
         // the result belongs to nobody.
-        if (r.row >= rows_.size() || rows_[r.row].stamp != r.stamp) continue;
-        EventRow& row = rows_[r.row];
+        if (r.row >= rows_.size() || rows_[r.row]->stamp != r.stamp) continue;
+        EventRow& row = *rows_[r.row];
+        // New texts in the part already sorted: the next sort starts afresh.
+        if (r.row < sortedRows_) sortedRows_ = 0;
         row.fill = std::move(r.fill);
         row.filled = true;
         first = std::min(first, r.row);
@@ -151,6 +153,7 @@ void EventListLogic::Tick() {
             taken.push_back(std::make_shared<const core::EventRecord>(*record));
         } catch (const std::bad_alloc&) {
             ++errors_;
+            core_.counters.errors.fetch_add(1, std::memory_order_relaxed);
         }
     }
     slice.Release();
@@ -165,7 +168,7 @@ void EventListLogic::TakeEvents(const std::vector<std::shared_ptr<const core::Ev
     const bool grouping = settings_.Has(kListGroupBySender);
     if (grouping && !senderIndexValid_) RebuildSenderIndex();
     const size_t first = rows_.size();
-    std::vector<EventRow> appended;
+    std::vector<std::unique_ptr<EventRow>> appended;
     std::vector<EventWork> work;
     std::shared_ptr<const WorkerOptions> options = Options();
     for (const std::shared_ptr<const core::EventRecord>& event : events) {
@@ -179,10 +182,10 @@ void EventListLogic::TakeEvents(const std::vector<std::shared_ptr<const core::Ev
             index = first + appended.size();
             if (grouping) senderRows_.emplace(event->sender, index);
             else senderIndexValid_ = false;
-            row = &appended.emplace_back();
+            row = appended.emplace_back(std::make_unique<EventRow>()).get();
             rowsChanged_ = true;
         } else {
-            row = index < first ? &rows_[index] : &appended[index - first];
+            row = index < first ? rows_[index].get() : appended[index - first].get();
             if (settings_.Has(kListDeselectGrouped) && index < first) view_.DeselectRow(index);
         }
         row->event = event;
@@ -203,22 +206,39 @@ void EventListLogic::TakeEvents(const std::vector<std::shared_ptr<const core::Ev
 void EventListLogic::ClearRows() {
     view_.BeginResetRows();
     rows_.clear();
+    sortedRows_ = 0;
+    sortKeys_.clear();
     senderRows_.clear();
     senderIndexValid_ = true;
     view_.EndResetRows();
 }
 
 void EventListLogic::Sort() {
-    const std::vector<size_t> order = SortOrder(rows_, settings_.sortDirection);
-    std::vector<size_t> newIndexOfOld(order.size());
+    const int32_t direction = settings_.sortDirection;
+    const int column = direction < 0 ? -direction : direction;
+    if (column < 1 || column > 4) return;
+    // The keys of the rows sorted last time are still good while their texts
+    // are: only the rows added since get keys and are merged in.
+    size_t alreadySorted = sortedDirection_ == direction ? std::min(sortedRows_, sortKeys_.size()) : 0;
+    sortKeys_.resize(alreadySorted);
+    sortKeys_.reserve(rows_.size());
+    for (size_t i = alreadySorted; i < rows_.size(); ++i)
+        sortKeys_.push_back(MakeSortKey(column, rows_[i]->fill.texts[column], i));
+    SortKeys(sortKeys_, alreadySorted, direction);
+
+    std::vector<size_t> newIndexOfOld(rows_.size());
     view_.BeginReorderRows();
-    std::vector<EventRow> sorted;
+    std::vector<std::unique_ptr<EventRow>> sorted;
     sorted.reserve(rows_.size());
-    for (size_t k = 0; k < order.size(); ++k) {
-        sorted.push_back(std::move(rows_[order[k]]));
-        newIndexOfOld[order[k]] = k;
+    for (size_t k = 0; k < sortKeys_.size(); ++k) {
+        const size_t old = sortKeys_[k].row;
+        sorted.push_back(std::move(rows_[old]));
+        newIndexOfOld[old] = k;
+        sortKeys_[k].row = k;
     }
     rows_.swap(sorted);
+    sortedRows_ = rows_.size();
+    sortedDirection_ = direction;
     // Made again when grouping next needs it.
     senderRows_.clear();
     senderIndexValid_ = false;
@@ -227,7 +247,7 @@ void EventListLogic::Sort() {
 
 void EventListLogic::RebuildSenderIndex() {
     senderRows_.clear();
-    for (size_t i = 0; i < rows_.size(); ++i) senderRows_.emplace(rows_[i].event->sender, i);
+    for (size_t i = 0; i < rows_.size(); ++i) senderRows_.emplace(rows_[i]->event->sender, i);
     senderIndexValid_ = true;
 }
 
@@ -281,8 +301,8 @@ std::vector<int32_t> EventListLogic::StatusEdges(int32_t clientWidth) const {
 // --- Rows
 
 RowColors EventListLogic::ColorsOf(size_t row) const {
-    const processing::ColorChoice& c = rows_[row].fill.colors;
-    if (!rows_[row].filled) return ListColors();
+    const processing::ColorChoice& c = rows_[row]->fill.colors;
+    if (!rows_[row]->filled) return ListColors();
     switch (c.source) {
         case processing::ColorSource::Rule: return {c.colors.text, c.colors.background};
         case processing::ColorSource::Scheme: {
@@ -339,8 +359,8 @@ EventListMenuState EventListLogic::MenuState(bool onTop, bool pinned, std::optio
 }
 
 std::optional<InfoContent> EventListLogic::Details(size_t row) const {
-    if (row >= rows_.size() || !rows_[row].event) return std::nullopt;
-    const core::EventRecord& event = *rows_[row].event;
+    if (row >= rows_.size() || !rows_[row]->event) return std::nullopt;
+    const core::EventRecord& event = *rows_[row]->event;
     std::string alias;
     if (auto* dns = FindModule<processing::DnsModule>(core_, core::kModuleDns)) {
         // What is known already: the GUI thread never waits for a look-up.

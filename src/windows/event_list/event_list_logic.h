@@ -20,6 +20,7 @@
 #include "windows/event_list/event_row.h"
 #include "windows/event_list/event_worker.h"
 #include "windows/event_list/result_inbox.h"
+#include "windows/event_list/row_sort.h"
 #include "windows/event_list/status_texts.h"
 #include "windows/info_content.h"
 
@@ -67,7 +68,7 @@ public:
 
     // --- Rows, for the model
     size_t RowCount() const { return rows_.size(); }
-    const EventRow& Row(size_t row) const { return rows_[row]; }
+    const EventRow& Row(size_t row) const { return *rows_[row]; }
     // The live colours of a row (scheme and list colours as they are now).
     RowColors ColorsOf(size_t row) const;
     // The list's own colours: ListColor.0 background, .1 text.
@@ -115,12 +116,18 @@ private:
     std::shared_ptr<ResultInbox> inbox_;
     std::shared_ptr<const WorkerOptions> options_;  // null: rebuilt at next use
 
-    std::vector<EventRow> rows_;
+    // By pointer, so sorting a long list moves pointers, not rows.
+    std::vector<std::unique_ptr<EventRow>> rows_;
     // First row of each sender, for grouping; kept only while grouping is on.
     std::unordered_map<std::string, size_t> senderRows_;
     bool senderIndexValid_ = true;
     core::ReaderState reader_;
     bool rowsChanged_ = false;
+    // Rows [0, sortedRows_) are in order for sortedDirection_: a sort after
+    // new rows were added merges them in instead of sorting everything.
+    size_t sortedRows_ = 0;
+    int32_t sortedDirection_ = 0;
+    std::vector<SortKey> sortKeys_;  // of rows [0, sortedRows_), in row order
     uint64_t nextStamp_ = 0;
     uint32_t errors_ = 0;
 

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <numeric>
+#include <utility>
 #include <string>
 
 namespace qm::windows {
@@ -58,44 +59,59 @@ int CompareColumnTexts(int column, std::string_view a, std::string_view b) {
     return CompareUtf16Order(a, b);
 }
 
-std::vector<size_t> SortOrder(const std::vector<EventRow>& rows, int32_t sortDirection) {
-    std::vector<size_t> order(rows.size());
-    std::iota(order.begin(), order.end(), size_t{0});
-    const int column = sortDirection < 0 ? -sortDirection : sortDirection;
-    if (column < 1 || column > 4) return order;
-    // The keys side by side, made once: the comparisons then touch only the
-    // texts, not the rows around them. The date keys are the swapped copies.
-    std::vector<std::string> dateKeys;
+SortKey MakeSortKey(int column, const std::string& text, size_t row) {
+    SortKey key;
+    key.row = row;
     if (column == kColumnDate) {
-        dateKeys.reserve(rows.size());
-        for (const EventRow& r : rows) dateKeys.push_back(MonthFirst(r.fill.texts[kColumnDate]));
+        key.swapped = MonthFirst(text);
+        key.text = key.swapped;
+    } else {
+        key.text = text;
     }
-    struct Key {
-        uint64_t head;  // the first 8 bytes, big-endian, zero-padded: most comparisons end here
-        std::string_view text;
-        bool plain;  // no byte that could start U+E000..U+FFFF or a supplementary character
-        size_t row;
-    };
-    std::vector<Key> keys;
-    keys.reserve(rows.size());
-    for (size_t i = 0; i < rows.size(); ++i) {
-        const std::string_view text = column == kColumnDate ? std::string_view(dateKeys[i]) : rows[i].fill.texts[column];
-        const bool plain = std::none_of(text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) >= 0xEE; });
-        uint64_t head = 0;
-        for (size_t b = 0; b < 8; ++b) head = head << 8 | (b < text.size() ? static_cast<unsigned char>(text[b]) : 0u);
-        keys.push_back({head, text, plain, i});
-    }
-    const auto compare = [](const Key& x, const Key& y) {
+    key.plain = std::none_of(key.text.begin(), key.text.end(), [](char c) { return static_cast<unsigned char>(c) >= 0xEE; });
+    for (size_t b = 0; b < 8; ++b) key.head = key.head << 8 | (b < key.text.size() ? static_cast<unsigned char>(key.text[b]) : 0u);
+    return key;
+}
+
+SortKey::SortKey(SortKey&& other) noexcept { *this = std::move(other); }
+
+SortKey& SortKey::operator=(SortKey&& other) noexcept {
+    const bool own = !other.swapped.empty() && other.text.data() == other.swapped.data();
+    head = other.head;
+    plain = other.plain;
+    row = other.row;
+    swapped = std::move(other.swapped);
+    text = own ? std::string_view(swapped) : other.text;
+    return *this;
+}
+
+void SortKeys(std::vector<SortKey>& keys, size_t sortedPrefix, int32_t sortDirection) {
+    const auto compare = [](const SortKey& x, const SortKey& y) {
         // Where neither text holds such a byte, byte order is UTF-16 order.
         if (!x.plain || !y.plain) return CompareUtf16Order(x.text, y.text);
         if (x.head != y.head) return x.head < y.head ? -1 : 1;
         return x.text.compare(y.text);
     };
-    if (sortDirection > 0) {
-        std::stable_sort(keys.begin(), keys.end(), [&](const Key& x, const Key& y) { return compare(x, y) > 0; });
-    } else {
-        std::stable_sort(keys.begin(), keys.end(), [&](const Key& x, const Key& y) { return compare(x, y) < 0; });
-    }
+    const auto sortWith = [&](auto before) {
+        const auto middle = keys.begin() + static_cast<std::ptrdiff_t>(std::min(sortedPrefix, keys.size()));
+        std::stable_sort(middle, keys.end(), before);
+        // Merging keeps the earlier (prefix) row first among equals, as a
+        // stable sort of the whole list would.
+        std::inplace_merge(keys.begin(), middle, keys.end(), before);
+    };
+    if (sortDirection > 0) sortWith([&](const SortKey& x, const SortKey& y) { return compare(x, y) > 0; });
+    else sortWith([&](const SortKey& x, const SortKey& y) { return compare(x, y) < 0; });
+}
+
+std::vector<size_t> SortOrder(const std::vector<EventRow>& rows, int32_t sortDirection, size_t sortedPrefix) {
+    std::vector<size_t> order(rows.size());
+    std::iota(order.begin(), order.end(), size_t{0});
+    const int column = sortDirection < 0 ? -sortDirection : sortDirection;
+    if (column < 1 || column > 4) return order;
+    std::vector<SortKey> keys;
+    keys.reserve(rows.size());
+    for (size_t i = 0; i < rows.size(); ++i) keys.push_back(MakeSortKey(column, rows[i].fill.texts[column], i));
+    SortKeys(keys, sortedPrefix, sortDirection);
     for (size_t k = 0; k < keys.size(); ++k) order[k] = keys[k].row;
     return order;
 }

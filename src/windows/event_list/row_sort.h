@@ -1,6 +1,7 @@
 #pragma once
 // Sorting the rows by one column's text, and what a header click does.
 #include <cstdint>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -13,10 +14,34 @@ namespace qm::windows {
 // first so the text compares as month, day, time. <0, 0 or >0.
 int CompareColumnTexts(int column, std::string_view a, std::string_view b);
 
-// The order of the rows for a sort direction (±column, see the settings):
-// order[k] is the index of the row that goes to place k. Stable, so rows
-// with equal texts keep their order. Direction 0 or beyond ±4 keeps the order.
-std::vector<size_t> SortOrder(const std::vector<EventRow>& rows, int32_t sortDirection);
+// One row's place in a sort by one column: the text to compare (for "Дата"
+// a copy with day and month swapped), its first 8 bytes as a number, which
+// settle most comparisons, and whether plain byte order is UTF-16 order for
+// it. A key points into its row's text, so it lives no longer than that text.
+struct SortKey {
+    uint64_t head = 0;
+    std::string_view text;
+    std::string swapped;
+    bool plain = true;
+    size_t row = 0;
+
+    SortKey() = default;
+    SortKey(SortKey&& other) noexcept;
+    SortKey& operator=(SortKey&& other) noexcept;
+};
+
+SortKey MakeSortKey(int column, const std::string& text, size_t row);
+
+// Sorts the keys for a sort direction (±column, see the settings), stable.
+// When the first `sortedPrefix` keys are already in order, only the rest are
+// sorted and merged in: the same order as a full sort, and for a long list
+// that grows at its end a fraction of the work.
+void SortKeys(std::vector<SortKey>& keys, size_t sortedPrefix, int32_t sortDirection);
+
+// The order of the rows for a sort direction: order[k] is the index of the
+// row that goes to place k. Stable, so rows with equal texts keep their
+// order. Direction 0 or beyond ±4 keeps the order.
+std::vector<size_t> SortOrder(const std::vector<EventRow>& rows, int32_t sortDirection, size_t sortedPrefix = 0);
 
 // The sort direction after a click on a column header, or the old one when
 // the click changes nothing (column 0, or sorting not enabled).

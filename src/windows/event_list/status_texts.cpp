@@ -58,16 +58,16 @@ std::vector<StatusPart> StatusParts(const core::CoreContext& core, const StatusI
     }
     std::vector<StatusPart> parts;
     parts.push_back(std::move(state));
-    parts.push_back({SizeText(in.memoryInUse), -1});
+    parts.push_back({SizeText(in.memoryInUse), kMemoryIcon});
     parts.push_back({core.Text(1507, SizeText(in.bytesReceived), static_cast<int64_t>(in.datagramsReceived),
                                SizeText(in.bytesSent), static_cast<int64_t>(in.datagramsSent)),
-                     -1});
+                     kNetworkIcon});
     const uint64_t average = in.processed ? in.processingMs / in.processed : 0;
     parts.push_back({core.Text(1506, static_cast<uint32_t>(in.queueCount), static_cast<int64_t>(in.eventsPerMinute),
                                static_cast<int32_t>(std::min<uint64_t>(in.rows, INT32_MAX)),
                                static_cast<int64_t>(average)),
-                     -1});
-    parts.push_back({RunningTimeText(in.runningSeconds), -1});
+                     kQueueIcon});
+    parts.push_back({RunningTimeText(in.runningSeconds), kClockIcon});
     return parts;
 }
 

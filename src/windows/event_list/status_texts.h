@@ -12,6 +12,12 @@ struct CoreContext;
 
 namespace qm::windows {
 
+// Icons of the parts after the state: memory, network, queue, running time.
+constexpr int32_t kMemoryIcon = 30;
+constexpr int32_t kNetworkIcon = 31;
+constexpr int32_t kQueueIcon = 32;
+constexpr int32_t kClockIcon = 33;
+
 struct StatusPart {
     std::string text;
     int32_t icon = -1;  // icon set number; negative: none

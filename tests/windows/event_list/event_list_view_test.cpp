@@ -1,4 +1,6 @@
 // Sorting, header clicks, the status bar, zoom and the menu.
+#include <random>
+
 #include "windows/event_list/event_list_test_support.h"
 #include "windows/event_list/row_sort.h"
 #include "windows/event_list/status_texts.h"
@@ -27,6 +29,29 @@ TEST(EventListSort, DateComparesMonthFirstAndTextsByUtf16CodeUnits) {
     EXPECT_EQ(DirectionAfterHeaderClick(-kColumnDate, kColumnLevel, true), kColumnLevel);
     EXPECT_EQ(DirectionAfterHeaderClick(3, kColumnIcon, true), 3);
     EXPECT_EQ(DirectionAfterHeaderClick(3, kColumnDate, false), 3);
+}
+
+TEST(EventListSort, MergingNewRowsIntoASortedListGivesTheFullSortsOrder) {
+    std::mt19937 random(7);
+    for (int32_t direction : {int32_t{kColumnDate}, -kColumnDate, int32_t{kColumnSender}, -kColumnMessage}) {
+        SCOPED_TRACE(direction);
+        std::vector<EventRow> rows(400);
+        for (EventRow& r : rows) {
+            // Few distinct texts, so equal keys (and stability) matter.
+            const unsigned v = random() % 23;
+            r.fill.texts[kColumnDate] = (v < 10 ? "0" : "") + std::to_string(v % 28 + 1) + ".0" +
+                                        std::to_string(v % 9 + 1) + "  10:00:00";
+            r.fill.texts[kColumnSender] = "10.0.0." + std::to_string(v);
+            r.fill.texts[kColumnMessage] = v % 3 ? "link \xD0\xB2\xD0\xB2\xD0\xB5\xD1\x80\xD1\x85" : "\xF0\x9F\x98\x80 up";
+        }
+        // The first 300 in order, as a previous sort left them; 100 new at the end.
+        const std::vector<size_t> first = SortOrder(std::vector<EventRow>(rows.begin(), rows.begin() + 300), direction);
+        std::vector<EventRow> list;
+        for (size_t i : first) list.push_back(rows[i]);
+        list.insert(list.end(), rows.begin() + 300, rows.end());
+        EXPECT_EQ(SortOrder(list, direction, 300), SortOrder(list, direction));
+        EXPECT_EQ(SortOrder(list, direction, 400), SortOrder(list, 0)) << "all sorted already: nothing moves";
+    }
 }
 
 TEST_F(EventListTest, HeaderClicksSortAtOnceAndNewRowsAreSortedWhenWorkersAreDone) {
