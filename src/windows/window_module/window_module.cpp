@@ -94,8 +94,19 @@ void WindowModule::SaveTo(core::SettingsSection& section) {
 }
 
 void WindowModule::Unload() {
-    // The rectangles saved are those the windows last stored, so the file is
-    // written before any window goes.
+    // Only size changes store a window's rectangle as the user works; a
+    // window that was merely moved would otherwise reopen where it was
+    // before. Shown, unpinned windows take their place now, as applying the
+    // rectangle option would; the file is then written before any window goes.
+    {
+        GuardedLock lock(Lock(), core_.counters.locks, Blocking::Yes);
+        for (size_t i = 0; i < runtime_.size(); ++i) {
+            WindowFrame* frame = runtime_[i].frame.get();
+            WindowEntry& entry = table_[i].record;
+            if (frame && !table_[i].deleted && !entry.Has(kWindowPinned) && frame->IsVisible() && !frame->IsMinimized())
+                entry.rect = frame->OuterRect();
+        }
+    }
     SaveSection();
     closing_ = true;
     std::vector<TakenFrame> frames;

@@ -64,6 +64,22 @@ TEST_F(WindowModuleTest, ClosingHidesAndTheWindowStaysHiddenAtTheNextStart) {
     EXPECT_EQ(system_.Frame(uid)->shows, 0);
 }
 
+TEST_F(WindowModuleTest, AWindowOnlyMovedReopensWhereItWasLeftUnlessPinned) {
+    auto module = Loaded(&system_);
+    const Rect home{50, 60, 650, 460}, moved{200, 150, 800, 550};
+    ASSERT_EQ(module->AddWindow(Window("loose", 0x1000, kWindowEventList, home)), 0u);
+    ASSERT_EQ(module->AddWindow(Window("pinned", 0x3000, kWindowEventList, home)), 1u);
+    const uint64_t loose = module->Entry(0)->uid, pinned = module->Entry(1)->uid;
+    // A move reports nothing; the place is taken when the program ends.
+    system_.Frame(loose)->rect = moved;
+    system_.Frame(pinned)->rect = moved;
+    module->Unload();
+
+    module = Loaded(&system_);
+    EXPECT_EQ(system_.Frame(loose)->request.rect, moved);
+    EXPECT_EQ(system_.Frame(pinned)->request.rect, home);
+}
+
 TEST_F(WindowModuleTest, APinnedWindowIsMovedBackByTheTickAndItsRectIsNotChangedByADrag) {
     auto module = Loaded(&system_);
     const Rect home{50, 60, 650, 460}, dragged{300, 300, 1000, 900};
@@ -149,7 +165,6 @@ TEST_F(WindowModuleTest, UnloadSavesFirstThenWaitsForBusyWorkersBeforeEndingEach
     const auto frame = system_.Frame(uid);
     frame->rect = Rect{5, 5, 805, 605};
     frame->events->FrameResized(uid);
-    frame->rect = Rect{9, 9, 909, 909};  // moved after the last store: not saved
     frame->busy = 2;
     std::thread workers([&] {
         std::this_thread::sleep_for(100ms);
