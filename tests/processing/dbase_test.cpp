@@ -386,10 +386,12 @@ TEST_F(DbaseModuleTest, UnwritableTargetKeepsItsLinesUntilWrittenOrShutdown) {
     EXPECT_EQ(Slurp(blocked), Stored(first + second));
     EXPECT_EQ(Slurp(buffer_), "");
 
-    // Lines a target never took go to the buffer file at shutdown, ahead of the queue's.
+    // Lines a target never took go to the buffer file at shutdown, ahead of
+    // the queue's, and only those: a target written just before the failing
+    // one must not lend it what it wrote.
     fs::remove(blocked);
     fs::create_directories(blocked);
-    DbaseIni().Targets({"fixed.log"}).Save(root_);
+    DbaseIni().Targets({"second.log", "fixed.log"}).Save(root_);
     Start();
     WriteBatch(third, 1);
     const Lines queued = Relayed("queued", 50, 4);
