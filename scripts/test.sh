@@ -17,6 +17,7 @@ if [ "${QM_SKIP_SANITIZE:-0}" != "1" ]; then
     build_tree build-asan -DCMAKE_BUILD_TYPE=Debug -DQM_SANITIZE=ON
     export ASAN_OPTIONS="detect_leaks=1:abort_on_error=1"
     export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
+    export LSAN_OPTIONS="suppressions=$ROOT/scripts/lsan.supp:print_suppressions=0"
     (cd "$ROOT/build-asan" && ctest --output-on-failure -j"$JOBS")
 fi
 echo "All tests passed." >&2
