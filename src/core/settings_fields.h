@@ -27,6 +27,24 @@ enum class FieldEncoding : uint8_t { Struct, String };
 template <typename T>
 struct BlobCodec;  // static void Encode(const T&, uint8_t* out); static void Decode(const uint8_t* in, T&); static constexpr size_t kSize;
 
+// Blobs that are a fixed run of little-endian 32-bit values (colour arrays,
+// column widths, status part percentages): a BlobCodec of such a type
+// derives from this.
+template <size_t N>
+struct U32ArrayCodec {
+    static constexpr size_t kSize = 4 * N;
+    static void Encode(const std::array<uint32_t, N>& values, uint8_t* out) {
+        for (size_t i = 0; i < N; ++i)
+            for (size_t b = 0; b < 4; ++b) out[4 * i + b] = static_cast<uint8_t>(values[i] >> (8 * b));
+    }
+    static void Decode(const uint8_t* in, std::array<uint32_t, N>& values) {
+        for (size_t i = 0; i < N; ++i) {
+            values[i] = 0;
+            for (size_t b = 0; b < 4; ++b) values[i] |= uint32_t{in[4 * i + b]} << (8 * b);
+        }
+    }
+};
+
 struct FieldDef {
     std::string key;          // field name, appended to the record's key prefix
     FieldEncoding encoding;

@@ -26,14 +26,6 @@ void BlobCodec<processing::RuleColors>::Decode(const uint8_t* in, processing::Ru
     c.text = GetU32(in + 4);
 }
 
-void BlobCodec<processing::ColorArray>::Encode(const processing::ColorArray& c, uint8_t* out) {
-    for (size_t i = 0; i < c.size(); ++i) PutU32(out + 4 * i, c[i]);
-}
-
-void BlobCodec<processing::ColorArray>::Decode(const uint8_t* in, processing::ColorArray& c) {
-    for (size_t i = 0; i < c.size(); ++i) c[i] = GetU32(in + 4 * i);
-}
-
 }  // namespace qm::core
 
 namespace qm::processing {

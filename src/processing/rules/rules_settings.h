@@ -149,10 +149,6 @@ struct BlobCodec<processing::RuleColors> {
 };
 
 template <>
-struct BlobCodec<processing::ColorArray> {
-    static constexpr size_t kSize = 4 * processing::kSchemeEntries;
-    static void Encode(const processing::ColorArray& c, uint8_t* out);
-    static void Decode(const uint8_t* in, processing::ColorArray& c);
-};
+struct BlobCodec<processing::ColorArray> : U32ArrayCodec<processing::kSchemeEntries> {};
 
 }  // namespace qm::core

@@ -7,22 +7,6 @@
 #include "platform/profile_file.h"
 #include "windows/zoom.h"
 
-namespace qm::core {
-
-void BlobCodec<windows::FiveValues>::Encode(const windows::FiveValues& v, uint8_t* out) {
-    for (size_t i = 0; i < v.size(); ++i)
-        for (size_t b = 0; b < 4; ++b) out[4 * i + b] = static_cast<uint8_t>(v[i] >> (8 * b));
-}
-
-void BlobCodec<windows::FiveValues>::Decode(const uint8_t* in, windows::FiveValues& v) {
-    for (size_t i = 0; i < v.size(); ++i) {
-        v[i] = 0;
-        for (size_t b = 0; b < 4; ++b) v[i] |= uint32_t(in[4 * i + b]) << (8 * b);
-    }
-}
-
-}  // namespace qm::core
-
 namespace qm::windows {
 
 namespace {

@@ -81,9 +81,5 @@ void SaveEventListSettings(core::SettingsSection& section, uint64_t uid, const E
 
 namespace qm::core {
 template <>
-struct BlobCodec<windows::FiveValues> {
-    static constexpr size_t kSize = 4 * windows::kEventListColumns;
-    static void Encode(const windows::FiveValues& v, uint8_t* out);
-    static void Decode(const uint8_t* in, windows::FiveValues& v);
-};
+struct BlobCodec<windows::FiveValues> : U32ArrayCodec<windows::kEventListColumns> {};
 }  // namespace qm::core

@@ -6,23 +6,6 @@
 #include "platform/profile_file.h"
 #include "windows/zoom.h"
 
-namespace qm::core {
-
-void BlobCodec<windows::StatusPartPercents>::Encode(const windows::StatusPartPercents& p, uint8_t* out) {
-    for (size_t e = 0; e < p.size(); ++e) {
-        for (size_t i = 0; i < 4; ++i) out[4 * e + i] = static_cast<uint8_t>(p[e] >> (8 * i));
-    }
-}
-
-void BlobCodec<windows::StatusPartPercents>::Decode(const uint8_t* in, windows::StatusPartPercents& p) {
-    for (size_t e = 0; e < p.size(); ++e) {
-        p[e] = 0;
-        for (size_t i = 0; i < 4; ++i) p[e] |= uint32_t(in[4 * e + i]) << (8 * i);
-    }
-}
-
-}  // namespace qm::core
-
 namespace qm::windows {
 
 namespace {

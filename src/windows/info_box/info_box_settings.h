@@ -19,11 +19,7 @@ struct StatusPartPercents : std::array<uint32_t, 4> {};
 
 namespace qm::core {
 template <>
-struct BlobCodec<windows::StatusPartPercents> {
-    static constexpr size_t kSize = 16;
-    static void Encode(const windows::StatusPartPercents& p, uint8_t* out);
-    static void Decode(const uint8_t* in, windows::StatusPartPercents& p);
-};
+struct BlobCodec<windows::StatusPartPercents> : U32ArrayCodec<4> {};
 }  // namespace qm::core
 
 namespace qm::windows {
