@@ -2,6 +2,7 @@
 
 #include <array>
 
+#include "http/http_module.h"
 #include "processing/dbase/dbase_module.h"
 #include "processing/dns/dns_module.h"
 #include "processing/rules/rules_module.h"
@@ -25,7 +26,7 @@ std::span<const ModuleDescriptor> ProgramModules() {
         {kModuleIcmp, "Module: ICMP", "mod_icmp", true, nullptr},
         {kModuleLaurent, "Module: Laurent", "mod_laurent", true, nullptr},
         {kModuleModbus, "Module: ModBusTCP", "mod_modbus", true, nullptr},
-        {kModuleHttpServer, "Module: HTTPServer", "mod_httpserver", true, nullptr},
+        {kModuleHttpServer, "Module: HTTPServer", "mod_httpserver", true, http::CreateHttpServerModule},
         {kModuleWindow, "Module: Window", "mod_window", false, nullptr},
     }};
     return catalog;

@@ -178,14 +178,18 @@ std::unique_ptr<TcpSession> TcpSession::AcceptConnection(int& error) {
     }
     platform::TcpSocket connection;
     sockaddr_in peer{};
+    // A busy listener usually has the next connection waiting already, so
+    // it is taken first and waited for only when there is none.
+    bool waitFirst = false;
     for (;;) {
         short ready = 0;
         int rc = 0;
-        switch (WaitFor(POLLIN, -1, ready, rc)) {
+        switch (waitFirst ? WaitFor(POLLIN, -1, ready, rc) : (StopRequested() ? Wait::kStopped : Wait::kReady)) {
             case Wait::kReady:
                 rc = socket_.Accept(connection, peer);
                 // The connection may have gone again between the wake-up and
                 // the accept; that is no reason to stop listening.
+                waitFirst = rc == EAGAIN;
                 if (rc == EAGAIN || rc == EINTR || rc == ECONNABORTED) continue;
                 break;
             case Wait::kStopped: rc = ECANCELED; break;
@@ -209,12 +213,28 @@ std::unique_ptr<TcpSession> TcpSession::AcceptConnection(int& error) {
     return session;
 }
 
-int TcpSession::WaitEvents(TcpEvents& events, int& error) {
+int TcpSession::WaitEvents(TcpEvents& events, int& error) { return WaitEvents(events, error, timeoutMs_); }
+
+int TcpSession::WaitEvents(TcpEvents& events, int& error, uint32_t timeoutMs) {
     events = TcpEvents{};
     error = 0;
     if (!core_ || !socket_.IsOpen()) return kNotUsable;
+    char probe = 0;
+    // What has already arrived (a request, or the peer's close after an
+    // answer) needs no wait: a look without waiting saves the poll.
+    if (!StopRequested()) {
+        const ssize_t early = socket_.Receive(std::span<char>(&probe, 1), true);
+        if (early > 0) {
+            events.read = true;
+            return kOk;
+        }
+        if (early == 0) {
+            events.close = true;
+            return kOk;
+        }
+    }
     short ready = 0;
-    switch (WaitFor(POLLIN | POLLRDHUP, static_cast<int>(timeoutMs_), ready, error)) {
+    switch (WaitFor(POLLIN | POLLRDHUP, static_cast<int>(timeoutMs), ready, error)) {
         case Wait::kReady: break;
         case Wait::kStopped: events.stopped = true; return kOk;
         case Wait::kTimedOut: error = kTimedOutError; return kTimedOut;
@@ -226,7 +246,6 @@ int TcpSession::WaitEvents(TcpEvents& events, int& error) {
     }
     // Readable means either bytes or the peer's end of stream; a one-byte
     // peek tells which without taking anything away from the next Read.
-    char probe = 0;
     const ssize_t n = socket_.Receive(std::span<char>(&probe, 1), true);
     const bool hangUp = (ready & (POLLRDHUP | POLLHUP)) != 0;
     if (n > 0) {
@@ -253,12 +272,24 @@ int TcpSession::WaitEvents(TcpEvents& events, int& error) {
 int TcpSession::ServerSession(TcpExchange& exchange, const RequestHandler& handler, int& error) {
     error = 0;
     if (!core_ || !open_ || !socket_.IsOpen()) return kNotUsable;
+    using Clock = std::chrono::steady_clock;
     int result = kOk;
     bool failed = false;
+    bool answered = false;       // with closeAfterAnswer_: the sending side is shut
+    std::string gathered;        // a request still arriving in pieces
+    Clock::time_point requestDeadline{};
+    std::string piece;
     for (;;) {
+        uint32_t waitMs = timeoutMs_;
+        bool late = false;
+        if (!gathered.empty() || answered) {
+            const auto left = std::chrono::ceil<std::chrono::milliseconds>(requestDeadline - Clock::now()).count();
+            late = left <= 0;
+            waitMs = static_cast<uint32_t>(std::clamp<long long>(left, 1, timeoutMs_));
+        }
         TcpEvents events;
         int waitError = 0;
-        const int waited = WaitEvents(events, waitError);
+        const int waited = late ? kTimedOut : WaitEvents(events, waitError, waitMs);
         if (waited != kOk) {
             // Whatever ended the wait, the peer has not been heard from in time.
             error = kTimedOutError;
@@ -269,6 +300,7 @@ int TcpSession::ServerSession(TcpExchange& exchange, const RequestHandler& handl
         }
         // A stop wins over whatever else the wait brought.
         if (events.stopped || StopRequested()) break;
+        bool request = false;
         if (events.read) {
             if (events.readError) {
                 error = events.readError;
@@ -279,15 +311,34 @@ int TcpSession::ServerSession(TcpExchange& exchange, const RequestHandler& handl
             }
             Trace("OK\tServerSession() -> FD_READ");
             int readError = 0;
-            if (Read(exchange.data, readError) != kOk) {
+            if (Read(piece, readError) != kOk) {
                 error = readError;
                 Trace("FAIL\tServerSession() -> _read(). ERROR: %d", readError);
                 result = kSocketError;
                 failed = true;
                 break;
             }
+            Trace("OK\tServerSession() -> Received: %d bytes", static_cast<uint32_t>(piece.size()));
+            if (answered) {
+                // Past the one answer this connection gives; what still
+                // comes is read only so the peer's close can be seen.
+            } else if (!requestComplete_) {
+                gathered.swap(piece);
+                request = true;
+            } else {
+                if (gathered.empty()) requestDeadline = Clock::now() + std::chrono::milliseconds(timeoutMs_);
+                gathered += piece;
+                // A peer that closes mid-request still gets an answer to
+                // what it sent.
+                request = events.close || gathered.size() > kReadLimit || requestComplete_(gathered);
+            }
+        } else if (events.close && !gathered.empty()) {
+            request = true;
+        }
+        if (request) {
+            exchange.data.swap(gathered);
+            gathered.clear();
             exchange.received = static_cast<uint32_t>(exchange.data.size());
-            Trace("OK\tServerSession() -> Received: %d bytes", exchange.received);
             exchange.receivedCopy = exchange.received;
             std::string answer;
             if (handler) answer = handler(exchange.data);
@@ -301,12 +352,21 @@ int TcpSession::ServerSession(TcpExchange& exchange, const RequestHandler& handl
                 break;
             }
             Trace("OK\tServerSession() -> Sended: %d bytes", exchange.sent);
+            if (closeAfterAnswer_) {
+                socket_.ShutdownSend();
+                answered = true;
+                // A peer that goes on sending gets one timeout to close,
+                // not as long as it keeps sending.
+                requestDeadline = Clock::now() + std::chrono::milliseconds(timeoutMs_);
+            }
         }
         if (events.close) {
             Trace("OK\tServerSession() -> FD_CLOSE");
-            socket_.ShutdownSend();
-            // A moment for the FIN to leave before the owner closes the socket.
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            if (!answered) {
+                socket_.ShutdownSend();
+                // A moment for the FIN to leave before the owner closes the socket.
+                std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            }
             break;
         }
         if (!Usable()) break;

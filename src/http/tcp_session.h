@@ -70,6 +70,8 @@ public:
 
     // The answer to a request; empty means none (and fails the write).
     using RequestHandler = std::function<std::string(std::string_view request)>;
+    // Whether the bytes gathered so far make a whole request.
+    using RequestComplete = std::function<bool(std::string_view gathered)>;
 
     // chunkSize 0 means 1024 bytes, timeoutMs 0 means 5000 ms. Without a
     // core nothing is usable, as with a session whose setup failed.
@@ -111,6 +113,17 @@ public:
     // 0, or 1 without a core (the socket is released either way).
     int Close();
 
+    // Protocols whose requests may arrive in pieces: ServerSession gathers
+    // reads until this accepts them, the peer closes or the read limit is
+    // passed, and the whole request must arrive within one timeout of its
+    // first bytes. Without it every read is a request of its own.
+    void SetRequestComplete(RequestComplete complete) { requestComplete_ = std::move(complete); }
+    // For answers that promise "Connection: close": after the first answer
+    // ServerSession shuts its sending side, so the peer sees the end of the
+    // answer at once, and then only drains what still comes until the peer
+    // closes or the timeout passes.
+    void SetCloseAfterAnswer(bool on) { closeAfterAnswer_ = on; }
+
     // Ends the current and every later wait soon (within about 100 ms); safe
     // from any thread.
     void RequestStop() { stop_.store(true); }
@@ -133,6 +146,7 @@ private:
     // Polls for `events` until ready, the time is up or a stop is requested;
     // timeoutMs < 0 waits without a time limit.
     Wait WaitFor(short events, int timeoutMs, short& ready, int& error);
+    int WaitEvents(TcpEvents& events, int& error, uint32_t timeoutMs);
     bool Usable() const { return open_ && !stop_.load(); }
 
     template <typename... Args>
@@ -149,6 +163,8 @@ private:
     bool open_ = false;
     int8_t verbose_;
     std::atomic<bool> stop_{false};
+    RequestComplete requestComplete_;
+    bool closeAfterAnswer_ = false;
     mutable std::mutex logLock_;
     std::string log_;
 };

@@ -1,0 +1,55 @@
+#pragma once
+// Turns one request into one answer, in the fixed order: client access,
+// parse, version, method, resource, authorization, content access, then the
+// `log` export or the file. Every failure is a status with its own text as
+// the body; nothing the client sent is ever put into a header.
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <string_view>
+
+#include "http/http_ini.h"
+#include "http/log_export.h"
+
+namespace qm::core {
+struct CoreContext;
+}
+
+namespace qm::http {
+
+// What every request of one server item shares; read-only while it runs,
+// except the http.ini cache, which guards itself.
+struct HandlerSetup {
+    core::CoreContext* core = nullptr;
+    std::filesystem::path webRoot;        // canonical, when it exists
+    std::filesystem::path programFolder;  // canonical, when it exists
+    HttpIniDefaults defaults;
+    HttpIni* ini = nullptr;
+    LogExportOptions logExport;
+};
+
+// The answer bytes: status line, headers, body.
+std::string BuildAnswer(std::string_view status, std::string_view extraHeaders, std::string_view body);
+
+class RequestHandler {
+public:
+    // `logLine` collects the request log parts of the connection; `names`
+    // (may be null) names the senders in the `log` export.
+    RequestHandler(const HandlerSetup& setup, std::string clientAddress, processing::DnsModule* names,
+                   std::string& logLine)
+        : setup_(setup), client_(std::move(clientAddress)), names_(names), logLine_(logLine) {}
+
+    std::string Handle(std::string_view bytes);
+
+private:
+    std::string Error(std::string_view status, const platform::ProfileFile& ini);
+    void Log(std::string_view part);
+    int LogLevel() const { return setup_.defaults.logLevel; }
+
+    const HandlerSetup& setup_;
+    const std::string client_;
+    processing::DnsModule* const names_;
+    std::string& logLine_;
+};
+
+}  // namespace qm::http

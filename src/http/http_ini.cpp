@@ -1,0 +1,60 @@
+#include "http/http_ini.h"
+
+#include <algorithm>
+#include <system_error>
+
+namespace qm::http {
+
+namespace fs = std::filesystem;
+
+namespace {
+// Header values come from here; a line break in one would start a header of its own.
+std::string HeaderSafe(std::string value) {
+    std::erase_if(value, [](char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7f; });
+    return value;
+}
+}  // namespace
+
+bool AccessAllowed(std::string_view value) {
+    return !value.empty() && (value[0] == 'A' || value[0] == 'a' || value[0] == '*');
+}
+
+std::optional<std::string> IniEntry(const platform::ProfileFile& ini, std::string_view section, std::string_view key,
+                                    size_t capacity) {
+    std::string value = ini.ReadString(section, key, capacity);
+    if (value.empty()) return std::nullopt;
+    return HeaderSafe(std::move(value));
+}
+
+HttpIniDefaults HttpIni::ReadDefaults() const {
+    const platform::ProfileFile ini = platform::ProfileFile::Load(file_);
+    HttpIniDefaults d;
+    d.clientAccess = AccessAllowed(ini.ReadString("ip-access", "*", 64));
+    d.contentAccess = AccessAllowed(ini.ReadString("content-access", "*", 64));
+    if (auto v = IniEntry(ini, "cache", "*", 64)) d.cacheControl = *v;
+    if (auto v = IniEntry(ini, "mime", "*", 64)) d.mimeType = *v;
+    d.authType = ini.ReadInt("auth", "type", 0);
+    d.realm = HeaderSafe(ini.ReadString("auth", "realm", 63));
+    std::erase(d.realm, '"');  // it is written inside quotes
+    d.credential = ini.ReadString("auth", "*", 63);
+    d.logLevel = ini.ReadInt("log", "level", 0);
+    d.logLimit = std::max(ini.ReadInt("log", "limit", 1000), 100);
+    return d;
+}
+
+std::shared_ptr<const platform::ProfileFile> HttpIni::Current() {
+    std::error_code timeError, sizeError;
+    const fs::file_time_type time = fs::last_write_time(file_, timeError);
+    const uintmax_t size = fs::file_size(file_, sizeError);
+    const bool missing = timeError || sizeError;
+    std::lock_guard hold(mutex_);
+    if (!cached_ || missing != cachedMissing_ || (!missing && (time != cachedTime_ || size != cachedSize_))) {
+        cached_ = std::make_shared<const platform::ProfileFile>(platform::ProfileFile::Load(file_));
+        cachedTime_ = time;
+        cachedSize_ = size;
+        cachedMissing_ = missing;
+    }
+    return cached_;
+}
+
+}  // namespace qm::http

@@ -1,0 +1,87 @@
+// The built program with the default home, web root included: events sent
+// with logger show up in the `log` resource and, coloured by severity, in the
+// table the default page renders in headless Chromium.
+#include <gtest/gtest.h>
+
+// GCC 12 with the sanitizers sees an uninitialized member inside <regex>
+// where there is none.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#include <regex>
+#pragma GCC diagnostic pop
+
+#include "http_test_support.h"
+
+namespace qm::http {
+namespace {
+
+using namespace qm::testing;
+
+constexpr const char* kChromium = "/usr/bin/chromium";
+
+TEST(HttpProgram, DefaultPageShowsLoggedEventsInChromium) {
+    if (!HaveProgram("/usr/bin/logger")) GTEST_SKIP() << "logger (bsdutils) is not installed";
+    ProgramHome box;
+    fs::copy(fs::path(QM_SOURCE_DIR) / "resources" / "default-home" / "Resource", box.Home() / "Resource",
+             fs::copy_options::recursive);
+    const uint16_t syslogPort = FreePort();
+    box.Listen(syslogPort);
+    const uint16_t httpPort = FreeTcpPort();
+    box.Edit("mod_httpserver", [&](platform::ProfileFile& ini, const char* s) {
+        ASSERT_EQ(ini.ReadString(s, "Item.0-StrName", 32), "127.0.0.1") << "the default item";
+        ini.WriteStruct(s, "Item.0-Port", LittleEndian(httpPort));
+    });
+    const std::string url = "http://127.0.0.1:" + std::to_string(httpPort) + "/";
+
+    std::unique_ptr<ChildProcess> run = box.Start();
+    ASSERT_TRUE(WaitUntil([&] { return Curl({url}).status == 200 || !run->Alive(); }, 30s)) << box.OutputText();
+    ASSERT_TRUE(run->Alive()) << box.OutputText();
+    EXPECT_EQ(Curl({url + "http.ini"}).status, 403);
+
+    const std::string marker = "quillmark-web-" + std::to_string(::getpid());
+    TempDir dir("qm-web");
+    for (const auto& [priority, text] : {std::pair{"user.err", marker + "-error"}, {"user.info", marker + "-info"}}) {
+        ChildProcess logger({"logger", "-n", "127.0.0.1", "-P", std::to_string(syslogPort), "-d", "-p", priority, text},
+                            dir.path() / "logger.txt");
+        ASSERT_EQ(logger.Exit(10s), 0) << ReadWholeFile(dir.path() / "logger.txt");
+    }
+    std::string log;
+    ASSERT_TRUE(WaitUntil([&] { return Contains(log = Curl({url + "log"}).body, marker + "-info"); }, 30s)) << log;
+    EXPECT_TRUE(std::regex_search(log, std::regex("\n3\t127\\.0\\.0\\.1\t[^\t]*\t[0-9.]+ [0-9:]+\t[^\t\n]*" + marker + "-error\t\n")))
+        << log;
+
+    if (!HaveProgram(kChromium)) GTEST_SKIP() << "chromium is not installed";
+    // The page fetches the log itself; virtual time lets its timers run
+    // while waiting for what it fetched.
+    std::string dom;
+    const bool rendered = WaitUntil(
+        [&] {
+            TempDir profile("qm-chromium");
+            ChildProcess chromium({kChromium, "--headless", "--no-sandbox", "--disable-gpu", "--disable-quic",
+                                   "--no-first-run", "--disable-background-networking", "--disable-component-update",
+                                   "--disable-sync", "--user-data-dir=" + (profile.path() / "data").string(),
+                                   "--virtual-time-budget=5000", "--dump-dom", url},
+                                  profile.path() / "dom.html");
+            chromium.Exit(120s);
+            dom = ReadWholeFile(profile.path() / "dom.html");
+            return Contains(dom, marker + "-info");
+        },
+        180s);
+    ASSERT_TRUE(rendered) << dom;
+    EXPECT_TRUE(std::regex_search(dom, std::regex("<tr class=\"sev-3\"><td class=\"time\">[0-9.: ]+</td><td class=\"level\">Error</td>"
+                                                  "<td class=\"sender\">127\\.0\\.0\\.1</td><td class=\"message\">[^<]*" +
+                                                  marker + "-error</td></tr>")))
+        << dom;
+    EXPECT_TRUE(Contains(dom, "<td class=\"level\">Informational</td>")) << dom;
+
+    ASSERT_TRUE(run->Signal(SIGTERM));
+    EXPECT_EQ(run->Exit(30s), 0) << box.OutputText();
+    // The request log of the run.
+    bool logged = false;
+    for (const auto& entry : fs::directory_iterator(box.Home() / "Logs" / "Web"))
+        logged = logged || Contains(ReadWholeFile(entry.path()), "[127.0.0.1]\tRESP=\"200 OK\"\tSuccess: Send=");
+    EXPECT_TRUE(logged);
+}
+
+}  // namespace
+}  // namespace qm::http
