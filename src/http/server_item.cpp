@@ -56,12 +56,14 @@ ServerItem::ServerItem(core::CoreContext& core, HttpShared& shared, const HttpSe
 void ServerItem::Stop() {
     run_.store(false);
     stopEvent_.Set();
-    // Ends a waiting accept; the loop then ends every connection it serves.
-    listener_.RequestStop();
+    // Every thread serves connections, the item's own too: the sessions are
+    // told to stop here, the waits for a connection end with the listener's.
     {
         std::lock_guard hold(connectionsMutex_);
-        connectionEnded_.notify_all();
+        stopping_ = true;
+        for (TcpSession* s : active_) s->RequestStop();
     }
+    listener_.RequestStop();
     acceptThread_.Join();
     listener_.Close();
 }
@@ -69,30 +71,48 @@ void ServerItem::Stop() {
 void ServerItem::AcceptLoop() {
     platform::CountedScope moduleThreads(&shared_.threadCount);
     platform::CountedScope coreModuleThreads(&core_.counters.moduleThreads);
+    if (setup_.defaults.logLevel != 0) log_.OpenNew();
+    core_.Report(6, 301, record_.name, uint32_t(record_.Port()));
+    ConnectionLoop();
+    StopConnections();
+    log_.Close();
+    core_.Report(6, 302, record_.name, uint32_t(record_.Port()));
+}
+
+void ServerItem::ConnectionLoop() {
     const bool logging = setup_.defaults.logLevel != 0;
     const uint64_t perFile = static_cast<uint64_t>(setup_.defaults.logLimit);
-    if (logging) log_.OpenNew();
-    core_.Report(6, 301, record_.name, uint32_t(record_.Port()));
-
-    uint64_t requests = 0;
     while (Live()) {
-        {
-            // Connections beyond MaxConn wait in the listen backlog until one ends.
-            std::unique_lock hold(connectionsMutex_);
-            while (Live() && serving_.load() >= common_.maxConn)
-                connectionEnded_.wait_for(hold, std::chrono::milliseconds(100));
-        }
-        if (!Live()) break;
-        if (++requests > perFile && logging) {
-            log_.OpenNew();
-            requests = 0;
-        }
         processing::DnsModule* names = nullptr;
         if ((record_.param & kResolveNames) && core_.registry)
             names = core_.registry->FindAs<processing::DnsModule>(core::kModuleDns);
-
+        {
+            std::lock_guard hold(connectionsMutex_);
+            ++accepting_;
+        }
         int error = 0;
-        std::unique_ptr<TcpSession> session = listener_.AcceptConnection(error);
+        std::unique_ptr<TcpSession> session;
+        {
+            // One thread waits on the listener, the others for their turn:
+            // several waiting on it would all wake for every connection.
+            std::lock_guard turn(acceptTurn_);
+            session = listener_.AcceptConnection(error);
+        }
+        bool newFile = false;
+        {
+            std::lock_guard hold(connectionsMutex_);
+            --accepting_;
+            if (session) {
+                if (stopping_) session->RequestStop();
+                active_.insert(session.get());
+                serving_.fetch_add(1);
+                if (accepting_ == 0 && connectionThreads_ < common_.maxConn && !stopping_ && Live()) StartConnectionThread();
+                if (logging && ++requests_ > perFile) {
+                    requests_ = 1;
+                    newFile = true;
+                }
+            }
+        }
         if (!session) {
             // A stop ends the wait for a connection: that is no network error.
             if (!Live()) break;
@@ -101,51 +121,24 @@ void ServerItem::AcceptLoop() {
             stopEvent_.Wait(std::chrono::milliseconds(common_.errorTimeout));
             continue;
         }
-        Dispatch(Job{std::move(session), names});
+        if (newFile) log_.OpenNew();
+        Serve(*session, names);
+        std::lock_guard hold(connectionsMutex_);
+        active_.erase(session.get());
+        session.reset();
+        serving_.fetch_sub(1);
     }
-    StopConnections();
-    log_.Close();
-    core_.Report(6, 302, record_.name, uint32_t(record_.Port()));
 }
 
-void ServerItem::Dispatch(Job job) {
-    std::lock_guard hold(connectionsMutex_);
-    if (stopping_) job.session->RequestStop();
-    pending_.push_back(std::move(job));
-    serving_.fetch_add(1);
-    if (idle_ > 0) {
-        --idle_;
-        work_.notify_one();
-        return;
-    }
+void ServerItem::StartConnectionThread() {
     try {
         threads_.emplace_back([this] {
             platform::CountedScope threads(&core_.counters.threads);
-            ConnectionThread();
+            ConnectionLoop();
         });
+        ++connectionThreads_;
     } catch (const std::system_error& e) {
-        pending_.pop_back();
-        serving_.fetch_sub(1);
         core_.Report(3, 170, static_cast<uint32_t>(e.code().value()));
-    }
-}
-
-void ServerItem::ConnectionThread() {
-    std::unique_lock hold(connectionsMutex_);
-    for (;;) {
-        work_.wait(hold, [this] { return !pending_.empty() || stopping_; });
-        if (pending_.empty()) return;
-        Job job = std::move(pending_.front());
-        pending_.pop_front();
-        active_.insert(job.session.get());
-        hold.unlock();
-        Serve(*job.session, job.names);
-        hold.lock();
-        active_.erase(job.session.get());
-        job.session.reset();
-        serving_.fetch_sub(1);
-        ++idle_;
-        connectionEnded_.notify_all();
     }
 }
 
@@ -185,11 +178,10 @@ void ServerItem::StopConnections() {
         std::unique_lock hold(connectionsMutex_);
         stopping_ = true;
         for (TcpSession* s : active_) s->RequestStop();
-        for (Job& job : pending_) job.session->RequestStop();
-        work_.notify_all();
         threads.swap(threads_);
     }
-    // Each thread serves what was handed to it (at once, as it is stopped) and ends.
+    // The listener's stop has ended their waits for a connection; each
+    // thread finishes what it serves (at once, as it is stopped) and ends.
     for (std::thread& t : threads) t.join();
 }
 

@@ -2,9 +2,7 @@
 // One running server item: its listening session, the accept thread, and a
 // thread per connection being served, at most MaxConn at a time.
 #include <atomic>
-#include <condition_variable>
 #include <cstdint>
-#include <deque>
 #include <memory>
 #include <mutex>
 #include <set>
@@ -50,20 +48,18 @@ public:
     std::filesystem::path RequestLogPath() { return log_.CurrentPath(); }
 
 private:
-    // A connection waiting for its thread.
-    struct Job {
-        std::unique_ptr<TcpSession> session;
-        processing::DnsModule* names = nullptr;
-    };
-
     bool Live() const { return shared_.running.load() && run_.load(); }
+    // The item's own thread: reports, opens the request log, serves like
+    // every connection thread, and at the end stops and waits for the rest.
     void AcceptLoop();
-    // Hands the connection to an idle connection thread, or starts one.
-    void Dispatch(Job job);
-    // A connection thread: serves one connection after another until the
-    // item stops. Threads stay for the next connection rather than being
-    // made and ended per connection, which would cost more than most answers.
-    void ConnectionThread();
+    // A connection thread: takes the next connection off the listener itself
+    // and serves it, then the next, until the item stops. Handing each
+    // connection from an accepting thread to a serving one cost a thread
+    // switch per request, more than a small answer itself. Whenever a thread
+    // takes a connection and no other is left accepting, another is started,
+    // up to MaxConn: further connections wait in the listen backlog.
+    void ConnectionLoop();
+    void StartConnectionThread();
     void Serve(TcpSession& session, processing::DnsModule* names);
     void StopConnections();
 
@@ -83,15 +79,15 @@ private:
 
     std::atomic<uint32_t> serving_{0};
     std::atomic<uint32_t> failedAccepts_{0};
-    // Under connectionsMutex_: the hand-over queue, the sessions being
-    // served (so a stop reaches them), the threads and how many are idle.
+    // Under connectionsMutex_: the sessions being served (so a stop reaches
+    // them), the connection threads and how many of them wait for a connection.
     std::mutex connectionsMutex_;
-    std::condition_variable connectionEnded_;
-    std::condition_variable work_;
-    std::deque<Job> pending_;
+    std::mutex acceptTurn_;
     std::set<TcpSession*> active_;
     std::vector<std::thread> threads_;
-    size_t idle_ = 0;
+    size_t accepting_ = 0;
+    size_t connectionThreads_ = 1;  // the item's own thread serves too
+    uint64_t requests_ = 0;         // since the request log file was opened
     bool stopping_ = false;
 
     platform::Thread acceptThread_;
