@@ -12,61 +12,24 @@ std::unique_ptr<core::Module> CreateHttpServerModule(core::CoreContext& core) {
 }
 
 HttpModule::HttpModule(core::CoreContext& core)
-    : TableModule(core, core::kModuleHttpServer, "mod_httpserver", kHttpLayout) {
-    // A deleted record's slot is taken over only once its item has stopped.
-    settings_.records.SetReusable([this](size_t i) { return i >= running_.size() || !running_[i]; });
-}
+    : ItemServiceModule(core, core::kModuleHttpServer, "mod_httpserver", kHttpLayout, shared_.running, 300) {}
 
 HttpModule::~HttpModule() { Stop(Blocking::Yes); }
 
-bool HttpModule::Start(Blocking blocking) {
-    shared_.running.store(true);
-    GuardedLock lock(Lock(), core_.counters.locks, blocking);
-    if (!lock) return false;
-    if (!settings_.common.enableService) {
-        core_.Report(4, 300);
-        return false;
-    }
-    running_.resize(settings_.records.size());
-    bool any = false;
-    for (size_t i = 0; i < settings_.records.size(); ++i) {
-        const auto& slot = settings_.records[i];
-        if (slot.deleted || !slot.record.enable || running_[i]) continue;
-        auto item = std::make_unique<ServerItem>(core_, shared_, slot.record, settings_.common);
-        if (!item->Started()) continue;
-        running_[i] = std::move(item);
-        any = true;
-    }
-    return any;
-}
-
-bool HttpModule::Stop(Blocking blocking) {
-    shared_.running.store(false);
-    GuardedLock lock(Lock(), core_.counters.locks, blocking);
-    if (!lock) return false;
-    bool any = false;
-    for (auto& item : running_) {
-        if (!item) continue;
-        item->Stop();
-        item.reset();
-        any = true;
-    }
-    return any;
+std::unique_ptr<ServerItem> HttpModule::MakeItem(const HttpServerItem& record) {
+    return std::make_unique<ServerItem>(core_, shared_, record, settings_.common);
 }
 
 uint16_t HttpModule::BoundPort(size_t index) {
-    GuardedLock lock(Lock(), core_.counters.locks, Blocking::Yes);
-    return index < running_.size() && running_[index] ? running_[index]->BoundPort() : 0;
+    return FromItem<uint16_t>(index, 0, [](ServerItem& item) { return item.BoundPort(); });
 }
 
 uint32_t HttpModule::Serving(size_t index) {
-    GuardedLock lock(Lock(), core_.counters.locks, Blocking::Yes);
-    return index < running_.size() && running_[index] ? running_[index]->Serving() : 0;
+    return FromItem<uint32_t>(index, 0, [](ServerItem& item) { return item.Serving(); });
 }
 
 std::filesystem::path HttpModule::RequestLogPath(size_t index) {
-    GuardedLock lock(Lock(), core_.counters.locks, Blocking::Yes);
-    return index < running_.size() && running_[index] ? running_[index]->RequestLogPath() : std::filesystem::path();
+    return FromItem<std::filesystem::path>(index, {}, [](ServerItem& item) { return item.RequestLogPath(); });
 }
 
 }  // namespace qm::http

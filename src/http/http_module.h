@@ -5,22 +5,17 @@
 #include <memory>
 #include <vector>
 
-#include "core/table_module.h"
+#include "core/item_service_module.h"
 #include "http/http_settings.h"
 #include "http/server_item.h"
 
 namespace qm::http {
 
-class HttpModule : public core::TableModule<HttpCommon, HttpServerItem> {
+class HttpModule : public core::ItemServiceModule<HttpCommon, HttpServerItem, ServerItem> {
 public:
     explicit HttpModule(core::CoreContext& core);
     ~HttpModule() override;
 
-    // Starts every item that is enabled, not deleted and not running; true
-    // when at least one started.
-    bool Start(platform::Blocking blocking) override;
-    // True when at least one item was running.
-    bool Stop(platform::Blocking blocking) override;
 
     // The port a running item listens on (0 when it is not running).
     uint16_t BoundPort(size_t index);
@@ -32,12 +27,11 @@ public:
 
 protected:
     using TableModule::Check;
+    std::unique_ptr<ServerItem> MakeItem(const HttpServerItem& record) override;
     void Check(HttpCommon& common) const override { common = Sanitized(common); }
     void Check(HttpServerItem& item) const override { item = Sanitized(item); }
 
 private:
-    // Running items by record index; empty where stopped.
-    std::vector<std::unique_ptr<ServerItem>> running_;
     HttpShared shared_;
 };
 

@@ -5,28 +5,27 @@
 #include <optional>
 #include <vector>
 
-#include "core/module.h"
+#include "core/item_service_module.h"
 #include "transport/collector/collector_settings.h"
 #include "transport/collector/listener.h"
 
 namespace qm::transport {
 
-class CollectorModule : public core::TableModule<CollectorCommon, ListenerRecord> {
+class CollectorModule : public core::ItemServiceModule<CollectorCommon, ListenerRecord, Listener> {
 public:
     explicit CollectorModule(core::CoreContext& core);
     ~CollectorModule() override;
 
-    // Starts every listener that is enabled, not deleted and not running.
-    bool Start(platform::Blocking blocking) override;
-    bool Stop(platform::Blocking blocking) override;
 
     // The port a running listener bound (0 when it is not running).
     uint16_t BoundPort(size_t index);
     CollectorShared& Shared() { return shared_; }
 
+protected:
+    std::unique_ptr<Listener> MakeItem(const ListenerRecord& record) override;
+    void AfterStop() override;
+
 private:
-    // Running listeners by record index; empty where stopped.
-    std::vector<std::unique_ptr<transport::Listener>> running_;
     CollectorShared shared_;
 };
 
