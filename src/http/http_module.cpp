@@ -5,7 +5,6 @@
 namespace qm::http {
 
 using platform::Blocking;
-using platform::GuardedLock;
 
 std::unique_ptr<core::Module> CreateHttpServerModule(core::CoreContext& core) {
     return std::make_unique<HttpModule>(core);
