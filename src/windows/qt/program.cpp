@@ -19,9 +19,21 @@ namespace {
 
 constexpr const char* kProductName = "Quillmark";
 
+// Off-screen drawing warns about every window operation it cannot do
+// (raising, size hints), and Qt about a missing runtime folder; none of it
+// concerns a user, while other messages still go to stderr.
+void QuietMessages(QtMsgType type, const QMessageLogContext& context, const QString& message) {
+    if (type == QtWarningMsg || type == QtInfoMsg || type == QtDebugMsg) {
+        if (message.startsWith("This plugin does not support") || message.startsWith("QStandardPaths: XDG_RUNTIME_DIR"))
+            return;
+    }
+    std::fprintf(stderr, "%s\n", qFormatLogMessage(type, context, message).toLocal8Bit().constData());
+}
+
 }  // namespace
 
 int RunWithWindows(core::CoreContext& core, int& argc, char** argv) {
+    qInstallMessageHandler(QuietMessages);
     ChoosePlatform();
     QApplication app(argc, argv);
     // Tool windows hide when closed; only the exit event ends the run.
