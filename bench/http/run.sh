@@ -33,13 +33,7 @@ ensure_packages "${BUILD_PACKAGES[@]}" wrk nginx-light curl
 NGINX="$(command -v nginx || echo /usr/sbin/nginx)"
 [ -x "$NGINX" ] || { log "nginx not found"; exit 1; }
 
-log "Building into $BUILD_DIR/ (Release) ..."
-BUILD_LOG="$(mktemp)"
-if ! build_tree "$BUILD_DIR" -DCMAKE_BUILD_TYPE=Release >"$BUILD_LOG" 2>&1; then
-    cat "$BUILD_LOG" >&2
-    exit 1
-fi
-rm -f "$BUILD_LOG"
+build_release_quietly "$BUILD_DIR"
 QM="$ROOT/$BUILD_DIR/quillmark"
 
 TMPROOT="$(mktemp -d "${TMPDIR:-/tmp}/qm-http-bench.XXXXXX")"

@@ -24,3 +24,17 @@ build_tree() {
     cmake -S "$ROOT" -B "$ROOT/$dir" -G Ninja "$@" >/dev/null
     cmake --build "$ROOT/$dir" -- -j"$(nproc)"
 }
+
+# A Release tree for a benchmark, its build output shown only when it fails.
+build_release_quietly() {
+    local dir="$1"
+    echo "Building into $dir/ (Release) ..." >&2
+    local log
+    log="$(mktemp)"
+    if ! build_tree "$dir" -DCMAKE_BUILD_TYPE=Release >"$log" 2>&1; then
+        cat "$log" >&2
+        rm -f "$log"
+        exit 1
+    fi
+    rm -f "$log"
+}
