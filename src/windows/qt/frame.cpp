@@ -113,17 +113,17 @@ QtFrame::QtFrame(const FrameRequest& request, FrameEvents& events, const Content
     RunOnGui([&] {
         auto widget = std::make_unique<FrameWidget>(request, events, snapshot_);
         if (factory) widget->SetContent(factory(request, *widget));
-        widget_ = widget.release();  // owned by this frame; deleted in the destructor
+        widget_ = widget.get();
+        owned_ = std::move(widget);
     });
 }
 
 QtFrame::~QtFrame() {
-    QPointer<FrameWidget> widget = widget_;
-    RunOnGui([widget] {
-        if (!widget) return;
-        widget->SetClosing();
-        widget->hide();
-        delete widget.data();
+    RunOnGui([this] {
+        if (!owned_) return;
+        owned_->SetClosing();
+        owned_->hide();
+        owned_.reset();
     });
 }
 

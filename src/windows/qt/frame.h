@@ -89,6 +89,9 @@ private:
     void Post(std::function<void(FrameWidget&)> call);
 
     std::shared_ptr<FrameSnapshot> snapshot_;
+    // Made and destroyed on the GUI thread; calls posted from elsewhere
+    // reach it through the guarded pointer, which empties when it goes.
+    std::unique_ptr<FrameWidget> owned_;
     QPointer<FrameWidget> widget_;
 };
 
