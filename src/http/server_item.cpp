@@ -60,8 +60,7 @@ void ServerItem::Stop() {
     // told to stop here, the waits for a connection end with the listener's.
     {
         std::lock_guard hold(connectionsMutex_);
-        stopping_ = true;
-        for (TcpSession* s : active_) s->RequestStop();
+        StopSessionsLocked();
     }
     listener_.RequestStop();
     acceptThread_.Join();
@@ -172,12 +171,18 @@ void ServerItem::Serve(TcpSession& session, processing::DnsModule* names) {
     if (level > 0) log_.Write(line);
 }
 
+void ServerItem::StopSessionsLocked() {
+    stopping_ = true;
+    for (TcpSession* s : active_) s->RequestStop();
+}
+
 void ServerItem::StopConnections() {
     std::vector<std::thread> threads;
     {
+        // Again here: the module's running flag can end the loops before
+        // the item's own Stop has reached the sessions.
         std::unique_lock hold(connectionsMutex_);
-        stopping_ = true;
-        for (TcpSession* s : active_) s->RequestStop();
+        StopSessionsLocked();
         threads.swap(threads_);
     }
     // The listener's stop has ended their waits for a connection; each

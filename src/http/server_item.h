@@ -61,6 +61,9 @@ private:
     void ConnectionLoop();
     void StartConnectionThread();
     void Serve(TcpSession& session, processing::DnsModule* names);
+    // Under connectionsMutex_: no new connection is served, and every
+    // session being served is told to stop.
+    void StopSessionsLocked();
     void StopConnections();
 
     core::CoreContext& core_;

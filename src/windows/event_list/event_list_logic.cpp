@@ -100,7 +100,7 @@ size_t EventListLogic::ApplyResults() {
         if (r.row >= rows_.size() || rows_[r.row]->stamp != r.stamp) continue;
         EventRow& row = *rows_[r.row];
         // New texts in the part already sorted: the next sort starts afresh.
-        if (r.row < sortedRows_) sortedRows_ = 0;
+        if (r.row < sortKeys_.size()) sortKeys_.clear();
         row.fill = std::move(r.fill);
         row.filled = true;
         first = std::min(first, r.row);
@@ -206,7 +206,6 @@ void EventListLogic::TakeEvents(const std::vector<std::shared_ptr<const core::Ev
 void EventListLogic::ClearRows() {
     view_.BeginResetRows();
     rows_.clear();
-    sortedRows_ = 0;
     sortKeys_.clear();
     senderRows_.clear();
     senderIndexValid_ = true;
@@ -219,8 +218,8 @@ void EventListLogic::Sort() {
     if (column < 1 || column > 4) return;
     // The keys of the rows sorted last time are still good while their texts
     // are: only the rows added since get keys and are merged in.
-    size_t alreadySorted = sortedDirection_ == direction ? std::min(sortedRows_, sortKeys_.size()) : 0;
-    sortKeys_.resize(alreadySorted);
+    if (sortedDirection_ != direction) sortKeys_.clear();
+    const size_t alreadySorted = sortKeys_.size();
     sortKeys_.reserve(rows_.size());
     for (size_t i = alreadySorted; i < rows_.size(); ++i)
         sortKeys_.push_back(MakeSortKey(column, rows_[i]->fill.texts[column], i));
@@ -237,7 +236,6 @@ void EventListLogic::Sort() {
         sortKeys_[k].row = k;
     }
     rows_.swap(sorted);
-    sortedRows_ = rows_.size();
     sortedDirection_ = direction;
     // Made again when grouping next needs it.
     senderRows_.clear();

@@ -123,11 +123,11 @@ private:
     bool senderIndexValid_ = true;
     core::ReaderState reader_;
     bool rowsChanged_ = false;
-    // Rows [0, sortedRows_) are in order for sortedDirection_: a sort after
-    // new rows were added merges them in instead of sorting everything.
-    size_t sortedRows_ = 0;
+    // Keys of the rows that are in order for sortedDirection_, one per row
+    // from the first, in row order: a sort after new rows were added merges
+    // them in instead of sorting everything. Emptied when a sorted row changes.
     int32_t sortedDirection_ = 0;
-    std::vector<SortKey> sortKeys_;  // of rows [0, sortedRows_), in row order
+    std::vector<SortKey> sortKeys_;
     uint64_t nextStamp_ = 0;
     uint32_t errors_ = 0;
 

@@ -62,35 +62,20 @@ int CompareColumnTexts(int column, std::string_view a, std::string_view b) {
 SortKey MakeSortKey(int column, const std::string& text, size_t row) {
     SortKey key;
     key.row = row;
-    if (column == kColumnDate) {
-        key.swapped = MonthFirst(text);
-        key.text = key.swapped;
-    } else {
-        key.text = text;
-    }
-    key.plain = std::none_of(key.text.begin(), key.text.end(), [](char c) { return static_cast<unsigned char>(c) >= 0xEE; });
-    for (size_t b = 0; b < 8; ++b) key.head = key.head << 8 | (b < key.text.size() ? static_cast<unsigned char>(key.text[b]) : 0u);
+    if (column == kColumnDate) key.swapped = MonthFirst(text);
+    else key.rowText = text;
+    const std::string_view t = key.Text();
+    key.plain = std::none_of(t.begin(), t.end(), [](char c) { return static_cast<unsigned char>(c) >= 0xEE; });
+    for (size_t b = 0; b < 8; ++b) key.head = key.head << 8 | (b < t.size() ? static_cast<unsigned char>(t[b]) : 0u);
     return key;
-}
-
-SortKey::SortKey(SortKey&& other) noexcept { *this = std::move(other); }
-
-SortKey& SortKey::operator=(SortKey&& other) noexcept {
-    const bool own = !other.swapped.empty() && other.text.data() == other.swapped.data();
-    head = other.head;
-    plain = other.plain;
-    row = other.row;
-    swapped = std::move(other.swapped);
-    text = own ? std::string_view(swapped) : other.text;
-    return *this;
 }
 
 void SortKeys(std::vector<SortKey>& keys, size_t sortedPrefix, int32_t sortDirection) {
     const auto compare = [](const SortKey& x, const SortKey& y) {
         // Where neither text holds such a byte, byte order is UTF-16 order.
-        if (!x.plain || !y.plain) return CompareUtf16Order(x.text, y.text);
+        if (!x.plain || !y.plain) return CompareUtf16Order(x.Text(), y.Text());
         if (x.head != y.head) return x.head < y.head ? -1 : 1;
-        return x.text.compare(y.text);
+        return x.Text().compare(y.Text());
     };
     const auto sortWith = [&](auto before) {
         const auto middle = keys.begin() + static_cast<std::ptrdiff_t>(std::min(sortedPrefix, keys.size()));

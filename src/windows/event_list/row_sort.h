@@ -20,14 +20,12 @@ int CompareColumnTexts(int column, std::string_view a, std::string_view b);
 // it. A key points into its row's text, so it lives no longer than that text.
 struct SortKey {
     uint64_t head = 0;
-    std::string_view text;
-    std::string swapped;
+    std::string_view rowText;  // the row's own text (not for "Дата")
+    std::string swapped;       // "Дата" only
     bool plain = true;
     size_t row = 0;
 
-    SortKey() = default;
-    SortKey(SortKey&& other) noexcept;
-    SortKey& operator=(SortKey&& other) noexcept;
+    std::string_view Text() const { return swapped.empty() ? rowText : std::string_view(swapped); }
 };
 
 SortKey MakeSortKey(int column, const std::string& text, size_t row);

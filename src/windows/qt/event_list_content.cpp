@@ -14,13 +14,12 @@
 #include "windows/qt/gui_thread.h"
 #include "windows/qt/icon_set.h"
 #include "windows/qt/program_font.h"
+#include "windows/window_module/window_entry.h"
 
 namespace qm::windows::qt {
 
 namespace {
 
-constexpr uint16_t kFrameOnTop = 0x4000;
-constexpr uint16_t kFramePinned = 0x2000;
 constexpr int kStatusParts = 5;
 
 EventListSettings LoadSettings(core::CoreContext& core, uint64_t uid) {
@@ -147,10 +146,7 @@ void EventListContent::StartTimers() {
     statusTimer_.start(static_cast<int>(logic_->Settings().statusTimer));
 }
 
-void EventListContent::TickNow() {
-    logic_->Tick();
-    ApplyHeaderStyle();
-}
+void EventListContent::TickNow() { logic_->Tick(); }
 
 void EventListContent::StatusNow() {
     status_->Show(logic_->StatusTick(), logic_->StatusEdges(status_->width()));
@@ -209,7 +205,7 @@ void EventListContent::ShowMenu(const QPoint& at) {
     const QModelIndex clicked = table_->indexAt(at);
     const uint16_t frameParam = host_.frameParam ? host_.frameParam() : 0;
     const std::optional<size_t> row = clicked.isValid() ? std::optional<size_t>(clicked.row()) : std::nullopt;
-    const EventListMenuState state = logic_->MenuState(frameParam & kFrameOnTop, frameParam & kFramePinned, row);
+    const EventListMenuState state = logic_->MenuState(frameParam & kWindowOnTop, frameParam & kWindowPinned, row);
     const auto text = [this](uint32_t id) { return QString::fromStdString(core_.Text(id)); };
 
     QMenu menu(this);
@@ -242,8 +238,8 @@ void EventListContent::ShowMenu(const QPoint& at) {
     QAction* chosen = menu.exec(table_->viewport()->mapToGlobal(at));
     if (chosen == autoscroll) logic_->ToggleParam(kListAutoscroll);
     else if (chosen == deselect) logic_->ToggleParam(kListDeselectGrouped);
-    else if (chosen == onTop && host_.toggleFrameParam) host_.toggleFrameParam(kFrameOnTop);
-    else if (chosen == pin && host_.toggleFrameParam) host_.toggleFrameParam(kFramePinned);
+    else if (chosen == onTop && host_.toggleFrameParam) host_.toggleFrameParam(kWindowOnTop);
+    else if (chosen == pin && host_.toggleFrameParam) host_.toggleFrameParam(kWindowPinned);
     else if (chosen == zoomIn && logic_->ZoomIn()) ApplyFont();
     else if (chosen == zoomOut && logic_->ZoomOut()) ApplyFont();
     else if (chosen == details && row) ShowDetails(static_cast<int>(*row));

@@ -54,7 +54,6 @@ private:
     std::unique_ptr<FrameContent> content_;
     int pinTimer_ = 0;
     bool closing_ = false;
-    bool placed_ = false;
 };
 
 // Makes the content of a window type inside its frame; set by the program
