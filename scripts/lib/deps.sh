@@ -16,7 +16,7 @@ ensure_packages() {
 }
 
 BUILD_PACKAGES=(g++ cmake ninja-build pkg-config libpam0g-dev qt6-base-dev qt6-qpa-plugins fonts-crosextra-carlito)
-TEST_PACKAGES=(libgtest-dev libgmock-dev bsdutils procps rsyslog dnsmasq-base curl apache2-utils chromium)
+TEST_PACKAGES=(libgtest-dev libgmock-dev bsdutils procps rsyslog dnsmasq-base curl apache2-utils chromium xvfb openbox xdotool x11-utils)
 
 # Configures and builds into the given folder.
 build_tree() {

@@ -1,0 +1,93 @@
+#pragma once
+// A real X server for the tests that need what off-screen drawing cannot
+// show: window frames, a window manager's placement, menus, a lost display.
+// Xvfb picks a free display number itself; openbox runs on it when asked.
+// xdotool drives the mouse and keyboard.
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "support/child_process.h"
+#include "support/temp_dir.h"
+#include "support/wait_until.h"
+
+namespace qm::testing {
+
+class XDisplay {
+public:
+    static bool Installed() { return ::access("/usr/bin/Xvfb", X_OK) == 0; }
+    static bool WindowManagerInstalled() { return ::access("/usr/bin/openbox", X_OK) == 0; }
+    static bool XdotoolInstalled() { return ::access("/usr/bin/xdotool", X_OK) == 0; }
+
+    // `windowManager`: start openbox and wait until it manages the screen.
+    explicit XDisplay(bool windowManager = false, const std::string& screen = "1280x1024x24") {
+        server_ = std::make_unique<ChildProcess>(
+            std::vector<std::string>{"/usr/bin/Xvfb", "-displayfd", "1", "-nolisten", "tcp", "-screen", "0", screen},
+            dir_.path() / "xvfb.txt");
+        WaitUntil([&] { return !(name_ = ReadDisplayName()).empty() || !server_->Alive(); }, std::chrono::seconds(30));
+        if (name_.empty()) return;
+        if (windowManager) {
+            wm_ = std::make_unique<ChildProcess>(std::vector<std::string>{"/usr/bin/openbox", "--sm-disable"},
+                                                 dir_.path() / "openbox.txt", Environment());
+            // openbox announces itself on the root window once it manages the screen.
+            ready_ = WaitUntil([&] { return Run({"xprop", "-root", "_NET_SUPPORTING_WM_CHECK"}).find("window id") != std::string::npos; },
+                               std::chrono::seconds(30));
+        } else {
+            ready_ = true;
+        }
+    }
+    XDisplay(const XDisplay&) = delete;
+    XDisplay& operator=(const XDisplay&) = delete;
+
+    bool Ok() const { return ready_ && !name_.empty(); }
+    // ":N"
+    const std::string& Name() const { return name_; }
+    // A minimal environment for a child on this display.
+    std::vector<std::string> Environment(std::vector<std::string> more = {}) const {
+        more.push_back("DISPLAY=" + name_);
+        more.push_back("PATH=/usr/bin:/bin");
+        more.push_back("HOME=" + dir_.path().string());
+        return more;
+    }
+    // Runs an X client (xdotool, xprop, xwininfo) to its end and returns what
+    // it printed.
+    std::string Run(std::vector<std::string> argv) const {
+        const std::filesystem::path out = dir_.path() / ("run" + std::to_string(++runs_) + ".txt");
+        ChildProcess p(std::move(argv), out, Environment());
+        p.Exit(std::chrono::seconds(30));
+        std::ostringstream s;
+        s << std::ifstream(out).rdbuf();
+        std::filesystem::remove(out);
+        return s.str();
+    }
+    // Ends the X server as a logout would: every client loses its display.
+    void Kill() {
+        wm_.reset();
+        server_.reset();
+    }
+
+private:
+    std::string ReadDisplayName() const {
+        std::ifstream in(dir_.path() / "xvfb.txt");
+        std::string line;
+        while (std::getline(in, line)) {
+            if (!in.eof() && !line.empty() && line.find_first_not_of("0123456789") == std::string::npos) return ":" + line;
+        }
+        return {};
+    }
+
+    TempDir dir_{"qm-x"};
+    std::unique_ptr<ChildProcess> server_;
+    std::unique_ptr<ChildProcess> wm_;
+    std::string name_;
+    bool ready_ = false;
+    mutable int runs_ = 0;
+};
+
+}  // namespace qm::testing
