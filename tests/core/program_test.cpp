@@ -132,7 +132,7 @@ void RunUntilSignal(Sandbox& box, std::vector<std::string> args, int sig) {
     ASSERT_TRUE(WaitUntil([&] { return box.LayoutReady(); }, 5s)) << run.Stderr();
     ASSERT_TRUE(run.Alive());
     ASSERT_TRUE(run.Signal(sig));
-    EXPECT_EQ(run.Exit(5s), 0) << run.Stderr();
+    EXPECT_EQ(run.Exit(30s), 0) << run.Stderr();
 }
 
 TEST(Program, HelpPrintsUsageAndExits) {
@@ -140,7 +140,7 @@ TEST(Program, HelpPrintsUsageAndExits) {
         Sandbox box;
         ProgramRun run(box.home, box.dir.path(), {option});
         ASSERT_TRUE(run.Started());
-        EXPECT_EQ(run.Exit(5s), 0) << option;
+        EXPECT_EQ(run.Exit(30s), 0) << option;
         const std::string out = run.Stdout();
         EXPECT_NE(out.find("Run app as user:"), std::string::npos) << out;
         EXPECT_NE(out.find("-vc_buffer <size>"), std::string::npos) << out;
@@ -164,7 +164,7 @@ TEST(Program, RunsUntilTerminatedAndSavesItsSettings) {
         EXPECT_FALSE(fs::exists(box.CoreIni()));  // written on the way out
 
         ASSERT_TRUE(run.Signal(SIGTERM));
-        EXPECT_EQ(run.Exit(5s), 0) << run.Stderr();
+        EXPECT_EQ(run.Exit(30s), 0) << run.Stderr();
     }
     const uint64_t after = qm::platform::UnixSecondsNow();
 
@@ -203,7 +203,7 @@ TEST(Program, NextStartReadsTheSavedSettings) {
 
     // Into the next second, so a fresh epoch would show.
     const uint64_t first = qm::platform::UnixSecondsNow();
-    ASSERT_TRUE(WaitUntil([&] { return qm::platform::UnixSecondsNow() > first; }, 2s));
+    ASSERT_TRUE(WaitUntil([&] { return qm::platform::UnixSecondsNow() > first; }, 20s));
 
     RunUntilSignal(box, {}, SIGINT);
     if (HasFatalFailure()) return;
@@ -239,7 +239,7 @@ TEST(Program, LogonWithUnknownUserReportsFailure) {
     Sandbox box;
     ProgramRun run(box.home, box.dir.path(), {"-auth", ".", "nosuchuser", "Zq8pwXy"});
     ASSERT_TRUE(run.Started());
-    EXPECT_EQ(run.Exit(10s), 0);
+    EXPECT_EQ(run.Exit(30s), 0);
     const std::string err = run.Stderr();
     EXPECT_NE(err.find("Failed to start with logon! Error:"), std::string::npos) << err;
     EXPECT_EQ(err.find("Zq8pwXy"), std::string::npos) << err;

@@ -43,7 +43,7 @@ TEST(HttpProgram, DefaultPageShowsLoggedEventsInChromium) {
     for (const auto& [priority, text] : {std::pair{"user.err", marker + "-error"}, {"user.info", marker + "-info"}}) {
         ChildProcess logger({"logger", "-n", "127.0.0.1", "-P", std::to_string(syslogPort), "-d", "-p", priority, text},
                             dir.path() / "logger.txt");
-        ASSERT_EQ(logger.Exit(10s), 0) << ReadWholeFile(dir.path() / "logger.txt");
+        ASSERT_EQ(logger.Exit(30s), 0) << ReadWholeFile(dir.path() / "logger.txt");
     }
     std::string log;
     ASSERT_TRUE(WaitUntil([&] { return Contains(log = Curl({url + "log"}).body, marker + "-info"); }, 30s)) << log;

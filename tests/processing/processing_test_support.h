@@ -1,5 +1,5 @@
 #pragma once
-// Helpers shared by the processing module tests: events, files, waiting and
+// Helpers shared by the processing module tests: events, files and
 // the byte layout of legacy settings records.
 #include <chrono>
 #include <cstdint>
@@ -15,6 +15,7 @@
 
 #include "core/event_record.h"
 #include "platform/utf16.h"
+#include "support/wait_until.h"
 
 namespace qm::processing::test {
 
@@ -39,14 +40,7 @@ inline void Spill(const std::filesystem::path& path, const std::string& bytes) {
     std::ofstream(path, std::ios::binary) << bytes;
 }
 
-inline bool WaitUntil(const std::function<bool()>& done, std::chrono::milliseconds limit = std::chrono::seconds(5)) {
-    const auto deadline = std::chrono::steady_clock::now() + limit;
-    while (!done()) {
-        if (std::chrono::steady_clock::now() > deadline) return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    }
-    return true;
-}
+using qm::testing::WaitUntil;
 
 // A little-endian number, or text as UTF-16LE units, at a byte offset of a
 // legacy record.

@@ -109,7 +109,7 @@ protected:
     void Run() {
         const size_t before = log_->CountSystem(kStarted);
         ASSERT_TRUE(module_->Start(Blocking::Yes));
-        ASSERT_TRUE(WaitUntil([&] { return log_->CountSystem(kStarted) > before; }, 3s));
+        ASSERT_TRUE(WaitUntil([&] { return log_->CountSystem(kStarted) > before; }, 20s));
         std::this_thread::sleep_for(50ms);  // the first round follows the report at once
     }
     void Submit(uint32_t type, const std::string& line, const char* sender = "10.0.0.9") {
@@ -217,8 +217,8 @@ TEST_F(RelayToRsyslog, EachDestinationGetsExactlyTheLinesItsMaskTakes) {
     ASSERT_EQ(lines[1].size(), 14u);
     for (size_t i = 0; i < 4; ++i) {
         SCOPED_TRACE("mask " + std::to_string(masks[i]));
-        ASSERT_TRUE(rsyslog.WaitForLines(i, lines[i].size(), 5s)) << rsyslog.Lines(i).size();
-        ASSERT_TRUE(rsyslog.Flush(i, 5s));
+        ASSERT_TRUE(rsyslog.WaitForLines(i, lines[i].size(), 30s)) << rsyslog.Lines(i).size();
+        ASSERT_TRUE(rsyslog.Flush(i, 30s));
         EXPECT_EQ(rsyslog.Lines(i), lines[i]);
     }
     EXPECT_EQ(module_->Forwarded(), 10u + 14u + 2 * 24u);
@@ -243,7 +243,7 @@ TEST_F(RelayService, OnlyEventsWhileRunningAreSentEachOnce) {
     Run();
     EXPECT_FALSE(module_->Start(Blocking::Yes)) << "already running";
     std::vector<std::string> expected = SubmitNumbered("first run", 50);
-    ASSERT_TRUE(sink.WaitForCount(50, 3s));
+    ASSERT_TRUE(sink.WaitForCount(50, 20s));
 
     EXPECT_TRUE(module_->Stop(Blocking::Yes));
     EXPECT_TRUE(log_->WaitForSystem("Служба пересылки остановлена"));
@@ -254,7 +254,7 @@ TEST_F(RelayService, OnlyEventsWhileRunningAreSentEachOnce) {
     Run();
     const std::vector<std::string> second = SubmitNumbered("second run", 10);
     expected.insert(expected.end(), second.begin(), second.end());
-    ASSERT_TRUE(sink.WaitForCount(60, 3s));
+    ASSERT_TRUE(sink.WaitForCount(60, 20s));
     EXPECT_TRUE(sink.StaysAt(60, 150ms));
     EXPECT_EQ(sink.Received(), expected);
     EXPECT_EQ(log_->CountSystem(kStarted), 2u);
@@ -276,7 +276,9 @@ TEST_F(RelayService, ABusyLockAtTheStartDelaysForwardingOnlyBriefly) {
     SubmitNumbered("right after the start", 1);
     const auto submitted = Clock::now();
     ASSERT_TRUE(sink.WaitForCount(1, 5s));
-    EXPECT_LT(Clock::now() - submitted, 500ms) << "with a repeat timeout of 20 ms";
+    // A collision at the start used to put the worker into its 2 s idle wait;
+    // the bound leaves room for a loaded machine and still tells the two apart.
+    EXPECT_LT(Clock::now() - submitted, 1500ms) << "with a repeat timeout of 20 ms";
 }
 
 using RelayCatchUp = RelayFixture;
@@ -338,7 +340,7 @@ TEST_F(RelayCatchUp, ADrainLosesNothingTheRelayHadNotRead) {
         const std::vector<std::string> after = SubmitNumbered(how + ", after the drain", 100);
         expected.insert(expected.end(), after.begin(), after.end());
         module_->Wake();
-        ASSERT_TRUE(sink.WaitForCount(300, 3s)) << "only " << sink.Count() << " of 300 arrived";
+        ASSERT_TRUE(sink.WaitForCount(300, 20s)) << "only " << sink.Count() << " of 300 arrived";
         EXPECT_TRUE(sink.StaysAt(300, 50ms));
         EXPECT_EQ(sink.Received(), expected);
     }
@@ -350,7 +352,7 @@ TEST_F(RelayCatchUp, ABacklogOfManySlicesGoesOutInOneRound) {
     const std::vector<std::string> expected = SubmitNumbered("backlog", 2500);
     EXPECT_TRUE(sink.StaysAt(0, 100ms));
     module_->Wake();  // one round
-    ASSERT_TRUE(sink.WaitForCount(2500, 5s)) << "a round reads full slices back to back; got " << sink.Count();
+    ASSERT_TRUE(sink.WaitForCount(2500, 30s)) << "a round reads full slices back to back; got " << sink.Count();
     EXPECT_EQ(sink.Received(), expected);
 }
 
@@ -383,7 +385,7 @@ TEST_F(RelayCatchUp, FrequentDrainsDuringLongRoundsLoseNothing) {
         for (int k = n; k < n + 600; ++k) Submit(kEventExternal, "<13>drained often " + std::to_string(k));
         core_.events->Settle(5000);
     }
-    const bool arrived = sink.WaitForCount(kTotal, 5s);
+    const bool arrived = sink.WaitForCount(kTotal, 30s);
     drainer = {};
     window = {};
     EXPECT_TRUE(arrived) << "only " << sink.Count() << " of " << kTotal << " arrived with " << drains << " drains";
@@ -407,10 +409,10 @@ TEST_F(RelayDestinations, UnusableDestinationsAreSkippedAndBadAddressesCounted) 
     widePort.port = 0x50000u | wide.Port();
     StartRelay(20, {To(first.Port()), To(514, 0x30, "example.org"), To(514, 0x30, "256.1.1.1"), disabled,
                     To(deleted.Port()), widePort, To(last.Port())});
-    ASSERT_TRUE(WaitUntil([&] { return module_->DeleteRecord(4); }, 1s));
+    ASSERT_TRUE(WaitUntil([&] { return module_->DeleteRecord(4); }, 20s));
     const std::vector<std::string> expected = SubmitNumbered("past bad destinations", 10);
     for (Sink* sink : {&first, &wide, &last}) {
-        ASSERT_TRUE(sink->WaitForCount(10, 3s));
+        ASSERT_TRUE(sink->WaitForCount(10, 20s));
         EXPECT_EQ(sink->Received(), expected);
     }
     EXPECT_TRUE(last.StaysAt(10, 100ms));
@@ -469,8 +471,8 @@ TEST(RelayWithCore, CollectorAndRelayFromTheSettingsFilesRunAndAreSavedBack) {
         ASSERT_TRUE(client.SendTo(port, "<13>through the settings file"));
         ASSERT_EQ(core.events->Submit(kEventInternal, core::kNoSeverity, "<14>internal one", Loopback(514, "10.3.3.3")),
                   core::kOk);
-        ASSERT_TRUE(internalOnly.WaitForCount(1, 3s));
-        ASSERT_TRUE(both.WaitForCount(2, 3s));
+        ASSERT_TRUE(internalOnly.WaitForCount(1, 20s));
+        ASSERT_TRUE(both.WaitForCount(2, 20s));
         EXPECT_TRUE(both.StaysAt(2, 100ms));
         EXPECT_EQ(internalOnly.Count(), 1u);
         EXPECT_TRUE(StartsWith(internalOnly.Received()[0], "<14>internal one|a2;10.3.3.3;"));
@@ -510,10 +512,10 @@ TEST_F(RelayRoundTrip, ASecondInstanceStoresTheFirstSenderAndTimeNotTheRelays) {
     ASSERT_TRUE(Handshake(peer, port, 10s)) << box.OutputText();
     std::this_thread::sleep_until(arrived + 1100ms);
     module_->Wake();
-    ASSERT_TRUE(WaitUntil([&] { return module_->Forwarded() == 2; }, 3s));
-    ASSERT_TRUE(Handshake(peer, port, 5s));
+    ASSERT_TRUE(WaitUntil([&] { return module_->Forwarded() == 2; }, 20s));
+    ASSERT_TRUE(Handshake(peer, port, 20s));
     ASSERT_TRUE(program->Signal(SIGTERM));
-    ASSERT_EQ(program->Exit(5s), 0) << box.OutputText();
+    ASSERT_EQ(program->Exit(20s), 0) << box.OutputText();
 
     std::vector<std::string> stored = LogLines(box.Logs() / "log_last.log");
     std::erase_if(stored, [](const std::string& line) { return !Contains(line, "round trip"); });

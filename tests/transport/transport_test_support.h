@@ -1,7 +1,7 @@
 #pragma once
-// What the transport tests share: UDP peers on loopback addresses, waiting for
-// a condition, child processes that are always reaped (logger, rsyslogd, the
-// program itself in a home of its own), and a core with its event list.
+// What the transport tests share beyond tests/support: the program in a home
+// of its own, rsyslogd as a peer, the relay's settings, and a core with its
+// event list.
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -30,7 +30,9 @@
 #include "platform/profile_file.h"
 #include "platform/utf16.h"
 #include "support/child_process.h"
+#include "support/files.h"
 #include "support/temp_dir.h"
+#include "support/udp_peer.h"
 #include "support/wait_until.h"
 
 namespace qm::testing {
@@ -38,97 +40,6 @@ namespace qm::testing {
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
-
-inline bool Contains(std::string_view text, std::string_view part) { return text.find(part) != std::string_view::npos; }
-inline bool StartsWith(std::string_view text, std::string_view part) { return text.substr(0, part.size()) == part; }
-
-inline std::vector<uint8_t> LittleEndian(uint32_t v) {
-    return {uint8_t(v), uint8_t(v >> 8), uint8_t(v >> 16), uint8_t(v >> 24)};
-}
-
-inline sockaddr_in Loopback(uint16_t port, const char* ip = "127.0.0.1") {
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_port = htons(port);
-    ::inet_pton(AF_INET, ip, &a.sin_addr);
-    return a;
-}
-
-inline std::string ReadWholeFile(const fs::path& p) {
-    std::ostringstream s;
-    s << std::ifstream(p, std::ios::binary).rdbuf();
-    return s.str();
-}
-
-// The lines of a log file: UTF-16LE, each ended by the unit 0x000A.
-inline std::vector<std::string> LogLines(const fs::path& file) {
-    const std::string bytes = ReadWholeFile(file);
-    std::vector<std::string> lines;
-    size_t begin = 0;
-    for (size_t i = 0; i + 1 < bytes.size(); i += 2) {
-        if (bytes[i] != '\n' || bytes[i + 1] != '\0') continue;
-        lines.push_back(platform::Utf16LEBytesToUtf8(std::string_view(bytes).substr(begin, i - begin)));
-        begin = i + 2;
-    }
-    EXPECT_EQ(begin, bytes.size()) << file << " ends inside a line";
-    return lines;
-}
-
-// A UDP socket bound to `ip` (port 0: one the system picks).
-class UdpPeer {
-public:
-    explicit UdpPeer(const char* ip = "127.0.0.1", uint16_t port = 0) {
-        fd_ = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-        const sockaddr_in local = Loopback(port, ip);
-        if (fd_ >= 0 && ::bind(fd_, reinterpret_cast<const sockaddr*>(&local), sizeof local) != 0) {
-            bindError_ = errno;
-            ::close(fd_);
-            fd_ = -1;
-        }
-    }
-    ~UdpPeer() {
-        if (fd_ >= 0) ::close(fd_);
-    }
-    UdpPeer(const UdpPeer&) = delete;
-    UdpPeer& operator=(const UdpPeer&) = delete;
-
-    bool Ok() const { return fd_ >= 0; }
-    int Fd() const { return fd_; }
-    int BindError() const { return bindError_; }
-    uint16_t Port() const {
-        sockaddr_in a{};
-        socklen_t len = sizeof a;
-        ::getsockname(fd_, reinterpret_cast<sockaddr*>(&a), &len);
-        return ntohs(a.sin_port);
-    }
-    bool SendTo(uint16_t port, std::string_view bytes, const char* ip = "127.0.0.1") const {
-        const sockaddr_in to = Loopback(port, ip);
-        return ::sendto(fd_, bytes.data(), bytes.size(), 0, reinterpret_cast<const sockaddr*>(&to), sizeof to) ==
-               static_cast<ssize_t>(bytes.size());
-    }
-    // One datagram, or nothing within the timeout.
-    std::optional<std::string> Receive(std::chrono::milliseconds timeout, sockaddr_in* from = nullptr) const {
-        pollfd p{fd_, POLLIN, 0};
-        if (::poll(&p, 1, static_cast<int>(timeout.count())) != 1) return std::nullopt;
-        std::string buffer(65536, '\0');
-        sockaddr_in sender{};
-        socklen_t len = sizeof sender;
-        const ssize_t got = ::recvfrom(fd_, buffer.data(), buffer.size(), 0, reinterpret_cast<sockaddr*>(from ? from : &sender), &len);
-        if (got < 0) return std::nullopt;
-        buffer.resize(static_cast<size_t>(got));
-        return buffer;
-    }
-
-private:
-    int fd_ = -1;
-    int bindError_ = 0;
-};
-
-// A port nothing is bound to on 127.0.0.1 right now.
-inline uint16_t FreePort() {
-    UdpPeer probe;
-    return probe.Ok() ? probe.Port() : 0;
-}
 
 // Sends "$$$HI" until the collector answers: it is up and has taken everything
 // that reached its socket before.
@@ -293,7 +204,7 @@ public:
             if (match(e)) out.push_back(e);
         return out;
     }
-    std::optional<core::EventRecord> WaitFor(const Match& match, std::chrono::milliseconds timeout = 3s) {
+    std::optional<core::EventRecord> WaitFor(const Match& match, std::chrono::milliseconds timeout = 20s) {
         std::vector<core::EventRecord> got;
         WaitUntil([&] { return !(got = Matching(match)).empty(); }, timeout);
         return got.empty() ? std::nullopt : std::optional(got.front());
@@ -303,10 +214,10 @@ public:
             return e.type == type && Contains(e.message, text);
         };
     }
-    std::optional<core::EventRecord> WaitForSystem(std::string_view text, std::chrono::milliseconds timeout = 3s) {
+    std::optional<core::EventRecord> WaitForSystem(std::string_view text, std::chrono::milliseconds timeout = 20s) {
         return WaitFor(Of(core::kEventSystem, text), timeout);
     }
-    std::optional<core::EventRecord> WaitForMessage(std::string_view text, std::chrono::milliseconds timeout = 3s) {
+    std::optional<core::EventRecord> WaitForMessage(std::string_view text, std::chrono::milliseconds timeout = 20s) {
         return WaitFor(Of(core::kEventExternal, text), timeout);
     }
     size_t CountSystem(std::string_view text) { return Matching(Of(core::kEventSystem, text)).size(); }

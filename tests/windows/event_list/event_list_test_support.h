@@ -23,6 +23,7 @@
 #include "processing/dns/dns_module.h"
 #include "processing/rules/rules_module.h"
 #include "support/temp_dir.h"
+#include "support/wait_until.h"
 #include "windows/event_list/event_details.h"
 #include "windows/event_list/event_list_logic.h"
 #include "windows/event_list/event_worker_pool.h"
@@ -83,14 +84,7 @@ struct LookupGate {
     }
 };
 
-inline bool WaitUntil(const std::function<bool()>& done, std::chrono::milliseconds limit = 20s) {
-    const auto deadline = std::chrono::steady_clock::now() + limit;
-    while (!done()) {
-        if (std::chrono::steady_clock::now() > deadline) return false;
-        std::this_thread::sleep_for(2ms);
-    }
-    return true;
-}
+using qm::testing::WaitUntil;
 
 class EventListTest : public ::testing::Test {
 protected:
