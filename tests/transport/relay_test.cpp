@@ -44,8 +44,12 @@ std::string ExpectedLine(const EventRecord& e) {
 class Sink {
 public:
     Sink() {
-        const int size = 8 << 20;
-        ::setsockopt(peer_.Fd(), SOL_SOCKET, SO_RCVBUF, &size, sizeof size);
+        // SO_RCVBUF is capped by net.core.rmem_max (a few hundred KiB), which
+        // a loaded machine overruns while this thread waits for a core; root
+        // may lift the cap for this socket.
+        const int size = 64 << 20;
+        if (::setsockopt(peer_.Fd(), SOL_SOCKET, SO_RCVBUFFORCE, &size, sizeof size) != 0)
+            ::setsockopt(peer_.Fd(), SOL_SOCKET, SO_RCVBUF, &size, sizeof size);
         thread_ = std::jthread([this](std::stop_token stop) {
             std::string buffer(65536, '\0');
             while (!stop.stop_requested()) {
