@@ -142,7 +142,7 @@ TEST(ProgramOnDisplay, LosingTheDisplayLosesNoEventsAndNoSettings) {
     ASSERT_FALSE(p.ListWindow().empty()) << p.Output();
 
     p.Display().Kill();
-    ASSERT_TRUE(WaitUntil([&] { return Contains(p.Output(), "The display is gone"); }, 30s) || !p.Run().Alive())
+    ASSERT_TRUE(WaitUntil([&] { return Contains(p.Output(), "The display is gone") || !p.Run().Alive(); }, 30s))
         << p.Output();
     // The program goes on without its windows: it still takes events.
     ASSERT_TRUE(p.Run().Alive()) << p.Output();

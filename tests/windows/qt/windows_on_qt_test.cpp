@@ -212,6 +212,23 @@ TEST_F(WindowsOnQt, DetailsFromTheMenuAreOfTheEventClickedWhileRowsMoveUnderIt) 
     EXPECT_TRUE(box->windowTitle().startsWith(QString::fromUtf8("Событие #%1 ").arg(clicked))) << box->windowTitle().toStdString();
 }
 
+TEST_F(WindowsOnQt, AResetSavesTheDefaultColumnWidthsItShows) {
+    core_.options.windowReset = true;
+    module_->LoadSection();  // as at a start with -wndreset
+    FrameWidget* frame = nullptr;
+    ASSERT_TRUE(PumpUntil([&] { return (frame = FrameTitled("Syslog")) && frame->isVisible(); }));
+    auto* list = dynamic_cast<EventListContent*>(frame->Content());
+    ASSERT_NE(list, nullptr);
+    const uint32_t shown = static_cast<uint32_t>(list->Table().columnWidth(kColumnIcon));
+    ASSERT_NE(shown, 24u) << "the home's own width was applied";
+    core_.registry->UnloadAll();
+
+    const platform::ProfileFile saved = platform::ProfileFile::Load(core_.paths.settingsFolder / "mod_window.ini");
+    const auto widths = saved.ReadStruct("mod_window -> std_report", "Wnd.1-ColSize", 20);
+    ASSERT_TRUE(widths);
+    EXPECT_EQ((*widths)[0] | (*widths)[1] << 8, shown) << "the next start shows what this one did";
+}
+
 TEST(InfoBoxOnQt, HighlightsLandOnTheRightTextAcrossLineEnds) {
     App();
     core::CoreContext core;
