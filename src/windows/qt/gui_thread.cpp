@@ -22,7 +22,8 @@ std::atomic<bool> gone{false};
 
 struct PendingCall {
     std::function<void()> call;
-    bool ran = false;
+    bool ran = false;       // the call ran to its end
+    bool finished = false;  // nothing will run it any more
 };
 
 }  // namespace
@@ -51,12 +52,19 @@ bool RunOnGui(const std::function<void()>& call) {
     }
     // Not a blocking queued call: its waiter could never be released when
     // the GUI thread stops running calls. The pending call outlives a caller
-    // that gave up, as the queued closure still holds it.
+    // that gave up, as the queued closure still holds it; the closure's
+    // token ends with its last copy, run or dropped unrun (an application
+    // object going away with calls queued), and releases the caller then.
     auto pending = std::make_shared<PendingCall>();
     pending->call = call;
+    std::shared_ptr<void> token(nullptr, [pending](void*) {
+        std::lock_guard lock(waitLock);
+        pending->finished = true;
+        waitDone.notify_all();
+    });
     QMetaObject::invokeMethod(
         app,
-        [pending] {
+        [pending, token = std::move(token)] {
             if (gone) return;
             pending->call();
             std::lock_guard lock(waitLock);
@@ -65,7 +73,7 @@ bool RunOnGui(const std::function<void()>& call) {
         },
         Qt::QueuedConnection);
     std::unique_lock lock(waitLock);
-    waitDone.wait(lock, [&] { return pending->ran || gone.load(); });
+    waitDone.wait(lock, [&] { return pending->ran || pending->finished || gone.load(); });
     return pending->ran;
 }
 
