@@ -356,9 +356,11 @@ EventListMenuState EventListLogic::MenuState(bool onTop, bool pinned, std::optio
                         EffectiveFontHeight(), core_.dotsPerInch);
 }
 
-std::optional<InfoContent> EventListLogic::Details(size_t row) const {
-    if (row >= rows_.size() || !rows_[row]->event) return std::nullopt;
-    const core::EventRecord& event = *rows_[row]->event;
+std::shared_ptr<const core::EventRecord> EventListLogic::EventAt(size_t row) const {
+    return row < rows_.size() ? rows_[row]->event : nullptr;
+}
+
+InfoContent EventListLogic::Details(const core::EventRecord& event) const {
     std::string alias;
     if (auto* dns = FindModule<processing::DnsModule>(core_, core::kModuleDns)) {
         // What is known already: the GUI thread never waits for a look-up.

@@ -85,8 +85,11 @@ public:
     bool ZoomIn();
     bool ZoomOut();
     EventListMenuState MenuState(bool onTop, bool pinned, std::optional<size_t> clickedRow) const;
-    // The info box content for a row ("Подробно...", double click).
-    std::optional<InfoContent> Details(size_t row) const;
+    // The event a row shows now (nothing beyond the rows): what a menu keeps
+    // while it is open, as rows move under it.
+    std::shared_ptr<const core::EventRecord> EventAt(size_t row) const;
+    // The info box content for an event ("Подробно...", double click).
+    InfoContent Details(const core::EventRecord& event) const;
 
     // --- Counters
     // Items queued, computing or waiting to be applied.

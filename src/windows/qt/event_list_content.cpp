@@ -13,6 +13,7 @@
 #include "windows/qt/colors.h"
 #include "windows/qt/gui_thread.h"
 #include "windows/qt/icon_set.h"
+#include "windows/qt/popup_menus.h"
 #include "windows/qt/program_font.h"
 #include "windows/window_module/window_entry.h"
 
@@ -97,7 +98,8 @@ EventListContent::EventListContent(core::CoreContext& core, EventWorkerPool& poo
     logic_ = std::make_unique<EventListLogic>(core, pool, model_, LoadSettings(core, uid));
     model_.SetLogic(logic_.get());
 
-    // Results arrive from worker threads; one queued apply at a time.
+    // Results arrive from worker threads; an apply is posted each time the
+    // inbox stops being empty, and one that finds it emptied does nothing.
     QPointer<EventListContent> self(this);
     logic_->SetResultsReadyCallback([self] {
         PostToGui([self] {
@@ -126,7 +128,12 @@ EventListContent::EventListContent(core::CoreContext& core, EventWorkerPool& poo
     });
 
     ApplyFont();
+    // A reset keeps the default widths; they are what is saved then, as the
+    // window's place is.
     if (!resetColumns) ApplyColumns();
+    else
+        for (int column = 0; column < 5; ++column)
+            logic_->SetColumnWidth(column, static_cast<uint32_t>(table_->columnWidth(column)));
     ApplyColors();
     ApplyHeaderStyle();
     StartTimers();
@@ -197,8 +204,13 @@ bool EventListContent::Deselect(size_t row) {
 
 void EventListContent::ShowDetails(int row) {
     if (row < 0) return;
-    const std::optional<InfoContent> details = logic_->Details(static_cast<size_t>(row));
-    if (details && host_.showInfo) host_.showInfo(*details);
+    ShowDetailsOf(logic_->EventAt(static_cast<size_t>(row)));
+}
+
+void EventListContent::ShowDetailsOf(const std::shared_ptr<const core::EventRecord>& event) {
+    if (!event) return;
+    const InfoContent details = logic_->Details(*event);
+    if (host_.showInfo) host_.showInfo(details);
 }
 
 void EventListContent::ShowMenu(const QPoint& at) {
@@ -206,9 +218,12 @@ void EventListContent::ShowMenu(const QPoint& at) {
     const uint16_t frameParam = host_.frameParam ? host_.frameParam() : 0;
     const std::optional<size_t> row = clicked.isValid() ? std::optional<size_t>(clicked.row()) : std::nullopt;
     const EventListMenuState state = logic_->MenuState(frameParam & kWindowOnTop, frameParam & kWindowPinned, row);
+    // Rows are added, re-sorted and regrouped while the menu is open: the
+    // details are those of the event clicked, not of the row number.
+    const std::shared_ptr<const core::EventRecord> clickedEvent = row ? logic_->EventAt(*row) : nullptr;
     const auto text = [this](uint32_t id) { return QString::fromStdString(core_.Text(id)); };
 
-    QMenu menu(this);
+    QMenu menu;
     QAction* autoscroll = menu.addAction(text(1515));
     autoscroll->setCheckable(true);
     autoscroll->setChecked(state.autoscrollChecked);
@@ -235,14 +250,16 @@ void EventListContent::ShowMenu(const QPoint& at) {
     details->setEnabled(state.detailsEnabled);
     menu.setDefaultAction(details);
 
-    QAction* chosen = menu.exec(table_->viewport()->mapToGlobal(at));
+    const QPointer<EventListContent> self(this);
+    QAction* chosen = RunPopupMenu(menu, *this, table_->viewport()->mapToGlobal(at));
+    if (!self || chosen == nullptr) return;
     if (chosen == autoscroll) logic_->ToggleParam(kListAutoscroll);
     else if (chosen == deselect) logic_->ToggleParam(kListDeselectGrouped);
     else if (chosen == onTop && host_.toggleFrameParam) host_.toggleFrameParam(kWindowOnTop);
     else if (chosen == pin && host_.toggleFrameParam) host_.toggleFrameParam(kWindowPinned);
     else if (chosen == zoomIn && logic_->ZoomIn()) ApplyFont();
     else if (chosen == zoomOut && logic_->ZoomOut()) ApplyFont();
-    else if (chosen == details && row) ShowDetails(static_cast<int>(*row));
+    else if (chosen == details) ShowDetailsOf(clickedEvent);
 }
 
 void EventListContent::resizeEvent(QResizeEvent* event) {

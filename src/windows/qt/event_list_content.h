@@ -51,6 +51,7 @@ public:
     QWidget* Widget() override { return this; }
     void SaveTypeSettings() override;
     uint32_t BusyWorkers() const override { return logic_ ? logic_->BusyWorkers() : 0; }
+    uint32_t RunningWorkers() const override { return logic_ ? logic_->RunningWorkers() : 0; }
 
     // For tests and the screenshot run.
     EventListLogic& Logic() { return *logic_; }
@@ -70,6 +71,7 @@ private:
     void ApplyHeaderStyle();
     void StartTimers();
     void ShowMenu(const QPoint& at);
+    void ShowDetailsOf(const std::shared_ptr<const core::EventRecord>& event);
     bool Deselect(size_t row);
 
     core::CoreContext& core_;
@@ -81,7 +83,6 @@ private:
     std::unique_ptr<EventListLogic> logic_;
     QTimer listTimer_;
     QTimer statusTimer_;
-    bool applyQueued_ = false;
 };
 
 }  // namespace qm::windows::qt

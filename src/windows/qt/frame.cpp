@@ -3,15 +3,18 @@
 #include <QCloseEvent>
 #include <QVBoxLayout>
 
+#include "platform/guarded_lock.h"
 #include "windows/qt/application.h"
 #include "windows/qt/gui_thread.h"
 #include "windows/qt/icon_set.h"
+#include "windows/qt/popup_menus.h"
 
 namespace qm::windows::qt {
 
 namespace {
 
 constexpr int kPinCheckMs = 1000;
+constexpr unsigned kMenuClosePollMs = 10;
 
 }  // namespace
 
@@ -119,12 +122,30 @@ QtFrame::QtFrame(const FrameRequest& request, FrameEvents& events, const Content
 }
 
 QtFrame::~QtFrame() {
-    RunOnGui([this] {
-        if (!owned_) return;
-        owned_->SetClosing();
-        owned_->hide();
-        owned_.reset();
-    });
+    // A menu of this window may be running (a signal or a script ends the
+    // window meanwhile): it is closed first, and the window goes once the GUI
+    // thread has returned from it. On the GUI thread itself there is no
+    // waiting; the menus guard against their owner going.
+    const bool fromGui = OnGuiThread();
+    for (;;) {
+        bool menuOpen = false;
+        const bool ran = RunOnGui([this, fromGui, &menuOpen] {
+            if (!owned_) return;
+            menuOpen = ClosePopupMenusWithin(*owned_) && !fromGui;
+            if (menuOpen) return;
+            owned_->SetClosing();
+            owned_->hide();
+            owned_.reset();
+        });
+        if (!ran) {
+            // The display is gone and the GUI thread with it: nothing may
+            // touch the widget any more, and the process ends without it.
+            static_cast<void>(owned_.release());
+            return;
+        }
+        if (!menuOpen) return;
+        platform::SleepMs(kMenuClosePollMs);
+    }
 }
 
 void QtFrame::Post(std::function<void(FrameWidget&)> call) {
@@ -221,15 +242,21 @@ void QtFrame::ShowContent(const InfoContent& content) {
 
 void QtFrame::SaveTypeSettings() {
     QPointer<FrameWidget> widget = widget_;
-    RunOnGui([widget] {
+    const auto save = [widget] {
         if (widget && widget->Content()) widget->Content()->SaveTypeSettings();
-    });
+    };
+    // Without a GUI thread the settings are still saved: no widget is used
+    // by the save, and no other thread touches the contents any more.
+    if (!RunOnGui(save) && GuiGone()) save();
 }
 
 uint32_t QtFrame::BusyWorkers() const {
-    // Read without the GUI thread: the content's counter is atomic.
+    // Read without the GUI thread: the content's counters are atomic. Results
+    // are applied on the GUI thread; once it is gone only the workers that
+    // still compute hold the window.
     const FrameWidget* widget = widget_.data();
-    return widget && widget->Content() ? widget->Content()->BusyWorkers() : 0;
+    if (!widget || !widget->Content()) return 0;
+    return GuiGone() ? widget->Content()->RunningWorkers() : widget->Content()->BusyWorkers();
 }
 
 std::unique_ptr<WindowFrame> QtWindowSystem::CreateFrame(const FrameRequest& request, FrameEvents& events) {

@@ -15,7 +15,10 @@ public:
     virtual QWidget* Widget() = 0;
     virtual void ShowContent(const InfoContent&) {}
     virtual void SaveTypeSettings() {}
+    // Workers queued, computing or with results waiting for the GUI thread.
     virtual uint32_t BusyWorkers() const { return 0; }
+    // Only those queued or computing.
+    virtual uint32_t RunningWorkers() const { return 0; }
 };
 
 }  // namespace qm::windows::qt

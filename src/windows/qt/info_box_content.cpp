@@ -2,6 +2,7 @@
 
 #include <QHBoxLayout>
 #include <QMenu>
+#include <QPointer>
 #include <QTextCursor>
 #include <QVBoxLayout>
 
@@ -10,6 +11,7 @@
 #include "windows/info_box/highlight_finder.h"
 #include "windows/qt/colors.h"
 #include "windows/qt/icon_set.h"
+#include "windows/qt/popup_menus.h"
 #include "windows/qt/program_font.h"
 
 namespace qm::windows::qt {
@@ -134,10 +136,12 @@ bool InfoBoxContent::ZoomOut() {
 }
 
 void InfoBoxContent::ShowMenu(const QPoint& at) {
-    QMenu menu(this);
+    QMenu menu;
     QAction* in = menu.addAction(QString::fromStdString(core_.Text(1560)));
     QAction* out = menu.addAction(QString::fromStdString(core_.Text(1561)));
-    QAction* chosen = menu.exec(text_->viewport()->mapToGlobal(at));
+    const QPointer<InfoBoxContent> self(this);
+    QAction* chosen = RunPopupMenu(menu, *this, text_->viewport()->mapToGlobal(at));
+    if (!self || chosen == nullptr) return;
     if (chosen == in) ZoomIn();
     else if (chosen == out) ZoomOut();
 }

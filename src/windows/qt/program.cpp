@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <cstdio>
+#include <cstdlib>
 #include <thread>
 
 #include <QApplication>
@@ -19,6 +20,31 @@ namespace {
 
 constexpr const char* kProductName = "Quillmark";
 
+// The thread that starts, runs and shuts down the core, while it does.
+std::atomic<std::thread*> running{nullptr};
+
+// The toolkit ends the process (exit status 1) when its display goes away:
+// on X when the server dies or the session ends. The GUI thread, which is
+// where that happens, stays here instead: the core goes on without windows
+// until the exit event, shuts down as always (the queue written out, every
+// module's settings saved) and the process ends then. Nothing of the
+// process has been torn down yet when this runs from the message handler.
+void GoOnWithoutDisplay() {
+    // Only the GUI thread can stay: another thread's exit ends as it always did.
+    if (!OnGuiThread()) return;
+    std::thread* runner = running.exchange(nullptr);
+    if (runner == nullptr) return;
+    std::fputs("The display is gone: going on without windows until the program is ended\n", stderr);
+    MarkGuiGone();
+    runner->join();
+    std::fflush(nullptr);
+    std::_Exit(0);
+}
+
+bool DisplayLost(const QString& message) {
+    return message.startsWith("The X11 connection broke") || message.startsWith("The Wayland connection broke");
+}
+
 // Off-screen drawing warns about every window operation it cannot do
 // (raising, size hints), and Qt about a missing runtime folder; none of it
 // concerns a user, while other messages still go to stderr.
@@ -28,7 +54,14 @@ void QuietMessages(QtMsgType type, const QMessageLogContext& context, const QStr
             return;
     }
     std::fprintf(stderr, "%s\n", qFormatLogMessage(type, context, message).toLocal8Bit().constData());
+    // Said just before the toolkit ends the process.
+    if (DisplayLost(message)) GoOnWithoutDisplay();
 }
+
+// For an end the message did not announce (warnings switched off). Statics
+// made after this handler was registered are gone by then; it is registered
+// once the core has started, so those the core uses are not among them.
+void AtProcessExit() { GoOnWithoutDisplay(); }
 
 }  // namespace
 
@@ -55,6 +88,8 @@ int RunWithWindows(core::CoreContext& core, int& argc, char** argv) {
     std::atomic<bool> done{false};
     std::thread runner([&] {
         core::CoreStart(core);
+        static const bool atExitSet = std::atexit(AtProcessExit) == 0;
+        static_cast<void>(atExitSet);
         PostToGui([loadingWindow] { loadingWindow->hide(); });
         core.exitEvent.Wait();
         core::CoreShutdown(core);
@@ -62,6 +97,7 @@ int RunWithWindows(core::CoreContext& core, int& argc, char** argv) {
         done = true;
         PostToGui([] { QCoreApplication::quit(); });
     });
+    running = &runner;
 
     app.exec();
     // The event loop can end early (a lost display); shutdown still needs
@@ -71,6 +107,9 @@ int RunWithWindows(core::CoreContext& core, int& argc, char** argv) {
         QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
+    // A lost display may have taken the run over meanwhile; it never returns.
+    std::thread* mine = &runner;
+    running.compare_exchange_strong(mine, nullptr);
     runner.join();
     core.loadingStatus = nullptr;
     return 0;

@@ -79,6 +79,13 @@ void WindowModule::Load(const core::SettingsSection& section) {
         for (size_t j = 0; j < i && !taken; ++j) taken = table_[j].record.uid == entry.uid;
         if (taken) entry.uid = FreshUid(core_.SecondsSinceEpoch());
     }
+    // Until the tray can bring a closed window back, the reset option is the
+    // way back: every enabled window reopens shown (and stays so, as its
+    // reset place does).
+    if (core_.options.windowReset) {
+        for (size_t i = 0; i < table_.size(); ++i)
+            if (table_[i].record.enable != 0) table_[i].record.param |= kWindowVisible;
+    }
     for (size_t i = 0; i < table_.size(); ++i) CreateFrame(i);
 
     DestroyFrames(std::move(previous), false);

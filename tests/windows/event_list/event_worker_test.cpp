@@ -90,9 +90,9 @@ TEST_F(EventListTest, SenderColumnTakesRuleTextThenNameThenAddress) {
     EXPECT_EQ(Text(*addresses, 0, kColumnSender), "10.0.0.1");
 
     // Details: the known name as alias, the message standing in for a missing raw text.
-    const std::optional<InfoContent> details = names->Details(1);
-    ASSERT_TRUE(details);
-    const core::EventRecord& e = *names->Row(1).event;
+    ASSERT_TRUE(names->EventAt(1));
+    const core::EventRecord& e = *names->EventAt(1);
+    const std::optional<InfoContent> details = names->Details(e);
     EXPECT_EQ(details->title, "Событие #" + std::to_string(e.sequence) + " (01.02  03:04:05)");
     EXPECT_NE(details->text.find("Псевдоним: core switch\r\n"), std::string::npos);
     EXPECT_NE(details->text.find("Получено: 01.02.2024 03:04:05"), std::string::npos);
@@ -100,7 +100,7 @@ TEST_F(EventListTest, SenderColumnTakesRuleTextThenNameThenAddress) {
     bare.raw.clear();
     EXPECT_NE(EventDetails(core_, bare, "").text.find("Псевдоним: \r\nСообщение: plain\r\nИсходный текст: plain\r\n"),
               std::string::npos);
-    EXPECT_FALSE(names->Details(99));
+    EXPECT_FALSE(names->EventAt(99));
 }
 
 }  // namespace

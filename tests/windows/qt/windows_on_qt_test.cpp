@@ -4,6 +4,9 @@
 #include <gtest/gtest.h>
 
 #include <QHeaderView>
+#include <QKeyEvent>
+#include <QMenu>
+#include <QTimer>
 #include <QTextCursor>
 
 #include "core/core_context.h"
@@ -172,6 +175,58 @@ TEST_F(WindowsOnQt, APinnedWindowGoesBackAndCallsFromOtherThreadsArriveInOrder) 
     ASSERT_TRUE(PumpUntil([&] { return done.load(); }));
     other.join();
     EXPECT_TRUE(PumpUntil([&] { return frame->windowTitle() == "Renamed twice" && frame->isVisible(); }));
+}
+
+TEST_F(WindowsOnQt, DetailsFromTheMenuAreOfTheEventClickedWhileRowsMoveUnderIt) {
+    FrameWidget* frame = nullptr;
+    ASSERT_TRUE(PumpUntil([&] { return (frame = FrameTitled("Syslog")) && frame->isVisible(); }));
+    auto* list = dynamic_cast<EventListContent*>(frame->Content());
+    ASSERT_NE(list, nullptr);
+    for (int n = 1; n <= 3; ++n)
+        ASSERT_EQ(core_.events->Submit(core::kEventExternal, core::kNoSeverity,
+                                       "<14>from " + std::to_string(n) + "|a2;192.0.2." + std::to_string(n) + ";1 2 2024 3 4 5 0;", {}),
+                  core::kOk);
+    ASSERT_TRUE(core_.events->Settle(20000));
+    list->TickNow();
+    ASSERT_TRUE(PumpUntil([&] { return list->BusyWorkers() == 0 && list->Logic().RowCount() == 3; }));
+    list->Table().horizontalHeader()->sectionClicked(kColumnSender);
+    const uint64_t clicked = list->Logic().Row(0).event->sequence;
+
+    // While the menu is open the order turns round; then "Подробно..." is chosen.
+    QTimer::singleShot(200ms, [&] {
+        list->Table().horizontalHeader()->sectionClicked(kColumnSender);
+        auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+        ASSERT_NE(menu, nullptr);
+        QAction* details = menu->defaultAction();
+        ASSERT_NE(details, nullptr);
+        menu->setActiveAction(details);
+        QKeyEvent enter(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier);
+        QCoreApplication::sendEvent(menu, &enter);
+    });
+    const QRect row0 = list->Table().visualRect(list->Table().model()->index(0, kColumnMessage));
+    emit list->Table().customContextMenuRequested(row0.center());
+    ASSERT_NE(list->Logic().Row(0).event->sequence, clicked) << "the rows did not move";
+
+    FrameWidget* box = nullptr;
+    ASSERT_TRUE(PumpUntil([&] { return (box = FrameTitled(QString::fromUtf8("Событие #"))) && box->isVisible(); }));
+    EXPECT_TRUE(box->windowTitle().startsWith(QString::fromUtf8("Событие #%1 ").arg(clicked))) << box->windowTitle().toStdString();
+}
+
+TEST_F(WindowsOnQt, AResetSavesTheDefaultColumnWidthsItShows) {
+    core_.options.windowReset = true;
+    module_->LoadSection();  // as at a start with -wndreset
+    FrameWidget* frame = nullptr;
+    ASSERT_TRUE(PumpUntil([&] { return (frame = FrameTitled("Syslog")) && frame->isVisible(); }));
+    auto* list = dynamic_cast<EventListContent*>(frame->Content());
+    ASSERT_NE(list, nullptr);
+    const uint32_t shown = static_cast<uint32_t>(list->Table().columnWidth(kColumnIcon));
+    ASSERT_NE(shown, 24u) << "the home's own width was applied";
+    core_.registry->UnloadAll();
+
+    const platform::ProfileFile saved = platform::ProfileFile::Load(core_.paths.settingsFolder / "mod_window.ini");
+    const auto widths = saved.ReadStruct("mod_window -> std_report", "Wnd.1-ColSize", 20);
+    ASSERT_TRUE(widths);
+    EXPECT_EQ((*widths)[0] | (*widths)[1] << 8, shown) << "the next start shows what this one did";
 }
 
 TEST(InfoBoxOnQt, HighlightsLandOnTheRightTextAcrossLineEnds) {

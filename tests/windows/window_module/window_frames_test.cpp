@@ -28,6 +28,26 @@ TEST_F(WindowModuleTest, WindowsOpenAtTheDefaultPlaceWithoutAUsableRectOrWhenRes
     EXPECT_EQ(module->Entry(2)->rect, kDefaultWindowRect) << "else a pinned window would go back to the old place";
 }
 
+TEST_F(WindowModuleTest, TheResetOptionShowsEveryEnabledWindowAgainAndThatIsSaved) {
+    auto module = Loaded(&system_);
+    WindowEntry off = Window("off", 0);
+    off.enable = 0;
+    ASSERT_EQ(module->AddWindow(Window("closed", 0)), 0u);
+    ASSERT_EQ(module->AddWindow(off), 1u);
+    module->Unload();
+
+    core_.options.windowReset = true;
+    module = Loaded(&system_);
+    EXPECT_TRUE(system_.Frame(module->Entry(0)->uid)->visible) << "a closed window comes back";
+    EXPECT_FALSE(system_.Frame(module->Entry(1)->uid)->visible) << "a disabled one is never shown";
+    module->Unload();
+
+    core_.options.windowReset = false;
+    module = Loaded(&system_);
+    EXPECT_TRUE(module->Entry(0)->Has(kWindowVisible));
+    EXPECT_TRUE(system_.Frame(module->Entry(0)->uid)->visible);
+}
+
 TEST_F(WindowModuleTest, ADisabledWindowIsNeverShownStyledOrTitled) {
     auto module = Loaded(&system_);
     WindowEntry off = Window("off", 0xD000);
