@@ -6,22 +6,41 @@
 #include <functional>
 #include <memory>
 
+#include <gtest/gtest.h>
+
 #include <QApplication>
 #include <QCoreApplication>
 #include <QWidget>
 
 namespace qm::windows::qt::test {
 
-inline QApplication& App() {
-    static std::unique_ptr<QApplication> app = [] {
-        setenv("QT_QPA_PLATFORM", "offscreen", 1);
-        static int argc = 1;
-        static char name[] = "windows_tests";
-        static char* argv[] = {name, nullptr};
-        return std::make_unique<QApplication>(argc, argv);
-    }();
-    return *app;
-}
+// The application ends with the test run, inside main: left to the exit
+// handlers, it would be destroyed after Qt's own globals that input devices
+// made during a test (a key event sent to a menu) still refer to.
+class AppEnvironment : public ::testing::Environment {
+public:
+    static QApplication& Get() {
+        static AppEnvironment* environment = [] {
+            auto* e = new AppEnvironment;  // owned by googletest from here on
+            ::testing::AddGlobalTestEnvironment(e);
+            return e;
+        }();
+        if (!environment->app_) {
+            setenv("QT_QPA_PLATFORM", "offscreen", 1);
+            static int argc = 1;
+            static char name[] = "windows_tests";
+            static char* argv[] = {name, nullptr};
+            environment->app_ = std::make_unique<QApplication>(argc, argv);
+        }
+        return *environment->app_;
+    }
+    void TearDown() override { app_.reset(); }
+
+private:
+    std::unique_ptr<QApplication> app_;
+};
+
+inline QApplication& App() { return AppEnvironment::Get(); }
 
 inline bool PumpUntil(const std::function<bool()>& done,
                       std::chrono::milliseconds limit = std::chrono::seconds(20)) {
