@@ -1,6 +1,9 @@
 #include "core/core_context.h"
 
+#include <cstdio>
+
 #include "core/string_table.h"
+#include "platform/codepage.h"
 
 namespace qm::core {
 
@@ -27,6 +30,12 @@ void CoreStart(CoreContext& core) {
 
     core.settings = LoadCoreSettings(*core.config, core.startUtc, core.dotsPerInch);
     ApplyStartOptions(core.options, core.dotsPerInch, core.settings);
+    if (!platform::SetFallbackCharset(core.settings.fallbackCharset)) {
+        std::fprintf(stderr, "quillmark: StrFallbackCharset \"%s\" is not a single-byte charset; %s is used\n",
+                     core.settings.fallbackCharset.c_str(), platform::kDefaultFallbackCharset);
+        core.settings.fallbackCharset = platform::kDefaultFallbackCharset;
+        platform::SetFallbackCharset(core.settings.fallbackCharset);
+    }
 
     if (!core.paths.languageFile.empty() && !core.settings.locale.empty())
         core.texts = std::make_unique<TextTable>(BuiltinStrings(), core.paths.languageFile, core.settings.locale);

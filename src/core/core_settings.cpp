@@ -73,7 +73,8 @@ const FieldTable<CoreSettings>& CoreSettings::Fields() {
             .Struct<&CoreSettings::beginUtc>("BeginUTC", 144)
             .Struct<&CoreSettings::param>("Param", 152)
             .Struct<&CoreSettings::valueCollectorStackLimit>("ValueCollectorStackLimit", 156)
-            .Text<&CoreSettings::locale>("StrLocale", 3, 2);
+            .Text<&CoreSettings::locale>("StrLocale", 3, 2)
+            .Text<&CoreSettings::fallbackCharset>("StrFallbackCharset", 32);
         return t;
     }();
     return table;

@@ -6,6 +6,7 @@
 
 #include "core/config.h"
 #include "core/settings_fields.h"
+#include "platform/codepage.h"
 
 namespace qm::core {
 
@@ -52,6 +53,9 @@ struct CoreSettings {
     uint64_t beginUtc = 0;
     uint8_t param = 0;
     uint32_t valueCollectorStackLimit = 5000;
+    // Single-byte charset for received text that the ANSI charset cannot
+    // decode exactly (in a UTF-8 locale: text that is not UTF-8).
+    std::string fallbackCharset = platform::kDefaultFallbackCharset;
 
     // Defaults of a first start: the epoch is now.
     static CoreSettings Defaults(uint64_t nowUtc, int32_t dotsPerInch);

@@ -106,20 +106,25 @@ EventPtr EventCore::Parse(const Pending& p, const Pending::Entry& e, char* bytes
     if (!line) return nullptr;
     record->severity = line->severity;
     record->facility = line->facility;
+    // One charset for the whole line, so a line in a single-byte charset is
+    // never read half as UTF-8; the program's own text already is UTF-8.
+    const std::string_view suffixSender = line->relayed && line->suffix.hasSender ? line->suffix.sender : std::string_view();
+    const platform::TextCharset charset =
+        p.programText ? platform::kUtf8Text : platform::ChooseCharset({line->raw, suffixSender});
+    record->charset = charset;
     // The message is the tail of the raw text, and the part before it ends
     // with '>', so converting the raw text once gives both.
-    record->raw = platform::AnsiToUtf8(line->raw);
+    record->raw = platform::DecodeWith(line->raw, charset);
     if (!line->message.empty()) {
         const std::string_view head = line->raw.substr(0, line->raw.size() - line->message.size());
-        const bool asciiHead = std::all_of(head.begin(), head.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
-        const size_t headLength = asciiHead ? head.size() : platform::AnsiToUtf8(head).size();
+        const size_t headLength = charset == platform::kUtf8Text ? head.size() : platform::DecodeWith(head, charset).size();
         record->message = record->raw.substr(std::min(headLength, record->raw.size()));
     }
     record->sender = platform::Ipv4Text(e.sender);
     if (line->relayed) {
         record->relayed = true;
         const RelaySuffix& s = line->suffix;
-        if (s.hasSender) record->sender = platform::AnsiToUtf8(s.sender);
+        if (s.hasSender) record->sender = platform::DecodeWith(s.sender, charset);
         if (s.hasTime) {
             // The day of week stays the intake's: the suffix does not carry one.
             record->time.day = static_cast<uint16_t>(s.day);

@@ -72,7 +72,7 @@ public:
 
     uint32_t type;
     uint32_t severity;
-    bool programText = false;  // already UTF-8 (the program's own reports)
+    bool programText = false;  // already UTF-8 (the program's own reports, its log files read back)
     std::string bytes;         // the lines, back to back
     struct Entry {
         size_t offset;

@@ -24,6 +24,9 @@ struct EventRecord {
     uint32_t severity = kNoSeverity;
     uint32_t facility = kDefaultFacility;
     bool relayed = false;
+    // How the received bytes were decoded into raw, message and a suffix's
+    // sender (platform::TextCharset), so the relay sends the raw text as it came.
+    uint8_t charset = 0;
     std::string sender;   // dotted IPv4, the relay suffix's sender, or "127.0.0.1"
     platform::SystemTime time;
     std::string message;  // empty when the line had none

@@ -5,16 +5,21 @@
 #include <locale.h>
 
 #include <cctype>
+#include <array>
+#include <atomic>
 #include <cerrno>
+#include <mutex>
+#include <optional>
 #include <memory>
 #include <type_traits>
 #include <vector>
 
+#include "platform/single_byte_charset.h"
+#include "platform/utf16.h"
+
 namespace qm::platform {
 
 namespace {
-
-constexpr std::string_view kReplacementChar = "\xEF\xBF\xBD";  // U+FFFD
 
 // Charset names come in many spellings ("UTF-8", "utf8", "ISO_8859-1");
 // compare them on letters and digits only, ignoring case.
@@ -34,59 +39,6 @@ bool IsUtf8Charset(std::string_view name) { return IsCharsetNamed(name, "utf8");
 bool IsAsciiCharset(std::string_view name) {
     return IsCharsetNamed(name, "ansix341968") || IsCharsetNamed(name, "ascii") ||
            IsCharsetNamed(name, "usascii");
-}
-
-// Length of the well-formed UTF-8 sequence at the start of s, or 0 if there
-// is none. Overlong forms, surrogates and code points above U+10FFFF are not
-// well-formed.
-size_t Utf8SequenceLength(std::string_view s) {
-    auto at = [&](size_t i) { return static_cast<unsigned char>(s[i]); };
-    unsigned char lead = at(0);
-    if (lead < 0x80) return 1;
-    size_t len = 0;
-    unsigned char lo = 0x80, hi = 0xBF;  // allowed range of the second byte
-    if (lead >= 0xC2 && lead <= 0xDF) {
-        len = 2;
-    } else if (lead >= 0xE0 && lead <= 0xEF) {
-        len = 3;
-        if (lead == 0xE0) lo = 0xA0;
-        if (lead == 0xED) hi = 0x9F;
-    } else if (lead >= 0xF0 && lead <= 0xF4) {
-        len = 4;
-        if (lead == 0xF0) lo = 0x90;
-        if (lead == 0xF4) hi = 0x8F;
-    } else {
-        return 0;
-    }
-    if (s.size() < len || at(1) < lo || at(1) > hi) return 0;
-    for (size_t i = 2; i < len; ++i) {
-        if ((at(i) & 0xC0) != 0x80) return 0;
-    }
-    return len;
-}
-
-// Each byte that does not begin a well-formed sequence is replaced on its
-// own, so a damaged character costs only its own bytes, never the rest.
-std::string SanitizeUtf8(std::string_view s, std::string_view replacement) {
-    std::string out;
-    out.reserve(s.size());
-    size_t runStart = 0;
-    size_t i = 0;
-    while (i < s.size()) {
-        if (static_cast<unsigned char>(s[i]) < 0x80) {
-            ++i;
-            continue;
-        }
-        if (size_t n = Utf8SequenceLength(s.substr(i))) {
-            i += n;
-            continue;
-        }
-        out.append(s.data() + runStart, i - runStart);
-        out.append(replacement);
-        runStart = ++i;
-    }
-    out.append(s.data() + runStart, s.size() - runStart);
-    return out;
 }
 
 std::string Utf8ToAscii(std::string_view s) {
@@ -180,7 +132,7 @@ std::string IconvAll(iconv_t cd, std::string_view input, size_t reserve, OnBadIn
 std::string IconvToUtf8(iconv_t cd, std::string_view bytes) {
     // EILSEQ, or EINVAL for a sequence cut off at the end of the data.
     return IconvAll(cd, bytes, bytes.size() + bytes.size() / 2, [](std::string_view, std::string& out) {
-        out.append(kReplacementChar);
+        out.append(kReplacementUtf8);
         return size_t(1);
     });
 }
@@ -239,29 +191,172 @@ const std::string& AnsiCharset() {
 }
 
 namespace {
-// Every received line goes through here: decide once whether the charset is UTF-8.
-bool AnsiIsUtf8() {
-    static const bool utf8 = IsUtf8Charset(AnsiCharset());
-    return utf8;
+
+// Charset numbers: kUtf8Text, then the ANSI charset when iconv has to decode
+// it (a multi-byte one), then the single-byte tables in the order they were
+// first used. A table stays for the whole run, since records keep its number.
+constexpr TextCharset kAnsiByIconv = 1;
+constexpr TextCharset kFirstTable = 2;
+constexpr size_t kMaxTables = 256 - kFirstTable;
+
+class CharsetRegistry {
+public:
+    static CharsetRegistry& Instance() {
+        static CharsetRegistry registry;
+        return registry;
+    }
+
+    // The table's number, or nothing when the charset is not single-byte or
+    // the numbers are used up.
+    std::optional<TextCharset> Register(const std::string& name) {
+        std::lock_guard lock(mutex_);
+        for (size_t i = 0; i < count_; ++i) {
+            if (owned_[i]->Name() == name) return static_cast<TextCharset>(kFirstTable + i);
+        }
+        if (count_ == kMaxTables) return std::nullopt;
+        std::unique_ptr<SingleByteCharset> table = SingleByteCharset::Build(name);
+        if (!table && name == "ISO-8859-1") table = SingleByteCharset::Latin1();
+        if (!table) return std::nullopt;
+        owned_[count_] = std::move(table);
+        tables_[count_].store(owned_[count_].get(), std::memory_order_release);
+        return static_cast<TextCharset>(kFirstTable + count_++);
+    }
+
+    const SingleByteCharset* Table(TextCharset id) const {
+        if (id < kFirstTable) return nullptr;
+        return tables_[id - kFirstTable].load(std::memory_order_acquire);
+    }
+
+    TextCharset Fallback() {
+        TextCharset id = fallback_.load(std::memory_order_acquire);
+        if (id != 0) return id;
+        // First use: the default, or Latin-1, which needs no iconv, when even that is missing.
+        std::optional<TextCharset> made = Register(kDefaultFallbackCharset);
+        if (!made) made = Register("ISO-8859-1");
+        if (!made) made = kFirstTable;  // every number taken: the first table stays
+        TextCharset expected = 0;
+        fallback_.compare_exchange_strong(expected, *made, std::memory_order_acq_rel);
+        return fallback_.load(std::memory_order_acquire);
+    }
+    void SetFallback(TextCharset id) { fallback_.store(id, std::memory_order_release); }
+
+private:
+    std::mutex mutex_;
+    std::array<std::unique_ptr<SingleByteCharset>, kMaxTables> owned_;  // written under mutex_
+    std::array<std::atomic<const SingleByteCharset*>, kMaxTables> tables_{};
+    size_t count_ = 0;
+    std::atomic<TextCharset> fallback_{0};  // 0: not chosen yet
+};
+
+struct AnsiDecoding {
+    bool utf8 = false;
+    TextCharset charset = kUtf8Text;  // a table, or kAnsiByIconv
+};
+
+// Every received line goes through here: look at the locale's charset once.
+const AnsiDecoding& Ansi() {
+    static const AnsiDecoding ansi = [] {
+        AnsiDecoding a;
+        a.utf8 = IsUtf8Charset(AnsiCharset());
+        if (a.utf8) return a;
+        a.charset = CharsetRegistry::Instance().Register(AnsiCharset()).value_or(kAnsiByIconv);
+        return a;
+    }();
+    return ansi;
 }
+
+// Text in a multi-byte ANSI charset, or nothing when a byte does not decode.
+std::optional<std::string> IconvExactly(iconv_t cd, std::string_view input) {
+    bool failed = false;
+    std::string out = IconvAll(cd, input, input.size() * 2, [&failed](std::string_view rest, std::string&) {
+        failed = true;
+        return rest.size();
+    });
+    if (failed) return std::nullopt;
+    return out;
+}
+
+// True when `bytes` decode with the multi-byte ANSI charset and the text
+// encodes back to the same bytes (some charsets have two spellings of a character).
+bool AnsiRoundTrips(std::string_view bytes) {
+    if (bytes.empty()) return true;
+    iconv_t in = Converter("UTF-8", AnsiCharset().c_str());
+    if (!in) return false;
+    const std::optional<std::string> text = IconvExactly(in, bytes);
+    if (!text) return false;
+    iconv_t out = Converter(AnsiCharset().c_str(), "UTF-8");
+    if (!out) return false;
+    const std::optional<std::string> back = IconvExactly(out, *text);
+    return back && *back == bytes;
+}
+
 }  // namespace
 
-std::string AnsiToUtf8(std::string_view bytes) {
-    if (AnsiIsUtf8()) return bytes.empty() ? std::string() : SanitizeUtf8(bytes, kReplacementChar);
-    return ConvertToUtf8(bytes, AnsiCharset().c_str());
+bool SetFallbackCharset(const std::string& name) {
+    CharsetRegistry& registry = CharsetRegistry::Instance();
+    const std::optional<TextCharset> id = registry.Register(name);
+    if (!id) return false;
+    registry.SetFallback(*id);
+    return true;
 }
 
+std::string FallbackCharset() {
+    CharsetRegistry& registry = CharsetRegistry::Instance();
+    return registry.Table(registry.Fallback())->Name();
+}
+
+TextCharset ChooseCharset(std::initializer_list<std::string_view> parts) {
+    const AnsiDecoding& ansi = Ansi();
+    if (ansi.utf8) {
+        bool valid = true;
+        for (std::string_view part : parts) valid = valid && IsValidUtf8(part);
+        if (valid) return kUtf8Text;
+    } else if (ansi.charset != kAnsiByIconv) {
+        return ansi.charset;
+    } else {
+        bool exact = true;
+        for (std::string_view part : parts) exact = exact && AnsiRoundTrips(part);
+        if (exact) return kAnsiByIconv;
+    }
+    return CharsetRegistry::Instance().Fallback();
+}
+
+std::string DecodeWith(std::string_view bytes, TextCharset charset) {
+    if (bytes.empty()) return {};
+    if (charset == kUtf8Text) return SanitizeUtf8(bytes);
+    if (charset == kAnsiByIconv) return ConvertToUtf8(bytes, AnsiCharset().c_str());
+    if (const SingleByteCharset* table = CharsetRegistry::Instance().Table(charset)) return table->Decode(bytes);
+    return SanitizeUtf8(bytes);
+}
+
+std::string EncodeAsReceived(std::string_view text, TextCharset charset) {
+    if (text.empty()) return {};
+    if (charset == kUtf8Text) return std::string(text);
+    if (charset == kAnsiByIconv) return ConvertFromUtf8(text, AnsiCharset().c_str());
+    if (const SingleByteCharset* table = CharsetRegistry::Instance().Table(charset)) return table->Encode(text);
+    return std::string(text);
+}
+
+ReceivedText DecodeReceived(std::string_view bytes) {
+    ReceivedText out;
+    out.charset = ChooseCharset({bytes});
+    out.text = DecodeWith(bytes, out.charset);
+    return out;
+}
+
+std::string AnsiToUtf8(std::string_view bytes) { return DecodeReceived(bytes).text; }
+
 std::string Utf8ToAnsi(std::string_view text) {
-    if (AnsiIsUtf8()) return text.empty() ? std::string() : SanitizeUtf8(text, "?");
+    if (Ansi().utf8) return text.empty() ? std::string() : SanitizeUtf8(text, "?");
     return ConvertFromUtf8(text, AnsiCharset().c_str());
 }
 
 std::string ConvertToUtf8(std::string_view bytes, const char* charset) {
     if (!charset) charset = AnsiCharset().c_str();
     if (bytes.empty()) return {};
-    if (IsUtf8Charset(charset)) return SanitizeUtf8(bytes, kReplacementChar);
+    if (IsUtf8Charset(charset)) return SanitizeUtf8(bytes);
     iconv_t cd = Converter("UTF-8", charset);
-    if (!cd) return SanitizeUtf8(bytes, kReplacementChar);
+    if (!cd) return SanitizeUtf8(bytes);
     return IconvToUtf8(cd, bytes);
 }
 

@@ -1,13 +1,24 @@
 #pragma once
-// Conversion between the program's text (UTF-8 std::string) and the "ANSI
-// code page", the byte encoding that senders without a declared charset use.
-// On Linux that is the character set of the environment's locale.
+// Conversion between the program's text (UTF-8 std::string) and bytes from
+// outside: datagrams, names from files, the relay's lines.
 //
-// Conversions never fail and never shorten the data: a byte that does not
-// decode becomes U+FFFD (one per bad byte, then decoding goes on), and a
-// character the target charset cannot represent becomes '?'. NUL bytes pass
-// through unchanged; whoever stores or displays the text decides about them.
+// Received text is decoded as a whole, never character by character, and
+// never loses a byte:
+//   - with the "ANSI code page", the charset of the environment's locale
+//     (UTF-8 for an ASCII-only or missing locale), when every byte of the
+//     text decodes with it and encodes back to the same bytes;
+//   - otherwise with the fallback charset, a single-byte charset in which
+//     every byte is one character (CP1251 unless the Core setting
+//     `StrFallbackCharset` names another). So a line from a device that
+//     writes CP1251 or Latin-1 reads as that, not half as UTF-8.
+// Which of them decoded a text is kept with it as a TextCharset, and
+// EncodeAsReceived gives back exactly the bytes that came.
+//
+// Texts the program writes itself go out with Utf8ToAnsi: a character the
+// charset cannot represent becomes '?'.
 // All functions are safe to call from any number of threads at once.
+#include <cstdint>
+#include <initializer_list>
 #include <string>
 #include <string_view>
 
@@ -19,14 +30,42 @@ namespace qm::platform {
 // installed counts as UTF-8.
 const std::string& AnsiCharset();
 
+// How a received text was decoded. Small, so every event record can keep it.
+using TextCharset = uint8_t;
+constexpr TextCharset kUtf8Text = 0;  // well-formed UTF-8, taken as it is
+
+constexpr const char* kDefaultFallbackCharset = "CP1251";
+// Takes effect for texts received from now on; texts decoded before keep
+// the charset they were decoded with. False (and the fallback stays as it
+// was) when iconv does not know `name` or it is not a single-byte charset.
+bool SetFallbackCharset(const std::string& name);
+std::string FallbackCharset();
+
+// The charset for the parts of one received text: the ANSI charset when
+// every part decodes with it exactly, else the fallback.
+TextCharset ChooseCharset(std::initializer_list<std::string_view> parts);
+// A part decoded with the charset ChooseCharset gave for it.
+std::string DecodeWith(std::string_view bytes, TextCharset charset);
+// The bytes a text decoded with `charset` came from.
+std::string EncodeAsReceived(std::string_view text, TextCharset charset);
+
+struct ReceivedText {
+    std::string text;
+    TextCharset charset = kUtf8Text;
+};
+ReceivedText DecodeReceived(std::string_view bytes);
+
+// DecodeReceived(bytes).text.
 std::string AnsiToUtf8(std::string_view bytes);
 std::string Utf8ToAnsi(std::string_view text);
 
 // Explicit charset, any name iconv accepts ("CP1251", "ISO-8859-1", ...);
-// nullptr means the ANSI charset.
+// nullptr means the ANSI charset. Here a byte that does not decode becomes
+// U+FFFD (one per bad byte, then decoding goes on).
 // A charset iconv does not know is decoded as UTF-8 and encoded as ASCII,
 // so a configuration typo garbles text at worst instead of losing it.
 // Invalid UTF-8 in the input of ConvertFromUtf8 becomes '?' per bad byte.
+// NUL bytes pass through unchanged.
 std::string ConvertToUtf8(std::string_view bytes, const char* charset);
 std::string ConvertFromUtf8(std::string_view text, const char* charset);
 

@@ -145,15 +145,39 @@ std::string Utf16LEBytesToUtf8(std::string_view bytes) {
     return out;
 }
 
-std::string SanitizeUtf8(std::string_view bytes) {
+size_t Utf8SequenceLength(std::string_view bytes) {
+    if (bytes.empty()) return 0;
+    const Decoded d = DecodeUtf8(bytes, 0);
+    return d.valid ? d.length : 0;
+}
+
+bool IsValidUtf8(std::string_view bytes) {
+    for (size_t i = 0; i < bytes.size();) {
+        // Most lines are ASCII: skip it without decoding.
+        if (static_cast<unsigned char>(bytes[i]) < 0x80) {
+            ++i;
+            continue;
+        }
+        const Decoded d = DecodeUtf8(bytes, i);
+        if (!d.valid) return false;
+        i += d.length;
+    }
+    return true;
+}
+
+std::string SanitizeUtf8(std::string_view bytes, std::string_view replacement) {
     std::string out;
     out.reserve(bytes.size());
     size_t runStart = 0;  // valid bytes are copied in runs rather than re-encoded
     for (size_t i = 0; i < bytes.size();) {
+        if (static_cast<unsigned char>(bytes[i]) < 0x80) {
+            ++i;
+            continue;
+        }
         const Decoded d = DecodeUtf8(bytes, i);
         if (!d.valid) {
             out.append(bytes.substr(runStart, i - runStart));
-            AppendUtf8(out, kReplacement);
+            out.append(replacement);
             runStart = i + 1;
         }
         i += d.length;

@@ -23,8 +23,15 @@ void AppendUtf16LEBytes(std::string& out, std::string_view utf8);
 // An odd trailing byte cannot be a unit and becomes U+FFFD.
 std::string Utf16LEBytesToUtf8(std::string_view bytes);
 
-// Always returns well-formed UTF-8; input that already is comes back unchanged.
-std::string SanitizeUtf8(std::string_view bytes);
+// The program's one UTF-8 check: the length of the well-formed sequence at
+// the start of `bytes`, or 0 when there is none (or `bytes` is empty).
+size_t Utf8SequenceLength(std::string_view bytes);
+bool IsValidUtf8(std::string_view bytes);
+
+constexpr std::string_view kReplacementUtf8 = "\xEF\xBF\xBD";  // U+FFFD
+// Always returns well-formed UTF-8; input that already is comes back
+// unchanged, and each bad byte becomes one `replacement`.
+std::string SanitizeUtf8(std::string_view bytes, std::string_view replacement = kReplacementUtf8);
 
 size_t Utf16Length(std::string_view utf8);
 

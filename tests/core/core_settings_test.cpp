@@ -30,12 +30,13 @@ void ExpectSame(const CoreSettings& a, const CoreSettings& b) {
     EXPECT_EQ(a.listColors, b.listColors);
     EXPECT_EQ(std::tie(a.mainBgColor, a.mainTextColor, a.beginUtc, a.valueCollectorStackLimit),
               std::tie(b.mainBgColor, b.mainTextColor, b.beginUtc, b.valueCollectorStackLimit));
+    EXPECT_EQ(a.fallbackCharset, b.fallbackCharset);
 }
 
 // Every field away from its default.
 const CoreSettings kUnusual{true, "ЕН", {-27, -70000, -900, 450, 700, 1, 1, 1, 204, 3, 2, 5, 0x31, "Шрифт Mono"}, 20,
                             {0x010203, 0x040506, 0x070809, 0x0A0B0C, 0x0D0E0F, 0xFFFFFFFF}, 0x123456, 0xABCDEF,
-                            0x0123456789ABCDEFull, 0xA5, 123456789};
+                            0x0123456789ABCDEFull, 0xA5, 123456789, "KOI8-R"};
 
 // Older versions stored one 160-byte record under the key `Core`; this is
 // kLegacy in that layout, written out by hand.

@@ -3,6 +3,8 @@
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 
+#include "platform/codepage.h"
+
 #include <set>
 #include <thread>
 
@@ -52,8 +54,12 @@ TEST(EventCore, SubmitParsesIntoTheQueue) {
 
     for (const EventRecord& e : events) {
         if (e.type == kEventInternal) {
-            EXPECT_EQ(e.message, " h\xc3\xa9llo\xef\xbf\xbd");
-            EXPECT_EQ(e.raw, "<\xef\xbf\xbd" "3>" + e.message);
+            EXPECT_EQ(platform::EncodeAsReceived(e.raw, e.charset), "<\xff" "3> h\xc3\xa9llo\xff");
+            if (platform::AnsiCharset() != "UTF-8") continue;
+            // Not UTF-8 as a whole: every byte through the single-byte
+            // fallback (CP1251), none replaced, and the bytes come back.
+            EXPECT_EQ(e.message, " hГ©lloя");
+            EXPECT_EQ(e.raw, "<я3>" + e.message);
         } else if (e.type == kEventSystem) {
             EXPECT_EQ(e.severity, 4u);
             EXPECT_EQ(e.facility, kDefaultFacility);
@@ -65,6 +71,7 @@ TEST(EventCore, SubmitParsesIntoTheQueue) {
             EXPECT_EQ(e.time.year, 2023);
             EXPECT_EQ(e.time.milliseconds, 999);
             EXPECT_EQ(e.message, "x");
+            EXPECT_EQ(e.charset, platform::kUtf8Text);
         } else {
             EXPECT_EQ(e.sender, "10.1.2.3");
             EXPECT_EQ(e.message, "hello");

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "platform/process.h"
+#include "platform/single_byte_charset.h"
 
 namespace qm::platform {
 namespace {
@@ -102,13 +103,65 @@ TEST(CodePage, ManyThreadsConvertAtOnce) {
     for (int t = 0; t < 8; ++t) EXPECT_EQ(failures[t], 0) << "thread " << t;
 }
 
+// Datagrams from devices that write CP1251 or Latin-1: nothing of them is
+// replaced, a line is decoded as a whole, and the bytes come back exactly.
+TEST(CodePage, ReceivedTextKeepsEveryByte) {
+    if (AnsiCharset() != "UTF-8") GTEST_SKIP() << "the locale's charset is " << AnsiCharset();
+    ASSERT_EQ(FallbackCharset(), kDefaultFallbackCharset);
+
+    const ReceivedText utf8 = DecodeReceived("<13>Привет é");
+    EXPECT_EQ(utf8.charset, kUtf8Text);
+    EXPECT_EQ(utf8.text, "<13>Привет é");
+
+    const std::string latin = "<13>latin\xe9";
+    const ReceivedText cp1251 = DecodeReceived(latin);
+    EXPECT_NE(cp1251.charset, kUtf8Text);
+    EXPECT_EQ(cp1251.text, "<13>latinй");
+    EXPECT_EQ(EncodeAsReceived(cp1251.text, cp1251.charset), latin);
+    // Valid UTF-8 in one part does not make a UTF-8 line of it.
+    EXPECT_EQ(DecodeReceived("\xD0\x96 \xC6").text, "Р– Ж");
+
+    std::string every;
+    for (int b = 0; b < 256; ++b) every += static_cast<char>(b);
+    const ReceivedText all = DecodeReceived(every);
+    EXPECT_EQ(EncodeAsReceived(all.text, all.charset), every) << "0x98 is not in CP1251 and still comes back";
+
+    ASSERT_TRUE(SetFallbackCharset("ISO-8859-1"));
+    const ReceivedText iso = DecodeReceived(latin);
+    EXPECT_EQ(iso.text, "<13>latin\xC3\xA9");
+    EXPECT_EQ(EncodeAsReceived(iso.text, iso.charset), latin);
+    EXPECT_EQ(EncodeAsReceived(cp1251.text, cp1251.charset), latin) << "a text keeps the charset it was decoded with";
+    for (const char* unusable : {"UTF-8", "UTF-16LE", "NO-SUCH-CHARSET", "ISO-2022-JP"})
+        EXPECT_FALSE(SetFallbackCharset(unusable)) << unusable;
+    EXPECT_EQ(FallbackCharset(), "ISO-8859-1");
+    ASSERT_TRUE(SetFallbackCharset(kDefaultFallbackCharset));
+}
+
+TEST(SingleByteCharset, EveryByteIsOneCharacterOfItsOwn) {
+    for (const char* name : {"CP1251", "KOI8-R", "ISO-8859-15", "CP1252", "ASCII"}) {
+        const auto charset = SingleByteCharset::Build(name);
+        ASSERT_TRUE(charset) << name;
+        std::string every;
+        for (int b = 0; b < 256; ++b) every += static_cast<char>(b);
+        const std::string text = charset->Decode(every);
+        EXPECT_EQ(ConvertFromUtf8(text, "UTF-8"), text) << name << ": well-formed";
+        EXPECT_EQ(charset->Encode(text), every) << name;
+    }
+    EXPECT_EQ(SingleByteCharset::Build("CP1251")->Decode("\x98\xC6"), "\xC2\x98Ж");
+    EXPECT_EQ(SingleByteCharset::Build("CP1251")->Encode("ЖéЖ"), "\xC6?\xC6");
+    EXPECT_FALSE(SingleByteCharset::Build("UTF-8"));
+    EXPECT_FALSE(SingleByteCharset::Build("GB18030"));
+    EXPECT_EQ(SingleByteCharset::Latin1()->Decode("\xE9"), "\xC3\xA9");
+}
+
 TEST(CodePage, AnsiCharsetFollowsLocaleAndTreatsAsciiAsUtf8) {
     ASSERT_FALSE(AnsiCharset().empty());
-    EXPECT_EQ(AnsiToUtf8("a\xFF"), ConvertToUtf8("a\xFF", AnsiCharset().c_str()));
+    EXPECT_EQ(AnsiToUtf8("a\xC3\xA9"), ConvertToUtf8("a\xC3\xA9", AnsiCharset().c_str()));
     const char* lcAll = std::getenv("LC_ALL");
     if (lcAll && (std::strcmp(lcAll, "C") == 0 || std::strcmp(lcAll, "qm_NO.SUCH") == 0)) {
         EXPECT_EQ(AnsiCharset(), "UTF-8");
-        EXPECT_EQ(AnsiToUtf8("\xD0\x96\xFF"), "\xD0\x96" + kFffd);
+        EXPECT_EQ(AnsiToUtf8("\xD0\x96"), "\xD0\x96");
+        EXPECT_EQ(AnsiToUtf8("\xD0\x96\xFF"), "Р–я") << "not UTF-8 as a whole: all of it through the fallback";
         EXPECT_EQ(Utf8ToAnsi("\xD0\x96"), "\xD0\x96");
         return;
     }

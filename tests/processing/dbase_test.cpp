@@ -337,6 +337,34 @@ TEST_F(DbaseModuleTest, ShutdownRewritesTheBufferFileAndEachStartReloadsIt) {
     EXPECT_EQ(Slurp(buffer_), Stored(last));
 }
 
+// With System events selected, the program's own reports are stored with
+// their text and a priority, and come back with text, severity and time.
+TEST_F(DbaseModuleTest, SystemEventsAreStoredWithTheirTextAndComeBackAsTheyWere) {
+    DbaseIni().Number("Common.EventParam", 0x78, 1).Save(root_);
+    Start();
+    ASSERT_EQ(Events().Report(3, "Ошибка диска: 100% <занято>"), core::kOk);
+    Stop();
+    const Lines stored = StoredLines(Slurp(buffer_));
+    const auto own = std::find_if(stored.begin(), stored.end(), [](const std::string& line) {
+        return line.rfind("<43>Ошибка диска: 100% <занято>|a2;127.0.0.1;", 0) == 0;
+    });
+    ASSERT_NE(own, stored.end()) << Slurp(buffer_).size() << " bytes in the buffer file";
+    Records archive;
+    for (const core::EventRecord& e : Start()) {
+        if (e.type == core::kEventArchive) archive.push_back(e);
+    }
+    EXPECT_EQ(ArchiveLines(archive), Sorted(stored)) << "every stored line comes back";
+    const auto back = std::find_if(archive.begin(), archive.end(), [](const core::EventRecord& e) {
+        return e.message.rfind("Ошибка диска", 0) == 0;
+    });
+    ASSERT_NE(back, archive.end());
+    EXPECT_EQ(back->severity, 3u);
+    EXPECT_EQ(back->facility, core::kDefaultFacility);
+    EXPECT_EQ(back->sender, "127.0.0.1");
+    EXPECT_EQ(back->message, "Ошибка диска: 100% <занято>");
+    EXPECT_EQ(back->raw, "<43>" + back->message);
+}
+
 TEST_F(DbaseModuleTest, OwnLogFormatIsWrittenAndReloadsAsPlainText) {
     DbaseIni().Text("Common.StrLogFormat", "%s [%s] %.2u.%.2u.%u %.2u:%.2u:%.2u.%.3u").Save(root_);
     RunOnce({"<13>kept|a2;10.0.0.7;6 12 2026 8 5 9 7;"});
@@ -398,6 +426,22 @@ TEST_F(DbaseModuleTest, UnwritableTargetKeepsItsLinesUntilWrittenOrShutdown) {
     Queue(queued);
     Stop();
     EXPECT_EQ(Slurp(buffer_), Stored(third + queued));
+}
+
+// Two targets that fail from different batches on: at shutdown the buffer
+// file gets what either missed once, oldest first, then the queue.
+TEST_F(DbaseModuleTest, LinesSeveralFailingTargetsMissedGoToTheBufferFileOnceInOrder) {
+    DbaseIni().Targets({"a.log", "b.log"}).Save(root_);
+    fs::create_directories(logs_ / "a.log");
+    Start();
+    const Lines first = Relayed("zfirst", 0, 21), second = Relayed("second", 100, 21), queued = Relayed("queued", 50, 4);
+    EXPECT_TRUE(Has(WriteBatch(first, 2), kSaved + (logs_ / "b.log").string()));
+    fs::remove(logs_ / "b.log");
+    fs::create_directories(logs_ / "b.log");
+    EXPECT_FALSE(Has(WriteBatch(second, 2), kSaved, true));
+    Queue(queued);
+    Stop();
+    EXPECT_EQ(StoredLines(Slurp(buffer_)), first + second + queued);
 }
 
 TEST_F(DbaseModuleTest, UnreadableBufferFileIsNeverOverwritten) {

@@ -50,6 +50,17 @@ TEST(LogFormat, FastLineEqualsTheFormattedOne) {
     }
 }
 
+TEST(LogFormat, AnEventWithoutRawTextIsStoredWithItsMessageBehindItsPriority) {
+    core::EventRecord own = Record("");
+    own.type = core::kEventSystem;
+    own.severity = 6;
+    own.message = "Служба базы данных запущена";
+    own.sender = "127.0.0.1";
+    EXPECT_EQ(FormatLogLine(kDefaultLogFormat, own), "<46>Служба базы данных запущена|a2;127.0.0.1;6 12 2026 8 5 9 7;");
+    own.severity = core::kNoSeverity;
+    EXPECT_EQ(LoggedText(own), "<47>Служба базы данных запущена");
+}
+
 TEST(LogFormat, LineFormatsWithOtherConversionsFallBackToTheDefault) {
     const core::EventRecord e = Record("<13>hello");
     for (const char* format : {"%s %d", "%n", "%s|%s %u %u %u %u %u %u %u %u", "%s|%s %u %u %u %u %u %u",

@@ -9,6 +9,8 @@
 #include <map>
 #include <regex>
 
+#include "platform/codepage.h"
+#include "platform/single_byte_charset.h"
 #include "transport_test_support.h"
 
 namespace qm::transport {
@@ -133,6 +135,72 @@ TEST(CollectorProgram, EveryDatagramReachesTheLogsAndRsyslogOnceAndTheBufferFile
     Tally(rsyslog->Lines(0), relayed);
     EXPECT_EQ(relayed.size(), size_t(kTotal + 1));
     for (int n = 0; n <= kTotal; ++n) ASSERT_EQ(relayed[n], 1) << "sequence " << n;
+}
+
+// Devices that write Latin-1 or CP1251 beside those that write UTF-8: the
+// relay sends each datagram's bytes as they came, the log file holds every
+// line as readable text without a replaced byte, and at the next start the
+// lines come back as they were (and are not relayed again).
+TEST(CollectorProgram, BytesThatAreNotUtf8AreRelayedAsTheyCameAndLoggedWithoutLoss) {
+    if (platform::AnsiCharset() != "UTF-8") GTEST_SKIP() << "the locale's charset is " << platform::AnsiCharset();
+    ProgramHome box;
+    const uint16_t port = FreePort();
+    box.Listen(port);
+    box.Edit("mod_dbase", [](platform::ProfileFile& ini, const char* s) {
+        ini.WriteStruct(s, "Common.Timeout", LittleEndian(100));
+    });
+    UdpPeer relayed;
+    ASSERT_TRUE(relayed.Ok());
+    box.Edit("mod_relay", [&](platform::ProfileFile& ini, const char*) {
+        WriteRelaySettings(ini, 1000, 100, {{relayed.Port(), 0x30}});
+    });
+    std::string everyHighByte = "<15>";
+    for (int b = 0x80; b < 0x100; ++b) everyHighByte += static_cast<char>(b);
+    const std::vector<std::string> sent = {"<13>latin\xe9", "<14>\xcf\xf0\xe8\xe2\xe5\xf2, \xec\xe8\xf0",
+                                           "<14>utf8 Привет", everyHighByte};
+    UdpPeer sender("127.0.0.2");
+    ASSERT_TRUE(sender.Ok()) << "errno " << sender.BindError();
+
+    std::vector<std::string> first;
+    {
+        std::unique_ptr<ChildProcess> run = box.Start();
+        ASSERT_TRUE(Handshake(sender, port, 10s)) << box.OutputText();
+        for (const std::string& d : sent) ASSERT_TRUE(sender.SendTo(port, d));
+        for (const std::string& d : sent) {
+            const std::optional<std::string> got = relayed.Receive(10s);
+            ASSERT_TRUE(got) << "nothing relayed for " << d;
+            EXPECT_TRUE(StartsWith(*got, d + "|a2;127.0.0.2;")) << *got;
+        }
+        ASSERT_TRUE(run->Signal(SIGTERM));
+        ASSERT_EQ(run->Exit(10s), 0) << box.OutputText();
+        first = LogLines(box.Logs() / "log_last.log");
+    }
+    const auto logged = [&](const std::string& text) {
+        return std::count_if(first.begin(), first.end(),
+                             [&](const std::string& line) { return StartsWith(line, text + "|a2;127.0.0.2;"); });
+    };
+    EXPECT_EQ(logged("<13>latinй"), 1);  // CP1251, the default fallback
+    EXPECT_EQ(logged("<14>Привет, мир"), 1);
+    EXPECT_EQ(logged("<14>utf8 Привет"), 1);
+    const std::string highText = first.empty() ? std::string() : first.back().substr(0, first.back().find('|'));
+    ASSERT_TRUE(StartsWith(highText, "<15>")) << highText;
+    EXPECT_EQ(platform::SingleByteCharset::Build("CP1251")->Encode(highText), everyHighByte)
+        << "every byte is a character of its own";
+
+    // The next run reads the lines back and writes them out again unchanged;
+    // archive events are never relayed.
+    {
+        std::unique_ptr<ChildProcess> run = box.Start();
+        ASSERT_TRUE(Handshake(sender, port, 10s)) << box.OutputText();
+        // A stop before the worker's first wake-up still reads the file back first.
+        ASSERT_TRUE(run->Signal(SIGTERM));
+        ASSERT_EQ(run->Exit(10s), 0) << box.OutputText();
+    }
+    std::vector<std::string> again = LogLines(box.Logs() / "log_last.log");
+    std::sort(again.begin(), again.end());
+    std::sort(first.begin(), first.end());
+    EXPECT_EQ(again, first);
+    EXPECT_FALSE(relayed.Receive(200ms)) << "an archive line was relayed";
 }
 
 }  // namespace

@@ -153,6 +153,11 @@ TEST(RelayLine, CarriesTheRawTextOriginalSenderAndTimeWithoutTerminator) {
     EXPECT_EQ(RelayLine(late), "<190>x|a2;255.255.255.255;31 1 2099 23 59 59 999;");
 
     if (platform::AnsiCharset() != "UTF-8") GTEST_SKIP() << "the locale's charset is " << platform::AnsiCharset();
+    // A raw text decoded through the fallback charset goes out as the bytes it came in.
+    const platform::ReceivedText latin = platform::DecodeReceived("<13>latin\xe9 \x98");
+    EventRecord fallback = Received(latin.text);
+    fallback.charset = latin.charset;
+    EXPECT_EQ(RelayLine(fallback), "<13>latin\xe9 \x98|a2;10.0.0.9;5 12 2026 6 15 30 45;");
     EXPECT_EQ(RelayLine(Received("<13>Привет, мир: ошибка диска")),
               "<13>Привет, мир: ошибка диска|a2;10.0.0.9;5 12 2026 6 15 30 45;");
     const std::string longRaw = "<13>" + std::string(6000, 'L') + "Ж";

@@ -5,14 +5,13 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
-#include <set>
 #include <utility>
 
 #include "core/core_context.h"
-#include "platform/codepage.h"
 #include "platform/file_io.h"
 #include "platform/memory.h"
 #include "platform/utf16.h"
+#include "processing/dbase/line_backlog.h"
 #include "processing/dbase/log_format.h"
 
 namespace qm::processing {
@@ -26,6 +25,7 @@ namespace {
 constexpr size_t kMaxUnwrittenBytes = size_t(64) << 20;
 constexpr unsigned kFinalSettleMs = 10000;
 constexpr size_t kChunkBytes = 128 * 1024;
+constexpr size_t kLoadBatchLines = 256;
 }  // namespace
 
 std::unique_ptr<core::Module> CreateDbaseModule(core::CoreContext& core) { return std::make_unique<DbaseModule>(core); }
@@ -114,14 +114,10 @@ void DbaseModule::Cycle(bool final) {
     }
     WriteTargets({}, platform::LocalTimeNow());  // a last try for earlier failures
     // Lines a target still could not take go to the buffer file, ahead of the
-    // newer ones (once, when several targets missed the same lines).
-    std::set<std::string> missed;
-    for (std::string& pending : unwritten_) {
-        if (!pending.empty()) missed.insert(std::move(pending));
-        pending.clear();
-    }
-    std::string lines;
-    for (const std::string& m : missed) lines += m;
+    // newer ones: once, when several targets missed the same lines, and in
+    // the order they were formed.
+    std::string lines = LineBacklog::Merge(unwritten_);
+    for (LineBacklog& pending : unwritten_) pending.clear();
     for (const core::EventPtr& e : batch) {
         if (e->type & settings_.common.eventParam) AppendLogLine(lines, settings_.common.logFormat, *e);
     }
@@ -133,12 +129,15 @@ void DbaseModule::WriteTargets(const std::vector<core::EventPtr>& batch, const p
     unwritten_.resize(settings_.records.size());
     const uint8_t mask = settings_.common.eventParam;
     const std::string& format = settings_.common.logFormat;
-    const bool anyLine = std::any_of(batch.begin(), batch.end(), [mask](const core::EventPtr& e) { return e->type & mask; });
+    const uint64_t batchFirst = linesFormed_;
+    const uint64_t batchLines = static_cast<uint64_t>(
+        std::count_if(batch.begin(), batch.end(), [mask](const core::EventPtr& e) { return e->type & mask; }));
+    linesFormed_ += batchLines;
     for (size_t i = 0; i < settings_.records.size(); ++i) {
         const auto& slot = settings_.records[i];
         if (slot.deleted || !slot.record.enable) continue;
-        std::string& pending = unwritten_[i];
-        if (pending.empty() && !anyLine) continue;
+        LineBacklog& pending = unwritten_[i];
+        if (pending.empty() && batchLines == 0) continue;
         const std::filesystem::path path = core_.paths.logFolder / LogFileName(slot.record.logNameFormat, now);
 
         // Lines are formed in pieces that stay in the processor's cache
@@ -148,15 +147,20 @@ void DbaseModule::WriteTargets(const std::vector<core::EventPtr>& batch, const p
         platform::AppendFile file;
         int error = core_.paths.logFolder.empty() ? ENAMETOOLONG : file.Open(path);
         if (error == 0 && !pending.empty()) {
-            error = file.Write(pending);
+            error = file.Write(pending.Joined());
             if (error == 0) pending.clear();
         }
         size_t next = 0;
+        uint64_t ordinal = batchFirst;     // of the next line formed
+        uint64_t chunkFirst = batchFirst;  // of the first line in chunk_
         bool wrote = false;
         while (error == 0 && next < batch.size()) {
             chunk_.clear();
+            chunkFirst = ordinal;
             for (; next < batch.size() && chunk_.size() < kChunkBytes; ++next) {
-                if (batch[next]->type & mask) AppendLogLine(chunk_, format, *batch[next]);
+                if (!(batch[next]->type & mask)) continue;
+                AppendLogLine(chunk_, format, *batch[next]);
+                ++ordinal;
             }
             if (chunk_.empty()) break;
             error = file.Write(chunk_);
@@ -170,24 +174,18 @@ void DbaseModule::WriteTargets(const std::vector<core::EventPtr>& batch, const p
         // Whatever did not reach the file is kept for the next cycle: the
         // failed piece and the lines after it.
         FileError(path, error, true);
-        pending += chunk_;
-        for (; next < batch.size(); ++next) {
-            if (batch[next]->type & mask) AppendLogLine(pending, format, *batch[next]);
-        }
+        pending.Append(chunkFirst, chunk_);
         chunk_.clear();
-        KeepNewest(pending, path);
+        for (; next < batch.size(); ++next) {
+            if (batch[next]->type & mask) AppendLogLine(chunk_, format, *batch[next]);
+        }
+        pending.Append(ordinal, chunk_);
+        chunk_.clear();
+        if (const size_t dropped = pending.KeepNewest(kMaxUnwrittenBytes)) {
+            std::fprintf(stderr, "mod_dbase: %zu bytes of log lines for %s dropped after repeated write errors\n",
+                         dropped, path.string().c_str());
+        }
     }
-}
-
-void DbaseModule::KeepNewest(std::string& pending, const std::filesystem::path& path) {
-    if (pending.size() <= kMaxUnwrittenBytes) return;
-    // Keep the newest whole lines (UTF-16 units: cut at a unit boundary after a line end).
-    size_t cut = pending.size() - kMaxUnwrittenBytes;
-    cut += cut % 2;
-    while (cut + 1 < pending.size() && !(pending[cut - 2] == '\n' && pending[cut - 1] == '\0')) cut += 2;
-    std::fprintf(stderr, "mod_dbase: %zu bytes of log lines for %s dropped after repeated write errors\n", cut,
-                 path.string().c_str());
-    pending.erase(0, cut);
 }
 
 std::filesystem::path DbaseModule::BufferFilePath() {
@@ -230,20 +228,27 @@ void DbaseModule::LoadBufferFile() {
     sockaddr_in local{};
     local.sin_family = AF_INET;
     local.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    // Lines end with the unit 0x000A; text after the last one is an unfinished line and is dropped.
+    // Lines end with the unit 0x000A; text after the last one is an unfinished
+    // line and is dropped. They go to the intake as the UTF-8 they are, not
+    // through the ANSI code page, which may lack their characters.
+    core::IntakeBatch lines(core::kEventArchive, core::kNoSeverity);
+    lines.programText = true;
+    const auto handOver = [&] {
+        // A full intake is waited out rather than losing the archive.
+        while (core_.events && lines.size() != 0 && core_.events->HandOver(lines, true) != core::kOk) {
+            if (!core_.events->Running()) return false;
+            platform::SleepMs(10);
+        }
+        return true;
+    };
     size_t begin = 0;
     for (size_t i = 0; i + 1 < content.size(); i += 2) {
         if (content[i] != '\n' || content[i + 1] != '\0') continue;
-        const std::string text = platform::Utf8ToAnsi(
-            platform::Utf16LEBytesToUtf8(std::string_view(content).substr(begin, i - begin)));
+        lines.Add(platform::Utf16LEBytesToUtf8(std::string_view(content).substr(begin, i - begin)), local);
         begin = i + 2;
-        if (text.empty() || !core_.events) continue;
-        // A full intake is waited out rather than losing the archive.
-        while (core_.events->Submit(core::kEventArchive, core::kNoSeverity, text, local) != core::kOk) {
-            if (!core_.events->Running()) return;
-            platform::SleepMs(10);
-        }
+        if (lines.size() >= kLoadBatchLines && !handOver()) return;
     }
+    if (!handOver()) return;
     core_.Report(6, 191, static_cast<uint32_t>(std::min<size_t>(content.size(), UINT32_MAX)));
 }
 

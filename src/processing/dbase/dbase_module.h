@@ -13,6 +13,7 @@
 #include "platform/sync.h"
 #include "platform/thread.h"
 #include "processing/dbase/dbase_settings.h"
+#include "processing/dbase/line_backlog.h"
 
 namespace qm::processing {
 
@@ -41,14 +42,14 @@ private:
     void Cycle(bool final);
     void LoadBufferFile();
     void WriteTargets(const std::vector<core::EventPtr>& batch, const platform::SystemTime& now);
-    static void KeepNewest(std::string& pending, const std::filesystem::path& path);
     void WriteBufferFile(std::string lines);
     std::filesystem::path BufferFilePath();
     void RecordMemorySnapshot();
     void FileError(const std::filesystem::path& path, int error, bool report);
 
     // Lines a target could not take yet, per record index, retried each cycle.
-    std::vector<std::string> unwritten_;
+    std::vector<LineBacklog> unwritten_;
+    uint64_t linesFormed_ = 0;  // the ordinal the next batch's first line gets
     std::string chunk_;  // the piece of lines being written
 
     std::atomic<bool> active_{true};

@@ -29,10 +29,24 @@ bool IsPlainFileName(std::string_view name) {
     return name.find_first_of(std::string_view("/\\\0", 3)) == std::string_view::npos;
 }
 
+namespace {
+// "<%u>" for the event's facility and severity; an unknown severity reads
+// back as Debug, the least alarming one.
+std::string PriorityPrefix(const core::EventRecord& e) {
+    const uint32_t severity = e.severity <= 7 ? e.severity : 7;
+    return "<" + std::to_string(((e.facility & 127) << 3) | severity) + ">";
+}
+}  // namespace
+
+std::string LoggedText(const core::EventRecord& e) {
+    if (!e.raw.empty()) return e.raw;
+    return PriorityPrefix(e) + e.message;
+}
+
 std::string FormatLogLine(std::string_view logFormat, const core::EventRecord& e) {
     const std::string_view format = IsValidLogFormat(logFormat) ? logFormat : std::string_view(kDefaultLogFormat);
     const platform::SystemTime& t = e.time;
-    auto line = core::Format(format, e.raw, e.sender, uint32_t(t.day), uint32_t(t.month), uint32_t(t.year),
+    auto line = core::Format(format, LoggedText(e), e.sender, uint32_t(t.day), uint32_t(t.month), uint32_t(t.year),
                              uint32_t(t.hour), uint32_t(t.minute), uint32_t(t.second), uint32_t(t.milliseconds));
     return line.value_or(std::string());
 }
@@ -65,7 +79,12 @@ void AppendLogLine(std::string& out, std::string_view logFormat, const core::Eve
     }
     w[-1] = ';';
     *w++ = '\n';
-    platform::AppendUtf16LEBytes(out, e.raw);
+    if (!e.raw.empty()) {
+        platform::AppendUtf16LEBytes(out, e.raw);
+    } else {
+        platform::AppendUtf16LEBytes(out, PriorityPrefix(e));
+        platform::AppendUtf16LEBytes(out, e.message);
+    }
     platform::AppendUtf16LEBytes(out, "|a2;");
     platform::AppendUtf16LEBytes(out, e.sender);
     platform::AppendUtf16LEBytes(out, ";");

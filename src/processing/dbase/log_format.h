@@ -17,6 +17,11 @@ bool IsValidLogNameFormat(std::string_view format);
 // A plain file name inside the log folder: no folder part, not "." or "..".
 bool IsPlainFileName(std::string_view name);
 
+// The event's text as a log line holds it: the raw text, or for an event
+// without one (the program's own) the message behind a priority, since a
+// line read back is parsed like a datagram and needs one to be taken and to
+// keep its severity.
+std::string LoggedText(const core::EventRecord& event);
 // One log line, in program text (UTF-8), without its line end.
 std::string FormatLogLine(std::string_view logFormat, const core::EventRecord& event);
 // The line as stored: UTF-16LE with a single 0x000A unit at its end.

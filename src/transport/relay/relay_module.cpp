@@ -17,8 +17,9 @@ constexpr uint32_t kBusyRetryMs = 10;   // the module lock was taken for a momen
 }  // namespace
 
 std::string RelayLine(const core::EventRecord& e) {
-    // Built by appending, so no line is ever cut to fit a buffer.
-    std::string line = platform::Utf8ToAnsi(e.raw);
+    // Built by appending, so no line is ever cut to fit a buffer. The raw
+    // text goes out as the bytes it was received as, whatever charset that was.
+    std::string line = platform::EncodeAsReceived(e.raw, e.charset);
     line += "|a2;";
     line += platform::Utf8ToAnsi(e.sender);
     line += ';';

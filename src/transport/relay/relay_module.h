@@ -19,7 +19,8 @@
 
 namespace qm::transport {
 
-// "%s|a2;%s;%u %u %u %u %u %u %u;" in the ANSI code page, without a terminator.
+// "%s|a2;%s;%u %u %u %u %u %u %u;" without a terminator: the raw text as the
+// bytes it came in, the rest in the ANSI code page.
 std::string RelayLine(const core::EventRecord& event);
 // External and Internal events with a raw text that did not come through a relay.
 bool IsForwardable(const core::EventRecord& event);
