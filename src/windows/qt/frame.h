@@ -7,6 +7,8 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
+#include <vector>
 
 #include <QPointer>
 #include <QWidget>
@@ -47,6 +49,11 @@ protected:
 
 private:
     void UpdateSnapshot();
+    // Until a window manager has framed the window, its decoration is not
+    // known and an outer rectangle can only be applied as if there were
+    // none. The rectangle is kept and applied again once the frame is known.
+    void ExpectFrame(const Rect& outer);
+    void ApplyExpectedFrame();
 
     const uint64_t uid_;
     FrameEvents& events_;
@@ -54,6 +61,9 @@ private:
     std::unique_ptr<FrameContent> content_;
     int pinTimer_ = 0;
     bool closing_ = false;
+    std::optional<Rect> expectedOuter_;
+    int frameTimer_ = 0;
+    int frameChecks_ = 0;
 };
 
 // Makes the content of a window type inside its frame; set by the program
@@ -98,6 +108,9 @@ class QtWindowSystem : public WindowSystem {
 public:
     explicit QtWindowSystem(ContentFactory factory) : factory_(std::move(factory)) {}
     std::unique_ptr<WindowFrame> CreateFrame(const FrameRequest& request, FrameEvents& events) override;
+    // The screens' edges; none when drawing off-screen, whose one screen is
+    // made up.
+    std::vector<Rect> Screens() const override;
 
 private:
     ContentFactory factory_;
