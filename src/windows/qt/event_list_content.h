@@ -62,7 +62,8 @@ public:
     void TickNow();
     void StatusNow();
     void ShowDetails(int row);
-    // Zoom steps as the menu takes them (in when positive); false when refused.
+    // Zoom steps as the menu takes them (in when positive); false when every
+    // step was refused.
     bool Zoom(int steps);
 
 protected:

@@ -22,13 +22,6 @@ constexpr int kPinCheckMs = 1000;
 constexpr int kFrameCheckMs = 50;
 constexpr int kFrameChecks = 200;
 
-// What the window manager adds round the client area; nothing while the
-// window is not framed (hidden, no window manager, off-screen).
-QMargins Decoration(const QWidget& w) {
-    const QWindow* handle = w.windowHandle();
-    return handle != nullptr && w.isVisible() ? handle->frameMargins() : QMargins();
-}
-
 }  // namespace
 
 FrameWidget::FrameWidget(const FrameRequest& request, FrameEvents& events, std::shared_ptr<FrameSnapshot> snapshot)
@@ -55,17 +48,26 @@ void FrameWidget::SetContent(std::unique_ptr<FrameContent> content) {
     if (content_ && content_->Widget()) layout()->addWidget(content_->Widget());
 }
 
+QMargins FrameWidget::Decoration() const {
+    // Asked of the platform, as the widget's own copy is refreshed only by a
+    // move; kept while the window is hidden, when the platform has no frame.
+    const QWindow* handle = windowHandle();
+    if (handle != nullptr && isVisible()) {
+        const QMargins now = handle->frameMargins();
+        if (!now.isNull()) decoration_ = now;
+    }
+    return decoration_;
+}
+
 Rect FrameWidget::CurrentOuterRect() const {
-    // The platform's own margins: the widget's copy of them is refreshed
-    // only by a move, and a window manager may report its frame later.
-    const QRect outer = geometry().marginsAdded(Decoration(*this));
+    const QRect outer = geometry().marginsAdded(Decoration());
     return Rect{outer.left(), outer.top(), outer.left() + outer.width(), outer.top() + outer.height()};
 }
 
 void FrameWidget::MoveToRect(const Rect& rect) {
     // The rectangle is the outer one, as it is saved: the client takes what
     // is left inside the decoration, and the position is the frame's.
-    const QMargins decoration = Decoration(*this);
+    const QMargins decoration = Decoration();
     const int64_t width = int64_t(rect.right) - rect.left - decoration.left() - decoration.right();
     const int64_t height = int64_t(rect.bottom) - rect.top - decoration.top() - decoration.bottom();
     resize(static_cast<int>(std::clamp<int64_t>(width, kMinWindowWidth, QWIDGETSIZE_MAX)),
@@ -84,7 +86,7 @@ void FrameWidget::ExpectFrame(const Rect& outer) {
 
 void FrameWidget::ApplyExpectedFrame() {
     if (!expectedOuter_ || !isVisible()) return;
-    if (Decoration(*this).isNull()) {
+    if (Decoration().isNull()) {
         if (++frameChecks_ < kFrameChecks) return;
         expectedOuter_.reset();  // no frame is coming
     } else {
@@ -232,6 +234,7 @@ void SetFlag(FrameWidget& w, Qt::WindowType flag, bool on) {
     const Rect outer = w.CurrentOuterRect();
     w.setWindowFlag(flag, on);
     if (!wasVisible) return;
+    w.ForgetDecoration();
     w.MoveToRect(outer);
     w.show();
 }

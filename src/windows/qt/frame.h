@@ -35,6 +35,11 @@ public:
     FrameContent* Content() const { return content_.get(); }
     void MoveToRect(const Rect& rect);
     Rect CurrentOuterRect() const;
+    // What the window manager adds round the client area, as last seen while
+    // the window was shown; nothing before it was ever framed.
+    QMargins Decoration() const;
+    // Another kind of frame is coming (the window's flags changed).
+    void ForgetDecoration() { decoration_ = QMargins(); }
     // The module is closing the window: a close then really closes.
     void SetClosing() { closing_ = true; }
 
@@ -61,6 +66,7 @@ private:
     std::unique_ptr<FrameContent> content_;
     int pinTimer_ = 0;
     bool closing_ = false;
+    mutable QMargins decoration_;
     std::optional<Rect> expectedOuter_;
     int frameTimer_ = 0;
     int frameChecks_ = 0;
