@@ -33,26 +33,45 @@ shoot() {  # window name pattern, file
         echo "no window named $1" >&2
         return 1
     fi
+    # The picture is taken from the screen: nothing may lie on top.
+    xdotool windowraise "$id"
+    sleep 0.5
     import -window "$id" "$OUT/$2"
     echo "wrote docs/screenshots/$2"
 }
 
 "$ROOT/build/quillmark" >"$WORK/program.log" 2>&1 &
 PID=$!
-# The loading window is up for as long as start-up takes.
-# Start-up is quick: the program is held still while its loading window is up.
+# The loading window is up only while start-up lasts, which is quicker than
+# a look for it: the program runs in short steps, held still between them,
+# until the window is there, and stays held while it is taken.
 LOADING=""
-for _ in $(seq 200); do
-    LOADING="$(xdotool search --onlyvisible --name '^Quillmark$' 2>/dev/null | head -1 || true)"
-    if [ -n "$LOADING" ]; then
-        kill -STOP "$PID"
+for _ in $(seq 500); do
+    kill -STOP "$PID"
+    LOADING="$(xdotool search --onlyvisible --name '^Quillmark$' 2>/dev/null | grep -E '^[0-9]+$' | head -1 || true)"
+    [ -n "$LOADING" ] && break
+    kill -CONT "$PID"
+    sleep 0.005
+done
+# Just shown, it may not be painted yet: a few more steps until the picture
+# is no longer black.
+TAKEN=""
+for _ in $(seq 20); do
+    [ -n "$LOADING" ] || break
+    import -window "$LOADING" "$WORK/loading.png" 2>/dev/null || break
+    if [ "$(convert "$WORK/loading.png" -format '%[fx:mean>0.05]' info:)" = 1 ]; then
+        TAKEN=1
         break
     fi
-    sleep 0.01
-done
-if [ -n "$LOADING" ]; then
-    import -window "$LOADING" "$OUT/loading-window.png" && echo "wrote docs/screenshots/loading-window.png"
     kill -CONT "$PID"
+    sleep 0.005
+    kill -STOP "$PID"
+    xdotool search --onlyvisible --name '^Quillmark$' 2>/dev/null | grep -qx "$LOADING" || break
+done
+kill -CONT "$PID"
+if [ -n "$TAKEN" ]; then
+    cp "$WORK/loading.png" "$OUT/loading-window.png"
+    echo "wrote docs/screenshots/loading-window.png"
 else
     echo "the loading window was gone before it could be taken" >&2
 fi
@@ -88,10 +107,11 @@ sleep 3
 shoot '^Syslog$' event-list.png
 shoot '^Syslog by sender$' event-list-grouped.png
 
-# Details of one row: double-click it in the plain list.
+# Details of one row: double-click the first in the plain list, which is
+# sorted newest first, so it is a device's line.
 LIST="$(xdotool search --onlyvisible --name '^Syslog$' | head -1)"
 xdotool windowactivate --sync "$LIST" 2>/dev/null || true
-xdotool mousemove --window "$LIST" 420 60 click --repeat 2 --delay 80 1
+xdotool mousemove --window "$LIST" 420 36 click --repeat 2 --delay 80 1
 sleep 1
 shoot 'Событие' info-box.png
 

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "windows/geometry.h"
 #include "windows/info_content.h"
@@ -71,6 +72,10 @@ public:
     virtual ~WindowSystem() = default;
     // A new window, hidden; nothing when it could not be made.
     virtual std::unique_ptr<WindowFrame> CreateFrame(const FrameRequest& request, FrameEvents& events) = 0;
+    // The screens present, by their edges; empty when there are none to go
+    // by (drawing off-screen), and saved places are then kept as they are
+    // unless larger than any monitor.
+    virtual std::vector<Rect> Screens() const { return {}; }
 };
 
 }  // namespace qm::windows

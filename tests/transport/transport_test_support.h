@@ -31,6 +31,7 @@
 #include "platform/utf16.h"
 #include "support/child_process.h"
 #include "support/files.h"
+#include "support/program_home.h"
 #include "support/temp_dir.h"
 #include "support/udp_peer.h"
 #include "support/wait_until.h"
@@ -55,42 +56,6 @@ inline bool Handshake(const UdpPeer& peer, uint16_t port, std::chrono::milliseco
         },
         timeout);
 }
-
-// The program's home in a temp folder, seeded with the default settings.
-class ProgramHome {
-public:
-    ProgramHome() {
-        fs::create_directories(home_);
-        fs::copy(fs::path(QM_SOURCE_DIR) / "resources" / "default-home" / "Settings", home_ / "Settings",
-                 fs::copy_options::recursive);
-    }
-    const fs::path& Home() const { return home_; }
-    fs::path Logs() const { return home_ / "Logs"; }
-    fs::path Settings(const char* file) const { return home_ / "Settings" / (std::string(file) + ".ini"); }
-    std::string OutputText() const { return ReadWholeFile(dir_.path() / "output.txt"); }
-
-    // Changes values of one settings file (made when missing), keeping the rest.
-    void Edit(const char* file, const std::function<void(platform::ProfileFile&, const char*)>& edit) const {
-        platform::ProfileFile ini = platform::ProfileFile::Load(Settings(file));
-        edit(ini, file);
-        ASSERT_TRUE(ini.Save(Settings(file)));
-    }
-    // The default collector listener moved to 127.0.0.1:port.
-    void Listen(uint16_t port) const {
-        Edit("mod_collector", [&](platform::ProfileFile& ini, const char* s) {
-            ini.WriteString(s, "Item.0-StrName", "127.0.0.1");
-            ini.WriteStruct(s, "Item.0-Port", LittleEndian(port));
-        });
-    }
-    std::unique_ptr<ChildProcess> Start() const {
-        return std::make_unique<ChildProcess>(std::vector<std::string>{QM_BINARY}, dir_.path() / "output.txt",
-                                              std::vector<std::string>{"QUILLMARK_HOME=" + home_.string(), "PATH=/usr/bin:/bin"});
-    }
-
-private:
-    TempDir dir_{"qm-program"};
-    fs::path home_ = dir_.path() / "home";
-};
 
 // The relay's settings in their current form: the service on, one enabled
 // destination on 127.0.0.1 per {port, event type mask}.

@@ -1,6 +1,10 @@
 #include "windows/qt/event_list_content.h"
 
+#include <cstdlib>
+
 #include <QContextMenuEvent>
+#include <QStyle>
+#include <QStyleOptionViewItem>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QMenu>
@@ -43,8 +47,7 @@ EventListStatusBar::EventListStatusBar(QWidget* parent) : QWidget(parent) {
         partLayout->setSpacing(3);
         auto* icon = new QLabel(part);
         icon->setFixedSize(16, 16);
-        auto* text = new QLabel(part);
-        text->setTextFormat(Qt::PlainText);
+        auto* text = new ElidedLabel(part);
         partLayout->addWidget(icon);
         partLayout->addWidget(text, 1);
         layout->addWidget(part);
@@ -65,7 +68,7 @@ void EventListStatusBar::Show(const std::vector<StatusPart>& parts, const std::v
         const int32_t right = i < edges.size() ? edges[i] : width();
         parts_[i]->setFixedWidth(std::max(0, right - left - 2));
         left = right;
-        texts_[i]->setText(QString::fromStdString(parts[i].text));
+        texts_[i]->SetFullText(QString::fromStdString(parts[i].text));
         const QIcon icon = parts[i].icon >= 0 ? ProgramIcons().Icon(parts[i].icon) : QIcon();
         icons_[i]->setPixmap(icon.isNull() ? QPixmap() : icon.pixmap(16, 16));
         icons_[i]->setVisible(!icon.isNull());
@@ -73,6 +76,11 @@ void EventListStatusBar::Show(const std::vector<StatusPart>& parts, const std::v
 }
 
 QString EventListStatusBar::PartText(int part) const {
+    if (part < 0 || part >= visibleParts_) return {};
+    return texts_[static_cast<size_t>(part)]->FullText();
+}
+
+QString EventListStatusBar::ShownText(int part) const {
     if (part < 0 || part >= visibleParts_) return {};
     return texts_[static_cast<size_t>(part)]->text();
 }
@@ -122,16 +130,17 @@ EventListContent::EventListContent(core::CoreContext& core, EventWorkerPool& poo
     connect(table_, &QAbstractItemView::doubleClicked, this, [this](const QModelIndex& index) { ShowDetails(index.row()); });
     connect(table_->horizontalHeader(), &QHeaderView::sectionClicked, this, [this](int column) {
         logic_->HeaderClicked(column);
+        ShowSortColumn();
     });
     connect(table_->horizontalHeader(), &QHeaderView::sectionResized, this, [this](int column, int, int width) {
         logic_->SetColumnWidth(column, static_cast<uint32_t>(std::max(0, width)));
     });
 
+    // A reset shows the record's default widths (widened where the font
+    // needs it); they are what is saved then, as the window's place is.
+    ApplyColumns(resetColumns ? EventListSettings{}.colSize : logic_->Settings().colSize);
     ApplyFont();
-    // A reset keeps the default widths; they are what is saved then, as the
-    // window's place is.
-    if (!resetColumns) ApplyColumns();
-    else
+    if (resetColumns)
         for (int column = 0; column < 5; ++column)
             logic_->SetColumnWidth(column, static_cast<uint32_t>(table_->columnWidth(column)));
     ApplyColors();
@@ -159,6 +168,13 @@ void EventListContent::StatusNow() {
     status_->Show(logic_->StatusTick(), logic_->StatusEdges(status_->width()));
 }
 
+bool EventListContent::Zoom(int steps) {
+    bool changed = false;
+    for (int i = 0; i < std::abs(steps); ++i) changed = (steps > 0 ? logic_->ZoomIn() : logic_->ZoomOut()) || changed;
+    if (changed) ApplyFont();
+    return changed;
+}
+
 void EventListContent::ApplyFont() {
     const QFont font = FontOf(core_.settings.font, logic_->EffectiveFontHeight());
     table_->setFont(font);
@@ -166,10 +182,53 @@ void EventListContent::ApplyFont() {
     const QFontMetrics metrics(font);
     table_->verticalHeader()->setDefaultSectionSize(std::max(metrics.height() + 4, 18));
     table_->setIconSize(QSize(16, 16));
+    FitColumnsToFont();
 }
 
-void EventListContent::ApplyColumns() {
-    const auto& widths = logic_->Settings().colSize;
+void EventListContent::FitColumnsToFont() {
+    QStyleOptionViewItem cell;
+    cell.initFrom(table_->viewport());
+    cell.font = table_->font();
+    cell.fontMetrics = QFontMetrics(cell.font);
+    cell.features = QStyleOptionViewItem::HasDisplay;
+    cell.displayAlignment = Qt::AlignLeft | Qt::AlignVCenter;
+    const auto cellWidth = [&](const QString& text) {
+        cell.text = text;
+        return table_->style()->sizeFromContents(QStyle::CT_ItemViewItem, &cell, QSize(), table_).width();
+    };
+    // Dates have a fixed form of two-digit numbers; the widest digit gives
+    // the widest date.
+    int date = 0;
+    for (unsigned digit = 0; digit <= 9; ++digit) {
+        const unsigned n = digit * 11;
+        date = std::max(date, cellWidth(QString::fromStdString(core_.Text(1505, n, n, n, n, n))));
+    }
+    int level = 0;
+    for (uint32_t id = 250; id <= 258; ++id) level = std::max(level, cellWidth(QString::fromStdString(core_.Text(id))));
+
+    QHeaderView* header = table_->horizontalHeader();
+    const auto widen = [&](int column, int content) {
+        const int needed = std::max(content, header->sectionSizeHint(column));
+        if (table_->columnWidth(column) < needed) table_->setColumnWidth(column, needed);
+    };
+    widen(kColumnDate, date);
+    widen(kColumnSender, 0);  // senders vary; only the header must fit
+    widen(kColumnLevel, level);
+}
+
+void EventListContent::ShowSortColumn() {
+    const EventListSettings& settings = logic_->Settings();
+    const bool shown = settings.Has(kListSortable) && settings.sortDirection != 0;
+    QHeaderView* header = table_->horizontalHeader();
+    header->setSortIndicatorShown(shown);
+    // Greater texts first is the descending order.
+    header->setSortIndicator(shown ? std::abs(settings.sortDirection) : -1,
+                             settings.sortDirection > 0 ? Qt::DescendingOrder : Qt::AscendingOrder);
+    // The arrow takes room in the header.
+    FitColumnsToFont();
+}
+
+void EventListContent::ApplyColumns(const FiveValues& widths) {
     bool any = false;
     for (uint32_t w : widths) any = any || w != 0;
     if (!any) return;
@@ -190,6 +249,7 @@ void EventListContent::ApplyColors() {
 
 void EventListContent::ApplyHeaderStyle() {
     table_->horizontalHeader()->setSectionsClickable(logic_->Settings().Has(kListSortable));
+    ShowSortColumn();
 }
 
 bool EventListContent::Deselect(size_t row) {

@@ -10,6 +10,7 @@
 #include <QWidget>
 
 #include "windows/event_list/event_list_logic.h"
+#include "windows/qt/elided_label.h"
 #include "windows/qt/event_list_model.h"
 #include "windows/qt/frame_content.h"
 
@@ -31,12 +32,14 @@ class EventListStatusBar : public QWidget {
 public:
     explicit EventListStatusBar(QWidget* parent);
     void Show(const std::vector<StatusPart>& parts, const std::vector<int32_t>& edges);
+    // The whole text of a part, and what of it fits (ending in "…" when cut).
     QString PartText(int part) const;
+    QString ShownText(int part) const;
     int PartCount() const { return visibleParts_; }
 
 private:
     std::vector<QLabel*> icons_;  // owned by this widget
-    std::vector<QLabel*> texts_;
+    std::vector<ElidedLabel*> texts_;
     std::vector<QWidget*> parts_;
     int visibleParts_ = 0;
 };
@@ -60,13 +63,21 @@ public:
     void TickNow();
     void StatusNow();
     void ShowDetails(int row);
+    // Zoom steps as the menu takes them (in when positive); false when every
+    // step was refused.
+    bool Zoom(int steps);
 
 protected:
     void resizeEvent(QResizeEvent* event) override;
 
 private:
     void ApplyFont();
-    void ApplyColumns();
+    void ApplyColumns(const FiveValues& widths);
+    // Widens the date, sender and level columns to what the font needs, so
+    // a larger font does not cut a date, a level name or a header.
+    void FitColumnsToFont();
+    // The header's arrow follows the sort column and direction.
+    void ShowSortColumn();
     void ApplyColors();
     void ApplyHeaderStyle();
     void StartTimers();

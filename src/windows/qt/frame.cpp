@@ -1,7 +1,12 @@
 #include "windows/qt/frame.h"
 
+#include <algorithm>
+
 #include <QCloseEvent>
+#include <QGuiApplication>
+#include <QScreen>
 #include <QVBoxLayout>
+#include <QWindow>
 
 #include "platform/guarded_lock.h"
 #include "windows/qt/application.h"
@@ -15,6 +20,10 @@ namespace {
 
 constexpr int kPinCheckMs = 1000;
 constexpr unsigned kMenuClosePollMs = 10;
+// How often and how long a new window looks for the frame a window manager
+// puts round it; one that has not come by then is taken as none.
+constexpr int kFrameCheckMs = 50;
+constexpr int kFrameChecks = 200;
 
 }  // namespace
 
@@ -33,6 +42,7 @@ FrameWidget::FrameWidget(const FrameRequest& request, FrameEvents& events, std::
 
 FrameWidget::~FrameWidget() {
     if (pinTimer_ != 0) killTimer(pinTimer_);
+    if (frameTimer_ != 0) killTimer(frameTimer_);
     content_.reset();
 }
 
@@ -41,21 +51,54 @@ void FrameWidget::SetContent(std::unique_ptr<FrameContent> content) {
     if (content_ && content_->Widget()) layout()->addWidget(content_->Widget());
 }
 
+QMargins FrameWidget::Decoration() const {
+    // Asked of the platform, as the widget's own copy is refreshed only by a
+    // move; kept while the window is hidden, when the platform has no frame.
+    const QWindow* handle = windowHandle();
+    if (handle != nullptr && isVisible()) {
+        const QMargins now = handle->frameMargins();
+        if (!now.isNull()) decoration_ = now;
+    }
+    return decoration_;
+}
+
 Rect FrameWidget::CurrentOuterRect() const {
-    const QRect outer = frameGeometry();
+    const QRect outer = geometry().marginsAdded(Decoration());
     return Rect{outer.left(), outer.top(), outer.left() + outer.width(), outer.top() + outer.height()};
 }
 
 void FrameWidget::MoveToRect(const Rect& rect) {
-    // The rectangle is the outer one; the decoration the window manager adds
-    // is taken off the client size once it is known.
-    const QRect outer = frameGeometry();
-    const QRect inner = geometry();
-    const int extraWidth = std::max(0, outer.width() - inner.width());
-    const int extraHeight = std::max(0, outer.height() - inner.height());
-    resize(std::max(kMinWindowWidth, rect.Width() - extraWidth), std::max(kMinWindowHeight, rect.Height() - extraHeight));
+    // The rectangle is the outer one, as it is saved: the client takes what
+    // is left inside the decoration, and the position is the frame's.
+    const QMargins decoration = Decoration();
+    const int64_t width = int64_t(rect.right) - rect.left - decoration.left() - decoration.right();
+    const int64_t height = int64_t(rect.bottom) - rect.top - decoration.top() - decoration.bottom();
+    resize(static_cast<int>(std::clamp<int64_t>(width, kMinWindowWidth, QWIDGETSIZE_MAX)),
+           static_cast<int>(std::clamp<int64_t>(height, kMinWindowHeight, QWIDGETSIZE_MAX)));
     move(rect.left, rect.top);
+    if (decoration.isNull()) ExpectFrame(rect);
+    else expectedOuter_.reset();
     UpdateSnapshot();
+}
+
+void FrameWidget::ExpectFrame(const Rect& outer) {
+    expectedOuter_ = outer;
+    frameChecks_ = 0;
+    if (frameTimer_ == 0 && isVisible()) frameTimer_ = startTimer(kFrameCheckMs);
+}
+
+void FrameWidget::ApplyExpectedFrame() {
+    if (!expectedOuter_ || !isVisible()) return;
+    if (Decoration().isNull()) {
+        if (++frameChecks_ < kFrameChecks) return;
+        expectedOuter_.reset();  // no frame is coming
+    } else {
+        const Rect outer = *expectedOuter_;
+        expectedOuter_.reset();
+        MoveToRect(outer);
+    }
+    if (frameTimer_ != 0) killTimer(frameTimer_);
+    frameTimer_ = 0;
 }
 
 void FrameWidget::UpdateSnapshot() {
@@ -86,6 +129,10 @@ void FrameWidget::changeEvent(QEvent* event) {
 
 void FrameWidget::showEvent(QShowEvent* event) {
     QWidget::showEvent(event);
+    if (expectedOuter_ && frameTimer_ == 0) {
+        frameChecks_ = 0;
+        frameTimer_ = startTimer(kFrameCheckMs);
+    }
     UpdateSnapshot();
 }
 
@@ -106,6 +153,11 @@ void FrameWidget::closeEvent(QCloseEvent* event) {
 void FrameWidget::timerEvent(QTimerEvent* event) {
     if (event->timerId() == pinTimer_) {
         events_.FramePinTick(uid_);
+        return;
+    }
+    if (event->timerId() == frameTimer_) {
+        ApplyExpectedFrame();
+        UpdateSnapshot();
         return;
     }
     QWidget::timerEvent(event);
@@ -195,12 +247,17 @@ bool QtFrame::IsMinimized() const {
 
 namespace {
 
-// Changing a window flag hides a shown window; it is shown again as it was.
+// Changing a window flag hides a shown window; it is shown again as it was,
+// in the same outer place (the new frame may be of another size).
 void SetFlag(FrameWidget& w, Qt::WindowType flag, bool on) {
     if (w.windowFlags().testFlag(flag) == on) return;
     const bool wasVisible = w.isVisible();
+    const Rect outer = w.CurrentOuterRect();
     w.setWindowFlag(flag, on);
-    if (wasVisible) w.show();
+    if (!wasVisible) return;
+    w.ForgetDecoration();
+    w.MoveToRect(outer);
+    w.show();
 }
 
 }  // namespace
@@ -257,6 +314,19 @@ uint32_t QtFrame::BusyWorkers() const {
     const FrameWidget* widget = widget_.data();
     if (!widget || !widget->Content()) return 0;
     return GuiGone() ? widget->Content()->RunningWorkers() : widget->Content()->BusyWorkers();
+}
+
+std::vector<Rect> QtWindowSystem::Screens() const {
+    std::vector<Rect> screens;
+    RunOnGui([&] {
+        const QString platform = QGuiApplication::platformName();
+        if (platform == "offscreen" || platform == "minimal") return;
+        for (const QScreen* screen : QGuiApplication::screens()) {
+            const QRect g = screen->geometry();
+            screens.push_back(Rect{g.left(), g.top(), g.left() + g.width(), g.top() + g.height()});
+        }
+    });
+    return screens;
 }
 
 std::unique_ptr<WindowFrame> QtWindowSystem::CreateFrame(const FrameRequest& request, FrameEvents& events) {

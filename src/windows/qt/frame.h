@@ -7,6 +7,8 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
+#include <vector>
 
 #include <QPointer>
 #include <QWidget>
@@ -33,6 +35,11 @@ public:
     FrameContent* Content() const { return content_.get(); }
     void MoveToRect(const Rect& rect);
     Rect CurrentOuterRect() const;
+    // What the window manager adds round the client area, as last seen while
+    // the window was shown; nothing before it was ever framed.
+    QMargins Decoration() const;
+    // Another kind of frame is coming (the window's flags changed).
+    void ForgetDecoration() { decoration_ = QMargins(); }
     // The module is closing the window: a close then really closes.
     void SetClosing() { closing_ = true; }
 
@@ -47,6 +54,11 @@ protected:
 
 private:
     void UpdateSnapshot();
+    // Until a window manager has framed the window, its decoration is not
+    // known and an outer rectangle can only be applied as if there were
+    // none. The rectangle is kept and applied again once the frame is known.
+    void ExpectFrame(const Rect& outer);
+    void ApplyExpectedFrame();
 
     const uint64_t uid_;
     FrameEvents& events_;
@@ -54,6 +66,10 @@ private:
     std::unique_ptr<FrameContent> content_;
     int pinTimer_ = 0;
     bool closing_ = false;
+    mutable QMargins decoration_;
+    std::optional<Rect> expectedOuter_;
+    int frameTimer_ = 0;
+    int frameChecks_ = 0;
 };
 
 // Makes the content of a window type inside its frame; set by the program
@@ -98,6 +114,9 @@ class QtWindowSystem : public WindowSystem {
 public:
     explicit QtWindowSystem(ContentFactory factory) : factory_(std::move(factory)) {}
     std::unique_ptr<WindowFrame> CreateFrame(const FrameRequest& request, FrameEvents& events) override;
+    // The screens' edges; none when drawing off-screen, whose one screen is
+    // made up.
+    std::vector<Rect> Screens() const override;
 
 private:
     ContentFactory factory_;

@@ -307,7 +307,9 @@ std::optional<size_t> WindowModule::AddLocked(WindowEntry entry, std::vector<Tak
 void WindowModule::CreateFrame(size_t index) {
     if (!system_) return;
     WindowEntry& entry = table_[index].record;
-    entry.rect = OpeningRect(entry.rect, core_.options.windowReset);
+    // A place on a monitor that is gone, or larger than any screen, is
+    // brought onto the screens now and saved that way.
+    entry.rect = FitToScreens(OpeningRect(entry.rect, core_.options.windowReset), system_->Screens());
     entry.icon = IconForType(entry.type, entry.icon);
     const FrameRequest request{entry.uid, entry.type, entry.icon, entry.rect, nullptr};
     std::unique_ptr<WindowFrame> frame;

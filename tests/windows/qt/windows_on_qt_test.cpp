@@ -6,6 +6,7 @@
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QMenu>
+#include <QMouseEvent>
 #include <QTimer>
 #include <QTextCursor>
 
@@ -258,6 +259,67 @@ TEST(InfoBoxOnQt, HighlightsLandOnTheRightTextAcrossLineEnds) {
     EXPECT_FALSE(boldAt(QString::fromUtf8("значение")));
     EXPECT_FALSE(boldAt("markup"));
     EXPECT_EQ(box.StatusText(3), "d");
+}
+
+// A click as the mouse gives it, so the header's own handling runs too.
+void ClickHeader(QHeaderView& header, int column) {
+    const QPointF at(header.sectionViewportPosition(column) + header.sectionSize(column) / 2, header.height() / 2);
+    const QPointF global = header.viewport()->mapToGlobal(at);
+    QMouseEvent press(QEvent::MouseButtonPress, at, global, Qt::LeftButton, Qt::LeftButton, Qt::NoModifier);
+    QMouseEvent release(QEvent::MouseButtonRelease, at, global, Qt::LeftButton, Qt::NoButton, Qt::NoModifier);
+    QApplication::sendEvent(header.viewport(), &press);
+    QApplication::sendEvent(header.viewport(), &release);
+}
+
+TEST_F(WindowsOnQt, TheSortColumnHasItsArrowCutStatusTextsEndInAnEllipsisAndZoomKeepsColumnsWhole) {
+    FrameWidget* frame = nullptr;
+    ASSERT_TRUE(PumpUntil([&] { return (frame = FrameTitled("Syslog")) && frame->isVisible(); }));
+    auto* list = dynamic_cast<EventListContent*>(frame->Content());
+    ASSERT_NE(list, nullptr);
+    for (int severity = 0; severity <= 7; ++severity)
+        ASSERT_EQ(core_.events->Submit(core::kEventExternal, core::kNoSeverity,
+                                       "<" + std::to_string(severity) + ">event|a2;192.0.2.7;28 12 2024 23 58 58 0;", {}),
+                  core::kOk);
+    ASSERT_TRUE(core_.events->Settle(20000));
+    list->TickNow();
+    ASSERT_TRUE(PumpUntil([&] { return list->BusyWorkers() == 0 && list->Table().model()->rowCount() == 8; }));
+
+    // Unsorted at first; then the arrow follows the clicks on sort columns.
+    QHeaderView& header = *list->Table().horizontalHeader();
+    EXPECT_FALSE(header.isSortIndicatorShown());
+    ClickHeader(header, kColumnSender);
+    EXPECT_TRUE(header.isSortIndicatorShown());
+    EXPECT_EQ(header.sortIndicatorSection(), kColumnSender);
+    EXPECT_EQ(header.sortIndicatorOrder(), Qt::DescendingOrder) << "greater texts first";
+    ClickHeader(header, kColumnSender);
+    EXPECT_EQ(header.sortIndicatorOrder(), Qt::AscendingOrder);
+    ClickHeader(header, kColumnIcon);
+    EXPECT_EQ(header.sortIndicatorSection(), kColumnSender) << "the icon column does not sort";
+    EXPECT_EQ(header.sortIndicatorOrder(), Qt::AscendingOrder);
+
+    // The narrowest window: the queue figures do not fit their part.
+    frame->resize(kMinWindowWidth, kMinWindowHeight);
+    list->StatusNow();
+    EventListStatusBar& status = list->StatusBar();
+    EXPECT_TRUE(PumpUntil([&] { return status.ShownText(3) != status.PartText(3); }, 5s)) << status.PartText(3).toStdString();
+    EXPECT_TRUE(status.PartText(3).startsWith(QString::fromUtf8("Буфер: 8 ")));
+    EXPECT_TRUE(status.ShownText(3).endsWith(QChar(0x2026))) << status.ShownText(3).toStdString();
+
+    // Zoomed far in, dates, level names and headers still fit their columns.
+    ASSERT_TRUE(list->Zoom(10));
+    QAbstractItemView& table = list->Table();
+    for (int column : {kColumnDate, kColumnLevel}) {
+        SCOPED_TRACE(column);
+        EXPECT_GE(list->Table().columnWidth(column), table.sizeHintForColumn(column));
+    }
+    for (int column : {kColumnDate, kColumnSender, kColumnLevel}) {
+        SCOPED_TRACE(column);
+        EXPECT_GE(list->Table().columnWidth(column), header.sectionSizeHint(column));
+    }
+    const uint32_t zoomedDate = list->Logic().Settings().colSize[kColumnDate];
+    EXPECT_EQ(zoomedDate, static_cast<uint32_t>(list->Table().columnWidth(kColumnDate))) << "kept for the next start";
+    ASSERT_TRUE(list->Zoom(-10));
+    EXPECT_EQ(list->Table().columnWidth(kColumnDate), static_cast<int>(zoomedDate)) << "never narrowed by the program";
 }
 
 }  // namespace

@@ -57,6 +57,9 @@ private:
 class FakeWindowSystem : public WindowSystem {
 public:
     bool refuse = false;  // CreateFrame gives nothing
+    std::vector<Rect> screens;  // none: places are not checked
+
+    std::vector<Rect> Screens() const override { return screens; }
 
     std::unique_ptr<WindowFrame> CreateFrame(const FrameRequest& request, FrameEvents& events) override {
         if (refuse) return nullptr;

@@ -48,6 +48,22 @@ TEST_F(WindowModuleTest, TheResetOptionShowsEveryEnabledWindowAgainAndThatIsSave
     EXPECT_TRUE(system_.Frame(module->Entry(0)->uid)->visible);
 }
 
+TEST_F(WindowModuleTest, APlaceOffTheScreensOpensOnThemAndIsSavedThatWay) {
+    auto module = Loaded(&system_);
+    ASSERT_TRUE(module->AddWindow(Window("huge", 0x1000, kWindowEventList, Rect{0, 0, 60000, 60000})));
+    ASSERT_TRUE(module->AddWindow(Window("gone", 0x1000, kWindowEventList, Rect{2000, 100, 2800, 700})));
+    ASSERT_TRUE(module->SaveSection());
+
+    system_.screens = {Rect{0, 0, 1280, 1024}};
+    module = Loaded(&system_);
+    EXPECT_EQ(system_.Frame(module->Entry(0)->uid)->request.rect, (Rect{0, 0, 1280, 1024}));
+    EXPECT_EQ(system_.Frame(module->Entry(1)->uid)->request.rect, (Rect{480, 100, 1280, 700}));
+    module->Unload();
+    module = Loaded(nullptr);
+    EXPECT_EQ(module->Entry(0)->rect, (Rect{0, 0, 1280, 1024})) << "the file no longer holds the giant";
+    EXPECT_EQ(module->Entry(1)->rect, (Rect{480, 100, 1280, 700}));
+}
+
 TEST_F(WindowModuleTest, ADisabledWindowIsNeverShownStyledOrTitled) {
     auto module = Loaded(&system_);
     WindowEntry off = Window("off", 0xD000);

@@ -1,0 +1,57 @@
+#pragma once
+// The program's home in a temp folder with the default settings, for tests
+// that run the real program.
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "platform/profile_file.h"
+#include "support/child_process.h"
+#include "support/files.h"
+#include "support/temp_dir.h"
+
+namespace qm::testing {
+
+namespace fs = std::filesystem;
+
+// The program's home in a temp folder, seeded with the default settings.
+class ProgramHome {
+public:
+    ProgramHome() {
+        fs::create_directories(home_);
+        fs::copy(fs::path(QM_SOURCE_DIR) / "resources" / "default-home" / "Settings", home_ / "Settings",
+                 fs::copy_options::recursive);
+    }
+    const fs::path& Home() const { return home_; }
+    fs::path Logs() const { return home_ / "Logs"; }
+    fs::path Settings(const char* file) const { return home_ / "Settings" / (std::string(file) + ".ini"); }
+    std::string OutputText() const { return ReadWholeFile(dir_.path() / "output.txt"); }
+
+    // Changes values of one settings file (made when missing), keeping the rest.
+    void Edit(const char* file, const std::function<void(platform::ProfileFile&, const char*)>& edit) const {
+        platform::ProfileFile ini = platform::ProfileFile::Load(Settings(file));
+        edit(ini, file);
+        ASSERT_TRUE(ini.Save(Settings(file)));
+    }
+    // The default collector listener moved to 127.0.0.1:port.
+    void Listen(uint16_t port) const {
+        Edit("mod_collector", [&](platform::ProfileFile& ini, const char* s) {
+            ini.WriteString(s, "Item.0-StrName", "127.0.0.1");
+            ini.WriteStruct(s, "Item.0-Port", LittleEndian(port));
+        });
+    }
+    std::unique_ptr<ChildProcess> Start() const {
+        return std::make_unique<ChildProcess>(std::vector<std::string>{QM_BINARY}, dir_.path() / "output.txt",
+                                              std::vector<std::string>{"QUILLMARK_HOME=" + home_.string(), "PATH=/usr/bin:/bin"});
+    }
+
+private:
+    TempDir dir_{"qm-program"};
+    fs::path home_ = dir_.path() / "home";
+};
+
+}  // namespace qm::testing
