@@ -14,6 +14,9 @@ class SettingsSection {
 public:
     SettingsSection(std::filesystem::path path, std::string section, platform::ProfileFile file)
         : path_(std::move(path)), section_(std::move(section)), file_(std::move(file)) {}
+    // A file that exists but could not be read: `readError` is its errno.
+    SettingsSection(std::filesystem::path path, std::string section, int readError)
+        : path_(std::move(path)), section_(std::move(section)), readError_(readError) {}
 
     const std::string& Name() const { return section_; }
     const std::filesystem::path& Path() const { return path_; }
@@ -21,12 +24,18 @@ public:
     const platform::ProfileFile& File() const { return file_; }
     // `Version` begins with "2": one key per field; otherwise whole legacy records.
     bool IsCurrentForm() const;
-    bool Commit() const { return !path_.empty() && file_.Save(path_); }
+    // False (errno set) when the file could not be written, and without
+    // touching it when it could not be read: writing back only what this
+    // section holds would replace every other setting the file has.
+    bool Commit() const;
+    // The errno of a failed read of an existing file; 0 when it was read or missing.
+    int ReadError() const { return readError_; }
 
 private:
     std::filesystem::path path_;
     std::string section_;
     platform::ProfileFile file_;
+    int readError_ = 0;
 };
 
 class Config {
@@ -35,7 +44,8 @@ public:
 
     // "<settings>/<file>.ini"; empty when the settings folder is unknown.
     std::filesystem::path FileFor(std::string_view fileName) const;
-    // The section as stored (an empty one when the file is missing or unreadable).
+    // The section as stored (an empty one when the file is missing or
+    // unreadable; an unreadable one says so on stderr and refuses Commit).
     SettingsSection Open(std::string_view fileName, std::string_view section) const;
     // The section emptied and stamped `Version=2`, ready for the fields; Commit() writes it.
     SettingsSection BeginSave(std::string_view fileName, std::string_view section) const;

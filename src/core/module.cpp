@@ -1,5 +1,8 @@
 #include "core/module.h"
 
+#include <cerrno>
+#include <cstdio>
+
 #include "core/core_context.h"
 
 namespace qm::core {
@@ -7,6 +10,10 @@ namespace qm::core {
 void Module::LoadSection() {
     if (!core_.config) return;
     const SettingsSection section = core_.config->Open(section_, section_);
+    // The module runs on its defaults then; they must not later replace the
+    // settings the file still holds, even once it can be read again.
+    loadError_ = section.ReadError();
+    if (loadError_ != 0) core_.Report(3, 175, section.Path().string(), loadError_);
     platform::GuardedLock lock(lock_, core_.counters.locks, platform::Blocking::Yes);
     Load(section);
 }
@@ -14,11 +21,19 @@ void Module::LoadSection() {
 bool Module::SaveSection() {
     if (!core_.config) return false;
     SettingsSection section = core_.config->BeginSave(section_, section_);
+    if (loadError_ != 0) {
+        std::fprintf(stderr, "settings: %s was not readable at start; [%s] not saved, the file is left as it is\n",
+                     section.Path().c_str(), section_.c_str());
+        core_.Report(3, 175, section.Path().string(), loadError_);
+        return false;
+    }
     {
         platform::GuardedLock lock(lock_, core_.counters.locks, platform::Blocking::Yes);
         SaveTo(section);
     }
-    return section.Commit();
+    if (section.Commit()) return true;
+    core_.Report(3, 175, section.Path().string(), errno);
+    return false;
 }
 
 void Module::Unload() {

@@ -50,7 +50,8 @@ public:
 
     // Loads from the module's own file.
     void LoadSection();
-    // Rewrites the module's file; false when it could not be written.
+    // Rewrites the module's file; false, with a report, when it could not be
+    // written, or not read (now or when the module was loaded) and so is left as it is.
     bool SaveSection();
     // Stops the service and saves, at shutdown.
     virtual void Unload();
@@ -62,6 +63,7 @@ private:
     const uint16_t id_;
     const std::string section_;
     platform::CriticalSection lock_;
+    int loadError_ = 0;  // errno of an unreadable file at LoadSection
 };
 
 }  // namespace qm::core

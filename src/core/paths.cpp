@@ -30,15 +30,10 @@ Paths Paths::Build(const fs::path& executable, const fs::path& root) {
     };
     p.programFolder = make("");
     p.settingsFolder = make("Settings");
-    p.settingsFile = make("Settings/QMK.ini");
-    p.rawSettingsFile = make("Settings/raw_settings.ini");
     p.resourceFolder = make("Resource");
     p.iconFolder = make("Resource/Icons");
     p.languageFile = make("Resource/lang.txt");
-    p.nameCacheFile = make("Resource/name.conf");
     p.logFolder = make("Logs");
-    p.changeLog = make("Resource/ChangeLog.txt");
-    p.lastLogFile = make("Logs/last_log.log");
     p.webRoot = make("Resource/Web");
     p.webLogFolder = make("Logs/Web");
     return p;

@@ -11,15 +11,10 @@ struct Paths {
     std::filesystem::path executable;
     std::filesystem::path programFolder;
     std::filesystem::path settingsFolder;
-    std::filesystem::path settingsFile;     // Settings/QMK.ini
-    std::filesystem::path rawSettingsFile;  // Settings/raw_settings.ini
     std::filesystem::path resourceFolder;
     std::filesystem::path iconFolder;
     std::filesystem::path languageFile;
-    std::filesystem::path nameCacheFile;
     std::filesystem::path logFolder;
-    std::filesystem::path changeLog;
-    std::filesystem::path lastLogFile;
     std::filesystem::path webRoot;
     std::filesystem::path webLogFolder;
 

@@ -11,25 +11,73 @@
 
 namespace qm::core {
 
-void LoadFields(const platform::ProfileFile& file, std::string_view section, std::string_view prefix,
-                std::span<const FieldDef> fields, void* record) {
+namespace {
+
+uint64_t NumberOf(const FieldDef& f, const void* record) {
+    uint8_t bytes[8] = {};
+    f.encode(record, bytes);
+    uint64_t v = 0;
+    for (size_t i = 0; i < f.size; ++i) v |= uint64_t(bytes[i]) << (8 * i);
+    return v;
+}
+
+void SetNumber(const FieldDef& f, uint64_t v, void* record) {
+    uint8_t bytes[8] = {};
+    for (size_t i = 0; i < f.size; ++i) bytes[i] = static_cast<uint8_t>(v >> (8 * i));
+    f.decode(record, bytes);
+}
+
+bool IsNumber(const FieldDef& f) { return f.encoding == FieldEncoding::Struct && f.size <= 8; }
+
+// The value of a ranged field, brought to the nearer bound; nothing when it is inside.
+std::optional<uint64_t> OutOfRange(const FieldDef& f, const void* record) {
+    if (!f.range || !IsNumber(f) || f.isSigned) return std::nullopt;
+    const uint64_t v = NumberOf(f, record);
+    if (v < f.range->first) return f.range->first;
+    if (v > f.range->second) return f.range->second;
+    return std::nullopt;
+}
+
+// Values read from a file: a value the program cannot use is brought into
+// range, and whoever wrote it hears which value is used instead.
+void FitReadValue(const FieldDef& f, std::string_view section, std::string_view key, void* record) {
+    const std::optional<uint64_t> fitted = OutOfRange(f, record);
+    if (!fitted) return;
+    std::fprintf(stderr, "settings [%.*s] %.*s: %llu is outside %llu..%llu, %llu used\n", int(section.size()),
+                 section.data(), int(key.size()), key.data(), (unsigned long long)NumberOf(f, record),
+                 (unsigned long long)f.range->first, (unsigned long long)f.range->second, (unsigned long long)*fitted);
+    SetNumber(f, *fitted, record);
+}
+
+}  // namespace
+
+size_t LoadFields(const platform::ProfileFile& file, std::string_view section, std::string_view prefix,
+                  std::span<const FieldDef> fields, void* record) {
     std::string key;
+    size_t present = 0;
     for (const FieldDef& f : fields) {
         key.assign(prefix).append(f.key);
+        const bool inFile = file.Get(section, key).has_value();
+        present += inFile ? 1 : 0;
         if (f.encoding == FieldEncoding::Struct) {
             if (auto bytes = file.ReadStruct(section, key, f.size)) {
                 f.decode(record, bytes->data());
-            } else if (file.Get(section, key)) {
-                // Present but unreadable (hand-edited, cut short): the default
-                // stands, and whoever edited it should hear why.
-                std::fprintf(stderr, "settings [%.*s] %s: value ignored (wrong length or checksum), default kept\n",
-                             int(section.size()), section.data(), key.c_str());
+            } else {
+                if (inFile) {
+                    // Present but unreadable (hand-edited, cut short): the default
+                    // stands, and whoever edited it should hear why.
+                    std::fprintf(stderr, "settings [%.*s] %s: value ignored (wrong length or checksum), default kept\n",
+                                 int(section.size()), section.data(), key.c_str());
+                }
+                if (f.whenMissing && IsNumber(f)) SetNumber(f, *f.whenMissing, record);
             }
+            FitReadValue(f, section, key, record);
         } else {
             // A missing key reads as an empty text, as the profile functions do.
             *f.text(record) = file.ReadString(section, key, f.size);
         }
     }
+    return present;
 }
 
 void SaveFields(platform::ProfileFile& file, std::string_view section, std::string_view prefix,
@@ -58,6 +106,7 @@ void DecodeLegacy(std::span<const uint8_t> bytes, std::span<const FieldDef> fiel
         const uint8_t* at = bytes.data() + f.legacyOffset;
         if (f.encoding == FieldEncoding::Struct) {
             f.decode(record, at);
+            FitReadValue(f, "legacy record", f.key, record);
         } else {
             size_t units = 0;
             while (units < f.size && (at[2 * units] | at[2 * units + 1]) != 0) ++units;
@@ -85,6 +134,11 @@ void WriteRecordCount(platform::ProfileFile& file, std::string_view section, std
     const uint32_t n = static_cast<uint32_t>(count);
     const uint8_t bytes[4] = {uint8_t(n), uint8_t(n >> 8), uint8_t(n >> 16), uint8_t(n >> 24)};
     file.WriteStruct(section, key, bytes);
+}
+
+void ReportAbsentRecord(std::string_view section, std::string_view prefix, size_t count) {
+    std::fprintf(stderr, "settings [%.*s] %.*s: no such record although the count is %zu; skipped\n", int(section.size()),
+                 section.data(), int(prefix.size()), prefix.data(), count);
 }
 
 std::string FieldToText(const FieldDef& f, const void* record) {
@@ -128,6 +182,7 @@ bool FieldFromText(const FieldDef& f, std::string_view text, void* record) {
             if (negative && v != 0) return false;
             if (bits < 64 && v >> bits) return false;
         }
+        if (f.range && !f.isSigned && (v < f.range->first || v > f.range->second)) return false;
         if (negative) v = uint64_t(0) - v;
         for (size_t i = 0; i < f.size; ++i) bytes[i] = static_cast<uint8_t>(v >> (8 * i));
     } else {
@@ -141,6 +196,17 @@ bool FieldFromText(const FieldDef& f, std::string_view text, void* record) {
     }
     f.decode(record, bytes.data());
     return true;
+}
+
+bool FitToRanges(std::span<const FieldDef> fields, void* record) {
+    bool inside = true;
+    for (const FieldDef& f : fields) {
+        if (const std::optional<uint64_t> fitted = OutOfRange(f, record)) {
+            SetNumber(f, *fitted, record);
+            inside = false;
+        }
+    }
+    return inside;
 }
 
 }  // namespace qm::core

@@ -6,10 +6,12 @@
 #include <array>
 #include <cstdint>
 #include <cstring>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
 #include <type_traits>
+#include <utility>
 #include <vector>
 
 namespace qm::platform {
@@ -55,6 +57,15 @@ struct FieldDef {
     void (*decode)(void* record, const uint8_t* in);    // Struct
     std::string* (*text)(void* record);                 // String
     bool isSigned = false;    // Struct numbers: shown with their sign
+    // Struct numbers: what a key that is missing or unreadable in the current
+    // form reads as, where the record's own default would be wrong for a
+    // stored record (a record's `Enable`: what the file does not switch on
+    // stays off).
+    std::optional<uint64_t> whenMissing;
+    // Unsigned struct numbers: the values the program can use. A value read
+    // from a file or handed to a module is brought to the nearer bound; one
+    // given as text by a script is refused.
+    std::optional<std::pair<uint64_t, uint64_t>> range;
 };
 
 template <typename R>
@@ -69,7 +80,7 @@ public:
         fields.push_back(FieldDef{std::move(key), FieldEncoding::Struct, ByteSize<T>(), legacyOffset,
                                   [](const void* r, uint8_t* out) { EncodeValue(static_cast<const R*>(r)->*Member, out); },
                                   [](void* r, const uint8_t* in) { DecodeValue(static_cast<R*>(r)->*Member, in); },
-                                  nullptr, std::is_signed_v<T>});
+                                  nullptr, std::is_signed_v<T>, std::nullopt, std::nullopt});
         return *this;
     }
     // One element of an array member, with its own key ("ListColor.3").
@@ -81,14 +92,25 @@ public:
         fields.push_back(FieldDef{std::move(key), FieldEncoding::Struct, ByteSize<T>(), legacyOffset,
                                   [](const void* r, uint8_t* out) { EncodeValue((static_cast<const R*>(r)->*Member)[Index], out); },
                                   [](void* r, const uint8_t* in) { DecodeValue((static_cast<R*>(r)->*Member)[Index], in); },
-                                  nullptr, std::is_signed_v<T>});
+                                  nullptr, std::is_signed_v<T>, std::nullopt, std::nullopt});
         return *this;
     }
     // Text: stored as a string key; in the legacy record a UTF-16 array of `capacity` units.
     template <auto Member>
     FieldTable& Text(std::string key, size_t capacity, size_t legacyOffset = kNoLegacy) {
         fields.push_back(FieldDef{std::move(key), FieldEncoding::String, capacity, legacyOffset, nullptr, nullptr,
-                                  [](void* r) -> std::string* { return &(static_cast<R*>(r)->*Member); }, false});
+                                  [](void* r) -> std::string* { return &(static_cast<R*>(r)->*Member); }, false,
+                                  std::nullopt, std::nullopt});
+        return *this;
+    }
+
+    // Modifiers of the field added last.
+    FieldTable& WhenMissing(uint64_t value) {
+        fields.back().whenMissing = value;
+        return *this;
+    }
+    FieldTable& Range(uint64_t low, uint64_t high) {
+        fields.back().range = std::make_pair(low, high);
         return *this;
     }
 
@@ -138,14 +160,17 @@ const FieldDef* FieldTable<R>::Find(std::string_view key) const {
     return nullptr;
 }
 
-// Reads every field present under `prefix`; missing or corrupt keys leave the record's value.
-void LoadFields(const platform::ProfileFile& file, std::string_view section, std::string_view prefix,
+// Reads every field present under `prefix`; missing or corrupt keys leave the
+// record's value (or the field's value when missing). Values outside a field's
+// range are brought into it, with a line on stderr. Returns how many of the
+// fields have a key in the file: 0 means the record is not in the file at all.
+size_t LoadFields(const platform::ProfileFile& file, std::string_view section, std::string_view prefix,
                 std::span<const FieldDef> fields, void* record);
 // Writes every field under `prefix`.
 void SaveFields(platform::ProfileFile& file, std::string_view section, std::string_view prefix,
                 std::span<const FieldDef> fields, const void* record);
 // Decodes the fields that have a legacy offset from a legacy record's bytes;
-// a field that doesn't fit inside `bytes` keeps its value.
+// a field that doesn't fit inside `bytes` keeps its value; ranges apply as above.
 void DecodeLegacy(std::span<const uint8_t> bytes, std::span<const FieldDef> fields, void* record);
 
 // Record counts (`ItemCount`, `ListCount` as 4-byte structs; the legacy
@@ -154,16 +179,20 @@ void DecodeLegacy(std::span<const uint8_t> bytes, std::span<const FieldDef> fiel
 size_t ReadRecordCount(const platform::ProfileFile& file, std::string_view section, std::string_view key);
 size_t ReadLegacyCount(const platform::ProfileFile& file, std::string_view section, std::string_view key);
 void WriteRecordCount(platform::ProfileFile& file, std::string_view section, std::string_view key, size_t count);
+// Says on stderr that the record under `prefix` is missing although the count promised `count` records.
+void ReportAbsentRecord(std::string_view section, std::string_view prefix, size_t count);
 
 // A field's value as text and back, for the script language: numbers in
 // decimal, texts as they are, other records as hex bytes.
 std::string FieldToText(const FieldDef& field, const void* record);
 bool FieldFromText(const FieldDef& field, std::string_view text, void* record);
+// Brings every ranged field of a record into its range; false when one was outside.
+bool FitToRanges(std::span<const FieldDef> fields, void* record);
 
 template <typename R>
-void LoadRecord(const platform::ProfileFile& file, std::string_view section, std::string_view prefix,
-                const FieldTable<R>& table, R& record) {
-    LoadFields(file, section, prefix, table.fields, &record);
+size_t LoadRecord(const platform::ProfileFile& file, std::string_view section, std::string_view prefix,
+                  const FieldTable<R>& table, R& record) {
+    return LoadFields(file, section, prefix, table.fields, &record);
 }
 template <typename R>
 void SaveRecord(platform::ProfileFile& file, std::string_view section, std::string_view prefix,
@@ -173,6 +202,10 @@ void SaveRecord(platform::ProfileFile& file, std::string_view section, std::stri
 template <typename R>
 void DecodeLegacyRecord(std::span<const uint8_t> bytes, const FieldTable<R>& table, R& record) {
     DecodeLegacy(bytes, table.fields, &record);
+}
+template <typename R>
+bool FitToRanges(const FieldTable<R>& table, R& record) {
+    return FitToRanges(table.fields, &record);
 }
 
 }  // namespace qm::core

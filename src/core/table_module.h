@@ -33,6 +33,7 @@ public:
     }
 
     bool SetCommon(C common) {
+        FitToRanges(C::Fields(), common);
         Check(common);
         platform::GuardedLock lock(Lock(), core_.counters.locks, platform::Blocking::No);
         if (!lock) return false;
@@ -45,12 +46,14 @@ public:
     }
     // Index of the new record; nothing at 500 records or when the lock is busy.
     std::optional<size_t> AddRecord(R record) {
+        FitToRanges(R::Fields(), record);
         Check(record);
         platform::GuardedLock lock(Lock(), core_.counters.locks, platform::Blocking::No);
         if (!lock) return std::nullopt;
         return settings_.records.Add(record);
     }
     bool ReplaceRecord(size_t index, R record) {
+        FitToRanges(R::Fields(), record);
         Check(record);
         platform::GuardedLock lock(Lock(), core_.counters.locks, platform::Blocking::No);
         return lock && settings_.records.Replace(index, record);
@@ -70,7 +73,8 @@ public:
     }
 
 protected:
-    // Settings from the dialog and from scripts pass through these first.
+    // Settings from the dialog and from scripts pass through these first,
+    // after the ranges of their field tables.
     virtual void Check(C&) const {}
     virtual void Check(R&) const {}
     virtual void AfterLoad() {}

@@ -18,7 +18,8 @@ struct TableLayout {
     // When set, the common block is taken only if this field of it reads
     // (otherwise all its defaults stand together).
     const char* commonGate = nullptr;
-    // When set, a record exists only if this field of it reads.
+    // When set, a record exists only if this field of it reads; otherwise
+    // when any of its keys is in the file.
     const char* recordGate = nullptr;
 };
 
@@ -41,7 +42,12 @@ void LoadCommonAndRecords(const SettingsSection& section, const TableLayout& lay
             const std::string prefix = "Item." + std::to_string(i) + "-";
             if (recordGate && !file.ReadStruct(name, prefix + recordGate->key, recordGate->size)) continue;
             R record;
-            LoadRecord(file, name, prefix, R::Fields(), record);
+            // A count larger than the records written (a hand-edited or cut
+            // file) must not bring records to life with their defaults.
+            if (LoadRecord(file, name, prefix, R::Fields(), record) == 0) {
+                ReportAbsentRecord(name, prefix, count);
+                continue;
+            }
             table.Add(record);
         }
         return;

@@ -22,6 +22,7 @@ const FieldTable<HttpServerItem>& HttpServerItem::Fields() {
     static const FieldTable<HttpServerItem> t = [] {
         FieldTable<HttpServerItem> f;
         f.Struct<&HttpServerItem::enable>("Enable", 0)
+            .WhenMissing(0)
             .Text<&HttpServerItem::name>("StrName", kHttpNameCapacity, 2)
             .Struct<&HttpServerItem::param>("Param", 66)
             .Struct<&HttpServerItem::eventParam>("EventParam", 67)

@@ -15,30 +15,13 @@
 #include <thread>
 #include <utility>
 
+#include "platform/unique_fd.h"
+
 extern char** environ;
 
 namespace qm::platform {
 
 namespace {
-
-class UniqueFd {
-public:
-    UniqueFd() = default;
-    explicit UniqueFd(int fd) : fd_(fd) {}
-    UniqueFd(const UniqueFd&) = delete;
-    UniqueFd& operator=(const UniqueFd&) = delete;
-    ~UniqueFd() { Reset(-1); }
-
-    int Get() const { return fd_; }
-    int Release() { return std::exchange(fd_, -1); }
-    void Reset(int fd) {
-        if (fd_ >= 0) close(fd_);
-        fd_ = fd;
-    }
-
-private:
-    int fd_ = -1;
-};
 
 class SpawnFileActions {
 public:
@@ -282,19 +265,19 @@ std::optional<ChildProcess> ChildProcess::Start(const std::vector<std::string>& 
     pid_t pid = -1;
     if (int e = Spawn(argv, writeEnd.Get(), &pid)) return fail(e);
     if (error) *error = 0;
-    return ChildProcess(pid, readEnd.Release());
+    return ChildProcess(pid, std::move(readEnd));
 }
 
 ChildProcess::ChildProcess(ChildProcess&& other) noexcept
     : pid_(std::exchange(other.pid_, -1)),
-      stdoutFd_(std::exchange(other.stdoutFd_, -1)),
+      stdout_(std::move(other.stdout_)),
       status_(std::exchange(other.status_, std::nullopt)) {}
 
 ChildProcess& ChildProcess::operator=(ChildProcess&& other) noexcept {
     if (this != &other) {
         Release();
         pid_ = std::exchange(other.pid_, -1);
-        stdoutFd_ = std::exchange(other.stdoutFd_, -1);
+        stdout_ = std::move(other.stdout_);
         status_ = std::exchange(other.status_, std::nullopt);
     }
     return *this;
@@ -305,7 +288,7 @@ ChildProcess::~ChildProcess() { Release(); }
 void ChildProcess::Release() noexcept {
     // Closed first: a child blocked writing to a full pipe nobody reads
     // would otherwise never end.
-    if (stdoutFd_ >= 0) close(std::exchange(stdoutFd_, -1));
+    stdout_.Reset();
     if (pid_ > 0 && !status_ && !ReapIfEnded(pid_)) {
         try {
             HandToReaper(pid_);

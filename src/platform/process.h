@@ -15,6 +15,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/unique_fd.h"
+
 namespace qm::platform {
 
 struct StartResult {
@@ -50,14 +52,14 @@ public:
     std::optional<int> Wait(std::chrono::milliseconds timeout);
 
     pid_t Pid() const { return pid_; }
-    int StdoutFd() const { return stdoutFd_; }  // -1 unless piped
+    int StdoutFd() const { return stdout_.Get(); }  // -1 unless piped
 
 private:
-    ChildProcess(pid_t pid, int stdoutFd) : pid_(pid), stdoutFd_(stdoutFd) {}
+    ChildProcess(pid_t pid, UniqueFd stdoutFd) : pid_(pid), stdout_(std::move(stdoutFd)) {}
     void Release() noexcept;
 
     pid_t pid_ = -1;
-    int stdoutFd_ = -1;
+    UniqueFd stdout_;
     std::optional<int> status_;
 };
 

@@ -11,6 +11,7 @@
 #include <mutex>
 #include <utility>
 
+#include "platform/unique_fd.h"
 #include "platform/utf16.h"
 
 namespace qm::platform {
@@ -65,26 +66,6 @@ int HexDigit(char c) {
     if (c >= 'A' && c <= 'F') return c - 'A' + 10;
     return -1;
 }
-
-class UniqueFd {
-public:
-    explicit UniqueFd(int fd) : fd_(fd) {}
-    UniqueFd(const UniqueFd&) = delete;
-    UniqueFd& operator=(const UniqueFd&) = delete;
-    ~UniqueFd() {
-        if (fd_ >= 0) ::close(fd_);
-    }
-    int get() const { return fd_; }
-    // close() reports delayed write errors, so callers that care check it.
-    bool Close() {
-        const int fd = fd_;
-        fd_ = -1;
-        return ::close(fd) == 0;
-    }
-
-private:
-    int fd_;
-};
 
 // Removes the temporary file unless it was renamed into place, without
 // disturbing the errno that describes the original failure.
@@ -173,12 +154,12 @@ void ProfileFile::AddLine(std::string text) {
 std::optional<ProfileFile> ProfileFile::TryLoad(const std::filesystem::path& path) {
     // O_NONBLOCK so that a FIFO planted at the path cannot hang the caller.
     UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
-    if (fd.get() < 0) {
+    if (fd.Get() < 0) {
         if (errno == ENOENT) return ProfileFile{};
         return std::nullopt;
     }
     struct stat st {};
-    if (::fstat(fd.get(), &st) != 0) return std::nullopt;
+    if (::fstat(fd.Get(), &st) != 0) return std::nullopt;
     if (!S_ISREG(st.st_mode)) {
         errno = S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
         return std::nullopt;
@@ -186,7 +167,7 @@ std::optional<ProfileFile> ProfileFile::TryLoad(const std::filesystem::path& pat
     std::string raw(std::min(static_cast<size_t>(st.st_size), kMaxFileBytes), '\0');
     size_t got = 0;
     while (got < raw.size()) {
-        const ssize_t n = ::read(fd.get(), raw.data() + got, raw.size() - got);
+        const ssize_t n = ::read(fd.Get(), raw.data() + got, raw.size() - got);
         if (n < 0) {
             if (errno == EINTR) continue;
             return std::nullopt;
@@ -442,12 +423,12 @@ bool ProfileFile::Save(const std::filesystem::path& path) const {
     if (::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode)) mode = st.st_mode & 07777;
 
     UniqueFd fd(::open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
-    if (fd.get() < 0) return false;
+    if (fd.Get() < 0) return false;
     TempFileGuard guard(tmp.native());
     // fchmod rather than the open mode, which the umask would alter.
-    if (::fchmod(fd.get(), mode) != 0) return false;
-    if (!WriteAll(fd.get(), Serialize())) return false;
-    if (::fsync(fd.get()) != 0) return false;
+    if (::fchmod(fd.Get(), mode) != 0) return false;
+    if (!WriteAll(fd.Get(), Serialize())) return false;
+    if (::fsync(fd.Get()) != 0) return false;
     if (!fd.Close()) return false;
     if (::rename(tmp.c_str(), path.c_str()) != 0) return false;
     guard.Release();
@@ -457,7 +438,7 @@ bool ProfileFile::Save(const std::filesystem::path& path) const {
     const int saved = errno;
     std::filesystem::path dir = path.parent_path();
     UniqueFd dirFd(::open(dir.empty() ? "." : dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (dirFd.get() >= 0) ::fsync(dirFd.get());
+    if (dirFd.Get() >= 0) ::fsync(dirFd.Get());
     errno = saved;
     return true;
 }

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 
 #include "core/core_context.h"
 #include "support/temp_dir.h"
@@ -91,6 +93,34 @@ TEST(ModuleRegistry, LoadsInOrderFindsByIdAndUnloadsInReverse) {
         EXPECT_TRUE(std::filesystem::exists(home / "Settings" / "mod_rules.ini"));
         EXPECT_FALSE(std::filesystem::exists(home / "Settings" / "mod_dns.ini"));
     }
+}
+
+TEST(ModuleRegistry, AFileThatCouldNotBeReadAtStartIsNotReplacedAtShutdown) {
+    const qm::testing::TempDir temp("qm-registry");
+    const auto& home = temp.path();
+    const ModuleDescriptor catalog[] = {{kModuleRules, "Module: Rules", "mod_rules", false, MakeProbe<kModuleRules>}};
+    const std::filesystem::path file = home / "Settings" / "mod_rules.ini";
+    std::filesystem::create_directories(file);  // a folder where the file should be: it cannot be read
+
+    CoreContext core;
+    core.paths = Paths::Build(home / "quillmark", home);
+    core.catalog = catalog;
+    CoreStart(core);
+    ASSERT_TRUE(core.events->Settle(5000));
+    std::vector<EventPtr> reports;
+    ASSERT_EQ(core.events->Drain(reports), kOk);
+    bool reported = false;
+    for (auto& r : reports) reported |= r->message.starts_with("Ошибка при работе с файлом " + file.string());
+    EXPECT_TRUE(reported);
+
+    // The file is readable again before shutdown: the defaults the module
+    // ran on must not replace what it holds.
+    std::filesystem::remove(file);
+    const std::string kept = "[mod_rules]\nVersion=2\nCommon.Loads=0700000007\n";
+    std::ofstream(file) << kept;
+    CoreShutdown(core);
+    std::ifstream in(file);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), kept);
 }
 
 }  // namespace

@@ -30,12 +30,9 @@ std::string LongRoot(std::string root, size_t units, const std::string& letter) 
 
 const std::pair<fs::path Paths::*, const char*> kLayout[] = {
     {&Paths::programFolder, ""},  {&Paths::settingsFolder, "Settings"},
-    {&Paths::settingsFile, "Settings/QMK.ini"}, {&Paths::rawSettingsFile, "Settings/raw_settings.ini"},
     {&Paths::resourceFolder, "Resource"}, {&Paths::iconFolder, "Resource/Icons"},
-    {&Paths::languageFile, "Resource/lang.txt"}, {&Paths::nameCacheFile, "Resource/name.conf"},
-    {&Paths::logFolder, "Logs"}, {&Paths::changeLog, "Resource/ChangeLog.txt"},
-    {&Paths::lastLogFile, "Logs/last_log.log"}, {&Paths::webRoot, "Resource/Web"},
-    {&Paths::webLogFolder, "Logs/Web"},
+    {&Paths::languageFile, "Resource/lang.txt"}, {&Paths::logFolder, "Logs"},
+    {&Paths::webRoot, "Resource/Web"}, {&Paths::webLogFolder, "Logs/Web"},
 };
 
 // The relative names of the paths that are set, "." for the folder itself.

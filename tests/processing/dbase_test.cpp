@@ -564,5 +564,38 @@ TEST_F(DbaseModuleTest, LegacySectionIsReadAndSavedInTheCurrentForm) {
               std::make_tuple(uint8_t(1), std::string("Default"), std::string(kDefaultLogNameFormat), true));
 }
 
+TEST_F(DbaseModuleTest, ACountBeyondTheWrittenTargetsBringsNoGhostAndAMissingEnableIsOff) {
+    {
+        platform::ProfileFile file;
+        file.WriteString(kSection, "Version", "2");
+        const uint8_t three[4] = {3, 0, 0, 0}, on[1] = {1};
+        file.WriteStruct(kSection, "ItemCount", three);
+        file.WriteStruct(kSection, "Item.0-Enable", on);
+        file.WriteString(kSection, "Item.0-StrName", "Main");
+        file.WriteString(kSection, "Item.0-StrLogNameFormat", "main_%.2u.log");
+        file.WriteString(kSection, "Item.1-StrName", "Half");  // no Enable; Item.2 not there at all
+        fs::create_directories(root_ / "Settings");
+        ASSERT_TRUE(file.Save(root_ / "Settings" / "mod_dbase.ini"));
+    }
+    const auto check = [](DbaseModule& module) {
+        ASSERT_TRUE(module.Record(1));
+        EXPECT_FALSE(module.Record(2)) << "a target the file does not hold";
+        const LogTarget t0 = *module.Record(0), t1 = *module.Record(1);
+        EXPECT_EQ(std::tie(t0.enable, t0.name, t0.logNameFormat), std::make_tuple(uint8_t(1), std::string("Main"), std::string("main_%.2u.log")));
+        EXPECT_EQ(std::tie(t1.enable, t1.name), std::make_tuple(uint8_t(0), std::string("Half")));
+    };
+    {
+        Offline offline(root_);
+        check(offline.module);
+        ASSERT_TRUE(offline.module.SaveSection());
+    }
+    const auto saved = platform::ProfileFile::Load(root_ / "Settings" / "mod_dbase.ini");
+    EXPECT_EQ(saved.Get(kSection, "ItemCount"), "0200000002");
+    EXPECT_EQ(saved.Get(kSection, "Item.1-Enable"), "0000");
+    EXPECT_FALSE(saved.Get(kSection, "Item.2-Enable"));
+    Offline reloaded(root_);
+    check(reloaded.module);
+}
+
 }  // namespace
 }  // namespace qm::processing

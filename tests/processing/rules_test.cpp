@@ -117,6 +117,23 @@ TEST_F(RulesModuleTest, SchemeNeedsItsBackgroundsAndListSizesAreBounded) {
     EXPECT_EQ(rules_.ListAt(0)->record.entries, std::vector<std::string>{"kept"});
 }
 
+TEST_F(RulesModuleTest, CountsBeyondTheWrittenRecordsBringNoGhosts) {
+    {
+        core::SettingsSection s = config_.BeginSave(kSection, kSection);
+        s.File().WriteStruct(kSection, "ItemCount", std::vector<uint8_t>{3, 0, 0, 0});
+        s.File().WriteString(kSection, "Item.1-StrName", "only this one");
+        s.File().WriteStruct(kSection, "ListCount", std::vector<uint8_t>{2, 0, 0, 0});
+        s.File().WriteStruct(kSection, "List.1-ListSize", std::vector<uint8_t>{1, 0, 0, 0});
+        s.File().WriteString(kSection, "List.1-item.0-StrValue", "entry");
+        ASSERT_TRUE(s.Commit());
+    }
+    rules_.Load(Open());
+    ASSERT_EQ(rules_.RuleCount(), 1u);
+    EXPECT_EQ(rules_.RuleAt(0)->record.name, "only this one");
+    ASSERT_EQ(rules_.ListCount(), 1u);
+    EXPECT_EQ(rules_.ListAt(0)->record.entries, std::vector<std::string>{"entry"});
+}
+
 TEST_F(RulesModuleTest, FiveHundredRecordsFreeSlotReuseAndFieldCapacities) {
     for (int i = 0; i < 500; ++i) ASSERT_EQ(rules_.AddRule(On(0, "r")), size_t(i));
     EXPECT_FALSE(rules_.AddRule(On(0, "one too many")));

@@ -97,5 +97,29 @@ TEST(CollectorSettings, CommonBlockLoadsWholeOrNotAtAll) {
     EXPECT_EQ(loaded.records.size(), 0u);
 }
 
+TEST(CollectorSettings, ABufferSizeNoDatagramNeedsIsCapped) {
+    qm::testing::TempDir home("qm-colset");
+    core::Config config(home.path());
+    core::SettingsSection s = config.BeginSave("mod_collector", "mod_collector");
+    const uint8_t on[1] = {1}, huge[4] = {0xFF, 0xFF, 0xFF, 0xFF};
+    s.File().WriteStruct("mod_collector", "Common.EnableService", on);
+    s.File().WriteStruct("mod_collector", "Common.BufferSize", huge);
+    ASSERT_TRUE(s.Commit());
+    CollectorSettings loaded;
+    LoadCollectorSettings(config.Open("mod_collector", "mod_collector"), loaded);
+    EXPECT_EQ(loaded.common.bufferSize, kMaxDatagramBytes);
+
+    // The same value in the older layout.
+    core::SettingsSection legacy = config.BeginSave("mod_collector", "mod_collector");
+    legacy.File().WriteString("mod_collector", "Version", "1");
+    std::vector<uint8_t> common(kLegacyCommonSize, 0);
+    common[0] = 1;
+    PutU32(common, 4, 0xFFFFFFFF);
+    legacy.File().WriteStruct("mod_collector", "Common", common);
+    ASSERT_TRUE(legacy.Commit());
+    LoadCollectorSettings(config.Open("mod_collector", "mod_collector"), loaded);
+    EXPECT_EQ(loaded.common.bufferSize, kMaxDatagramBytes);
+}
+
 }  // namespace
 }  // namespace qm::transport

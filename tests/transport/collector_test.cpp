@@ -6,7 +6,11 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/resource.h>
+#include <unistd.h>
+
 #include <cerrno>
+#include <cstdio>
 #include <future>
 #include <set>
 
@@ -317,6 +321,48 @@ TEST_F(Collector, RsyslogForwardsLinesIntact) {
         EXPECT_EQ(e.message, e.raw.substr(e.raw.find('>') + 1));
         EXPECT_EQ(e.sender, "127.0.0.1");
     }
+}
+
+TEST_F(Collector, AHugeBufferSizeIsCappedAndAFailedAllocationStopsOnlyItsListener) {
+    CollectorCommon common;
+    common.bufferSize = UINT32_MAX;
+    const uint16_t port = StartOne(LocalListener(FreePort()), common);
+    EXPECT_EQ(module_->Common()->bufferSize, kMaxDatagramBytes);
+    UdpPeer client;
+    ASSERT_TRUE(client.SendTo(port, "<13>through the capped buffer"));
+    EXPECT_TRUE(log_->WaitForMessage("through the capped buffer"));
+    EXPECT_TRUE(module_->Stop(Blocking::Yes));
+
+#if defined(__SANITIZE_ADDRESS__)
+    GTEST_SKIP() << "the address sanitizer cannot run under an address-space limit";
+#else
+    // A listener handed a size the module would have capped, with too little
+    // address space left for its buffer: it reports and stops, the process lives.
+    struct LimitGuard {
+        rlimit old{};
+        LimitGuard() {
+            ::getrlimit(RLIMIT_AS, &old);
+            long pages = 0;
+            if (FILE* f = std::fopen("/proc/self/statm", "r")) {
+                if (std::fscanf(f, "%ld", &pages) != 1) pages = 0;
+                std::fclose(f);
+            }
+            const rlim_t room = rlim_t(pages) * rlim_t(::sysconf(_SC_PAGESIZE)) + (rlim_t{1} << 30);
+            const rlimit limit{std::min(room, old.rlim_max), old.rlim_max};
+            ::setrlimit(RLIMIT_AS, &limit);
+        }
+        ~LimitGuard() { ::setrlimit(RLIMIT_AS, &old); }
+    };
+    CollectorShared shared;
+    shared.running = true;
+    {
+        LimitGuard limit;
+        Listener listener(core_, shared, LocalListener(), common);
+        ASSERT_TRUE(listener.Started());
+        EXPECT_TRUE(WaitUntil([&] { return shared.threadCount.load() == 0 && log_->CountSystem("остановлен") >= 2; }, 10s));
+    }
+    EXPECT_TRUE(log_->WaitForSystem("Системная ошибка. Код: " + std::to_string(ENOMEM)));
+#endif
 }
 
 }  // namespace

@@ -533,5 +533,52 @@ TEST_F(RelayRoundTrip, ASecondInstanceStoresTheFirstSenderAndTimeNotTheRelays) {
     EXPECT_EQ(stored, expected);
 }
 
+TEST(RelaySettings, AbsentDestinationsStayAbsentAndTheRepeatTimeoutKeepsItsFloor) {
+    TempDir dir("qm-relayset");
+    core::Config config(dir.path());
+    {
+        core::SettingsSection s = config.BeginSave("mod_relay", "mod_relay");
+        platform::ProfileFile& ini = s.File();
+        ini.WriteStruct("mod_relay", "Common.EnableService", std::vector<uint8_t>{1});
+        ini.WriteStruct("mod_relay", "Common.RepeatTimeout", LittleEndian(0));
+        ini.WriteStruct("mod_relay", "ItemCount", LittleEndian(3));
+        ini.WriteStruct("mod_relay", "Item.0-Enable", std::vector<uint8_t>{1});
+        ini.WriteString("mod_relay", "Item.0-StrName", "127.0.0.1");
+        ini.WriteString("mod_relay", "Item.1-StrName", "127.0.0.2");  // no Enable; Item.2 not there at all
+        ASSERT_TRUE(s.Commit());
+    }
+    RelayCommon common;
+    core::RecordTable<RelayDestination> destinations;
+    core::LoadCommonAndRecords(config.Open("mod_relay", "mod_relay"), kRelayLayout, common, destinations);
+    EXPECT_EQ(common.repeatTimeout, kMinRepeatTimeoutMs) << "0 would make an idle relay spin";
+    ASSERT_EQ(destinations.size(), 2u);
+    EXPECT_EQ(destinations[0].record.enable, 1u);
+    EXPECT_EQ(destinations[1].record.enable, 0u) << "a destination the file does not switch on stays off";
+    EXPECT_EQ(destinations[1].record.name, "127.0.0.2");
+
+    // The older layout, the module's setter and the script's text form keep the same floor.
+    {
+        core::SettingsSection s = config.BeginSave("mod_relay", "mod_relay");
+        s.File().WriteString("mod_relay", "Version", "1");
+        std::vector<uint8_t> legacy(kLegacyRelayCommonSize, 0);
+        legacy[0] = 1;
+        ASSERT_TRUE(s.File().WriteStruct("mod_relay", "Common", legacy));
+        ASSERT_TRUE(s.Commit());
+    }
+    core::LoadCommonAndRecords(config.Open("mod_relay", "mod_relay"), kRelayLayout, common, destinations);
+    EXPECT_EQ(common.repeatTimeout, kMinRepeatTimeoutMs);
+    core::CoreContext core;
+    RelayModule module(core);
+    RelayCommon zero;
+    zero.repeatTimeout = 0;
+    ASSERT_TRUE(module.SetCommon(zero));
+    EXPECT_EQ(module.Common()->repeatTimeout, kMinRepeatTimeoutMs);
+    const core::FieldDef* field = RelayCommon::Fields().Find("RepeatTimeout");
+    ASSERT_NE(field, nullptr);
+    EXPECT_FALSE(core::FieldFromText(*field, "0", &zero));
+    EXPECT_TRUE(core::FieldFromText(*field, "10", &zero));
+    EXPECT_EQ(zero.repeatTimeout, 10u);
+}
+
 }  // namespace
 }  // namespace qm::transport

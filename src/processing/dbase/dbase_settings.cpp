@@ -12,6 +12,7 @@ const FieldTable<DbaseCommon>& DbaseCommon::Fields() {
             .Text<&DbaseCommon::logFormat>("StrLogFormat", kDbaseTextCapacity, 128)
             .Struct<&DbaseCommon::eventParam>("EventParam", 256)
             .Struct<&DbaseCommon::timeout>("Timeout", 260)
+            .Range(kMinDbaseTimeoutMs, UINT32_MAX)
             .Struct<&DbaseCommon::msgLimit>("MsgLimit", 264);
         return f;
     }();
@@ -22,6 +23,7 @@ const FieldTable<LogTarget>& LogTarget::Fields() {
     static const FieldTable<LogTarget> t = [] {
         FieldTable<LogTarget> f;
         f.Struct<&LogTarget::enable>("Enable", 0)
+            .WhenMissing(0)
             .Text<&LogTarget::name>("StrName", kDbaseTextCapacity, 2)
             .Text<&LogTarget::logNameFormat>("StrLogNameFormat", kDbaseTextCapacity, 130);
         return f;

@@ -14,6 +14,8 @@ constexpr const char* kDefaultLogFormat = "%s|a2;%s;%u %u %u %u %u %u %u;";
 constexpr const char* kDefaultLogNameFormat = "log_%.2u%.2u%.2u_%.2u%.2u%.2u.log";
 constexpr const char* kDefaultLastLog = "log_last.log";
 constexpr size_t kDbaseTextCapacity = 64;  // UTF-16 units with terminator
+// A shorter wake-up period would only make the worker spin.
+constexpr uint32_t kMinDbaseTimeoutMs = 10;
 
 struct DbaseCommon {
     std::string lastLogFile = kDefaultLastLog;

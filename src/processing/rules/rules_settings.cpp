@@ -71,14 +71,22 @@ void LoadCurrent(const platform::ProfileFile& file, const std::string& name, Rul
     const size_t rules = core::ReadRecordCount(file, name, "ItemCount");
     for (size_t i = 0; i < rules; ++i) {
         Rule r;
-        core::LoadRecord(file, name, ItemPrefix(i), Rule::Fields(), r);
+        // A count beyond the records written brings nothing to life.
+        if (core::LoadRecord(file, name, ItemPrefix(i), Rule::Fields(), r) == 0) {
+            core::ReportAbsentRecord(name, ItemPrefix(i), rules);
+            continue;
+        }
         out.rules.Add(r);
     }
     const size_t lists = core::ReadRecordCount(file, name, "ListCount");
     for (size_t i = 0; i < lists; ++i) {
         MatchList l;
         const std::string prefix = ListPrefix(i);
-        core::LoadRecord(file, name, prefix, MatchList::Fields(), l);
+        const size_t present = core::LoadRecord(file, name, prefix, MatchList::Fields(), l);
+        if (present == 0 && !file.Get(name, prefix + "ListSize")) {
+            core::ReportAbsentRecord(name, prefix, lists);
+            continue;
+        }
         size_t size = 0;
         if (auto bytes = file.ReadStruct(name, prefix + "ListSize", 4)) {
             size = uint32_t((*bytes)[0]) | uint32_t((*bytes)[1]) << 8 | uint32_t((*bytes)[2]) << 16 |

@@ -11,6 +11,7 @@ const FieldTable<CollectorCommon>& CollectorCommon::Fields() {
         FieldTable<CollectorCommon> f;
         f.Struct<&CollectorCommon::enableService>("EnableService", 0)
             .Struct<&CollectorCommon::bufferSize>("BufferSize", 4)
+            .Range(0, kMaxDatagramBytes)
             .Struct<&CollectorCommon::errorTimeout>("ErrorTimeout", 8)
             .Struct<&CollectorCommon::param>("Param", 1);
         return f;

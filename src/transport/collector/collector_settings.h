@@ -38,6 +38,9 @@ struct ListenerRecord {
 };
 
 constexpr size_t kNameCapacity = 32;  // UTF-16 units with terminator
+// No UDP datagram over IPv4 is longer; a larger receive buffer would only
+// hold memory (a few GiB at the top of the field's range).
+constexpr uint32_t kMaxDatagramBytes = 65535;
 constexpr size_t kLegacyCommonSize = 12;
 constexpr size_t kLegacyListenerSize = 144;
 

@@ -3,6 +3,7 @@
 #include <bit>
 #include <cerrno>
 #include <cstdio>
+#include <new>
 #include <vector>
 
 #include "core/core_context.h"
@@ -78,13 +79,23 @@ void Listener::Run() {
     core_.Report(6, 181, record_.name, uint32_t(record_.Port()));
 
     const size_t bufferSize = common_.bufferSize;
+    std::vector<char> storage;
+    std::vector<std::span<char>> buffers;
+    std::vector<platform::Datagram> received;
     if (bufferSize > 0) {
         const size_t batch = std::clamp<size_t>(kBatchBytes / bufferSize, 1, kMaxBatch);
-        std::vector<char> storage(bufferSize * batch);
-        std::vector<std::span<char>> buffers;
-        for (size_t i = 0; i < batch; ++i) buffers.emplace_back(storage.data() + i * bufferSize, bufferSize);
-        std::vector<platform::Datagram> received(batch);
-
+        try {
+            storage.resize(bufferSize * batch);
+            for (size_t i = 0; i < batch; ++i) buffers.emplace_back(storage.data() + i * bufferSize, bufferSize);
+            received.resize(batch);
+        } catch (const std::bad_alloc&) {
+            // Without its buffers this listener cannot receive; it stops,
+            // and the rest of the program goes on.
+            core_.Report(3, 170, uint32_t(ENOMEM));
+            buffers.clear();
+        }
+    }
+    if (!buffers.empty()) {
         referenceMs_ = platform::MonotonicMs();
         probeOutstanding_ = false;
         auto live = [this] { return shared_.running.load() && running_.load(); };

@@ -10,7 +10,8 @@ const FieldTable<RelayCommon>& RelayCommon::Fields() {
         FieldTable<RelayCommon> f;
         f.Struct<&RelayCommon::enableService>("EnableService", 0)
             .Struct<&RelayCommon::sendTimeout>("SendTimeout", 4)
-            .Struct<&RelayCommon::repeatTimeout>("RepeatTimeout", 8);
+            .Struct<&RelayCommon::repeatTimeout>("RepeatTimeout", 8)
+            .Range(kMinRepeatTimeoutMs, UINT32_MAX);
         return f;
     }();
     return t;
@@ -20,6 +21,7 @@ const FieldTable<RelayDestination>& RelayDestination::Fields() {
     static const FieldTable<RelayDestination> t = [] {
         FieldTable<RelayDestination> f;
         f.Struct<&RelayDestination::enable>("Enable", 0)
+            .WhenMissing(0)
             .Text<&RelayDestination::name>("StrName", kRelayNameCapacity, 2)
             .Struct<&RelayDestination::eventParam>("EventParam", 66)
             .Struct<&RelayDestination::port>("Port", 68);

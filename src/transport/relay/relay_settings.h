@@ -28,6 +28,8 @@ struct RelayDestination {
     static const core::FieldTable<RelayDestination>& Fields();
 };
 
+// The floor of the pause between rounds: 0 would make an idle relay spin.
+constexpr uint32_t kMinRepeatTimeoutMs = 10;
 constexpr size_t kRelayNameCapacity = 32;
 constexpr size_t kLegacyRelayCommonSize = 12;
 constexpr size_t kLegacyDestinationSize = 72;

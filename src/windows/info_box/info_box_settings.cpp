@@ -1,7 +1,6 @@
 #include "windows/info_box/info_box_settings.h"
 
 #include <algorithm>
-#include <filesystem>
 
 #include "platform/profile_file.h"
 #include "windows/zoom.h"
@@ -63,15 +62,12 @@ InfoBoxSettings LoadInfoBoxSettings(const core::Config& config, uint64_t uid, in
 }
 
 bool SaveInfoBoxSettings(const core::Config& config, uint64_t uid, const InfoBoxSettings& s) {
-    const std::filesystem::path path = config.FileFor(kWindowSettingsFile);
-    if (path.empty()) return false;
-    // Not rewritten from an empty document when the file exists but cannot
-    // be read: that would drop every other window's settings.
-    std::optional<platform::ProfileFile> file = platform::ProfileFile::TryLoad(path);
-    if (!file) return false;
-    file->WriteString(kInfoBoxSection, "Version", "2");
-    core::SaveRecord(*file, kInfoBoxSection, WindowKeyPrefix(uid), InfoBoxSettings::Fields(), s);
-    return file->Save(path);
+    // Only this window's keys change: the file holds every other window too
+    // (and a file that could not be read is left alone by Commit).
+    core::SettingsSection section = config.Open(kWindowSettingsFile, kInfoBoxSection);
+    section.File().WriteString(kInfoBoxSection, "Version", "2");
+    core::SaveRecord(section.File(), kInfoBoxSection, WindowKeyPrefix(uid), InfoBoxSettings::Fields(), s);
+    return section.Commit();
 }
 
 std::array<int32_t, 4> StatusPartEdges(const std::array<uint32_t, 4>& percents, int32_t width) {
