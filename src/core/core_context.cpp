@@ -28,13 +28,14 @@ void CoreStart(CoreContext& core) {
 
     core.paths.CreateFolders();
 
-    core.settings = LoadCoreSettings(*core.config, core.startUtc, core.dotsPerInch);
+    core.settings = LoadCoreSettings(*core.config, core.startUtc, core.dotsPerInch, &core.settingsReadError);
     ApplyStartOptions(core.options, core.dotsPerInch, core.settings);
     if (!platform::SetFallbackCharset(core.settings.fallbackCharset)) {
         std::fprintf(stderr, "quillmark: StrFallbackCharset \"%s\" is not a single-byte charset; %s is used\n",
                      core.settings.fallbackCharset.c_str(), platform::kDefaultFallbackCharset);
-        core.settings.fallbackCharset = platform::kDefaultFallbackCharset;
-        platform::SetFallbackCharset(core.settings.fallbackCharset);
+        // The setting keeps what the user wrote, so the line comes again
+        // until it is corrected instead of the typo being saved away.
+        platform::SetFallbackCharset(platform::kDefaultFallbackCharset);
     }
 
     if (!core.paths.languageFile.empty() && !core.settings.locale.empty())
@@ -54,7 +55,9 @@ void CoreStart(CoreContext& core) {
 void CoreShutdown(CoreContext& core) {
     core.ShowStatus("Shutting down ... ");
     core.ShowStatus("Shutting down ... Core environment");
-    if (core.config) SaveCoreSettings(*core.config, core.settings);
+    // Settings that could not be read at start are defaults, a new BeginUTC
+    // among them: saving them would replace what the file still holds.
+    if (core.config && core.settingsReadError == 0) SaveCoreSettings(*core.config, core.settings);
     if (core.registry) {
         core.registry->UnloadAll();
         core.registry.reset();

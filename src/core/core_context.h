@@ -34,6 +34,7 @@ struct CoreContext {
 
     std::unique_ptr<Config> config;
     CoreSettings settings;
+    int settingsReadError = 0;  // errno of a Core.ini that exists but could not be read at start
     std::unique_ptr<TextTable> texts;
     std::unique_ptr<EventCore> events;
     std::unique_ptr<ModuleRegistry> registry;

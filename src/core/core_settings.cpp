@@ -87,9 +87,10 @@ CoreSettings CoreSettings::Defaults(uint64_t nowUtc, int32_t dotsPerInch) {
     return s;
 }
 
-CoreSettings LoadCoreSettings(const Config& config, uint64_t nowUtc, int32_t dotsPerInch) {
+CoreSettings LoadCoreSettings(const Config& config, uint64_t nowUtc, int32_t dotsPerInch, int* readError) {
     CoreSettings s = CoreSettings::Defaults(nowUtc, dotsPerInch);
     const SettingsSection section = config.Open(kCoreSettingsFile, kCoreSettingsSection);
+    if (readError) *readError = section.ReadError();
     if (section.IsCurrentForm()) {
         const std::string fallbackLocale = s.locale;
         LoadRecord(section.File(), kCoreSettingsSection, "", CoreSettings::Fields(), s);

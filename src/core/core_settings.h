@@ -66,7 +66,9 @@ constexpr const char* kCoreSettingsFile = "Core";
 constexpr const char* kCoreSettingsSection = "main";
 constexpr size_t kCoreLegacySize = 160;
 
-CoreSettings LoadCoreSettings(const Config& config, uint64_t nowUtc, int32_t dotsPerInch);
+// `readError`, when given, receives the errno of a Core.ini that exists but
+// could not be read (0 otherwise).
+CoreSettings LoadCoreSettings(const Config& config, uint64_t nowUtc, int32_t dotsPerInch, int* readError = nullptr);
 bool SaveCoreSettings(const Config& config, const CoreSettings& settings);
 void ApplyStartOptions(const StartOptions& options, int32_t dotsPerInch, CoreSettings& settings);
 

@@ -100,7 +100,10 @@ TEST(ModuleRegistry, AFileThatCouldNotBeReadAtStartIsNotReplacedAtShutdown) {
     const auto& home = temp.path();
     const ModuleDescriptor catalog[] = {{kModuleRules, "Module: Rules", "mod_rules", false, MakeProbe<kModuleRules>}};
     const std::filesystem::path file = home / "Settings" / "mod_rules.ini";
-    std::filesystem::create_directories(file);  // a folder where the file should be: it cannot be read
+    const std::filesystem::path coreFile = home / "Settings" / "Core.ini";
+    // Folders where the files should be: they cannot be read.
+    std::filesystem::create_directories(file);
+    std::filesystem::create_directories(coreFile);
 
     CoreContext core;
     core.paths = Paths::Build(home / "quillmark", home);
@@ -116,11 +119,15 @@ TEST(ModuleRegistry, AFileThatCouldNotBeReadAtStartIsNotReplacedAtShutdown) {
     // The file is readable again before shutdown: the defaults the module
     // ran on must not replace what it holds.
     std::filesystem::remove(file);
+    std::filesystem::remove(coreFile);
     const std::string kept = "[mod_rules]\nVersion=2\nCommon.Loads=0700000007\n";
+    const std::string coreKept = "[main]\nVersion=2\nBeginUTC=0800000000000000000008\n";
     std::ofstream(file) << kept;
+    std::ofstream(coreFile) << coreKept;
     CoreShutdown(core);
-    std::ifstream in(file);
+    std::ifstream in(file), coreIn(coreFile);
     EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), kept);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(coreIn), {}), coreKept) << "Core.ini as well";
 }
 
 }  // namespace

@@ -67,8 +67,9 @@ void DbaseModule::Worker() {
         uint32_t timeout = 0;
         {
             GuardedLock lock(Lock(), core_.counters.locks, Blocking::Yes);
-            // A zero period would spin on the module and queue locks.
-            timeout = std::max<uint32_t>(settings_.common.timeout, 10);
+            // The field's floor keeps a zero period, which would spin on the
+            // module and queue locks, out of the settings.
+            timeout = settings_.common.timeout;
         }
         wake_.Wait(std::chrono::milliseconds(timeout));
         if (!running_) break;
