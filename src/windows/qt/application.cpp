@@ -1,5 +1,6 @@
 #include "windows/qt/application.h"
 
+#include <cstdio>
 #include <cstdlib>
 
 #include <QGuiApplication>
@@ -11,8 +12,21 @@ void ChoosePlatform() {
         const char* value = std::getenv(name);
         return value != nullptr && *value != '\0';
     };
-    if (set("QT_QPA_PLATFORM") || set("DISPLAY") || set("WAYLAND_DISPLAY")) return;
-    setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    if (set("QT_QPA_PLATFORM")) return;
+    // A display that is named but cannot be reached (a stale DISPLAY over ssh,
+    // a session that has ended) would end the program before it starts; the
+    // windows are drawn off-screen then, as on a server.
+    if (set("WAYLAND_DISPLAY")) setenv("QT_QPA_PLATFORM", "wayland;xcb;offscreen", 1);
+    else if (set("DISPLAY")) setenv("QT_QPA_PLATFORM", "xcb;offscreen", 1);
+    else setenv("QT_QPA_PLATFORM", "offscreen", 1);
+}
+
+void SayWhereWindowsAre() {
+    if (QGuiApplication::platformName() != "offscreen") return;
+    const char* display = std::getenv("DISPLAY");
+    const char* wayland = std::getenv("WAYLAND_DISPLAY");
+    const char* named = wayland && *wayland ? wayland : display && *display ? display : nullptr;
+    if (named) std::fprintf(stderr, "The display %s cannot be reached: the windows are drawn off-screen\n", named);
 }
 
 bool CanRaiseWindows() { return QGuiApplication::platformName() != "offscreen"; }

@@ -52,6 +52,10 @@ void QuietMessages(QtMsgType type, const QMessageLogContext& context, const QStr
     if (type == QtWarningMsg || type == QtInfoMsg || type == QtDebugMsg) {
         if (message.startsWith("This plugin does not support") || message.startsWith("QStandardPaths: XDG_RUNTIME_DIR"))
             return;
+        // A display that cannot be reached at start: the fallback to
+        // off-screen drawing says so in one line of its own.
+        if (message.startsWith("could not connect to display") || message.startsWith("Could not load the Qt platform plugin"))
+            return;
     }
     std::fprintf(stderr, "%s\n", qFormatLogMessage(type, context, message).toLocal8Bit().constData());
     // Said just before the toolkit ends the process.
@@ -69,6 +73,7 @@ int RunWithWindows(core::CoreContext& core, int& argc, char** argv) {
     qInstallMessageHandler(QuietMessages);
     ChoosePlatform();
     QApplication app(argc, argv);
+    SayWhereWindowsAre();
     // Tool windows hide when closed; only the exit event ends the run.
     app.setQuitOnLastWindowClosed(false);
     if (const QScreen* screen = QGuiApplication::primaryScreen())

@@ -25,10 +25,12 @@ public:
             fs::last_write_time(entry.path(), fs::file_time_type::clock::now() - std::chrono::hours(48));
     }
 
-    bool Start() {
+    // `elsewhere`: the display named to the program instead of this one.
+    bool Start(const std::string& elsewhere = {}) {
         if (!display_.Ok()) return false;
-        run_ = std::make_unique<ChildProcess>(std::vector<std::string>{QM_BINARY}, output_.path() / "output.txt",
-                                              display_.Environment({"QUILLMARK_HOME=" + home_.Home().string()}));
+        std::vector<std::string> env = display_.Environment({"QUILLMARK_HOME=" + home_.Home().string()});
+        if (!elsewhere.empty()) std::replace(env.begin(), env.end(), "DISPLAY=" + display_.Name(), "DISPLAY=" + elsewhere);
+        run_ = std::make_unique<ChildProcess>(std::vector<std::string>{QM_BINARY}, output_.path() / "output.txt", env);
         return Handshake(sender_, port_, 30s);
     }
     void Send(int from, int to) {
@@ -151,6 +153,20 @@ TEST(ProgramOnDisplay, LosingTheDisplayLosesNoEventsAndNoSettings) {
     ASSERT_TRUE(p.Run().Signal(SIGTERM));
     EXPECT_EQ(p.Run().Exit(60s), 0) << p.Output();
     p.ExpectLogged(0, 40);
+    p.ExpectSettingsSaved();
+}
+
+// A display that is named but cannot be reached at start (a stale DISPLAY
+// over ssh) does not end the program: it runs with off-screen windows.
+TEST(ProgramOnDisplay, AnUnreachableDisplayAtStartMeansOffScreenWindows) {
+    if (!ToolsInstalled()) GTEST_SKIP() << "needs Xvfb, xdotool and xwininfo (Debian xvfb, xdotool, x11-utils)";
+    ProgramOnDisplay p;
+    ASSERT_TRUE(p.Start(":4321")) << p.Output();  // Xvfb picks the lowest free numbers
+    ASSERT_NO_FATAL_FAILURE(p.Send(0, 10));
+    EXPECT_TRUE(Contains(p.Output(), "The display :4321 cannot be reached: the windows are drawn off-screen")) << p.Output();
+    ASSERT_TRUE(p.Run().Signal(SIGTERM));
+    EXPECT_EQ(p.Run().Exit(60s), 0) << p.Output();
+    p.ExpectLogged(0, 10);
     p.ExpectSettingsSaved();
 }
 
