@@ -230,20 +230,21 @@ void DbaseModule::LoadBufferFile() {
     sockaddr_in local{};
     local.sin_family = AF_INET;
     local.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    // Lines end with the unit 0x000A; text after the last one is an unfinished line and is dropped.
-    size_t begin = 0;
-    for (size_t i = 0; i + 1 < content.size(); i += 2) {
-        if (content[i] != '\n' || content[i + 1] != '\0') continue;
-        const std::string text = platform::Utf8ToAnsi(
-            platform::Utf16LEBytesToUtf8(std::string_view(content).substr(begin, i - begin)));
-        begin = i + 2;
-        if (text.empty() || !core_.events) continue;
+    bool stopped = false;
+    ForEachStoredLine(content, [&](const std::string& line) {
+        const std::string text = platform::Utf8ToAnsi(line);
+        if (text.empty() || !core_.events) return true;
         // A full intake is waited out rather than losing the archive.
         while (core_.events->Submit(core::kEventArchive, core::kNoSeverity, text, local) != core::kOk) {
-            if (!core_.events->Running()) return;
+            if (!core_.events->Running()) {
+                stopped = true;
+                return false;
+            }
             platform::SleepMs(10);
         }
-    }
+        return true;
+    });
+    if (stopped) return;
     core_.Report(6, 191, static_cast<uint32_t>(std::min<size_t>(content.size(), UINT32_MAX)));
 }
 
