@@ -9,6 +9,7 @@
 #include <utility>
 
 #include "core/core_context.h"
+#include "core/line_scanner.h"
 #include "platform/codepage.h"
 #include "platform/file_io.h"
 #include "platform/memory.h"
@@ -231,9 +232,18 @@ void DbaseModule::LoadBufferFile() {
     local.sin_family = AF_INET;
     local.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     bool stopped = false;
+    size_t refused = 0;
     ForEachStoredLine(content, [&](const std::string& line) {
         const std::string text = platform::Utf8ToAnsi(line);
         if (text.empty() || !core_.events) return true;
+        // The intake drops what it cannot parse without a word: an event that
+        // had no raw text (its line is the bare suffix) or a stray line. Such
+        // lines are counted here so the loss is told.
+        std::string probe = text;
+        if (!core::ScanLine(probe)) {
+            ++refused;
+            return true;
+        }
         // A full intake is waited out rather than losing the archive.
         while (core_.events->Submit(core::kEventArchive, core::kNoSeverity, text, local) != core::kOk) {
             if (!core_.events->Running()) {
@@ -244,6 +254,9 @@ void DbaseModule::LoadBufferFile() {
         }
         return true;
     });
+    if (refused)
+        std::fprintf(stderr, "mod_dbase: %zu lines of %s are no event lines and were not loaded\n", refused,
+                     path.string().c_str());
     if (stopped) return;
     core_.Report(6, 191, static_cast<uint32_t>(std::min<size_t>(content.size(), UINT32_MAX)));
 }
