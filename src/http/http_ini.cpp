@@ -21,9 +21,11 @@ bool AccessAllowed(std::string_view value) {
 
 std::optional<std::string> IniEntry(const platform::ProfileFile& ini, std::string_view section, std::string_view key,
                                     size_t capacity) {
-    std::string value = ini.ReadString(section, key, capacity);
+    // Checked after cleaning: a value of control characters alone is no
+    // entry either, so the lookup falls back as for a missing one.
+    std::string value = HeaderSafe(ini.ReadString(section, key, capacity));
     if (value.empty()) return std::nullopt;
-    return HeaderSafe(std::move(value));
+    return value;
 }
 
 HttpIniDefaults HttpIni::ReadDefaults() const {

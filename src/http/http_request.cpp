@@ -95,12 +95,13 @@ std::optional<HttpResource> ResolveUri(std::string_view uri) {
         r.query.assign(uri.substr(question + 1));
         uri = uri.substr(0, question);
     }
-    // Only origin-form: anything else ("..", "C:\", "http://...") is no
-    // path below the web root.
-    if (uri.empty() || (uri.front() != '/' && uri.front() != '\\')) return std::nullopt;
-
+    // "index.html" names the same file as "/index.html": every URI is a path
+    // below the web root, so a missing leading separator is implied. What
+    // could leave the root (".." segments) is refused below, whatever the
+    // spelling; "C:\x" or "http://h/x" become plain names inside the root.
     std::string decoded;
-    decoded.reserve(uri.size());
+    decoded.reserve(uri.size() + 1);
+    if (uri.empty() || (uri.front() != '/' && uri.front() != '\\')) decoded += '/';
     for (size_t i = 0; i < uri.size(); ++i) {
         char c = uri[i];
         if (c == '%') {

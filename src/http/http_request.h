@@ -51,9 +51,9 @@ struct HttpResource {
 };
 
 // Percent-escapes are decoded once; "/" and "\" both separate; empty and "."
-// segments drop out, so every spelling of one path gives one key. Refused
-// (nothing): a URI that does not start with "/", a ".." segment, a bad or
-// second-level escape, NUL or any other control character.
+// segments drop out, so every spelling of one path gives one key; a URI
+// without a leading "/" is read as if it had one. Refused (nothing): a ".."
+// segment, a bad or second-level escape, NUL or any other control character.
 std::optional<HttpResource> ResolveUri(std::string_view uri);
 
 // The `log` query: parts split at "&", each read as a decimal number; a

@@ -187,6 +187,11 @@ std::optional<ProfileFile> ProfileFile::TryLoad(const std::filesystem::path& pat
     } else if (text.starts_with("\xEF\xBB\xBF")) {
         text.remove_prefix(3);
     }
+    // A second byte-order mark (an editor adding its own) is no content
+    // either: left in the first line, it would hide a section header there,
+    // and a save would write it back as a UTF-8 mark that the next read drops,
+    // so the file would read differently from what was saved.
+    while (text.starts_with("\xEF\xBB\xBF")) text.remove_prefix(3);
 
     ProfileFile doc;
     while (!text.empty()) {

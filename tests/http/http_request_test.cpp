@@ -57,11 +57,25 @@ TEST(HttpRequest, EverySpellingOfAPathGivesOneKey) {
 TEST(HttpRequest, PathsThatCouldLeaveTheRootAreRefused) {
     for (const char* uri : {"/..", "/../x", "/a/../b", "/%2e%2e/x", "/%2E%2e/x", "/.%2e/x", "/a%2f..%2fb", "/a\\..\\b",
                             "/a%5c..%5cb", "/%252e%252e/x", "/%25", "/%", "/%2", "/%zz", "/a%00b", "/a\x01" "b",
-                            "..", "../x", "x", "", "http://h/x", "C:\\x", "*"})
+                            "..", "../x", "..\\x", "http://h/../x", "%2e%2e/x"})
         EXPECT_FALSE(ResolveUri(uri)) << uri;
     // Names that only look like dot segments are ordinary names.
     EXPECT_EQ(ResolveUri("/.../x")->key, "\\...\\x");
     EXPECT_EQ(ResolveUri("/..;/x")->key, "\\..;\\x");
+}
+
+TEST(HttpRequest, AUriWithoutLeadingSlashNamesTheSameResource) {
+    for (const char* uri : {"index.html", "sub/a.txt", "log?2&0", "", "x"}) {
+        const auto bare = ResolveUri(uri);
+        const auto rooted = ResolveUri(std::string("/") + uri);
+        ASSERT_TRUE(bare) << uri;
+        EXPECT_EQ(bare->key, rooted->key) << uri;
+        EXPECT_EQ(bare->query, rooted->query) << uri;
+    }
+    EXPECT_EQ(ResolveUri("index.html")->key, "\\index.html");
+    // Other request-target forms stay names inside the web root.
+    EXPECT_EQ(ResolveUri("C:\\x")->key, "\\C:\\x");
+    EXPECT_EQ(ResolveUri("http://h/x")->key, "\\http:\\h\\x");
 }
 
 TEST(HttpRequest, QueryNumbersByPosition) {

@@ -68,6 +68,12 @@ TEST_F(HttpServer, FilesAndStatusesWithExactHeaders) {
     EXPECT_EQ(Curl({Url(port, "/a.txt")}).Header("Cache-Control"), "max-age=60");
     EXPECT_EQ(Curl({Url(port, "/sub/")}).body, "sub index");
     EXPECT_EQ(Curl({Url(port, "/sub/page.html")}).body, "page");
+    // A request target without its leading "/" names the same file.
+    r = Curl({"--request-target", "index.html", Url(port, "/")});
+    EXPECT_EQ(r.status, 200);
+    EXPECT_EQ(r.body, "<html>index</html>");
+    EXPECT_EQ(Curl({"--request-target", "sub/page.html", Url(port, "/")}).body, "page");
+    EXPECT_EQ(Curl({"--request-target", "http.ini", Url(port, "/")}).status, 403);
     r = Curl({Url(port, "/changes.txt")});
     EXPECT_EQ(r.status, 200);
     EXPECT_EQ(r.body, "aliased");

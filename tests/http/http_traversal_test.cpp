@@ -77,11 +77,13 @@ TEST_F(HttpModuleTest, NoSpellingOfAPathLeavesTheWebRoot) {
         EXPECT_FALSE(Contains(r.raw, kSecret)) << path;
         EXPECT_FALSE(Contains(r.raw, "root:")) << path;
     }
-    // Request targets that are no path below the root at all.
-    for (const char* target : {"../../secret.txt", "..\\..\\secret.txt", "secret.txt", "*",
-                               "http://127.0.0.1/../../secret.txt", "C:\\secret.txt", "%2e%2e/%2e%2e/secret.txt"}) {
+    // Request targets without a leading "/" are read below the root as well.
+    const std::vector<std::pair<std::string, int>> targets{
+        {"../../secret.txt", 403},  {"..\\..\\secret.txt", 403}, {"http://127.0.0.1/../../secret.txt", 403},
+        {"%2e%2e/%2e%2e/secret.txt", 403}, {"secret.txt", 404}, {"*", 404}, {"C:\\secret.txt", 404}};
+    for (const auto& [target, status] : targets) {
         const HttpReply r = Curl({"--request-target", target, Url(port, "/")});
-        EXPECT_EQ(r.status, 403) << target;
+        EXPECT_EQ(r.status, status) << target;
         EXPECT_FALSE(Contains(r.raw, kSecret)) << target;
     }
     // The refusals left the server serving.

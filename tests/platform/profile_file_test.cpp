@@ -83,6 +83,23 @@ TEST(ProfileFile, ReadsWindowsStyleFiles) {
     EXPECT_EQ(GetPrivateProfileString(dir.path() / "missing.ini", "s", "k", 10), "");
 }
 
+// Found by fuzzing: with a doubled mark the first header hid in the first
+// line; the save turned that line into a plain UTF-8 mark and a live header,
+// whose stale keys then shadowed the values just saved.
+TEST(ProfileFile, DoubledByteOrderMarkIsNoContent) {
+    TempDir dir;
+    const fs::path path = dir.path() / "bom.ini";
+    const std::string utf16 = std::string("\xFF\xFE\xFF\xFE") + std::string("[\0s\0]\0\r\0\n\0k\0=\0o\0l\0d\0", 20);
+    for (const std::string& bytes : {utf16, std::string("\xEF\xBB\xBF\xEF\xBB\xBF[s]\nk=old\n")}) {
+        WriteFile(path, bytes);
+        ProfileFile doc = ProfileFile::Load(path);
+        EXPECT_EQ(doc.Get("s", "k"), "old");
+        ASSERT_TRUE(doc.WriteString("s", "k", "new"));
+        ASSERT_TRUE(doc.Save(path));
+        EXPECT_EQ(ProfileFile::Load(path).Get("s", "k"), "new");
+    }
+}
+
 TEST(ProfileFile, ReadStringCapacityCountsUtf16UnitsWithTerminator) {
     ProfileFile doc;
     doc.WriteString("s", "k", "a" + kGrin + "\xC3\xA9");

@@ -379,6 +379,20 @@ TEST_F(DbaseModuleTest, OwnLogFormatIsWrittenAndReloadsAsPlainText) {
     EXPECT_FALSE(archive[0].relayed);
 }
 
+// Found by fuzzing: an event without raw text ("<13", a line of blanks) is
+// stored as the bare suffix, which the intake refuses at the next start; the
+// reload then lost it without a word.
+TEST_F(DbaseModuleTest, BufferLinesTheIntakeRefusesAreToldOnStderr) {
+    DbaseIni().Save(root_);
+    const std::string kept = "<13>kept|a2;10.0.0.7;6 12 2026 8 5 9 7;";
+    Spill(buffer_, Stored({kept, "|a2;10.0.0.8;6 12 2026 8 5 9 7;", "stray"}));
+    ::testing::internal::CaptureStderr();
+    const Records startup = Start();
+    const std::string err = ::testing::internal::GetCapturedStderr();
+    EXPECT_EQ(ArchiveLines(startup), Lines{kept});
+    EXPECT_NE(err.find("2 lines of " + buffer_.string() + " are no event lines"), std::string::npos) << err;
+}
+
 TEST_F(DbaseModuleTest, StopBeforeTheFirstWakeUpKeepsTheOldBufferLines) {
     // The worker would first wake after a minute: the stop comes long before.
     DbaseIni().Number("Common.Timeout", 60000).Save(root_);

@@ -8,6 +8,7 @@
 #include <utility>
 
 #include "core/core_context.h"
+#include "core/line_scanner.h"
 #include "platform/file_io.h"
 #include "platform/memory.h"
 #include "platform/utf16.h"
@@ -229,9 +230,8 @@ void DbaseModule::LoadBufferFile() {
     sockaddr_in local{};
     local.sin_family = AF_INET;
     local.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    // Lines end with the unit 0x000A; text after the last one is an unfinished
-    // line and is dropped. They go to the intake as the UTF-8 they are, not
-    // through the ANSI code page, which may lack their characters.
+    // Lines go to the intake as the UTF-8 they are, not through the ANSI
+    // code page, which may lack their characters.
     core::IntakeBatch lines(core::kEventArchive, core::kNoSeverity);
     lines.programText = true;
     const auto handOver = [&] {
@@ -242,14 +242,29 @@ void DbaseModule::LoadBufferFile() {
         }
         return true;
     };
-    size_t begin = 0;
-    for (size_t i = 0; i + 1 < content.size(); i += 2) {
-        if (content[i] != '\n' || content[i + 1] != '\0') continue;
-        lines.Add(platform::Utf16LEBytesToUtf8(std::string_view(content).substr(begin, i - begin)), local);
-        begin = i + 2;
-        if (lines.size() >= kLoadBatchLines && !handOver()) return;
-    }
-    if (!handOver()) return;
+    bool stopped = false;
+    size_t refused = 0;
+    ForEachStoredLine(content, [&](const std::string& line) {
+        if (line.empty()) return true;
+        // The intake drops what it cannot parse without a word: an event that
+        // had no raw text (its line is the bare suffix) or a stray line. Such
+        // lines are counted here so the loss is told.
+        std::string probe = line;
+        if (!core::ScanLine(probe)) {
+            ++refused;
+            return true;
+        }
+        lines.Add(line, local);
+        if (lines.size() >= kLoadBatchLines && !handOver()) {
+            stopped = true;
+            return false;
+        }
+        return true;
+    });
+    if (refused)
+        std::fprintf(stderr, "mod_dbase: %zu lines of %s are no event lines and were not loaded\n", refused,
+                     path.string().c_str());
+    if (stopped || !handOver()) return;
     core_.Report(6, 191, static_cast<uint32_t>(std::min<size_t>(content.size(), UINT32_MAX)));
 }
 

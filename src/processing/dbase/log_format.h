@@ -9,6 +9,7 @@
 
 #include "core/event_record.h"
 #include "platform/clock.h"
+#include "platform/utf16.h"
 
 namespace qm::processing {
 
@@ -26,6 +27,19 @@ std::string LoggedText(const core::EventRecord& event);
 std::string FormatLogLine(std::string_view logFormat, const core::EventRecord& event);
 // The line as stored: UTF-16LE with a single 0x000A unit at its end.
 void AppendStoredLine(std::string& out, std::string_view line);
+// The lines of stored content, in order, as program text (UTF-8), each
+// without its 0x000A unit; text after the last one is an unfinished line and
+// is left out. `each(std::string)` returns false to stop early.
+template <typename F>
+void ForEachStoredLine(std::string_view content, F&& each) {
+    size_t begin = 0;
+    for (size_t i = 0; i + 1 < content.size(); i += 2) {
+        if (content[i] != '\n' || content[i + 1] != '\0') continue;
+        const size_t from = begin;
+        begin = i + 2;
+        if (!each(platform::Utf16LEBytesToUtf8(content.substr(from, i - from)))) return;
+    }
+}
 // FormatLogLine + AppendStoredLine, with a fast road for the default format,
 // which is what almost every log is written in.
 void AppendLogLine(std::string& out, std::string_view logFormat, const core::EventRecord& event);
