@@ -1,13 +1,7 @@
 // The built program, run as a user would: help, a run ended by a signal, and
 // the settings it leaves for the next start.
-#include "support/temp_dir.h"
-#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
-#include <spawn.h>
-#include <stdlib.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <filesystem>
@@ -22,6 +16,10 @@
 
 #include "platform/clock.h"
 #include "platform/profile_file.h"
+#include "support/child_process.h"
+#include "support/files.h"
+#include "support/temp_dir.h"
+#include "support/wait_until.h"
 
 namespace {
 
@@ -31,82 +29,36 @@ using Clock = std::chrono::steady_clock;
 
 using TempDir = qm::testing::TempDir;
 
-std::string ReadFile(const fs::path& p) {
-    std::ostringstream s;
-    s << std::ifstream(p, std::ios::binary).rdbuf();
-    return s.str();
-}
-
-bool WaitUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout) {
-    const auto deadline = Clock::now() + timeout;
-    while (!done()) {
-        if (Clock::now() >= deadline) return false;
-        std::this_thread::sleep_for(10ms);
-    }
-    return true;
-}
+using qm::testing::ChildEnvironment;
+using qm::testing::ChildProcess;
+using qm::testing::WaitUntil;
+using qm::testing::ReadWholeFile;
 
 // One run of the program with its own home folder and nothing else in its
-// environment; output goes to files beside the home. A run still going when
-// the object ends is killed and reaped.
+// environment; stdout and stderr go to files of their own beside the home.
 class ProgramRun {
 public:
     ProgramRun(const fs::path& home, const fs::path& outputDir, std::vector<std::string> args)
         : out_(outputDir / "stdout.txt"), err_(outputDir / "stderr.txt") {
+        fs::remove(out_);
+        fs::remove(err_);
         std::vector<std::string> words{QM_BINARY};
         words.insert(words.end(), args.begin(), args.end());
-        std::vector<std::string> env{"QUILLMARK_HOME=" + home.string(), "PATH=/usr/bin:/bin"};
-        std::vector<char*> argv, envp;
-        for (std::string& w : words) argv.push_back(w.data());
-        argv.push_back(nullptr);
-        for (std::string& e : env) envp.push_back(e.data());
-        envp.push_back(nullptr);
+        child_ = std::make_unique<ChildProcess>(std::move(words), out_,
+                                                ChildEnvironment({"QUILLMARK_HOME=" + home.string()}), err_);
+    }
 
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-        posix_spawn_file_actions_addopen(&actions, 1, out_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        posix_spawn_file_actions_addopen(&actions, 2, err_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        const int rc = posix_spawn(&pid_, QM_BINARY, &actions, nullptr, argv.data(), envp.data());
-        posix_spawn_file_actions_destroy(&actions);
-        if (rc != 0) pid_ = -1;
-    }
-    ~ProgramRun() {
-        if (pid_ > 0) {
-            ::kill(pid_, SIGKILL);
-            int status = 0;
-            ::waitpid(pid_, &status, 0);
-        }
-    }
-    ProgramRun(const ProgramRun&) = delete;
-    ProgramRun& operator=(const ProgramRun&) = delete;
-
-    bool Started() const { return pid_ > 0; }
-    bool Alive() {
-        if (pid_ <= 0) return false;
-        int status = 0;
-        const pid_t r = ::waitpid(pid_, &status, WNOHANG);
-        if (r == 0) return true;
-        if (r == pid_) {
-            status_ = status;
-            pid_ = -1;
-        }
-        return false;
-    }
-    bool Signal(int sig) { return pid_ > 0 && ::kill(pid_, sig) == 0; }
+    bool Started() const { return child_->Pid() > 0; }
+    bool Alive() { return child_->Alive(); }
+    bool Signal(int sig) { return child_->Signal(sig); }
     // The exit code, or nothing when it did not end normally in time.
-    std::optional<int> Exit(std::chrono::milliseconds timeout) {
-        WaitUntil([&] { return !Alive(); }, timeout);
-        if (pid_ > 0 || !status_ || !WIFEXITED(*status_)) return std::nullopt;
-        return WEXITSTATUS(*status_);
-    }
-    std::string Stdout() const { return ReadFile(out_); }
-    std::string Stderr() const { return ReadFile(err_); }
+    std::optional<int> Exit(std::chrono::milliseconds timeout) { return child_->Exit(timeout); }
+    std::string Stdout() const { return ReadWholeFile(out_); }
+    std::string Stderr() const { return ReadWholeFile(err_); }
 
 private:
     fs::path out_, err_;
-    pid_t pid_ = -1;
-    std::optional<int> status_;
+    std::unique_ptr<ChildProcess> child_;
 };
 
 // A home folder plus a place for the program's output, both removed afterwards.
@@ -168,7 +120,7 @@ TEST(Program, RunsUntilTerminatedAndSavesItsSettings) {
     }
     const uint64_t after = qm::platform::UnixSecondsNow();
 
-    const std::string text = ReadFile(box.CoreIni());
+    const std::string text = ReadWholeFile(box.CoreIni());
     EXPECT_NE(text.find("[main]\n"), std::string::npos) << text;
     EXPECT_NE(text.find("\nVersion=2\n"), std::string::npos) << text;
     EXPECT_NE(text.find("\nGodMode=0000\n"), std::string::npos) << text;
@@ -230,7 +182,7 @@ TEST(Program, GodModeWithWrongChecksumIsNotTaken) {
     std::ofstream(box.CoreIni()) << "[main]\nVersion=2\nGodMode=0102\nZoomIndex=0E0000000E\n";
     RunUntilSignal(box, {}, SIGTERM);
     if (HasFatalFailure()) return;
-    const std::string text = ReadFile(box.CoreIni());
+    const std::string text = ReadWholeFile(box.CoreIni());
     EXPECT_NE(text.find("\nGodMode=0000\n"), std::string::npos) << text;
     EXPECT_NE(text.find("\nZoomIndex=0E0000000E\n"), std::string::npos) << text;
 }

@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -17,10 +18,22 @@
 
 namespace qm::testing {
 
+// A minimal environment for a child: `own` and a short PATH, plus the
+// sanitizer options of a sanitizer build, so a child program's leak check
+// honours the same suppressions as the test's.
+inline std::vector<std::string> ChildEnvironment(std::vector<std::string> own) {
+    own.push_back("PATH=/usr/bin:/bin");
+    for (const char* name : {"ASAN_OPTIONS", "LSAN_OPTIONS", "UBSAN_OPTIONS"})
+        if (const char* value = std::getenv(name)) own.push_back(std::string(name) + "=" + value);
+    return own;
+}
+
 class ChildProcess {
 public:
-    // `env` empty: the test's own environment.
-    ChildProcess(std::vector<std::string> argv, const std::filesystem::path& output, std::vector<std::string> env = {}) {
+    // `env` empty: the test's own environment. `errors` empty: stderr goes
+    // with stdout into `output`.
+    ChildProcess(std::vector<std::string> argv, const std::filesystem::path& output, std::vector<std::string> env = {},
+                 const std::filesystem::path& errors = {}) {
         std::vector<char*> args, envp;
         for (std::string& w : argv) args.push_back(w.data());
         args.push_back(nullptr);
@@ -30,7 +43,8 @@ public:
         posix_spawn_file_actions_init(&actions);
         posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
         posix_spawn_file_actions_addopen(&actions, 1, output.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0600);
-        posix_spawn_file_actions_adddup2(&actions, 1, 2);
+        if (errors.empty()) posix_spawn_file_actions_adddup2(&actions, 1, 2);
+        else posix_spawn_file_actions_addopen(&actions, 2, errors.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0600);
         if (posix_spawnp(&pid_, args[0], &actions, nullptr, args.data(), env.empty() ? environ : envp.data()) != 0)
             pid_ = -1;
         posix_spawn_file_actions_destroy(&actions);

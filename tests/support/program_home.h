@@ -46,7 +46,7 @@ public:
     }
     std::unique_ptr<ChildProcess> Start() const {
         return std::make_unique<ChildProcess>(std::vector<std::string>{QM_BINARY}, dir_.path() / "output.txt",
-                                              std::vector<std::string>{"QUILLMARK_HOME=" + home_.string(), "PATH=/usr/bin:/bin"});
+                                              ChildEnvironment({"QUILLMARK_HOME=" + home_.string()}));
     }
 
 private:

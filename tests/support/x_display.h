@@ -51,9 +51,8 @@ public:
     // A minimal environment for a child on this display.
     std::vector<std::string> Environment(std::vector<std::string> more = {}) const {
         more.push_back("DISPLAY=" + name_);
-        more.push_back("PATH=/usr/bin:/bin");
         more.push_back("HOME=" + dir_.path().string());
-        return more;
+        return ChildEnvironment(std::move(more));
     }
     // Runs an X client (xdotool, xprop, xwininfo) to its end and returns what
     // it printed.
