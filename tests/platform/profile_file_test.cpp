@@ -1,3 +1,4 @@
+#include "support/files.h"
 #include "support/temp_dir.h"
 #include "platform/profile_file.h"
 
@@ -28,11 +29,7 @@ void WriteFile(const fs::path& p, std::string_view bytes) {
         .write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
 }
 
-std::string ReadFile(const fs::path& p) {
-    std::ostringstream s;
-    s << std::ifstream(p, std::ios::binary).rdbuf();
-    return s.str();
-}
+using qm::testing::ReadWholeFile;
 
 size_t EntryCount(const fs::path& dir) {
     return static_cast<size_t>(
@@ -128,7 +125,7 @@ TEST(ProfileFile, StructRoundTripAndCorruption) {
     const fs::path file = dir.path() / "s.ini";
     const std::vector<uint8_t> data = {0x00, 0xAB, 0xFF, 0x10};
     ASSERT_TRUE(WritePrivateProfileStruct(file, "s", "blob", data));
-    EXPECT_EQ(ReadFile(file), "[s]\nblob=00ABFF10BA\n");
+    EXPECT_EQ(ReadWholeFile(file), "[s]\nblob=00ABFF10BA\n");
     EXPECT_EQ(GetPrivateProfileStruct(file, "s", "blob", data.size()), data);
     ASSERT_TRUE(WritePrivateProfileStruct(file, "s", "none", {}));
     EXPECT_EQ(GetPrivateProfileStruct(file, "s", "none", 0), std::vector<uint8_t>{});
@@ -174,7 +171,7 @@ TEST(ProfileFile, RewritingOneSectionKeepsEverythingElse) {
     EXPECT_TRUE(doc.WriteString("three", "k", "v"));
     EXPECT_TRUE(doc.EmptySection("four"));
     ASSERT_TRUE(doc.Save(file));
-    EXPECT_EQ(ReadFile(file),
+    EXPECT_EQ(ReadWholeFile(file),
               "; header comment\n"
               "[one]\n"
               "a = 1\n"
@@ -255,7 +252,7 @@ TEST(ProfileFile, FailedSaveLeavesOldFileAndNoTemporary) {
     ::chmod(sub.c_str(), 0555);
     EXPECT_EQ(ErrnoOfFailedCallUnprivileged([&] { return doc.Save(file); }), EACCES);
     ::chmod(sub.c_str(), 0755);
-    EXPECT_EQ(ReadFile(file), "[s]\nk=old\n");
+    EXPECT_EQ(ReadWholeFile(file), "[s]\nk=old\n");
     EXPECT_EQ(EntryCount(sub), 1u);
 
     const fs::path asDir = dir.path() / "isdir.ini";

@@ -246,7 +246,7 @@ TEST_F(DbaseModuleTest, WritesTheWholeQueueOnceItHoldsMoreThanMsgLimitOfTheTypes
     EXPECT_TRUE(std::regex_match(files[0], std::regex(R"(log_\d{8}_\d{6}\.log)"))) << files[0];
     EXPECT_TRUE(Has(reports, kSaved + (logs_ / files[0]).string()));
     // Queue order, only External lines; the intake's sender and time on the last.
-    const std::string bytes = Slurp(logs_ / files[0]), heldBytes = Stored(held);
+    const std::string bytes = ReadWholeFile(logs_ / files[0]), heldBytes = Stored(held);
     ASSERT_EQ(bytes.compare(0, heldBytes.size(), heldBytes), 0);
     const Lines last = StoredLines(bytes.substr(heldBytes.size()));
     ASSERT_EQ(last.size(), 1u);
@@ -265,7 +265,7 @@ TEST_F(DbaseModuleTest, EveryEnabledTargetGetsEachBatch) {
     EXPECT_EQ(files[0], "main.log");
     EXPECT_TRUE(std::regex_match(files[1], std::regex(R"(second_\d{8}\.log)"))) << files[1];
     for (const std::string& name : files) {
-        EXPECT_EQ(Slurp(logs_ / name), Stored(first + second)) << name;
+        EXPECT_EQ(ReadWholeFile(logs_ / name), Stored(first + second)) << name;
         for (const Records& r : reports) EXPECT_TRUE(Has(r, kSaved + (logs_ / name).string())) << name;
     }
 }
@@ -287,12 +287,12 @@ TEST_F(DbaseModuleTest, WritesInTheSameSecondAppendToOneFile) {
         fixed = fixed + a + b;
         const Lines files = FileNames(logs_);  // fixed.log, then the timed ones
         if ((sameSecond = files.size() == 2)) {
-            EXPECT_EQ(Slurp(logs_ / files[1]), Stored(a + b));
+            EXPECT_EQ(ReadWholeFile(logs_ / files[1]), Stored(a + b));
         }
     }
     EXPECT_TRUE(sameSecond);
     // A file that already exists is added to, never replaced.
-    EXPECT_EQ(Slurp(logs_ / "fixed.log"), Stored(fixed));
+    EXPECT_EQ(ReadWholeFile(logs_ / "fixed.log"), Stored(fixed));
 }
 
 // ---- the buffer file at shutdown and start ----------------------------------------
@@ -307,7 +307,7 @@ TEST_F(DbaseModuleTest, ShutdownRewritesTheBufferFileAndEachStartReloadsIt) {
     for (const std::string& line : late) Submit(line);  // still in the intake at shutdown
     Stop();
     // The whole file replaced: the queue in order, then what the intake still held.
-    const std::string bytes = Slurp(buffer_);
+    const std::string bytes = ReadWholeFile(buffer_);
     ASSERT_EQ(bytes.compare(0, Stored(kept).size(), Stored(kept)), 0);
     EXPECT_EQ(Sorted(StoredLines(bytes.substr(Stored(kept).size()))), Sorted(late));
     EXPECT_EQ(FileNames(logs_), Lines{"log_last.log"});
@@ -326,7 +326,7 @@ TEST_F(DbaseModuleTest, ShutdownRewritesTheBufferFileAndEachStartReloadsIt) {
     Queue(fresh);
     ASSERT_TRUE(module_->Stop(Blocking::Yes));
     EXPECT_FALSE(module_->Stop(Blocking::Yes));
-    EXPECT_EQ(Slurp(buffer_), Stored(fresh));
+    EXPECT_EQ(ReadWholeFile(buffer_), Stored(fresh));
     EXPECT_EQ(Events().QueueCount(), 0u);
     ASSERT_TRUE(module_->Start(Blocking::Yes));
     EXPECT_FALSE(module_->Start(Blocking::Yes));
@@ -334,7 +334,7 @@ TEST_F(DbaseModuleTest, ShutdownRewritesTheBufferFileAndEachStartReloadsIt) {
     // The reloaded events were taken: the file then holds only what is left.
     Queue(last);
     Stop();
-    EXPECT_EQ(Slurp(buffer_), Stored(last));
+    EXPECT_EQ(ReadWholeFile(buffer_), Stored(last));
 }
 
 // With System events selected, the program's own reports are stored with
@@ -344,11 +344,11 @@ TEST_F(DbaseModuleTest, SystemEventsAreStoredWithTheirTextAndComeBackAsTheyWere)
     Start();
     ASSERT_EQ(Events().Report(3, "Ошибка диска: 100% <занято>"), core::kOk);
     Stop();
-    const Lines stored = StoredLines(Slurp(buffer_));
+    const Lines stored = StoredLines(ReadWholeFile(buffer_));
     const auto own = std::find_if(stored.begin(), stored.end(), [](const std::string& line) {
         return line.rfind("<43>Ошибка диска: 100% <занято>|a2;127.0.0.1;", 0) == 0;
     });
-    ASSERT_NE(own, stored.end()) << Slurp(buffer_).size() << " bytes in the buffer file";
+    ASSERT_NE(own, stored.end()) << ReadWholeFile(buffer_).size() << " bytes in the buffer file";
     Records archive;
     for (const core::EventRecord& e : Start()) {
         if (e.type == core::kEventArchive) archive.push_back(e);
@@ -401,7 +401,7 @@ TEST_F(DbaseModuleTest, StopBeforeTheFirstWakeUpKeepsTheOldBufferLines) {
     Start(false);
     Queue(fresh);
     Stop();
-    EXPECT_EQ(Sorted(StoredLines(Slurp(buffer_))), Sorted(old + fresh));
+    EXPECT_EQ(Sorted(StoredLines(ReadWholeFile(buffer_))), Sorted(old + fresh));
 }
 
 // ---- file errors ----------------------------------------------------------------
@@ -423,10 +423,10 @@ TEST_F(DbaseModuleTest, UnwritableTargetKeepsItsLinesUntilWrittenOrShutdown) {
     const Records recovered = WriteBatch(second, 2);
     EXPECT_TRUE(Has(recovered, kSaved + blocked.string()));
     EXPECT_FALSE(Has(recovered, kFileError, true));
-    EXPECT_EQ(Slurp(healthy), Stored(first + second));
+    EXPECT_EQ(ReadWholeFile(healthy), Stored(first + second));
     Stop();  // nothing is left over for the final flush
-    EXPECT_EQ(Slurp(blocked), Stored(first + second));
-    EXPECT_EQ(Slurp(buffer_), "");
+    EXPECT_EQ(ReadWholeFile(blocked), Stored(first + second));
+    EXPECT_EQ(ReadWholeFile(buffer_), "");
 
     // Lines a target never took go to the buffer file at shutdown, ahead of
     // the queue's, and only those: a target written just before the failing
@@ -439,7 +439,7 @@ TEST_F(DbaseModuleTest, UnwritableTargetKeepsItsLinesUntilWrittenOrShutdown) {
     const Lines queued = Relayed("queued", 50, 4);
     Queue(queued);
     Stop();
-    EXPECT_EQ(Slurp(buffer_), Stored(third + queued));
+    EXPECT_EQ(ReadWholeFile(buffer_), Stored(third + queued));
 }
 
 // Two targets that fail from different batches on: at shutdown the buffer
@@ -455,7 +455,7 @@ TEST_F(DbaseModuleTest, LinesSeveralFailingTargetsMissedGoToTheBufferFileOnceInO
     EXPECT_FALSE(Has(WriteBatch(second, 2), kSaved, true));
     Queue(queued);
     Stop();
-    EXPECT_EQ(StoredLines(Slurp(buffer_)), first + second + queued);
+    EXPECT_EQ(StoredLines(ReadWholeFile(buffer_)), first + second + queued);
 }
 
 TEST_F(DbaseModuleTest, UnreadableBufferFileIsNeverOverwritten) {
@@ -464,10 +464,10 @@ TEST_F(DbaseModuleTest, UnreadableBufferFileIsNeverOverwritten) {
     const fs::path next = buffer_.string() + ".next";
     const Lines first = Relayed("first", 0, 3), second = Relayed("second", 0, 2);
     EXPECT_TRUE(Has(RunOnce(first), FileError(buffer_, EISDIR)));
-    EXPECT_EQ(Slurp(next), Stored(first));
+    EXPECT_EQ(ReadWholeFile(next), Stored(first));
     // Nothing reads the first run's events back: the next run adds its own.
     RunOnce(second);
-    EXPECT_EQ(Sorted(StoredLines(Slurp(next))), Sorted(first + second));
+    EXPECT_EQ(Sorted(StoredLines(ReadWholeFile(next))), Sorted(first + second));
     EXPECT_TRUE(fs::is_directory(buffer_ / "inside"));
 }
 
@@ -479,7 +479,7 @@ TEST_F(DbaseModuleTest, FileNamesFromSettingsStayInTheLogFolder) {
     WriteBatch(Relayed("batch", 0, 21), 3);
     Queue(Relayed("left", 0, 2));
     Stop();
-    EXPECT_EQ(Slurp(buffer_), Stored(Relayed("left", 0, 2)));
+    EXPECT_EQ(ReadWholeFile(buffer_), Stored(Relayed("left", 0, 2)));
     // Everything written lies directly in the log folder, or is a settings file.
     for (const auto& entry : fs::recursive_directory_iterator(temp_.path())) {
         const fs::path folder = entry.path().parent_path();

@@ -59,7 +59,7 @@ std::string RunIsolated(const fs::path& dir, const std::function<std::string()>&
     }
     int status = 0;
     if (pid < 0 || ::waitpid(pid, &status, 0) != pid || !WIFEXITED(status)) return "child died";
-    return test::Slurp(out);
+    return test::ReadWholeFile(out);
 }
 
 // dnsmasq on 127.0.0.1:53: the given pointer records, "no such name" for the

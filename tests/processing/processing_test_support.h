@@ -15,6 +15,7 @@
 
 #include "core/event_record.h"
 #include "platform/utf16.h"
+#include "support/files.h"
 #include "support/wait_until.h"
 
 namespace qm::processing::test {
@@ -30,10 +31,7 @@ inline core::EventRecord Event(std::string sender, std::string message, uint32_t
     return e;
 }
 
-inline std::string Slurp(const std::filesystem::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
+using qm::testing::ReadWholeFile;
 
 inline void Spill(const std::filesystem::path& path, const std::string& bytes) {
     std::filesystem::create_directories(path.parent_path());

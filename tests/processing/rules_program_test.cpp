@@ -54,7 +54,7 @@ protected:
     std::vector<std::string> Recorded(uint64_t sequence) {
         const fs::path file = dir_.path() / ("args-" + std::to_string(sequence));
         test::WaitUntil([&] { return fs::exists(file); }, 10s);
-        const std::string text = test::Slurp(file);
+        const std::string text = test::ReadWholeFile(file);
         std::vector<std::string> args;
         size_t at = text.find('\n') + 1;
         while (at < text.size()) {
