@@ -42,6 +42,7 @@ public:
             ready_ = true;
         }
     }
+    ~XDisplay() { Kill(); }
     XDisplay(const XDisplay&) = delete;
     XDisplay& operator=(const XDisplay&) = delete;
 
@@ -67,8 +68,12 @@ public:
     }
     // Ends the X server as a logout would: every client loses its display.
     void Kill() {
-        wm_.reset();
-        server_.reset();
+        // Ended, not killed, so the server removes its lock file and socket
+        // and the next one finds the number free.
+        for (std::unique_ptr<ChildProcess>* child : {&wm_, &server_}) {
+            if (*child && (*child)->Signal(SIGTERM)) (*child)->Exit(std::chrono::seconds(10));
+            child->reset();
+        }
     }
 
 private:

@@ -41,7 +41,7 @@ public:
     std::string ListWindow() {
         std::string id;
         WaitUntil([&] { return !(id = FirstLine(display_.Run({"xdotool", "search", "--onlyvisible", "--name", "^Syslog$"}))).empty(); },
-                  30s);
+                  90s);  // the window module loads last; a sanitizer build on a busy machine is slow
         return id;
     }
     // Right-clicks a point of a window (relative to it) and waits for the menu.
