@@ -20,13 +20,14 @@ void Module::LoadSection() {
 
 bool Module::SaveSection() {
     if (!core_.config) return false;
-    SettingsSection section = core_.config->BeginSave(section_, section_);
     if (loadError_ != 0) {
+        const std::string path = core_.config->FileFor(section_).string();
         std::fprintf(stderr, "settings: %s was not readable at start; [%s] not saved, the file is left as it is\n",
-                     section.Path().c_str(), section_.c_str());
-        core_.Report(3, 175, section.Path().string(), loadError_);
+                     path.c_str(), section_.c_str());
+        core_.Report(3, 175, path, loadError_);
         return false;
     }
+    SettingsSection section = core_.config->BeginSave(section_, section_);
     {
         platform::GuardedLock lock(lock_, core_.counters.locks, platform::Blocking::Yes);
         SaveTo(section);

@@ -60,6 +60,11 @@ protected:
     static FrameWidget* FrameTitled(const QString& prefix) {
         return FindTopLevel<FrameWidget>([&](FrameWidget& w) { return w.windowTitle().startsWith(prefix); });
     }
+    // The default home's event list once it is shown, with its frame; null when it never shows.
+    static EventListContent* ShownList(FrameWidget*& frame) {
+        if (!PumpUntil([&] { return (frame = FrameTitled("Syslog")) && frame->isVisible(); })) return nullptr;
+        return dynamic_cast<EventListContent*>(frame->Content());
+    }
 
     qm::testing::TempDir home_{"qm-qt"};
     core::CoreContext core_;
@@ -69,9 +74,8 @@ protected:
 
 TEST_F(WindowsOnQt, TheDefaultListShowsEventsAndItsDetailsReuseOneInfoBox) {
     FrameWidget* frame = nullptr;
-    ASSERT_TRUE(PumpUntil([&] { return (frame = FrameTitled("Syslog")) && frame->isVisible(); }));
-    auto* list = dynamic_cast<EventListContent*>(frame->Content());
-    ASSERT_NE(list, nullptr);
+    EventListContent* list = ShownList(frame);
+    ASSERT_NE(list, nullptr) << "the default event list is shown";
 
     // Every severity, each from its own sender, plus a System event.
     for (int severity = 0; severity <= 7; ++severity) {
@@ -180,9 +184,8 @@ TEST_F(WindowsOnQt, APinnedWindowGoesBackAndCallsFromOtherThreadsArriveInOrder) 
 
 TEST_F(WindowsOnQt, DetailsFromTheMenuAreOfTheEventClickedWhileRowsMoveUnderIt) {
     FrameWidget* frame = nullptr;
-    ASSERT_TRUE(PumpUntil([&] { return (frame = FrameTitled("Syslog")) && frame->isVisible(); }));
-    auto* list = dynamic_cast<EventListContent*>(frame->Content());
-    ASSERT_NE(list, nullptr);
+    EventListContent* list = ShownList(frame);
+    ASSERT_NE(list, nullptr) << "the default event list is shown";
     for (int n = 1; n <= 3; ++n)
         ASSERT_EQ(core_.events->Submit(core::kEventExternal, core::kNoSeverity,
                                        "<14>from " + std::to_string(n) + "|a2;192.0.2." + std::to_string(n) + ";1 2 2024 3 4 5 0;", {}),
@@ -217,9 +220,8 @@ TEST_F(WindowsOnQt, AResetSavesTheDefaultColumnWidthsItShows) {
     core_.options.windowReset = true;
     module_->LoadSection();  // as at a start with -wndreset
     FrameWidget* frame = nullptr;
-    ASSERT_TRUE(PumpUntil([&] { return (frame = FrameTitled("Syslog")) && frame->isVisible(); }));
-    auto* list = dynamic_cast<EventListContent*>(frame->Content());
-    ASSERT_NE(list, nullptr);
+    EventListContent* list = ShownList(frame);
+    ASSERT_NE(list, nullptr) << "the default event list is shown";
     const uint32_t shown = static_cast<uint32_t>(list->Table().columnWidth(kColumnIcon));
     ASSERT_NE(shown, 24u) << "the home's own width was applied";
     core_.registry->UnloadAll();
@@ -273,9 +275,8 @@ void ClickHeader(QHeaderView& header, int column) {
 
 TEST_F(WindowsOnQt, TheSortColumnHasItsArrowCutStatusTextsEndInAnEllipsisAndZoomKeepsColumnsWhole) {
     FrameWidget* frame = nullptr;
-    ASSERT_TRUE(PumpUntil([&] { return (frame = FrameTitled("Syslog")) && frame->isVisible(); }));
-    auto* list = dynamic_cast<EventListContent*>(frame->Content());
-    ASSERT_NE(list, nullptr);
+    EventListContent* list = ShownList(frame);
+    ASSERT_NE(list, nullptr) << "the default event list is shown";
     for (int severity = 0; severity <= 7; ++severity)
         ASSERT_EQ(core_.events->Submit(core::kEventExternal, core::kNoSeverity,
                                        "<" + std::to_string(severity) + ">event|a2;192.0.2.7;28 12 2024 23 58 58 0;", {}),
