@@ -1,5 +1,6 @@
 #include "core/core_context.h"
 
+#include <atomic>
 #include <cstdio>
 
 #include "core/string_table.h"
@@ -45,6 +46,10 @@ void CoreStart(CoreContext& core) {
 
     core.ShowStatus("Loading ... Syslog helper");
     core.events = std::make_unique<EventCore>(core.counters);
+    // L is read at every push: a script may change it while the program runs.
+    core.values = std::make_unique<polling::ValueCollector>(
+        [&settings = core.settings] { return std::atomic_ref<uint32_t>(settings.valueCollectorStackLimit).load(std::memory_order_relaxed); },
+        &core.counters.locks);
 
     core.registry = std::make_unique<ModuleRegistry>(core);
     core.registry->LoadAll(core.catalog);
@@ -66,6 +71,10 @@ void CoreShutdown(CoreContext& core) {
     if (core.events) {
         core.events->Shutdown();
         core.events.reset();
+    }
+    if (core.values) {
+        core.values->Release();
+        core.values.reset();
     }
     core.ShowStatus("Shutting down ... Timer helper");
     core.ShowStatus("Shutting down ... String helper");

@@ -16,6 +16,7 @@
 #include "core/module_registry.h"
 #include "core/paths.h"
 #include "platform/clock.h"
+#include "polling/values/value_collector.h"
 #include "platform/sync.h"
 
 namespace qm::core {
@@ -37,6 +38,8 @@ struct CoreContext {
     int settingsReadError = 0;  // errno of a Core.ini that exists but could not be read at start
     std::unique_ptr<TextTable> texts;
     std::unique_ptr<EventCore> events;
+    // The store of readings; made with the event core, released after it.
+    std::unique_ptr<polling::ValueCollector> values;
     std::unique_ptr<ModuleRegistry> registry;
 
     // The loading window's status line; the windows layer sets it.
