@@ -18,7 +18,7 @@ void Module::LoadSection() {
     Load(section);
 }
 
-bool Module::SaveSection() {
+bool Module::SaveSection(platform::Blocking blocking) {
     if (!core_.config) return false;
     if (loadError_ != 0) {
         const std::string path = core_.config->FileFor(section_).string();
@@ -29,7 +29,8 @@ bool Module::SaveSection() {
     }
     SettingsSection section = core_.config->BeginSave(section_, section_);
     {
-        platform::GuardedLock lock(lock_, core_.counters.locks, platform::Blocking::Yes);
+        platform::GuardedLock lock(lock_, core_.counters.locks, blocking);
+        if (!lock) return false;
         SaveTo(section);
     }
     if (section.Commit()) return true;

@@ -12,6 +12,7 @@
 namespace qm::core {
 
 struct CoreContext;
+class RecordSets;
 
 enum ModuleId : uint16_t {
     kModuleRules = 0,
@@ -48,11 +49,16 @@ public:
     virtual bool Start(platform::Blocking) { return false; }
     virtual bool Stop(platform::Blocking) { return false; }
 
+    // The module's records for editors from outside; null for a module
+    // that offers none.
+    virtual RecordSets* Records() { return nullptr; }
+
     // Loads from the module's own file.
     void LoadSection();
     // Rewrites the module's file; false, with a report, when it could not be
-    // written, or not read (now or when the module was loaded) and so is left as it is.
-    bool SaveSection();
+    // written, or not read (now or when the module was loaded) and so is left
+    // as it is. Non-blocking: false without a report when the lock stayed busy.
+    bool SaveSection(platform::Blocking blocking = platform::Blocking::Yes);
     // Stops the service and saves, at shutdown.
     virtual void Unload();
 

@@ -8,6 +8,7 @@
 
 #include "core/core_context.h"
 #include "core/module.h"
+#include "core/record_sets.h"
 #include "core/table_settings.h"
 
 namespace qm::core {
@@ -19,7 +20,7 @@ struct TableSettings {
 };
 
 template <typename C, typename R>
-class TableModule : public Module {
+class TableModule : public Module, public RecordSets {
 public:
     TableModule(CoreContext& core, uint16_t id, std::string section, TableLayout layout)
         : Module(core, id, std::move(section)), layout_(layout) {}
@@ -70,6 +71,38 @@ public:
     size_t RecordCount() {
         platform::GuardedLock lock(Lock(), core_.counters.locks, platform::Blocking::Yes);
         return settings_.records.size();
+    }
+
+    RecordSets* Records() override { return this; }
+    std::optional<RecordCopy> CopyCommon() override {
+        platform::GuardedLock lock(Lock(), core_.counters.locks, platform::Blocking::No);
+        if (!lock) return std::nullopt;
+        return RecordCopy::Of(settings_.common);
+    }
+    std::optional<std::vector<RecordCopy>> CopyItems() override {
+        platform::GuardedLock lock(Lock(), core_.counters.locks, platform::Blocking::No);
+        if (!lock) return std::nullopt;
+        std::vector<RecordCopy> items;
+        items.reserve(settings_.records.size());
+        for (const auto& slot : settings_.records) items.push_back(RecordCopy::Of(slot.record, slot.deleted));
+        return items;
+    }
+    RecordCopy BlankItem() const override {
+        RecordCopy blank = RecordCopy::Of(R{});
+        blank.Zero();
+        return blank;
+    }
+    bool SetCommon(const RecordCopy& common) override { return SetCommon(common.As<C>()); }
+    bool AddItem(const RecordCopy& item) override {
+        const std::optional<size_t> index = AddRecord(item.As<R>());
+        return index && (!item.deleted || DeleteRecord(*index));
+    }
+    bool ReplaceItem(size_t index, const RecordCopy& item) override {
+        R record = item.As<R>();
+        FitToRanges(R::Fields(), record);
+        Check(record);
+        platform::GuardedLock lock(Lock(), core_.counters.locks, platform::Blocking::No);
+        return lock && settings_.records.Replace(index, record) && settings_.records.MarkDeleted(index, item.deleted);
     }
 
 protected:

@@ -16,15 +16,9 @@ namespace qm::script {
 
 namespace {
 
-bool Same(std::string_view a, std::string_view b) {
-    return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
-        return (x >= 'A' && x <= 'Z' ? x + 32 : x) == (y >= 'A' && y <= 'Z' ? y + 32 : y);
-    });
-}
-
 template <typename... Words>
 bool IsOneOf(std::string_view word, Words... words) {
-    return (Same(word, words) || ...);
+    return (SameWord(word, words) || ...);
 }
 
 std::string Printed(const char* format, auto... args) {
@@ -67,7 +61,7 @@ public:
     void Execute(std::string_view text, const Frame* parent, const Statement* enclosing, bool topLevel) {
         Frame frame;
         frame.parent = parent;
-        if (enclosing != nullptr && Same(enclosing->keyword, "set"))
+        if (enclosing != nullptr && SameWord(enclosing->keyword, "set"))
             frame.variables.push_back(Variable{"_SET_", VariableKind::SetLink, enclosing->name.value_or(""), false, 0});
         frame.statements = ParseStatements(text);
         for (size_t i = 0; i < frame.statements.size(); ++i) {
@@ -165,7 +159,7 @@ private:
         if (IsOneOf(name, "sys", "system")) {
             if (IsOneOf(word(0), "quit", "exit", "close")) {
                 if (env_.core != nullptr) env_.core->exitEvent.Set();
-            } else if (Same(word(0), "sleep") && s.value) {
+            } else if (SameWord(word(0), "sleep") && s.value) {
                 Sleep(ReadDecimal(*s.value));
             } else if (IsOneOf(word(0), "wnd", "window") && IsOneOf(word(1), "update", "show")) {
                 ShowProtocol();
@@ -252,16 +246,16 @@ private:
         }
         if (IsOneOf(name, "dbg", "debug")) {
             const std::string_view w = word(0);
-            if (Same(w, "stack")) {
+            if (SameWord(w, "stack")) {
                 for (size_t i = 0; i < frame.statements.size(); ++i)
                     out_.Report(Printed("%u. ", static_cast<unsigned>(i)) + frame.statements[i].name.value_or(""));
-            } else if (Same(w, "local")) {
+            } else if (SameWord(w, "local")) {
                 for (const Frame* f = &frame; f != nullptr; f = f->parent) {
                     out_.Report(f == &frame ? "* INTERNAL" : "* PARENT");
                     for (size_t i = 0; i < f->variables.size(); ++i)
                         out_.Report(Printed("%u. ", static_cast<unsigned>(i)) + f->variables[i].name);
                 }
-            } else if (Same(w, "global")) {
+            } else if (SameWord(w, "global")) {
                 for (size_t i = 0; i < globals_.size(); ++i)
                     out_.Report(Printed("%u. ", static_cast<unsigned>(i)) + globals_[i].name);
             } else if (IsOneOf(w, "elapsed", "timer")) {
@@ -313,7 +307,7 @@ private:
         if (IsOneOf(name, "system", "sys")) {
             if (nested) return kReplyDeprecated;
             if (!s.value) return kReplySyntaxError;
-            if (IsOneOf(word(0), "wnd", "window") && Same(word(1), "color")) {
+            if (IsOneOf(word(0), "wnd", "window") && SameWord(word(1), "color")) {
                 out_.colour = ReadDecimal(*s.value) != 0;
                 return kReplyOk;
             }

@@ -1,5 +1,7 @@
 #include "script/statement_lexer.h"
 
+#include <algorithm>
+
 namespace qm::script {
 
 namespace {
@@ -40,6 +42,11 @@ std::string_view TrimBlanks(std::string_view text) {
     while (!text.empty() && IsBlank(text.front())) text.remove_prefix(1);
     while (!text.empty() && IsBlank(text.back())) text.remove_suffix(1);
     return text;
+}
+
+bool SameWord(std::string_view a, std::string_view b) {
+    const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? char(c + 32) : c; };
+    return std::equal(a.begin(), a.end(), b.begin(), b.end(), [&](char x, char y) { return lower(x) == lower(y); });
 }
 
 std::vector<Statement> ParseStatements(std::string_view text) {

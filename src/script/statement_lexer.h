@@ -25,4 +25,8 @@ std::vector<Statement> ParseStatements(std::string_view text);
 // Without the blanks (space, tab, CR, LF) at either end.
 std::string_view TrimBlanks(std::string_view text);
 
+// Words of the language (node names, path and command words) compare
+// without regard to ASCII case, whatever the user's locale.
+bool SameWord(std::string_view a, std::string_view b);
+
 }  // namespace qm::script

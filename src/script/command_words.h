@@ -1,0 +1,114 @@
+#pragma once
+// What a module's script words mean, as data: which words edit which field
+// by which rule, which names the echo prints in which form, and what the call
+// words do. One engine (ModuleCommands) runs every module's table.
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+namespace qm::script {
+
+// The key that stands for a record's deletion mark, which lives in its table
+// slot rather than among its fields.
+inline constexpr std::string_view kDeleteMark = "Delete";
+
+enum class RuleKind : uint8_t {
+    Flag,      // 1 when n >= 1, else 0
+    Bit,       // the bit set when n >= 1, else cleared
+    Range,     // n when low <= n <= high, else the fallback
+    Signed32,  // the low 32 bits of n, signed
+    Text,      // the value, cut to `length` characters
+    Refused,   // "Deprecated method", nothing changes
+    Reset,     // the listed fields take the listed values
+};
+
+struct WordRule {
+    RuleKind kind = RuleKind::Refused;
+    std::string key;  // the field (or kDeleteMark)
+    int64_t low = 0;
+    int64_t high = 0;
+    int64_t fallback = 0;  // Range; Bit: the bit
+    size_t length = 0;     // Text, in UTF-16 units
+    std::vector<std::pair<std::string, std::string>> reset;  // key, value as text
+};
+
+struct WordRow {
+    std::vector<std::string> aliases;
+    WordRule rule;
+};
+
+inline WordRule MakeRule(RuleKind kind, std::string key = {}) {
+    WordRule r;
+    r.kind = kind;
+    r.key = std::move(key);
+    return r;
+}
+inline WordRule Flag(std::string key) { return MakeRule(RuleKind::Flag, std::move(key)); }
+inline WordRule Bit(std::string key, int64_t bit) {
+    WordRule r = MakeRule(RuleKind::Bit, std::move(key));
+    r.fallback = bit;
+    return r;
+}
+inline WordRule Range(std::string key, int64_t low, int64_t high, int64_t fallback) {
+    WordRule r = MakeRule(RuleKind::Range, std::move(key));
+    r.low = low;
+    r.high = high;
+    r.fallback = fallback;
+    return r;
+}
+inline WordRule Signed32(std::string key) { return MakeRule(RuleKind::Signed32, std::move(key)); }
+inline WordRule Text(std::string key, size_t length) {
+    WordRule r = MakeRule(RuleKind::Text, std::move(key));
+    r.length = length;
+    return r;
+}
+inline WordRule Refused() { return MakeRule(RuleKind::Refused); }
+inline WordRule Reset(std::vector<std::pair<std::string, std::string>> values) {
+    WordRule r = MakeRule(RuleKind::Reset);
+    r.reset = std::move(values);
+    return r;
+}
+
+// How the echo prints a value: "%d", "%u", "%X", "%s", "%I64d".
+enum class PrintForm : uint8_t { Signed, Unsigned, Hex, Text, Signed64 };
+
+struct PrintedName {
+    std::string name;  // as printed
+    std::string key;   // the field (or kDeleteMark)
+    PrintForm form;
+};
+
+enum class CallAction : uint8_t { None, Start, Stop, Save, Refresh };
+
+struct CallRow {
+    std::vector<std::string> aliases;
+    CallAction action;
+};
+
+struct ModuleWords {
+    std::string module;  // section name, as in the reply lines
+    std::vector<WordRow> item;
+    std::vector<WordRow> common;
+    std::vector<CallRow> call;
+    std::vector<PrintedName> printedCommon;
+    std::vector<PrintedName> printedItem;
+    std::string nameKey = "StrName";  // the field "_MODIFY_=name" looks for
+    // "_MODIFY_" with a name no item has opens a new item (instead of
+    // replying "Deprecated method"), with these values besides its name.
+    bool createsItems = true;
+    std::vector<std::pair<std::string, std::string>> newItem;
+    // An unknown call word is answered with a FAIL line (otherwise silently).
+    bool reportsUnknownCall = false;
+};
+
+// The row whose alias equals `word` (without regard to case), or -1.
+int Lookup(const std::vector<WordRow>& rows, std::string_view word);
+int Lookup(const std::vector<CallRow>& rows, std::string_view word);
+
+// The tables of every module that has script words, by section name; null
+// for a module without them.
+const ModuleWords* WordsFor(std::string_view module);
+
+}  // namespace qm::script

@@ -1,0 +1,206 @@
+// The script words of each module: what they change, what the echo prints.
+#include <array>
+
+#include "script/command_words.h"
+#include "script/statement_lexer.h"
+
+namespace qm::script {
+
+namespace {
+
+using P = PrintForm;
+
+ModuleWords Dbase() {
+    ModuleWords w;
+    w.module = "mod_dbase";
+    w.createsItems = false;
+    w.reportsUnknownCall = true;
+    w.printedCommon = {{"EventParam", "EventParam", P::Hex},
+                       {"MsgLimit", "MsgLimit", P::Unsigned},
+                       {"Timeout", "Timeout", P::Unsigned},
+                       {"LastLogFile", "StrLastLog", P::Text},
+                       {"LogFormat", "StrLogFormat", P::Text}};
+    w.printedItem = {{"Delete", std::string(kDeleteMark), P::Signed},
+                     {"Enable", "Enable", P::Signed},
+                     {"LogNameFormat", "StrLogNameFormat", P::Text},
+                     {"Name", "StrName", P::Text}};
+    w.item = {{{"delete", "del"}, Refused()},
+              {{"enable", "en"}, Flag("Enable")},
+              {{"name"}, Refused()},
+              {{"nameformat", "namefmt"}, Text("StrLogNameFormat", 63)},
+              {{"default", "reset"},
+               Reset({{"Enable", "1"}, {"StrName", "Default"}, {"StrLogNameFormat", "log_%.2u%.2u%.2u_%.2u%.2u%.2u.log"}})}};
+    w.common = {{{"lastlog", "last_log"}, Text("StrLastLog", 63)},
+                {{"format", "fmt"}, Text("StrLogFormat", 63)},
+                {{"timeout", "tmo"}, Range("Timeout", 900, 120000, 10000)},
+                {{"msglimit", "limit", "msg_limit"}, Range("MsgLimit", 100, 100000, 8000)},
+                {{"event_external", "event_ext", "ext"}, Bit("EventParam", 0x20)},
+                {{"event_internal", "event_int", "int"}, Bit("EventParam", 0x10)},
+                {{"event_archive", "event_arch", "arch"}, Bit("EventParam", 0x08)},
+                {{"default", "reset"},
+                 Reset({{"Timeout", "10000"},
+                        {"MsgLimit", "8000"},
+                        {"StrLastLog", "log_last.log"},
+                        {"StrLogFormat", "%s|a2;%s;%u %u %u %u %u %u %u;"},
+                        {"EventParam", "56"}})}};
+    w.call = {{{"start"}, CallAction::None}, {{"stop"}, CallAction::None}, {{"save"}, CallAction::Save}};
+    return w;
+}
+
+ModuleWords Dns() {
+    ModuleWords w;
+    w.module = "mod_dns";
+    w.createsItems = false;
+    w.printedCommon = {{"EnableService", "EnableService", P::Signed}};
+    w.printedItem = {{"Delete", std::string(kDeleteMark), P::Signed}, {"Enable", "Enable", P::Signed},
+                     {"ID", "ID", P::Unsigned},                        {"Param", "Param", P::Hex},
+                     {"Name", "StrName", P::Text},                     {"CacheFile", "StrCacheFile", P::Text}};
+    w.item = {{{"delete", "del"}, Refused()},
+              {{"enable", "en"}, Flag("Enable")},
+              {{"name"}, Refused()},
+              {{"filename", "cache_file"}, Text("StrCacheFile", 31)},
+              {{"file"}, Bit("Param", 0x80)},
+              {{"dns"}, Bit("Param", 0x40)},
+              {{"snmp"}, Bit("Param", 0x20)},
+              {{"default", "reset"},
+               Reset({{std::string(kDeleteMark), "0"},
+                      {"ID", "0"},
+                      {"Enable", "1"},
+                      {"Param", "128"},
+                      {"StrName", "Default"},
+                      {"StrCacheFile", "name.conf"}})}};
+    w.common = {{{"enable", "en"}, Refused()}};
+    w.call = {{{"update", "refresh"}, CallAction::Refresh}, {{"save"}, CallAction::Save}};
+    return w;
+}
+
+ModuleWords Collector() {
+    ModuleWords w;
+    w.module = "mod_collector";
+    w.newItem = {{"Port", "514"}, {"SendTimeout", "5000"}, {"RecvTimeout", "60000"}, {"Param", "128"}};
+    w.printedCommon = {{"EnableService", "EnableService", P::Signed},
+                       {"BufferSize", "BufferSize", P::Unsigned},
+                       {"ErrorTimeout", "ErrorTimeout", P::Unsigned},
+                       {"Param", "Param", P::Hex}};
+    w.printedItem = {{"Delete", std::string(kDeleteMark), P::Signed}, {"Enable", "Enable", P::Signed},
+                     {"RecvTimeout", "RecvTimeout", P::Signed},      {"SendTimeout", "SendTimeout", P::Signed},
+                     {"Param", "Param", P::Hex},                      {"Port", "Port", P::Unsigned},
+                     {"Name", "StrName", P::Text},                    {"Server", "StrServer", P::Text}};
+    w.item = {{{"delete", "del"}, Flag(std::string(kDeleteMark))},
+              {{"enable", "en"}, Flag("Enable")},
+              {{"name"}, Text("StrName", 31)},
+              {{"port"}, Range("Port", 1, 65535, 514)},
+              {{"server"}, Text("StrServer", 31)},
+              {{"recv", "rcv"}, Range("RecvTimeout", 900, 120000, 60000)},
+              {{"send", "snd"}, Range("SendTimeout", 900, 120000, 5000)},
+              {{"filter"}, Bit("Param", 0x80)},
+              {{"srvcheck", "srv_check", "server_check"}, Bit("Param", 0x40)},
+              {{"default", "reset"},
+               Reset({{std::string(kDeleteMark), "0"},
+                      {"Enable", "0"},
+                      {"RecvTimeout", "60000"},
+                      {"SendTimeout", "5000"},
+                      {"Param", "128"},
+                      {"Port", "514"},
+                      {"StrServer", ""}})}};
+    w.common = {{{"enable", "en"}, Flag("EnableService")},
+                {{"buffer", "buffer_size"}, Range("BufferSize", 100, 10240, 1024)},
+                {{"error"}, Range("ErrorTimeout", 900, 120000, 10000)},
+                {{"default", "reset"},
+                 Reset({{"EnableService", "0"}, {"Param", "0"}, {"BufferSize", "1024"}, {"ErrorTimeout", "10000"}})}};
+    w.call = {{{"start"}, CallAction::Start}, {{"stop"}, CallAction::Stop}, {{"save"}, CallAction::Save}};
+    return w;
+}
+
+ModuleWords Relay() {
+    ModuleWords w;
+    w.module = "mod_relay";
+    w.printedCommon = {{"EnableService", "EnableService", P::Signed},
+                       {"SendTimeout", "SendTimeout", P::Signed},
+                       {"RepeatTimeout", "RepeatTimeout", P::Unsigned}};
+    w.printedItem = {{"Delete", std::string(kDeleteMark), P::Signed},
+                     {"Enable", "Enable", P::Signed},
+                     {"EventParam", "EventParam", P::Hex},
+                     {"Port", "Port", P::Unsigned},
+                     {"Name", "StrName", P::Text}};
+    w.item = {{{"delete", "del"}, Flag(std::string(kDeleteMark))},
+              {{"enable", "en"}, Flag("Enable")},
+              {{"name"}, Text("StrName", 31)},
+              {{"port"}, Range("Port", 1, 65535, 514)},
+              {{"event_internal", "event_int", "int"}, Bit("EventParam", 0x10)},
+              {{"event_external", "event_ext", "ext"}, Bit("EventParam", 0x20)},
+              {{"default", "reset"},
+               Reset({{std::string(kDeleteMark), "0"}, {"Enable", "0"}, {"EventParam", "48"}, {"Port", "514"}})}};
+    w.common = {{{"enable", "en"}, Flag("EnableService")},
+                {{"timeout", "tmo"}, Range("SendTimeout", 900, 120000, 5000)},
+                {{"repeat", "repeat"}, Range("RepeatTimeout", 900, 120000, 10000)},
+                {{"default", "reset"}, Reset({{"EnableService", "0"}, {"SendTimeout", "5000"}, {"RepeatTimeout", "10000"}})}};
+    w.call = {{{"start"}, CallAction::Start}, {{"stop"}, CallAction::Stop}, {{"save"}, CallAction::Save}};
+    return w;
+}
+
+ModuleWords HttpServer() {
+    ModuleWords w;
+    w.module = "mod_httpserver";
+    w.reportsUnknownCall = true;
+    w.printedCommon = {{"EnableService", "EnableService", P::Signed}, {"ChunkSize", "ChunkSize", P::Unsigned},
+                       {"ErrorTimeout", "ErrorTimeout", P::Unsigned},  {"MaxConn", "MaxConn", P::Unsigned},
+                       {"Param", "Param", P::Hex},                      {"Timeout", "Timeout", P::Unsigned}};
+    w.printedItem = {{"Delete", std::string(kDeleteMark), P::Signed},  {"Enable", "Enable", P::Signed},
+                     {"EventParam", "EventParam", P::Unsigned},        {"MsgBufferSize", "MsgBufferSize", P::Unsigned},
+                     {"Param", "Param", P::Hex},                        {"Port", "Port", P::Unsigned},
+                     {"Name", "StrName", P::Text}};
+    w.item = {{{"delete", "del"}, Flag(std::string(kDeleteMark))},
+              {{"enable", "en"}, Flag("Enable")},
+              {{"name"}, Text("StrName", 31)},
+              {{"port"}, Range("Port", 1, 65535, 81)},
+              {{"buffersize", "buffer_size"}, Range("MsgBufferSize", 1, 100, 50)},
+              {{"dns"}, Bit("Param", 0x80)},
+              {{"event_external", "event_ext", "ext"}, Bit("EventParam", 0x20)},
+              {{"event_internal", "event_int", "int"}, Bit("EventParam", 0x10)},
+              {{"default", "reset"},
+               Reset({{std::string(kDeleteMark), "0"},
+                      {"Enable", "0"},
+                      {"Port", "81"},
+                      {"MsgBufferSize", "50"},
+                      {"Param", "128"},
+                      {"EventParam", "48"}})}};
+    w.common = {{{"enable", "en"}, Flag("EnableService")},
+                {{"chunksize", "chunk_size"}, Range("ChunkSize", 100, 10240, 1024)},
+                {{"errortimeout", "error_timeout"}, Range("ErrorTimeout", 900, 120000, 2000)},
+                {{"maxconn", "max_conn"}, Range("MaxConn", 1, 100, 10)},
+                {{"timeout", "tmo"}, Range("Timeout", 900, 120000, 5000)},
+                {{"default", "reset"},
+                 Reset({{"EnableService", "0"},
+                        {"ChunkSize", "1024"},
+                        {"ErrorTimeout", "2000"},
+                        {"MaxConn", "10"},
+                        {"Timeout", "5000"}})}};
+    w.call = {{{"start"}, CallAction::Start}, {{"stop"}, CallAction::Stop}, {{"save"}, CallAction::Save}};
+    return w;
+}
+
+}  // namespace
+
+int Lookup(const std::vector<WordRow>& rows, std::string_view word) {
+    for (size_t i = 0; i < rows.size(); ++i)
+        for (const std::string& alias : rows[i].aliases)
+            if (SameWord(alias, word)) return int(i);
+    return -1;
+}
+
+int Lookup(const std::vector<CallRow>& rows, std::string_view word) {
+    for (size_t i = 0; i < rows.size(); ++i)
+        for (const std::string& alias : rows[i].aliases)
+            if (SameWord(alias, word)) return int(i);
+    return -1;
+}
+
+const ModuleWords* WordsFor(std::string_view module) {
+    static const std::array<ModuleWords, 5> all = {Dbase(), Dns(), Collector(), Relay(), HttpServer()};
+    for (const ModuleWords& w : all)
+        if (SameWord(w.module, module)) return &w;
+    return nullptr;
+}
+
+}  // namespace qm::script

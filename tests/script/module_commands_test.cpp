@@ -1,0 +1,166 @@
+// The command handlers on the real modules of a core started in a
+// temporary home: what the echo prints, what a set block changes, the
+// fallbacks of the word rules, and a busy module.
+#include "script/module_commands.h"
+
+#include <gtest/gtest.h>
+
+#include <thread>
+
+#include "core/core_context.h"
+#include "modules.h"
+#include "platform/profile_file.h"
+#include "script/module_nodes.h"
+#include "script/script_interpreter.h"
+#include "support/program_home.h"
+#include "support/udp_peer.h"
+#include "transport/collector/collector_module.h"
+#include "transport/relay/relay_module.h"
+
+namespace qm::script {
+namespace {
+
+using qm::testing::ProgramHome;
+
+class ModuleCommandsTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        home_.Listen(port_);
+        for (const core::ModuleDescriptor& d : ProgramModules())
+            if (d.id != core::kModuleWindow) catalog_.push_back(d);
+        core_.paths = core::Paths::Build(home_.Home() / "quillmark", home_.Home());
+        core_.catalog = catalog_;
+        core::CoreStart(core_);
+        nodes_ = std::make_unique<ModuleNodes>(*core_.registry);
+        env_.core = &core_;
+        env_.findNode = [this](std::string_view name) { return nodes_->Find(name); };
+    }
+    void TearDown() override {
+        nodes_.reset();
+        core::CoreShutdown(core_);
+    }
+    std::string Run(std::string_view text) { return RunScript(text, env_).text; }
+
+    ProgramHome home_;
+    uint16_t port_ = qm::testing::FreePort();
+    std::vector<core::ModuleDescriptor> catalog_;
+    core::CoreContext core_;
+    std::unique_ptr<ModuleNodes> nodes_;
+    ScriptEnvironment env_;
+};
+
+TEST_F(ModuleCommandsTest, EchoPrintsTheTablesFormsAndFiltersItems) {
+    EXPECT_EQ(Run("#echo:mod_collector"), "OK (mod_collector): Complete");
+    EXPECT_EQ(Run("#echo:mod_dbase.common"),
+              "EventParam=38\r\nMsgLimit=8000\r\nTimeout=10000\r\nLastLogFile=log_last.log\r\n"
+              "LogFormat=%s|a2;%s;%u %u %u %u %u %u %u;\r\nOK (mod_dbase): Complete");
+    EXPECT_EQ(Run("#echo:mod_collector.item"),
+              "0.Delete=0\r\n0.Enable=1\r\n0.RecvTimeout=1000\r\n0.SendTimeout=1000\r\n0.Param=0\r\n0.Port=" +
+                  std::to_string(port_) + "\r\n0.Name=127.0.0.1\r\n0.Server=\r\nOK (mod_collector): Complete");
+    // Two new relay targets, then one of them alone, by value and by path.
+    EXPECT_EQ(Run("#set:mod_relay=A{#set:port=1514;#set:ext=1}#set:mod_relay=B{#set:port=70000}"),
+              " * SET node found: mod_relay\r\n * SET node found: mod_relay\r\n * SET node found: mod_relay");
+    const std::string second = "1.Delete=0\r\n1.Enable=0\r\n1.EventParam=0\r\n1.Port=514\r\n1.Name=B\r\nOK (mod_relay): Complete";
+    EXPECT_EQ(Run("#echo:mod_relay.item=1"), second);
+    EXPECT_EQ(Run("#echo:mod_relay.item.1"), second);
+    EXPECT_NE(Run("#echo:mod_relay.item").find("0.Port=1514\r\n0.Name=A\r\n1.Delete=0"), std::string::npos);
+    EXPECT_EQ(Run("#echo:mod_relay.item.0").substr(0, 41), "0.Delete=0\r\n0.Enable=0\r\n0.EventParam=20\r\n");
+}
+
+TEST_F(ModuleCommandsTest, SetBlocksApplyTheWordRulesAndReplyAsDesigned) {
+    auto* dbase = core_.registry->Find(core::kModuleDbase)->Records();
+    const auto timeout = [&] { return core::FieldNumber(*dbase->CopyCommon()->Find("Timeout"), dbase->CopyCommon()->Data()); };
+    // Out of range takes the row's fallback; in range is kept.
+    EXPECT_EQ(Run("#set:mod_dbase{#set:timeout=50;}"), " * SET node found: mod_dbase");
+    EXPECT_EQ(timeout(), 10000);
+    Run("#set:mod_dbase{#set:timeout=900;#set:ext=0}");
+    EXPECT_EQ(timeout(), 900);
+    EXPECT_EQ(Run("#echo:mod_dbase.common").substr(0, 14), "EventParam=18\r");
+    // A target the database does not have; a top-level change; a reset
+    // without a value; the refused words of a DNS resolver.
+    EXPECT_EQ(Run("#set:mod_dbase=NoSuchTarget{#set:enable=0}"), "FAIL (_SET_) -> \"mod_dbase\": Deprecated method");
+    EXPECT_EQ(Run("#set:mod_dbase.timeout=5000"), "FAIL (_SET_) -> \"mod_dbase\": Deprecated method");
+    EXPECT_EQ(Run("#set:mod_dbase{#set:reset}"),
+              " * SET node found: mod_dbase\r\nFAIL (_SET_) -> \"reset\": Syntax error");
+    Run("#set:mod_dbase{#set:reset=1}");
+    EXPECT_EQ(timeout(), 10000);
+    EXPECT_EQ(Run("#set:mod_dbase{#set:nosuchword=1}"),
+              " * SET node found: mod_dbase\r\nFAIL (_SET_) -> \"nosuchword\": Unknown request");
+    Run("#set:mod_dns{#set:reset=1}");  // a resolver the default home has not: no edit is open
+    EXPECT_NE(Run("#set:mod_dns{#set:enable=1}").find("Deprecated method"), std::string::npos);
+
+    // A new listener with the collector's own defaults; a cut name; text
+    // cut to its length; deleted by word and kept as a marked slot.
+    const std::string name(40, 'n');
+    Run("#set:mod_collector=" + name + "{#set:server=" + std::string(50, 's') + ";#set:srvcheck=1;#set:enable=0}");
+    const std::string items = Run("#echo:mod_collector.item.1");
+    EXPECT_NE(items.find("1.RecvTimeout=60000\r\n1.SendTimeout=5000\r\n1.Param=C0\r\n1.Port=514\r\n1.Name=" +
+                         std::string(31, 'n') + "\r\n1.Server=" + std::string(31, 's') + "\r\n"),
+              std::string::npos)
+        << items;
+    Run("#set:mod_collector=" + std::string(31, 'N') + "{#set:delete=1}");
+    EXPECT_EQ(Run("#echo:mod_collector.item.1").substr(0, 12), "1.Delete=1\r\n");
+}
+
+TEST_F(ModuleCommandsTest, CallsActOnTheModuleAndABusyModuleIsACollision) {
+    auto* collector = core_.registry->FindAs<transport::CollectorModule>(core::kModuleCollector);
+    ASSERT_EQ(collector->BoundPort(0), port_);
+    Run("#call:mod_collector.stop");
+    EXPECT_EQ(collector->BoundPort(0), 0);
+    Run("#call:mod_collector.start");
+    EXPECT_EQ(collector->BoundPort(0), port_);
+    EXPECT_EQ(Run("#call:mod_collector.nosuchword"), "");
+    EXPECT_EQ(Run("#call:mod_dbase.nosuchword"), "FAIL (mod_dbase): Unknown request");
+
+    // A port changed and saved by script is in the file.
+    Run("#set:mod_relay=Saved{#set:port=1999}#call:mod_relay.save");
+    const platform::ProfileFile saved = platform::ProfileFile::Load(home_.Settings("mod_relay"));
+    EXPECT_EQ(saved.Get("mod_relay", "Item.0-StrName"), "Saved");
+
+    // While another thread holds the relay's lock: the echo, an edit and a
+    // save fail at once with a collision each, and nothing is written.
+    const uint32_t collisions = core_.counters.locks.collisions.load();
+    platform::CriticalSection& lock = core_.registry->Find(core::kModuleRelay)->Lock();
+    std::thread holder([&] {
+        lock.Enter();
+        std::this_thread::sleep_for(std::chrono::milliseconds(500));
+        lock.Leave();
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    EXPECT_EQ(Run("#echo:mod_relay.common;#set:mod_relay{#set:enable=1}#call:mod_relay.save"),
+              "FAIL (mod_relay): Collision\r\nFAIL (_SET_) -> \"mod_relay\": System error");
+    holder.join();
+    EXPECT_GE(core_.counters.locks.collisions.load(), collisions + 3);
+}
+
+TEST(ModuleCommands, AnEditBelongsToTheThreadThatOpenedIt) {
+    qm::testing::ProgramHome home;
+    core::CoreContext core;
+    core.paths = core::Paths::Build(home.Home() / "quillmark", home.Home());
+    std::vector<core::ModuleDescriptor> catalog;
+    for (const core::ModuleDescriptor& d : ProgramModules())
+        if (d.id == core::kModuleRelay) catalog.push_back(d);
+    core.catalog = catalog;
+    core::CoreStart(core);
+    {
+        ModuleNodes nodes(*core.registry);
+        ScriptNode* relay = nodes.Find("MOD_RELAY");
+        ASSERT_NE(relay, nullptr);
+        ScriptOutput out;
+        ASSERT_EQ(relay->Set(out, "_MODIFY_", {}, std::nullopt, "T"), kReplyOk);
+        std::thread other([&] {
+            ScriptOutput theirs;
+            EXPECT_EQ(relay->Set(theirs, "_MODIFY_", {}, std::nullopt, std::nullopt), kReplySyntaxError);
+            EXPECT_EQ(relay->Set(theirs, "port", {}, std::nullopt, "1"), kReplySyntaxError);
+            EXPECT_EQ(relay->Set(theirs, "_APPLY_", {}, std::nullopt, std::nullopt), kReplySyntaxError);
+        });
+        other.join();
+        EXPECT_EQ(relay->Set(out, "port", {}, std::nullopt, "777"), kReplyOk);
+        EXPECT_EQ(relay->Set(out, "_APPLY_", {}, std::nullopt, std::nullopt), kReplyOk);
+        EXPECT_EQ(core.registry->FindAs<transport::RelayModule>(core::kModuleRelay)->Record(0)->port, 777);
+    }
+    core::CoreShutdown(core);
+}
+
+}  // namespace
+}  // namespace qm::script
