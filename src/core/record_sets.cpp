@@ -26,6 +26,23 @@ void RecordCopy::Zero() {
     }
 }
 
+bool SameRecord(const RecordCopy& a, const RecordCopy& b) {
+    if (a.deleted != b.deleted || a.Fields().data() != b.Fields().data()) return false;
+    std::vector<uint8_t> x, y;
+    for (const FieldDef& f : a.Fields()) {
+        if (f.encoding == FieldEncoding::String) {
+            if (*f.text(const_cast<void*>(a.Data())) != *f.text(const_cast<void*>(b.Data()))) return false;
+            continue;
+        }
+        x.assign(f.size, 0);
+        y.assign(f.size, 0);
+        f.encode(a.Data(), x.data());
+        f.encode(b.Data(), y.data());
+        if (x != y) return false;
+    }
+    return true;
+}
+
 int64_t FieldNumber(const FieldDef& f, const void* record) {
     if (f.encoding != FieldEncoding::Struct || f.size > 8) return 0;
     uint8_t bytes[8] = {};

@@ -80,8 +80,13 @@ public:
     // False when the module refused the record or was busy.
     virtual bool SetCommon(const RecordCopy& common) = 0;
     virtual bool AddItem(const RecordCopy& item) = 0;
-    virtual bool ReplaceItem(size_t index, const RecordCopy& item) = 0;
+    // Refused also when the slot no longer holds `original` (the record the
+    // edit was copied from): someone else changed or replaced it meanwhile.
+    virtual bool ReplaceItem(size_t index, const RecordCopy& item, const RecordCopy& original) = 0;
 };
+
+// Every described field and the deletion mark equal.
+bool SameRecord(const RecordCopy& a, const RecordCopy& b);
 
 // A field's number as stored (the low `size` bytes), sign-extended for
 // signed fields; and back, cut to the field's width.

@@ -97,12 +97,15 @@ public:
         const std::optional<size_t> index = AddRecord(item.As<R>());
         return index && (!item.deleted || DeleteRecord(*index));
     }
-    bool ReplaceItem(size_t index, const RecordCopy& item) override {
+    bool ReplaceItem(size_t index, const RecordCopy& item, const RecordCopy& original) override {
         R record = item.As<R>();
         FitToRanges(R::Fields(), record);
         Check(record);
         platform::GuardedLock lock(Lock(), core_.counters.locks, platform::Blocking::No);
-        return lock && settings_.records.Replace(index, record) && settings_.records.MarkDeleted(index, item.deleted);
+        if (!lock || index >= settings_.records.size()) return false;
+        const auto& slot = settings_.records[index];
+        if (!SameRecord(RecordCopy::Of(slot.record, slot.deleted), original)) return false;
+        return settings_.records.Replace(index, record) && settings_.records.MarkDeleted(index, item.deleted);
     }
 
 protected:

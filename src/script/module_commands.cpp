@@ -80,6 +80,7 @@ int ModuleCommands::Modify(const std::optional<std::string>& value) {
         for (size_t i = 0; i < items->size() && target_ == kNewRecord; ++i) {
             const core::FieldDef* name = (*items)[i].Find(words_.nameKey);
             if (name && SameWord(*name->text((*items)[i].Data()), *value)) {
+                original_ = (*items)[i];
                 buffer_ = std::move((*items)[i]);
                 target_ = i;
             }
@@ -102,8 +103,9 @@ int ModuleCommands::Apply() {
     bool accepted = false;
     if (mode_ == Mode::Common) accepted = records_.SetCommon(buffer_);
     else if (target_ == kNewRecord) accepted = records_.AddItem(buffer_);
-    else accepted = records_.ReplaceItem(target_, buffer_);
+    else accepted = records_.ReplaceItem(target_, buffer_, original_);
     buffer_ = {};
+    original_ = {};
     target_ = kNewRecord;
     mode_ = Mode::None;
     owner_ = {};

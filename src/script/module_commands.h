@@ -48,6 +48,7 @@ private:
     // than writing into the first one's record.
     std::mutex editLock_;
     core::RecordCopy buffer_;
+    core::RecordCopy original_;  // the item as it was copied out
     size_t target_ = kNewRecord;
     Mode mode_ = Mode::None;
     std::thread::id owner_;

@@ -328,6 +328,9 @@ private:
             return node->Set(out_, "_APPLY_", {}, std::nullopt, std::nullopt);
         }
         if (!nested) return kReplyDeprecated;
+        // The words that open and close an edit belong to the block around
+        // it; written inside it they would end the edit early or open another.
+        if (name == "_MODIFY_" || name == "_APPLY_") return kReplyUnknownRequest;
         return node->Set(out_, name, s.path, s.pipe, s.value);
     }
 

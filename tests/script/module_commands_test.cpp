@@ -86,6 +86,8 @@ TEST_F(ModuleCommandsTest, SetBlocksApplyTheWordRulesAndReplyAsDesigned) {
     EXPECT_EQ(timeout(), 10000);
     EXPECT_EQ(Run("#set:mod_dbase{#set:nosuchword=1}"),
               " * SET node found: mod_dbase\r\nFAIL (_SET_) -> \"nosuchword\": Unknown request");
+    EXPECT_EQ(Run("#set:mod_dbase{#set:_APPLY_=1}"),
+              " * SET node found: mod_dbase\r\nFAIL (_SET_) -> \"_APPLY_\": Unknown request");
     Run("#set:mod_dns{#set:reset=1}");  // a resolver the default home has not: no edit is open
     EXPECT_NE(Run("#set:mod_dns{#set:enable=1}").find("Deprecated method"), std::string::npos);
 
@@ -157,7 +159,17 @@ TEST(ModuleCommands, AnEditBelongsToTheThreadThatOpenedIt) {
         other.join();
         EXPECT_EQ(relay->Set(out, "port", {}, std::nullopt, "777"), kReplyOk);
         EXPECT_EQ(relay->Set(out, "_APPLY_", {}, std::nullopt, std::nullopt), kReplyOk);
-        EXPECT_EQ(core.registry->FindAs<transport::RelayModule>(core::kModuleRelay)->Record(0)->port, 777);
+        auto* module = core.registry->FindAs<transport::RelayModule>(core::kModuleRelay);
+        EXPECT_EQ(module->Record(0)->port, 777);
+        // A record changed by someone else between copy and apply is not
+        // overwritten with the stale copy.
+        ASSERT_EQ(relay->Set(out, "_MODIFY_", {}, std::nullopt, "t"), kReplyOk);
+        ASSERT_EQ(relay->Set(out, "port", {}, std::nullopt, "888"), kReplyOk);
+        transport::RelayDestination changed = *module->Record(0);
+        changed.eventParam = 0x10;
+        ASSERT_TRUE(module->ReplaceRecord(0, changed));
+        EXPECT_EQ(relay->Set(out, "_APPLY_", {}, std::nullopt, std::nullopt), kReplySystemError);
+        EXPECT_EQ(module->Record(0)->port, 777);
     }
     core::CoreShutdown(core);
 }
