@@ -1,11 +1,12 @@
 // The brace calculator on any text a device may put into an output format:
 // no crash, a finite value inside the bounds or an error with value 0, the
 // same answers as a plain recursive reading of the rules (kept short here,
-// where the fuzzer's inputs are small enough for its recursion), and text
-// without "{" passed through untouched.
-#include <clocale>
+// where the fuzzer's inputs are small enough for its recursion), values
+// printed as "%.2f" prints them, and text without "{" passed through
+// untouched.
 #include <cmath>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -96,10 +97,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const int code = Evaluate(text, value);
     QM_FUZZ_CHECK(code == kMathOk || code == kMathDivZero || code == kMathOverflow || code == kMathSyntax);
     QM_FUZZ_CHECK(std::isfinite(value));
-    if (code == kMathOk)
+    if (code == kMathOk) {
         QM_FUZZ_CHECK(std::fabs(value) <= kMathOverflowBound && (value == 0 || std::fabs(value) >= kMathFlushBound));
-    else
+        // Printed as the C library prints "%.2f" in the "C" locale.
+        std::string printed;
+        AppendMathResult(printed, value, code);
+        char expected[64];
+        std::snprintf(expected, sizeof expected, "%.2f", value);
+        QM_FUZZ_CHECK(printed == expected);
+    } else {
         QM_FUZZ_CHECK(value == 0);
+    }
     if (size <= 4096) {
         double expected = 1;
         QM_FUZZ_CHECK(RefEvaluate(text, expected) == code);

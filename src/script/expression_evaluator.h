@@ -2,10 +2,11 @@
 // The brace calculator of the pollers' output formats: "{[rx]/1024}" becomes
 // "12.50" once the poller has put its readings into the placeholders.
 //
-// A deliberately small single-pass calculator on doubles: "*", "/" and "^"
-// share one level and apply strictly left to right (2*3^2 is 36), "+" and "-"
-// bind more loosely, a sign belongs to the number after it (-2^2 is 4). No
-// parentheses, names or functions. Numbers are read and printed the same
+// A deliberately small calculator on doubles: "*", "/" and "^" share one
+// level and apply strictly left to right (2*3^2 is 36), "+" and "-" bind more
+// loosely and their terms are summed from the right (a+b+c is a+(b+c)), a
+// sign belongs to the number after it (-2^2 is 4). No parentheses, names or
+// functions. Numbers are read and printed the same
 // under every locale: "." is the only point, and the output is "%.2f" as the
 // "C" locale prints it.
 //
