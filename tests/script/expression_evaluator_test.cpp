@@ -168,12 +168,13 @@ TEST(ExpressionEvaluator, ADecimalCommaLocaleChangesNothing) {
         ASSERT_EQ(localedef.Exit(std::chrono::seconds(120)), 0) << "localedef (package locales) could not build de_DE.UTF-8";
     }
     ::setenv("LOCPATH", dir.path().c_str(), 1);
-    ASSERT_NE(std::setlocale(LC_ALL, "de_DE.UTF-8"), nullptr);
+    const bool switched = std::setlocale(LC_ALL, "de_DE.UTF-8") != nullptr;
+    ::unsetenv("LOCPATH");
+    ASSERT_TRUE(switched);
     char printed[16];
     std::snprintf(printed, sizeof printed, "%.2f", 2.5);
     const std::string localePrinted = printed;
     ExpectAllRows();
     std::setlocale(LC_ALL, "C");
-    ::unsetenv("LOCPATH");
     EXPECT_EQ(localePrinted, "2,50") << "the locale in force did not use a decimal comma";
 }
