@@ -114,7 +114,7 @@ void ExpectAllRows() {
 
 }  // namespace
 
-TEST(ExpressionEvaluator, ComputesEveryRowAsDesigned) { ExpectAllRows(); }
+TEST(ExpressionEvaluator, EveryFormatBecomesItsExpectedText) { ExpectAllRows(); }
 
 TEST(ExpressionEvaluator, ValueIsZeroOnEveryErrorAndCodesNameTheError) {
     double v = 7;
