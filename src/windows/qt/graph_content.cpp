@@ -135,7 +135,10 @@ QString GraphStatusBar::PartText(int part) const {
 }
 
 GraphContent::GraphContent(core::CoreContext& core, uint64_t uid, GraphHost host)
-    : core_(core), uid_(uid), host_(std::move(host)), settings_(LoadSettings(core, uid)) {
+    : GraphContent(core, uid, std::move(host), LoadSettings(core, uid)) {}
+
+GraphContent::GraphContent(core::CoreContext& core, uint64_t uid, GraphHost host, GraphSettings settings)
+    : core_(core), uid_(uid), host_(std::move(host)), settings_(std::move(settings)) {
     shown_.assign(settings_.tags.size(), true);
     auto* layout = new QVBoxLayout(this);  // owned by this widget
     layout->setContentsMargins(0, 0, 0, 0);

@@ -71,6 +71,8 @@ class GraphContent : public QWidget, public FrameContent {
     Q_OBJECT
 public:
     GraphContent(core::CoreContext& core, uint64_t uid, GraphHost host);
+    // With settings given rather than loaded (tests, benchmarks).
+    GraphContent(core::CoreContext& core, uint64_t uid, GraphHost host, GraphSettings settings);
     ~GraphContent() override;
 
     QWidget* Widget() override { return this; }
