@@ -54,6 +54,10 @@ void PaintSeries(QPainter& painter, const SeriesPicture& series, const ChartSeri
     const QColor error = ToQColor(settings.color[kGraphError]);
     for (const BoxF& bar : series.errorBars) painter.fillRect(ToQ(bar), error);
 
+    // Lines stay sharp as the platform draws them (and smoothing thousands
+    // of points costs more than the refresh); the few markers are smoothed.
+    painter.save();
+    painter.setRenderHint(QPainter::Antialiasing, true);
     painter.setFont(fonts.label);
     for (const ChartMarker& marker : series.markers) {
         painter.setPen(QPen(ToQColor(data.penColor), 1));
@@ -63,6 +67,7 @@ void PaintSeries(QPainter& painter, const SeriesPicture& series, const ChartSeri
         painter.setPen(text);
         painter.drawText(ToQ(marker.labelBox), Qt::AlignCenter | Qt::TextDontClip, QString::fromStdString(marker.label));
     }
+    painter.restore();
 }
 
 }  // namespace
@@ -100,11 +105,8 @@ void PaintGraph(QPainter& painter, const GraphPicture& picture, const Chart& cha
         return;
     }
     PaintAxis(painter, picture, fonts, text);
-    painter.save();
-    painter.setRenderHint(QPainter::Antialiasing, true);
     for (size_t i = 0; i < picture.series.size() && i < chart.series.size(); ++i)
         PaintSeries(painter, picture.series[i], chart.series[i], settings, fonts, text);
-    painter.restore();
 }
 
 }  // namespace qm::windows::qt
