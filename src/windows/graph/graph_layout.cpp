@@ -13,6 +13,7 @@ namespace {
 
 constexpr const char* kNoDataText = "NO DATA";
 constexpr size_t kPlaces = 8;
+constexpr double kLabelSpacing = 4;
 
 // Clockwise from above; the index of a place is its step round the compass.
 constexpr LabelPlace kClockwise[kPlaces] = {LabelPlace::Above,     LabelPlace::AboveRight, LabelPlace::Right,
@@ -95,8 +96,10 @@ void LayOutTicks(GraphPicture& picture, const TimeWindow& window, const TextMeas
     }
 }
 
+// `taken` holds the labels of the series laid out before, so that one
+// series' labels keep clear of another's where there is room.
 SeriesPicture LayOutSeries(const ChartSeries& series, const TimeWindow& window, const BoxF& plot,
-                           const TextMeasure& labelFont) {
+                           const TextMeasure& labelFont, std::vector<BoxF>& taken) {
     SeriesPicture out;
     std::vector<DrawnPoint> run;  // newest first while walking
     const auto endRun = [&] {
@@ -133,7 +136,6 @@ SeriesPicture LayOutSeries(const ChartSeries& series, const TimeWindow& window, 
     // points: their labels start round the compass from where the newest's
     // went (the highest one step on, the lowest opposite it), so the three
     // spread out instead of all trying the same side first.
-    std::vector<BoxF> taken;
     ChartMarker newest{ChartMarker::Shape::Circle, at[series.newest], series.newestLabel, {}, LabelPlace::Above};
     newest = PlaceLabel(newest, labelFont(newest.label), LabelPlace::Above, plot, taken);
     taken.push_back(newest.labelBox);
@@ -180,23 +182,27 @@ double HeightY(double height, const BoxF& plot) { return plot.bottom - height * 
 ChartMarker PlaceLabel(ChartMarker marker, SizeF extent, LabelPlace first, const BoxF& plot,
                        const std::vector<BoxF>& taken) {
     const size_t start = first == LabelPlace::CentredAbove ? 0 : StepOf(first);
-    const auto clear = [&](const BoxF& box) {
-        return std::none_of(taken.begin(), taken.end(), [&](const BoxF& t) { return t.Overlaps(box); });
-    };
-    // Inside the plot and clear of the labels already placed; failing that,
-    // inside the plot; failing that, centred above the marker.
-    for (const bool needClear : {true, false}) {
-        for (size_t i = 0; i < kPlaces; ++i) {
-            const LabelPlace place = kClockwise[(start + i) % kPlaces];
-            const BoxF box = LabelBox(place, marker.at, extent);
-            if (!plot.Contains(box) || (needClear && !clear(box))) continue;
-            marker.place = place;
-            marker.labelBox = box;
-            return marker;
-        }
+    // The first place clockwise inside the plot and clear of the labels
+    // already placed; where every place inside covers some label, the one
+    // that covers least; where none is inside, centred above the marker.
+    std::optional<LabelPlace> best;
+    double bestCover = std::numeric_limits<double>::infinity();
+    for (size_t i = 0; i < kPlaces; ++i) {
+        const LabelPlace place = kClockwise[(start + i) % kPlaces];
+        const BoxF box = LabelBox(place, marker.at, extent);
+        if (!plot.Contains(box)) continue;
+        // Labels that merely touch read as one number: keep a little space.
+        const BoxF room{box.left - kLabelSpacing, box.top, box.right + kLabelSpacing, box.bottom};
+        double cover = 0;
+        for (const BoxF& t : taken)
+            if (t.Overlaps(room))
+                cover += (std::min(t.right, room.right) - std::max(t.left, room.left)) *
+                         (std::min(t.bottom, room.bottom) - std::max(t.top, room.top));
+        if (cover < bestCover) best = place, bestCover = cover;
+        if (cover == 0) break;
     }
-    marker.place = LabelPlace::CentredAbove;
-    marker.labelBox = LabelBox(LabelPlace::CentredAbove, marker.at, extent);
+    marker.place = best.value_or(LabelPlace::CentredAbove);
+    marker.labelBox = LabelBox(marker.place, marker.at, extent);
     return marker;
 }
 
@@ -211,8 +217,9 @@ GraphPicture LayOutGraph(const Chart& chart, const GraphSettings& settings, doub
         return picture;
     }
     LayOutTicks(picture, *chart.window, axisFont);
+    std::vector<BoxF> taken;
     for (const ChartSeries& series : chart.series)
-        picture.series.push_back(LayOutSeries(series, *chart.window, picture.plot, labelFont));
+        picture.series.push_back(LayOutSeries(series, *chart.window, picture.plot, labelFont, taken));
     return picture;
 }
 

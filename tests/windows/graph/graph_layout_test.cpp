@@ -149,10 +149,11 @@ TEST(GraphLayout, LabelsGoClockwiseFromAboveAndStayInsideThePlot) {
     // In the top right corner the first that fits clockwise is below-left.
     m.at = PointF{395, 5};
     EXPECT_EQ(PlaceLabel(m, SizeF{14, 12}, LabelPlace::Above, plot, {}).place, LabelPlace::BelowLeft);
-    // A place already taken is passed over; nowhere at all: centred above.
+    // A place taken is passed over, and so is one touching it (above-right
+    // would sit 3 pixels from it); nowhere inside at all: centred above.
     m.at = PointF{200, 100};
     EXPECT_EQ(PlaceLabel(m, SizeF{14, 12}, LabelPlace::Above, plot, {BoxF{193, 78, 207, 90}}).place,
-              LabelPlace::AboveRight);
+              LabelPlace::Right);
     EXPECT_EQ(PlaceLabel(m, SizeF{500, 12}, LabelPlace::Above, plot, {}).place, LabelPlace::CentredAbove);
 
     // A series: the newest (a circle), then the highest and lowest squares,
