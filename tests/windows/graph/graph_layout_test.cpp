@@ -247,7 +247,10 @@ TEST(GraphStatus, VendorFillTagRequestCountdownAndWidthsThatFit) {
     EXPECT_EQ(parts[3].width, 200);
     // Parts that add up past the bar (a raw 90 % twice) still fit in it.
     int64_t sum = 0;
-    for (int32_t w : GraphStatusWidths(90, 3, 500)) sum += w;
+    for (int32_t w : GraphStatusWidths(90, 3, 500)) {
+        EXPECT_GE(w, 0);
+        sum += w;
+    }
     EXPECT_EQ(sum, 500);
 
     s.tags.clear();
