@@ -1,6 +1,7 @@
 #include "windows/qt/graph_content.h"
 
 #include <QContextMenuEvent>
+#include <QShowEvent>
 #include <QHBoxLayout>
 #include <QHelpEvent>
 #include <QMenu>
@@ -181,7 +182,13 @@ void GraphContent::Refresh() {
 
 void GraphContent::CountdownTick() {
     if (countdown_ > 0) --countdown_;
-    ShowStatus();
+    if (isVisible()) ShowStatus();
+}
+
+void GraphContent::showEvent(QShowEvent* event) {
+    QWidget::showEvent(event);
+    // A hidden graph was not refreshed: what it holds may be hours old.
+    if (!event->spontaneous()) Refresh();
 }
 
 void GraphContent::ShowStatus() {
