@@ -26,7 +26,7 @@ struct GraphStatusPart {
 // limit lowered below what a vendor still holds shows 100 %, not more.
 uint32_t BufferFillPercent(uint64_t vendorCount, uint32_t stackLimit);
 
-// Part 0: the vendor and its fill, or the request to choose a tag when the
+// The first status part: the vendor and its fill, or the request to choose a tag when the
 // graph has no vendor or no tag.
 std::string VendorStatusText(const core::CoreContext& core, const GraphSettings& settings, uint64_t vendorCount,
                              uint32_t stackLimit);
