@@ -303,9 +303,19 @@ void EventListContent::ShowMenu(const QPoint& at) {
     QAction* zoomOut = menu.addAction(text(1519));
     zoomOut->setEnabled(state.zoomOutEnabled);
     menu.addSeparator();
-    // Graph windows come with the graphs; until then the submenu is empty.
+    // The graphs of the clicked row's sender: a graph whose vendor is that
+    // address draws the values polled from the same device.
     QMenu* graphs = menu.addMenu(text(145));
-    graphs->setEnabled(false);
+    std::vector<std::pair<QAction*, size_t>> graphActions;
+    if (clickedEvent && host_.graphsOf) {
+        for (const GraphChoice& graph : host_.graphsOf(clickedEvent->sender)) {
+            QAction* action = graphs->addAction(QString::fromStdString(graph.name));
+            action->setCheckable(true);
+            action->setChecked(graph.visible);
+            graphActions.emplace_back(action, graph.index);
+        }
+    }
+    graphs->setEnabled(!graphActions.empty());
     QAction* details = menu.addAction(text(1521));
     details->setEnabled(state.detailsEnabled);
     menu.setDefaultAction(details);
@@ -320,6 +330,8 @@ void EventListContent::ShowMenu(const QPoint& at) {
     else if (chosen == zoomIn && logic_->ZoomIn()) ApplyFont();
     else if (chosen == zoomOut && logic_->ZoomOut()) ApplyFont();
     else if (chosen == details) ShowDetailsOf(clickedEvent);
+    for (const auto& [action, index] : graphActions)
+        if (chosen == action && host_.toggleWindow) host_.toggleWindow(index);
 }
 
 void EventListContent::resizeEvent(QResizeEvent* event) {

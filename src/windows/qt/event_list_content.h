@@ -3,6 +3,8 @@
 // and the context menu, over an EventListLogic that does the thinking.
 #include <functional>
 #include <memory>
+#include <string>
+#include <vector>
 
 #include <QLabel>
 #include <QTableView>
@@ -20,11 +22,21 @@ struct CoreContext;
 
 namespace qm::windows::qt {
 
+// A graph window the row menu offers.
+struct GraphChoice {
+    size_t index = 0;  // in the window table
+    std::string name;
+    bool visible = false;
+};
+
 // What the list needs of the window module for its menu and details.
 struct EventListHost {
     std::function<void(const InfoContent&)> showInfo;
     std::function<uint16_t()> frameParam;        // the window entry's Param
     std::function<void(uint16_t bit)> toggleFrameParam;
+    // The graph windows that draw this sender's values, and showing or hiding one.
+    std::function<std::vector<GraphChoice>(const std::string& sender)> graphsOf;
+    std::function<void(size_t index)> toggleWindow;
 };
 
 class EventListStatusBar : public QWidget {

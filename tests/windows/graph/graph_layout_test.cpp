@@ -1,0 +1,265 @@
+#include "windows/graph/graph_layout.h"
+
+#include <gtest/gtest.h>
+
+#include <climits>
+#include <cstdlib>
+#include <ctime>
+
+#include "core/core_context.h"
+#include "core/string_table.h"
+#include "windows/graph/graph_status.h"
+
+namespace qm::windows {
+namespace {
+
+using polling::Reading;
+
+// 2026-12-07 10:02:00 UTC.
+constexpr uint64_t kNow = 1796637720;
+
+SizeF Measure(const std::string& text) { return SizeF{7.0 * static_cast<double>(text.size()), 12}; }
+
+polling::ValueSample Good(uint64_t time, Reading value) { return polling::ValueSample{time, false, nullptr, value}; }
+polling::ValueSample Gap(uint64_t time) { return polling::ValueSample{time, true, nullptr, Reading{}}; }
+
+TagRead Tag(std::vector<polling::ValueSample> samples) {
+    return TagRead{GraphTag{"msec (mod_icmp)", 0x0000FF}, polling::ValueRead{std::move(samples), 0, true}};
+}
+
+GraphSettings Settings() {
+    GraphSettings s;
+    s.vendor = "10.0.0.1";
+    s.tags = {GraphTag{"msec (mod_icmp)", 0x0000FF}};
+    return s;
+}
+
+std::vector<double> Heights(const ChartSeries& s) {
+    std::vector<double> h;
+    for (const ChartPoint& p : s.points) h.push_back(p.error ? -1 : p.height);
+    return h;
+}
+
+class GraphInUtc : public ::testing::Test {
+protected:
+    void SetUp() override {
+        const char* tz = std::getenv("TZ");
+        saved_ = tz ? std::optional<std::string>(tz) : std::nullopt;
+        setenv("TZ", "UTC", 1);
+        tzset();
+    }
+    void TearDown() override {
+        if (saved_) setenv("TZ", saved_->c_str(), 1);
+        else unsetenv("TZ");
+        tzset();
+    }
+    std::optional<std::string> saved_;
+};
+
+TEST(GraphChart, HeightsSpreadOverTheScaleInEveryKindWithoutOverflow) {
+    const TimeWindow w = WindowEnding(kNow, 60);
+    const GraphSettings s = Settings();
+    // Newest first in the series: 20 then 10.
+    EXPECT_EQ(Heights(*BuildSeries(Tag({Good(kNow - 20, Reading::I32(10)), Good(kNow - 10, Reading::I32(20))}), w, s)),
+              (std::vector<double>{114, 6}));
+    EXPECT_EQ(Heights(*BuildSeries(Tag({Good(kNow - 20, Reading::U32(7)), Good(kNow - 10, Reading::U32(7))}), w, s)),
+              (std::vector<double>{54, 54}));
+    // The extremes of the wide kinds: the difference alone needs 65 bits.
+    EXPECT_EQ(Heights(*BuildSeries(Tag({Good(kNow - 30, Reading::I64(INT64_MIN)), Good(kNow - 20, Reading::I64(0)),
+                                        Good(kNow - 10, Reading::I64(INT64_MAX))}),
+                                   w, s)),
+              (std::vector<double>{114, 60, 6}));
+    EXPECT_EQ(Heights(*BuildSeries(Tag({Good(kNow - 20, Reading::U64(UINT64_MAX)), Good(kNow - 10, Reading::U64(0))}),
+                                   w, s)),
+              (std::vector<double>{6, 114}));
+
+    // The value limit: by magnitude for signed kinds (INT64_MIN's magnitude
+    // has no i64), by value for unsigned; an excluded sample sets no extreme.
+    GraphSettings limited = s;
+    limited.enableValueLimit = 1;
+    limited.valueLimit = 1000;
+    const auto series = BuildSeries(Tag({Good(kNow - 40, Reading::I32(-1500)), Good(kNow - 30, Reading::I64(INT64_MIN)),
+                                         Good(kNow - 20, Reading::I32(-900)), Good(kNow - 10, Reading::I32(100))}),
+                                    w, limited);
+    EXPECT_EQ(Heights(*series), (std::vector<double>{114, 6, -1, -1}));
+    EXPECT_EQ(series->lowestLabel, "-900");
+    EXPECT_EQ(series->highestLabel, "100");
+    EXPECT_TRUE(PastValueLimit(Reading::U64(UINT64_MAX), limited));
+    EXPECT_FALSE(PastValueLimit(Reading::U32(1000), limited));
+    EXPECT_FALSE(PastValueLimit(Reading::I32(-1000), limited));
+    // Nothing usable: no series.
+    EXPECT_FALSE(BuildSeries(Tag({Gap(kNow - 10)}), w, s));
+}
+
+TEST(GraphChart, TimeWindowAndPositionsNeverDivideByZero) {
+    const BoxF plot{20, 10, 620, 130};
+    const TimeWindow hour = WindowEnding(kNow, 60);
+    EXPECT_EQ(hour.end - hour.start, 3600u);
+    EXPECT_DOUBLE_EQ(TimeX(kNow, hour, plot), 620);
+    EXPECT_DOUBLE_EQ(TimeX(kNow - 1800, hour, plot), 320);
+    EXPECT_DOUBLE_EQ(TimeX(kNow - 9999, hour, plot), 20);
+    EXPECT_DOUBLE_EQ(HeightY(60, plot), 70);
+
+    // TimeRange 0 from a file: clamped to a minute, and the window itself
+    // keeps a width whatever it is given.
+    GraphSettings zero = Settings();
+    zero.timeRange = 0;
+    zero.Clamp(96);
+    EXPECT_EQ(zero.timeRange, 1u);
+    const TimeWindow minute = WindowEnding(kNow, 0);
+    EXPECT_EQ(minute.end - minute.start, 60u);
+    EXPECT_DOUBLE_EQ(TimeX(kNow - 30, minute, plot), 320);
+    EXPECT_DOUBLE_EQ(TimeX(5, TimeWindow{7, 7}, plot), 20);
+}
+
+TEST(GraphLayout, GapsBreakTheLineWithAnErrorBarAndANewestGapReachesTheRightEdge) {
+    GraphSettings s = Settings();
+    const Chart chart = BuildChart(s, {Tag({Good(kNow - 1800, Reading::I32(1)), Good(kNow - 1200, Reading::I32(2)),
+                                            Gap(kNow - 900), Good(kNow - 600, Reading::I32(3)),
+                                            Good(kNow - 300, Reading::I32(4)), Gap(kNow - 60)})},
+                                   kNow);
+    const GraphPicture p = LayOutGraph(chart, s, 640, 160, Measure, Measure);
+    ASSERT_EQ(p.series.size(), 1u);
+    const SeriesPicture& line = p.series[0];
+    EXPECT_EQ(p.plot, (BoxF{20, 10, 620, 140}));
+    ASSERT_EQ(line.lines.size(), 2u);
+    // Oldest to newest in x: the run after the gap, then the one before it.
+    ASSERT_EQ(line.lines[0].size(), 2u);
+    EXPECT_DOUBLE_EQ(line.lines[0][0].at.x, 520);
+    EXPECT_DOUBLE_EQ(line.lines[0][1].at.x, 570);
+    EXPECT_DOUBLE_EQ(line.lines[0][1].at.y, 140 - 114 * 130 / 120.0);
+    ASSERT_EQ(line.lines[1].size(), 2u);
+    EXPECT_DOUBLE_EQ(line.lines[1][0].at.x, 320);
+    EXPECT_DOUBLE_EQ(line.lines[1][1].at.x, 420);
+    ASSERT_EQ(line.errorBars.size(), 2u);
+    EXPECT_EQ(line.errorBars[0], (BoxF{610, 130, 620, 140}));  // newest: up to now
+    EXPECT_EQ(line.errorBars[1], (BoxF{470, 130, 520, 140}));  // from the gap to the newer point
+}
+
+TEST(GraphLayout, LabelsGoClockwiseFromAboveAndStayInsideThePlot) {
+    const BoxF plot{0, 0, 400, 200};
+    ChartMarker m{ChartMarker::Shape::Circle, PointF{200, 100}, "42", {}, LabelPlace::Above};
+    EXPECT_EQ(PlaceLabel(m, SizeF{14, 12}, LabelPlace::Above, plot, {}).labelBox, (BoxF{193, 78, 207, 90}));
+    // At the top edge nothing above fits, nor right (it pokes out by a
+    // pixel): below-right does.
+    m.at = PointF{200, 5};
+    const ChartMarker top = PlaceLabel(m, SizeF{14, 12}, LabelPlace::Above, plot, {});
+    EXPECT_EQ(top.place, LabelPlace::BelowRight);
+    EXPECT_TRUE(plot.Contains(top.labelBox));
+    // In the top right corner the first that fits clockwise is below-left.
+    m.at = PointF{395, 5};
+    EXPECT_EQ(PlaceLabel(m, SizeF{14, 12}, LabelPlace::Above, plot, {}).place, LabelPlace::BelowLeft);
+    // A place taken is passed over, and so is one touching it (above-right
+    // would sit 3 pixels from it); nowhere inside at all: centred above.
+    m.at = PointF{200, 100};
+    EXPECT_EQ(PlaceLabel(m, SizeF{14, 12}, LabelPlace::Above, plot, {BoxF{193, 78, 207, 90}}).place,
+              LabelPlace::Right);
+    EXPECT_EQ(PlaceLabel(m, SizeF{500, 12}, LabelPlace::Above, plot, {}).place, LabelPlace::CentredAbove);
+
+    // A series: the newest (a circle), then the highest and lowest squares,
+    // every label inside the plot and none over another.
+    GraphSettings s = Settings();
+    const Chart chart = BuildChart(s, {Tag({Good(kNow - 1800, Reading::I32(50)), Good(kNow - 1200, Reading::I32(10)),
+                                            Good(kNow - 600, Reading::I32(90)), Good(kNow - 5, Reading::I32(30))})},
+                                   kNow);
+    const GraphPicture p = LayOutGraph(chart, s, 640, 300, Measure, Measure);
+    const std::vector<ChartMarker>& markers = p.series.at(0).markers;
+    ASSERT_EQ(markers.size(), 3u);
+    EXPECT_EQ(markers[0].shape, ChartMarker::Shape::Circle);
+    EXPECT_EQ(markers[0].label, "30");
+    EXPECT_EQ(markers[1].label, "90");
+    EXPECT_EQ(markers[2].label, "10");
+    for (size_t i = 0; i < markers.size(); ++i) {
+        EXPECT_TRUE(p.plot.Contains(markers[i].labelBox)) << i;
+        for (size_t j = 0; j < i; ++j) EXPECT_FALSE(markers[i].labelBox.Overlaps(markers[j].labelBox)) << i << j;
+    }
+}
+
+TEST_F(GraphInUtc, TicksEveryFiveMinutesBackFromNowInLocalTimeAndNoDataWithoutAWindow) {
+    GraphSettings s = Settings();
+    const Chart chart = BuildChart(s, {}, kNow);
+    ASSERT_TRUE(chart.window);
+    EXPECT_TRUE(chart.series.empty());
+    const GraphPicture p = LayOutGraph(chart, s, 640, 160, Measure, Measure);
+    EXPECT_FALSE(p.noData);
+    ASSERT_EQ(p.ticks.size(), 13u);
+    EXPECT_EQ(p.ticks[0].label, "10:02");
+    EXPECT_DOUBLE_EQ(p.ticks[0].x, 620);
+    EXPECT_EQ(p.ticks[1].label, "09:57");
+    EXPECT_DOUBLE_EQ(p.ticks[1].x, 570);
+    EXPECT_EQ(p.ticks[11].label, "09:07");
+    EXPECT_EQ(p.ticks[12].label, "09:02");  // the left edge
+    EXPECT_DOUBLE_EQ(p.ticks[12].x, 20);
+    EXPECT_EQ(p.ticks[0].labelBox, (BoxF{602.5, 150, 637.5, 162}));
+    for (const AxisTick& t : p.ticks) EXPECT_EQ(t.line, 0);
+
+    // Narrow: neighbours overlap, so every other label drops a line.
+    const GraphPicture narrow = LayOutGraph(chart, s, 240, 160, Measure, Measure);
+    EXPECT_EQ(narrow.ticks[12].line, 0);
+    EXPECT_EQ(narrow.ticks[11].line, 1);
+    EXPECT_EQ(narrow.ticks[10].line, 0);
+    EXPECT_EQ(narrow.ticks[11].labelBox.top, narrow.ticks[10].labelBox.bottom);
+
+    // Without a tag there is no time window: the grid and "NO DATA".
+    s.tags.clear();
+    const GraphPicture none = LayOutGraph(BuildChart(s, {}, kNow), s, 640, 160, Measure, Measure);
+    EXPECT_TRUE(none.noData);
+    EXPECT_TRUE(none.ticks.empty());
+    EXPECT_EQ(none.gridX.front(), 620);
+    EXPECT_EQ(none.gridX.size(), 31u);
+    EXPECT_EQ(none.gridY.front(), 140);
+    EXPECT_EQ(none.gridY.size(), 7u);
+    EXPECT_EQ(none.noDataBox, (BoxF{295.5, 69, 344.5, 81}));
+}
+
+TEST_F(GraphInUtc, HoverNamesTheNearestSampleOfALine) {
+    GraphSettings s = Settings();
+    const Chart chart = BuildChart(s, {Tag({Good(kNow - 1800, Reading::I32(10)), Good(kNow - 600, Reading::I32(20))})},
+                                   kNow);
+    const GraphPicture p = LayOutGraph(chart, s, 640, 160, Measure, Measure);
+    // The line runs from (320, 133.5) to (520, 16.5); a point near its newer end.
+    const auto near = SampleNear(chart, p, PointF{515, 22});
+    ASSERT_TRUE(near);
+    EXPECT_EQ(near->text, "msec (mod_icmp)\n07.12 09:52:00\n20");
+    EXPECT_FALSE(SampleNear(chart, p, PointF{320, 16}));
+}
+
+TEST(GraphStatus, VendorFillTagRequestCountdownAndWidthsThatFit) {
+    core::CoreContext core;
+    core.texts = std::make_unique<core::TextTable>(core::BuiltinStrings());
+    GraphSettings s = Settings();
+    s.vendor = "127.0.0.1";
+    EXPECT_EQ(VendorStatusText(core, s, 2500, 5000), "127.0.0.1 (Буфер значений: 50%)");
+    // The collector switched off: nothing held, 0 %.
+    EXPECT_EQ(VendorStatusText(core, s, 0, 0), "127.0.0.1 (Буфер значений: 0%)");
+    EXPECT_EQ(BufferFillPercent(4999, 100), 100u);
+    EXPECT_EQ(CountdownText(core, 7), "Обновление через 7 сек.");
+    EXPECT_EQ(CountdownText(core, 0), "Обновление...");
+
+    s.sbarParts = {75, 25};
+    s.tags.push_back(GraphTag{"_threads (Core)", 0x00FF00});
+    std::vector<GraphStatusPart> parts = GraphStatusParts(core, s, 10, 5000, 3, 801);
+    ASSERT_EQ(parts.size(), 4u);
+    EXPECT_EQ(parts[1].text, "msec (mod_icmp)");
+    EXPECT_EQ(parts[2].penColor, 0x00FF00u);
+    EXPECT_EQ(parts[0].width, 200);
+    EXPECT_EQ(parts[1].width + parts[2].width, 401);
+    EXPECT_EQ(parts[3].width, 200);
+    // Parts that add up past the bar (a raw 90 % twice) still fit in it.
+    int64_t sum = 0;
+    for (int32_t w : GraphStatusWidths(90, 3, 500)) {
+        EXPECT_GE(w, 0);
+        sum += w;
+    }
+    EXPECT_EQ(sum, 500);
+
+    s.tags.clear();
+    parts = GraphStatusParts(core, s, 10, 5000, 3, 800);
+    ASSERT_EQ(parts.size(), 2u);
+    EXPECT_EQ(parts[0].text, "Необходимо выбрать хотя бы один тэг");
+    EXPECT_TRUE(IsDark(0x00FF9FFF));
+    EXPECT_FALSE(IsDark(0x0000A000));
+}
+
+}  // namespace
+}  // namespace qm::windows

@@ -1,0 +1,198 @@
+// The graph window on real Qt widgets (off-screen): what it paints from the
+// collector's samples, the hover text, and the event list's menu that shows
+// a sender's graph.
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+#include <QImage>
+#include <QKeyEvent>
+#include <QMenu>
+#include <QTimer>
+
+#include "core/core_context.h"
+#include "core/string_table.h"
+#include "platform/clock.h"
+#include "polling/values/value_collector.h"
+#include "processing/rules/rules_module.h"
+#include "support/temp_dir.h"
+#include "windows/qt/colors.h"
+#include "windows/qt/event_list_content.h"
+#include "windows/qt/frame.h"
+#include "windows/qt/graph_content.h"
+#include "windows/qt/program_windows.h"
+#include "windows/qt/qt_test_support.h"
+#include "windows/window_module/window_module.h"
+
+namespace qm::windows::qt {
+namespace {
+
+using namespace std::chrono_literals;
+using test::App;
+using test::FindTopLevel;
+using test::PumpUntil;
+
+constexpr uint32_t kBackground = 0x00202020;
+constexpr uint32_t kPen = 0x0000FF00;    // green
+constexpr uint32_t kError = 0x000000FF;  // red
+
+// True when the pixel at `at` or one next to it has exactly this colour
+// (lines are smoothed: their middle is the pen's colour, their rim blends).
+bool ColourNear(const QImage& image, QPointF at, uint32_t colour) {
+    const QColor wanted = ToQColor(colour);
+    for (int dx = -1; dx <= 1; ++dx)
+        for (int dy = -1; dy <= 1; ++dy)
+            if (image.pixelColor(int(std::lround(at.x())) + dx, int(std::lround(at.y())) + dy).rgb() == wanted.rgb())
+                return true;
+    return false;
+}
+
+TEST(GraphOnQt, PaintsBackgroundLineAndErrorBarAndNamesTheSampleUnderTheMouse) {
+    App();
+    core::CoreContext core;
+    core.texts = std::make_unique<core::TextTable>(core::BuiltinStrings());
+    const uint64_t now = platform::UnixSecondsNow();
+    uint64_t stamp = 0;
+    core.values = std::make_unique<polling::ValueCollector>([] { return 5000u; }, nullptr, [&] { return stamp; });
+    const auto push = [&](uint64_t ago, std::optional<int32_t> v) {
+        stamp = now - ago;
+        core.values->Push("mod_icmp", "10.0.0.1", v ? std::optional<std::string_view>("msec") : std::nullopt,
+                          v ? std::optional(polling::Reading::I32(*v)) : std::nullopt);
+    };
+    push(1500, 10), push(1200, 20), push(900, std::nullopt), push(600, 15), push(300, 25);
+
+    GraphSettings settings;
+    settings.color[kGraphBackground] = kBackground;
+    settings.color[kGraphError] = kError;
+    settings.penSize = 3;
+    settings.vendor = "10.0.0.1";
+    settings.tags = {GraphTag{"msec (mod_icmp)", kPen}};
+    GraphContent graph(core, 7, {}, settings);
+    graph.resize(640, 400);
+    graph.show();
+    ASSERT_TRUE(PumpUntil([&] { return graph.isVisible(); }));
+    graph.Refresh();
+
+    const GraphPicture& picture = graph.ChartView().Picture();
+    ASSERT_EQ(picture.series.size(), 1u);
+    const SeriesPicture& series = picture.series[0];
+    ASSERT_EQ(series.lines.size(), 2u);
+    ASSERT_EQ(series.lines[0].size(), 2u);
+    ASSERT_FALSE(series.errorBars.empty());
+    const QImage image = graph.ChartView().grab().toImage();
+    EXPECT_EQ(image.pixelColor(2, 2).rgb(), ToQColor(kBackground).rgb());
+    const PointF a = series.lines[0][0].at, b = series.lines[0][1].at;
+    EXPECT_TRUE(ColourNear(image, QPointF((a.x + b.x) / 2, (a.y + b.y) / 2), kPen)) << "the newer run is drawn";
+    const BoxF bar = series.errorBars.back();
+    EXPECT_TRUE(ColourNear(image, QPointF((bar.left + bar.right) / 2, (bar.top + bar.bottom) / 2), kError))
+        << "the gap's bar is drawn";
+
+    const platform::SystemTime t = platform::ToLocalTime(static_cast<int64_t>(now - 300));
+    const QString expected = QString::asprintf("msec (mod_icmp)\n%02u.%02u %02u:%02u:%02u\n25", unsigned{t.day},
+                                               unsigned{t.month}, unsigned{t.hour}, unsigned{t.minute}, unsigned{t.second});
+    EXPECT_EQ(graph.ChartView().HoverText(QPoint(int(std::lround(b.x)) - 2, int(std::lround(b.y)) + 1)), expected);
+    EXPECT_TRUE(graph.ChartView().HoverText(QPoint(2, 2)).isEmpty());
+
+    ASSERT_EQ(graph.StatusBar().PartCount(), 3);
+    EXPECT_EQ(graph.StatusBar().PartText(0), QString::fromUtf8("10.0.0.1 (Буфер значений: 0%)"));
+    EXPECT_EQ(graph.StatusBar().PartText(1), QStringLiteral("msec (mod_icmp)"));
+    EXPECT_EQ(graph.StatusBar().PartText(2), QString::fromUtf8("Обновление через 30 сек."));
+}
+
+class GraphMenuOnQt : public ::testing::Test {
+protected:
+    GraphMenuOnQt() {
+        App();
+        core_.paths = core::Paths::Build(home_.path() / "quillmark", home_.path());
+        core_.paths.CreateFolders();
+        std::filesystem::copy(std::filesystem::path(QM_SOURCE_DIR) / "resources/default-home/Settings",
+                              core_.paths.settingsFolder,
+                              std::filesystem::copy_options::overwrite_existing | std::filesystem::copy_options::recursive);
+        core_.config = std::make_unique<core::Config>(core_.paths.settingsFolder);
+        core_.texts = std::make_unique<core::TextTable>(core::BuiltinStrings());
+        core_.events = std::make_unique<core::EventCore>(core_.counters);
+        core_.registry = std::make_unique<core::ModuleRegistry>(core_);
+        core_.registry->Add(std::make_unique<processing::RulesModule>(core_));
+        windows_ = std::make_unique<ProgramWindows>(core_);
+        auto module = CreateWindowModule(core_, &windows_->System());
+        module_ = dynamic_cast<WindowModule*>(module.get());
+        module->LoadSection();
+        core_.registry->Add(std::move(module));
+    }
+    ~GraphMenuOnQt() override {
+        core_.registry->UnloadAll();
+        core_.registry.reset();
+        windows_.reset();
+        core_.events->Shutdown();
+    }
+    static FrameWidget* FrameTitled(const QString& title) {
+        return FindTopLevel<FrameWidget>([&](FrameWidget& w) { return w.windowTitle() == title; });
+    }
+
+    qm::testing::TempDir home_{"qm-graph"};
+    core::CoreContext core_;
+    std::unique_ptr<ProgramWindows> windows_;
+    WindowModule* module_ = nullptr;
+};
+
+TEST_F(GraphMenuOnQt, TheRowMenuListsTheSendersGraphAndChoosingItShowsTheWindow) {
+    FrameWidget* list = nullptr;
+    ASSERT_TRUE(PumpUntil([&] { return (list = FrameTitled("Syslog")) && list->isVisible(); }));
+    auto* content = dynamic_cast<EventListContent*>(list->Content());
+    ASSERT_NE(content, nullptr);
+    // A new home's "Program" graph draws the program's own values, hidden at first.
+    FrameWidget* graph = FrameTitled("Program");
+    ASSERT_NE(graph, nullptr);
+    EXPECT_FALSE(graph->isVisible());
+    ASSERT_NE(dynamic_cast<GraphContent*>(graph->Content()), nullptr);
+
+    for (const char* sender : {"192.0.2.9", "127.0.0.1"})
+        ASSERT_EQ(core_.events->Submit(core::kEventExternal, core::kNoSeverity,
+                                       std::string("<14>from|a2;") + sender + ";1 2 2024 3 4 5 0;", {}),
+                  core::kOk);
+    ASSERT_TRUE(core_.events->Settle(20000));
+    content->TickNow();
+    ASSERT_TRUE(PumpUntil([&] { return content->BusyWorkers() == 0 && content->Logic().RowCount() == 2; }));
+
+    // Runs the row's menu; `inMenu` gets the graph submenu while it is open.
+    const auto withMenu = [&](int row, const std::function<void(QMenu& top, QMenu& graphs)>& inMenu) {
+        QTimer::singleShot(100ms, [&] {
+            auto* top = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+            ASSERT_NE(top, nullptr);
+            QMenu* graphs = nullptr;
+            for (QAction* a : top->actions())
+                if (a->menu() && a->text() == QString::fromUtf8("Показать график")) graphs = a->menu();
+            ASSERT_NE(graphs, nullptr);
+            inMenu(*top, *graphs);
+        });
+        const QRect cell = content->Table().visualRect(content->Table().model()->index(row, kColumnMessage));
+        emit content->Table().customContextMenuRequested(cell.center());
+    };
+
+    withMenu(0, [](QMenu& top, QMenu& graphs) {
+        EXPECT_FALSE(graphs.isEnabled()) << "no graph draws 192.0.2.9";
+        top.close();
+    });
+    withMenu(1, [&](QMenu& top, QMenu& graphs) {
+        ASSERT_TRUE(graphs.isEnabled());
+        ASSERT_EQ(graphs.actions().size(), 1);
+        QAction* program = graphs.actions()[0];
+        EXPECT_EQ(program->text(), QStringLiteral("Program"));
+        EXPECT_FALSE(program->isChecked());
+        top.setActiveAction(graphs.menuAction());
+        QKeyEvent right(QEvent::KeyPress, Qt::Key_Right, Qt::NoModifier);
+        QCoreApplication::sendEvent(&top, &right);
+        ASSERT_TRUE(PumpUntil([&] { return QApplication::activePopupWidget() == &graphs; }, 10s));
+        graphs.setActiveAction(program);
+        QKeyEvent enter(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier);
+        QCoreApplication::sendEvent(&graphs, &enter);
+    });
+    EXPECT_TRUE(PumpUntil([&] { return graph->isVisible(); })) << "choosing the graph shows it";
+    const std::optional<WindowEntry> entry = module_->Entry(1);
+    ASSERT_TRUE(entry);
+    EXPECT_TRUE(entry->Has(kWindowVisible));
+    EXPECT_EQ(entry->icon, kGraphIcon);
+}
+
+}  // namespace
+}  // namespace qm::windows::qt
