@@ -9,6 +9,7 @@
 #include "modules.h"
 #include "platform/logon.h"
 #include "platform/signals.h"
+#include "script/script_command.h"
 #include "windows/qt/program.h"
 #include "windows/qt/program_windows.h"
 
@@ -30,11 +31,33 @@ std::string ForTerminal(std::string text) {
 int main(int argc, char** argv) {
     using namespace qm;
 
+    // Not through the start options: those cut every word to fifteen
+    // characters, and a script's path is usually longer.
+    if (argc >= 2 && std::string(argv[1]) == "-script") {
+        std::string error;
+        std::optional<std::string> text;
+        if (argc < 3) error = "-script needs a file name, or - for standard input";
+        else text = script::ReadScriptFile(argv[2], error);
+        if (!text) {
+            std::fprintf(stderr, "%s\n", error.c_str());
+            return 2;
+        }
+        const script::ScriptCommandResult result = script::RunScriptCommand(core::Paths::ForThisProcess(), *text);
+        if (!result.error.empty()) {
+            std::fprintf(stderr, "%s\n", result.error.c_str());
+            return 2;
+        }
+        if (!result.report.empty()) std::printf("%s\n", ForTerminal(result.report).c_str());
+        return result.status;
+    }
+
     const std::string line = core::JoinArguments(argc, argv);
     core::StartOptions options = core::ParseCommandLine(line);
 
     if (options.showHelp) {
         std::fputs(ForTerminal(core::kHelpText).c_str(), stdout);
+        std::fputs("\n\n", stdout);
+        std::fputs(ForTerminal(script::kScriptHelpText).c_str(), stdout);
         std::fputs("\n", stdout);
         return 0;
     }

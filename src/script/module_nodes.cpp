@@ -19,6 +19,13 @@ ModuleNodes::ModuleNodes(core::ModuleRegistry& registry) {
     }
 }
 
+ScriptEnvironment EnvironmentFor(core::CoreContext& core, const ModuleNodes& nodes) {
+    ScriptEnvironment env;
+    env.core = &core;
+    env.findNode = [&nodes](std::string_view name) { return nodes.Find(name); };
+    return env;
+}
+
 ScriptNode* ModuleNodes::Find(std::string_view name) const {
     for (size_t i = 0; i < nodes_.size(); ++i)
         if (SameWord(names_[i], name)) return nodes_[i].get();

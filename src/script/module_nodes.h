@@ -6,9 +6,11 @@
 #include <vector>
 
 #include "script/module_commands.h"
+#include "script/script_interpreter.h"
 
 namespace qm::core {
 class ModuleRegistry;
+struct CoreContext;
 }
 
 namespace qm::script {
@@ -23,5 +25,9 @@ private:
     std::vector<std::unique_ptr<ModuleCommands>> nodes_;
     std::vector<std::string> names_;
 };
+
+// What a script sees of a running core: its counters and events, and the
+// modules through `nodes` (which must outlive the runs).
+ScriptEnvironment EnvironmentFor(core::CoreContext& core, const ModuleNodes& nodes);
 
 }  // namespace qm::script

@@ -32,8 +32,7 @@ protected:
         core_.catalog = catalog_;
         core::CoreStart(core_);
         nodes_ = std::make_unique<ModuleNodes>(*core_.registry);
-        env_.core = &core_;
-        env_.findNode = [this](std::string_view name) { return nodes_->Find(name); };
+        env_ = EnvironmentFor(core_, *nodes_);
     }
     void TearDown() override {
         nodes_.reset();

@@ -1,5 +1,5 @@
 #pragma once
-// Reading what the program wrote: whole files, the UTF-16LE lines of a log
+// Reading what the program wrote (and writing its input): whole files, the UTF-16LE lines of a log
 // file, and the little-endian bytes of a struct-form setting.
 #include <gtest/gtest.h>
 
@@ -26,6 +26,10 @@ inline std::string ReadWholeFile(const std::filesystem::path& p) {
     std::ostringstream s;
     s << std::ifstream(p, std::ios::binary).rdbuf();
     return s.str();
+}
+
+inline void WriteWholeFile(const std::filesystem::path& p, std::string_view text) {
+    std::ofstream(p, std::ios::binary) << text;
 }
 
 // The lines of a log file: UTF-16LE, each ended by the unit 0x000A.

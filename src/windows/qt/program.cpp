@@ -1,13 +1,17 @@
 #include "windows/qt/program.h"
 
 #include <atomic>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <thread>
 
 #include <QApplication>
 #include <QScreen>
 
+#include "script/module_nodes.h"
+#include "script/script_server.h"
 #include "windows/qt/application.h"
 #include "windows/qt/gui_thread.h"
 #include "windows/qt/icon_set.h"
@@ -96,7 +100,23 @@ int RunWithWindows(core::CoreContext& core, int& argc, char** argv) {
         static const bool atExitSet = std::atexit(AtProcessExit) == 0;
         static_cast<void>(atExitSet);
         PostToGui([loadingWindow] { loadingWindow->hide(); });
-        core.exitEvent.Wait();
+        {
+            // Scripts from `quillmark -script` on this home; stopped (a
+            // running one cancelled) before the modules unload.
+            const script::ModuleNodes nodes(*core.registry);
+            script::ScriptServer scripts(
+                script::ScriptSocketPath(core.paths.settingsFolder),
+                [&](std::string_view text, platform::Event* cancel) {
+                    script::ScriptEnvironment env = script::EnvironmentFor(core, nodes);
+                    env.cancel = cancel;
+                    return script::RunScript(text, env);
+                },
+                &core.counters.threads);
+            if (!scripts.Start())
+                std::fprintf(stderr, "No script socket in %s (%s): quillmark -script runs offline only\n",
+                             core.paths.settingsFolder.string().c_str(), std::strerror(errno));
+            core.exitEvent.Wait();
+        }
         core::CoreShutdown(core);
         PostToGui([loadingWindow] { loadingWindow->hide(); });
         done = true;

@@ -1,0 +1,101 @@
+// `quillmark -script` against the real program: handed to a running
+// program on the same home, or run offline on a stopped one; the exit
+// statuses; and a connection of another user refused.
+#include "script/script_command.h"
+
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "support/program_home.h"
+#include "support/udp_peer.h"
+#include "transport/transport_test_support.h"
+
+namespace qm::testing {
+namespace {
+
+class ScriptCommand : public ::testing::Test {
+protected:
+    // Runs `quillmark -script <file with text>` on the home; its exit code.
+    std::optional<int> RunScript(const std::string& text, std::vector<std::string> prefix = {}) {
+        const fs::path file = scripts_.path() / ("script" + std::to_string(++runs_) + ".qmk");
+        WriteWholeFile(file, text);
+        output_ = scripts_.path() / ("output" + std::to_string(runs_) + ".txt");
+        prefix.insert(prefix.end(), {QM_BINARY, "-script", file.string()});
+        ChildProcess run(prefix, output_, ChildEnvironment({"QUILLMARK_HOME=" + home_.Home().string()}));
+        return run.Exit(60s);
+    }
+    std::string Output() const { return ReadWholeFile(output_); }
+    static std::string MoveListener(uint16_t port) {
+        return "/ the listener moves\r\n#set:mod_collector=127.0.0.1{#set:port=" + std::to_string(port) +
+               "}\r\n#call:mod_collector.stop\r\n#call:mod_collector.start\r\n#echo:mod_collector.item.0";
+    }
+    bool Listening(uint16_t port) { return Handshake(sender_, port, 30s); }
+
+    ProgramHome home_;
+    TempDir scripts_{"qm-scripts"};
+    fs::path output_;
+    int runs_ = 0;
+    UdpPeer sender_;
+};
+
+TEST_F(ScriptCommand, MovesTheListenerOfARunningProgramAndOfAStoppedOne) {
+    const uint16_t first = FreePort(), second = FreePort(), third = FreePort();
+    home_.Listen(first);
+    {
+        std::unique_ptr<ChildProcess> program = home_.Start();
+        ASSERT_TRUE(Listening(first)) << home_.OutputText();
+        EXPECT_EQ(RunScript(MoveListener(second)), 0) << Output();
+        EXPECT_NE(Output().find("0.Port=" + std::to_string(second) + "\n"), std::string::npos) << Output();
+        ASSERT_TRUE(Listening(second)) << home_.OutputText();
+        ASSERT_TRUE(sender_.SendTo(second, "<14>moved by script"));
+        ASSERT_TRUE(Listening(second));
+        // One failing statement: status 1, the others still run.
+        EXPECT_EQ(RunScript("#echo:nosuchvariable;#echo=still here"), 1);
+        EXPECT_EQ(Output(), "FAIL (_ECHO_) -> \"nosuchvariable\": Unknown request\nstill here\n");
+        ASSERT_TRUE(program->Signal(SIGTERM));
+        ASSERT_EQ(program->Exit(60s), 0) << home_.OutputText();
+    }
+    bool stored = false;
+    for (const std::string& line : LogLines(home_.Logs() / "log_last.log")) stored |= StartsWith(line, "<14>moved by script|");
+    EXPECT_TRUE(stored);
+    EXPECT_FALSE(fs::exists(home_.Home() / "Settings" / "quillmark.sock")) << "the socket goes with the program";
+
+    // Offline: the settings change and are saved; the next start listens there.
+    EXPECT_EQ(RunScript(MoveListener(third)), 0) << Output();
+    EXPECT_NE(Output().find("0.Port=" + std::to_string(third) + "\n"), std::string::npos) << Output();
+    std::unique_ptr<ChildProcess> program = home_.Start();
+    EXPECT_TRUE(Listening(third)) << home_.OutputText();
+
+    // No script file: status 2 with a reason.
+    ChildProcess missing({QM_BINARY, "-script", (scripts_.path() / "none.qmk").string()}, scripts_.path() / "missing.txt",
+                         ChildEnvironment({"QUILLMARK_HOME=" + home_.Home().string()}));
+    EXPECT_EQ(missing.Exit(30s), 2);
+    EXPECT_NE(ReadWholeFile(scripts_.path() / "missing.txt").find("cannot read"), std::string::npos);
+}
+
+TEST_F(ScriptCommand, AnotherUsersConnectionIsRefused) {
+    if (::geteuid() != 0 || ::access("/usr/bin/setpriv", X_OK) != 0) GTEST_SKIP() << "needs root and setpriv (util-linux)";
+    const uint16_t port = FreePort();
+    home_.Listen(port);
+    std::unique_ptr<ChildProcess> program = home_.Start();
+    ASSERT_TRUE(Listening(port)) << home_.OutputText();
+    // The user "nobody" may reach the home and read the script.
+    for (fs::path p = home_.Home(); p != p.root_path(); p = p.parent_path()) ::chmod(p.c_str(), 0755);
+    ::chmod(scripts_.path().c_str(), 0755);
+    const std::vector<std::string> nobody = {"/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"};
+    // The socket's mode keeps the other user out ...
+    EXPECT_EQ(RunScript("#echo=hello", nobody), 2) << Output();
+    // ... and where the mode does not, the program checks who connects.
+    const fs::path socket = home_.Home() / "Settings" / "quillmark.sock";
+    ASSERT_EQ(::chmod(socket.c_str(), 0666), 0);
+    EXPECT_EQ(RunScript("#echo=hello", nobody), 2) << Output();
+    EXPECT_NE(Output().find("refused"), std::string::npos) << Output();
+    EXPECT_TRUE(WaitUntil([&] { return home_.OutputText().find("user 65534 refused") != std::string::npos; }, 10s));
+    EXPECT_EQ(RunScript("#echo=hello"), 0) << Output();
+    EXPECT_EQ(Output(), "hello\n");
+}
+
+}  // namespace
+}  // namespace qm::testing
