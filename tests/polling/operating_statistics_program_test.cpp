@@ -41,12 +41,16 @@ private:
 };
 
 // A home whose collector listens on loopback and whose database drains
-// every few events within a second.
+// every few events within a second, without the web server.
 void Prepare(ProgramHome& box, uint16_t port) {
     box.Listen(port);
     box.Edit("mod_dbase", [](platform::ProfileFile& ini, const char* s) {
         ini.WriteStruct(s, "Common.Timeout", LittleEndian(uint32_t{300}));
         ini.WriteStruct(s, "Common.MsgLimit", LittleEndian(uint32_t{3}));
+    });
+    // Its default port is shared by every home; nothing here needs it.
+    box.Edit("mod_httpserver", [](platform::ProfileFile& ini, const char* s) {
+        ini.WriteStruct(s, "Common.EnableService", std::vector<uint8_t>{0});
     });
 }
 
