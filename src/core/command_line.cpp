@@ -87,7 +87,7 @@ StartOptions ParseCommandLine(const std::string& line) {
             o.windowReset = true;
             ++i;
         } else if (w == "-vc_buffer") {
-            if (!value.empty()) o.valueBufferSize = LeadingNumber(value);
+            if (!value.empty() && value[0] >= '0' && value[0] <= '9') o.valueBufferSize = LeadingNumber(value);
             i = next;
         } else if (w == "-def") {
             o.windowReset = true;

@@ -25,7 +25,9 @@ struct StartOptions {
     std::string locale;      // two characters, or empty
     int32_t fontSize = 0;    // points; 0 = keep stored
     std::string fontFace;    // at most 31 characters; empty = keep stored
-    uint32_t valueBufferSize = 0;
+    // Given only when the option had a number: 0 is a size too, and switches
+    // the value collector off.
+    std::optional<uint32_t> valueBufferSize;
 };
 
 constexpr size_t kMaxWords = 10;

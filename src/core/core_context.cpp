@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <cstdio>
+#include <system_error>
 
 #include "core/string_table.h"
 #include "platform/codepage.h"
@@ -55,10 +56,18 @@ void CoreStart(CoreContext& core) {
     core.registry->LoadAll(core.catalog);
 
     core.counters.startupBusy.fetch_sub(1);
+
+    try {
+        core.statistics = std::make_unique<StatisticsTimer>(core.counters, *core.values);
+    } catch (const std::system_error& e) {
+        // The program runs on without its own curves.
+        std::fprintf(stderr, "quillmark: the statistics thread could not be started (%s)\n", e.what());
+    }
 }
 
 void CoreShutdown(CoreContext& core) {
     core.ShowStatus("Shutting down ... ");
+    core.statistics.reset();
     core.ShowStatus("Shutting down ... Core environment");
     // Settings that could not be read at start are defaults, a new BeginUTC
     // among them: saving them would replace what the file still holds.

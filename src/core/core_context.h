@@ -15,6 +15,7 @@
 #include "core/language.h"
 #include "core/module_registry.h"
 #include "core/paths.h"
+#include "core/statistics_timer.h"
 #include "platform/clock.h"
 #include "polling/values/value_collector.h"
 #include "platform/sync.h"
@@ -41,6 +42,9 @@ struct CoreContext {
     // The store of readings; made with the event core, released after it.
     std::unique_ptr<polling::ValueCollector> values;
     std::unique_ptr<ModuleRegistry> registry;
+    // The ten-second statistics; runs from the end of start-up to the start
+    // of shutdown.
+    std::unique_ptr<StatisticsTimer> statistics;
 
     // The loading window's status line; the windows layer sets it.
     std::function<void(const std::string&)> loadingStatus;
@@ -72,7 +76,8 @@ struct CoreContext {
 
 // Builds the context in the fixed start order.
 void CoreStart(CoreContext& core);
-// Tears it down in reverse: settings saved, modules unloaded, event core stopped.
+// Tears it down in reverse: statistics stopped, settings saved, modules
+// unloaded, event core stopped.
 void CoreShutdown(CoreContext& core);
 
 }  // namespace qm::core

@@ -119,7 +119,7 @@ void ApplyStartOptions(const StartOptions& o, int32_t dotsPerInch, CoreSettings&
         s.font.height = FontHeightForPoints(o.fontSize, dotsPerInch);
     }
     if (!o.fontFace.empty()) s.font.faceName = o.fontFace;
-    if (o.valueBufferSize != 0) s.valueCollectorStackLimit = o.valueBufferSize;
+    if (o.valueBufferSize) s.valueCollectorStackLimit = *o.valueBufferSize;
 }
 
 }  // namespace qm::core

@@ -3,12 +3,39 @@
 // process-wide (memory_accounting.h); these live in the core context.
 #include <array>
 #include <atomic>
+#include <cstddef>
 #include <cstdint>
+#include <mutex>
 
 #include "core/memory_accounting.h"
 #include "platform/guarded_lock.h"
 
 namespace qm::core {
+
+// The memory counters as the event database saw them at its last four
+// drains, oldest first. The database thread writes them while windows and
+// the statistics read them: a snapshot is four 64-bit values, so a read
+// without the lock could take half of an old one and half of a new one.
+class MemorySnapshots {
+public:
+    static constexpr size_t kCount = 4;
+    using Array = std::array<MemorySnapshot, kCount>;
+
+    // Drops the oldest and keeps `newest` last.
+    void Shift(const MemorySnapshot& newest) {
+        std::lock_guard lock(mutex_);
+        for (size_t i = 1; i < kCount; ++i) snapshots_[i - 1] = snapshots_[i];
+        snapshots_[kCount - 1] = newest;
+    }
+    Array Get() const {
+        std::lock_guard lock(mutex_);
+        return snapshots_;
+    }
+
+private:
+    mutable std::mutex mutex_;
+    Array snapshots_{};
+};
 
 struct CoreCounters {
     platform::LockStats locks;                 // lock users and collisions
@@ -28,7 +55,7 @@ struct CoreCounters {
     std::atomic<uint64_t> bytesSent{0};
 
     // Taken by the event database at each drain, oldest first.
-    std::array<MemorySnapshot, 4> memorySnapshots{};
+    MemorySnapshots memorySnapshots;
 
     void CountReceived(uint64_t bytes) {
         datagramsReceived.fetch_add(1, std::memory_order_relaxed);

@@ -42,7 +42,7 @@ TEST(CommandLine, EmptyLineAndUnknownWordsChangeNothing) {
         EXPECT_EQ(o.godMode, GodModeOverride::None) << line;
         EXPECT_EQ(o.locale + o.fontFace, "") << line;
         EXPECT_EQ(o.fontSize, 0) << line;
-        EXPECT_EQ(o.valueBufferSize, 0u) << line;
+        EXPECT_FALSE(o.valueBufferSize) << line;
     }
     EXPECT_EQ(P("junk -gm on").godMode, GodModeOverride::On);
 }
@@ -85,7 +85,7 @@ TEST(CommandLine, ValueOptionsConsumeTheNextWordWhateverItIs) {
         EXPECT_EQ(o.godMode, GodModeOverride::None) << opt;
         EXPECT_EQ(o.locale, "") << opt;
         EXPECT_EQ(o.fontSize, 0) << opt;
-        EXPECT_EQ(o.valueBufferSize, 0u) << opt;
+        EXPECT_FALSE(o.valueBufferSize) << opt;
     }
     // An option in the value's place is swallowed as the value.
     EXPECT_FALSE(P("-gm -wndreset").windowReset);
@@ -99,6 +99,8 @@ TEST(CommandLine, ValueOptionsConsumeTheNextWordWhateverItIs) {
     EXPECT_EQ(P("-fontsize 007").fontSize, 7);
     EXPECT_GE(P("-fontsize 999999999999999").fontSize, 0);
     EXPECT_EQ(P("-vc_buffer 12k").valueBufferSize, 12u);
+    EXPECT_EQ(P("-vc_buffer 0").valueBufferSize, 0u) << "a size of its own: the collector off";
+    EXPECT_FALSE(P("-vc_buffer k12").valueBufferSize) << "no number, no size";
     EXPECT_EQ(P("-fontface Arial -fontface").fontFace, "Arial");
     EXPECT_EQ(P("-fontface ГарнитураШрифтаДлинная").fontFace, "ГарнитураШрифта");
 }
@@ -111,7 +113,7 @@ TEST(CommandLine, OnlyTenWordsCountSoAValueOptionInTheLastSlotGetsNothing) {
     EXPECT_EQ(P(k9 + "-gm on").godMode, GodModeOverride::None);
     EXPECT_EQ(P(k9 + "-locale EN").locale, "");
     EXPECT_EQ(P(k9 + "-fontface Arial").fontFace, "");
-    EXPECT_EQ(P(k9 + "-vc_buffer 100").valueBufferSize, 0u);
+    EXPECT_FALSE(P(k9 + "-vc_buffer 100").valueBufferSize);
 }
 
 TEST(CommandLine, DefaultsResetEverythingAndLaterOptionsWin) {

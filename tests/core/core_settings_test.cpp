@@ -187,6 +187,11 @@ TEST(CoreSettings, StartOptionsApplyOverStoredSettings) {
     EXPECT_EQ(s.valueCollectorStackLimit, 800u);
     EXPECT_EQ(s.fontSize, 14);
 
+    ApplyStartOptions(ParseCommandLine("-vc_buffer 0"), 96, s);
+    EXPECT_EQ(s.valueCollectorStackLimit, 0u) << "0 switches the value collector off";
+    ApplyStartOptions(ParseCommandLine("-vc_buffer"), 96, s);
+    EXPECT_EQ(s.valueCollectorStackLimit, 0u);
+
     ApplyStartOptions(ParseCommandLine("-gm on"), 96, s);
     EXPECT_TRUE(s.godMode);
     // -def touches only what the options set: the epoch and colours stay.

@@ -9,6 +9,7 @@
 
 #include "core/core_context.h"
 #include "core/line_scanner.h"
+#include "core/operating_statistics.h"
 #include "platform/file_io.h"
 #include "platform/memory.h"
 #include "platform/utf16.h"
@@ -269,10 +270,10 @@ void DbaseModule::LoadBufferFile() {
 }
 
 void DbaseModule::RecordMemorySnapshot() {
-    GuardedLock lock(core_.generalLock, core_.counters.locks, Blocking::Yes);
-    auto& snapshots = core_.counters.memorySnapshots;
-    std::move(snapshots.begin() + 1, snapshots.end(), snapshots.begin());
-    snapshots.back() = core::TakeMemorySnapshot();
+    const core::MemorySnapshot now = core::TakeMemorySnapshot();
+    core_.counters.memorySnapshots.Shift(now);
+    // The save points, drawn beside the ten-second memory curve.
+    core::PushMemoryPoint(core_, now);
 }
 
 void DbaseModule::FileError(const std::filesystem::path& path, int error, bool report) {

@@ -292,6 +292,30 @@ std::vector<StatusPart> EventListLogic::StatusTick() {
     return StatusParts(core_, in, settings_.Has(kListSimpleStatus));
 }
 
+InfoContent EventListLogic::StatusPartInfo(int part) const {
+    const core::CoreCounters& c = core_.counters;
+    StatusInputs state;
+    state.startupBusy = c.startupBusy.load(std::memory_order_relaxed);
+    state.moduleThreads = c.moduleThreads.load(std::memory_order_relaxed);
+    state.busyHandlers = c.busyHandlers.load(std::memory_order_relaxed);
+    OperatingFigures f;
+    f.state = StatePart(core_, state).text;
+    const uint64_t now = platform::UnixSecondsNow();
+    f.runningSeconds = core_.startUtc && now > core_.startUtc ? now - core_.startUtc : 0;
+    f.memoryInUse = core::TakeMemorySnapshot().InUse();
+    f.snapshots = c.memorySnapshots.Get();
+    f.threads = c.threads.load(std::memory_order_relaxed);
+    f.windows = c.windows.load(std::memory_order_relaxed);
+    f.collisions = c.locks.collisions.load(std::memory_order_relaxed);
+    f.lockUsers = c.locks.users.load(std::memory_order_relaxed);
+    f.datagramsReceived = c.datagramsReceived.load(std::memory_order_relaxed);
+    f.bytesReceived = c.bytesReceived.load(std::memory_order_relaxed);
+    f.datagramsSent = c.datagramsSent.load(std::memory_order_relaxed);
+    f.bytesSent = c.bytesSent.load(std::memory_order_relaxed);
+    if (core::EventCore* events = core_.events.get()) f.queueCount = events->QueueCount();
+    return StatusInfo(core_, part, settings_.Has(kListSimpleStatus), f);
+}
+
 std::vector<int32_t> EventListLogic::StatusEdges(int32_t clientWidth) const {
     return StatusPartEdges(settings_.sbarParts, clientWidth, settings_.Has(kListSimpleStatus));
 }

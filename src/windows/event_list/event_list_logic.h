@@ -21,6 +21,7 @@
 #include "windows/event_list/event_worker.h"
 #include "windows/event_list/result_inbox.h"
 #include "windows/event_list/row_sort.h"
+#include "windows/event_list/status_info.h"
 #include "windows/event_list/status_texts.h"
 #include "windows/info_content.h"
 
@@ -90,6 +91,8 @@ public:
     std::shared_ptr<const core::EventRecord> EventAt(size_t row) const;
     // The info box content for an event ("Подробно...", double click).
     InfoContent Details(const core::EventRecord& event) const;
+    // The info box content for a double click on status part `part`.
+    InfoContent StatusPartInfo(int part) const;
 
     // --- Counters
     // Items queued, computing or waiting to be applied.

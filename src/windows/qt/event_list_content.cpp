@@ -8,6 +8,7 @@
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QMenu>
+#include <QMouseEvent>
 #include <QPointer>
 #include <QVBoxLayout>
 
@@ -80,6 +81,22 @@ QString EventListStatusBar::PartText(int part) const {
     return texts_[static_cast<size_t>(part)]->FullText();
 }
 
+QRect EventListStatusBar::PartRect(int part) const {
+    if (part < 0 || part >= visibleParts_) return {};
+    return parts_[static_cast<size_t>(part)]->geometry();
+}
+
+void EventListStatusBar::mouseDoubleClickEvent(QMouseEvent* event) {
+    // The parts' labels leave double clicks to the bar.
+    for (int part = 0; part < visibleParts_; ++part) {
+        if (PartRect(part).contains(event->position().toPoint())) {
+            emit PartDoubleClicked(part);
+            return;
+        }
+    }
+    QWidget::mouseDoubleClickEvent(event);
+}
+
 QString EventListStatusBar::ShownText(int part) const {
     if (part < 0 || part >= visibleParts_) return {};
     return texts_[static_cast<size_t>(part)]->text();
@@ -128,6 +145,7 @@ EventListContent::EventListContent(core::CoreContext& core, EventWorkerPool& poo
     table_->setContextMenuPolicy(Qt::CustomContextMenu);
     connect(table_, &QWidget::customContextMenuRequested, this, &EventListContent::ShowMenu);
     connect(table_, &QAbstractItemView::doubleClicked, this, [this](const QModelIndex& index) { ShowDetails(index.row()); });
+    connect(status_, &EventListStatusBar::PartDoubleClicked, this, &EventListContent::ShowStatusInfo);
     connect(table_->horizontalHeader(), &QHeaderView::sectionClicked, this, [this](int column) {
         logic_->HeaderClicked(column);
         ShowSortColumn();
@@ -271,6 +289,10 @@ void EventListContent::ShowDetailsOf(const std::shared_ptr<const core::EventReco
     if (!event) return;
     const InfoContent details = logic_->Details(*event);
     if (host_.showInfo) host_.showInfo(details);
+}
+
+void EventListContent::ShowStatusInfo(int part) {
+    if (host_.showInfo) host_.showInfo(logic_->StatusPartInfo(part));
 }
 
 void EventListContent::ShowMenu(const QPoint& at) {

@@ -48,6 +48,15 @@ public:
     QString PartText(int part) const;
     QString ShownText(int part) const;
     int PartCount() const { return visibleParts_; }
+    // Where part `part` is, in the bar's coordinates (empty when hidden).
+    QRect PartRect(int part) const;
+
+signals:
+    // A double click on a part (0 for the state, ...).
+    void PartDoubleClicked(int part);
+
+protected:
+    void mouseDoubleClickEvent(QMouseEvent* event) override;
 
 private:
     std::vector<QLabel*> icons_;  // owned by this widget
@@ -75,6 +84,8 @@ public:
     void TickNow();
     void StatusNow();
     void ShowDetails(int row);
+    // The operating or memory information of a status part in the info box.
+    void ShowStatusInfo(int part);
     // Zoom steps as the menu takes them (in when positive); false when every
     // step was refused.
     bool Zoom(int steps);

@@ -149,6 +149,42 @@ TEST_F(WindowsOnQt, TheDefaultListShowsEventsAndItsDetailsReuseOneInfoBox) {
     EXPECT_EQ(saved.Get("mod_window", "Item.0-Name"), "Syslog");
 }
 
+// A double click as the user makes it: on whatever of the bar lies under the
+// pointer in part `part`, which leaves it to the bar.
+void DoubleClickStatusPart(EventListStatusBar& status, int part) {
+    const QPoint center = status.PartRect(part).center();
+    QWidget* target = status.childAt(center);
+    if (target == nullptr) target = &status;
+    const QPointF at = target->mapFrom(&status, center);
+    QMouseEvent click(QEvent::MouseButtonDblClick, at, target->mapToGlobal(at), Qt::LeftButton, Qt::LeftButton,
+                      Qt::NoModifier);
+    QApplication::sendEvent(target, &click);
+}
+
+TEST_F(WindowsOnQt, ADoubleClickOnTheStatusBarShowsTheMemoryHistoryOrTheOperatingFigures) {
+    FrameWidget* frame = nullptr;
+    EventListContent* list = ShownList(frame);
+    ASSERT_NE(list, nullptr) << "the default event list is shown";
+    list->StatusNow();
+    EventListStatusBar& status = list->StatusBar();
+    ASSERT_EQ(status.PartCount(), 5);
+    ASSERT_FALSE(status.PartRect(kMemoryStatusPart).isEmpty());
+
+    DoubleClickStatusPart(status, kMemoryStatusPart);
+    FrameWidget* box = nullptr;
+    ASSERT_TRUE(PumpUntil([&] { return (box = FrameTitled("Memory usage")) && box->isVisible(); }));
+    auto* info = dynamic_cast<InfoBoxContent*>(box->Content());
+    ASSERT_NE(info, nullptr);
+    const QString memory = info->Text().toPlainText();
+    EXPECT_TRUE(memory.startsWith("Memory usage history:")) << memory.toStdString();
+    EXPECT_TRUE(memory.contains("Leeked: ")) << memory.toStdString();
+
+    // The state part: the operating figures, in the same box.
+    DoubleClickStatusPart(status, 0);
+    ASSERT_TRUE(PumpUntil([&] { return box->windowTitle().startsWith("Operating information"); }));
+    EXPECT_TRUE(info->Text().toPlainText().contains("Threads: ")) << info->Text().toPlainText().toStdString();
+}
+
 TEST_F(WindowsOnQt, APinnedWindowGoesBackAndCallsFromOtherThreadsArriveInOrder) {
     FrameWidget* frame = nullptr;
     ASSERT_TRUE(PumpUntil([&] { return (frame = FrameTitled("Syslog")) && frame->isVisible(); }));
