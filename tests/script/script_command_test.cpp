@@ -8,6 +8,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <sstream>
+
 #include "support/program_home.h"
 #include "support/udp_peer.h"
 #include "transport/transport_test_support.h"
@@ -73,6 +75,34 @@ TEST_F(ScriptCommand, MovesTheListenerOfARunningProgramAndOfAStoppedOne) {
                          ChildEnvironment({"QUILLMARK_HOME=" + home_.Home().string()}));
     EXPECT_EQ(missing.Exit(30s), 2);
     EXPECT_NE(ReadWholeFile(scripts_.path() / "missing.txt").find("cannot read"), std::string::npos);
+}
+
+// The README's examples and the shipped default script, as written, on a
+// stopped home: each runs without a failing statement.
+TEST_F(ScriptCommand, TheReadmeExamplesAndTheDefaultScriptRun) {
+    std::istringstream readme(ReadWholeFile(fs::path(QM_SOURCE_DIR) / "README.md"));
+    std::vector<std::string> examples;
+    bool inside = false;
+    for (std::string line; std::getline(readme, line);) {
+        if (Contains(line, "-script - <<'EOF'")) {
+            examples.emplace_back();
+            inside = true;
+        } else if (inside && line == "    EOF") {
+            inside = false;
+        } else if (inside) {
+            examples.back() += line.substr(4) + "\n";
+        }
+    }
+    ASSERT_GE(examples.size(), 5u);
+    for (const std::string& example : examples) EXPECT_EQ(RunScript(example), 0) << example << Output();
+    EXPECT_NE(Output().find("Received (pkt): "), std::string::npos) << Output();
+    EXPECT_EQ(RunScript(ReadWholeFile(fs::path(QM_SOURCE_DIR) / "resources/default-home/Resource/Scripts/default.qmk")), 0)
+        << Output();
+    EXPECT_NE(Output().find("Quillmark\n3\n2\n1\n"), std::string::npos) << Output();
+    // What the examples changed is in the files.
+    RunScript("#echo:mod_dbase.common;#echo:mod_relay.item;#echo:mod_collector.item");
+    for (const char* expected : {"MsgLimit=2000", "0.Name=192.0.2.10", "0.Port=514", "1.Port=1514"})
+        EXPECT_NE(Output().find(expected), std::string::npos) << expected << "\n" << Output();
 }
 
 TEST_F(ScriptCommand, AnotherUsersConnectionIsRefused) {
