@@ -4,6 +4,7 @@
 // and logs elsewhere).
 #include <filesystem>
 #include <string>
+#include <string_view>
 
 namespace qm::core {
 
@@ -32,5 +33,10 @@ struct Paths {
 };
 
 std::filesystem::path RunningExecutable();
+
+// A name that stays inside the folder it is joined to: no folder part (either
+// slash), not "." or "..", no NUL. Names from settings and scripts pass this
+// before they become paths.
+bool IsPlainFileName(std::string_view name);
 
 }  // namespace qm::core

@@ -24,11 +24,6 @@ bool IsValidLogNameFormat(std::string_view format) {
     return core::FormatTakesPrefixOf(format, kNameArgs) && IsPlainFileName(format);
 }
 
-bool IsPlainFileName(std::string_view name) {
-    if (name.empty() || name == "." || name == "..") return false;
-    return name.find_first_of(std::string_view("/\\\0", 3)) == std::string_view::npos;
-}
-
 namespace {
 // "<%u>" for the event's facility and severity; an unknown severity reads
 // back as Debug, the least alarming one.

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "core/event_record.h"
+#include "core/paths.h"
 #include "platform/clock.h"
 #include "platform/utf16.h"
 
@@ -15,8 +16,7 @@ namespace qm::processing {
 
 bool IsValidLogFormat(std::string_view format);
 bool IsValidLogNameFormat(std::string_view format);
-// A plain file name inside the log folder: no folder part, not "." or "..".
-bool IsPlainFileName(std::string_view name);
+using core::IsPlainFileName;
 
 // The event's text as a log line holds it: the raw text, or for an event
 // without one (the program's own) the message behind a priority, since a

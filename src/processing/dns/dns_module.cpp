@@ -17,11 +17,6 @@ constexpr const char* kCacheSection = "CACHE";
 // Longer sender texts are no addresses anyone keeps a name for.
 constexpr size_t kMaxAddressBytes = 255;
 
-bool IsPlainFileName(std::string_view name) {
-    return !name.empty() && name != "." && name != ".." && name.find_first_of("/\\") == std::string_view::npos &&
-           name.find('\0') == std::string_view::npos;
-}
-
 }  // namespace
 
 // What a lookup needs, copied under the lock so that the lookup can run without it.
@@ -57,7 +52,7 @@ void DnsModule::AfterLoad() {
 }
 
 std::filesystem::path DnsModule::PathFor(const std::string& cacheFile) const {
-    if (core_.paths.resourceFolder.empty() || !IsPlainFileName(cacheFile)) return {};
+    if (core_.paths.resourceFolder.empty() || !core::IsPlainFileName(cacheFile)) return {};
     return core_.paths.resourceFolder / cacheFile;
 }
 

@@ -86,6 +86,11 @@ public:
     XDisplay& Display() { return display_; }
     ChildProcess& Run() { return *run_; }
     std::string Output() const { return ReadWholeFile(output_.path() / "output.txt"); }
+    // What the program printed and what the X server holds, for a failure.
+    std::string Diagnosis() {
+        return Output() + "\n-- windows on the display:\n" + display_.Run({"xwininfo", "-root", "-tree"}) +
+               "\n-- program alive: " + (run_ && run_->Alive() ? "yes" : "no");
+    }
 
 private:
     static std::string Line(int n) { return "<14>quillmark window test " + std::to_string(n) + " end"; }
@@ -111,7 +116,7 @@ TEST(ProgramOnDisplay, ASignalWhileAContextMenuIsOpenEndsInOrder) {
         ASSERT_TRUE(p.Start()) << p.Output();
         ASSERT_NO_FATAL_FAILURE(p.Send(0, 20));
         std::string window = p.ListWindow();
-        ASSERT_FALSE(window.empty()) << p.Output();
+        ASSERT_FALSE(window.empty()) << p.Diagnosis();
         if (infoBox) {
             // The rows fill within the list's one-second timer.
             std::string box;
@@ -141,7 +146,7 @@ TEST(ProgramOnDisplay, LosingTheDisplayLosesNoEventsAndNoSettings) {
     ProgramOnDisplay p;
     ASSERT_TRUE(p.Start()) << p.Output();
     ASSERT_NO_FATAL_FAILURE(p.Send(0, 20));
-    ASSERT_FALSE(p.ListWindow().empty()) << p.Output();
+    ASSERT_FALSE(p.ListWindow().empty()) << p.Diagnosis();
 
     p.Display().Kill();
     ASSERT_TRUE(WaitUntil([&] { return Contains(p.Output(), "The display is gone") || !p.Run().Alive(); }, 30s))
