@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include <QApplication>
 #include <QCloseEvent>
 #include <QContextMenuEvent>
 #include <QCursor>
@@ -19,6 +20,7 @@
 #include "windows/qt/application.h"
 #include "windows/qt/colors.h"
 #include "windows/qt/core_menu_view.h"
+#include "windows/qt/frame.h"
 #include "windows/qt/gui_thread.h"
 #include "windows/qt/icon_set.h"
 #include "windows/qt/program_font.h"
@@ -117,7 +119,17 @@ WindowModule* CoreWindow::Module() {
 
 std::vector<CoreMenuItem> CoreWindow::Menu() {
     WindowModule* module = Module();
-    return BuildCoreMenu(core_, module ? module->Windows() : std::vector<WindowSummary>{}, services_.Busy());
+    std::vector<WindowSummary> windows = module ? module->Windows() : std::vector<WindowSummary>{};
+    // A window without a name of its own (an info box the program opened
+    // to show a text) goes by the title its content gave it.
+    for (WindowSummary& w : windows) {
+        if (!w.name.empty()) continue;
+        for (QWidget* top : QApplication::topLevelWidgets()) {
+            const auto* frame = dynamic_cast<const FrameWidget*>(top);
+            if (frame != nullptr && frame->Uid() == w.uid) w.name = frame->windowTitle().toStdString();
+        }
+    }
+    return BuildCoreMenu(core_, windows, services_.Busy());
 }
 
 void CoreWindow::OpenMenu(const QPoint& at) {

@@ -228,6 +228,17 @@ TEST_F(CoreWindowTest, WithoutATrayTheNoteStaysShownAndItsMenuLeadsToEverything)
     EXPECT_TRUE(text.contains("Условия использования:")) << text.toStdString();
     EXPECT_TRUE(text.contains("Журнал изменений Quillmark")) << text.toStdString();
 
+    // The box joins the menu by the title its content gave it, as it has no name.
+    OnMenu([&](QMenu& menu) {
+        entries = Entries(menu);
+        menu.close();
+    });
+    QCoreApplication::sendEvent(&window, &click);
+    ASSERT_GE(entries.size(), 3u);
+    EXPECT_EQ(entries[0], "Syslog");
+    EXPECT_EQ(entries[1], "О программе... [x]");
+    EXPECT_EQ(entries[2], "-");
+
     // The last entry ends the program.
     OnMenu([](QMenu& menu) {
         Press(menu, Qt::Key_Up);
