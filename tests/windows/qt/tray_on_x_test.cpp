@@ -94,7 +94,9 @@ public:
             fs::last_write_time(entry.path(), fs::file_time_type::clock::now() - std::chrono::hours(48));
     }
 
-    // The tray host at the top right, above the windows, then the program.
+    // The tray host at the top right, then a window manager that keeps it
+    // above the windows, then the program. The host goes first: started
+    // beside a window manager that is just settling, it can stay unmapped.
     bool Start() {
         if (!display_.Ok()) return false;
         tray_ = std::make_unique<ChildProcess>(
@@ -102,8 +104,18 @@ public:
                                      "--width", "120", "--height", "32", "--SetDockType", "true", "--SetPartialStrut",
                                      "true"},
             output_.path() / "trayer.txt", display_.Environment());
-        if (!WaitUntil([&] { return !Search({"--name", "^panel$"}).empty(); }, 30s)) {
-            ADD_FAILURE() << "no tray: " << display_.Run({"xwininfo", "-root", "-tree"});
+        // A busy machine takes its time over a GTK program's first start.
+        if (!WaitUntil([&] { return !Search({"--name", "^panel$"}).empty() || !tray_->Alive(); }, 90s) ||
+            !tray_->Alive()) {
+            ADD_FAILURE() << "no tray host: " << ReadWholeFile(output_.path() / "trayer.txt")
+                          << display_.Run({"xwininfo", "-root", "-tree"});
+            return false;
+        }
+        wm_ = std::make_unique<ChildProcess>(std::vector<std::string>{"/usr/bin/openbox", "--sm-disable"},
+                                             output_.path() / "openbox.txt", display_.Environment());
+        if (!WaitUntil([&] { return Contains(display_.Run({"xprop", "-root", "_NET_SUPPORTING_WM_CHECK"}), "window id"); },
+                       60s)) {
+            ADD_FAILURE() << "no window manager: " << ReadWholeFile(output_.path() / "openbox.txt");
             return false;
         }
         run_ = std::make_unique<ChildProcess>(std::vector<std::string>{QM_BINARY}, output_.path() / "output.txt",
@@ -168,12 +180,14 @@ public:
     }
 
 private:
-    XDisplay display_{true, "800x600x24"};
+    XDisplay display_{false, "800x600x24"};
     ProgramHome home_;
     TempDir output_{"qm-tray-run"};
     UdpPeer sender_;
     uint16_t port_ = FreePort();
+    // Ended before the display: the program, the window manager, the host.
     std::unique_ptr<ChildProcess> tray_;
+    std::unique_ptr<ChildProcess> wm_;
     std::unique_ptr<ChildProcess> run_;
 };
 
