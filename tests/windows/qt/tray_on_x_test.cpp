@@ -175,6 +175,7 @@ public:
     }
 
     ChildProcess& Run() { return *run_; }
+    XDisplay& Display() { return display_; }
     std::string Output() const {
         return ReadWholeFile(output_.path() / "output.txt") + "\ntrayer: " + ReadWholeFile(output_.path() / "trayer.txt");
     }
@@ -224,6 +225,24 @@ TEST(TrayOnDisplay, IconMenuNoteAndExitOfTheRealProgram) {
     EXPECT_TRUE(WaitUntil([&] { return p.Search({"--name", "^Quillmark$"}).empty(); }, 60s)) << "the note stayed";
 
     ASSERT_TRUE(p.Choose(icon, {"Up", "Return"}, true)) << p.Output();
+    EXPECT_EQ(p.Run().Exit(60s), 0) << p.Output();
+    p.ExpectSettingsSaved();
+}
+
+// The display going away under the tray icon (a logout) ends nothing: the
+// program goes on without windows and ends in order when told to.
+TEST(TrayOnDisplay, LosingTheDisplayUnderTheTrayIconKeepsTheProgramRunning) {
+    if (!ToolsInstalled()) GTEST_SKIP() << "needs Xvfb, openbox, xdotool, xwininfo, xwd and trayer";
+    TrayOnDisplay p;
+    ASSERT_TRUE(p.Start()) << p.Output();
+    ASSERT_TRUE(WaitUntil([&] { return p.Icons().first.count > 0; }, 60s)) << p.Output();
+
+    p.Display().Kill();
+    ASSERT_TRUE(WaitUntil([&] { return Contains(p.Output(), "The display is gone") || !p.Run().Alive(); }, 30s))
+        << p.Output();
+    ASSERT_TRUE(p.Run().Alive()) << p.Output();
+    EXPECT_TRUE(p.CollectorAnswers(30s)) << p.Output();
+    ASSERT_TRUE(p.Run().Signal(SIGTERM));
     EXPECT_EQ(p.Run().Exit(60s), 0) << p.Output();
     p.ExpectSettingsSaved();
 }
