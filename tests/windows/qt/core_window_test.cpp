@@ -148,17 +148,18 @@ std::vector<std::string> Entries(const QMenu& menu) {
     return out;
 }
 
-// Runs `use` on the next menu that opens, from inside its own loop.
-void OnMenu(std::function<void(QMenu&)> use) {
-    auto* poll = new QTimer;  // deletes itself below
-    QObject::connect(poll, &QTimer::timeout, [poll, use = std::move(use)] {
+// Runs `use` on the next menu that opens, from inside its own loop, for as
+// long as the returned timer lives.
+[[nodiscard]] std::unique_ptr<QTimer> OnMenu(std::function<void(QMenu&)> use) {
+    auto poll = std::make_unique<QTimer>();
+    QObject::connect(poll.get(), &QTimer::timeout, [timer = poll.get(), use = std::move(use)] {
         auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
         if (menu == nullptr || !menu->isVisible()) return;
-        poll->stop();
-        poll->deleteLater();
+        timer->stop();
         use(*menu);
     });
     poll->start(10);
+    return poll;
 }
 
 void Press(QWidget& to, int key) {
@@ -191,7 +192,7 @@ TEST_F(CoreWindowTest, WithoutATrayTheNoteStaysShownAndItsMenuLeadsToEverything)
 
     // The same menu a tray would give, from a right click on the note.
     std::vector<std::string> entries;
-    OnMenu([&](QMenu& menu) {
+    const auto menu1 = OnMenu([&](QMenu& menu) {
         entries = Entries(menu);
         menu.close();
     });
@@ -203,14 +204,14 @@ TEST_F(CoreWindowTest, WithoutATrayTheNoteStaysShownAndItsMenuLeadsToEverything)
     // The first entry hides the list; About shows its text in an info box.
     const auto list = [] { return FindTopLevel<FrameWidget>([](FrameWidget& f) { return f.windowTitle() == "Syslog"; }); };
     ASSERT_TRUE(PumpUntil([&] { return list() && list()->isVisible(); }));
-    OnMenu([](QMenu& menu) {
+    const auto menu2 = OnMenu([](QMenu& menu) {
         Press(menu, Qt::Key_Down);
         Press(menu, Qt::Key_Return);
     });
     QCoreApplication::sendEvent(&window, &click);
     EXPECT_TRUE(PumpUntil([&] { return !list()->isVisible(); }));
 
-    OnMenu([](QMenu& menu) {
+    const auto menu3 = OnMenu([](QMenu& menu) {
         Press(menu, Qt::Key_Up);
         Press(menu, Qt::Key_Up);
         Press(menu, Qt::Key_Return);
@@ -229,7 +230,7 @@ TEST_F(CoreWindowTest, WithoutATrayTheNoteStaysShownAndItsMenuLeadsToEverything)
     EXPECT_TRUE(text.contains("Журнал изменений Quillmark")) << text.toStdString();
 
     // The box joins the menu by the title its content gave it, as it has no name.
-    OnMenu([&](QMenu& menu) {
+    const auto menu4 = OnMenu([&](QMenu& menu) {
         entries = Entries(menu);
         menu.close();
     });
@@ -240,7 +241,7 @@ TEST_F(CoreWindowTest, WithoutATrayTheNoteStaysShownAndItsMenuLeadsToEverything)
     EXPECT_EQ(entries[2], "-");
 
     // The last entry ends the program.
-    OnMenu([](QMenu& menu) {
+    const auto menu5 = OnMenu([](QMenu& menu) {
         Press(menu, Qt::Key_Up);
         Press(menu, Qt::Key_Return);
     });
