@@ -17,6 +17,7 @@ CoreMenuItem Command(std::string text, CoreCommand command, bool enabled = true)
 CoreMenuItem WindowItem(const WindowSummary& w) {
     CoreMenuItem item = Command(w.name.empty() ? std::to_string(w.uid) : w.name, CoreCommand::ToggleWindow);
     item.window = w.index;
+    item.uid = w.uid;
     item.checkable = true;
     item.checked = w.visible;
     return item;

@@ -4,6 +4,7 @@
 // the chosen item back. Top to bottom: the tool windows (graphs in a submenu
 // of their own), service control, settings, About, Exit.
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -21,6 +22,7 @@ struct CoreMenuItem {
     std::string text;
     CoreCommand command = CoreCommand::None;
     size_t window = 0;  // ToggleWindow: the window module's entry number
+    uint64_t uid = 0;   // and its UID, should the table change meanwhile
     bool checkable = false;
     bool checked = false;
     bool enabled = true;

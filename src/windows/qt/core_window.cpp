@@ -142,7 +142,11 @@ void CoreWindow::OpenMenu(const QPoint& at) {
 void CoreWindow::Carry(const CoreMenuItem& item) {
     switch (item.command) {
         case CoreCommand::ToggleWindow:
-            if (WindowModule* module = Module()) module->ToggleWindow(item.window);
+            // The table may have changed while the menu was open: the entry
+            // is found again by its UID.
+            if (WindowModule* module = Module())
+                for (const WindowSummary& w : module->Windows())
+                    if (w.uid == item.uid) module->ToggleWindow(w.index);
             break;
         case CoreCommand::StartServices: services_.Start(); break;
         case CoreCommand::StopServices: services_.Stop(); break;
