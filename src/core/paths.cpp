@@ -34,6 +34,7 @@ Paths Paths::Build(const fs::path& executable, const fs::path& root) {
     p.iconFolder = make("Resource/Icons");
     p.languageFile = make("Resource/lang.txt");
     p.logFolder = make("Logs");
+    p.changeLog = make("Resource/ChangeLog.txt");
     p.webRoot = make("Resource/Web");
     p.webLogFolder = make("Logs/Web");
     return p;

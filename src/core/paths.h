@@ -16,6 +16,7 @@ struct Paths {
     std::filesystem::path iconFolder;
     std::filesystem::path languageFile;
     std::filesystem::path logFolder;
+    std::filesystem::path changeLog;  // shown in the About box
     std::filesystem::path webRoot;
     std::filesystem::path webLogFolder;
 

@@ -33,6 +33,7 @@ const std::pair<fs::path Paths::*, const char*> kLayout[] = {
     {&Paths::resourceFolder, "Resource"}, {&Paths::iconFolder, "Resource/Icons"},
     {&Paths::languageFile, "Resource/lang.txt"}, {&Paths::logFolder, "Logs"},
     {&Paths::webRoot, "Resource/Web"}, {&Paths::webLogFolder, "Logs/Web"},
+    {&Paths::changeLog, "Resource/ChangeLog.txt"},
 };
 
 // The relative names of the paths that are set, "." for the folder itself.

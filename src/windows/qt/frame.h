@@ -33,6 +33,7 @@ public:
 
     void SetContent(std::unique_ptr<FrameContent> content);
     FrameContent* Content() const { return content_.get(); }
+    uint64_t Uid() const { return uid_; }
     void MoveToRect(const Rect& rect);
     Rect CurrentOuterRect() const;
     // What the window manager adds round the client area, as last seen while

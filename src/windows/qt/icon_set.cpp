@@ -154,6 +154,8 @@ QIcon IconSet::Icon(int number) const {
     return {};
 }
 
+QIcon ProgramMainIcon() { return BuiltinIcon(0); }
+
 IconSet& ProgramIcons() {
     static IconSet set;
     return set;

@@ -36,4 +36,8 @@ private:
 // The program-wide set the windows draw from; loaded at start-up.
 IconSet& ProgramIcons();
 
+// The program's own icon, drawn in, whatever the icon folder holds (the
+// tray shows it for a number the folder did not supply).
+QIcon ProgramMainIcon();
+
 }  // namespace qm::windows::qt

@@ -5,14 +5,17 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <thread>
 
 #include <QApplication>
 #include <QScreen>
 
+#include "platform/thread.h"
 #include "script/module_nodes.h"
 #include "script/script_server.h"
 #include "windows/qt/application.h"
+#include "windows/qt/core_environment.h"
 #include "windows/qt/gui_thread.h"
 #include "windows/qt/icon_set.h"
 #include "windows/qt/loading_window.h"
@@ -99,6 +102,14 @@ int RunWithWindows(core::CoreContext& core, int& argc, char** argv) {
         core::CoreStart(core);
         static const bool atExitSet = std::atexit(AtProcessExit) == 0;
         static_cast<void>(atExitSet);
+        // The core window is start-up's last step: its tray icon shows busy
+        // until its first tick after start-up has ended.
+        std::unique_ptr<CoreEnvironment> environment;
+        {
+            platform::CountedScope starting(&core.counters.startupBusy);
+            core.ShowStatus("Loading ... Core environment");
+            environment = std::make_unique<CoreEnvironment>(core);
+        }
         PostToGui([loadingWindow] { loadingWindow->hide(); });
         {
             // Scripts from `quillmark -script` on this home; stopped (a
@@ -117,6 +128,8 @@ int RunWithWindows(core::CoreContext& core, int& argc, char** argv) {
                              core.paths.settingsFolder.string().c_str(), std::strerror(errno));
             core.exitEvent.Wait();
         }
+        // Shutdown's first step, before the modules its menu works on go.
+        environment.reset();
         core::CoreShutdown(core);
         PostToGui([loadingWindow] { loadingWindow->hide(); });
         done = true;

@@ -58,10 +58,13 @@ public:
     }
     // A shown window of the program besides `known` that is not a menu (the
     // titles are not ASCII, and the X tools run here without a locale).
+    // The status note, shown for good without a tray, is not one of them.
     std::string OtherWindow(const std::string& known) {
+        const std::string note = display_.Run({"xdotool", "search", "--onlyvisible", "--name", "^Quillmark$"});
         std::istringstream ids(display_.Run({"xdotool", "search", "--onlyvisible", "--class", "quillmark"}));
         for (std::string id; std::getline(ids, id);)
-            if (id != known && !Contains(display_.Run({"xwininfo", "-id", id}), "Override Redirect State: yes")) return id;
+            if (id != known && !Contains(note, id) && !Contains(display_.Run({"xwininfo", "-id", id}), "Override Redirect State: yes"))
+                return id;
         return {};
     }
 

@@ -1,0 +1,58 @@
+#include "windows/core_window/core_menu.h"
+
+#include "core/core_context.h"
+
+namespace qm::windows {
+
+namespace {
+
+CoreMenuItem Command(std::string text, CoreCommand command, bool enabled = true) {
+    CoreMenuItem item;
+    item.text = std::move(text);
+    item.command = command;
+    item.enabled = enabled;
+    return item;
+}
+
+CoreMenuItem WindowItem(const WindowSummary& w) {
+    CoreMenuItem item = Command(w.name.empty() ? std::to_string(w.uid) : w.name, CoreCommand::ToggleWindow);
+    item.window = w.index;
+    item.uid = w.uid;
+    item.checkable = true;
+    item.checked = w.visible;
+    return item;
+}
+
+}  // namespace
+
+std::vector<CoreMenuItem> BuildCoreMenu(const core::CoreContext& core, const std::vector<WindowSummary>& windows,
+                                        bool servicesBusy) {
+    std::vector<CoreMenuItem> menu;
+    CoreMenuItem graphs;
+    graphs.text = core.Text(145);
+    // A disabled or removed entry is never shown: toggling it would do nothing.
+    for (const WindowSummary& w : windows) {
+        if (!w.active || !w.hasFrame) continue;
+        if (w.type == kWindowGraph) graphs.submenu.push_back(WindowItem(w));
+        else menu.push_back(WindowItem(w));
+    }
+    if (!graphs.submenu.empty()) menu.push_back(std::move(graphs));
+    if (!menu.empty()) {
+        CoreMenuItem line;
+        line.separator = true;
+        menu.push_back(std::move(line));
+    }
+
+    CoreMenuItem services;
+    services.text = core.Text(157);
+    services.submenu.push_back(Command(core.Text(155), CoreCommand::StartServices, !servicesBusy));
+    services.submenu.push_back(Command(core.Text(156), CoreCommand::StopServices, !servicesBusy));
+    menu.push_back(std::move(services));
+    // The settings dialog is not part of this program yet.
+    menu.push_back(Command(core.Text(154), CoreCommand::Settings, false));
+    menu.push_back(Command(core.Text(158), CoreCommand::About));
+    menu.push_back(Command(core.Text(150), CoreCommand::Exit));
+    return menu;
+}
+
+}  // namespace qm::windows
