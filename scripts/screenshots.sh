@@ -1,13 +1,14 @@
 #!/usr/bin/env bash
 # Takes the README's screenshots: the real program under Xvfb with a prepared
 # home (a plain and a grouped event list), real syslog lines from logger, an
-# info box opened by double-clicking a row, and the loading window.
+# info box opened by double-clicking a row, the loading window, the graph of
+# the program's own figures, the status note with its menu, and About.
 set -euo pipefail
 ROOT="$(cd "$(dirname "$0")/.." && pwd)"
 . "$ROOT/scripts/lib/deps.sh"
 
 if [ -z "${QM_SCREENSHOTS_INNER:-}" ]; then
-    ensure_packages "${BUILD_PACKAGES[@]}" bsdutils xvfb xauth imagemagick xdotool
+    ensure_packages "${BUILD_PACKAGES[@]}" bsdutils xvfb xauth imagemagick xdotool x11-utils
     build_tree build -DCMAKE_BUILD_TYPE=RelWithDebInfo
     export QM_SCREENSHOTS_INNER=1
     exec xvfb-run -a -s "-screen 0 1280x900x24" "$0" "$@"
@@ -114,6 +115,43 @@ xdotool windowactivate --sync "$LIST" 2>/dev/null || true
 xdotool mousemove --window "$LIST" 420 36 click --repeat 2 --delay 80 1
 sleep 1
 shoot 'Событие' info-box.png
+
+# The program's own figures arrive every 10 s: a minute of traffic in waves
+# gives the graph something to draw.
+for step in $(seq 60); do
+    for _ in $(seq $(( (step % 12) * 4 + 1 ))); do
+        logger -n 127.0.0.1 -P "$PORT" --rfc3164 -t "${TAGS[$(( step % 4 ))]}" -p local0.info \
+            "SNMP poll of ifTable took $(( 50 + step )) ms|a2;${DEVICES[$(( step % 4 ))]};$(date +'%-d %-m %Y %-H %-M %-S 0');"
+    done
+    sleep 1
+done
+sleep 11
+shoot '^Program$' graph.png
+
+# Without a tray (as here) the status note stays shown and its right click
+# opens the program's menu.
+NOTE="$(xdotool search --onlyvisible --name '^Quillmark$' | head -1)"
+shoot '^Quillmark$' core-window.png
+xdotool mousemove --window "$NOTE" 150 40 click 3
+MENU=""
+for _ in $(seq 100); do
+    for id in $(xdotool search --onlyvisible --class quillmark 2>/dev/null); do
+        if xwininfo -id "$id" | grep -q "Override Redirect State: yes"; then MENU="$id"; fi
+    done
+    [ -n "$MENU" ] && break
+    sleep 0.05
+done
+if [ -n "$MENU" ]; then
+    sleep 0.5
+    import -window "$MENU" "$OUT/core-menu.png"
+    echo "wrote docs/screenshots/core-menu.png"
+    # The last entry is "Выход"; the one above it opens About.
+    xdotool key Up Up Return
+    sleep 1
+    shoot '^О программе' about.png
+else
+    echo "the note's menu did not open" >&2
+fi
 
 kill -TERM "$PID"
 wait "$PID" || true

@@ -198,8 +198,10 @@ TEST_F(CoreWindowTest, WithoutATrayTheNoteStaysShownAndItsMenuLeadsToEverything)
     });
     QContextMenuEvent click(QContextMenuEvent::Mouse, QPoint(10, 10), window.mapToGlobal(QPoint(10, 10)));
     QCoreApplication::sendEvent(&window, &click);
-    EXPECT_EQ(entries, (std::vector<std::string>{"Syslog [x]", "-", "Управление службами / Запустить / Остановить",
-                                                 "Настройки (off)", "О программе...", "Выход"}));
+    // The new home's hidden graph sits in its own submenu.
+    EXPECT_EQ(entries, (std::vector<std::string>{"Syslog [x]", "Показать график / Program", "-",
+                                                 "Управление службами / Запустить / Остановить", "Настройки (off)",
+                                                 "О программе...", "Выход"}));
 
     // The first entry hides the list; About shows its text in an info box.
     const auto list = [] { return FindTopLevel<FrameWidget>([](FrameWidget& f) { return f.windowTitle() == "Syslog"; }); };
@@ -238,7 +240,7 @@ TEST_F(CoreWindowTest, WithoutATrayTheNoteStaysShownAndItsMenuLeadsToEverything)
     ASSERT_GE(entries.size(), 3u);
     EXPECT_EQ(entries[0], "Syslog");
     EXPECT_EQ(entries[1], "О программе... [x]");
-    EXPECT_EQ(entries[2], "-");
+    EXPECT_EQ(entries[2], "Показать график / Program");
 
     // The last entry ends the program.
     const auto menu5 = OnMenu([](QMenu& menu) {

@@ -206,14 +206,18 @@ TEST(TrayOnDisplay, IconMenuNoteAndExitOfTheRealProgram) {
     EXPECT_EQ(icons.second.count, 0) << "the busy icon beside the idle one";
     EXPECT_GE(icon.right - icon.left, 10);
 
-    // Top to bottom: the list window, the services, (settings, disabled),
-    // About, Exit.
+    // Top to bottom: the list window, the graphs, the services, (settings,
+    // disabled), About, Exit.
     ASSERT_TRUE(p.Choose(icon, {"Down", "Return"})) << p.Output();
     EXPECT_TRUE(WaitUntil([&] { return p.Search({"--name", "^Syslog$"}).empty(); }, 30s)) << "the list was not hidden";
-
-    ASSERT_TRUE(p.Choose(icon, {"Down", "Down", "Right", "Down", "Return"})) << p.Output();
-    EXPECT_TRUE(WaitUntil([&] { return !p.CollectorAnswers(1s); }, 60s)) << "the services were not stopped";
+    // The new home's graph is hidden until chosen.
+    EXPECT_TRUE(p.Search({"--name", "^Program$"}).empty());
     ASSERT_TRUE(p.Choose(icon, {"Down", "Down", "Right", "Return"})) << p.Output();
+    EXPECT_TRUE(WaitUntil([&] { return !p.Search({"--name", "^Program$"}).empty(); }, 30s)) << "the graph was not shown";
+
+    ASSERT_TRUE(p.Choose(icon, {"Down", "Down", "Down", "Right", "Down", "Return"})) << p.Output();
+    EXPECT_TRUE(WaitUntil([&] { return !p.CollectorAnswers(1s); }, 60s)) << "the services were not stopped";
+    ASSERT_TRUE(p.Choose(icon, {"Down", "Down", "Down", "Right", "Return"})) << p.Output();
     EXPECT_TRUE(p.CollectorAnswers(60s)) << "the services were not started again";
 
     ASSERT_TRUE(p.Choose(icon, {"Up", "Up", "Return"})) << p.Output();
