@@ -12,6 +12,12 @@ void ChoosePlatform() {
         const char* value = std::getenv(name);
         return value != nullptr && *value != '\0';
     };
+    // Without a session bus (a service, an ssh login, a bare X server) the
+    // toolkit's accessibility bridge asks libdbus to start one through the
+    // X display, and a start that never answers leaves the GUI thread
+    // waiting for ever before the first window. Such a session has no bus
+    // to talk to anyway: say so, and nothing is started.
+    if (!set("DBUS_SESSION_BUS_ADDRESS")) setenv("DBUS_SESSION_BUS_ADDRESS", "disabled:", 1);
     if (set("QT_QPA_PLATFORM")) return;
     // A display that is named but cannot be reached (a stale DISPLAY over ssh,
     // a session that has ended) would end the program before it starts; the
