@@ -124,6 +124,8 @@ protected:
         }
         return nullptr;
     }
+    // A found entry points into the menu: the menu must outlive it.
+    static const CoreMenuItem* Find(std::vector<CoreMenuItem>&&, CoreCommand) = delete;
 
     qm::testing::TempDir home_{"qm-core-window"};
     qm::testing::TempDir icons_{"qm-no-icons"};
@@ -267,7 +269,8 @@ TEST_F(CoreWindowTest, ServicesStopAndStartOnAWorkerWhileAPollerHoldsItsLock) {
     });
     held.get_future().wait();
 
-    const CoreMenuItem* stop = Find(window.Menu(), CoreCommand::StopServices);
+    const std::vector<CoreMenuItem> before = window.Menu();
+    const CoreMenuItem* stop = Find(before, CoreCommand::StopServices);
     ASSERT_TRUE(stop && stop->enabled);
     window.Carry(*stop);
     bool ticked = false;
@@ -286,7 +289,8 @@ TEST_F(CoreWindowTest, ServicesStopAndStartOnAWorkerWhileAPollerHoldsItsLock) {
     EXPECT_TRUE(AllRunning(false));
     EXPECT_EQ(Reports(), std::vector<std::string>{"Запланировано обновление кэша службы определения имён"});
 
-    const CoreMenuItem* start = Find(window.Menu(), CoreCommand::StartServices);
+    const std::vector<CoreMenuItem> after = window.Menu();
+    const CoreMenuItem* start = Find(after, CoreCommand::StartServices);
     ASSERT_TRUE(start && start->enabled);
     window.Carry(*start);
     ASSERT_TRUE(PumpUntil([&] { return !environment_->Services().Busy(); }));
@@ -302,7 +306,8 @@ TEST_F(CoreWindowTest, ShutdownWaitsForAStopStillRunning) {
         release.get_future().wait_for(60s);
     });
     held.get_future().wait();
-    window.Carry(*Find(window.Menu(), CoreCommand::StopServices));
+    const std::vector<CoreMenuItem> menu = window.Menu();
+    window.Carry(*Find(menu, CoreCommand::StopServices));
 
     // Ended from the thread that runs the core, as at shutdown.
     const QPointer<CoreWindow> gone(&window);
