@@ -8,6 +8,8 @@
 #include <utility>
 #include <vector>
 
+#include "script/statement_lexer.h"
+
 namespace qm::script {
 
 // The key that stands for a record's deletion mark, which lives in its table
@@ -104,8 +106,13 @@ struct ModuleWords {
 };
 
 // The row whose alias equals `word` (without regard to case), or -1.
-int Lookup(const std::vector<WordRow>& rows, std::string_view word);
-int Lookup(const std::vector<CallRow>& rows, std::string_view word);
+template <typename Row>
+int Lookup(const std::vector<Row>& rows, std::string_view word) {
+    for (size_t i = 0; i < rows.size(); ++i)
+        for (const std::string& alias : rows[i].aliases)
+            if (SameWord(alias, word)) return int(i);
+    return -1;
+}
 
 // The tables of every module that has script words, by section name; null
 // for a module without them.

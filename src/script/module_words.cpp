@@ -182,20 +182,6 @@ ModuleWords HttpServer() {
 
 }  // namespace
 
-int Lookup(const std::vector<WordRow>& rows, std::string_view word) {
-    for (size_t i = 0; i < rows.size(); ++i)
-        for (const std::string& alias : rows[i].aliases)
-            if (SameWord(alias, word)) return int(i);
-    return -1;
-}
-
-int Lookup(const std::vector<CallRow>& rows, std::string_view word) {
-    for (size_t i = 0; i < rows.size(); ++i)
-        for (const std::string& alias : rows[i].aliases)
-            if (SameWord(alias, word)) return int(i);
-    return -1;
-}
-
 const ModuleWords* WordsFor(std::string_view module) {
     static const std::array<ModuleWords, 5> all = {Dbase(), Dns(), Collector(), Relay(), HttpServer()};
     for (const ModuleWords& w : all)

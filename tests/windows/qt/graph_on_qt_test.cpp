@@ -21,6 +21,7 @@
 #include "windows/qt/frame.h"
 #include "windows/qt/graph_content.h"
 #include "windows/qt/program_windows.h"
+#include "windows/qt/program_windows_fixture.h"
 #include "windows/qt/qt_test_support.h"
 #include "windows/window_module/window_module.h"
 
@@ -99,41 +100,7 @@ TEST(GraphOnQt, PaintsBackgroundLineAndErrorBarAndNamesTheSampleUnderTheMouse) {
     EXPECT_EQ(graph.StatusBar().PartText(2), QString::fromUtf8("Обновление через 30 сек."));
 }
 
-class GraphMenuOnQt : public ::testing::Test {
-protected:
-    GraphMenuOnQt() {
-        App();
-        core_.paths = core::Paths::Build(home_.path() / "quillmark", home_.path());
-        core_.paths.CreateFolders();
-        std::filesystem::copy(std::filesystem::path(QM_SOURCE_DIR) / "resources/default-home/Settings",
-                              core_.paths.settingsFolder,
-                              std::filesystem::copy_options::overwrite_existing | std::filesystem::copy_options::recursive);
-        core_.config = std::make_unique<core::Config>(core_.paths.settingsFolder);
-        core_.texts = std::make_unique<core::TextTable>(core::BuiltinStrings());
-        core_.events = std::make_unique<core::EventCore>(core_.counters);
-        core_.registry = std::make_unique<core::ModuleRegistry>(core_);
-        core_.registry->Add(std::make_unique<processing::RulesModule>(core_));
-        windows_ = std::make_unique<ProgramWindows>(core_);
-        auto module = CreateWindowModule(core_, &windows_->System());
-        module_ = dynamic_cast<WindowModule*>(module.get());
-        module->LoadSection();
-        core_.registry->Add(std::move(module));
-    }
-    ~GraphMenuOnQt() override {
-        core_.registry->UnloadAll();
-        core_.registry.reset();
-        windows_.reset();
-        core_.events->Shutdown();
-    }
-    static FrameWidget* FrameTitled(const QString& title) {
-        return FindTopLevel<FrameWidget>([&](FrameWidget& w) { return w.windowTitle() == title; });
-    }
-
-    qm::testing::TempDir home_{"qm-graph"};
-    core::CoreContext core_;
-    std::unique_ptr<ProgramWindows> windows_;
-    WindowModule* module_ = nullptr;
-};
+using GraphMenuOnQt = test::ProgramWindowsOnQt;
 
 TEST_F(GraphMenuOnQt, TheRowMenuListsTheSendersGraphAndChoosingItShowsTheWindow) {
     FrameWidget* list = nullptr;

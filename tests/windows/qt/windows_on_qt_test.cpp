@@ -20,6 +20,7 @@
 #include "windows/qt/frame.h"
 #include "windows/qt/info_box_content.h"
 #include "windows/qt/program_windows.h"
+#include "windows/qt/program_windows_fixture.h"
 #include "windows/qt/qt_test_support.h"
 #include "windows/window_module/window_module.h"
 
@@ -31,46 +32,7 @@ using test::App;
 using test::FindTopLevel;
 using test::PumpUntil;
 
-class WindowsOnQt : public ::testing::Test {
-protected:
-    WindowsOnQt() {
-        App();
-        core_.paths = core::Paths::Build(home_.path() / "quillmark", home_.path());
-        core_.paths.CreateFolders();
-        std::filesystem::copy(std::filesystem::path(QM_SOURCE_DIR) / "resources/default-home/Settings",
-                              core_.paths.settingsFolder, std::filesystem::copy_options::overwrite_existing | std::filesystem::copy_options::recursive);
-        core_.config = std::make_unique<core::Config>(core_.paths.settingsFolder);
-        core_.texts = std::make_unique<core::TextTable>(core::BuiltinStrings());
-        core_.events = std::make_unique<core::EventCore>(core_.counters);
-        core_.registry = std::make_unique<core::ModuleRegistry>(core_);
-        core_.registry->Add(std::make_unique<processing::RulesModule>(core_));
-        windows_ = std::make_unique<ProgramWindows>(core_);
-        auto module = CreateWindowModule(core_, &windows_->System());
-        module_ = dynamic_cast<WindowModule*>(module.get());
-        module->LoadSection();
-        core_.registry->Add(std::move(module));
-    }
-    ~WindowsOnQt() override {
-        core_.registry->UnloadAll();
-        core_.registry.reset();
-        windows_.reset();
-        core_.events->Shutdown();
-    }
-
-    static FrameWidget* FrameTitled(const QString& prefix) {
-        return FindTopLevel<FrameWidget>([&](FrameWidget& w) { return w.windowTitle().startsWith(prefix); });
-    }
-    // The default home's event list once it is shown, with its frame; null when it never shows.
-    static EventListContent* ShownList(FrameWidget*& frame) {
-        if (!PumpUntil([&] { return (frame = FrameTitled("Syslog")) && frame->isVisible(); })) return nullptr;
-        return dynamic_cast<EventListContent*>(frame->Content());
-    }
-
-    qm::testing::TempDir home_{"qm-qt"};
-    core::CoreContext core_;
-    std::unique_ptr<ProgramWindows> windows_;
-    WindowModule* module_ = nullptr;
-};
+using WindowsOnQt = test::ProgramWindowsOnQt;
 
 TEST_F(WindowsOnQt, TheDefaultListShowsEventsAndItsDetailsReuseOneInfoBox) {
     FrameWidget* frame = nullptr;
