@@ -15,6 +15,23 @@ const FieldDef* RecordCopy::Find(std::string_view key) const {
     return nullptr;
 }
 
+std::optional<std::string> RecordCopy::Get(std::string_view key) const {
+    const FieldDef* f = Find(key);
+    if (!f) return std::nullopt;
+    return FieldToText(*f, Data());
+}
+
+bool RecordCopy::Set(std::string_view key, std::string_view text) {
+    const FieldDef* f = Find(key);
+    return f && FieldFromText(*f, text, Data());
+}
+
+std::optional<RecordCopy> RecordSets::CopyCommon() {
+    std::optional<std::vector<RecordCopy>> common = Copy({RecordSet::Common});
+    if (!common || common->empty()) return std::nullopt;
+    return std::move(common->front());
+}
+
 void RecordCopy::Zero() {
     for (const FieldDef& f : Fields()) {
         if (f.encoding == FieldEncoding::String) {
@@ -41,24 +58,6 @@ bool SameRecord(const RecordCopy& a, const RecordCopy& b) {
         if (x != y) return false;
     }
     return true;
-}
-
-int64_t FieldNumber(const FieldDef& f, const void* record) {
-    if (f.encoding != FieldEncoding::Struct || f.size > 8) return 0;
-    uint8_t bytes[8] = {};
-    f.encode(record, bytes);
-    uint64_t v = 0;
-    for (size_t i = 0; i < f.size; ++i) v |= uint64_t(bytes[i]) << (8 * i);
-    if (f.isSigned && f.size < 8 && (bytes[f.size - 1] & 0x80)) v |= ~uint64_t(0) << (8 * f.size);
-    return static_cast<int64_t>(v);
-}
-
-void SetFieldNumber(const FieldDef& f, int64_t value, void* record) {
-    if (f.encoding != FieldEncoding::Struct || f.size > 8) return;
-    uint8_t bytes[8] = {};
-    const uint64_t v = static_cast<uint64_t>(value);
-    for (size_t i = 0; i < f.size; ++i) bytes[i] = static_cast<uint8_t>(v >> (8 * i));
-    f.decode(record, bytes);
 }
 
 }  // namespace qm::core

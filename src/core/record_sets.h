@@ -10,6 +10,7 @@
 #include <span>
 #include <vector>
 
+#include "core/record_table.h"
 #include "core/settings_fields.h"
 
 namespace qm::core {
@@ -37,10 +38,19 @@ public:
     const void* Data() const { return holder_->Data(); }
     std::span<const FieldDef> Fields() const { return holder_->Fields(); }
     template <typename R>
+    bool Holds() const {
+        return holder_ && Fields().data() == R::Fields().fields.data();
+    }
+    template <typename R>
     const R& As() const {
         return static_cast<const Model<R>&>(*holder_).value;
     }
     const FieldDef* Find(std::string_view key) const;
+    // A field's value as text, and a value for it from text (refused, the
+    // record unchanged, when the field has no such value): for editors that
+    // know a record only by its field names.
+    std::optional<std::string> Get(std::string_view key) const;
+    bool Set(std::string_view key, std::string_view text);
 
     // Every described field zero (numbers) or empty (texts); what no field
     // describes keeps the record type's own default.
@@ -67,30 +77,60 @@ private:
     std::unique_ptr<Concept> holder_;
 };
 
+// The kinds of record a module may keep: its common block (one record), its
+// items, its lists, and each list's entries.
+enum class RecordSet : uint8_t { Common, Item, List, Entry };
+
+struct SetRef {
+    RecordSet set = RecordSet::Item;
+    size_t list = 0;  // Entry: the slot of the list the entries belong to
+};
+
 class RecordSets {
 public:
     virtual ~RecordSets() = default;
-    // Nothing when the lock could not be taken in three tries (the collision
-    // is counted).
-    virtual std::optional<RecordCopy> CopyCommon() = 0;
-    // Every slot in order, deleted ones included (with their mark).
-    virtual std::optional<std::vector<RecordCopy>> CopyItems() = 0;
-    // A record of the item type with every described field zero.
-    virtual RecordCopy BlankItem() const = 0;
-    // False when the module refused the record or was busy.
-    virtual bool SetCommon(const RecordCopy& common) = 0;
-    virtual bool AddItem(const RecordCopy& item) = 0;
-    // Refused also when the slot no longer holds `original` (the record the
-    // edit was copied from): someone else changed or replaced it meanwhile.
-    virtual bool ReplaceItem(size_t index, const RecordCopy& item, const RecordCopy& original) = 0;
+    virtual bool Has(RecordSet set) const = 0;
+    // Every slot in order, deleted ones included (with their mark); the
+    // common block as one record. Nothing when the lock could not be taken
+    // in three tries (the collision is counted) or there is no such set.
+    virtual std::optional<std::vector<RecordCopy>> Copy(SetRef set) = 0;
+    // A record of the set's type with every described field zero.
+    virtual RecordCopy Blank(SetRef set) const = 0;
+    // Adds a record (the common block: sets it). False when the module
+    // refused it, the set is full, or the module was busy.
+    virtual bool Add(SetRef set, const RecordCopy& record) = 0;
+    // Replaces the record at `index` (the common block: 0), its deletion mark
+    // included. Refused also when the slot no longer holds `original` (the
+    // record the edit was copied from): someone changed it meanwhile.
+    virtual bool Replace(SetRef set, size_t index, const RecordCopy& record, const RecordCopy& original) = 0;
+
+    // The script engine's common cases.
+    std::optional<RecordCopy> CopyCommon();
+    std::optional<std::vector<RecordCopy>> CopyItems() { return Copy({RecordSet::Item}); }
+    RecordCopy BlankItem() const { return Blank({RecordSet::Item}); }
+    bool SetCommon(const RecordCopy& common) { return Add({RecordSet::Common}, common); }
+    bool AddItem(const RecordCopy& item) { return Add({RecordSet::Item}, item); }
+    bool ReplaceItem(size_t index, const RecordCopy& item, const RecordCopy& original) {
+        return Replace({RecordSet::Item}, index, item, original);
+    }
 };
+
+// For modules implementing RecordSets over their tables, with the lock held:
+// copies of every slot, and whether a slot still holds `original`.
+template <typename T>
+std::vector<RecordCopy> CopySlots(const RecordTable<T>& table) {
+    std::vector<RecordCopy> out;
+    out.reserve(table.size());
+    for (const auto& slot : table) out.push_back(RecordCopy::Of(slot.record, slot.deleted));
+    return out;
+}
+bool SameRecord(const RecordCopy& a, const RecordCopy& b);
+template <typename T>
+bool SlotHolds(const RecordTable<T>& table, size_t index, const RecordCopy& original) {
+    return index < table.size() && SameRecord(RecordCopy::Of(table[index].record, table[index].deleted), original);
+}
 
 // Every described field and the deletion mark equal.
 bool SameRecord(const RecordCopy& a, const RecordCopy& b);
-
-// A field's number as stored (the low `size` bytes), sign-extended for
-// signed fields; and back, cut to the field's width.
-int64_t FieldNumber(const FieldDef& field, const void* record);
-void SetFieldNumber(const FieldDef& field, int64_t value, void* record);
 
 }  // namespace qm::core

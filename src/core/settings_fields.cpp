@@ -29,27 +29,58 @@ void SetNumber(const FieldDef& f, uint64_t v, void* record) {
 
 bool IsNumber(const FieldDef& f) { return f.encoding == FieldEncoding::Struct && f.size <= 8; }
 
-// The value of a ranged field, brought to the nearer bound; nothing when it is inside.
-std::optional<uint64_t> OutOfRange(const FieldDef& f, const void* record) {
-    if (!f.range || !IsNumber(f) || f.isSigned) return std::nullopt;
-    const uint64_t v = NumberOf(f, record);
-    if (v < f.range->first) return f.range->first;
-    if (v > f.range->second) return f.range->second;
-    return std::nullopt;
+bool InRange(const FieldDef& f, uint64_t v) {
+    if (!f.range) return true;
+    if (f.isSigned) {
+        const int64_t n = static_cast<int64_t>(v);
+        return n >= static_cast<int64_t>(f.range->first) && n <= static_cast<int64_t>(f.range->second);
+    }
+    return v >= f.range->first && v <= f.range->second;
 }
 
-// Values read from a file: a value the program cannot use is brought into
-// range, and whoever wrote it hears which value is used instead.
+// The value a ranged number takes instead of one outside its range; nothing
+// when it is inside.
+std::optional<uint64_t> OutOfRange(const FieldDef& f, const void* record) {
+    if (!f.range || !IsNumber(f)) return std::nullopt;
+    const uint64_t v = f.isSigned ? static_cast<uint64_t>(FieldNumber(f, record)) : NumberOf(f, record);
+    if (InRange(f, v)) return std::nullopt;
+    if (f.fallback) return *f.fallback;
+    const bool below = f.isSigned ? static_cast<int64_t>(v) < static_cast<int64_t>(f.range->first) : v < f.range->first;
+    return below ? f.range->first : f.range->second;
+}
+
+std::string TextLimit(const FieldDef& f, std::string_view text) {
+    return platform::TruncateUtf16(text, f.size ? f.size - 1 : 0);
+}
+
+// Values read from a file go through the same rules as any other, and
+// whoever wrote the file hears which value is used instead.
 void FitReadValue(const FieldDef& f, std::string_view section, std::string_view key, void* record) {
-    const std::optional<uint64_t> fitted = OutOfRange(f, record);
-    if (!fitted) return;
-    std::fprintf(stderr, "settings [%.*s] %.*s: %llu is outside %llu..%llu, %llu used\n", int(section.size()),
-                 section.data(), int(key.size()), key.data(), (unsigned long long)NumberOf(f, record),
-                 (unsigned long long)f.range->first, (unsigned long long)f.range->second, (unsigned long long)*fitted);
-    SetNumber(f, *fitted, record);
+    for (const FieldFix& fix : ApplyFieldRules(std::span<const FieldDef>(&f, 1), record)) {
+        std::fprintf(stderr, "settings [%.*s] %.*s: \"%s\" cannot be used, \"%s\" used instead\n", int(section.size()),
+                     section.data(), int(key.size()), key.data(), fix.was.c_str(), FieldToText(f, record).c_str());
+    }
 }
 
 }  // namespace
+
+int64_t FieldNumber(const FieldDef& f, const void* record) {
+    if (f.encoding != FieldEncoding::Struct || f.size > 8) return 0;
+    uint8_t bytes[8] = {};
+    f.encode(record, bytes);
+    uint64_t v = 0;
+    for (size_t i = 0; i < f.size; ++i) v |= uint64_t(bytes[i]) << (8 * i);
+    if (f.isSigned && f.size < 8 && (bytes[f.size - 1] & 0x80)) v |= ~uint64_t(0) << (8 * f.size);
+    return static_cast<int64_t>(v);
+}
+
+void SetFieldNumber(const FieldDef& f, int64_t value, void* record) {
+    if (f.encoding != FieldEncoding::Struct || f.size > 8) return;
+    uint8_t bytes[8] = {};
+    const uint64_t v = static_cast<uint64_t>(value);
+    for (size_t i = 0; i < f.size; ++i) bytes[i] = static_cast<uint8_t>(v >> (8 * i));
+    f.decode(record, bytes);
+}
 
 size_t LoadFields(const platform::ProfileFile& file, std::string_view section, std::string_view prefix,
                   std::span<const FieldDef> fields, void* record) {
@@ -75,6 +106,7 @@ size_t LoadFields(const platform::ProfileFile& file, std::string_view section, s
         } else {
             // A missing key reads as an empty text, as the profile functions do.
             *f.text(record) = file.ReadString(section, key, f.size);
+            FitReadValue(f, section, key, record);
         }
     }
     return present;
@@ -113,6 +145,7 @@ void DecodeLegacy(std::span<const uint8_t> bytes, std::span<const FieldDef> fiel
             if (units == f.size && units > 0) --units;  // no terminator: keep what a terminated copy would
             *f.text(record) = platform::Utf16LEBytesToUtf8(
                 std::string_view(reinterpret_cast<const char*>(at), units * 2));
+            FitReadValue(f, "legacy record", f.key, record);
         }
     }
 }
@@ -163,7 +196,9 @@ std::string FieldToText(const FieldDef& f, const void* record) {
 
 bool FieldFromText(const FieldDef& f, std::string_view text, void* record) {
     if (f.encoding == FieldEncoding::String) {
-        *f.text(record) = platform::TruncateUtf16(text, f.size ? f.size - 1 : 0);
+        std::string value = TextLimit(f, text);
+        if (f.valid && !f.valid(value)) return false;
+        *f.text(record) = std::move(value);
         return true;
     }
     std::vector<uint8_t> bytes(f.size, 0);
@@ -182,8 +217,8 @@ bool FieldFromText(const FieldDef& f, std::string_view text, void* record) {
             if (negative && v != 0) return false;
             if (bits < 64 && v >> bits) return false;
         }
-        if (f.range && !f.isSigned && (v < f.range->first || v > f.range->second)) return false;
         if (negative) v = uint64_t(0) - v;
+        if (!InRange(f, v)) return false;
         for (size_t i = 0; i < f.size; ++i) bytes[i] = static_cast<uint8_t>(v >> (8 * i));
     } else {
         if (text.size() != f.size * 2) return false;
@@ -198,15 +233,25 @@ bool FieldFromText(const FieldDef& f, std::string_view text, void* record) {
     return true;
 }
 
-bool FitToRanges(std::span<const FieldDef> fields, void* record) {
-    bool inside = true;
+std::vector<FieldFix> ApplyFieldRules(std::span<const FieldDef> fields, void* record) {
+    std::vector<FieldFix> fixes;
     for (const FieldDef& f : fields) {
-        if (const std::optional<uint64_t> fitted = OutOfRange(f, record)) {
-            SetNumber(f, *fitted, record);
-            inside = false;
+        if (f.encoding == FieldEncoding::Struct) {
+            if (const std::optional<uint64_t> fitted = OutOfRange(f, record)) {
+                fixes.push_back({&f, FieldToText(f, record)});
+                SetNumber(f, *fitted, record);
+            }
+            continue;
+        }
+        std::string& text = *f.text(record);
+        std::string fitted = TextLimit(f, text);
+        if (f.valid && !f.valid(fitted)) fitted = f.textFallback;
+        if (fitted != text) {
+            fixes.push_back({&f, text});
+            text = std::move(fitted);
         }
     }
-    return inside;
+    return fixes;
 }
 
 }  // namespace qm::core

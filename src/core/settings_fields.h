@@ -24,6 +24,23 @@ constexpr size_t kNoLegacy = SIZE_MAX;
 
 enum class FieldEncoding : uint8_t { Struct, String };
 
+// What a field holds, for whoever edits it: the dialog picks its control by
+// this, the script's echo its form.
+enum class FieldKind : uint8_t {
+    Number,
+    Flag,     // on or off
+    Bits,     // option bits (Param, EventParam)
+    Port,     // a port number (in a wider field, its low 16 bits)
+    Address,  // a host name or address as text
+    Colour,   // 0x00BBGGRR
+    Text,
+    Blob,     // a fixed record of bytes (font, colour arrays, rectangles)
+};
+
+// Texts a module can only use in some forms (formats with their arguments,
+// plain file names) say which through a check like this one.
+using TextCheck = bool (*)(std::string_view);
+
 // Fixed-size binary values (records stored whole, like a font description)
 // give their byte form through these two functions.
 template <typename T>
@@ -49,23 +66,30 @@ struct U32ArrayCodec {
 
 struct FieldDef {
     std::string key;          // field name, appended to the record's key prefix
-    FieldEncoding encoding;
-    size_t size;              // Struct: bytes; String: capacity in UTF-16 units with terminator
-    size_t legacyOffset;      // byte offset in the legacy record, or kNoLegacy
+    FieldEncoding encoding = FieldEncoding::Struct;
+    size_t size = 0;          // Struct: bytes; String: capacity in UTF-16 units with terminator
+    size_t legacyOffset = kNoLegacy;  // byte offset in the legacy record, or kNoLegacy
     // Access to the field inside a record, type-erased so one table type serves every record.
-    void (*encode)(const void* record, uint8_t* out);   // Struct
-    void (*decode)(void* record, const uint8_t* in);    // Struct
-    std::string* (*text)(void* record);                 // String
+    void (*encode)(const void* record, uint8_t* out) = nullptr;  // Struct
+    void (*decode)(void* record, const uint8_t* in) = nullptr;   // Struct
+    std::string* (*text)(void* record) = nullptr;                // String
     bool isSigned = false;    // Struct numbers: shown with their sign
     // Struct numbers: what a key that is missing or unreadable in the current
     // form reads as, where the record's own default would be wrong for a
     // stored record (a record's `Enable`: what the file does not switch on
     // stays off).
     std::optional<uint64_t> whenMissing;
-    // Unsigned struct numbers: the values the program can use. A value read
-    // from a file or handed to a module is brought to the nearer bound; one
-    // given as text by a script is refused.
+    // Struct numbers: the values the program can use (as signed numbers for
+    // signed fields). A value read from a file or handed to a module is
+    // brought to the nearer bound, or to `fallback` when the field has one;
+    // one given as text is refused.
     std::optional<std::pair<uint64_t, uint64_t>> range;
+    std::optional<uint64_t> fallback;
+    FieldKind kind = FieldKind::Number;
+    uint32_t label = 0;  // string id of the field's label; 0: the key is its label
+    // Texts: the forms the module can use; any other becomes `textFallback`.
+    TextCheck valid = nullptr;
+    std::string textFallback;
 };
 
 template <typename R>
@@ -77,10 +101,10 @@ public:
     template <auto Member>
     FieldTable& Struct(std::string key, size_t legacyOffset = kNoLegacy) {
         using T = std::remove_cvref_t<decltype(std::declval<R&>().*Member)>;
-        fields.push_back(FieldDef{std::move(key), FieldEncoding::Struct, ByteSize<T>(), legacyOffset,
-                                  [](const void* r, uint8_t* out) { EncodeValue(static_cast<const R*>(r)->*Member, out); },
-                                  [](void* r, const uint8_t* in) { DecodeValue(static_cast<R*>(r)->*Member, in); },
-                                  nullptr, std::is_signed_v<T>, std::nullopt, std::nullopt});
+        FieldDef& f = Add(std::move(key), FieldEncoding::Struct, ByteSize<T>(), legacyOffset, KindOf<T>());
+        f.encode = [](const void* r, uint8_t* out) { EncodeValue(static_cast<const R*>(r)->*Member, out); };
+        f.decode = [](void* r, const uint8_t* in) { DecodeValue(static_cast<R*>(r)->*Member, in); };
+        f.isSigned = std::is_signed_v<T>;
         return *this;
     }
     // One element of an array member, with its own key ("ListColor.3").
@@ -89,18 +113,17 @@ public:
         using A = std::remove_cvref_t<decltype(std::declval<R&>().*Member)>;
         using T = std::remove_cvref_t<decltype(std::declval<A&>()[0])>;
         static_assert(Index < std::tuple_size_v<A>);
-        fields.push_back(FieldDef{std::move(key), FieldEncoding::Struct, ByteSize<T>(), legacyOffset,
-                                  [](const void* r, uint8_t* out) { EncodeValue((static_cast<const R*>(r)->*Member)[Index], out); },
-                                  [](void* r, const uint8_t* in) { DecodeValue((static_cast<R*>(r)->*Member)[Index], in); },
-                                  nullptr, std::is_signed_v<T>, std::nullopt, std::nullopt});
+        FieldDef& f = Add(std::move(key), FieldEncoding::Struct, ByteSize<T>(), legacyOffset, KindOf<T>());
+        f.encode = [](const void* r, uint8_t* out) { EncodeValue((static_cast<const R*>(r)->*Member)[Index], out); };
+        f.decode = [](void* r, const uint8_t* in) { DecodeValue((static_cast<R*>(r)->*Member)[Index], in); };
+        f.isSigned = std::is_signed_v<T>;
         return *this;
     }
     // Text: stored as a string key; in the legacy record a UTF-16 array of `capacity` units.
     template <auto Member>
     FieldTable& Text(std::string key, size_t capacity, size_t legacyOffset = kNoLegacy) {
-        fields.push_back(FieldDef{std::move(key), FieldEncoding::String, capacity, legacyOffset, nullptr, nullptr,
-                                  [](void* r) -> std::string* { return &(static_cast<R*>(r)->*Member); }, false,
-                                  std::nullopt, std::nullopt});
+        FieldDef& f = Add(std::move(key), FieldEncoding::String, capacity, legacyOffset, FieldKind::Text);
+        f.text = [](void* r) -> std::string* { return &(static_cast<R*>(r)->*Member); };
         return *this;
     }
 
@@ -113,10 +136,47 @@ public:
         fields.back().range = std::make_pair(low, high);
         return *this;
     }
+    // Signed fields give their bounds as signed numbers.
+    FieldTable& SignedRange(int64_t low, int64_t high) {
+        return Range(static_cast<uint64_t>(low), static_cast<uint64_t>(high));
+    }
+    // What a value outside the range becomes instead of the nearer bound.
+    FieldTable& Fallback(uint64_t value) {
+        fields.back().fallback = value;
+        return *this;
+    }
+    FieldTable& Kind(FieldKind kind) {
+        fields.back().kind = kind;
+        return *this;
+    }
+    FieldTable& Label(uint32_t stringId) {
+        fields.back().label = stringId;
+        return *this;
+    }
+    FieldTable& Valid(TextCheck check, std::string fallback) {
+        fields.back().valid = check;
+        fields.back().textFallback = std::move(fallback);
+        return *this;
+    }
 
     const FieldDef* Find(std::string_view key) const;
 
 private:
+    FieldDef& Add(std::string key, FieldEncoding encoding, size_t size, size_t legacyOffset, FieldKind kind) {
+        FieldDef& f = fields.emplace_back();
+        f.key = std::move(key);
+        f.encoding = encoding;
+        f.size = size;
+        f.legacyOffset = legacyOffset;
+        f.kind = kind;
+        return f;
+    }
+    template <typename T>
+    static constexpr FieldKind KindOf() {
+        if constexpr (std::is_same_v<T, bool>) return FieldKind::Flag;
+        else if constexpr (std::is_arithmetic_v<T>) return FieldKind::Number;
+        else return FieldKind::Blob;
+    }
     template <typename T>
     static constexpr size_t ByteSize() {
         if constexpr (std::is_arithmetic_v<T>) return sizeof(T);
@@ -182,12 +242,28 @@ void WriteRecordCount(platform::ProfileFile& file, std::string_view section, std
 // Says on stderr that the record under `prefix` is missing although the count promised `count` records.
 void ReportAbsentRecord(std::string_view section, std::string_view prefix, size_t count);
 
-// A field's value as text and back, for the script language: numbers in
-// decimal, texts as they are, other records as hex bytes.
+// A field's value as text and back, for the script language and the
+// dialog: numbers in decimal, texts as they are, other records as hex bytes.
+// A text that breaks a field's rules (range, form) is refused, the record
+// unchanged; a text longer than the field is cut to it.
 std::string FieldToText(const FieldDef& field, const void* record);
 bool FieldFromText(const FieldDef& field, std::string_view text, void* record);
-// Brings every ranged field of a record into its range; false when one was outside.
-bool FitToRanges(std::span<const FieldDef> fields, void* record);
+
+// A field's number as stored (the low `size` bytes), sign-extended for
+// signed fields; and back, cut to the field's width.
+int64_t FieldNumber(const FieldDef& field, const void* record);
+void SetFieldNumber(const FieldDef& field, int64_t value, void* record);
+
+// What one field's rules changed in a record: the field and the value it had.
+struct FieldFix {
+    const FieldDef* field;
+    std::string was;
+};
+// The rules every way into a module applies the same (a file, a script, the
+// dialog): numbers brought into their range (or to their fallback), texts cut
+// to their capacity without splitting a character, texts in a form the module
+// cannot use replaced by their fallback. Empty when the record kept every value.
+std::vector<FieldFix> ApplyFieldRules(std::span<const FieldDef> fields, void* record);
 
 template <typename R>
 size_t LoadRecord(const platform::ProfileFile& file, std::string_view section, std::string_view prefix,
@@ -204,8 +280,14 @@ void DecodeLegacyRecord(std::span<const uint8_t> bytes, const FieldTable<R>& tab
     DecodeLegacy(bytes, table.fields, &record);
 }
 template <typename R>
-bool FitToRanges(const FieldTable<R>& table, R& record) {
-    return FitToRanges(table.fields, &record);
+std::vector<FieldFix> ApplyFieldRules(const FieldTable<R>& table, R& record) {
+    return ApplyFieldRules(table.fields, &record);
+}
+// A copy of a record with its type's field rules applied.
+template <typename R>
+R Ruled(R record) {
+    ApplyFieldRules(R::Fields(), record);
+    return record;
 }
 
 }  // namespace qm::core

@@ -34,8 +34,7 @@ public:
     }
 
     bool SetCommon(C common) {
-        FitToRanges(C::Fields(), common);
-        Check(common);
+        ApplyFieldRules(C::Fields(), common);
         platform::GuardedLock lock(Lock(), core_.counters.locks, platform::Blocking::No);
         if (!lock) return false;
         settings_.common = std::move(common);
@@ -47,15 +46,13 @@ public:
     }
     // Index of the new record; nothing at 500 records or when the lock is busy.
     std::optional<size_t> AddRecord(R record) {
-        FitToRanges(R::Fields(), record);
-        Check(record);
+        ApplyFieldRules(R::Fields(), record);
         platform::GuardedLock lock(Lock(), core_.counters.locks, platform::Blocking::No);
         if (!lock) return std::nullopt;
         return settings_.records.Add(record);
     }
     bool ReplaceRecord(size_t index, R record) {
-        FitToRanges(R::Fields(), record);
-        Check(record);
+        ApplyFieldRules(R::Fields(), record);
         platform::GuardedLock lock(Lock(), core_.counters.locks, platform::Blocking::No);
         return lock && settings_.records.Replace(index, record);
     }
@@ -74,45 +71,42 @@ public:
     }
 
     RecordSets* Records() override { return this; }
-    std::optional<RecordCopy> CopyCommon() override {
+    bool Has(RecordSet set) const override { return set == RecordSet::Common || set == RecordSet::Item; }
+    std::optional<std::vector<RecordCopy>> Copy(SetRef set) override {
+        if (!Has(set.set)) return std::nullopt;
         platform::GuardedLock lock(Lock(), core_.counters.locks, platform::Blocking::No);
         if (!lock) return std::nullopt;
-        return RecordCopy::Of(settings_.common);
+        if (set.set == RecordSet::Common) return std::vector<RecordCopy>{RecordCopy::Of(settings_.common)};
+        return CopySlots(settings_.records);
     }
-    std::optional<std::vector<RecordCopy>> CopyItems() override {
-        platform::GuardedLock lock(Lock(), core_.counters.locks, platform::Blocking::No);
-        if (!lock) return std::nullopt;
-        std::vector<RecordCopy> items;
-        items.reserve(settings_.records.size());
-        for (const auto& slot : settings_.records) items.push_back(RecordCopy::Of(slot.record, slot.deleted));
-        return items;
-    }
-    RecordCopy BlankItem() const override {
-        RecordCopy blank = RecordCopy::Of(R{});
+    RecordCopy Blank(SetRef set) const override {
+        RecordCopy blank = set.set == RecordSet::Common ? RecordCopy::Of(C{}) : RecordCopy::Of(R{});
         blank.Zero();
         return blank;
     }
-    bool SetCommon(const RecordCopy& common) override { return SetCommon(common.As<C>()); }
-    bool AddItem(const RecordCopy& item) override {
-        const std::optional<size_t> index = AddRecord(item.As<R>());
-        return index && (!item.deleted || DeleteRecord(*index));
+    bool Add(SetRef set, const RecordCopy& record) override {
+        if (set.set == RecordSet::Common && record.Holds<C>()) return SetCommon(record.As<C>());
+        if (set.set != RecordSet::Item || !record.Holds<R>()) return false;
+        const std::optional<size_t> index = AddRecord(record.As<R>());
+        return index && (!record.deleted || DeleteRecord(*index));
     }
-    bool ReplaceItem(size_t index, const RecordCopy& item, const RecordCopy& original) override {
-        R record = item.As<R>();
-        FitToRanges(R::Fields(), record);
-        Check(record);
+    bool Replace(SetRef set, size_t index, const RecordCopy& record, const RecordCopy& original) override {
+        if (set.set == RecordSet::Common) {
+            if (index != 0 || !record.Holds<C>()) return false;
+            C common = Ruled(record.As<C>());
+            platform::GuardedLock lock(Lock(), core_.counters.locks, platform::Blocking::No);
+            if (!lock || !SameRecord(RecordCopy::Of(settings_.common), original)) return false;
+            settings_.common = std::move(common);
+            return true;
+        }
+        if (set.set != RecordSet::Item || !record.Holds<R>()) return false;
+        const R item = Ruled(record.As<R>());
         platform::GuardedLock lock(Lock(), core_.counters.locks, platform::Blocking::No);
-        if (!lock || index >= settings_.records.size()) return false;
-        const auto& slot = settings_.records[index];
-        if (!SameRecord(RecordCopy::Of(slot.record, slot.deleted), original)) return false;
-        return settings_.records.Replace(index, record) && settings_.records.MarkDeleted(index, item.deleted);
+        if (!lock || !SlotHolds(settings_.records, index, original)) return false;
+        return settings_.records.Replace(index, item) && settings_.records.MarkDeleted(index, record.deleted);
     }
 
 protected:
-    // Settings from the dialog and from scripts pass through these first,
-    // after the ranges of their field tables.
-    virtual void Check(C&) const {}
-    virtual void Check(R&) const {}
     virtual void AfterLoad() {}
 
     TableSettings<C, R> settings_;

@@ -26,10 +26,7 @@ public:
     HttpShared& Shared() { return shared_; }
 
 protected:
-    using TableModule::Check;
     std::unique_ptr<ServerItem> MakeItem(const HttpServerItem& record) override;
-    void Check(HttpCommon& common) const override { common = Sanitized(common); }
-    void Check(HttpServerItem& item) const override { item = Sanitized(item); }
 
 private:
     HttpShared shared_;

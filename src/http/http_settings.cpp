@@ -7,12 +7,24 @@ using core::FieldTable;
 const FieldTable<HttpCommon>& HttpCommon::Fields() {
     static const FieldTable<HttpCommon> t = [] {
         FieldTable<HttpCommon> f;
+        const HttpCommon d;
         f.Struct<&HttpCommon::enableService>("EnableService", 0)
+            .Kind(core::FieldKind::Flag)
             .Struct<&HttpCommon::param>("Param", 1)
+            .Kind(core::FieldKind::Bits)
+            // What the server cannot use falls back to the default, not to a bound.
             .Struct<&HttpCommon::chunkSize>("ChunkSize", 4)
+            .Range(100, 10240)
+            .Fallback(d.chunkSize)
             .Struct<&HttpCommon::errorTimeout>("ErrorTimeout", 8)
+            .Range(900, 120000)
+            .Fallback(d.errorTimeout)
             .Struct<&HttpCommon::maxConn>("MaxConn", 12)
-            .Struct<&HttpCommon::timeout>("Timeout", 16);
+            .Range(1, 100)
+            .Fallback(d.maxConn)
+            .Struct<&HttpCommon::timeout>("Timeout", 16)
+            .Range(900, 120000)
+            .Fallback(d.timeout);
         return f;
     }();
     return t;
@@ -21,38 +33,27 @@ const FieldTable<HttpCommon>& HttpCommon::Fields() {
 const FieldTable<HttpServerItem>& HttpServerItem::Fields() {
     static const FieldTable<HttpServerItem> t = [] {
         FieldTable<HttpServerItem> f;
+        const HttpServerItem d;
         f.Struct<&HttpServerItem::enable>("Enable", 0)
+            .Kind(core::FieldKind::Flag)
             .WhenMissing(0)
+            .Label(163)
             .Text<&HttpServerItem::name>("StrName", kHttpNameCapacity, 2)
+            .Kind(core::FieldKind::Address)
             .Struct<&HttpServerItem::param>("Param", 66)
+            .Kind(core::FieldKind::Bits)
             .Struct<&HttpServerItem::eventParam>("EventParam", 67)
+            .Kind(core::FieldKind::Bits)
             .Struct<&HttpServerItem::port>("Port", 68)
-            .Struct<&HttpServerItem::msgBufferSize>("MsgBufferSize", 72);
+            .Kind(core::FieldKind::Port)
+            .Range(1, 65535)
+            .Fallback(d.port)
+            .Struct<&HttpServerItem::msgBufferSize>("MsgBufferSize", 72)
+            .Range(1, 100)
+            .Fallback(d.msgBufferSize);
         return f;
     }();
     return t;
-}
-
-namespace {
-uint32_t InRange(uint32_t value, uint32_t low, uint32_t high, uint32_t otherwise) {
-    return value >= low && value <= high ? value : otherwise;
-}
-}  // namespace
-
-HttpCommon Sanitized(HttpCommon c) {
-    const HttpCommon d;
-    c.chunkSize = InRange(c.chunkSize, 100, 10240, d.chunkSize);
-    c.errorTimeout = InRange(c.errorTimeout, 900, 120000, d.errorTimeout);
-    c.maxConn = InRange(c.maxConn, 1, 100, d.maxConn);
-    c.timeout = InRange(c.timeout, 900, 120000, d.timeout);
-    return c;
-}
-
-HttpServerItem Sanitized(HttpServerItem i) {
-    const HttpServerItem d;
-    i.port = InRange(i.port, 1, 65535, d.port);
-    i.msgBufferSize = InRange(i.msgBufferSize, 1, 100, d.msgBufferSize);
-    return i;
 }
 
 }  // namespace qm::http

@@ -47,9 +47,4 @@ constexpr size_t kLegacyHttpItemSize = 76;
 
 inline const core::TableLayout kHttpLayout{kLegacyHttpCommonSize, kLegacyHttpItemSize, nullptr, nullptr};
 
-// Values outside the ranges the settings dialog and the scripts allow fall
-// back to their defaults; a running server only ever sees these.
-HttpCommon Sanitized(HttpCommon common);
-HttpServerItem Sanitized(HttpServerItem item);
-
 }  // namespace qm::http

@@ -26,8 +26,8 @@ ServerItem::ServerItem(core::CoreContext& core, HttpShared& shared, const HttpSe
                        const HttpCommon& common)
     : core_(core),
       shared_(shared),
-      record_(Sanitized(record)),
-      common_(Sanitized(common)),
+      record_(core::Ruled(record)),
+      common_(core::Ruled(common)),
       ini_(core.paths.webRoot.empty() ? fs::path() : core.paths.webRoot / "http.ini"),
       log_(core.paths.webLogFolder),
       listener_(&core, common_.chunkSize, common_.timeout, 0) {

@@ -208,5 +208,55 @@ TEST(SettingsFields, FieldFromTextRejectsBadOrOutOfRangeInputAndKeepsTheValue) {
     EXPECT_TRUE(FieldFromText(*Fields().Find("Port.0"), "65535", &r));
 }
 
+// A record whose fields carry the rules a module relies on: a range with a
+// fallback, a signed range brought to its bound, a text with a form check.
+struct Ruled {
+    uint32_t chunk = 1024;
+    int32_t sort = 0;
+    std::string format = "%s";
+    static const FieldTable<Ruled>& Fields() {
+        static const FieldTable<Ruled> t = [] {
+            FieldTable<Ruled> f;
+            f.Struct<&Ruled::chunk>("Chunk").Range(100, 10240).Fallback(1024);
+            f.Struct<&Ruled::sort>("Sort").SignedRange(-4, 4);
+            f.Text<&Ruled::format>("Format", 6).Valid([](std::string_view v) { return v.find('%') != v.npos; }, "%s");
+            return f;
+        }();
+        return t;
+    }
+};
+
+TEST(SettingsFields, FieldRulesAreTheSameFromAFileAndFromAnEditor) {
+    // Handed to a module: the fallback, not the nearer bound; signed bounds
+    // compared as signed; a text cut to capacity, then checked.
+    Ruled r{20000, -9, "no format here"};
+    EXPECT_EQ(ApplyFieldRules(Ruled::Fields(), r).size(), 3u);
+    EXPECT_EQ(r.chunk, 1024u);
+    EXPECT_EQ(r.sort, -4);
+    EXPECT_EQ(r.format, "%s");
+    Ruled kept{100, 4, "ab%cd"};
+    EXPECT_TRUE(ApplyFieldRules(Ruled::Fields(), kept).empty());
+
+    // Read from a file: the same values come out.
+    platform::ProfileFile file;
+    SaveRecord(file, "s", "", Ruled::Fields(), Ruled{99, 5, "%d"});
+    file.WriteString("s", "Format", "plain");
+    Ruled loaded;
+    LoadRecord(file, "s", "", Ruled::Fields(), loaded);
+    EXPECT_EQ(loaded.chunk, 1024u);
+    EXPECT_EQ(loaded.sort, 4);
+    EXPECT_EQ(loaded.format, "%s");
+
+    // Given as text: refused, nothing changes.
+    Ruled t;
+    EXPECT_FALSE(FieldFromText(*Ruled::Fields().Find("Chunk"), "99", &t));
+    EXPECT_FALSE(FieldFromText(*Ruled::Fields().Find("Sort"), "-5", &t));
+    EXPECT_FALSE(FieldFromText(*Ruled::Fields().Find("Format"), "plain", &t));
+    EXPECT_TRUE(FieldFromText(*Ruled::Fields().Find("Sort"), "-4", &t));
+    EXPECT_TRUE(FieldFromText(*Ruled::Fields().Find("Format"), "%d and more", &t));
+    EXPECT_EQ(t.sort, -4);
+    EXPECT_EQ(t.format, "%d an");
+}
+
 }  // namespace
 }  // namespace qm::core

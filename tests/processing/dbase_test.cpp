@@ -500,9 +500,13 @@ struct Offline {
     DbaseModule module{core};
 };
 
-TEST_F(DbaseModuleTest, SettersReplaceUnusableFormatsWithTheDefaults) {
+TEST_F(DbaseModuleTest, UnusableFormatsFromTheFileOrASetterBecomeTheDefaults) {
+    DbaseIni().Text("Common.StrLogFormat", "%n%s").Text("Common.StrLastLog", "../x").Targets({"../y_%u.log"}).Save(root_);
     Offline offline(root_);
     DbaseModule& module = offline.module;
+    EXPECT_EQ(module.Common()->logFormat, kDefaultLogFormat);
+    EXPECT_EQ(module.Common()->lastLogFile, kDefaultLastLog);
+    EXPECT_EQ(module.Record(0)->logNameFormat, kDefaultLogNameFormat);
     DbaseCommon common;
     common.lastLogFile = "../../etc/x";
     for (const char* format : {"%s %d", "%s;%s;%u.%u.%u %u:%u:%u.%u"}) {

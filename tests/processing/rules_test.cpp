@@ -222,5 +222,44 @@ TEST_F(RulesModuleTest, ReplacedAndDeletedListsTakeEffectAtOnce) {
     EXPECT_FALSE(rules_.Apply(Event("fallback"), selection).colors);
 }
 
+// The sets as an editor sees them, by field names only: list entries edited
+// one by one take effect at once, and an edit made from a copy someone has
+// changed since is refused.
+TEST_F(RulesModuleTest, RecordSetsEditListEntriesAndRefuseStaleCopies) {
+    using core::RecordSet;
+    core::RecordSets& sets = *rules_.Records();
+    core::RecordCopy list = sets.Blank({RecordSet::List});
+    ASSERT_TRUE(list.Set("StrName", "hosts") && list.Set("UID", "50") && list.Set("Enable", "1"));
+    ASSERT_TRUE(sets.Add({RecordSet::List}, list));
+    ASSERT_TRUE(rules_.AddRule([] { Rule r = On(1, "", kColorAction | kUseList1); r.inListId1 = 50; return r; }()));
+    const std::vector<uint64_t> selection{1};
+
+    const core::SetRef entries{RecordSet::Entry, 0};
+    core::RecordCopy entry = sets.Blank(entries);
+    ASSERT_TRUE(entry.Set("StrValue", "alpha"));
+    ASSERT_TRUE(sets.Add(entries, entry));
+    ASSERT_TRUE(entry.Set("StrValue", "beta"));
+    ASSERT_TRUE(sets.Add(entries, entry));
+    EXPECT_TRUE(rules_.Apply(Event("alpha up"), selection).colors);
+
+    const core::RecordCopy first = sets.Copy(entries)->at(0);
+    core::RecordCopy gone = first;
+    gone.deleted = true;
+    ASSERT_TRUE(sets.Replace(entries, 0, gone, first));
+    EXPECT_FALSE(rules_.Apply(Event("alpha up"), selection).colors);
+    EXPECT_EQ(sets.Copy(entries)->at(0).Get("StrValue"), "beta");
+    // The copy of "alpha" no longer describes slot 0.
+    EXPECT_FALSE(sets.Replace(entries, 0, entry, first));
+    EXPECT_FALSE(sets.Copy({RecordSet::Entry, 7}));
+
+    // The colour scheme is the module's common block.
+    core::RecordCopy scheme = *sets.CopyCommon();
+    const core::RecordCopy before = scheme;
+    ASSERT_TRUE(scheme.Set("LogTypeBgColor", std::string(80, '0')));
+    ASSERT_TRUE(sets.Replace({RecordSet::Common}, 0, scheme, before));
+    EXPECT_EQ(rules_.Scheme().background[0], 0u);
+    EXPECT_FALSE(sets.Replace({RecordSet::Common}, 0, before, before));
+}
+
 }  // namespace
 }  // namespace qm::processing

@@ -281,16 +281,6 @@ void DbaseModule::FileError(const std::filesystem::path& path, int error, bool r
     if (report && active_) core_.Report(3, 175, path.string(), error);
 }
 
-void DbaseModule::Check(DbaseCommon& common) const {
-    // Formats from settings and scripts are used only when they take the expected arguments.
-    if (!IsValidLogFormat(common.logFormat)) common.logFormat = kDefaultLogFormat;
-    if (!IsPlainFileName(common.lastLogFile)) common.lastLogFile = kDefaultLastLog;
-}
-
-void DbaseModule::Check(LogTarget& target) const {
-    if (!IsValidLogNameFormat(target.logNameFormat)) target.logNameFormat = kDefaultLogNameFormat;
-}
-
 void DbaseModule::AfterLoad() {
     // Every database has somewhere to write: the default target when the section names none.
     if (settings_.records.size() == 0) settings_.records.Add(DefaultTarget());

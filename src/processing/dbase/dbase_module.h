@@ -31,8 +31,6 @@ public:
     void Wake() { wake_.Set(); }
 
 protected:
-    void Check(DbaseCommon& common) const override;
-    void Check(LogTarget& target) const override;
     void AfterLoad() override;
 
 private:

@@ -39,12 +39,6 @@ DnsModule::~DnsModule() {
     useDone_.wait(lock, [this] { return runningLookups_ == 0; });
 }
 
-void DnsModule::Check(DnsResolver& record) const {
-    // The cache file path is built from what will be saved, not from more.
-    record.name = platform::TruncateUtf16(record.name, kDnsTextCapacity - 1);
-    record.cacheFile = platform::TruncateUtf16(record.cacheFile, kDnsTextCapacity - 1);
-}
-
 void DnsModule::AfterLoad() {
     if (settings_.records.size() == 0) settings_.records.Add(DefaultResolver());
     settings_.records[0].record.primary = true;

@@ -75,8 +75,6 @@ public:
     DnsHits Hits() const;
 
 protected:
-    using TableModule::Check;
-    void Check(DnsResolver& record) const override;
     void AfterLoad() override;
 
 private:

@@ -7,7 +7,8 @@ using core::FieldTable;
 const FieldTable<DnsCommon>& DnsCommon::Fields() {
     static const FieldTable<DnsCommon> t = [] {
         FieldTable<DnsCommon> f;
-        f.Struct<&DnsCommon::enableService>("EnableService", 0);
+        f.Struct<&DnsCommon::enableService>("EnableService", 0)
+            .Kind(core::FieldKind::Flag);
         return f;
     }();
     return t;
@@ -18,9 +19,13 @@ const FieldTable<DnsResolver>& DnsResolver::Fields() {
         FieldTable<DnsResolver> f;
         f.Struct<&DnsResolver::id>("ID", 0)
             .Struct<&DnsResolver::enable>("Enable", 1)
+            .Kind(core::FieldKind::Flag)
+            .Label(163)
             .Struct<&DnsResolver::param>("Param", 2)
+            .Kind(core::FieldKind::Bits)
             .Text<&DnsResolver::name>("StrName", kDnsTextCapacity, 4)
-            .Text<&DnsResolver::cacheFile>("StrCacheFile", kDnsTextCapacity, 68);
+            .Text<&DnsResolver::cacheFile>("StrCacheFile", kDnsTextCapacity, 68)
+            .Label(813);
         return f;
     }();
     return t;

@@ -14,12 +14,13 @@
 
 #include "core/event_record.h"
 #include "core/module.h"
+#include "core/record_sets.h"
 #include "processing/rules/rule_match.h"
 #include "processing/rules/rules_settings.h"
 
 namespace qm::processing {
 
-class RulesModule : public core::Module {
+class RulesModule : public core::Module, public core::RecordSets {
 public:
     using RuleSlot = RuleTable::Slot;
     using ListSlot = ListTable::Slot;
@@ -48,6 +49,17 @@ public:
     bool SetScheme(const ColorScheme& scheme);
     // The live scheme; waits for the lock, as the event workers do.
     ColorScheme Scheme();
+
+    // The rules (items), the lists, each list's entries and the colour
+    // scheme (the common block), for editors that know them by field names.
+    // An entry's deletion mark removes it from its list.
+    core::RecordSets* Records() override { return this; }
+    bool Has(core::RecordSet) const override { return true; }
+    std::optional<std::vector<core::RecordCopy>> Copy(core::SetRef set) override;
+    core::RecordCopy Blank(core::SetRef set) const override;
+    bool Add(core::SetRef set, const core::RecordCopy& record) override;
+    bool Replace(core::SetRef set, size_t index, const core::RecordCopy& record,
+                 const core::RecordCopy& original) override;
 
     // The first rule with this UID that is live and enabled, copied.
     std::optional<Rule> FindRule(uint64_t uid);

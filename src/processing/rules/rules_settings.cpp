@@ -34,20 +34,6 @@ using core::FieldTable;
 
 namespace {
 
-// One list entry as a record of its own, so the field machinery reads and
-// writes it like everything else.
-struct EntryRecord {
-    std::string value;
-    static const FieldTable<EntryRecord>& Fields() {
-        static const FieldTable<EntryRecord> t = [] {
-            FieldTable<EntryRecord> f;
-            f.Text<&EntryRecord::value>("StrValue", kEntryCapacity, 0);
-            return f;
-        }();
-        return t;
-    }
-};
-
 std::string Fit(const std::string& text, size_t capacity) {
     return platform::TruncateUtf16(platform::SanitizeUtf8(text), capacity - 1);
 }
@@ -98,8 +84,8 @@ void LoadCurrent(const platform::ProfileFile& file, const std::string& name, Rul
             // it would occur in every message and match everything.
             const std::string key = EntryPrefix(i, e) + "StrValue";
             if (!file.Get(name, key)) continue;
-            EntryRecord entry;
-            core::LoadRecord(file, name, EntryPrefix(i, e), EntryRecord::Fields(), entry);
+            ListEntry entry;
+            core::LoadRecord(file, name, EntryPrefix(i, e), ListEntry::Fields(), entry);
             l.entries.push_back(std::move(entry.value));
         }
         out.lists.Add(l);
@@ -128,8 +114,8 @@ void LoadLegacy(const platform::ProfileFile& file, const std::string& name, Rule
             auto entryBytes = file.ReadStruct(name, "List." + std::to_string(i) + "-item." + std::to_string(e),
                                               kLegacyEntrySize);
             if (!entryBytes) continue;
-            EntryRecord entry;
-            core::DecodeLegacyRecord(*entryBytes, EntryRecord::Fields(), entry);
+            ListEntry entry;
+            core::DecodeLegacyRecord(*entryBytes, ListEntry::Fields(), entry);
             l.entries.push_back(std::move(entry.value));
         }
         out.lists.Add(l);
@@ -142,9 +128,12 @@ const FieldTable<Rule>& Rule::Fields() {
     static const FieldTable<Rule> t = [] {
         FieldTable<Rule> f;
         f.Struct<&Rule::enable>("Enable", 0)
+            .Kind(core::FieldKind::Flag)
+            .Label(163)
             .Text<&Rule::name>("StrName", kRuleNameCapacity, 2)
             .Struct<&Rule::uid>("UID", 72)
             .Struct<&Rule::param>("Param", 80)
+            .Kind(core::FieldKind::Bits)
             .Struct<&Rule::inMatch>("InMatch", 82)
             .Struct<&Rule::inCond1>("InCond1", 83)
             .Text<&Rule::strInCond1>("StrInCond1", kPatternCapacity, 84)
@@ -153,9 +142,21 @@ const FieldTable<Rule>& Rule::Fields() {
             .Text<&Rule::strInCond2>("StrInCond2", kPatternCapacity, 226)
             .Struct<&Rule::inListId2>("InListID2", 360)
             .Struct<&Rule::outColor>("OutColor", 368)
+            .Kind(core::FieldKind::Colour)
+            .Label(970)
             .Text<&Rule::strOutText>("StrOutText", kOutTextCapacity, 376)
             .Struct<&Rule::outTextMode>("OutTextMode", 504)
-            .Text<&Rule::startCmd>("StartCmd", kStartCmdCapacity, 506);
+            .Text<&Rule::startCmd>("StartCmd", kStartCmdCapacity, 506)
+            .Label(982);
+        return f;
+    }();
+    return t;
+}
+
+const FieldTable<ListEntry>& ListEntry::Fields() {
+    static const FieldTable<ListEntry> t = [] {
+        FieldTable<ListEntry> f;
+        f.Text<&ListEntry::value>("StrValue", kEntryCapacity, 0);
         return f;
     }();
     return t;
@@ -165,6 +166,8 @@ const FieldTable<MatchList>& MatchList::Fields() {
     static const FieldTable<MatchList> t = [] {
         FieldTable<MatchList> f;
         f.Struct<&MatchList::enable>("Enable", 0)
+            .Kind(core::FieldKind::Flag)
+            .Label(163)
             .Struct<&MatchList::uid>("UID", 8)
             .Text<&MatchList::name>("StrName", kListNameCapacity, 16);
         return f;
@@ -175,7 +178,10 @@ const FieldTable<MatchList>& MatchList::Fields() {
 const FieldTable<ColorScheme>& ColorScheme::Fields() {
     static const FieldTable<ColorScheme> t = [] {
         FieldTable<ColorScheme> f;
-        f.Struct<&ColorScheme::background>("LogTypeBgColor").Struct<&ColorScheme::text>("LogTypeTextColor");
+        f.Struct<&ColorScheme::background>("LogTypeBgColor")
+            .Kind(core::FieldKind::Colour)
+            .Struct<&ColorScheme::text>("LogTypeTextColor")
+            .Kind(core::FieldKind::Colour);
         return f;
     }();
     return t;
@@ -226,7 +232,7 @@ void SaveRulesSettings(core::SettingsSection& section, const RulesSettings& s) {
         core::SaveRecord(file, name, prefix, MatchList::Fields(), l);
         core::WriteRecordCount(file, name, prefix + "ListSize", l.entries.size());
         for (size_t e = 0; e < l.entries.size(); ++e) {
-            core::SaveRecord(file, name, EntryPrefix(number, e), EntryRecord::Fields(), EntryRecord{l.entries[e]});
+            core::SaveRecord(file, name, EntryPrefix(number, e), ListEntry::Fields(), ListEntry{l.entries[e]});
         }
     });
     core::WriteRecordCount(file, name, "ListCount", s.lists.LiveCount());

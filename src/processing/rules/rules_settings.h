@@ -92,6 +92,13 @@ struct Rule {
     static const core::FieldTable<Rule>& Fields();
 };
 
+// One entry of a match list, as a record of its own so the field machinery
+// reads, writes and edits it like everything else.
+struct ListEntry {
+    std::string value;  // `StrValue`
+    static const core::FieldTable<ListEntry>& Fields();
+};
+
 struct MatchList {
     uint8_t enable = 0;
     uint64_t uid = 0;

@@ -10,10 +10,12 @@ const FieldTable<CollectorCommon>& CollectorCommon::Fields() {
     static const FieldTable<CollectorCommon> t = [] {
         FieldTable<CollectorCommon> f;
         f.Struct<&CollectorCommon::enableService>("EnableService", 0)
+            .Kind(core::FieldKind::Flag)
             .Struct<&CollectorCommon::bufferSize>("BufferSize", 4)
             .Range(0, kMaxDatagramBytes)
             .Struct<&CollectorCommon::errorTimeout>("ErrorTimeout", 8)
-            .Struct<&CollectorCommon::param>("Param", 1);
+            .Struct<&CollectorCommon::param>("Param", 1)
+            .Kind(core::FieldKind::Bits);
         return f;
     }();
     return t;
@@ -24,12 +26,18 @@ const FieldTable<ListenerRecord>& ListenerRecord::Fields() {
     static const FieldTable<ListenerRecord> t = [] {
         FieldTable<ListenerRecord> f;
         f.Struct<&ListenerRecord::enable>("Enable", 0)
+            .Kind(core::FieldKind::Flag)
+            .Label(163)
             .Struct<&ListenerRecord::recvTimeout>("RecvTimeout", 76)
             .Struct<&ListenerRecord::sendTimeout>("SendTimeout", 72)
             .Struct<&ListenerRecord::param>("Param", 66)
+            .Kind(core::FieldKind::Bits)
             .Struct<&ListenerRecord::port>("Port", 68)
+            .Kind(core::FieldKind::Port)
             .Text<&ListenerRecord::name>("StrName", kNameCapacity, 2)
-            .Text<&ListenerRecord::server>("StrServer", kNameCapacity, 80);
+            .Kind(core::FieldKind::Address)
+            .Text<&ListenerRecord::server>("StrServer", kNameCapacity, 80)
+            .Kind(core::FieldKind::Address);
         return f;
     }();
     return t;

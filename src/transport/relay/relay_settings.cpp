@@ -9,9 +9,12 @@ const FieldTable<RelayCommon>& RelayCommon::Fields() {
     static const FieldTable<RelayCommon> t = [] {
         FieldTable<RelayCommon> f;
         f.Struct<&RelayCommon::enableService>("EnableService", 0)
+            .Kind(core::FieldKind::Flag)
             .Struct<&RelayCommon::sendTimeout>("SendTimeout", 4)
+            .Label(1015)
             .Struct<&RelayCommon::repeatTimeout>("RepeatTimeout", 8)
-            .Range(kMinRepeatTimeoutMs, UINT32_MAX);
+            .Range(kMinRepeatTimeoutMs, UINT32_MAX)
+            .Label(1014);
         return f;
     }();
     return t;
@@ -21,10 +24,17 @@ const FieldTable<RelayDestination>& RelayDestination::Fields() {
     static const FieldTable<RelayDestination> t = [] {
         FieldTable<RelayDestination> f;
         f.Struct<&RelayDestination::enable>("Enable", 0)
+            .Kind(core::FieldKind::Flag)
             .WhenMissing(0)
+            .Label(163)
             .Text<&RelayDestination::name>("StrName", kRelayNameCapacity, 2)
+            .Kind(core::FieldKind::Address)
             .Struct<&RelayDestination::eventParam>("EventParam", 66)
-            .Struct<&RelayDestination::port>("Port", 68);
+            .Kind(core::FieldKind::Bits)
+            .Label(1012)
+            .Struct<&RelayDestination::port>("Port", 68)
+            .Kind(core::FieldKind::Port)
+            .Label(1011);
         return f;
     }();
     return t;

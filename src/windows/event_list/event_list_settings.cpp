@@ -48,12 +48,19 @@ const core::FieldTable<EventListSettings>& EventListSettings::Fields() {
         core::FieldTable<EventListSettings> f;
         f.Struct<&EventListSettings::fontHeight>("FontHeight", 0)
             .Struct<&EventListSettings::sortDirection>("SortDirection", 4)
+            .SignedRange(-4, 4)
+            .Fallback(0)
             .Struct<&EventListSettings::colSize>("ColSize", 8)
             .Struct<&EventListSettings::sbarParts>("SBarParts", 28)
+            // A zero period would be a busy loop; a huge one a list that never moves.
             .Struct<&EventListSettings::mainTimer>("MainTimer", 48)
+            .Range(kMinTimerMs, kMaxTimerMs)
             .Struct<&EventListSettings::statusTimer>("StatusTimer", 52)
+            .Range(kMinTimerMs, kMaxTimerMs)
             .Struct<&EventListSettings::param>("Param", 56)
-            .Struct<&EventListSettings::eventParam>("EventParam", 57);
+            .Kind(core::FieldKind::Bits)
+            .Struct<&EventListSettings::eventParam>("EventParam", 57)
+            .Kind(core::FieldKind::Bits);
         return f;
     }();
     return t;
@@ -66,15 +73,12 @@ void EventListSettings::Clamp(int32_t dotsPerInch) {
         if (points < kMinZoomPoints) fontHeight = HeightOfPoints(kMinZoomPoints, dotsPerInch);
         if (points > kMaxZoomPoints) fontHeight = HeightOfPoints(kMaxZoomPoints, dotsPerInch);
     }
-    if (sortDirection < -4 || sortDirection > 4) sortDirection = 0;
+    core::ApplyFieldRules(Fields(), *this);
     // All zero means "keep the widths the view has", so it stays as it is.
     for (uint32_t& w : colSize) w = std::min(w, kMaxColumnWidth);
     for (uint32_t& p : sbarParts) p = std::min<uint32_t>(p, 100);
     // Parts that add up to nothing would leave the status bar without room.
     if (std::accumulate(sbarParts.begin(), sbarParts.end(), uint64_t{0}) == 0) sbarParts = EventListSettings{}.sbarParts;
-    // A zero period would be a busy loop; a huge one a list that never moves.
-    mainTimer = std::clamp(mainTimer, kMinTimerMs, kMaxTimerMs);
-    statusTimer = std::clamp(statusTimer, kMinTimerMs, kMaxTimerMs);
 }
 
 std::string EventListKeyPrefix(uint64_t uid) { return "Wnd." + UidText(uid) + "-"; }

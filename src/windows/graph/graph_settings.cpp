@@ -94,10 +94,16 @@ const core::FieldTable<GraphSettings>& GraphSettings::Fields() {
         f.Struct<&GraphSettings::color>("Color", 0)
             .Struct<&GraphSettings::fontHeight>("FontHeight", 20)
             .Struct<&GraphSettings::param>("Param", 24)
+            .Kind(core::FieldKind::Bits)
             .Struct<&GraphSettings::penSize>("PenSize", 28)
             .Range(0, kMaxPenSize)
+            // Styles past dash-dot-dot are the platform's "none" and "inside
+            // frame": an invisible line helps nobody, the other is solid.
             .Struct<&GraphSettings::penStyle>("PenStyle", 32)
+            .Range(0, kMaxPenStyle)
+            .Fallback(0)
             .Struct<&GraphSettings::enableValueLimit>("EnableValueLimit", 36)
+            .Kind(core::FieldKind::Flag)
             .Struct<&GraphSettings::valueLimit>("ValueLimit", 40)
             .Struct<&GraphSettings::refreshTimeout>("RefreshTimeout", 44)
             .Range(kMinRefreshMs, kMaxRefreshMs)
@@ -117,10 +123,7 @@ void GraphSettings::Clamp(int32_t dotsPerInch) {
         if (points < kMinZoomPoints) fontHeight = HeightOfPoints(kMinZoomPoints, dotsPerInch);
         if (points > kMaxZoomPoints) fontHeight = HeightOfPoints(kMaxZoomPoints, dotsPerInch);
     }
-    // Styles past dash-dot-dot are the platform's "none" and "inside frame":
-    // an invisible line helps nobody, the other is solid.
-    if (penStyle > kMaxPenStyle) penStyle = 0;
-    core::FitToRanges(Fields(), *this);
+    core::ApplyFieldRules(Fields(), *this);
     // The vendor part and the countdown part each take the second value, so
     // it can be at most half the bar.
     for (uint32_t& p : sbarParts) p = std::min<uint32_t>(p, 100);

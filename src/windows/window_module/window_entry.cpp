@@ -35,8 +35,12 @@ const core::FieldTable<WindowEntry>& WindowEntry::Fields() {
     static const core::FieldTable<WindowEntry> t = [] {
         core::FieldTable<WindowEntry> f;
         f.Struct<&WindowEntry::enable>("Enable", 0)
+            .Kind(core::FieldKind::Flag)
+            .Label(163)
             .Text<&WindowEntry::name>("Name", kWindowNameCapacity, 2)
             .Struct<&WindowEntry::param>("Param", 66)
+            .Kind(core::FieldKind::Bits)
+            .Label(1360)
             .Struct<&WindowEntry::type>("Type", 68)
             .Struct<&WindowEntry::rect>("Rect", 72)
             .Struct<&WindowEntry::icon>("Icon", 88)

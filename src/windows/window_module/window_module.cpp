@@ -149,6 +149,11 @@ bool WindowModule::ReplaceWindow(size_t index, const WindowEntry& given) {
         core_.counters.errors.fetch_add(1);
         return false;
     }
+    ReplaceLocked(index, entry);
+    return true;
+}
+
+void WindowModule::ReplaceLocked(size_t index, const WindowEntry& entry) {
     WindowEntry& stored = table_[index].record;
     stored.enable = entry.enable;
     stored.name = entry.name;
@@ -156,6 +161,35 @@ bool WindowModule::ReplaceWindow(size_t index, const WindowEntry& given) {
     if (stored.uid == 0) stored.uid = entry.uid != 0 && !UidInUse(entry.uid, index) ? entry.uid : FreshUid(core_.SecondsSinceEpoch());
     SetMarked(index, entry.marked);
     Apply(index, kApplyAllOptions);
+}
+
+std::optional<std::vector<core::RecordCopy>> WindowModule::Copy(core::SetRef set) {
+    if (set.set != core::RecordSet::Item) return std::nullopt;
+    GuardedLock lock(Lock(), core_.counters.locks, Blocking::No);
+    if (!lock) return std::nullopt;
+    return core::CopySlots(table_);
+}
+
+core::RecordCopy WindowModule::Blank(core::SetRef) const {
+    core::RecordCopy blank = core::RecordCopy::Of(WindowEntry{});
+    blank.Zero();
+    return blank;
+}
+
+bool WindowModule::Add(core::SetRef set, const core::RecordCopy& record) {
+    if (set.set != core::RecordSet::Item || !record.Holds<WindowEntry>() || record.deleted) return false;
+    return AddWindow(record.As<WindowEntry>()).has_value();
+}
+
+bool WindowModule::Replace(core::SetRef set, size_t index, const core::RecordCopy& record,
+                           const core::RecordCopy& original) {
+    if (set.set != core::RecordSet::Item || !record.Holds<WindowEntry>()) return false;
+    WindowEntry entry = record.As<WindowEntry>();
+    entry.marked = record.deleted;
+    FitToCapacity(entry);
+    GuardedLock lock(Lock(), core_.counters.locks, Blocking::No);
+    if (!lock || !core::SlotHolds(table_, index, original)) return false;
+    ReplaceLocked(index, entry);
     return true;
 }
 

@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "core/module.h"
+#include "core/record_sets.h"
 #include "core/record_table.h"
 #include "windows/info_content.h"
 #include "windows/window_frame.h"
@@ -42,7 +43,7 @@ struct WindowSummary {
     bool hasFrame = false;
 };
 
-class WindowModule : public core::Module, public FrameEvents {
+class WindowModule : public core::Module, public core::RecordSets, public FrameEvents {
 public:
     // `system` may be null; it must outlive the module.
     WindowModule(core::CoreContext& core, WindowSystem* system);
@@ -81,6 +82,16 @@ public:
     // Every entry in table order, for menus.
     std::vector<WindowSummary> Windows();
 
+    // The window table (items only) for editors that know it by field
+    // names; adding and replacing go through AddWindow and ReplaceWindow's rules.
+    core::RecordSets* Records() override { return this; }
+    bool Has(core::RecordSet set) const override { return set == core::RecordSet::Item; }
+    std::optional<std::vector<core::RecordCopy>> Copy(core::SetRef set) override;
+    core::RecordCopy Blank(core::SetRef set) const override;
+    bool Add(core::SetRef set, const core::RecordCopy& record) override;
+    bool Replace(core::SetRef set, size_t index, const core::RecordCopy& record,
+                 const core::RecordCopy& original) override;
+
     // FrameEvents, on the GUI thread.
     void FrameResized(uint64_t uid) override;
     bool FrameCloseRequested(uint64_t uid) override;
@@ -100,6 +111,7 @@ private:
     uint64_t FreshUid(uint64_t wanted) const;
     std::optional<size_t> Find(uint64_t uid) const;
     void SetMarked(size_t index, bool marked);
+    void ReplaceLocked(size_t index, const WindowEntry& entry);
     std::optional<size_t> AddLocked(WindowEntry entry, std::vector<TakenFrame>& displaced);
     void CreateFrame(size_t index);
     void Apply(size_t index, uint16_t mask);

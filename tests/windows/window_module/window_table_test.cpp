@@ -117,6 +117,21 @@ TEST_F(WindowModuleTest, ReplaceCopiesTheCommonFieldsKeepsTypeRectAndUidAndCount
     const uint64_t errors = core_.counters.errors;
     EXPECT_FALSE(module->ReplaceWindow(1, change));
     EXPECT_EQ(core_.counters.errors, errors + 1);
+
+    // Through the record sets, by field names: the same rules, and an edit
+    // of a copy that no longer matches the entry is refused.
+    core::RecordSets& sets = *module->Records();
+    const core::RecordCopy original = sets.CopyItems()->at(0);
+    core::RecordCopy edit = original;
+    ASSERT_TRUE(edit.Set("Name", "edited") && edit.Set("Type", "2"));
+    ASSERT_TRUE(sets.ReplaceItem(0, edit, original));
+    EXPECT_EQ(std::tie(module->Entry(0)->name, module->Entry(0)->type), std::tuple("edited", kWindowEventList));
+    EXPECT_EQ(frame->title, "edited");
+    EXPECT_FALSE(sets.ReplaceItem(0, original, original));
+    edit = *sets.CopyItems()->data();
+    edit.deleted = true;
+    ASSERT_TRUE(sets.ReplaceItem(0, edit, *sets.CopyItems()->data()));
+    EXPECT_FALSE(module->Entry(0)->Active());
 }
 
 }  // namespace
