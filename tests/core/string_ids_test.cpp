@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <optional>
 #include <string>
 
 #include "core/string_ids.h"
@@ -70,11 +71,11 @@ TEST(StringIds, GeneratorRefusesNamesThatDoNotFitTheirIds) {
     const qm::testing::TempDir dir("qm-ids");
     const GeneratorRun run = Generate(dir,
                                       "10 kTen\tten\n"
-                                      "010 kOther\tagain\n"    // the same id, written otherwise
-                                      "11 kTen\televen\n"      // a name used twice
-                                      "12 kTwelve\t\n"         // a name without text
-                                      "13 kThirteen\n"         // no tab at all
-                                      "14 thirteen\tfourteen\n" // not a name
+                                      "010 kOther\tagain\n"      // the same id, written otherwise
+                                      "11 kTen\televen\n"        // a name used twice
+                                      "12 kTwelve\t\n"           // a name without text
+                                      "13 kThirteen\n"           // no tab at all
+                                      "14 thirteen\tfourteen\n"  // not a name
                                       "15 kFifteen\tfine\n");
     EXPECT_NE(run.exit, 0);
     EXPECT_TRUE(run.header.empty()) << run.header;
