@@ -15,6 +15,8 @@
 #include "core/language.h"
 #include "core/module_registry.h"
 #include "core/paths.h"
+#include "core/severity.h"
+#include "core/string_ids.h"
 #include "core/statistics_timer.h"
 #include "platform/clock.h"
 #include "polling/values/value_collector.h"
@@ -55,14 +57,14 @@ struct CoreContext {
         if (loadingStatus) loadingStatus(text);
     }
 
-    // A System event from a string id, with severity 6, 4 or 3.
+    // A System event from a string id (a str:: name), as Info, Warning or Error.
     template <typename... Args>
-    int Report(uint32_t severity, uint32_t stringId, const Args&... args) {
+    int Report(Severity severity, uint32_t stringId, const Args&... args) {
         if (!events) return kRefused;
         std::optional<std::string> text;
         if (texts) text = texts->Text(stringId, args...);
         if (!text) return kRefused;
-        return events->Report(severity, *text);
+        return events->Report(SeverityValue(severity), *text);
     }
 
     template <typename... Args>

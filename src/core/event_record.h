@@ -4,6 +4,7 @@
 #include <memory>
 #include <string>
 
+#include "core/string_ids.h"
 #include "platform/clock.h"
 
 namespace qm::core {
@@ -37,16 +38,22 @@ struct EventRecord {
 
 using EventPtr = std::unique_ptr<EventRecord>;
 
-// String ids of the names, for displays.
-constexpr uint32_t SeverityNameId(uint32_t severity) { return severity <= 7 ? 250 + severity : 258; }
-constexpr uint32_t FacilityNameId(uint32_t facility) { return facility <= 23 ? 260 + facility : 284; }
+// String ids of the names, for displays. The severity and facility names
+// follow one another in the table in syslog order.
+static_assert(str::kSeverityDebug == str::kSeverityEmergency + 7 && str::kFacilityLocal7 == str::kFacilityKernel + 23);
+constexpr uint32_t SeverityNameId(uint32_t severity) {
+    return severity <= 7 ? str::kSeverityEmergency + severity : str::kSeverityUnknown;
+}
+constexpr uint32_t FacilityNameId(uint32_t facility) {
+    return facility <= 23 ? str::kFacilityKernel + facility : str::kFacilityNone;
+}
 constexpr uint32_t EventTypeLabelId(uint32_t type) {
     switch (type) {
-        case kEventSystem: return 290;
-        case kEventExternal: return 291;
-        case kEventInternal: return 292;
-        case kEventArchive: return 293;
-        default: return 294;
+        case kEventSystem: return str::kEventTypeSystem;
+        case kEventExternal: return str::kEventTypeExternal;
+        case kEventInternal: return str::kEventTypeInternal;
+        case kEventArchive: return str::kEventTypeArchive;
+        default: return str::kEventTypeNone;
     }
 }
 

@@ -17,7 +17,7 @@ template <typename C, typename R, typename Item>
 class ItemServiceModule : public TableModule<C, R> {
 public:
     // `running` is the flag the items watch; `disabledReport` the string
-    // reported (severity 4) when Start finds the service switched off.
+    // reported (a warning) when Start finds the service switched off.
     ItemServiceModule(CoreContext& core, uint16_t id, std::string section, TableLayout layout,
                       std::atomic<bool>& running, uint32_t disabledReport)
         : TableModule<C, R>(core, id, std::move(section), layout), running_(running), disabledReport_(disabledReport) {
@@ -30,7 +30,7 @@ public:
         platform::GuardedLock lock(this->Lock(), this->core_.counters.locks, blocking);
         if (!lock) return false;
         if (!this->settings_.common.enableService) {
-            this->core_.Report(4, disabledReport_);
+            this->core_.Report(Severity::Warning, disabledReport_);
             return false;
         }
         items_.resize(this->settings_.records.size());

@@ -13,7 +13,7 @@ void Module::LoadSection() {
     // The module runs on its defaults then; they must not later replace the
     // settings the file still holds, even once it can be read again.
     loadError_ = section.ReadError();
-    if (loadError_ != 0) core_.Report(3, 175, section.Path().string(), loadError_);
+    if (loadError_ != 0) core_.Report(Severity::Error, str::kFileError, section.Path().string(), loadError_);
     platform::GuardedLock lock(lock_, core_.counters.locks, platform::Blocking::Yes);
     Load(section);
 }
@@ -24,7 +24,7 @@ bool Module::SaveSection(platform::Blocking blocking) {
         const std::string path = core_.config->FileFor(section_).string();
         std::fprintf(stderr, "settings: %s was not readable at start; [%s] not saved, the file is left as it is\n",
                      path.c_str(), section_.c_str());
-        core_.Report(3, 175, path, loadError_);
+        core_.Report(Severity::Error, str::kFileError, path, loadError_);
         return false;
     }
     SettingsSection section = core_.config->BeginSave(section_, section_);
@@ -34,7 +34,7 @@ bool Module::SaveSection(platform::Blocking blocking) {
         SaveTo(section);
     }
     if (section.Commit()) return true;
-    core_.Report(3, 175, section.Path().string(), errno);
+    core_.Report(Severity::Error, str::kFileError, section.Path().string(), errno);
     return false;
 }
 

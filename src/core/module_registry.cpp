@@ -24,7 +24,7 @@ void ModuleRegistry::LoadAll(std::span<const ModuleDescriptor> catalog) {
         if (module) {
             module->LoadSection();
             if (d.startAfterLoading) module->Start(Blocking::Yes);
-            if (!isWindow) core_.Report(6, 172, module->Section());
+            if (!isWindow) core_.Report(Severity::Info, str::kModuleLoaded, module->Section());
             Add(std::move(module), d.label);
         }
         if (isWindow) core_.counters.startupBusy.fetch_sub(1);

@@ -1,5 +1,7 @@
 #include "core/string_table.h"
 
+#include <algorithm>
+
 namespace qm::resources {
 std::string_view qm_string_table_data();
 }
@@ -16,14 +18,19 @@ std::map<uint32_t, std::string> ParseStringTable(std::string_view source) {
         pos = end + 1;
         if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
         const size_t tab = line.find('\t');
-        if (line.empty() || line[0] == '#' || tab == std::string_view::npos || tab == 0 || tab > 9) continue;
+        if (line.empty() || line[0] == '#' || tab == std::string_view::npos) continue;
+        // The key is the id, optionally followed by a space and the name the
+        // code knows the text by; only the build reads the name.
+        const std::string_view key = line.substr(0, tab);
+        const size_t digits = std::min(key.find(' '), key.size());
+        if (digits == 0 || digits > 9) continue;
         uint32_t id = 0;
-        bool digits = true;
-        for (char c : line.substr(0, tab)) {
-            if (c < '0' || c > '9') digits = false;
+        bool valid = true;
+        for (char c : key.substr(0, digits)) {
+            if (c < '0' || c > '9') valid = false;
             else id = id * 10 + uint32_t(c - '0');
         }
-        if (!digits) continue;
+        if (!valid) continue;
         std::string text;
         for (size_t i = tab + 1; i < line.size(); ++i) {
             if (line[i] == '\\' && i + 1 < line.size()) {

@@ -11,7 +11,8 @@ std::unique_ptr<core::Module> CreateHttpServerModule(core::CoreContext& core) {
 }
 
 HttpModule::HttpModule(core::CoreContext& core)
-    : ItemServiceModule(core, core::kModuleHttpServer, "mod_httpserver", kHttpLayout, shared_.running, 300) {}
+    : ItemServiceModule(core, core::kModuleHttpServer, "mod_httpserver", kHttpLayout, shared_.running,
+                        core::str::kWebServerDisabled) {}
 
 HttpModule::~HttpModule() { Stop(Blocking::Yes); }
 

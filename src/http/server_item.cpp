@@ -33,7 +33,8 @@ ServerItem::ServerItem(core::CoreContext& core, HttpShared& shared, const HttpSe
       listener_(&core, common_.chunkSize, common_.timeout, 0) {
     int error = 0;
     if (listener_.OpenServer(record_.name, record_.Port(), static_cast<int>(common_.maxConn), error) != TcpSession::kOk) {
-        core_.Report(3, 174, kSection, record_.name, uint32_t(record_.Port()), error);
+        core_.Report(core::Severity::Error, core::str::kNetworkErrorAt,
+                     kSection, record_.name, uint32_t(record_.Port()), error);
         return;
     }
     boundPort_ = listener_.LocalPort();
@@ -48,7 +49,7 @@ ServerItem::ServerItem(core::CoreContext& core, HttpShared& shared, const HttpSe
         acceptThread_ = platform::Thread(&core_.counters.threads, [this] { AcceptLoop(); });
         started_ = true;
     } catch (const std::system_error& e) {
-        core_.Report(3, 170, static_cast<uint32_t>(e.code().value()));
+        core_.Report(core::Severity::Error, core::str::kSystemError, static_cast<uint32_t>(e.code().value()));
         listener_.Close();
     }
 }
@@ -71,11 +72,11 @@ void ServerItem::AcceptLoop() {
     platform::CountedScope moduleThreads(&shared_.threadCount);
     platform::CountedScope coreModuleThreads(&core_.counters.moduleThreads);
     if (setup_.defaults.logLevel != 0) log_.OpenNew();
-    core_.Report(6, 301, record_.name, uint32_t(record_.Port()));
+    core_.Report(core::Severity::Info, core::str::kWebServerStarted, record_.name, uint32_t(record_.Port()));
     ConnectionLoop();
     StopConnections();
     log_.Close();
-    core_.Report(6, 302, record_.name, uint32_t(record_.Port()));
+    core_.Report(core::Severity::Info, core::str::kWebServerStopped, record_.name, uint32_t(record_.Port()));
 }
 
 void ServerItem::ConnectionLoop() {
@@ -116,7 +117,8 @@ void ServerItem::ConnectionLoop() {
             // A stop ends the wait for a connection: that is no network error.
             if (!Live()) break;
             failedAccepts_.fetch_add(1);
-            core_.Report(3, 174, kSection, record_.name, uint32_t(record_.Port()), error);
+            core_.Report(core::Severity::Error, core::str::kNetworkErrorAt,
+                         kSection, record_.name, uint32_t(record_.Port()), error);
             stopEvent_.Wait(std::chrono::milliseconds(common_.errorTimeout));
             continue;
         }
@@ -137,7 +139,7 @@ void ServerItem::StartConnectionThread() {
         });
         ++connectionThreads_;
     } catch (const std::system_error& e) {
-        core_.Report(3, 170, static_cast<uint32_t>(e.code().value()));
+        core_.Report(core::Severity::Error, core::str::kSystemError, static_cast<uint32_t>(e.code().value()));
     }
 }
 

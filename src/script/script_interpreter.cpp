@@ -296,12 +296,13 @@ private:
             if (nested) return kReplyDeprecated;
             if (!s.value) return kReplySyntaxError;
             if (s.path.empty()) return kReplyUnknownRequest;
-            uint32_t severity = 7;
-            if (IsOneOf(word(0), "inf", "info")) severity = 6;
-            else if (IsOneOf(word(0), "warn", "warning")) severity = 4;
-            else if (IsOneOf(word(0), "err", "error")) severity = 3;
+            core::Severity severity = core::Severity::Debug;
+            if (IsOneOf(word(0), "inf", "info")) severity = core::Severity::Info;
+            else if (IsOneOf(word(0), "warn", "warning")) severity = core::Severity::Warning;
+            else if (IsOneOf(word(0), "err", "error")) severity = core::Severity::Error;
             // The value is the event's text as it stands, never a format.
-            if (env_.core != nullptr && env_.core->events) env_.core->events->Report(severity, *s.value);
+            if (env_.core != nullptr && env_.core->events)
+                env_.core->events->Report(core::SeverityValue(severity), *s.value);
             return kReplyOk;
         }
         if (IsOneOf(name, "system", "sys")) {

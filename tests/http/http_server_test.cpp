@@ -159,7 +159,7 @@ TEST_F(HttpServer, LogResourceListsTheNewestEventsByTypeAndPosition) {
     core_.events->Settle(5000);
     for (int i = 0; i < 3; ++i) core_.events->Submit(core::kEventInternal, 100, "<14>int " + std::to_string(i), from);
     core_.events->Settle(5000);
-    core_.Report(6, 172, "system event");  // not in the item's EventParam
+    core_.Report(core::Severity::Info, core::str::kModuleLoaded, "system event");  // not in the item's EventParam
     core_.events->Settle(5000);
     ASSERT_EQ(core_.events->QueueCount(), 7u);
 

@@ -208,7 +208,7 @@ TEST_F(RelayToRsyslog, EachDestinationGetsExactlyTheLinesItsMaskTakes) {
     Submit(kEventExternal, "<13>came through a relay|a2;10.9.9.9;1 2 2026 3 4 5 6;");
     Submit(kEventInternal, "<13>internal through a relay|a2;10.9.9.9;1 2 2026 3 4 5 6;");
     ASSERT_EQ(core_.events->Report(6, "system event text"), core::kOk);
-    ASSERT_EQ(core_.Report(4, 173, "mod_test", 5), core::kOk);
+    ASSERT_EQ(core_.Report(core::Severity::Warning, core::str::kNetworkError, "mod_test", 5), core::kOk);
     Submit(core::kEventArchive, "<13>reloaded from the log files");
     Submit(core::kEventArchive, "<13>archived relay line|a2;10.9.9.9;1 2 2026 3 4 5 6;");
     Submit(kEventExternal, "<13>closing line");

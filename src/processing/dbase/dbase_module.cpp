@@ -46,7 +46,7 @@ bool DbaseModule::Start(Blocking) {
         worker_ = platform::Thread(&core_.counters.threads, [this] { Worker(); });
     } catch (const std::system_error& e) {
         running_ = false;
-        core_.Report(3, 170, static_cast<uint32_t>(e.code().value()));
+        core_.Report(core::Severity::Error, core::str::kSystemError, static_cast<uint32_t>(e.code().value()));
         return false;
     }
     return true;
@@ -64,7 +64,7 @@ bool DbaseModule::Stop(Blocking) {
 
 void DbaseModule::Worker() {
     platform::LowerCurrentThreadPriority();
-    core_.Report(6, 189);
+    core_.Report(core::Severity::Info, core::str::kDbaseStarted);
     while (running_) {
         uint32_t timeout = 0;
         {
@@ -171,7 +171,7 @@ void DbaseModule::WriteTargets(const std::vector<core::EventPtr>& batch, const p
         }
         if (error == 0) error = file.Close();
         if (error == 0) {
-            if (wrote) core_.Report(6, 192, path.string());
+            if (wrote) core_.Report(core::Severity::Info, core::str::kDbaseSaved, path.string());
             continue;
         }
         // Whatever did not reach the file is kept for the next cycle: the
@@ -220,7 +220,7 @@ void DbaseModule::WriteBufferFile(std::string lines) {
 void DbaseModule::LoadBufferFile() {
     const std::filesystem::path path = BufferFilePath();
     if (path.empty()) return;
-    core_.Report(6, 190, path.string());
+    core_.Report(core::Severity::Info, core::str::kDbaseLoading, path.string());
     std::string content;
     if (int error = platform::ReadWholeFile(path, content)) {
         FileError(path, error, true);
@@ -266,7 +266,8 @@ void DbaseModule::LoadBufferFile() {
         std::fprintf(stderr, "mod_dbase: %zu lines of %s are no event lines and were not loaded\n", refused,
                      path.string().c_str());
     if (stopped || !handOver()) return;
-    core_.Report(6, 191, static_cast<uint32_t>(std::min<size_t>(content.size(), UINT32_MAX)));
+    core_.Report(core::Severity::Info, core::str::kDbaseLoaded,
+                 static_cast<uint32_t>(std::min<size_t>(content.size(), UINT32_MAX)));
 }
 
 void DbaseModule::RecordMemorySnapshot() {
@@ -278,7 +279,7 @@ void DbaseModule::RecordMemorySnapshot() {
 
 void DbaseModule::FileError(const std::filesystem::path& path, int error, bool report) {
     errors_.fetch_add(1);
-    if (report && active_) core_.Report(3, 175, path.string(), error);
+    if (report && active_) core_.Report(core::Severity::Error, core::str::kFileError, path.string(), error);
 }
 
 void DbaseModule::AfterLoad() {

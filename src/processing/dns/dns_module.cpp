@@ -208,14 +208,14 @@ bool DnsModule::ScheduleRefresh() {
     {
         GuardedLock lock(Lock(), core_.counters.locks, Blocking::No);
         if (!lock) {
-            core_.Report(6, 217);
+            core_.Report(core::Severity::Info, core::str::kNameCacheRefreshNotScheduled);
             return false;
         }
         for (CacheSlot& slot : caches_) {
             if (slot.cache) slot.cache->MarkAllForRefresh();
         }
     }
-    core_.Report(6, 216);
+    core_.Report(core::Severity::Info, core::str::kNameCacheRefreshScheduled);
     return true;
 }
 

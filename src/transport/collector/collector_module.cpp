@@ -11,7 +11,8 @@ std::unique_ptr<core::Module> CreateCollectorModule(core::CoreContext& core) {
 }
 
 CollectorModule::CollectorModule(core::CoreContext& core)
-    : ItemServiceModule(core, core::kModuleCollector, "mod_collector", kCollectorLayout, shared_.running, 210) {}
+    : ItemServiceModule(core, core::kModuleCollector, "mod_collector", kCollectorLayout, shared_.running,
+                        core::str::kCollectorDisabled) {}
 
 CollectorModule::~CollectorModule() { Stop(Blocking::Yes); }
 

@@ -55,7 +55,7 @@ Listener::Listener(core::CoreContext& core, CollectorShared& shared, const Liste
         thread_ = platform::Thread(&core_.counters.threads, [this] { Run(); });
         started_ = true;
     } catch (const std::system_error& e) {
-        core_.Report(3, 170, static_cast<uint32_t>(e.code().value()));
+        core_.Report(core::Severity::Error, core::str::kSystemError, static_cast<uint32_t>(e.code().value()));
         socket_.Close();
     }
 }
@@ -70,13 +70,14 @@ void Listener::Stop() {
 
 void Listener::ReportNetworkError(int code) {
     shared_.networkErrors.fetch_add(1);
-    core_.Report(3, 174, kSection, record_.name, uint32_t(record_.Port()), code);
+    core_.Report(core::Severity::Error, core::str::kNetworkErrorAt,
+                 kSection, record_.name, uint32_t(record_.Port()), code);
 }
 
 void Listener::Run() {
     platform::CountedScope moduleThreads(&shared_.threadCount);
     platform::CountedScope coreModuleThreads(&core_.counters.moduleThreads);
-    core_.Report(6, 181, record_.name, uint32_t(record_.Port()));
+    core_.Report(core::Severity::Info, core::str::kCollectorStarted, record_.name, uint32_t(record_.Port()));
 
     const size_t bufferSize = common_.bufferSize;
     std::vector<char> storage;
@@ -91,7 +92,7 @@ void Listener::Run() {
         } catch (const std::bad_alloc&) {
             // Without its buffers this listener cannot receive; it stops,
             // and the rest of the program goes on.
-            core_.Report(3, 170, uint32_t(ENOMEM));
+            core_.Report(core::Severity::Error, core::str::kSystemError, uint32_t(ENOMEM));
             buffers.clear();
         }
     }
@@ -131,7 +132,8 @@ void Listener::Run() {
                     const uint64_t now = platform::MonotonicMs();
                     if (lastOversizeReportMs_ == 0 || now - lastOversizeReportMs_ >= 1000) {
                         lastOversizeReportMs_ = now;
-                        core_.Report(3, 174, kSection, record_.name, uint32_t(record_.Port()), int(EMSGSIZE));
+                        core_.Report(core::Severity::Error, core::str::kNetworkErrorAt,
+                                     kSection, record_.name, uint32_t(record_.Port()), int(EMSGSIZE));
                     }
                     continue;
                 }
@@ -142,7 +144,7 @@ void Listener::Run() {
         }
         HandOverHeld(true);
     }
-    core_.Report(6, 182, record_.name, uint32_t(record_.Port()));
+    core_.Report(core::Severity::Info, core::str::kCollectorStopped, record_.name, uint32_t(record_.Port()));
 }
 
 void Listener::HandleDatagram(const char* data, size_t length, const sockaddr_in& from) {
@@ -185,7 +187,8 @@ void Listener::ServerCheck() {
     const uint64_t now = platform::MonotonicMs();
     if (now - referenceMs_ < shared_.serverCheckMs.load()) return;
     if (probeOutstanding_) {
-        core_.Report(4, 183, record_.name, uint32_t(record_.Port()), record_.server, int(record_.Port()));
+        core_.Report(core::Severity::Warning, core::str::kCollectorNoReply,
+                     record_.name, uint32_t(record_.Port()), record_.server, int(record_.Port()));
         referenceMs_ = now;
         probeOutstanding_ = false;
         return;

@@ -46,7 +46,7 @@ bool RelayModule::Start(Blocking blocking) {
     GuardedLock lock(Lock(), core_.counters.locks, blocking);
     if (!lock || worker_.Joinable() || !core_.events) return false;
     if (!settings_.common.enableService) {
-        core_.Report(4, 213);
+        core_.Report(core::Severity::Warning, core::str::kRelayDisabled);
         return false;
     }
     if (int error = socket_.Open()) {
@@ -73,7 +73,7 @@ bool RelayModule::Start(Blocking blocking) {
         active_ = false;
         core_.events->RemoveDrainObserver(drainObserver_);
         socket_.Close();
-        core_.Report(3, 170, static_cast<uint32_t>(e.code().value()));
+        core_.Report(core::Severity::Error, core::str::kSystemError, static_cast<uint32_t>(e.code().value()));
         return false;
     }
     return true;
@@ -91,7 +91,7 @@ bool RelayModule::Stop(Blocking) {
 }
 
 void RelayModule::Worker() {
-    core_.Report(6, 199);
+    core_.Report(core::Severity::Info, core::str::kRelayStarted);
     while (active_ && running_) {
         uint32_t wait = kIdleWaitMs;
         {
@@ -107,7 +107,7 @@ void RelayModule::Worker() {
         }
         wake_.Wait(std::chrono::milliseconds(wait));
     }
-    core_.Report(6, 198);
+    core_.Report(core::Severity::Info, core::str::kRelayStopped);
 }
 
 void RelayModule::ForwardAvailable() {
@@ -201,7 +201,7 @@ void RelayModule::Send(const std::vector<Outgoing>& lines) {
 
 void RelayModule::NetworkError(int code) {
     errors_.fetch_add(1);
-    core_.Report(3, 173, kSection, code);
+    core_.Report(core::Severity::Error, core::str::kNetworkError, kSection, code);
 }
 
 }  // namespace qm::transport

@@ -32,9 +32,9 @@ std::string ReadChangeLog(const std::filesystem::path& path) {
 }
 
 std::string AboutText(const core::CoreContext& core, const BuildInfo& build, std::string_view changeLog) {
-    const std::string header = core.Text(201, "Quillmark", build.major, build.minor, build.build, kLanguage,
-                                         kCharacterSet, build.description, build.date);
-    const std::string terms = core.Text(202);
+    const std::string header = core.Text(core::str::kAboutHeader, "Quillmark", build.major, build.minor, build.build,
+                                         kLanguage, kCharacterSet, build.description, build.date);
+    const std::string terms = core.Text(core::str::kTermsOfUse);
     // Arguments, not format: the change log may hold '%' of its own.
     std::optional<std::string> text =
         core::Format("%s\r\n\r\n%s%s\r\n\r\n\r\n%s\r\n", header, std::string_view(), terms, changeLog);
@@ -43,7 +43,7 @@ std::string AboutText(const core::CoreContext& core, const BuildInfo& build, std
 
 InfoContent AboutContent(const core::CoreContext& core) {
     InfoContent content;
-    content.title = core.Text(158);
+    content.title = core.Text(core::str::kAbout);
     content.text = AboutText(core, ProgramBuild(), ReadChangeLog(core.paths.changeLog));
     return content;
 }

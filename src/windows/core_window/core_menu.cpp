@@ -29,7 +29,7 @@ std::vector<CoreMenuItem> BuildCoreMenu(const core::CoreContext& core, const std
                                         bool servicesBusy) {
     std::vector<CoreMenuItem> menu;
     CoreMenuItem graphs;
-    graphs.text = core.Text(145);
+    graphs.text = core.Text(core::str::kShowGraph);
     // A disabled or removed entry is never shown: toggling it would do nothing.
     for (const WindowSummary& w : windows) {
         if (!w.active || !w.hasFrame) continue;
@@ -44,14 +44,14 @@ std::vector<CoreMenuItem> BuildCoreMenu(const core::CoreContext& core, const std
     }
 
     CoreMenuItem services;
-    services.text = core.Text(157);
-    services.submenu.push_back(Command(core.Text(155), CoreCommand::StartServices, !servicesBusy));
-    services.submenu.push_back(Command(core.Text(156), CoreCommand::StopServices, !servicesBusy));
+    services.text = core.Text(core::str::kServiceControl);
+    services.submenu.push_back(Command(core.Text(core::str::kStart), CoreCommand::StartServices, !servicesBusy));
+    services.submenu.push_back(Command(core.Text(core::str::kStop), CoreCommand::StopServices, !servicesBusy));
     menu.push_back(std::move(services));
     // The settings dialog is not part of this program yet.
-    menu.push_back(Command(core.Text(154), CoreCommand::Settings, false));
-    menu.push_back(Command(core.Text(158), CoreCommand::About));
-    menu.push_back(Command(core.Text(150), CoreCommand::Exit));
+    menu.push_back(Command(core.Text(core::str::kSettings), CoreCommand::Settings, false));
+    menu.push_back(Command(core.Text(core::str::kAbout), CoreCommand::About));
+    menu.push_back(Command(core.Text(core::str::kExit), CoreCommand::Exit));
     return menu;
 }
 

@@ -12,8 +12,8 @@ constexpr uint32_t kSecondLineColor = 0x0064FF64;
 }  // namespace
 
 std::array<NoteLine, 3> RunningNote(const core::CoreContext& core) {
-    return {NoteLine{core.Text(207, "Quillmark"), kFirstLineColor}, NoteLine{core.Text(208), kSecondLineColor},
-            NoteLine{}};
+    return {NoteLine{core.Text(core::str::kProgramRunning, "Quillmark"), kFirstLineColor},
+            NoteLine{core.Text(core::str::kRightClickHint), kSecondLineColor}, NoteLine{}};
 }
 
 bool NoteTimer::Tick(bool visible) {

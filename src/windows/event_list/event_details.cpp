@@ -7,10 +7,10 @@ namespace qm::windows {
 InfoContent EventDetails(const core::CoreContext& core, const core::EventRecord& event, const std::string& alias) {
     const platform::SystemTime& t = event.time;
     InfoContent content;
-    content.title = core.Text(1508, static_cast<int64_t>(event.sequence), unsigned(t.day), unsigned(t.month),
-                              unsigned(t.hour), unsigned(t.minute), unsigned(t.second));
-    content.text = core.Text(1509, event.sender, alias, event.message, event.raw.empty() ? event.message : event.raw,
-                             event.rawLength, unsigned(t.day), unsigned(t.month), unsigned(t.year), unsigned(t.hour),
+    content.title = core.Text(core::str::kEventDetailsTitle, static_cast<int64_t>(event.sequence), unsigned(t.day),
+                              unsigned(t.month), unsigned(t.hour), unsigned(t.minute), unsigned(t.second));
+    content.text = core.Text(core::str::kEventDetailsText, event.sender, alias, event.message,
+                             event.raw.empty() ? event.message : event.raw, event.rawLength, unsigned(t.day), unsigned(t.month), unsigned(t.year), unsigned(t.hour),
                              unsigned(t.minute), unsigned(t.second));
     return content;
 }

@@ -9,7 +9,8 @@ namespace qm::windows {
 
 std::string DateText(core::CoreContext& core, const core::EventRecord& event) {
     const platform::SystemTime& t = event.time;
-    return core.Text(1505, unsigned(t.day), unsigned(t.month), unsigned(t.hour), unsigned(t.minute), unsigned(t.second));
+    return core.Text(core::str::kEventTime, unsigned(t.day), unsigned(t.month), unsigned(t.hour), unsigned(t.minute),
+                     unsigned(t.second));
 }
 
 int32_t SeverityIcon(uint32_t severity) { return severity <= 7 ? static_cast<int32_t>(20 + severity) : 28; }

@@ -45,20 +45,20 @@ std::string WithLeakLine(const std::string& text, const LeakEstimate& leak) {
 }
 
 std::string OperatingText(const core::CoreContext& core, const OperatingFigures& f) {
-    return core.Text(1542, f.state, RunningTimeText(f.runningSeconds), SizeText(f.memoryInUse), f.threads, f.windows,
-                     f.collisions, f.lockUsers, SizeText(f.bytesReceived), f.datagramsReceived, SizeText(f.bytesSent),
+    return core.Text(core::str::kOperatingInfo, f.state, RunningTimeText(f.runningSeconds), SizeText(f.memoryInUse),
+                     f.threads, f.windows, f.collisions, f.lockUsers, SizeText(f.bytesReceived), f.datagramsReceived, SizeText(f.bytesSent),
                      f.datagramsSent, f.queueCount);
 }
 
 InfoContent StatusInfo(const core::CoreContext& core, int part, bool simple, const OperatingFigures& figures) {
     InfoContent content;
     if (!simple && part == kMemoryStatusPart) {
-        content.title = core.Text(1541);
+        content.title = core.Text(core::str::kMemoryUsageTitle);
         content.text = WithLeakLine(MemoryHistoryText(figures.memoryInUse, figures.snapshots),
                                     EstimateLeak(figures.memoryInUse, figures.snapshots));
         content.icon = kMemoryIcon;
     } else {
-        content.title = core.Text(1540);
+        content.title = core.Text(core::str::kOperatingInfoTitle);
         content.text = OperatingText(core, figures);
     }
     return content;

@@ -30,10 +30,10 @@ std::string RunningTimeText(uint64_t seconds) {
 }
 
 StatusPart StatePart(const core::CoreContext& core, const StatusInputs& in) {
-    if (in.startupBusy > 0) return {core.Text(1525), 17};
-    if (in.moduleThreads <= 1) return {core.Text(1528), 14};
-    if (in.busyHandlers == 0) return {core.Text(1527), 15};
-    return {core.Text(1526), 16};
+    if (in.startupBusy > 0) return {core.Text(core::str::kStatusLoading), 17};
+    if (in.moduleThreads <= 1) return {core.Text(core::str::kStatusStopped), 14};
+    if (in.busyHandlers == 0) return {core.Text(core::str::kStatusReady), 15};
+    return {core.Text(core::str::kStatusWorking), 16};
 }
 
 uint32_t QueueFillPercent(const StatusInputs& in) {
@@ -59,11 +59,12 @@ std::vector<StatusPart> StatusParts(const core::CoreContext& core, const StatusI
     std::vector<StatusPart> parts;
     parts.push_back(std::move(state));
     parts.push_back({SizeText(in.memoryInUse), kMemoryIcon});
-    parts.push_back({core.Text(1507, SizeText(in.bytesReceived), static_cast<int64_t>(in.datagramsReceived),
-                               SizeText(in.bytesSent), static_cast<int64_t>(in.datagramsSent)),
+    parts.push_back({core.Text(core::str::kStatusTraffic, SizeText(in.bytesReceived),
+                               static_cast<int64_t>(in.datagramsReceived), SizeText(in.bytesSent), static_cast<int64_t>(in.datagramsSent)),
                      kNetworkIcon});
     const uint64_t average = in.processed ? in.processingMs / in.processed : 0;
-    parts.push_back({core.Text(1506, static_cast<uint32_t>(in.queueCount), static_cast<int64_t>(in.eventsPerMinute),
+    parts.push_back({core.Text(core::str::kStatusBufferAndList, static_cast<uint32_t>(in.queueCount),
+                               static_cast<int64_t>(in.eventsPerMinute),
                                static_cast<int32_t>(std::min<uint64_t>(in.rows, INT32_MAX)),
                                static_cast<int64_t>(average)),
                      kQueueIcon});

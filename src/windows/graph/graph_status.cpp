@@ -13,12 +13,12 @@ uint32_t BufferFillPercent(uint64_t vendorCount, uint32_t stackLimit) {
 
 std::string VendorStatusText(const core::CoreContext& core, const GraphSettings& settings, uint64_t vendorCount,
                              uint32_t stackLimit) {
-    if (settings.vendor.empty() || settings.tags.empty()) return core.Text(1421);
-    return core.Text(1406, settings.vendor, BufferFillPercent(vendorCount, stackLimit));
+    if (settings.vendor.empty() || settings.tags.empty()) return core.Text(core::str::kGraphNoTags);
+    return core.Text(core::str::kGraphBufferFill, settings.vendor, BufferFillPercent(vendorCount, stackLimit));
 }
 
 std::string CountdownText(const core::CoreContext& core, uint32_t seconds) {
-    return seconds == 0 ? core.Text(1420) : core.Text(1405, seconds);
+    return seconds == 0 ? core.Text(core::str::kGraphRefreshing) : core.Text(core::str::kGraphRefreshIn, seconds);
 }
 
 std::vector<int32_t> GraphStatusWidths(uint32_t percent, size_t tags, int32_t clientWidth) {

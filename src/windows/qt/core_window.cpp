@@ -47,7 +47,7 @@ CoreWindow::CoreWindow(core::CoreContext& core, ServiceControl& services)
       services_(services),
       font_(FontOf(core.settings.font, core::FontHeightForPoints(kFontPoints, core.dotsPerInch))) {
     setObjectName("Quillmark_CoreWnd");
-    setWindowTitle(QString::fromStdString(core.Text(200)));
+    setWindowTitle(QString::fromStdString(core.Text(core::str::kProductName)));
     setWindowIcon(ProgramMainIcon());
     setFixedSize(kWidth, kHeight);
     PlaceInCorner();

@@ -113,9 +113,11 @@ EventListContent::EventListContent(core::CoreContext& core, EventWorkerPool& poo
     layout->addWidget(table_, 1);
     layout->addWidget(status_);
 
-    model_.SetHeaders({QString::fromStdString(core.Text(1510)), QString::fromStdString(core.Text(1511)),
-                       QString::fromStdString(core.Text(1512)), QString::fromStdString(core.Text(1513)),
-                       QString::fromStdString(core.Text(1514))});
+    model_.SetHeaders({QString::fromStdString(core.Text(core::str::kColumnNumber)),
+                       QString::fromStdString(core.Text(core::str::kColumnDate)),
+                       QString::fromStdString(core.Text(core::str::kColumnSender)),
+                       QString::fromStdString(core.Text(core::str::kColumnLevel)),
+                       QString::fromStdString(core.Text(core::str::kColumnMessage))});
     model_.SetSelectionHooks([this](size_t row) { return Deselect(row); },
                              [this] {
                                  if (model_.rowCount() > 0) table_->scrollToBottom();
@@ -219,10 +221,11 @@ void EventListContent::FitColumnsToFont() {
     int date = 0;
     for (unsigned digit = 0; digit <= 9; ++digit) {
         const unsigned n = digit * 11;
-        date = std::max(date, cellWidth(QString::fromStdString(core_.Text(1505, n, n, n, n, n))));
+        date = std::max(date, cellWidth(QString::fromStdString(core_.Text(core::str::kEventTime, n, n, n, n, n))));
     }
     int level = 0;
-    for (uint32_t id = 250; id <= 258; ++id) level = std::max(level, cellWidth(QString::fromStdString(core_.Text(id))));
+    for (uint32_t id = core::str::kSeverityEmergency; id <= core::str::kSeverityUnknown; ++id)
+        level = std::max(level, cellWidth(QString::fromStdString(core_.Text(id))));
 
     QHeaderView* header = table_->horizontalHeader();
     const auto widen = [&](int column, int content) {
@@ -306,28 +309,28 @@ void EventListContent::ShowMenu(const QPoint& at) {
     const auto text = [this](uint32_t id) { return QString::fromStdString(core_.Text(id)); };
 
     QMenu menu;
-    QAction* autoscroll = menu.addAction(text(1515));
+    QAction* autoscroll = menu.addAction(text(core::str::kAutoscroll));
     autoscroll->setCheckable(true);
     autoscroll->setChecked(state.autoscrollChecked);
-    QAction* onTop = menu.addAction(text(1516));
+    QAction* onTop = menu.addAction(text(core::str::kStayOnTop));
     onTop->setCheckable(true);
     onTop->setChecked(state.onTopChecked);
-    QAction* pin = menu.addAction(text(1517));
+    QAction* pin = menu.addAction(text(core::str::kPinWindow));
     pin->setCheckable(true);
     pin->setChecked(state.pinChecked);
-    QAction* deselect = menu.addAction(text(1522));
+    QAction* deselect = menu.addAction(text(core::str::kDeselectRow));
     deselect->setCheckable(true);
     deselect->setChecked(state.deselectChecked);
     deselect->setEnabled(state.deselectEnabled);
     menu.addSeparator();
-    QAction* zoomIn = menu.addAction(text(1518));
+    QAction* zoomIn = menu.addAction(text(core::str::kZoomIn));
     zoomIn->setEnabled(state.zoomInEnabled);
-    QAction* zoomOut = menu.addAction(text(1519));
+    QAction* zoomOut = menu.addAction(text(core::str::kZoomOut));
     zoomOut->setEnabled(state.zoomOutEnabled);
     menu.addSeparator();
     // The graphs of the clicked row's sender: a graph whose vendor is that
     // address draws the values polled from the same device.
-    QMenu* graphs = menu.addMenu(text(145));
+    QMenu* graphs = menu.addMenu(text(core::str::kShowGraph));
     std::vector<std::pair<QAction*, size_t>> graphActions;
     if (clickedEvent && host_.graphsOf) {
         for (const GraphChoice& graph : host_.graphsOf(clickedEvent->sender)) {
@@ -338,7 +341,7 @@ void EventListContent::ShowMenu(const QPoint& at) {
         }
     }
     graphs->setEnabled(!graphActions.empty());
-    QAction* details = menu.addAction(text(1521));
+    QAction* details = menu.addAction(text(core::str::kDetails));
     details->setEnabled(state.detailsEnabled);
     menu.setDefaultAction(details);
 

@@ -214,12 +214,12 @@ void GraphContent::contextMenuEvent(QContextMenuEvent* event) {
         tags.push_back(tag);
     }
     if (!tags.empty()) menu.addSeparator();
-    QAction* refresh = menu.addAction(text(152));
+    QAction* refresh = menu.addAction(text(core::str::kRefresh));
     menu.addSeparator();
-    QAction* onTop = menu.addAction(text(1516));
+    QAction* onTop = menu.addAction(text(core::str::kStayOnTop));
     onTop->setCheckable(true);
     onTop->setChecked(frameParam & kWindowOnTop);
-    QAction* pin = menu.addAction(text(1517));
+    QAction* pin = menu.addAction(text(core::str::kPinWindow));
     pin->setCheckable(true);
     pin->setChecked(frameParam & kWindowPinned);
 

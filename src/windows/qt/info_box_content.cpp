@@ -137,8 +137,8 @@ bool InfoBoxContent::ZoomOut() {
 
 void InfoBoxContent::ShowMenu(const QPoint& at) {
     QMenu menu;
-    QAction* in = menu.addAction(QString::fromStdString(core_.Text(1560)));
-    QAction* out = menu.addAction(QString::fromStdString(core_.Text(1561)));
+    QAction* in = menu.addAction(QString::fromStdString(core_.Text(core::str::kInfoBoxZoomIn)));
+    QAction* out = menu.addAction(QString::fromStdString(core_.Text(core::str::kInfoBoxZoomOut)));
     const QPointer<InfoBoxContent> self(this);
     QAction* chosen = RunPopupMenu(menu, *this, text_->viewport()->mapToGlobal(at));
     if (!self || chosen == nullptr) return;
