@@ -1,5 +1,7 @@
 #include "http/http_settings.h"
 
+#include "core/string_ids.h"
+
 namespace qm::http {
 
 using core::FieldTable;
@@ -37,7 +39,7 @@ const FieldTable<HttpServerItem>& HttpServerItem::Fields() {
         f.Struct<&HttpServerItem::enable>("Enable", 0)
             .Kind(core::FieldKind::Flag)
             .WhenMissing(0)
-            .Label(163)
+            .Label(core::str::kEnabled)
             .Text<&HttpServerItem::name>("StrName", kHttpNameCapacity, 2)
             .Kind(core::FieldKind::Address)
             .Struct<&HttpServerItem::param>("Param", 66)

@@ -1,6 +1,7 @@
 #include "processing/dbase/dbase_settings.h"
 
 #include "core/paths.h"
+#include "core/string_ids.h"
 #include "processing/dbase/log_format.h"
 
 namespace qm::processing {
@@ -14,18 +15,18 @@ const FieldTable<DbaseCommon>& DbaseCommon::Fields() {
         // the last-log file stays inside the log folder.
         f.Text<&DbaseCommon::lastLogFile>("StrLastLog", kDbaseTextCapacity, 0)
             .Valid(core::IsPlainFileName, kDefaultLastLog)
-            .Label(866)
+            .Label(core::str::kTemporaryBuffer)
             .Text<&DbaseCommon::logFormat>("StrLogFormat", kDbaseTextCapacity, 128)
             .Valid(IsValidLogFormat, kDefaultLogFormat)
-            .Label(865)
+            .Label(core::str::kReportFormat)
             .Struct<&DbaseCommon::eventParam>("EventParam", 256)
             .Kind(core::FieldKind::Bits)
-            .Label(867)
+            .Label(core::str::kEventTypes)
             .Struct<&DbaseCommon::timeout>("Timeout", 260)
             .Range(kMinDbaseTimeoutMs, UINT32_MAX)
-            .Label(864)
+            .Label(core::str::kPollTimeout)
             .Struct<&DbaseCommon::msgLimit>("MsgLimit", 264)
-            .Label(863);
+            .Label(core::str::kMessageLimit);
         return f;
     }();
     return t;
@@ -37,11 +38,11 @@ const FieldTable<LogTarget>& LogTarget::Fields() {
         f.Struct<&LogTarget::enable>("Enable", 0)
             .Kind(core::FieldKind::Flag)
             .WhenMissing(0)
-            .Label(163)
+            .Label(core::str::kEnabled)
             .Text<&LogTarget::name>("StrName", kDbaseTextCapacity, 2)
             .Text<&LogTarget::logNameFormat>("StrLogNameFormat", kDbaseTextCapacity, 130)
             .Valid(IsValidLogNameFormat, kDefaultLogNameFormat)
-            .Label(862);
+            .Label(core::str::kFileNameFormat);
         return f;
     }();
     return t;

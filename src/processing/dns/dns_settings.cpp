@@ -1,5 +1,7 @@
 #include "processing/dns/dns_settings.h"
 
+#include "core/string_ids.h"
+
 namespace qm::processing {
 
 using core::FieldTable;
@@ -20,12 +22,12 @@ const FieldTable<DnsResolver>& DnsResolver::Fields() {
         f.Struct<&DnsResolver::id>("ID", 0)
             .Struct<&DnsResolver::enable>("Enable", 1)
             .Kind(core::FieldKind::Flag)
-            .Label(163)
+            .Label(core::str::kEnabled)
             .Struct<&DnsResolver::param>("Param", 2)
             .Kind(core::FieldKind::Bits)
             .Text<&DnsResolver::name>("StrName", kDnsTextCapacity, 4)
             .Text<&DnsResolver::cacheFile>("StrCacheFile", kDnsTextCapacity, 68)
-            .Label(813);
+            .Label(core::str::kStoreFileName);
         return f;
     }();
     return t;

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "core/string_ids.h"
 #include "platform/profile_file.h"
 #include "platform/utf16.h"
 
@@ -129,7 +130,7 @@ const FieldTable<Rule>& Rule::Fields() {
         FieldTable<Rule> f;
         f.Struct<&Rule::enable>("Enable", 0)
             .Kind(core::FieldKind::Flag)
-            .Label(163)
+            .Label(core::str::kEnabled)
             .Text<&Rule::name>("StrName", kRuleNameCapacity, 2)
             .Struct<&Rule::uid>("UID", 72)
             .Struct<&Rule::param>("Param", 80)
@@ -143,11 +144,11 @@ const FieldTable<Rule>& Rule::Fields() {
             .Struct<&Rule::inListId2>("InListID2", 360)
             .Struct<&Rule::outColor>("OutColor", 368)
             .Kind(core::FieldKind::Colour)
-            .Label(970)
+            .Label(core::str::kColorSchemeLabel)
             .Text<&Rule::strOutText>("StrOutText", kOutTextCapacity, 376)
             .Struct<&Rule::outTextMode>("OutTextMode", 504)
             .Text<&Rule::startCmd>("StartCmd", kStartCmdCapacity, 506)
-            .Label(982);
+            .Label(core::str::kRunProgram);
         return f;
     }();
     return t;
@@ -167,7 +168,7 @@ const FieldTable<MatchList>& MatchList::Fields() {
         FieldTable<MatchList> f;
         f.Struct<&MatchList::enable>("Enable", 0)
             .Kind(core::FieldKind::Flag)
-            .Label(163)
+            .Label(core::str::kEnabled)
             .Struct<&MatchList::uid>("UID", 8)
             .Text<&MatchList::name>("StrName", kListNameCapacity, 16);
         return f;

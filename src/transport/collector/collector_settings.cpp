@@ -1,5 +1,6 @@
 #include "transport/collector/collector_settings.h"
 
+#include "core/string_ids.h"
 #include "core/table_settings.h"
 
 namespace qm::transport {
@@ -27,7 +28,7 @@ const FieldTable<ListenerRecord>& ListenerRecord::Fields() {
         FieldTable<ListenerRecord> f;
         f.Struct<&ListenerRecord::enable>("Enable", 0)
             .Kind(core::FieldKind::Flag)
-            .Label(163)
+            .Label(core::str::kEnabled)
             .Struct<&ListenerRecord::recvTimeout>("RecvTimeout", 76)
             .Struct<&ListenerRecord::sendTimeout>("SendTimeout", 72)
             .Struct<&ListenerRecord::param>("Param", 66)

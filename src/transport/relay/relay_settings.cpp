@@ -1,5 +1,7 @@
 #include "transport/relay/relay_settings.h"
 
+#include "core/string_ids.h"
+
 
 namespace qm::transport {
 
@@ -11,10 +13,10 @@ const FieldTable<RelayCommon>& RelayCommon::Fields() {
         f.Struct<&RelayCommon::enableService>("EnableService", 0)
             .Kind(core::FieldKind::Flag)
             .Struct<&RelayCommon::sendTimeout>("SendTimeout", 4)
-            .Label(1015)
+            .Label(core::str::kSendTimeout)
             .Struct<&RelayCommon::repeatTimeout>("RepeatTimeout", 8)
             .Range(kMinRepeatTimeoutMs, UINT32_MAX)
-            .Label(1014);
+            .Label(core::str::kRetryTimeout);
         return f;
     }();
     return t;
@@ -26,15 +28,15 @@ const FieldTable<RelayDestination>& RelayDestination::Fields() {
         f.Struct<&RelayDestination::enable>("Enable", 0)
             .Kind(core::FieldKind::Flag)
             .WhenMissing(0)
-            .Label(163)
+            .Label(core::str::kEnabled)
             .Text<&RelayDestination::name>("StrName", kRelayNameCapacity, 2)
             .Kind(core::FieldKind::Address)
             .Struct<&RelayDestination::eventParam>("EventParam", 66)
             .Kind(core::FieldKind::Bits)
-            .Label(1012)
+            .Label(core::str::kEventTypesLabel)
             .Struct<&RelayDestination::port>("Port", 68)
             .Kind(core::FieldKind::Port)
-            .Label(1011);
+            .Label(core::str::kPort);
         return f;
     }();
     return t;

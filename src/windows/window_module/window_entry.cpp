@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <limits>
 
+#include "core/string_ids.h"
 #include "platform/utf16.h"
 
 namespace qm::core {
@@ -36,11 +37,11 @@ const core::FieldTable<WindowEntry>& WindowEntry::Fields() {
         core::FieldTable<WindowEntry> f;
         f.Struct<&WindowEntry::enable>("Enable", 0)
             .Kind(core::FieldKind::Flag)
-            .Label(163)
+            .Label(core::str::kEnabled)
             .Text<&WindowEntry::name>("Name", kWindowNameCapacity, 2)
             .Struct<&WindowEntry::param>("Param", 66)
             .Kind(core::FieldKind::Bits)
-            .Label(1360)
+            .Label(core::str::kWindowOptions)
             .Struct<&WindowEntry::type>("Type", 68)
             .Struct<&WindowEntry::rect>("Rect", 72)
             .Struct<&WindowEntry::icon>("Icon", 88)
