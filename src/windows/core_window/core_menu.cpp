@@ -48,8 +48,7 @@ std::vector<CoreMenuItem> BuildCoreMenu(const core::CoreContext& core, const std
     services.submenu.push_back(Command(core.Text(155), CoreCommand::StartServices, !servicesBusy));
     services.submenu.push_back(Command(core.Text(156), CoreCommand::StopServices, !servicesBusy));
     menu.push_back(std::move(services));
-    // The settings dialog is not part of this program yet.
-    menu.push_back(Command(core.Text(154), CoreCommand::Settings, false));
+    menu.push_back(Command(core.Text(154), CoreCommand::Settings));
     menu.push_back(Command(core.Text(158), CoreCommand::About));
     menu.push_back(Command(core.Text(150), CoreCommand::Exit));
     return menu;
