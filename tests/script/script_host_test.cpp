@@ -60,10 +60,10 @@ protected:
 };
 
 TEST_F(ScriptHostTest, AnEditorRunChangesAModuleAndItsReportIsShownAfterIt) {
-    ASSERT_EQ(Start("#set:mod_relay=A{#set:port=1514}#call:system.window.show#set:system.window.color=0#echo=end"),
+    ASSERT_EQ(Start("#set:mod_relay=A{#set:port=1514}#call:system.window.show;#set:system.window.color=0;#echo=end"),
               ScriptHost::Started::Yes);
     ASSERT_TRUE(WaitUntil([&] { return Done() == 1; }));
-    EXPECT_EQ(done_[0].failures, 0u);
+    EXPECT_EQ(done_[0].failures, 0u) << done_[0].text;
     EXPECT_FALSE(done_[0].cancelled);
     // The script's own request, then the whole report once it has ended,
     // without highlighting as the script switched it off.
