@@ -87,43 +87,32 @@ TEST_F(ScriptHostTest, AnEditorRunChangesAModuleAndItsReportIsShownAfterIt) {
     EXPECT_EQ(shown_.back().text, "WND: Empty buffer (no log data)");
 }
 
-TEST_F(ScriptHostTest, OneScriptAtATimeAndCancelEndsASleep) {
-    ASSERT_EQ(Start("#call:system.sleep=60000#echo=after"), ScriptHost::Started::Yes);
-    EXPECT_TRUE(host_->Running());
+TEST_F(ScriptHostTest, OneScriptAtATimeCancelEndsASleepAndShutdownEndsEveryScript) {
+    ASSERT_EQ(Start("#call:system.sleep=60000;#echo=after"), ScriptHost::Started::Yes);
     EXPECT_EQ(Start("#echo=second"), ScriptHost::Started::Busy);
     EXPECT_FALSE(host_->RunHere("#echo=second"));
-
     host_->Cancel();
     ASSERT_TRUE(WaitUntil([&] { return Done() == 1; }));
     EXPECT_TRUE(done_[0].cancelled);
     EXPECT_EQ(done_[0].text, "") << "the statement after the sleep ran";
-    EXPECT_FALSE(host_->Running());
 
-    // The slot is free again, and a cancel left over from before does not
-    // end the next script.
-    ASSERT_EQ(Start("#echo=again"), ScriptHost::Started::Yes);
-    ASSERT_TRUE(WaitUntil([&] { return Done() == 2; }));
-    EXPECT_FALSE(done_[1].cancelled);
-    EXPECT_EQ(done_[1].text, "again");
-}
-
-TEST_F(ScriptHostTest, ShutdownCancelsSleepingScriptsAndRefusesLaterOnes) {
-    // One on the worker, one on a caller's thread as the socket runs them.
-    ASSERT_EQ(Start("#call:system.sleep=60000"), ScriptHost::Started::Yes);
-    host_->Shutdown();
-    EXPECT_EQ(Done(), 1u) << "shutdown returned before the worker had ended";
-    EXPECT_TRUE(done_[0].cancelled);
-    EXPECT_EQ(Start("#echo=late"), ScriptHost::Started::Closed);
-    EXPECT_FALSE(host_->RunHere("#echo=late"));
-
-    host_ = std::make_unique<ScriptHost>(core_, nullptr);
+    // Free again, and the last cancel does not end the next script; the
+    // program's end cancels one on the worker and one from the socket.
+    ASSERT_EQ(Start("#echo=again;#call:system.sleep=60000"), ScriptHost::Started::Yes);
+    ScriptHost other(core_, nullptr);
     std::optional<ScriptRun> socketRun;
-    std::thread socket([&] { socketRun = host_->RunHere("#call:system.sleep=60000"); });
-    ASSERT_TRUE(WaitUntil([&] { return host_->Running(); }));
+    std::thread socket([&] { socketRun = other.RunHere("#call:system.sleep=60000"); });
+    ASSERT_TRUE(WaitUntil([&] { return host_->Running() && other.Running(); }));
     host_->Shutdown();
+    other.Shutdown();
     socket.join();
+    EXPECT_EQ(Done(), 2u) << "shutdown returned before the worker had ended";
+    EXPECT_EQ(done_[1].text, "again");
+    EXPECT_TRUE(done_[1].cancelled);
     ASSERT_TRUE(socketRun);
     EXPECT_TRUE(socketRun->cancelled);
+    EXPECT_EQ(Start("#echo=late"), ScriptHost::Started::Closed);
+    EXPECT_FALSE(host_->RunHere("#echo=late"));
 }
 
 }  // namespace

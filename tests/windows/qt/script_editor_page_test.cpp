@@ -7,7 +7,6 @@
 
 #include <thread>
 
-#include <QListWidget>
 #include <QPlainTextEdit>
 #include <QPointer>
 #include <QPushButton>
@@ -95,10 +94,6 @@ protected:
             if (item.command == CoreCommand::Settings && item.enabled) window.Carry(item);
         return window.Settings();
     }
-    ScriptEditorPage* OpenEditor() {
-        SettingsDialog* dialog = OpenSettings();
-        return dialog ? dynamic_cast<ScriptEditorPage*>(dialog->Page(0)) : nullptr;
-    }
     static bool Finished(const ScriptEditorPage& page) {
         return page.Status().startsWith("Done") || page.Status().startsWith("Cancelled");
     }
@@ -150,53 +145,38 @@ TEST_F(ScriptEditorTest, TheMenuOpensOneDialogWhoseEditorRunsTheDefaultScript) {
     EXPECT_EQ(colourAt(" on"), QColor(0, 0, 255));
     EXPECT_EQ(colourAt("x]"), QColor(255, 0, 0));
     for (const QColor& marked : {QColor(0, 255, 0), QColor(0, 0, 255), QColor(255, 0, 0)}) EXPECT_NE(colourAt("caf"), marked);
-    const InfoContent content = ProtocolContent(script::ProtocolWindowOf("", false));
-    EXPECT_EQ(content.icon, 11);
-    EXPECT_FALSE(content.highlights[0].enabled || content.highlights[1].enabled || content.highlights[2].enabled);
-
-    const std::optional<script::ScriptRun> relay = host_->RunHere("#echo:mod_relay.item.0");
-    ASSERT_TRUE(relay);
-    EXPECT_NE(relay->text.find("0.Port=1514\r\n0.Name=A"), std::string::npos) << relay->text;
+    const InfoContent off = ProtocolContent(script::ProtocolWindowOf("", false));
+    EXPECT_EQ(off.icon, 11);
+    EXPECT_FALSE(off.highlights[0].enabled || off.highlights[1].enabled || off.highlights[2].enabled);
+    EXPECT_NE(host_->RunHere("#echo:mod_relay.item.0")->text.find("0.Port=1514\r\n0.Name=A"), std::string::npos);
 
     // Without the file the box starts empty.
     fs::remove(script_);
     EXPECT_TRUE(ScriptEditorPage(core_, host_.get()).Editor().toPlainText().isEmpty());
 }
 
-TEST_F(ScriptEditorTest, CancelEndsASleepAndAnotherScriptMakesTheEditorBusy) {
-    ScriptEditorPage* page = OpenEditor();
+TEST_F(ScriptEditorTest, CancelEndsASleepAnotherScriptMakesItBusyAndTheProgramsEndClosesIt) {
+    auto* page = dynamic_cast<ScriptEditorPage*>(OpenSettings()->Page(0));
     ASSERT_NE(page, nullptr);
     page->Editor().setPlainText("#call:sys.sleep=60000");
     page->RunButton().click();
     EXPECT_EQ(page->Status(), "Running...");
-    EXPECT_FALSE(page->RunButton().isEnabled());
-    EXPECT_EQ(host_->Start("#echo=second", nullptr), script::ScriptHost::Started::Busy);
     ASSERT_TRUE(page->CancelButton().isEnabled());
     page->CancelButton().click();
     ASSERT_TRUE(PumpUntil([&] { return Finished(*page); }));
     EXPECT_EQ(page->Status(), "Cancelled");
     EXPECT_FALSE(page->CancelButton().isEnabled());
 
-    // A script from the socket holds the host: Run answers at once.
-    std::thread socket([&] { host_->RunHere("#call:sys.sleep=60000"); });
-    ASSERT_TRUE(PumpUntil([&] { return host_->Running(); }));
+    ASSERT_EQ(host_->Start("#call:sys.sleep=60000", nullptr), script::ScriptHost::Started::Yes);
     page->RunButton().click();
     EXPECT_EQ(page->Status(), "Busy: another script is running");
-    host_->Cancel();
-    socket.join();
-}
 
-TEST_F(ScriptEditorTest, TheProgramsEndUnderASleepingScriptCancelsItAndClosesTheDialog) {
-    ScriptEditorPage* page = OpenEditor();
-    ASSERT_NE(page, nullptr);
+    // The program ends while that script sleeps: it is cancelled and
+    // awaited, and the dialog goes.
     const QPointer<SettingsDialog> dialog(environment_->Window()->Settings());
-    page->Editor().setPlainText("#call:sys.sleep=60000");
-    page->RunButton().click();
-    ASSERT_TRUE(host_->Running());
     EndProgram();
     EXPECT_TRUE(dialog.isNull());
     EXPECT_FALSE(host_->Running());
-    EXPECT_EQ(host_->Start("#echo=late", nullptr), script::ScriptHost::Started::Closed);
 }
 
 }  // namespace
