@@ -54,7 +54,8 @@ public:
     void Cancel();
     bool Running() const;
     // Cancels a running script, waits until it has ended and refuses every
-    // script from now on. Called again, it returns at once.
+    // script from now on. Called again, it returns at once. Not from the GUI
+    // thread: the script's last protocol window may be waiting for it.
     void Shutdown();
 
     const ModuleNodes& Nodes() const { return nodes_; }
