@@ -17,6 +17,7 @@ ScriptHost::Started ScriptHost::Claim() {
     if (closed_) return Started::Closed;
     if (running_) return Started::Busy;
     running_ = true;
+    started_ = false;
     cancel_.Reset();
     return Started::Yes;
 }
@@ -43,6 +44,7 @@ ScriptHost::Started ScriptHost::Start(std::string text, Done done) {
     const std::lock_guard lock(mutex_);
     const Started started = Claim();
     if (started != Started::Yes) return started;
+    started_ = true;
     previous = std::move(worker_);
     worker_ = platform::Thread(&core_.counters.threads, [this, text = std::move(text), done = std::move(done)] {
         const ScriptRun run = Execute(text);
@@ -66,6 +68,11 @@ std::optional<ScriptRun> ScriptHost::RunHere(std::string_view text) {
 void ScriptHost::Cancel() {
     const std::lock_guard lock(mutex_);
     if (running_) cancel_.Set();
+}
+
+void ScriptHost::CancelStarted() {
+    const std::lock_guard lock(mutex_);
+    if (running_ && started_) cancel_.Set();
 }
 
 bool ScriptHost::Running() const {

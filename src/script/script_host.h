@@ -52,6 +52,9 @@ public:
     std::optional<ScriptRun> RunHere(std::string_view text);
     // Ends the running script before its next statement (a sleep at once).
     void Cancel();
+    // The same, only when the running script is one that Start began: the
+    // editor's Cancel, pressed as its script ends, leaves a socket's alone.
+    void CancelStarted();
     bool Running() const;
     // Cancels a running script, waits until it has ended and refuses every
     // script from now on. Called again, it returns at once. Not from the GUI
@@ -73,6 +76,7 @@ private:
     mutable std::mutex mutex_;
     std::condition_variable idle_;
     bool running_ = false;
+    bool started_ = false;  // the running script is the worker's
     bool closed_ = false;
     platform::Thread worker_;  // the last editor script's, joined by the next or by Shutdown
 };

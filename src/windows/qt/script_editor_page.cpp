@@ -90,7 +90,7 @@ void ScriptEditorPage::Run() {
 
 void ScriptEditorPage::Cancel() {
     if (scripts_ == nullptr || !cancel_->isEnabled()) return;
-    scripts_->Cancel();
+    scripts_->CancelStarted();
     status_->setText("Cancelling...");
 }
 

@@ -170,9 +170,18 @@ TEST_F(ScriptEditorTest, CancelEndsASleepAnotherScriptMakesItBusyAndTheProgramsE
     ASSERT_EQ(host_->Start("#call:sys.sleep=60000", nullptr), script::ScriptHost::Started::Yes);
     page->RunButton().click();
     EXPECT_EQ(page->Status(), "Busy: another script is running");
+    host_->CancelStarted();  // the worker's: cancelled
+    ASSERT_TRUE(PumpUntil([&] { return !host_->Running(); }));
+    std::optional<script::ScriptRun> socketRun;
+    std::thread socket([&] { socketRun = host_->RunHere("#call:sys.sleep=500;#echo=x"); });
+    ASSERT_TRUE(PumpUntil([&] { return host_->Running() || socketRun; }));
+    host_->CancelStarted();  // not the worker's: left alone
+    socket.join();
+    EXPECT_EQ(socketRun->text, "x");
 
-    // The program ends while that script sleeps: it is cancelled and
-    // awaited, and the dialog goes.
+    // The program ends while a script sleeps: it is cancelled and awaited,
+    // and the dialog goes.
+    ASSERT_EQ(host_->Start("#call:sys.sleep=60000", nullptr), script::ScriptHost::Started::Yes);
     const QPointer<SettingsDialog> dialog(environment_->Window()->Settings());
     EndProgram();
     EXPECT_TRUE(dialog.isNull());
