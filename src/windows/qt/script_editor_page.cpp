@@ -3,6 +3,7 @@
 #include <QFontDatabase>
 #include <QFontMetrics>
 #include <QHBoxLayout>
+#include <QKeySequence>
 #include <QLabel>
 #include <QPlainTextEdit>
 #include <QPushButton>
@@ -45,6 +46,9 @@ ScriptEditorPage::ScriptEditorPage(core::CoreContext& core, script::ScriptHost* 
 
     auto* buttons = new QHBoxLayout;  // owned by the page's layout
     run_ = new QPushButton("Run", this);
+    // Run without leaving the keyboard, as script editors do.
+    run_->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Return));
+    run_->setToolTip("Ctrl+Enter");
     cancel_ = new QPushButton("Cancel", this);
     status_ = new QLabel(this);
     buttons->addWidget(run_);
