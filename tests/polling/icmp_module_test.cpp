@@ -9,6 +9,7 @@
 #include <future>
 #include <mutex>
 
+#include "platform/udp_socket.h"
 #include "transport/transport_test_support.h"
 
 namespace qm::polling {
@@ -37,6 +38,34 @@ public:
 private:
     std::mutex mutex_;
     std::shared_ptr<std::vector<size_t>> sent_;
+};
+
+// Answers every request at once, as a router would from another address.
+class AnsweringTransport : public EchoTransport {
+public:
+    explicit AnsweringTransport(std::string from) : from_(*platform::ParseIpv4(from, 0)) {}
+    ReplyForm Form() const override { return ReplyForm::WithIpHeader; }
+    int SetTimeouts(uint32_t, uint32_t) override { return 0; }
+    int Send(std::span<const uint8_t> message, const sockaddr_in&) override {
+        pending_.assign(20, 0);
+        pending_[0] = 0x45;
+        pending_[8] = 50;
+        pending_.insert(pending_.end(), message.begin(), message.end());
+        pending_[20] = 0;  // echo reply
+        return 0;
+    }
+    int Receive(std::span<uint8_t> buffer, uint32_t, sockaddr_in& from, int& ttl) override {
+        ttl = -1;
+        from = from_;
+        const size_t n = std::min(pending_.size(), buffer.size());
+        std::copy_n(pending_.begin(), n, buffer.begin());
+        pending_.clear();
+        return static_cast<int>(n);
+    }
+
+private:
+    sockaddr_in from_;
+    std::vector<uint8_t> pending_;
 };
 
 TransportOpener OnlyKind(platform::IcmpSocket::Kind kind) {
@@ -130,6 +159,9 @@ TEST_F(IcmpModuleTest, SilentHostGivesTwoAttemptsAGapAndAnErrorEvent) {
                          {Host("192.0.2.77"), Host("not an address")});
     EXPECT_EQ(m.Common()->recvTimeout, 5000u);
     EXPECT_EQ(m.Common()->packetSize, 32u);
+    common = *m.Common();
+    common.recvTimeout = 900;
+    ASSERT_TRUE(m.SetCommon(common));
     ASSERT_TRUE(m.Start(Blocking::Yes));
     const auto failed = WaitForPoll("SESSION_ERROR (!)");
     ASSERT_TRUE(failed);
@@ -141,6 +173,25 @@ TEST_F(IcmpModuleTest, SilentHostGivesTwoAttemptsAGapAndAnErrorEvent) {
     ASSERT_EQ(read.samples.size(), 1u);
     EXPECT_TRUE(read.samples[0].gap);
     EXPECT_GE(m.ErrorCount(), 2u);
+}
+
+TEST_F(IcmpModuleTest, RealIpNamesTheReplyingAddressAndABreachWarns) {
+    for (const bool realIp : {true, false}) {
+        IcmpCommon common;
+        common.realIp = realIp;
+        IcmpHost host = Host("192.0.2.5", std::string(realIp ? "real" : "configured") + " [msec] ttl [ttl]");
+        host.enableMax = 1;
+        host.maxVal = 0;  // every time breaches
+        IcmpModule& m = Make([] { return OpenedTransport{std::make_unique<AnsweringTransport>("10.9.8.7"), 0}; },
+                             common, {host});
+        ASSERT_TRUE(m.Start(Blocking::Yes));
+        const auto e = WaitForPoll(realIp ? "real" : "configured");
+        ASSERT_TRUE(e);
+        EXPECT_EQ(e->sender, realIp ? "10.9.8.7" : "192.0.2.5");
+        EXPECT_EQ(e->severity, 4u);
+        EXPECT_TRUE(Contains(e->message, " (!) ttl 50")) << e->message;
+        EXPECT_TRUE(m.Stop(Blocking::Yes));
+    }
 }
 
 TEST_F(IcmpModuleTest, StopEndsACycleWaitingOnTheNetwork) {
