@@ -65,9 +65,17 @@ IcmpModule::IcmpModule(core::CoreContext& core, TransportOpener opener)
 IcmpModule::~IcmpModule() { Stop(Blocking::Yes); }
 
 bool IcmpModule::Start(Blocking blocking) {
-    GuardedLock lock(Lock(), core_.counters.locks, blocking);
-    if (!lock || worker_.Started()) return false;
-    if (!settings_.common.enableService) {
+    std::lock_guard service(serviceMutex_);
+    if (worker_.Started()) return false;
+    IcmpCommon common;
+    {
+        // Only for the settings: the first round must not find the module
+        // locked by this start and lose a whole period to it.
+        GuardedLock lock(Lock(), core_.counters.locks, blocking);
+        if (!lock) return false;
+        common = settings_.common;
+    }
+    if (!common.enableService) {
         core_.Report(core::Severity::Warning, core::str::kIcmpDisabled);
         return false;
     }
@@ -77,8 +85,7 @@ bool IcmpModule::Start(Blocking blocking) {
         return false;
     }
     transport_ = std::move(opened.transport);
-    if (const int error = transport_->SetTimeouts(settings_.common.sendTimeout, settings_.common.recvTimeout))
-        NetworkError(error);
+    if (const int error = transport_->SetTimeouts(common.sendTimeout, common.recvTimeout)) NetworkError(error);
     core::ServiceRounds rounds;
     rounds.round = [this] { return Round(); };
     rounds.lock = &Lock();
@@ -93,6 +100,7 @@ bool IcmpModule::Start(Blocking blocking) {
 }
 
 bool IcmpModule::Stop(Blocking) {
+    std::lock_guard service(serviceMutex_);
     if (!worker_.Stop()) return false;
     transport_.reset();
     return true;

@@ -6,6 +6,7 @@
 // cycle that waits on the network within a tenth of a second.
 #include <atomic>
 #include <memory>
+#include <mutex>
 #include <vector>
 
 #include "core/service_worker.h"
@@ -41,7 +42,8 @@ private:
     void NetworkError(int code);
 
     TransportOpener opener_;
-    std::unique_ptr<EchoTransport> transport_;
+    std::mutex serviceMutex_;  // one Start or Stop at a time
+    std::unique_ptr<EchoTransport> transport_;  // while the service runs; its thread's alone
     std::vector<uint8_t> buffer_;
     std::atomic<uint32_t> errors_{0};
     core::ServiceWorker worker_{core_};
