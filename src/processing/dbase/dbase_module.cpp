@@ -37,58 +37,47 @@ DbaseModule::DbaseModule(core::CoreContext& core) : TableModule(core, core::kMod
 DbaseModule::~DbaseModule() { Stop(Blocking::Yes); }
 
 bool DbaseModule::Start(Blocking) {
-    if (worker_.Joinable()) return false;
+    if (worker_.Started()) return false;
     active_ = true;
-    running_ = true;
     flushRequest_ = false;
     loadRequest_ = true;
-    try {
-        worker_ = platform::Thread(&core_.counters.threads, [this] { Worker(); });
-    } catch (const std::system_error& e) {
-        running_ = false;
-        core_.Report(core::Severity::Error, core::str::kSystemError, static_cast<uint32_t>(e.code().value()));
-        return false;
-    }
-    return true;
-}
-
-bool DbaseModule::Stop(Blocking) {
-    if (!worker_.Joinable()) return false;
-    active_ = false;
-    flushRequest_ = true;
-    running_ = false;
-    wake_.Set();
-    worker_.Join();
-    return true;
-}
-
-void DbaseModule::Worker() {
-    platform::LowerCurrentThreadPriority();
-    core_.Report(core::Severity::Info, core::str::kDbaseStarted);
-    while (running_) {
-        uint32_t timeout = 0;
-        {
-            GuardedLock lock(Lock(), core_.counters.locks, Blocking::Yes);
-            // The field's floor keeps a zero period, which would spin on the
-            // module and queue locks, out of the settings.
-            timeout = settings_.common.timeout;
-        }
-        wake_.Wait(std::chrono::milliseconds(timeout));
-        if (!running_) break;
+    core::ServiceRounds rounds;
+    rounds.firstPause = [this] { return Period(); };
+    rounds.round = [this] {
         if (loadRequest_ && active_) {
             LoadBufferFile();
             loadRequest_ = false;
-            continue;
+        } else {
+            Cycle(false);
         }
-        Cycle(false);
-    }
-    // A stop before the buffer file was read back would overwrite it unread:
-    // read it now, so its events go out with this final flush.
-    if (loadRequest_) {
-        LoadBufferFile();
-        loadRequest_ = false;
-    }
-    Cycle(true);
+        return Period();
+    };
+    rounds.finish = [this] {
+        // A stop before the buffer file was read back would overwrite it
+        // unread: read it now, so its events go out with this final flush.
+        if (loadRequest_) {
+            LoadBufferFile();
+            loadRequest_ = false;
+        }
+        Cycle(true);
+    };
+    rounds.startedReport = core::str::kDbaseStarted;
+    rounds.lowPriority = true;
+    return worker_.Start(std::move(rounds));
+}
+
+bool DbaseModule::Stop(Blocking) {
+    if (!worker_.Started()) return false;
+    active_ = false;
+    flushRequest_ = true;
+    return worker_.Stop();
+}
+
+uint32_t DbaseModule::Period() {
+    GuardedLock lock(Lock(), core_.counters.locks, Blocking::Yes);
+    // The field's floor keeps a zero period, which would spin on the module
+    // and queue locks, out of the settings.
+    return settings_.common.timeout;
 }
 
 void DbaseModule::Cycle(bool final) {

@@ -9,9 +9,8 @@
 #include <vector>
 
 #include "core/event_record.h"
+#include "core/service_worker.h"
 #include "core/table_module.h"
-#include "platform/sync.h"
-#include "platform/thread.h"
 #include "processing/dbase/dbase_settings.h"
 #include "processing/dbase/line_backlog.h"
 
@@ -28,13 +27,14 @@ public:
 
     uint32_t ErrorCount() const { return errors_.load(); }
     // Wakes the worker now instead of at its next period.
-    void Wake() { wake_.Set(); }
+    void Wake() { worker_.Wake(); }
 
 protected:
     void AfterLoad() override;
 
 private:
-    void Worker();
+    // The period between rounds, read under the module lock.
+    uint32_t Period();
     // One pass: drain when the queue is over the limit (or, at the end,
     // whatever is there) and write it out.
     void Cycle(bool final);
@@ -51,15 +51,13 @@ private:
     std::string chunk_;  // the piece of lines being written
 
     std::atomic<bool> active_{true};
-    std::atomic<bool> running_{false};
     std::atomic<bool> flushRequest_{false};
     std::atomic<bool> loadRequest_{false};
     // The buffer file could not be read: it must not be overwritten.
     bool bufferFileUnread_ = false;
     bool trimDue_ = false;  // batches were freed since memory was last given back
     std::atomic<uint32_t> errors_{0};
-    platform::AutoResetEvent wake_;
-    platform::Thread worker_;
+    core::ServiceWorker worker_{core_};
 };
 
 std::unique_ptr<core::Module> CreateDbaseModule(core::CoreContext& core);

@@ -44,7 +44,7 @@ RelayModule::~RelayModule() { Stop(Blocking::Yes); }
 
 bool RelayModule::Start(Blocking blocking) {
     GuardedLock lock(Lock(), core_.counters.locks, blocking);
-    if (!lock || worker_.Joinable() || !core_.events) return false;
+    if (!lock || worker_.Started() || !core_.events) return false;
     if (!settings_.common.enableService) {
         core_.Report(core::Severity::Warning, core::str::kRelayDisabled);
         return false;
@@ -62,52 +62,39 @@ bool RelayModule::Start(Blocking blocking) {
         heldBack_.clear();
     }
     active_ = true;
-    running_ = true;
     // Before the database takes the queue, whatever the relay has not read
     // yet is sent (or kept for the worker), so a drain loses nothing.
     drainObserver_ = core_.events->AddDrainObserver([this] { CatchUpBeforeDrain(); });
-    try {
-        worker_ = platform::Thread(&core_.counters.threads, [this] { Worker(); });
-    } catch (const std::system_error& e) {
-        running_ = false;
+    core::ServiceRounds rounds;
+    rounds.round = [this] { return Round(); };
+    // A dialog or the starting thread has the records for a moment: the
+    // round is only put off, not skipped.
+    rounds.lock = &Lock();
+    rounds.busyPause = kBusyRetryMs;
+    rounds.startedReport = core::str::kRelayStarted;
+    rounds.stoppedReport = core::str::kRelayStopped;
+    if (!worker_.Start(std::move(rounds))) {
         active_ = false;
         core_.events->RemoveDrainObserver(drainObserver_);
         socket_.Close();
-        core_.Report(core::Severity::Error, core::str::kSystemError, static_cast<uint32_t>(e.code().value()));
         return false;
     }
     return true;
 }
 
 bool RelayModule::Stop(Blocking) {
-    if (!worker_.Joinable()) return false;
+    if (!worker_.Started()) return false;
     active_ = false;
-    running_ = false;
-    wake_.Set();
-    worker_.Join();
+    worker_.Stop();
     if (core_.events) core_.events->RemoveDrainObserver(drainObserver_);
     socket_.Close();
     return true;
 }
 
-void RelayModule::Worker() {
-    core_.Report(core::Severity::Info, core::str::kRelayStarted);
-    while (active_ && running_) {
-        uint32_t wait = kIdleWaitMs;
-        {
-            GuardedLock lock(Lock(), core_.counters.locks, Blocking::No);
-            if (!lock) {
-                // A dialog or the starting thread has the records for a
-                // moment: the round is only put off, not skipped.
-                wait = kBusyRetryMs;
-            } else if (settings_.records.LiveCount() > 0) {
-                ForwardAvailable();
-                wait = settings_.common.repeatTimeout;
-            }
-        }
-        wake_.Wait(std::chrono::milliseconds(wait));
-    }
-    core_.Report(core::Severity::Info, core::str::kRelayStopped);
+uint32_t RelayModule::Round() {
+    if (settings_.records.LiveCount() == 0) return kIdleWaitMs;
+    ForwardAvailable();
+    return settings_.common.repeatTimeout;
 }
 
 void RelayModule::ForwardAvailable() {
@@ -135,7 +122,7 @@ void RelayModule::ForwardAvailable() {
 }
 
 void RelayModule::CatchUpBeforeDrain() {
-    if (!running_) return;
+    if (!active_) return;
     // The drainer must not wait for the relay (whose worker may be waiting
     // for the queue lock this drain holds), nor send on its behalf. The
     // reader's position changes only under the queue lock, which is held
@@ -154,7 +141,7 @@ void RelayModule::CatchUpBeforeDrain() {
         heldBack_.insert(heldBack_.end(), std::make_move_iterator(copies.begin()),
                          std::make_move_iterator(copies.end()));
     }
-    wake_.Set();
+    worker_.Wake();
 }
 
 void RelayModule::ForwardHeldBack() {

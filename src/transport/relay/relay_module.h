@@ -11,9 +11,8 @@
 
 #include "core/event_core.h"
 #include "core/event_record.h"
+#include "core/service_worker.h"
 #include "core/table_module.h"
-#include "platform/sync.h"
-#include "platform/thread.h"
 #include "platform/udp_socket.h"
 #include "transport/relay/relay_settings.h"
 
@@ -36,10 +35,11 @@ public:
 
     uint32_t ErrorCount() const { return errors_.load(); }
     uint64_t Forwarded() const { return forwarded_.load(); }
-    void Wake() { wake_.Set(); }
+    void Wake() { worker_.Wake(); }
 
 private:
-    void Worker();
+    // One round, module lock held; returns the pause before the next.
+    uint32_t Round();
     // Forwards everything from the reader's position to the end of the queue.
     // Called with the module lock held; takes the queue lock per slice.
     void ForwardAvailable();
@@ -58,16 +58,15 @@ private:
     platform::UdpSocket socket_;
     core::ReaderState reader_;
     uint64_t drainObserver_ = 0;
+    // Set from the start until Stop: the drain observer works only then.
     std::atomic<bool> active_{false};
-    std::atomic<bool> running_{false};
     std::atomic<uint32_t> errors_{0};
     std::atomic<uint64_t> forwarded_{0};
-    platform::AutoResetEvent wake_;
     // Unread records a drain took while the module lock was busy, copied for
     // the worker, which sends them before anything read after that drain.
     std::mutex heldBackMutex_;
     std::vector<core::EventRecord> heldBack_;
-    platform::Thread worker_;
+    core::ServiceWorker worker_{core_};
 };
 
 std::unique_ptr<core::Module> CreateRelayModule(core::CoreContext& core);
