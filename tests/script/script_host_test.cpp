@@ -9,8 +9,7 @@
 #include <thread>
 
 #include "core/core_context.h"
-#include "modules.h"
-#include "support/program_home.h"
+#include "support/program_core.h"
 #include "support/udp_peer.h"
 #include "support/wait_until.h"
 
@@ -22,21 +21,13 @@ using qm::testing::WaitUntil;
 class ScriptHostTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        home_.Listen(port_);
-        for (const core::ModuleDescriptor& d : ProgramModules())
-            if (d.id != core::kModuleWindow) catalog_.push_back(d);
-        core_.paths = core::Paths::Build(home_.Home() / "quillmark", home_.Home());
-        core_.catalog = catalog_;
-        core::CoreStart(core_);
         host_ = std::make_unique<ScriptHost>(core_, [this](const ProtocolWindow& w) {
             const std::lock_guard lock(mutex_);
             shown_.push_back(w);
         });
     }
-    void TearDown() override {
-        host_.reset();
-        core::CoreShutdown(core_);
-    }
+    // The host goes before the modules it works on.
+    void TearDown() override { host_.reset(); }
     // Starts a script on the worker; its run once it has ended.
     ScriptHost::Started Start(const std::string& text) {
         return host_->Start(text, [this](const ScriptRun& run) {
@@ -49,10 +40,8 @@ protected:
         return done_.size();
     }
 
-    qm::testing::ProgramHome home_;
-    uint16_t port_ = qm::testing::FreePort();
-    std::vector<core::ModuleDescriptor> catalog_;
-    core::CoreContext core_;
+    qm::testing::ProgramCore program_{qm::testing::FreePort()};
+    core::CoreContext& core_ = program_.core;
     std::unique_ptr<ScriptHost> host_;
     std::mutex mutex_;
     std::vector<ProtocolWindow> shown_;
