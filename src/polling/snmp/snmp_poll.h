@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "polling/snmp/snmp_client.h"
+#include "polling/snmp/snmp_settings.h"
 #include "polling/values/value_collector.h"
 
 namespace qm::polling::snmp {
@@ -20,16 +21,6 @@ inline constexpr uint8_t kCorrectDiv100 = 32;
 inline constexpr uint8_t kCorrectDiv1000 = 16;
 inline constexpr uint8_t kCorrectHex = 8;
 inline constexpr uint8_t kCorrectToInt = 4;
-
-struct OidEntry {
-    std::string value;  // the OID, ".1.3.6.1.2.1.1.1.0"
-    std::string tag;
-    bool enableMin = false;
-    int32_t minVal = 0;
-    bool enableMax = false;
-    int32_t maxVal = 0;
-    uint8_t correct = 0;
-};
 
 struct ValueText {
     std::optional<std::string> text;  // nothing: the placeholder gets the breach marker

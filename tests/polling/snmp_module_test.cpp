@@ -1,0 +1,141 @@
+// The SNMP poller as a module: its records, its saved settings and its
+// service against a real snmpd, with events in the queue and readings in
+// the value collector.
+#include <gtest/gtest.h>
+
+#include "core/config.h"
+#include "polling/snmp/snmp_module.h"
+#include "polling/snmp_agent.h"
+#include "support/temp_dir.h"
+#include "transport/transport_test_support.h"
+
+namespace qm::polling::snmp {
+namespace {
+
+using core::RecordCopy;
+using core::RecordSet;
+using namespace std::chrono_literals;
+
+class SnmpModuleTest : public testing::ModuleTest<SnmpModule> {
+protected:
+    void SetUp() override {
+        ModuleTest::SetUp();
+        core_.values = std::make_unique<ValueCollector>([] { return 1000u; });
+    }
+};
+
+OidList TestList(uint64_t id) {
+    OidList list;
+    list.id = id;
+    list.name = "test";
+    list.outFormat = "Description: [desc] cnt=[cnt]";
+    OidEntry desc;
+    OidEntry cnt;
+    cnt.value = std::string(testing::SnmpAgent::kPrivate) + "2.0";
+    cnt.tag = "cnt";
+    cnt.correct = kCorrectDiv10;
+    list.entries = {desc, cnt};
+    return list;
+}
+
+TEST_F(SnmpModuleTest, ListsKeepTheirEntriesAndIdentityThroughEditsAndTheFile) {
+    ASSERT_TRUE(module_->Add({RecordSet::List}, RecordCopy::Of(TestList(0))));
+    auto lists = module_->Copy({RecordSet::List});
+    ASSERT_TRUE(lists && lists->size() == 1);
+    const OidList stored = (*lists)[0].As<OidList>();
+    EXPECT_NE(stored.id, 0u);  // a list without identity gets one
+    ASSERT_EQ(stored.entries.size(), 2u);
+
+    OidList changed = stored;
+    changed.id = 99;
+    changed.entries.pop_back();
+    ASSERT_TRUE(module_->Replace({RecordSet::List}, 0, RecordCopy::Of(changed), (*lists)[0]));
+    OidEntry extra;
+    extra.tag = "a-tag-far-longer-than-sixteen";
+    ASSERT_TRUE(module_->Add({RecordSet::Entry, 0}, RecordCopy::Of(extra)));
+    auto entries = module_->Copy({RecordSet::Entry, 0});
+    ASSERT_TRUE(entries && entries->size() == 2);
+    EXPECT_EQ((*entries)[1].As<OidEntry>().tag, "a-tag-far-longe");  // cut to its field
+
+    SnmpAgentItem item;
+    item.name = "10.0.0.1:1161";
+    item.oidId = stored.id;
+    ASSERT_TRUE(module_->Add({RecordSet::Item}, RecordCopy::Of(item)));
+
+    testing::TempDir home("qm-snmpset");
+    core::Config config(home.path());
+    core::SettingsSection out = config.BeginSave("mod_snmp", "mod_snmp");
+    module_->SaveTo(out);
+    ASSERT_TRUE(out.Commit());
+    EXPECT_EQ(out.File().Get("mod_snmp", "List.0-item.1-StrTag"), "a-tag-far-longe");
+    SnmpModule again(core_);
+    again.Load(config.Open("mod_snmp", "mod_snmp"));
+    lists = again.Copy({RecordSet::List});
+    ASSERT_TRUE(lists && lists->size() == 1);
+    const OidList reread = (*lists)[0].As<OidList>();
+    EXPECT_EQ(reread.id, stored.id);  // the identity stayed through the edit
+    ASSERT_EQ(reread.entries.size(), 2u);
+    EXPECT_EQ(reread.entries[0].value, ".1.3.6.1.2.1.1.1.0");
+    auto items = again.Copy({RecordSet::Item});
+    ASSERT_TRUE(items && items->size() == 1);
+    EXPECT_EQ((*items)[0].As<SnmpAgentItem>().name, "10.0.0.1:1161");
+    EXPECT_EQ(AgentSender("10.0.0.1:1161").sin_addr.s_addr, htonl(0x0A000001));
+    EXPECT_EQ(AgentSender("localhost:1161").sin_addr.s_addr, INADDR_NONE);
+}
+
+TEST_F(SnmpModuleTest, EachAgentGivesOneEventPerCycleAndItsReadings) {
+    if (!testing::SnmpAgent::Installed()) GTEST_SKIP() << "snmpd is not installed (Debian package snmpd)";
+    testing::SnmpAgent agent;
+    ASSERT_TRUE(agent.Ready());
+
+    SnmpCommon common;
+    common.enableService = 1;
+    common.repeatTimeout = 300;
+    ASSERT_TRUE(module_->Add({RecordSet::Common}, RecordCopy::Of(common)));
+    ASSERT_TRUE(module_->Add({RecordSet::List}, RecordCopy::Of(TestList(7))));
+    SnmpAgentItem good;
+    good.name = agent.Agent();
+    good.community = testing::SnmpAgent::kCommunity;
+    good.param = kParamToCollector;
+    good.oidId = 7;
+    SnmpAgentItem wrong = good;
+    wrong.name = "localhost:" + agent.Agent().substr(agent.Agent().find(':') + 1);
+    wrong.community = "wrong";
+    wrong.timeout = 200;
+    wrong.retries = 1;
+    SnmpAgentItem noList = good;
+    noList.oidId = 8;
+    for (const auto& item : {good, wrong, noList}) ASSERT_TRUE(module_->Add({RecordSet::Item}, RecordCopy::Of(item)));
+
+    ASSERT_TRUE(module_->Start(platform::Blocking::Yes));
+    ASSERT_TRUE(log_->WaitForSystem("Служба SNMP запущена"));
+    const auto info = log_->WaitFor(testing::EventLog::Of(core::kEventInternal, "Description: Agent"));
+    ASSERT_TRUE(info);
+    EXPECT_EQ(info->message, "SNMP: Description: Agent\xC2\xA6" "forged %n 2.00 cnt=123.4");
+    EXPECT_EQ(info->sender, "127.0.0.1");
+    EXPECT_EQ(info->severity, 6u);
+    EXPECT_FALSE(info->relayed);
+    const auto failed = log_->WaitFor(testing::EventLog::Of(core::kEventInternal, "REQUEST_ERROR"));
+    ASSERT_TRUE(failed);
+    EXPECT_EQ(failed->message, "SNMP: REQUEST_ERROR (!)");
+    EXPECT_EQ(failed->sender, "255.255.255.255");
+    EXPECT_EQ(failed->severity, 3u);
+    ASSERT_TRUE(testing::WaitUntil([&] {
+        return core_.values->Read(good.name, "cnt (mod_snmp)").samples.size() >= 2 &&
+               !core_.values->Read(wrong.name, "cnt (mod_snmp)").samples.empty();
+    }));
+    EXPECT_EQ(core_.values->Read(good.name, "cnt (mod_snmp)").samples.front().value, Reading::U32(1234));
+    EXPECT_TRUE(core_.values->Read(wrong.name, "cnt (mod_snmp)").samples.front().gap);
+
+    EXPECT_TRUE(module_->Stop(platform::Blocking::Yes));
+    EXPECT_TRUE(log_->WaitForSystem("Служба SNMP остановлена"));
+    // An item whose list is missing never gives an event: every event came
+    // from the two others, in step.
+    const auto all = log_->Matching(testing::EventLog::Of(core::kEventInternal, "SNMP: "));
+    const auto errors = log_->Matching(testing::EventLog::Of(core::kEventInternal, "REQUEST_ERROR"));
+    EXPECT_LE(all.size() - errors.size(), errors.size() + 1);
+    EXPECT_LE(errors.size(), all.size() - errors.size());
+}
+
+}  // namespace
+}  // namespace qm::polling::snmp
