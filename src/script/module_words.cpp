@@ -180,10 +180,40 @@ ModuleWords HttpServer() {
     return w;
 }
 
+ModuleWords Snmp() {
+    ModuleWords w;
+    w.module = "mod_snmp";
+    w.printedCommon = {{"EnableService", "EnableService", P::Signed}, {"RepeatTimeout", "RepeatTimeout", P::Unsigned}};
+    w.printedItem = {{"Delete", std::string(kDeleteMark), P::Signed}, {"Enable", "Enable", P::Signed},
+                     {"OIDListID", "OIDID", P::Signed64},             {"Param", "Param", P::Hex},
+                     {"Retries", "Retries", P::Signed},               {"Timeout", "Timeout", P::Signed},
+                     {"Name", "StrName", P::Text},                    {"Community", "StrCommunity", P::Text}};
+    w.item = {{{"delete", "del"}, Flag(std::string(kDeleteMark))},
+              {{"enable", "en"}, Flag("Enable")},
+              {{"name", "ip"}, Text("StrName", 31)},
+              {{"community"}, Text("StrCommunity", 15)},
+              {{"timeout", "tmo"}, Range("Timeout", 900, 120000, 5000)},
+              {{"retries"}, Range("Retries", 1, 30, 1)},
+              {{"chart"}, Bit("Param", 0x80)},
+              {{"default", "reset"},
+               Reset({{std::string(kDeleteMark), "0"},
+                      {"Enable", "0"},
+                      {"OIDID", "0"},
+                      {"Param", "128"},
+                      {"Retries", "2"},
+                      {"Timeout", "5000"},
+                      {"StrCommunity", "public"}})}};
+    w.common = {{{"enable", "en"}, Flag("EnableService")},
+                {{"repeattimeout", "repeat_timeout", "rpt"}, Range("RepeatTimeout", 900, 120000, 10000)},
+                {{"default", "reset"}, Reset({{"EnableService", "0"}, {"RepeatTimeout", "10000"}})}};
+    w.call = {{{"start"}, CallAction::Start}, {{"stop"}, CallAction::Stop}, {{"save"}, CallAction::Save}};
+    return w;
+}
+
 }  // namespace
 
 const ModuleWords* WordsFor(std::string_view module) {
-    static const std::array<ModuleWords, 5> all = {Dbase(), Dns(), Collector(), Relay(), HttpServer()};
+    static const std::array<ModuleWords, 6> all = {Dbase(), Dns(), Collector(), Relay(), HttpServer(), Snmp()};
     for (const ModuleWords& w : all)
         if (SameWord(w.module, module)) return &w;
     return nullptr;
