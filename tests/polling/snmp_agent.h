@@ -18,11 +18,13 @@ public:
     static constexpr const char* kCommunity = "testcomm";
     static constexpr const char* kPrivate = ".1.3.6.1.4.1.8072.9999.";
 
-    SnmpAgent() : dir_("qm-snmpd"), port_(FreePort()) {
+    // `port` 0: a free one.
+    explicit SnmpAgent(uint16_t port = 0) : dir_("qm-snmpd"), port_(port ? port : FreePort()) {
         const auto conf = dir_.path() / "snmpd.conf";
         std::filesystem::create_directories(dir_.path() / "persist");
         std::ofstream(conf) << "[snmp] persistentDir " << (dir_.path() / "persist").string() << "\n"
                             << "rocommunity " << kCommunity << " 127.0.0.1\n"
+                            << "rocommunity public 127.0.0.1\n"
                             << "sysName quill-agent\n"
                             << "sysDescr Agent|forged %n {1+1}\n"
                             << "override " << kPrivate << "1.0 integer -42\n"

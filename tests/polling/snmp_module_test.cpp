@@ -6,6 +6,7 @@
 #include "core/config.h"
 #include "polling/snmp/snmp_module.h"
 #include "polling/snmp_agent.h"
+#include "processing/dns/dns_settings.h"
 #include "support/temp_dir.h"
 #include "transport/transport_test_support.h"
 
@@ -135,6 +136,35 @@ TEST_F(SnmpModuleTest, EachAgentGivesOneEventPerCycleAndItsReadings) {
     const auto errors = log_->Matching(testing::EventLog::Of(core::kEventInternal, "REQUEST_ERROR"));
     EXPECT_LE(all.size() - errors.size(), errors.size() + 1);
     EXPECT_LE(errors.size(), all.size() - errors.size());
+}
+
+// The name resolution asks the agent for its sysName with its own session,
+// at port 161 as devices answer it; the module lock plays no part.
+TEST_F(SnmpModuleTest, SystemNamesForTheNameResolution) {
+    if (!testing::SnmpAgent::Installed()) GTEST_SKIP() << "snmpd is not installed (Debian package snmpd)";
+    testing::SnmpAgent agent;
+    ASSERT_TRUE(agent.Ready());
+    EXPECT_EQ(module_->QuerySystemName(agent.Agent()), "quill-agent");
+    {
+        platform::GuardedLock held(module_->Lock(), core_.counters.locks, platform::Blocking::Yes);
+        EXPECT_EQ(module_->QuerySystemName(agent.Agent()), "quill-agent");  // a cycle holds the lock
+    }
+    EXPECT_FALSE(module_->QuerySystemName("127.0.0.1:" + std::to_string(testing::FreePort())));
+
+    if (!testing::UdpPeer("127.0.0.1", 161).Ok())
+        GTEST_SKIP() << "port 161 of 127.0.0.1 is taken: the name resolution's step not checked";
+    testing::SnmpAgent standard(161);
+    ASSERT_TRUE(standard.Ready());
+    testing::TempDir home("qm-snmpdns");
+    core_.paths.resourceFolder = home.path();
+    processing::DnsModule dns(core_, [](const platform::Ipv4Bytes&) { return platform::HostNameLookup{}; });
+    dns.Load(core::SettingsSection({}, "mod_dns", {}));
+    processing::DnsResolver r = processing::DefaultResolver();
+    r.param = processing::kDnsSnmp;
+    ASSERT_TRUE(dns.ReplaceRecord(0, r));
+    module_->OfferSystemNamesTo(dns);
+    EXPECT_TRUE(testing::WaitUntil([&] { return dns.NameFor("127.0.0.1") == "quill-agent"; }));
+    module_.reset();  // takes its offer back before the name resolution goes
 }
 
 }  // namespace

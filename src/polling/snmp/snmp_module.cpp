@@ -2,7 +2,10 @@
 
 #include <arpa/inet.h>
 
+#include <cstdio>
+
 #include "core/event_record.h"
+#include "core/module_registry.h"
 #include "core/string_ids.h"
 #include "platform/codepage.h"
 
@@ -27,7 +30,22 @@ sockaddr_in AgentSender(const std::string& agent) {
 SnmpModule::SnmpModule(core::CoreContext& core, std::unique_ptr<SnmpClient> client)
     : Module(core, core::kModuleSnmp, kModuleName), client_(std::move(client)) {}
 
-SnmpModule::~SnmpModule() { Stop(Blocking::Yes); }
+SnmpModule::~SnmpModule() {
+    if (dns_) dns_->DetachSystemNameSource();
+    Stop(Blocking::Yes);
+}
+
+void SnmpModule::OfferSystemNamesTo(processing::DnsModule& dns) {
+    dns_ = &dns;
+    dns.AttachSystemNameSource(*this);
+}
+
+void SnmpModule::Unload() {
+    // The name resolution stops asking before the module goes.
+    if (dns_) dns_->DetachSystemNameSource();
+    dns_ = nullptr;
+    Module::Unload();
+}
 
 void SnmpModule::Load(const core::SettingsSection& section) {
     SnmpSettings loaded;
@@ -104,8 +122,17 @@ std::optional<std::string> SnmpModule::QuerySystemName(const std::string& addres
     return std::nullopt;
 }
 
+std::optional<std::string> SnmpModule::SystemName(const platform::Ipv4Bytes& address) {
+    char text[16];
+    std::snprintf(text, sizeof text, "%u.%u.%u.%u", address[0], address[1], address[2], address[3]);
+    return QuerySystemName(text);
+}
+
 std::unique_ptr<core::Module> CreateSnmpModule(core::CoreContext& core) {
-    return std::make_unique<SnmpModule>(core);
+    auto module = std::make_unique<SnmpModule>(core);
+    if (core.registry)
+        if (auto* dns = core.registry->FindAs<processing::DnsModule>(core::kModuleDns)) module->OfferSystemNamesTo(*dns);
+    return module;
 }
 
 }  // namespace qm::polling::snmp

@@ -13,10 +13,11 @@
 #include "polling/snmp/snmp_client.h"
 #include "polling/snmp/snmp_poll.h"
 #include "polling/snmp/snmp_settings.h"
+#include "processing/dns/dns_module.h"
 
 namespace qm::polling::snmp {
 
-class SnmpModule : public core::Module, public core::RecordSets {
+class SnmpModule : public core::Module, public core::RecordSets, public processing::SystemNameSource {
 public:
     SnmpModule(core::CoreContext& core, std::unique_ptr<SnmpClient> client);
     explicit SnmpModule(core::CoreContext& core) : SnmpModule(core, MakeNetSnmpClient()) {}
@@ -30,6 +31,11 @@ public:
     // The agent's sysName, asked with its own session: it needs nothing of
     // the module's settings, so a running cycle does not make it fail.
     std::optional<std::string> QuerySystemName(const std::string& address);
+    std::optional<std::string> SystemName(const platform::Ipv4Bytes& address) override;
+    // Offers the system names to the name resolution while the module is
+    // loaded; Unload and the destructor take the offer back.
+    void OfferSystemNamesTo(processing::DnsModule& dns);
+    void Unload() override;
 
     uint32_t ThreadCount() const { return worker_.Started() ? 1 : 0; }
 
@@ -55,6 +61,7 @@ private:
     std::unique_ptr<SnmpClient> client_;
     std::atomic<bool> active_{false};
     core::ServiceWorker worker_{core_};
+    processing::DnsModule* dns_ = nullptr;
 };
 
 // The event's sender: the agent's address as dotted IPv4, 255.255.255.255
