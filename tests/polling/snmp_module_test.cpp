@@ -138,6 +138,28 @@ TEST_F(SnmpModuleTest, EachAgentGivesOneEventPerCycleAndItsReadings) {
     EXPECT_LE(errors.size(), all.size() - errors.size());
 }
 
+// Stop does not wait for the rest of a cycle of agents that do not answer:
+// the agent being asked is the last.
+TEST_F(SnmpModuleTest, StopEndsACycleAfterTheAgentBeingAsked) {
+    SnmpCommon common;
+    common.enableService = 1;
+    common.repeatTimeout = 60000;
+    ASSERT_TRUE(module_->Add({RecordSet::Common}, RecordCopy::Of(common)));
+    ASSERT_TRUE(module_->Add({RecordSet::List}, RecordCopy::Of(TestList(7))));
+    for (int i = 0; i < 3; ++i) {
+        SnmpAgentItem dead;
+        dead.name = "127.0.0.1:" + std::to_string(testing::FreePort());
+        dead.timeout = 1500;
+        dead.retries = 1;
+        dead.oidId = 7;
+        ASSERT_TRUE(module_->Add({RecordSet::Item}, RecordCopy::Of(dead)));
+    }
+    ASSERT_TRUE(module_->Start(platform::Blocking::Yes));
+    ASSERT_TRUE(log_->WaitFor(testing::EventLog::Of(core::kEventInternal, "REQUEST_ERROR")));
+    ASSERT_TRUE(module_->Stop(platform::Blocking::Yes));
+    EXPECT_LE(log_->Matching(testing::EventLog::Of(core::kEventInternal, "REQUEST_ERROR")).size(), 2u);
+}
+
 // The name resolution asks the agent for its sysName with its own session,
 // at port 161 as devices answer it; the module lock plays no part.
 TEST_F(SnmpModuleTest, SystemNamesForTheNameResolution) {
