@@ -14,6 +14,7 @@ using platform::GuardedLock;
 void SnmpModule::FitList(OidList& list) const {
     core::ApplyFieldRules(OidList::Fields(), list);
     for (OidEntry& e : list.entries) core::ApplyFieldRules(OidEntry::Fields(), e);
+    list.listSize = static_cast<uint32_t>(list.entries.size());
 }
 
 std::optional<std::vector<RecordCopy>> SnmpModule::Copy(SetRef set) {
@@ -82,6 +83,7 @@ bool SnmpModule::Add(SetRef set, const RecordCopy& record) {
             OidList& list = settings_.lists[set.list].record;
             if (list.entries.size() >= kMaxOidEntries) return false;
             list.entries.push_back(entry);
+            list.listSize = static_cast<uint32_t>(list.entries.size());
             return true;
         }
     }
@@ -119,6 +121,7 @@ bool SnmpModule::Replace(SetRef set, size_t index, const RecordCopy& record, con
             } else {
                 entries[index] = core::Ruled(record.As<OidEntry>());
             }
+            settings_.lists[set.list].record.listSize = static_cast<uint32_t>(entries.size());
             return true;
         }
     }

@@ -63,7 +63,8 @@ const FieldTable<OidList>& OidList::Fields() {
         f.Struct<&OidList::enable>("Enable").Kind(FieldKind::Flag).Label(core::str::kEnabled)
             .Struct<&OidList::id>("ID")
             .Text<&OidList::name>("StrName", kListNameCapacity)
-            .Text<&OidList::outFormat>("StrOutFmt", kOutFormatCapacity);
+            .Text<&OidList::outFormat>("StrOutFmt", kOutFormatCapacity)
+            .Struct<&OidList::listSize>("ListSize");
         return f;
     }();
     return t;
@@ -90,23 +91,19 @@ void LoadSnmpSettings(const core::SettingsSection& section, SnmpSettings& out) {
     }
     const size_t lists = core::ReadRecordCount(file, name, "ListCount");
     for (size_t i = 0; i < lists; ++i) {
-        OidList list{0, 0, {}, {}, {}};
+        OidList list{0, 0, {}, {}, {}, 0};
         const std::string prefix = ListPrefix(i);
-        const size_t present = core::LoadRecord(file, name, prefix, OidList::Fields(), list);
-        size_t size = 0;
-        if (auto bytes = file.ReadStruct(name, prefix + "ListSize", 4)) {
-            size = uint32_t((*bytes)[0]) | uint32_t((*bytes)[1]) << 8 | uint32_t((*bytes)[2]) << 16 |
-                   uint32_t((*bytes)[3]) << 24;
-        } else if (present == 0) {
+        if (core::LoadRecord(file, name, prefix, OidList::Fields(), list) == 0) {
             core::ReportAbsentRecord(name, prefix, lists);
             continue;
         }
-        size = std::min(size, kMaxOidEntries);
+        const size_t size = std::min<size_t>(list.listSize, kMaxOidEntries);
         for (size_t e = 0; e < size; ++e) {
             OidEntry entry{{}, {}, 0, 0, 0, 0, 0};
             if (core::LoadRecord(file, name, EntryPrefix(i, e), OidEntry::Fields(), entry) == 0) continue;
             list.entries.push_back(std::move(entry));
         }
+        list.listSize = static_cast<uint32_t>(list.entries.size());
         out.lists.Add(list);
     }
 }
@@ -120,9 +117,10 @@ void SaveSnmpSettings(core::SettingsSection& section, const SnmpSettings& in) {
         core::SaveRecord(file, name, ItemPrefix(n), SnmpAgentItem::Fields(), item);
     });
     core::WriteRecordCount(file, name, "ListCount", in.lists.LiveCount());
-    in.lists.ForEachLive([&](size_t n, const OidList& list) {
+    in.lists.ForEachLive([&](size_t n, const OidList& stored) {
+        OidList list = stored;
+        list.listSize = static_cast<uint32_t>(list.entries.size());
         core::SaveRecord(file, name, ListPrefix(n), OidList::Fields(), list);
-        core::WriteRecordCount(file, name, ListPrefix(n) + "ListSize", list.entries.size());
         for (size_t e = 0; e < list.entries.size(); ++e)
             core::SaveRecord(file, name, EntryPrefix(n, e), OidEntry::Fields(), list.entries[e]);
     });

@@ -57,7 +57,8 @@ struct OidList {
     uint64_t id = 0;
     std::string name;
     std::string outFormat = "Description: [desc]";  // `StrOutFmt`
-    std::vector<OidEntry> entries;                 // `ListSize` is their count
+    std::vector<OidEntry> entries;
+    uint32_t listSize = 0;  // `ListSize`: the entries' count, kept in step by the module
     static const core::FieldTable<OidList>& Fields();
 };
 
