@@ -2,7 +2,8 @@
 # Takes the README's screenshots: the real program under Xvfb with a prepared
 # home (a plain and a grouped event list), real syslog lines from logger, an
 # info box opened by double-clicking a row, the loading window, the graph of
-# the program's own figures, the status note with its menu, and About.
+# the program's own figures, the status note with its menu, About, and the
+# settings dialog's script editor with the protocol of a run.
 set -euo pipefail
 ROOT="$(cd "$(dirname "$0")/.." && pwd)"
 . "$ROOT/scripts/lib/deps.sh"
@@ -132,26 +133,36 @@ shoot '^Program$' graph.png
 # opens the program's menu.
 NOTE="$(xdotool search --onlyvisible --name '^Quillmark$' | head -1)"
 shoot '^Quillmark$' core-window.png
-xdotool mousemove --window "$NOTE" 150 40 click 3
-MENU=""
-for _ in $(seq 100); do
-    for id in $(xdotool search --onlyvisible --class quillmark 2>/dev/null); do
-        if xwininfo -id "$id" | grep -q "Override Redirect State: yes"; then MENU="$id"; fi
+open_menu() {  # prints the menu's window id
+    xdotool mousemove --window "$NOTE" 150 40 click 3
+    for _ in $(seq 100); do
+        for id in $(xdotool search --onlyvisible --class quillmark 2>/dev/null); do
+            if xwininfo -id "$id" | grep -q "Override Redirect State: yes"; then echo "$id"; return 0; fi
+        done
+        sleep 0.05
     done
-    [ -n "$MENU" ] && break
-    sleep 0.05
-done
-if [ -n "$MENU" ]; then
-    sleep 0.5
-    import -window "$MENU" "$OUT/core-menu.png"
-    echo "wrote docs/screenshots/core-menu.png"
-    # The last entry is "Выход"; the one above it opens About.
-    xdotool key Up Up Return
-    sleep 1
-    shoot '^О программе' about.png
-else
     echo "the note's menu did not open" >&2
-fi
+    return 1
+}
+MENU="$(open_menu)"
+sleep 0.5
+import -window "$MENU" "$OUT/core-menu.png"
+echo "wrote docs/screenshots/core-menu.png"
+# The last entry is "Выход"; above it About, above that the settings.
+xdotool key Up Up Return
+sleep 1
+shoot '^О программе' about.png
+xdotool key Escape
+sleep 0.5
+open_menu >/dev/null
+xdotool key Up Up Up Return
+sleep 1
+shoot '^Настройки$' settings.png
+# Its script editor runs the home's default script; the report comes up in
+# the protocol window.
+xdotool key ctrl+Return
+sleep 2
+shoot 'Script protocol' script-protocol.png
 
 kill -TERM "$PID"
 wait "$PID" || true

@@ -44,7 +44,10 @@ void RecordCopy::Zero() {
 }
 
 bool SameRecord(const RecordCopy& a, const RecordCopy& b) {
-    if (a.deleted != b.deleted || a.Fields().data() != b.Fields().data()) return false;
+    if (a.deleted != b.deleted || a.Fields().data() != b.Fields().data() || a.entries.size() != b.entries.size())
+        return false;
+    for (size_t i = 0; i < a.entries.size(); ++i)
+        if (!SameRecord(a.entries[i], b.entries[i])) return false;
     std::vector<uint8_t> x, y;
     for (const FieldDef& f : a.Fields()) {
         if (f.encoding == FieldEncoding::String) {

@@ -25,7 +25,8 @@ public:
         c.deleted = deleted;
         return c;
     }
-    RecordCopy(const RecordCopy& other) : deleted(other.deleted), holder_(other.holder_ ? other.holder_->Clone() : nullptr) {}
+    RecordCopy(const RecordCopy& other)
+        : deleted(other.deleted), entries(other.entries), holder_(other.holder_ ? other.holder_->Clone() : nullptr) {}
     RecordCopy& operator=(const RecordCopy& other) {
         if (this != &other) *this = RecordCopy(other);
         return *this;
@@ -58,6 +59,9 @@ public:
 
     // The record's deletion mark (kept in its table slot, not in the record).
     bool deleted = false;
+    // A list's entries, which travel with it: a list is copied out and
+    // handed back together with its entries, as one change.
+    std::vector<RecordCopy> entries;
 
 private:
     struct Concept {
@@ -124,13 +128,11 @@ std::vector<RecordCopy> CopySlots(const RecordTable<T>& table) {
     for (const auto& slot : table) out.push_back(RecordCopy::Of(slot.record, slot.deleted));
     return out;
 }
+// Every described field, the deletion mark and the entries equal.
 bool SameRecord(const RecordCopy& a, const RecordCopy& b);
 template <typename T>
 bool SlotHolds(const RecordTable<T>& table, size_t index, const RecordCopy& original) {
     return index < table.size() && SameRecord(RecordCopy::Of(table[index].record, table[index].deleted), original);
 }
-
-// Every described field and the deletion mark equal.
-bool SameRecord(const RecordCopy& a, const RecordCopy& b);
 
 }  // namespace qm::core

@@ -2,7 +2,8 @@
 // The life of one service thread, shared by every module that works in
 // rounds (the database, the relay, the pollers): Start runs the rounds on a
 // new thread, Stop ends and joins it, and the pause between rounds is a
-// wake-up event that Stop and Wake cut short. A module owns its worker;
+// wake-up event that Stop and Wake cut short. A module owns its worker and
+// stops it in its own destructor, since the rounds use the module's members;
 // Start, Stop and Wake may be called from any thread, Running from any.
 #include <atomic>
 #include <cstdint>

@@ -24,6 +24,11 @@ enum class RuleKind : uint8_t {
     Text,      // the value, cut to `length` characters
     Refused,   // "Deprecated method", nothing changes
     Reset,     // the listed fields take the listed values
+    ListRef,     // the UID of the first list named by the value, or 0
+    ListUid,     // n when n >= 1, else a fresh UID from the clock
+    Correction,  // 1/10 -> 64, 2/100 -> 32, 3/1000 -> 16, -1 -> 8, -2 -> 4, else 0
+    Push,        // list mode: a zero entry with the value as its tag, unless one has it
+    Pop,         // list mode: every entry with the value as its tag goes
 };
 
 struct WordRule {
@@ -34,6 +39,9 @@ struct WordRule {
     int64_t fallback = 0;  // Range; Bit: the bit
     size_t length = 0;     // Text, in UTF-16 units
     std::vector<std::pair<std::string, std::string>> reset;  // key, value as text
+    // List mode: the word changes the entry the statement's pipe text names
+    // (taken, or appended when there is none) instead of the list itself.
+    bool entry = false;
 };
 
 struct WordRow {
@@ -67,6 +75,16 @@ inline WordRule Text(std::string key, size_t length) {
     return r;
 }
 inline WordRule Refused() { return MakeRule(RuleKind::Refused); }
+inline WordRule ListRef(std::string key) { return MakeRule(RuleKind::ListRef, std::move(key)); }
+inline WordRule ListUid(std::string key) { return MakeRule(RuleKind::ListUid, std::move(key)); }
+inline WordRule Correction(std::string key) { return MakeRule(RuleKind::Correction, std::move(key)); }
+inline WordRule Push() { return MakeRule(RuleKind::Push); }
+inline WordRule Pop() { return MakeRule(RuleKind::Pop); }
+// The same rule, applied to the entry the pipe text names.
+inline WordRule Entry(WordRule rule) {
+    rule.entry = true;
+    return rule;
+}
 inline WordRule Reset(std::vector<std::pair<std::string, std::string>> values) {
     WordRule r = MakeRule(RuleKind::Reset);
     r.reset = std::move(values);
@@ -97,6 +115,13 @@ struct ModuleWords {
     std::vector<PrintedName> printedCommon;
     std::vector<PrintedName> printedItem;
     std::string nameKey = "StrName";  // the field "_MODIFY_=name" looks for
+    // Modules with lists of entries: the list words, what the echo prints of
+    // a list and of an entry, and the fields that name them.
+    std::vector<WordRow> list;
+    std::vector<PrintedName> printedList;
+    std::vector<PrintedName> printedEntry;
+    std::string listUidKey = "UID";
+    std::string entryTagKey = "Tag";
     // "_MODIFY_" with a name no item has opens a new item (instead of
     // replying "Deprecated method"), with these values besides its name.
     bool createsItems = true;

@@ -1,8 +1,10 @@
 #include "script/module_commands.h"
 
+#include <algorithm>
 #include <cinttypes>
 #include <cstdio>
 
+#include "core/core_context.h"
 #include "platform/utf16.h"
 #include "script/script_interpreter.h"
 #include "script/statement_lexer.h"
@@ -31,6 +33,36 @@ std::string ValueText(const core::RecordCopy& record, const PrintedName& printed
     return text;
 }
 
+// A text field of a record, cut to `length` characters and to the field's
+// own capacity (which holds its terminator as well); false when there is none.
+bool SetText(core::RecordCopy& record, std::string_view key, std::string_view text, size_t length) {
+    const core::FieldDef* field = record.Find(key);
+    if (field == nullptr || field->encoding != core::FieldEncoding::String) return false;
+    const size_t capacity = field->size ? field->size - 1 : 0;
+    *field->text(record.Data()) = platform::TruncateUtf16(text, std::min(length, capacity));
+    return true;
+}
+
+std::string TextOf(const core::RecordCopy& record, std::string_view key) {
+    const core::FieldDef* field = record.Find(key);
+    if (field == nullptr || field->encoding != core::FieldEncoding::String) return {};
+    return *field->text(const_cast<void*>(record.Data()));
+}
+
+// Tags are compared and stored at what a tag holds.
+constexpr size_t kTagLength = 15;
+
+int64_t CorrectionCode(int64_t n) {
+    switch (n) {
+        case 1: case 10: return 64;
+        case 2: case 100: return 32;
+        case 3: case 1000: return 16;
+        case -1: return 8;
+        case -2: return 4;
+        default: return 0;
+    }
+}
+
 }  // namespace
 
 ModuleCommands::ModuleCommands(core::Module& module, core::RecordSets& records, const ModuleWords& words,
@@ -43,6 +75,10 @@ void ModuleCommands::Echo(ScriptOutput& out, const std::vector<std::string>& pat
         const std::optional<core::RecordCopy> common = records_.CopyCommon();
         if (!common) return out.Fail(words_.module, "Collision");
         for (const PrintedName& p : words_.printedCommon) out.Report(p.name + "=" + ValueText(*common, p));
+    } else if (!path.empty() && SameWord(path[0], "list") && !words_.list.empty()) {
+        if (path.size() > 1) filter = ReadDecimal(path[1]);
+        EchoLists(out, filter);
+        return;
     } else if (!path.empty() && SameWord(path[0], "item")) {
         if (path.size() > 1) filter = ReadDecimal(path[1]);
         const std::optional<std::vector<core::RecordCopy>> items = records_.CopyItems();
@@ -56,18 +92,52 @@ void ModuleCommands::Echo(ScriptOutput& out, const std::vector<std::string>& pat
     out.Ok(words_.module, "Complete");
 }
 
-int ModuleCommands::Set(ScriptOutput&, std::string_view word, const std::vector<std::string>&,
-                        const std::optional<std::string>&, const std::optional<std::string>& value) {
-    if (word.empty()) return kReplyUnknownRequest;
-    std::lock_guard guard(editLock_);
-    if (word == "_MODIFY_") return Modify(value);
-    if (word == "_APPLY_") return Apply();
-    if (mode_ == Mode::None || owner_ != std::this_thread::get_id() || !value) return kReplySyntaxError;
-    return Change(word, *value);
+void ModuleCommands::EchoLists(ScriptOutput& out, int64_t filter) {
+    const std::optional<std::vector<core::RecordCopy>> lists = records_.Copy({core::RecordSet::List});
+    if (!lists) return out.Fail(words_.module, "Collision");
+    for (size_t i = 0; i < lists->size(); ++i) {
+        if (filter >= 0 && size_t(filter) != i) continue;
+        const core::RecordCopy& list = (*lists)[i];
+        for (const PrintedName& p : words_.printedList) out.Report(std::to_string(i) + "." + p.name + "=" + ValueText(list, p));
+        for (size_t e = 0; e < list.entries.size(); ++e)
+            for (const PrintedName& p : words_.printedEntry)
+                out.Report(std::to_string(i) + "." + std::to_string(e) + "\t" + p.name + "=" + ValueText(list.entries[e], p));
+    }
+    out.Ok(words_.module, "Complete");
 }
 
-int ModuleCommands::Modify(const std::optional<std::string>& value) {
+int ModuleCommands::Set(ScriptOutput&, std::string_view word, const std::vector<std::string>& path,
+                        const std::optional<std::string>& pipe, const std::optional<std::string>& value) {
+    if (word.empty()) return kReplyUnknownRequest;
+    std::lock_guard guard(editLock_);
+    if (word == "_MODIFY_") return Modify(path, value);
+    if (word == "_APPLY_") return Apply();
+    if (mode_ == Mode::None || owner_ != std::this_thread::get_id() || !value) return kReplySyntaxError;
+    return Change(word, pipe, *value);
+}
+
+int ModuleCommands::ModifyList(const std::string& name) {
+    std::optional<std::vector<core::RecordCopy>> lists = records_.Copy({core::RecordSet::List});
+    if (!lists) return kReplySystemError;
+    target_ = kNewRecord;
+    for (size_t i = 0; i < lists->size() && target_ == kNewRecord; ++i) {
+        if (!SameWord(TextOf((*lists)[i], words_.nameKey), name)) continue;
+        original_ = (*lists)[i];
+        buffer_ = std::move((*lists)[i]);
+        target_ = i;
+    }
+    if (target_ == kNewRecord) {
+        buffer_ = records_.Blank({core::RecordSet::List});
+        SetText(buffer_, words_.nameKey, name, 31);
+    }
+    mode_ = Mode::List;
+    owner_ = std::this_thread::get_id();
+    return kReplyOk;
+}
+
+int ModuleCommands::Modify(const std::vector<std::string>& path, const std::optional<std::string>& value) {
     if (mode_ != Mode::None) return kReplySyntaxError;
+    if (value && !words_.list.empty() && !path.empty() && SameWord(path[0], "list")) return ModifyList(*value);
     if (!value) {
         std::optional<core::RecordCopy> common = records_.CopyCommon();
         if (!common) return kReplySystemError;
@@ -88,7 +158,7 @@ int ModuleCommands::Modify(const std::optional<std::string>& value) {
         if (target_ == kNewRecord) {
             if (!words_.createsItems) return kReplyDeprecated;
             buffer_ = records_.BlankItem();
-            SetText(words_.nameKey, *value, 31);
+            SetText(buffer_, words_.nameKey, *value, 31);
             for (const auto& [key, text] : words_.newItem)
                 if (const core::FieldDef* field = buffer_.Find(key)) core::SetFieldNumber(*field, ReadDecimal(text), buffer_.Data());
         }
@@ -101,9 +171,10 @@ int ModuleCommands::Modify(const std::optional<std::string>& value) {
 int ModuleCommands::Apply() {
     if (mode_ == Mode::None || owner_ != std::this_thread::get_id()) return kReplySyntaxError;
     bool accepted = false;
+    const core::SetRef set{mode_ == Mode::List ? core::RecordSet::List : core::RecordSet::Item};
     if (mode_ == Mode::Common) accepted = records_.SetCommon(buffer_);
-    else if (target_ == kNewRecord) accepted = records_.AddItem(buffer_);
-    else accepted = records_.ReplaceItem(target_, buffer_, original_);
+    else if (target_ == kNewRecord) accepted = records_.Add(set, buffer_);
+    else accepted = records_.Replace(set, target_, buffer_, original_);
     buffer_ = {};
     original_ = {};
     target_ = kNewRecord;
@@ -112,57 +183,96 @@ int ModuleCommands::Apply() {
     return accepted ? kReplyOk : kReplySystemError;
 }
 
-int ModuleCommands::Change(std::string_view word, const std::string& value) {
-    const std::vector<WordRow>& rows = mode_ == Mode::Item ? words_.item : words_.common;
+int ModuleCommands::Change(std::string_view word, const std::optional<std::string>& pipe, const std::string& value) {
+    const std::vector<WordRow>& rows = mode_ == Mode::Item ? words_.item : mode_ == Mode::List ? words_.list : words_.common;
     const int row = Lookup(rows, word);
     if (row < 0) return kReplyUnknownRequest;
     const WordRule& rule = rows[size_t(row)].rule;
     if (rule.kind == RuleKind::Refused) return kReplyDeprecated;
-    return ApplyRule(rule, value) ? kReplyOk : kReplySystemError;
+    if (mode_ == Mode::List) return ChangeList(rule, pipe, value);
+    return ApplyRule(rule, value, buffer_) ? kReplyOk : kReplySystemError;
 }
 
-bool ModuleCommands::SetText(std::string_view key, std::string_view text, size_t length) {
-    const core::FieldDef* field = buffer_.Find(key);
-    if (field == nullptr || field->encoding != core::FieldEncoding::String) return false;
-    // The field's own capacity holds its terminator as well.
-    const size_t capacity = field->size ? field->size - 1 : 0;
-    *field->text(buffer_.Data()) = platform::TruncateUtf16(text, std::min(length, capacity));
-    return true;
+core::RecordCopy* ModuleCommands::EntryTagged(std::string_view tag) {
+    const std::string cut = platform::TruncateUtf16(tag, kTagLength);
+    for (core::RecordCopy& entry : buffer_.entries)
+        if (SameWord(TextOf(entry, words_.entryTagKey), cut)) return &entry;
+    return nullptr;
 }
 
-bool ModuleCommands::ApplyRule(const WordRule& rule, const std::string& value) {
+int ModuleCommands::ChangeList(const WordRule& rule, const std::optional<std::string>& pipe, const std::string& value) {
+    std::vector<core::RecordCopy>& entries = buffer_.entries;
+    const auto append = [&](std::string_view tag) -> core::RecordCopy& {
+        core::RecordCopy& entry = entries.emplace_back(records_.Blank({core::RecordSet::Entry, target_}));
+        SetText(entry, words_.entryTagKey, tag, kTagLength);
+        return entry;
+    };
+    if (rule.kind == RuleKind::Push) {
+        if (EntryTagged(value) == nullptr) append(value);
+        return kReplyOk;
+    }
+    if (rule.kind == RuleKind::Pop) {
+        const std::string cut = platform::TruncateUtf16(value, kTagLength);
+        std::erase_if(entries, [&](const core::RecordCopy& e) { return SameWord(TextOf(e, words_.entryTagKey), cut); });
+        return kReplyOk;
+    }
+    if (!rule.entry) return ApplyRule(rule, value, buffer_) ? kReplyOk : kReplySystemError;
+    if (!pipe) return kReplySyntaxError;
+    core::RecordCopy* entry = EntryTagged(*pipe);
+    if (entry == nullptr) entry = &append(*pipe);
+    return ApplyRule(rule, value, *entry) ? kReplyOk : kReplySystemError;
+}
+
+bool ModuleCommands::ApplyRule(const WordRule& rule, const std::string& value, core::RecordCopy& record) {
     if (rule.kind == RuleKind::Reset) {
         for (const auto& [key, text] : rule.reset) {
             if (key == kDeleteMark) {
-                buffer_.deleted = ReadDecimal(text) != 0;
-            } else if (const core::FieldDef* field = buffer_.Find(key); field && field->encoding == core::FieldEncoding::String) {
-                SetText(key, text, SIZE_MAX);
+                record.deleted = ReadDecimal(text) != 0;
+            } else if (const core::FieldDef* field = record.Find(key); field && field->encoding == core::FieldEncoding::String) {
+                SetText(record, key, text, SIZE_MAX);
             } else if (field) {
-                core::SetFieldNumber(*field, ReadDecimal(text), buffer_.Data());
+                core::SetFieldNumber(*field, ReadDecimal(text), record.Data());
             } else {
                 return false;
             }
         }
         return true;
     }
-    if (rule.kind == RuleKind::Text) return SetText(rule.key, value, rule.length);
+    if (rule.kind == RuleKind::Text) return SetText(record, rule.key, value, rule.length);
     const int64_t n = ReadDecimal(value);
     if (rule.key == kDeleteMark) {
-        buffer_.deleted = n >= 1;
+        record.deleted = n >= 1;
         return true;
     }
-    const core::FieldDef* field = buffer_.Find(rule.key);
+    const core::FieldDef* field = record.Find(rule.key);
     if (field == nullptr || field->encoding != core::FieldEncoding::Struct) return false;
-    void* record = buffer_.Data();
+    void* data = record.Data();
     switch (rule.kind) {
-        case RuleKind::Flag: core::SetFieldNumber(*field, n >= 1 ? 1 : 0, record); break;
+        case RuleKind::Flag: core::SetFieldNumber(*field, n >= 1 ? 1 : 0, data); break;
         case RuleKind::Bit: {
-            const int64_t old = core::FieldNumber(*field, record);
-            core::SetFieldNumber(*field, n >= 1 ? old | rule.fallback : old & ~rule.fallback, record);
+            const int64_t old = core::FieldNumber(*field, data);
+            core::SetFieldNumber(*field, n >= 1 ? old | rule.fallback : old & ~rule.fallback, data);
             break;
         }
-        case RuleKind::Range: core::SetFieldNumber(*field, n >= rule.low && n <= rule.high ? n : rule.fallback, record); break;
-        case RuleKind::Signed32: core::SetFieldNumber(*field, static_cast<int32_t>(n), record); break;
+        case RuleKind::Range: core::SetFieldNumber(*field, n >= rule.low && n <= rule.high ? n : rule.fallback, data); break;
+        case RuleKind::Signed32: core::SetFieldNumber(*field, static_cast<int32_t>(n), data); break;
+        case RuleKind::Correction: core::SetFieldNumber(*field, CorrectionCode(n), data); break;
+        case RuleKind::ListUid:
+            core::SetFieldNumber(*field, n >= 1 ? n : static_cast<int64_t>(module_.Core().SecondsSinceEpoch()), data);
+            break;
+        case RuleKind::ListRef: {
+            // The search takes the module lock; when it stays busy nothing changes.
+            const std::optional<std::vector<core::RecordCopy>> lists = records_.Copy({core::RecordSet::List});
+            if (!lists) return true;
+            int64_t uid = 0;
+            for (const core::RecordCopy& list : *lists) {
+                if (!SameWord(TextOf(list, words_.nameKey), value)) continue;
+                if (const core::FieldDef* id = list.Find(words_.listUidKey)) uid = core::FieldNumber(*id, list.Data());
+                break;
+            }
+            core::SetFieldNumber(*field, uid, data);
+            break;
+        }
         default: return false;
     }
     return true;

@@ -27,16 +27,20 @@ public:
     void Call(ScriptOutput& out, const std::vector<std::string>& path) override;
 
 private:
-    enum class Mode { None, Item, Common };
+    enum class Mode { None, Item, Common, List };
     // The record a new item gets until "_APPLY_" adds it.
     static constexpr size_t kNewRecord = 501;
 
-    int Modify(const std::optional<std::string>& value);
+    int Modify(const std::vector<std::string>& path, const std::optional<std::string>& value);
+    int ModifyList(const std::string& name);
     int Apply();
-    int Change(std::string_view word, const std::string& value);
+    int Change(std::string_view word, const std::optional<std::string>& pipe, const std::string& value);
+    int ChangeList(const WordRule& rule, const std::optional<std::string>& pipe, const std::string& value);
     // False when the table names a field the record does not have.
-    bool ApplyRule(const WordRule& rule, const std::string& value);
-    bool SetText(std::string_view key, std::string_view text, size_t length);
+    bool ApplyRule(const WordRule& rule, const std::string& value, core::RecordCopy& record);
+    void EchoLists(ScriptOutput& out, int64_t filter);
+    // The entry of the list being edited with this tag (cut to what a tag holds), or null.
+    core::RecordCopy* EntryTagged(std::string_view tag);
 
     core::Module& module_;
     core::RecordSets& records_;

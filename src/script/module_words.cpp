@@ -180,6 +180,57 @@ ModuleWords HttpServer() {
     return w;
 }
 
+ModuleWords Icmp() {
+    ModuleWords w;
+    w.module = "mod_icmp";
+    w.reportsUnknownCall = true;
+    w.printedCommon = {{"EnableService", "EnableService", P::Signed}, {"RealIP", "RealIP", P::Signed},
+                       {"RecvTimeout", "RecvTimeout", P::Signed},      {"SendTimeout", "SendTimeout", P::Signed},
+                       {"PacketSize", "PacketSize", P::Unsigned},      {"RepeatTimeout", "RepeatTimeout", P::Unsigned}};
+    w.printedItem = {{"Delete", std::string(kDeleteMark), P::Signed},
+                     {"Enable", "Enable", P::Signed},
+                     {"EnableMax", "EnableMax", P::Signed},
+                     {"EnableMin", "EnableMin", P::Unsigned},
+                     {"MaxVal", "MaxVal", P::Signed},
+                     {"MinVal", "MinVal", P::Signed},
+                     {"Param", "Param", P::Hex},
+                     {"Format", "StrOutFmt", P::Text},
+                     {"Name", "StrName", P::Text}};
+    w.item = {{{"delete", "del"}, Flag(std::string(kDeleteMark))},
+              {{"enable", "en"}, Flag("Enable")},
+              {{"name"}, Text("StrName", 31)},
+              {{"format", "fmt"}, Text("StrOutFmt", 63)},
+              {{"min"}, Flag("EnableMin")},
+              {{"max"}, Flag("EnableMax")},
+              {{"minval"}, Signed32("MinVal")},
+              {{"maxval"}, Signed32("MaxVal")},
+              {{"chart"}, Bit("Param", 0x80)},
+              {{"default", "reset"},
+               Reset({{std::string(kDeleteMark), "0"},
+                      {"Enable", "0"},
+                      {"EnableMin", "0"},
+                      {"EnableMax", "0"},
+                      {"MinVal", "0"},
+                      {"MaxVal", "0"},
+                      {"Param", "128"},
+                      {"StrOutFmt", "[msec]"}})}};
+    w.common = {{{"enable", "en"}, Flag("EnableService")},
+                {{"recv", "rcv"}, Range("RecvTimeout", 900, 120000, 5000)},
+                {{"send", "snd"}, Range("SendTimeout", 900, 120000, 5000)},
+                {{"repeat", "rpt"}, Range("RepeatTimeout", 900, 120000, 10000)},
+                {{"packet", "pkt"}, Range("PacketSize", 11, 1999, 32)},
+                {{"realip", "ip"}, Flag("RealIP")},
+                {{"default", "reset"},
+                 Reset({{"EnableService", "0"},
+                        {"RealIP", "0"},
+                        {"RecvTimeout", "5000"},
+                        {"SendTimeout", "5000"},
+                        {"RepeatTimeout", "10000"},
+                        {"PacketSize", "32"}})}};
+    w.call = {{{"start"}, CallAction::Start}, {{"stop"}, CallAction::Stop}, {{"save"}, CallAction::Save}};
+    return w;
+}
+
 ModuleWords Snmp() {
     ModuleWords w;
     w.module = "mod_snmp";
@@ -213,7 +264,7 @@ ModuleWords Snmp() {
 }  // namespace
 
 const ModuleWords* WordsFor(std::string_view module) {
-    static const std::array<ModuleWords, 6> all = {Dbase(), Dns(), Collector(), Relay(), HttpServer(), Snmp()};
+    static const std::array<ModuleWords, 7> all = {Dbase(), Dns(), Collector(), Relay(), HttpServer(), Icmp(), Snmp()};
     for (const ModuleWords& w : all)
         if (SameWord(w.module, module)) return &w;
     return nullptr;

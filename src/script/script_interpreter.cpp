@@ -207,11 +207,7 @@ private:
 
     void ShowProtocol() {
         if (!env_.showProtocol) return;
-        ProtocolWindow window;
-        window.title = "Quillmark: Script protocol";
-        window.text = out_.Text().empty() ? "WND: Empty buffer (no log data)" : out_.Text();
-        window.highlight = out_.colour;
-        env_.showProtocol(window);
+        env_.showProtocol(ProtocolWindowOf(out_.Text(), out_.colour));
     }
 
     void Echo(const Statement& s, const Frame& frame) {
@@ -354,6 +350,14 @@ const std::array<ProtocolHighlight, 3>& ProtocolHighlights() {
     return rules;
 }
 
+ProtocolWindow ProtocolWindowOf(std::string_view report, bool colour) {
+    ProtocolWindow window;
+    window.title = "Quillmark: Script protocol";
+    window.text = report.empty() ? "WND: Empty buffer (no log data)" : std::string(report);
+    window.highlight = colour;
+    return window;
+}
+
 int64_t ReadDecimal(std::string_view text) {
     size_t i = 0;
     while (i < text.size() && (text[i] == ' ' || text[i] == '\t' || text[i] == '\r' || text[i] == '\n')) ++i;
@@ -382,6 +386,7 @@ ScriptRun RunScript(std::string_view text, const ScriptEnvironment& env) {
     run.text = out.Text();
     run.failures = out.Failures();
     run.cancelled = interpreter.Cancelled();
+    run.colour = out.colour;
     return run;
 }
 

@@ -42,6 +42,9 @@ struct ProtocolWindow {
 // The three rules the protocol window marks with when highlighting is on.
 const std::array<ProtocolHighlight, 3>& ProtocolHighlights();
 
+// The protocol window of a report as it stands; `colour` is the script's switch.
+ProtocolWindow ProtocolWindowOf(std::string_view report, bool colour);
+
 struct ScriptEnvironment {
     core::CoreContext* core = nullptr;  // counters, exit event, System events
     // The script node of a loaded module by its section name, or null.
@@ -56,6 +59,7 @@ struct ScriptRun {
     std::string text;       // the report lines, CR LF between them
     uint32_t failures = 0;  // FAIL lines, including those not logged
     bool cancelled = false;
+    bool colour = true;     // the highlighting switch as the run left it
 };
 
 ScriptRun RunScript(std::string_view text, const ScriptEnvironment& env);

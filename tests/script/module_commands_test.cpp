@@ -173,5 +173,45 @@ TEST(ModuleCommands, AnEditBelongsToTheThreadThatOpenedIt) {
     core::CoreShutdown(core);
 }
 
+// List mode, on the one module with lists of entries that exists today (the
+// rules' match lists, whose entries are tagged by their value), through a
+// word table of the test's own.
+TEST_F(ModuleCommandsTest, ListModeEditsAListAndItsEntriesAsOneChange) {
+    ModuleWords words;
+    words.module = "mod_lists";
+    words.item = {{{"list"}, ListRef("InListID1")}};
+    words.list = {{{"enable"}, Flag("Enable")}, {{"uid"}, ListUid("UID")}, {{"push"}, Push()},
+                  {{"pop"}, Pop()},         {{"value"}, Entry(Text("StrValue", 127))}};
+    words.printedItem = {{"Name", "StrName", PrintForm::Text}, {"List", "InListID1", PrintForm::Signed64}};
+    words.printedList = {{"Name", "StrName", PrintForm::Text}, {"UID", "UID", PrintForm::Signed64}};
+    words.printedEntry = {{"Value", "StrValue", PrintForm::Text}};
+    words.entryTagKey = "StrValue";
+    core::Module& rules = *core_.registry->Find(core::kModuleRules);
+    ModuleCommands node(rules, *rules.Records(), words);
+    env_.findNode = [&](std::string_view name) -> ScriptNode* { return SameWord(name, "mod_lists") ? &node : nullptr; };
+
+    // Push adds a tag once (tags compare without case); an entry word takes
+    // the entry its pipe text names or appends one; nothing shows before the apply.
+    const ScriptRun made = RunScript(
+        "#set:mod_lists.list=hosts{#set:uid=77;#set:enable=1;#set:push=alpha;#set:push=beta;#set:push=ALPHA;"
+        "#set:value|gamma=gamma;#echo:mod_lists.list}",
+        env_);
+    EXPECT_EQ(made.failures, 0u) << made.text;
+    EXPECT_NE(made.text.find("OK (mod_lists): Complete"), std::string::npos);
+    EXPECT_EQ(made.text.find("0.Name=hosts"), std::string::npos);
+    const std::string hosts = "0.Name=hosts\r\n0.UID=77\r\n0.0\tValue=alpha\r\n0.1\tValue=beta\r\n0.2\tValue=gamma\r\n";
+    EXPECT_EQ(Run("#echo:mod_lists.list"), hosts + "OK (mod_lists): Complete");
+
+    // Pop removes the tag wherever it is; an entry word without a tag is a
+    // syntax error, and the block's other changes are applied all the same.
+    EXPECT_EQ(RunScript("#set:mod_lists.list=HOSTS{#set:pop=Alpha;#set:value=x}", env_).failures, 1u);
+    EXPECT_EQ(Run("#echo:mod_lists.list.0"),
+              "0.Name=hosts\r\n0.UID=77\r\n0.0\tValue=beta\r\n0.1\tValue=gamma\r\nOK (mod_lists): Complete");
+
+    // An item refers to a list by its name, or to none.
+    Run("#set:mod_lists=r1{#set:list=Hosts}#set:mod_lists=r2{#set:list=nowhere}");
+    EXPECT_EQ(Run("#echo:mod_lists.item"), "0.Name=r1\r\n0.List=77\r\n1.Name=r2\r\n1.List=0\r\nOK (mod_lists): Complete");
+}
+
 }  // namespace
 }  // namespace qm::script

@@ -12,6 +12,31 @@ using core::SetRef;
 using platform::Blocking;
 using platform::GuardedLock;
 
+namespace {
+
+// A list's entries travel beside it, as records of their own.
+RecordCopy ListCopy(const RulesModule::ListSlot& slot) {
+    MatchList bare = slot.record;
+    bare.entries.clear();
+    RecordCopy copy = RecordCopy::Of(std::move(bare), slot.deleted);
+    for (const std::string& value : slot.record.entries) copy.entries.push_back(RecordCopy::Of(ListEntry{value}));
+    return copy;
+}
+
+// The list a copy describes, or nothing when an entry is not a list entry.
+std::optional<MatchList> ListOf(const RecordCopy& copy) {
+    if (!copy.Holds<MatchList>() || copy.entries.size() > kMaxListEntries) return std::nullopt;
+    MatchList list = copy.As<MatchList>();
+    list.entries.clear();
+    for (const RecordCopy& entry : copy.entries) {
+        if (!entry.Holds<ListEntry>()) return std::nullopt;
+        if (!entry.deleted) list.entries.push_back(entry.As<ListEntry>().value);
+    }
+    return list;
+}
+
+}  // namespace
+
 std::optional<std::vector<RecordCopy>> RulesModule::Copy(SetRef set) {
     GuardedLock lock(Lock(), core_.counters.locks, Blocking::No);
     if (!lock) return std::nullopt;
@@ -20,8 +45,11 @@ std::optional<std::vector<RecordCopy>> RulesModule::Copy(SetRef set) {
             return std::vector<RecordCopy>{RecordCopy::Of(settings_.scheme)};
         case RecordSet::Item:
             return core::CopySlots(settings_.rules);
-        case RecordSet::List:
-            return core::CopySlots(settings_.lists);
+        case RecordSet::List: {
+            std::vector<RecordCopy> out;
+            for (const ListSlot& slot : settings_.lists) out.push_back(ListCopy(slot));
+            return out;
+        }
         case RecordSet::Entry: {
             if (set.list >= settings_.lists.size()) return std::nullopt;
             std::vector<RecordCopy> out;
@@ -51,8 +79,9 @@ bool RulesModule::Add(SetRef set, const RecordCopy& record) {
         const std::optional<size_t> index = AddRule(record.As<Rule>());
         return index && (!record.deleted || DeleteRule(*index));
     }
-    if (set.set == RecordSet::List && record.Holds<MatchList>()) {
-        const std::optional<size_t> index = AddList(record.As<MatchList>());
+    if (set.set == RecordSet::List) {
+        const std::optional<MatchList> list = ListOf(record);
+        const std::optional<size_t> index = list ? AddList(*list) : std::nullopt;
         return index && (!record.deleted || DeleteList(*index));
     }
     if (set.set != RecordSet::Entry || !record.Holds<ListEntry>() || record.deleted) return false;
@@ -83,9 +112,10 @@ bool RulesModule::Replace(SetRef set, size_t index, const RecordCopy& record, co
             return settings_.rules.Replace(index, rule) && settings_.rules.MarkDeleted(index, record.deleted);
         }
         case RecordSet::List: {
-            if (!record.Holds<MatchList>() || !core::SlotHolds(settings_.lists, index, original)) return false;
-            MatchList list = record.As<MatchList>();
-            if (list.entries.size() > kMaxListEntries) return false;
+            std::optional<MatchList> given = ListOf(record);
+            if (!given || index >= settings_.lists.size() || !SameRecord(ListCopy(settings_.lists[index]), original))
+                return false;
+            MatchList& list = *given;
             FitToCapacity(list);
             AssignUid(list);
             if (!settings_.lists.Replace(index, list) || !settings_.lists.MarkDeleted(index, record.deleted)) return false;

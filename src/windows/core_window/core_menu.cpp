@@ -48,8 +48,7 @@ std::vector<CoreMenuItem> BuildCoreMenu(const core::CoreContext& core, const std
     services.submenu.push_back(Command(core.Text(core::str::kStart), CoreCommand::StartServices, !servicesBusy));
     services.submenu.push_back(Command(core.Text(core::str::kStop), CoreCommand::StopServices, !servicesBusy));
     menu.push_back(std::move(services));
-    // The settings dialog is not part of this program yet.
-    menu.push_back(Command(core.Text(core::str::kSettings), CoreCommand::Settings, false));
+    menu.push_back(Command(core.Text(core::str::kSettings), CoreCommand::Settings));
     menu.push_back(Command(core.Text(core::str::kAbout), CoreCommand::About));
     menu.push_back(Command(core.Text(core::str::kExit), CoreCommand::Exit));
     return menu;

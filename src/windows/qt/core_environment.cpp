@@ -13,8 +13,8 @@ constexpr int kMenuClosePollMs = 10;
 
 }  // namespace
 
-CoreEnvironment::CoreEnvironment(core::CoreContext& core) : services_(core) {
-    RunOnGui([&] { window_ = std::make_unique<CoreWindow>(core, services_); });
+CoreEnvironment::CoreEnvironment(core::CoreContext& core, script::ScriptHost* scripts) : services_(core) {
+    RunOnGui([&] { window_ = std::make_unique<CoreWindow>(core, services_, scripts); });
 }
 
 CoreEnvironment::~CoreEnvironment() {

@@ -12,13 +12,19 @@ namespace qm::core {
 struct CoreContext;
 }
 
+namespace qm::script {
+class ScriptHost;
+}
+
 namespace qm::windows::qt {
 
 class CoreWindow;
 
 class CoreEnvironment {
 public:
-    explicit CoreEnvironment(core::CoreContext& core);
+    // `scripts` (may be null) is what the settings dialog runs scripts
+    // with; it must outlive the environment.
+    explicit CoreEnvironment(core::CoreContext& core, script::ScriptHost* scripts = nullptr);
     ~CoreEnvironment();
     CoreEnvironment(const CoreEnvironment&) = delete;
     CoreEnvironment& operator=(const CoreEnvironment&) = delete;

@@ -24,6 +24,7 @@
 #include "windows/qt/gui_thread.h"
 #include "windows/qt/icon_set.h"
 #include "windows/qt/program_font.h"
+#include "windows/qt/settings_dialog.h"
 #include "windows/window_module/window_module.h"
 
 namespace qm::windows::qt {
@@ -41,10 +42,11 @@ constexpr int kMargin = 10;
 
 }  // namespace
 
-CoreWindow::CoreWindow(core::CoreContext& core, ServiceControl& services)
+CoreWindow::CoreWindow(core::CoreContext& core, ServiceControl& services, script::ScriptHost* scripts)
     : QWidget(nullptr, Qt::Tool | Qt::FramelessWindowHint),
       core_(core),
       services_(services),
+      scripts_(scripts),
       font_(FontOf(core.settings.font, core::FontHeightForPoints(kFontPoints, core.dotsPerInch))) {
     setObjectName("Quillmark_CoreWnd");
     setWindowTitle(QString::fromStdString(core.Text(core::str::kProductName)));
@@ -155,6 +157,10 @@ void CoreWindow::Carry(const CoreMenuItem& item) {
             break;
         case CoreCommand::Exit: core_.exitEvent.Set(); break;
         case CoreCommand::Settings:
+            // One dialog per program: a second choice brings it forward.
+            if (!settings_) settings_ = std::make_unique<SettingsDialog>(core_, scripts_);
+            settings_->ShowAndRaise();
+            break;
         case CoreCommand::None: break;
     }
 }

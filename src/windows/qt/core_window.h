@@ -4,7 +4,7 @@
 // a tray to put the icon in (off-screen drawing, desktops without one) the
 // note stays shown instead and its right click opens the same menu.
 // Made and destroyed on the GUI thread (see CoreEnvironment); closing it
-// only hides it.
+// only hides it. It owns the settings dialog, made when first asked for.
 #include <array>
 #include <memory>
 
@@ -19,6 +19,10 @@ namespace qm::core {
 struct CoreContext;
 }
 
+namespace qm::script {
+class ScriptHost;
+}
+
 namespace qm::windows {
 class ServiceControl;
 class WindowModule;
@@ -27,6 +31,8 @@ struct CoreMenuItem;
 
 namespace qm::windows::qt {
 
+class SettingsDialog;
+
 class CoreWindow : public QWidget {
     Q_OBJECT
 public:
@@ -34,8 +40,8 @@ public:
     static constexpr int kHeight = 80;
     static constexpr int kTickMs = 1000;
 
-    // `services` must outlive the window.
-    CoreWindow(core::CoreContext& core, ServiceControl& services);
+    // `services` and `scripts` (may be null) must outlive the window.
+    CoreWindow(core::CoreContext& core, ServiceControl& services, script::ScriptHost* scripts = nullptr);
     ~CoreWindow() override;
 
     // Left click on the tray icon: the note with its lines, brought forward.
@@ -51,6 +57,8 @@ public:
     // The tray icon's number now (see status_note.h); tests compare it.
     int TrayIcon() const { return trayIcon_; }
     const std::array<NoteLine, 3>& Lines() const { return lines_; }
+    // The settings dialog once it has been opened, else null.
+    SettingsDialog* Settings() const { return settings_.get(); }
 
 protected:
     void paintEvent(QPaintEvent* event) override;
@@ -66,7 +74,9 @@ private:
 
     core::CoreContext& core_;
     ServiceControl& services_;
+    script::ScriptHost* const scripts_;
     std::unique_ptr<QSystemTrayIcon> tray_;
+    std::unique_ptr<SettingsDialog> settings_;
     std::array<NoteLine, 3> lines_;
     NoteTimer noteTimer_;
     QFont font_;

@@ -6,14 +6,16 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <optional>
 #include <thread>
 
 #include <QApplication>
 #include <QScreen>
 
 #include "platform/thread.h"
-#include "script/module_nodes.h"
+#include "script/script_host.h"
 #include "script/script_server.h"
+#include "windows/info_box/protocol_content.h"
 #include "windows/qt/application.h"
 #include "windows/qt/core_environment.h"
 #include "windows/qt/gui_thread.h"
@@ -102,34 +104,42 @@ int RunWithWindows(core::CoreContext& core, int& argc, char** argv) {
         core::CoreStart(core);
         static const bool atExitSet = std::atexit(AtProcessExit) == 0;
         static_cast<void>(atExitSet);
+        // Every script of this run, from the editor or the socket, goes
+        // through the one host; it is shut down (a running script cancelled
+        // and awaited) before the modules unload.
+        auto scripts = std::make_unique<script::ScriptHost>(
+            core, [&core](const script::ProtocolWindow& window) { ShowProtocolWindow(core, window); });
         // The core window is start-up's last step: its tray icon shows busy
         // until its first tick after start-up has ended.
         std::unique_ptr<CoreEnvironment> environment;
         {
             platform::CountedScope starting(&core.counters.startupBusy);
             core.ShowStatus("Loading ... Core environment");
-            environment = std::make_unique<CoreEnvironment>(core);
+            environment = std::make_unique<CoreEnvironment>(core, scripts.get());
         }
         PostToGui([loadingWindow] { loadingWindow->hide(); });
         {
-            // Scripts from `quillmark -script` on this home; stopped (a
-            // running one cancelled) before the modules unload.
-            const script::ModuleNodes nodes(*core.registry);
-            script::ScriptServer scripts(
+            // Scripts from `quillmark -script` on this home. One that comes
+            // while another runs is refused with a FAIL line.
+            script::ScriptServer server(
                 script::ScriptSocketPath(core.paths.settingsFolder),
-                [&](std::string_view text, platform::Event* cancel) {
-                    script::ScriptEnvironment env = script::EnvironmentFor(core, nodes);
-                    env.cancel = cancel;
-                    return script::RunScript(text, env);
+                [&](std::string_view text, platform::Event*) {
+                    if (std::optional<script::ScriptRun> run = scripts->RunHere(text)) return *std::move(run);
+                    return script::ScriptRun{"FAIL (_SCRIPT_): another script is running; try again when it has ended", 1,
+                                             false, true};
                 },
                 &core.counters.threads);
-            if (!scripts.Start())
+            if (!server.Start())
                 std::fprintf(stderr, "No script socket in %s (%s): quillmark -script runs offline only\n",
                              core.paths.settingsFolder.string().c_str(), std::strerror(errno));
             core.exitEvent.Wait();
+            // The host's cancel ends the socket's script too; the server
+            // then stops with nothing left to wait for.
+            scripts->Shutdown();
         }
         // Shutdown's first step, before the modules its menu works on go.
         environment.reset();
+        scripts.reset();
         core::CoreShutdown(core);
         PostToGui([loadingWindow] { loadingWindow->hide(); });
         done = true;

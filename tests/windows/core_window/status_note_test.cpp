@@ -58,12 +58,12 @@ TEST(CoreMenu, WindowsFirstGraphsInTheirSubmenuThenServicesSettingsAboutExit) {
     };
     const std::vector<std::string> expected = {
         "Syslog [x]", "Box", "Показать график / Load / Ping [x]", "-",
-        "Управление службами / Запустить / Остановить", "Настройки (off)", "О программе...", "Выход"};
+        "Управление службами / Запустить / Остановить", "Настройки", "О программе...", "Выход"};
     EXPECT_EQ(Texts(BuildCoreMenu(core, windows, false)), expected);
 
     const std::vector<CoreMenuItem> busy = BuildCoreMenu(core, {}, true);
     EXPECT_EQ(Texts(busy), (std::vector<std::string>{"Управление службами / Запустить (off) / Остановить (off)",
-                                                     "Настройки (off)", "О программе...", "Выход"}));
+                                                     "Настройки", "О программе...", "Выход"}));
     EXPECT_EQ(busy[0].submenu[1].command, CoreCommand::StopServices);
     EXPECT_EQ(BuildCoreMenu(core, windows, false)[2].submenu[1].window, 4u);
 }

@@ -202,7 +202,7 @@ TEST_F(CoreWindowTest, WithoutATrayTheNoteStaysShownAndItsMenuLeadsToEverything)
     QCoreApplication::sendEvent(&window, &click);
     // The new home's hidden graph sits in its own submenu.
     EXPECT_EQ(entries, (std::vector<std::string>{"Syslog [x]", "Показать график / Program", "-",
-                                                 "Управление службами / Запустить / Остановить", "Настройки (off)",
+                                                 "Управление службами / Запустить / Остановить", "Настройки",
                                                  "О программе...", "Выход"}));
 
     // The first entry hides the list; About shows its text in an info box.

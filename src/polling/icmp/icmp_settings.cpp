@@ -1,0 +1,62 @@
+#include "polling/icmp/icmp_settings.h"
+
+#include "core/string_ids.h"
+
+namespace qm::polling {
+
+using core::FieldTable;
+
+const FieldTable<IcmpCommon>& IcmpCommon::Fields() {
+    static const FieldTable<IcmpCommon> t = [] {
+        FieldTable<IcmpCommon> f;
+        const IcmpCommon d;
+        // A zero time-out (a missing key in an old file) would wait for ever
+        // with the module lock held; what cannot be used is the default.
+        f.Struct<&IcmpCommon::enableService>("EnableService", 0)
+            .Kind(core::FieldKind::Flag)
+            .Struct<&IcmpCommon::recvTimeout>("RecvTimeout", 4)
+            .Range(900, 120000)
+            .Fallback(d.recvTimeout)
+            .Struct<&IcmpCommon::sendTimeout>("SendTimeout", 8)
+            .Range(900, 120000)
+            .Fallback(d.sendTimeout)
+            .Label(core::str::kSendTimeout)
+            .Struct<&IcmpCommon::repeatTimeout>("RepeatTimeout", 12)
+            .Range(900, 120000)
+            .Fallback(d.repeatTimeout)
+            .Label(core::str::kRetryTimeout)
+            .Struct<&IcmpCommon::packetSize>("PacketSize", 16)
+            .Range(kMinPacketSize, kMaxPacketSize)
+            .Fallback(d.packetSize)
+            .Struct<&IcmpCommon::realIp>("RealIP", 20)
+            .Kind(core::FieldKind::Flag);
+        return f;
+    }();
+    return t;
+}
+
+const FieldTable<IcmpHost>& IcmpHost::Fields() {
+    static const FieldTable<IcmpHost> t = [] {
+        FieldTable<IcmpHost> f;
+        f.Struct<&IcmpHost::enable>("Enable", 0)
+            .Kind(core::FieldKind::Flag)
+            .WhenMissing(0)
+            .Label(core::str::kEnabled)
+            .Text<&IcmpHost::name>("StrName", kIcmpNameCapacity, 2)
+            .Kind(core::FieldKind::Address)
+            .Struct<&IcmpHost::param>("Param", 66)
+            .Kind(core::FieldKind::Bits)
+            .Text<&IcmpHost::outFormat>("StrOutFmt", kIcmpFormatCapacity, 68)
+            .Label(core::str::kReportFormat)
+            .Struct<&IcmpHost::enableMin>("EnableMin", 196)
+            .Kind(core::FieldKind::Flag)
+            .Struct<&IcmpHost::minVal>("MinVal", 200)
+            .Struct<&IcmpHost::enableMax>("EnableMax", 204)
+            .Kind(core::FieldKind::Flag)
+            .Struct<&IcmpHost::maxVal>("MaxVal", 208);
+        return f;
+    }();
+    return t;
+}
+
+}  // namespace qm::polling
