@@ -246,6 +246,7 @@ ModuleWords Snmp() {
               {{"timeout", "tmo"}, Range("Timeout", 900, 120000, 5000)},
               {{"retries"}, Range("Retries", 1, 30, 1)},
               {{"chart"}, Bit("Param", 0x80)},
+              {{"list", "listid", "oid"}, ListRef("OIDID")},
               {{"default", "reset"},
                Reset({{std::string(kDeleteMark), "0"},
                       {"Enable", "0"},
@@ -257,6 +258,29 @@ ModuleWords Snmp() {
     w.common = {{{"enable", "en"}, Flag("EnableService")},
                 {{"repeattimeout", "repeat_timeout", "rpt"}, Range("RepeatTimeout", 900, 120000, 10000)},
                 {{"default", "reset"}, Reset({{"EnableService", "0"}, {"RepeatTimeout", "10000"}})}};
+    w.list = {{{"enable"}, Flag("Enable")},
+              {{"name"}, Text("StrName", 31)},
+              {{"format"}, Text("StrOutFmt", 127)},
+              {{"uid"}, ListUid("ID")},
+              {{"default", "reset"}, Reset({{std::string(kDeleteMark), "0"}, {"Enable", "0"}})},
+              {{"push"}, Push()},
+              {{"pop"}, Pop()},
+              {{"oid"}, Entry(Text("StrValue", 63))},
+              {{"min"}, Entry(Flag("EnableMin"))},
+              {{"max"}, Entry(Flag("EnableMax"))},
+              {{"minval"}, Entry(Signed32("MinVal"))},
+              {{"maxval"}, Entry(Signed32("MaxVal"))},
+              {{"correct"}, Entry(Correction("Correct"))}};
+    // "CmdListID" is the list's entry count, as the other list-keeping module prints it.
+    w.printedList = {{"Delete", std::string(kDeleteMark), P::Signed}, {"Enable", "Enable", P::Signed},
+                     {"CmdListID", "ListSize", P::Unsigned},           {"UID", "ID", P::Signed64},
+                     {"Name", "StrName", P::Text},                     {"StringFormat", "StrOutFmt", P::Text}};
+    w.printedEntry = {{"EnableMax", "EnableMax", P::Signed}, {"EnableMin", "EnableMin", P::Signed},
+                      {"Max", "MaxVal", P::Signed},          {"Min", "MinVal", P::Signed},
+                      {"Correct", "Correct", P::Unsigned},   {"Tag", "StrTag", P::Text},
+                      {"Value", "StrValue", P::Text}};
+    w.listUidKey = "ID";
+    w.entryTagKey = "StrTag";
     w.call = {{{"start"}, CallAction::Start}, {{"stop"}, CallAction::Stop}, {{"save"}, CallAction::Save}};
     return w;
 }

@@ -39,18 +39,29 @@ OidList TestList(uint64_t id) {
     return list;
 }
 
+// A list as the record sets hand it: its entries beside it.
+RecordCopy ListRecord(OidList list) {
+    std::vector<OidEntry> entries = std::move(list.entries);
+    list.entries.clear();
+    RecordCopy copy = RecordCopy::Of(list);
+    for (const OidEntry& e : entries) copy.entries.push_back(RecordCopy::Of(e));
+    return copy;
+}
+
 TEST_F(SnmpModuleTest, ListsKeepTheirEntriesAndIdentityThroughEditsAndTheFile) {
-    ASSERT_TRUE(module_->Add({RecordSet::List}, RecordCopy::Of(TestList(0))));
+    ASSERT_TRUE(module_->Add({RecordSet::List}, ListRecord(TestList(0))));
     auto lists = module_->Copy({RecordSet::List});
     ASSERT_TRUE(lists && lists->size() == 1);
     const OidList stored = (*lists)[0].As<OidList>();
     EXPECT_NE(stored.id, 0u);  // a list without identity gets one
-    ASSERT_EQ(stored.entries.size(), 2u);
+    ASSERT_EQ((*lists)[0].entries.size(), 2u);
 
-    OidList changed = stored;
-    changed.id = 99;
+    OidList renumbered = stored;
+    renumbered.id = 99;
+    RecordCopy changed = RecordCopy::Of(renumbered);
+    changed.entries = (*lists)[0].entries;
     changed.entries.pop_back();
-    ASSERT_TRUE(module_->Replace({RecordSet::List}, 0, RecordCopy::Of(changed), (*lists)[0]));
+    ASSERT_TRUE(module_->Replace({RecordSet::List}, 0, changed, (*lists)[0]));
     OidEntry extra;
     extra.tag = "a-tag-far-longer-than-sixteen";
     ASSERT_TRUE(module_->Add({RecordSet::Entry, 0}, RecordCopy::Of(extra)));
@@ -75,8 +86,8 @@ TEST_F(SnmpModuleTest, ListsKeepTheirEntriesAndIdentityThroughEditsAndTheFile) {
     ASSERT_TRUE(lists && lists->size() == 1);
     const OidList reread = (*lists)[0].As<OidList>();
     EXPECT_EQ(reread.id, stored.id);  // the identity stayed through the edit
-    ASSERT_EQ(reread.entries.size(), 2u);
-    EXPECT_EQ(reread.entries[0].value, ".1.3.6.1.2.1.1.1.0");
+    ASSERT_EQ((*lists)[0].entries.size(), 2u);
+    EXPECT_EQ((*lists)[0].entries[0].As<OidEntry>().value, ".1.3.6.1.2.1.1.1.0");
     auto items = again.Copy({RecordSet::Item});
     ASSERT_TRUE(items && items->size() == 1);
     EXPECT_EQ((*items)[0].As<SnmpAgentItem>().name, "10.0.0.1:1161");
@@ -93,7 +104,7 @@ TEST_F(SnmpModuleTest, EachAgentGivesOneEventPerCycleAndItsReadings) {
     common.enableService = 1;
     common.repeatTimeout = 300;
     ASSERT_TRUE(module_->Add({RecordSet::Common}, RecordCopy::Of(common)));
-    ASSERT_TRUE(module_->Add({RecordSet::List}, RecordCopy::Of(TestList(7))));
+    ASSERT_TRUE(module_->Add({RecordSet::List}, ListRecord(TestList(7))));
     SnmpAgentItem good;
     good.name = agent.Agent();
     good.community = testing::SnmpAgent::kCommunity;
@@ -145,7 +156,7 @@ TEST_F(SnmpModuleTest, StopEndsACycleAfterTheAgentBeingAsked) {
     common.enableService = 1;
     common.repeatTimeout = 60000;
     ASSERT_TRUE(module_->Add({RecordSet::Common}, RecordCopy::Of(common)));
-    ASSERT_TRUE(module_->Add({RecordSet::List}, RecordCopy::Of(TestList(7))));
+    ASSERT_TRUE(module_->Add({RecordSet::List}, ListRecord(TestList(7))));
     for (int i = 0; i < 3; ++i) {
         SnmpAgentItem dead;
         dead.name = "127.0.0.1:" + std::to_string(testing::FreePort());

@@ -37,6 +37,31 @@ TEST(SnmpWords, SetBlocksMakeAndChangeAgentsAndTheEchoPrintsThem) {
                   "0.Delete=0\r\n0.Enable=0\r\n0.OIDListID=0\r\n0.Param=80\r\n0.Retries=1\r\n0.Timeout=5000\r\n"
                   "0.Name=10.0.0.5:1161\r\n0.Community=public\r\nOK (mod_snmp): Complete");
         EXPECT_EQ(run("#echo:mod_snmp.common"), "EnableService=1\r\nRepeatTimeout=1000\r\nOK (mod_snmp): Complete");
+
+        // An OID list made in one block: entries by push and by entry words
+        // (taken by their tag, without regard to case, or appended), the
+        // correction code from its number; an agent then names the list.
+        const ScriptRun made = RunScript(
+            "#set:mod_snmp.list=sys{#set:uid=42;#set:enable=1;#set:format=[desc] up [up];#set:push=desc;#set:push=DESC;"
+            "#set:oid|Desc=.1.3.6.1.2.1.1.1.0;#set:oid|up=1.3.6.1.2.1.1.3.0;#set:correct|up=100;#set:max|up=1;"
+            "#set:maxval|up=-5}#set:mod_snmp=10.0.0.5:1161{#set:oid=SYS}",
+            env);
+        EXPECT_EQ(made.failures, 0u) << made.text;
+        EXPECT_EQ(run("#echo:mod_snmp.list"),
+                  "0.Delete=0\r\n0.Enable=1\r\n0.CmdListID=2\r\n0.UID=42\r\n0.Name=sys\r\n0.StringFormat=[desc] up [up]\r\n"
+                  "0.0\tEnableMax=0\r\n0.0\tEnableMin=0\r\n0.0\tMax=0\r\n0.0\tMin=0\r\n0.0\tCorrect=0\r\n"
+                  "0.0\tTag=desc\r\n0.0\tValue=.1.3.6.1.2.1.1.1.0\r\n"
+                  "0.1\tEnableMax=1\r\n0.1\tEnableMin=0\r\n0.1\tMax=-5\r\n0.1\tMin=0\r\n0.1\tCorrect=32\r\n"
+                  "0.1\tTag=up\r\n0.1\tValue=1.3.6.1.2.1.1.3.0\r\nOK (mod_snmp): Complete");
+        EXPECT_NE(run("#echo:mod_snmp.item.0").find("0.OIDListID=42\r\n"), std::string::npos);
+        // The module holds the list with both entries, not only the copy the echo saw.
+        auto* module = core.registry->Find(core::kModuleSnmp);
+        const auto entries = module->Records()->Copy({core::RecordSet::Entry, 0});
+        ASSERT_TRUE(entries && entries->size() == 2u);
+        // Popping a tag takes its entry away; a list no one has is no reference.
+        run("#set:mod_snmp.list=sys{#set:pop=DESC}#set:mod_snmp=10.0.0.5:1161{#set:list=nowhere}");
+        EXPECT_EQ(module->Records()->Copy({core::RecordSet::Entry, 0})->size(), 1u);
+        EXPECT_NE(run("#echo:mod_snmp.item.0").find("0.OIDListID=0\r\n"), std::string::npos);
     }
     core::CoreShutdown(core);
 }

@@ -11,6 +11,34 @@ using core::SetRef;
 using platform::Blocking;
 using platform::GuardedLock;
 
+namespace {
+
+// A list's entries travel beside it, as records of their own, so the script
+// engine and the editors see and hand back a list with its entries as one change.
+RecordCopy ListCopy(const core::RecordTable<OidList>::Slot& slot) {
+    OidList bare = slot.record;
+    bare.entries.clear();
+    RecordCopy copy = RecordCopy::Of(std::move(bare), slot.deleted);
+    for (const OidEntry& e : slot.record.entries) copy.entries.push_back(RecordCopy::Of(e));
+    return copy;
+}
+
+// The list a copy describes, or nothing when an entry is not an OID entry or
+// there are more than a list holds.
+std::optional<OidList> ListOf(const RecordCopy& copy) {
+    if (!copy.Holds<OidList>()) return std::nullopt;
+    OidList list = copy.As<OidList>();
+    list.entries.clear();
+    for (const RecordCopy& entry : copy.entries) {
+        if (!entry.Holds<OidEntry>()) return std::nullopt;
+        if (!entry.deleted) list.entries.push_back(entry.As<OidEntry>());
+    }
+    if (list.entries.size() > kMaxOidEntries) return std::nullopt;
+    return list;
+}
+
+}  // namespace
+
 void SnmpModule::FitList(OidList& list) const {
     core::ApplyFieldRules(OidList::Fields(), list);
     for (OidEntry& e : list.entries) core::ApplyFieldRules(OidEntry::Fields(), e);
@@ -23,7 +51,11 @@ std::optional<std::vector<RecordCopy>> SnmpModule::Copy(SetRef set) {
     switch (set.set) {
         case RecordSet::Common: return std::vector<RecordCopy>{RecordCopy::Of(settings_.common)};
         case RecordSet::Item: return core::CopySlots(settings_.items);
-        case RecordSet::List: return core::CopySlots(settings_.lists);
+        case RecordSet::List: {
+            std::vector<RecordCopy> out;
+            for (size_t i = 0; i < settings_.lists.size(); ++i) out.push_back(ListCopy(settings_.lists[i]));
+            return out;
+        }
         case RecordSet::Entry: {
             if (set.list >= settings_.lists.size()) return std::nullopt;
             std::vector<RecordCopy> out;
@@ -65,9 +97,9 @@ bool SnmpModule::Add(SetRef set, const RecordCopy& record) {
             return index && (!record.deleted || settings_.items.MarkDeleted(*index));
         }
         case RecordSet::List: {
-            if (!record.Holds<OidList>()) return false;
-            OidList list = record.As<OidList>();
-            if (list.entries.size() > kMaxOidEntries) return false;
+            std::optional<OidList> given = ListOf(record);
+            if (!given) return false;
+            OidList& list = *given;
             FitList(list);
             if (list.id == 0) list.id = core_.SecondsSinceEpoch();
             GuardedLock lock(Lock(), core_.counters.locks, Blocking::No);
@@ -104,9 +136,10 @@ bool SnmpModule::Replace(SetRef set, size_t index, const RecordCopy& record, con
             return settings_.items.Replace(index, core::Ruled(record.As<SnmpAgentItem>())) &&
                    settings_.items.MarkDeleted(index, record.deleted);
         case RecordSet::List: {
-            if (!record.Holds<OidList>() || !core::SlotHolds(settings_.lists, index, original)) return false;
-            OidList list = record.As<OidList>();
-            if (list.entries.size() > kMaxOidEntries) return false;
+            std::optional<OidList> given = ListOf(record);
+            if (!given || index >= settings_.lists.size() || !SameRecord(ListCopy(settings_.lists[index]), original))
+                return false;
+            OidList& list = *given;
             FitList(list);
             // The identity the agents refer to stays.
             list.id = settings_.lists[index].record.id;
