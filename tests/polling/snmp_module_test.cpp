@@ -95,6 +95,41 @@ TEST_F(SnmpModuleTest, ListsKeepTheirEntriesAndIdentityThroughEditsAndTheFile) {
     EXPECT_EQ(AgentSender("localhost:1161").sin_addr.s_addr, INADDR_NONE);
 }
 
+// The old whole-record form is not decoded; saving must not turn the agents
+// and lists it holds into an empty section, and a file without the section
+// still gets the current form.
+TEST_F(SnmpModuleTest, ASectionInTheOldFormSurvivesALoadAndASave) {
+    testing::TempDir home("qm-snmplegacy");
+    core::Config config(home.path());
+    const std::string legacy = "[mod_snmp]\r\nVersion=1\r\nCommon=01102700000000007B\r\nCount=1\r\nItem.0=00AB\r\n";
+    {
+        std::FILE* f = std::fopen(config.FileFor("mod_snmp").c_str(), "wb");
+        ASSERT_NE(f, nullptr);
+        std::fwrite(legacy.data(), 1, legacy.size(), f);
+        std::fclose(f);
+    }
+    module_->Load(config.Open("mod_snmp", "mod_snmp"));
+    ASSERT_TRUE(module_->Add({RecordSet::Item}, RecordCopy::Of(SnmpAgentItem{})));
+    core::SettingsSection out = config.BeginSave("mod_snmp", "mod_snmp");
+    module_->SaveTo(out);
+    ASSERT_TRUE(out.Commit());
+    const core::SettingsSection reread = config.Open("mod_snmp", "mod_snmp");
+    EXPECT_EQ(reread.File().Get("mod_snmp", "Version"), "1");
+    EXPECT_EQ(reread.File().Get("mod_snmp", "Item.0"), "00AB");
+    EXPECT_EQ(reread.File().Get("mod_snmp", "Count"), "1");
+    EXPECT_EQ(reread.File().Get("mod_snmp", "Common"), "01102700000000007B");
+    EXPECT_FALSE(reread.File().Get("mod_snmp", "ItemCount"));
+
+    testing::TempDir fresh("qm-snmpfresh");
+    core::Config none(fresh.path());
+    SnmpModule blank(core_);
+    blank.Load(none.Open("mod_snmp", "mod_snmp"));
+    core::SettingsSection first = none.BeginSave("mod_snmp", "mod_snmp");
+    blank.SaveTo(first);
+    EXPECT_EQ(first.File().Get("mod_snmp", "Version"), "2");
+    EXPECT_TRUE(first.File().Get("mod_snmp", "ListCount"));
+}
+
 TEST_F(SnmpModuleTest, EachAgentGivesOneEventPerCycleAndItsReadings) {
     if (!testing::SnmpAgent::Installed()) GTEST_SKIP() << "snmpd is not installed (Debian package snmpd)";
     testing::SnmpAgent agent;

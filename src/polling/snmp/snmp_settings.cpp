@@ -1,6 +1,7 @@
 #include "polling/snmp/snmp_settings.h"
 
 #include <algorithm>
+#include <cstdio>
 
 #include "core/string_ids.h"
 #include "platform/profile_file.h"
@@ -74,6 +75,15 @@ void LoadSnmpSettings(const core::SettingsSection& section, SnmpSettings& out) {
     const platform::ProfileFile& file = section.File();
     const std::string& name = section.Name();
     out = SnmpSettings{};
+    if (!section.IsCurrentForm() && !file.Keys(name).empty()) {
+        for (const std::string& key : file.Keys(name))
+            if (std::optional<std::string> value = file.Get(name, key)) out.keptLegacyKeys.emplace_back(key, *value);
+        std::fprintf(stderr,
+                     "settings: [%s] in %s is in the old whole-record form, which cannot be read; the SNMP poller "
+                     "starts without agents and lists, and the section is kept as it is\n",
+                     name.c_str(), section.Path().string().c_str());
+        return;
+    }
     // A missing key reads as 0 or an empty text: the defaults of a new
     // record are what the dialog proposes, not what a file means.
     SnmpCommon common{};
@@ -111,6 +121,15 @@ void LoadSnmpSettings(const core::SettingsSection& section, SnmpSettings& out) {
 void SaveSnmpSettings(core::SettingsSection& section, const SnmpSettings& in) {
     platform::ProfileFile& file = section.File();
     const std::string& name = section.Name();
+    if (!in.keptLegacyKeys.empty()) {
+        file.EmptySection(name);
+        for (const auto& [key, value] : in.keptLegacyKeys) file.WriteString(name, key, value);
+        std::fprintf(stderr,
+                     "settings: [%s] in %s is kept in its old form as it was read; changes to the SNMP settings "
+                     "are not saved until it is converted\n",
+                     name.c_str(), section.Path().string().c_str());
+        return;
+    }
     core::SaveRecord(file, name, "Common.", SnmpCommon::Fields(), in.common);
     core::WriteRecordCount(file, name, "ItemCount", in.items.LiveCount());
     in.items.ForEachLive([&](size_t n, const SnmpAgentItem& item) {

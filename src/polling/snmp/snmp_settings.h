@@ -3,6 +3,7 @@
 // lists with their entries, with their settings keys.
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "core/config.h"
@@ -66,6 +67,10 @@ struct SnmpSettings {
     SnmpCommon common;
     core::RecordTable<SnmpAgentItem> items;
     core::RecordTable<OidList> lists;
+    // A section in the old whole-record form, whose item and list layouts we
+    // cannot decode: its keys as they were, written back unchanged at save
+    // so that the agents and lists it holds are not replaced by nothing.
+    std::vector<std::pair<std::string, std::string>> keptLegacyKeys;
 };
 
 void LoadSnmpSettings(const core::SettingsSection& section, SnmpSettings& out);
