@@ -23,6 +23,8 @@ TEST(SnmpWords, SetBlocksMakeAndChangeAgentsAndTheEchoPrintsThem) {
     core.paths = core::Paths::Build(home.Home() / "quillmark", home.Home());
     core.catalog = catalog;
     core::CoreStart(core);
+    // Fresh list UIDs count seconds from BeginUTC, which a new home sets to now.
+    core.settings.beginUtc -= 1000;
     {
         ModuleNodes nodes(*core.registry);
         ScriptEnvironment env = EnvironmentFor(core, nodes);
@@ -62,6 +64,16 @@ TEST(SnmpWords, SetBlocksMakeAndChangeAgentsAndTheEchoPrintsThem) {
         run("#set:mod_snmp.list=sys{#set:pop=DESC}#set:mod_snmp=10.0.0.5:1161{#set:list=nowhere}");
         EXPECT_EQ(module->Records()->Copy({core::RecordSet::Entry, 0})->size(), 1u);
         EXPECT_NE(run("#echo:mod_snmp.item.0").find("0.OIDListID=0\r\n"), std::string::npos);
+        // The name word with a pipe text renames that entry's tag; the list's
+        // reset empties it and keeps its identity; a list without one gets one.
+        run("#set:mod_snmp.list=sys{#set:name|UP=uptime}");
+        EXPECT_NE(run("#echo:mod_snmp.list").find("0.0\tTag=uptime\r\n"), std::string::npos);
+        run("#set:mod_snmp.list=sys{#set:reset=1}#set:mod_snmp.list=other{#set:uid=-1;#set:push=x;#set:reset=1}");
+        const std::string lists = run("#echo:mod_snmp.list");
+        EXPECT_NE(lists.find("0.CmdListID=0\r\n0.UID=42\r\n"), std::string::npos) << lists;
+        EXPECT_NE(lists.find("1.Enable=0\r\n1.CmdListID=0\r\n"), std::string::npos) << lists;
+        EXPECT_EQ(lists.find("1.UID=0\r\n"), std::string::npos) << lists;
+        EXPECT_EQ(lists.find("\tTag="), std::string::npos) << lists;
     }
     core::CoreShutdown(core);
 }
