@@ -9,6 +9,7 @@
 #include "modules.h"
 #include "platform/logon.h"
 #include "platform/signals.h"
+#include "polling/snmp/snmp_client.h"
 #include "script/script_command.h"
 #include "windows/qt/program.h"
 #include "windows/qt/program_windows.h"
@@ -30,6 +31,9 @@ std::string ForTerminal(std::string text) {
 
 int main(int argc, char** argv) {
     using namespace qm;
+    // The SNMP library keeps process-wide state and reads the environment
+    // as it starts: once, here, before any thread.
+    polling::snmp::InitSnmpLibrary();
 
     // Not through the start options: those cut every word to fifteen
     // characters, and a script's path is usually longer.

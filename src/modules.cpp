@@ -4,6 +4,7 @@
 
 #include "http/http_module.h"
 #include "polling/icmp/icmp_module.h"
+#include "polling/snmp/snmp_module.h"
 #include "processing/dbase/dbase_module.h"
 #include "processing/dns/dns_module.h"
 #include "processing/rules/rules_module.h"
@@ -23,7 +24,7 @@ std::span<const ModuleDescriptor> ProgramModules() {
         {kModuleDbase, "Module: DBase", "mod_dbase", true, processing::CreateDbaseModule},
         {kModuleCollector, "Module: Collector", "mod_collector", true, transport::CreateCollectorModule},
         {kModuleRelay, "Module: Relay", "mod_relay", true, transport::CreateRelayModule},
-        {kModuleSnmp, "Module: SNMP", "mod_snmp", true, nullptr},
+        {kModuleSnmp, "Module: SNMP", "mod_snmp", true, polling::snmp::CreateSnmpModule},
         {kModuleIcmp, "Module: ICMP", "mod_icmp", true, polling::CreateIcmpModule},
         {kModuleLaurent, "Module: Laurent", "mod_laurent", true, nullptr},
         {kModuleModbus, "Module: ModBusTCP", "mod_modbus", true, nullptr},

@@ -216,6 +216,20 @@ int ModuleCommands::ChangeList(const WordRule& rule, const std::optional<std::st
         std::erase_if(entries, [&](const core::RecordCopy& e) { return SameWord(TextOf(e, words_.entryTagKey), cut); });
         return kReplyOk;
     }
+    if (rule.kind == RuleKind::Reset && !rule.entry) {
+        // A list's reset also empties it and gives it an identity when it has none.
+        if (!ApplyRule(rule, value, buffer_)) return kReplySystemError;
+        entries.clear();
+        if (const core::FieldDef* uid = buffer_.Find(words_.listUidKey); uid && core::FieldNumber(*uid, buffer_.Data()) <= 0)
+            ApplyRule(ListUid(words_.listUidKey), "0", buffer_);
+        return kReplyOk;
+    }
+    if (pipe && rule.kind == RuleKind::Text && rule.key == words_.nameKey) {
+        // The name word with a pipe text renames the entry so tagged.
+        core::RecordCopy* entry = EntryTagged(*pipe);
+        if (entry == nullptr) entry = &append(*pipe);
+        return SetText(*entry, words_.entryTagKey, value, kTagLength) ? kReplyOk : kReplySystemError;
+    }
     if (!rule.entry) return ApplyRule(rule, value, buffer_) ? kReplyOk : kReplySystemError;
     if (!pipe) return kReplySyntaxError;
     core::RecordCopy* entry = EntryTagged(*pipe);

@@ -231,10 +231,64 @@ ModuleWords Icmp() {
     return w;
 }
 
+ModuleWords Snmp() {
+    ModuleWords w;
+    w.module = "mod_snmp";
+    w.printedCommon = {{"EnableService", "EnableService", P::Signed}, {"RepeatTimeout", "RepeatTimeout", P::Unsigned}};
+    w.printedItem = {{"Delete", std::string(kDeleteMark), P::Signed}, {"Enable", "Enable", P::Signed},
+                     {"OIDListID", "OIDID", P::Signed64},             {"Param", "Param", P::Hex},
+                     {"Retries", "Retries", P::Signed},               {"Timeout", "Timeout", P::Signed},
+                     {"Name", "StrName", P::Text},                    {"Community", "StrCommunity", P::Text}};
+    w.item = {{{"delete", "del"}, Flag(std::string(kDeleteMark))},
+              {{"enable", "en"}, Flag("Enable")},
+              {{"name", "ip"}, Text("StrName", 31)},
+              {{"community"}, Text("StrCommunity", 15)},
+              {{"timeout", "tmo"}, Range("Timeout", 900, 120000, 5000)},
+              {{"retries"}, Range("Retries", 1, 30, 1)},
+              {{"chart"}, Bit("Param", 0x80)},
+              {{"list", "listid", "oid"}, ListRef("OIDID")},
+              {{"default", "reset"},
+               Reset({{std::string(kDeleteMark), "0"},
+                      {"Enable", "0"},
+                      {"OIDID", "0"},
+                      {"Param", "128"},
+                      {"Retries", "2"},
+                      {"Timeout", "5000"},
+                      {"StrCommunity", "public"}})}};
+    w.common = {{{"enable", "en"}, Flag("EnableService")},
+                {{"repeattimeout", "repeat_timeout", "rpt"}, Range("RepeatTimeout", 900, 120000, 10000)},
+                {{"default", "reset"}, Reset({{"EnableService", "0"}, {"RepeatTimeout", "10000"}})}};
+    w.list = {{{"enable"}, Flag("Enable")},
+              {{"name"}, Text("StrName", 31)},
+              {{"format"}, Text("StrOutFmt", 127)},
+              {{"uid"}, ListUid("ID")},
+              {{"default", "reset"}, Reset({{std::string(kDeleteMark), "0"}, {"Enable", "0"}})},
+              {{"push"}, Push()},
+              {{"pop"}, Pop()},
+              {{"oid"}, Entry(Text("StrValue", 63))},
+              {{"min"}, Entry(Flag("EnableMin"))},
+              {{"max"}, Entry(Flag("EnableMax"))},
+              {{"minval"}, Entry(Signed32("MinVal"))},
+              {{"maxval"}, Entry(Signed32("MaxVal"))},
+              {{"correct"}, Entry(Correction("Correct"))}};
+    // "CmdListID" is the list's entry count, as the other list-keeping module prints it.
+    w.printedList = {{"Delete", std::string(kDeleteMark), P::Signed}, {"Enable", "Enable", P::Signed},
+                     {"CmdListID", "ListSize", P::Unsigned},           {"UID", "ID", P::Signed64},
+                     {"Name", "StrName", P::Text},                     {"StringFormat", "StrOutFmt", P::Text}};
+    w.printedEntry = {{"EnableMax", "EnableMax", P::Signed}, {"EnableMin", "EnableMin", P::Signed},
+                      {"Max", "MaxVal", P::Signed},          {"Min", "MinVal", P::Signed},
+                      {"Correct", "Correct", P::Unsigned},   {"Tag", "StrTag", P::Text},
+                      {"Value", "StrValue", P::Text}};
+    w.listUidKey = "ID";
+    w.entryTagKey = "StrTag";
+    w.call = {{{"start"}, CallAction::Start}, {{"stop"}, CallAction::Stop}, {{"save"}, CallAction::Save}};
+    return w;
+}
+
 }  // namespace
 
 const ModuleWords* WordsFor(std::string_view module) {
-    static const std::array<ModuleWords, 6> all = {Dbase(), Dns(), Collector(), Relay(), HttpServer(), Icmp()};
+    static const std::array<ModuleWords, 7> all = {Dbase(), Dns(), Collector(), Relay(), HttpServer(), Icmp(), Snmp()};
     for (const ModuleWords& w : all)
         if (SameWord(w.module, module)) return &w;
     return nullptr;
