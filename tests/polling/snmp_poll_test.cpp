@@ -124,6 +124,41 @@ TEST_F(SnmpRealAgent, PollFillsTheFormat) {
     EXPECT_EQ(failed.gaps, 1);
 }
 
+// What snmpd cannot be made to send, over the wire from snmpsimd: the
+// extremes of each number type, a binary string, a typed address and an
+// exception in the middle of the answer.
+TEST(SnmpSimulatedAgent, ExtremeAndBinaryValuesSurviveTheWire) {
+    if (!testing::SnmpSimulator::Installed()) GTEST_SKIP() << "snmpsimd is not installed (Debian package snmpsim)";
+    const testing::SnmpSimulator sim(
+        "1.3.6.1.2.1.1.1.0|4|Sim agent|forged %n {2*3}\n"
+        "1.3.6.1.2.1.1.5.0|4|simhost\n"
+        "1.3.6.1.4.1.99.1.0|2|-2147483648\n"
+        "1.3.6.1.4.1.99.2.0|70|18446744073709551615\n"
+        "1.3.6.1.4.1.99.3.0|4x|0a002c\n"
+        "1.3.6.1.4.1.99.4.0|64|192.0.2.7\n"
+        "1.3.6.1.4.1.99.5.0|66|4294967295\n"
+        "1.3.6.1.4.1.99.6.0|4| 2500 units\n");
+    ASSERT_TRUE(sim.Ready()) << "snmpsimd did not answer on " << sim.Agent();
+    std::vector<OidEntry> entries = {Entry("desc"), Entry("min"), Entry("big"), Entry("hex", kCorrectHex),
+                                     Entry("ip"), Entry("gauge"), Entry("num", kCorrectDiv100), Entry("none")};
+    for (int i = 1; i <= 7; ++i) entries[i].value = "1.3.6.1.4.1.99." + std::to_string(i == 7 ? 9 : i) + ".0";
+    entries[2].enableMax = true;
+    entries[2].maxVal = -1;  // widened with its sign: only 2^64-1 reaches it
+    Pushed pushed;
+    const auto client = MakeNetSnmpClient();
+    const PollResult r = PollAgent(*client, sim.Target(), entries,
+                                   "[desc]; [min] [big] [hex] [ip] [gauge] [num] [none]", kMarker, pushed.Sink());
+    EXPECT_EQ(r.code, kPollWarning);
+    EXPECT_EQ(r.text,
+              "Sim agent\xC2\xA6" "forged %n 6.00; -2147483648 18446744073709551615 (!) 0A-00-2C 192.0.2.7 "
+              "4294967295 25.0  (!)");
+    const std::vector<std::pair<std::string, Reading>> expected = {
+        {"min", Reading::I32(INT32_MIN)}, {"big", Reading::U64(UINT64_MAX)},
+        {"gauge", Reading::U32(UINT32_MAX)}, {"num", Reading::I32(2500)}};
+    EXPECT_EQ(pushed.values, expected);
+    EXPECT_EQ(pushed.gaps, 0);
+}
+
 TEST(SnmpPoll, WhatTheAgentSendsIsReadWithinItsBounds) {
     FakeClient client;
     SnmpResponse answer;
