@@ -4,6 +4,7 @@
 
 #include "http/http_module.h"
 #include "polling/icmp/icmp_module.h"
+#include "polling/laurent/laurent_module.h"
 #include "polling/snmp/snmp_module.h"
 #include "processing/dbase/dbase_module.h"
 #include "processing/dns/dns_module.h"
@@ -26,7 +27,7 @@ std::span<const ModuleDescriptor> ProgramModules() {
         {kModuleRelay, "Module: Relay", "mod_relay", true, transport::CreateRelayModule},
         {kModuleSnmp, "Module: SNMP", "mod_snmp", true, polling::snmp::CreateSnmpModule},
         {kModuleIcmp, "Module: ICMP", "mod_icmp", true, polling::CreateIcmpModule},
-        {kModuleLaurent, "Module: Laurent", "mod_laurent", true, nullptr},
+        {kModuleLaurent, "Module: Laurent", "mod_laurent", true, polling::laurent::CreateLaurentModule},
         {kModuleModbus, "Module: ModBusTCP", "mod_modbus", true, nullptr},
         {kModuleHttpServer, "Module: HTTPServer", "mod_httpserver", true, http::CreateHttpServerModule},
         {kModuleWindow, "Module: Window", "mod_window", false, nullptr},

@@ -231,6 +231,67 @@ ModuleWords Icmp() {
     return w;
 }
 
+ModuleWords Laurent() {
+    ModuleWords w;
+    w.module = "mod_laurent";
+    w.printedCommon = {{"EnableService", "EnableService", P::Signed}, {"ConnectTimeout", "ConnectTimeout", P::Signed},
+                       {"RecvTimeout", "RecvTimeout", P::Signed},     {"SendTimeout", "SendTimeout", P::Signed},
+                       {"RepeatTimeout", "RepeatTimeout", P::Unsigned}};
+    w.printedItem = {{"Delete", std::string(kDeleteMark), P::Signed}, {"Enable", "Enable", P::Signed},
+                     {"CmdListID", "CmdListID", P::Signed64},         {"Param", "Param", P::Hex},
+                     {"Port", "Port", P::Unsigned},                   {"Name", "StrName", P::Text},
+                     {"Password", "StrPass", P::Text}};
+    w.item = {{{"delete", "del"}, Flag(std::string(kDeleteMark))},
+              {{"enable", "en"}, Flag("Enable")},
+              {{"name", "ip"}, Text("StrName", 31)},
+              {{"port"}, Range("Port", 1, 65535, 2424)},
+              {{"password", "pass", "pwd"}, Text("StrPass", 31)},
+              {{"chart"}, Bit("Param", 0x80)},
+              {{"list", "listid", "cmd"}, ListRef("CmdListID")},
+              // No password is made up for a board: its own goes in by the password word.
+              {{"default", "reset"},
+               Reset({{std::string(kDeleteMark), "0"},
+                      {"Enable", "0"},
+                      {"Port", "2424"},
+                      {"StrPass", ""},
+                      {"Param", "128"},
+                      {"CmdListID", "0"}})}};
+    w.common = {{{"enable", "en"}, Flag("EnableService")},
+                {{"recv", "rcv"}, Range("RecvTimeout", 900, 120000, 5000)},
+                {{"send", "snd"}, Range("SendTimeout", 900, 120000, 5000)},
+                {{"conn"}, Range("ConnectTimeout", 900, 120000, 5000)},
+                {{"repeat", "rpt"}, Range("RepeatTimeout", 900, 120000, 10000)},
+                {{"default", "reset"},
+                 Reset({{"EnableService", "0"},
+                        {"RecvTimeout", "5000"},
+                        {"SendTimeout", "5000"},
+                        {"ConnectTimeout", "5000"},
+                        {"RepeatTimeout", "10000"}})}};
+    w.list = {{{"enable"}, Flag("Enable")},
+              {{"name"}, Text("StrName", 31)},
+              {{"format"}, Text("StrOutFmt", 127)},
+              {{"uid"}, ListUid("ID")},
+              {{"default", "reset"}, Reset({{std::string(kDeleteMark), "0"}, {"Enable", "0"}})},
+              {{"push"}, Push()},
+              {{"pop"}, Pop()},
+              {{"cmd", "command"}, Entry(Text("StrValue", 63))},
+              {{"min"}, Entry(Flag("EnableMin"))},
+              {{"max"}, Entry(Flag("EnableMax"))},
+              {{"minval"}, Entry(Signed32("MinVal"))},
+              {{"maxval"}, Entry(Signed32("MaxVal"))}};
+    // "CmdListID" of a list is its entry count.
+    w.printedList = {{"Delete", std::string(kDeleteMark), P::Signed}, {"Enable", "Enable", P::Signed},
+                     {"CmdListID", "ListSize", P::Unsigned},           {"UID", "ID", P::Signed64},
+                     {"Name", "StrName", P::Text},                     {"StringFormat", "StrOutFmt", P::Text}};
+    w.printedEntry = {{"EnableMax", "EnableMax", P::Signed}, {"EnableMin", "EnableMin", P::Signed},
+                      {"Max", "MaxVal", P::Signed},          {"Min", "MinVal", P::Signed},
+                      {"Tag", "StrTag", P::Text},            {"Value", "StrValue", P::Text}};
+    w.listUidKey = "ID";
+    w.entryTagKey = "StrTag";
+    w.call = {{{"start"}, CallAction::Start}, {{"stop"}, CallAction::Stop}, {{"save"}, CallAction::Save}};
+    return w;
+}
+
 ModuleWords Snmp() {
     ModuleWords w;
     w.module = "mod_snmp";
@@ -288,7 +349,8 @@ ModuleWords Snmp() {
 }  // namespace
 
 const ModuleWords* WordsFor(std::string_view module) {
-    static const std::array<ModuleWords, 7> all = {Dbase(), Dns(), Collector(), Relay(), HttpServer(), Icmp(), Snmp()};
+    static const std::array<ModuleWords, 8> all = {Dbase(), Dns(),  Collector(), Relay(),
+                                                   HttpServer(), Icmp(), Laurent(),   Snmp()};
     for (const ModuleWords& w : all)
         if (SameWord(w.module, module)) return &w;
     return nullptr;

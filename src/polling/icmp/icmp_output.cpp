@@ -4,16 +4,9 @@
 #include <cmath>
 #include <cstdio>
 
-namespace qm::polling {
+#include "polling/poll_output.h"
 
-namespace {
-void ReplaceAll(std::string& text, std::string_view what, std::string_view with) {
-    // Scanning on behind each replacement: a replacement that itself holds
-    // the placeholder is not expanded again.
-    for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + with.size()))
-        text.replace(at, what.size(), with);
-}
-}  // namespace
+namespace qm::polling {
 
 int32_t RoundedMsec(double msec) { return static_cast<int32_t>(std::min(msec + 0.5, 2147483647.0)); }
 

@@ -2,18 +2,10 @@
 
 #include <algorithm>
 
+#include "polling/poll_output.h"
 #include "script/expression_evaluator.h"
 
 namespace qm::polling::snmp {
-
-void ReplaceAll(std::string& text, std::string_view from, std::string_view to) {
-    if (from.empty()) return;
-    size_t pos = 0;
-    while ((pos = text.find(from, pos)) != std::string::npos) {
-        text.replace(pos, from.size(), to);
-        pos += to.size();
-    }
-}
 
 PollResult PollAgent(SnmpClient& client, const SnmpTarget& target, const std::vector<OidEntry>& entries,
                      std::string_view outFormat, std::string_view marker, const ValueSink& sink) {
@@ -32,7 +24,7 @@ PollResult PollAgent(SnmpClient& client, const SnmpTarget& target, const std::ve
     }
 
     PollResult out{kPollNormal, std::string(outFormat)};
-    const auto placeholder = [](const OidEntry& e) { return "[" + e.tag + "]"; };
+    const auto placeholder = [](const OidEntry& e) { return Placeholder(e.tag); };
     if (response->errorStatus != 0) {
         gap();
         for (const OidEntry& e : entries) ReplaceAll(out.text, placeholder(e), marker);

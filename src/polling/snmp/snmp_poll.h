@@ -48,8 +48,4 @@ using ValueSink = std::function<void(std::optional<std::string_view> tag, std::o
 PollResult PollAgent(SnmpClient& client, const SnmpTarget& target, const std::vector<OidEntry>& entries,
                      std::string_view outFormat, std::string_view marker, const ValueSink& sink);
 
-// Every occurrence of `from` in `text` replaced, left to right, without
-// scanning the inserted text again.
-void ReplaceAll(std::string& text, std::string_view from, std::string_view to);
-
 }  // namespace qm::polling::snmp

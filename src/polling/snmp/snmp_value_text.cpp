@@ -2,6 +2,7 @@
 #include <cstdio>
 
 #include "platform/codepage.h"
+#include "polling/poll_output.h"
 #include "polling/snmp/snmp_poll.h"
 
 namespace qm::polling::snmp {
@@ -24,42 +25,9 @@ std::string Format(const char* format, A... args) {
     return buf;
 }
 
-// A decimal number at the start of a device text, read within its length:
-// leading blanks, an optional sign, digits; 0 when there are none. Beyond
-// the range of an INTEGER it stops at the bound.
-int32_t ReadDecimal(std::string_view bytes) {
-    size_t i = 0;
-    while (i < bytes.size() && (bytes[i] == ' ' || (bytes[i] >= '\t' && bytes[i] <= '\r'))) ++i;
-    bool negative = false;
-    if (i < bytes.size() && (bytes[i] == '+' || bytes[i] == '-')) negative = bytes[i++] == '-';
-    int64_t v = 0;
-    for (; i < bytes.size() && bytes[i] >= '0' && bytes[i] <= '9'; ++i) {
-        v = v * 10 + (bytes[i] - '0');
-        if (v > int64_t{INT32_MAX} + 1) v = int64_t{INT32_MAX} + 1;
-    }
-    if (negative) v = -v;
-    if (v > INT32_MAX) v = INT32_MAX;
-    return static_cast<int32_t>(v);
-}
-
-// Device text goes into an event line, where a '|' would start a relay
-// suffix and could forge the sender and the time: it becomes a broken bar.
-std::string Defuse(std::string text) {
-    std::string out;
-    out.reserve(text.size());
-    for (char c : text) {
-        if (c == '|') {
-            out += "\xC2\xA6";
-        } else {
-            out += c;
-        }
-    }
-    return out;
-}
-
 ValueText Signed(int32_t v, const OidEntry& e, std::string_view marker) {
     ValueText out;
-    out.breach = (e.enableMax && v >= e.maxVal) || (e.enableMin && v <= e.minVal);
+    out.breach = BreachesLimits(v, e);
     const int div = Divisor(e.correct);
     std::string text = div ? Format("%.1f", static_cast<double>(v) / div) : Format("%d", v);
     if (out.breach) text += marker;
@@ -114,8 +82,8 @@ ValueText MakeValueText(const SnmpValue& value, const OidEntry& entry, std::stri
                 return {std::move(text), false, std::nullopt};
             }
             if (Divisor(entry.correct) || (entry.correct & kCorrectToInt))
-                return Signed(ReadDecimal(value.bytes), entry, marker);
-            return {Defuse(platform::AnsiToUtf8(value.bytes)), false, std::nullopt};
+                return Signed(ReadDeviceDecimal(value.bytes), entry, marker);
+            return {DefuseDeviceText(platform::AnsiToUtf8(value.bytes)), false, std::nullopt};
         }
         case kTypeIpAddress: {
             std::string text;
