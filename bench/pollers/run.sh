@@ -4,17 +4,19 @@
 # and by snmpget run once per agent; the same with 5 of them dead; 50
 # loopback hosts pinged by the ICMP module, by fping and by ping per host.
 #
-#   bench/pollers/run.sh [--build-dir DIR] [--rounds R]
+#   bench/pollers/run.sh [--build-dir DIR] [--no-build] [--rounds R]
 set -euo pipefail
 ROOT="$(cd "$(dirname "$0")/../.." && pwd)"
 . "$ROOT/scripts/lib/deps.sh"
 
 BUILD_DIR=build-release
 ROUNDS=5
+BUILD=1
 while [ $# -gt 0 ]; do
     case "$1" in
         --build-dir) BUILD_DIR="$2"; shift ;;
         --rounds) ROUNDS="$2"; shift ;;
+        --no-build) BUILD=0 ;;  # use the tree as it is
         -h|--help) sed -n '2,7p' "$0"; exit 0 ;;
         *) echo "unknown argument: $1" >&2; exit 2 ;;
     esac
@@ -27,7 +29,7 @@ HOSTS=50
 TIMEOUT_MS=1000  # per request; no retries, for the module and for snmpget alike
 
 ensure_packages "${BUILD_PACKAGES[@]}" snmpsim snmp fping iputils-ping
-build_release_quietly "$BUILD_DIR"
+[ "$BUILD" = 0 ] || build_release_quietly "$BUILD_DIR"
 BENCH="$ROOT/$BUILD_DIR/bench/poller_bench"
 
 TMPROOT="$(mktemp -d "${TMPDIR:-/tmp}/qm-pollers.XXXXXX")"
@@ -62,38 +64,52 @@ LIVE=(); for i in $(seq 0 $((AGENTS - 1))); do LIVE+=("127.0.0.1:$((PORT + i))/p
 MIXED=("${LIVE[@]:0:$((AGENTS - DEAD))}")
 for i in $(seq 1 $DEAD); do MIXED+=("127.0.0.1:$((PORT + AGENTS + i))/public"); done
 
-# Milliseconds of one sequential snmpget per agent (best of ROUNDS).
-snmpget_cycle() {
-    local best="" t a
+# Milliseconds a command takes (its output dropped).
+ms_of() {
+    local begin=$EPOCHREALTIME
+    "$@" >/dev/null 2>&1 || true
+    awk "BEGIN{printf \"%.1f\", ($EPOCHREALTIME - $begin) * 1000}"
+}
+# The best of ROUNDS runs.
+best_of() {
+    local best="" t
     for _ in $(seq "$ROUNDS"); do
-        t=$( { /usr/bin/time -f %e bash -c '
-            for a in "$@"; do snmpget -v2c -c "${a#*/}" -t '"$((TIMEOUT_MS / 1000))"' -r 0 "${a%/*}" .1.3.6.1.2.1.1.3.0 >/dev/null 2>&1 || true; done
-        ' _ "$@" >/dev/null; } 2>&1 | tail -1)
+        t=$(ms_of "$@")
         if [ -z "$best" ] || awk "BEGIN{exit !($t < $best)}"; then best=$t; fi
     done
-    awk "BEGIN{printf \"%.1f\", $best * 1000}"
+    echo "$best"
 }
-best_ms() { sed -n 's/.*cycle best \([0-9.]*\) ms.*/\1/p'; }
+snmpget_each() {
+    local a
+    for a in "$@"; do
+        snmpget -v2c -c "${a#*/}" -t $((TIMEOUT_MS / 1000)) -r 0 "${a%/*}" .1.3.6.1.2.1.1.3.0 || true
+    done
+}
+ping_each() {
+    local h
+    for h in "$@"; do ping -c1 -q "$h" || true; done
+}
+module_best() {  # prints the bench's line to stdout, its best cycle in ms to fd 3
+    local line
+    line=$("$BENCH" "$@")
+    echo "$line"
+    echo "$line" | sed -n 's/.*cycle best \([0-9.]*\) ms.*/\1/p' >&3
+}
+ratio() { awk "BEGIN{printf \"%.1f\", $1 / $2}"; }
 
 echo "== SNMP: $AGENTS agents on snmpsimd, Timeout $TIMEOUT_MS ms, no retries, best of $ROUNDS cycles"
-Q_LIVE=$("$BENCH" snmp --rounds "$ROUNDS" --timeout $TIMEOUT_MS --retries 0 "${LIVE[@]}" | tee /dev/stderr | best_ms)
-R_LIVE=$(snmpget_cycle "${LIVE[@]}")
-echo "snmpget once per agent: $R_LIVE ms; reference/module = $(awk "BEGIN{printf \"%.1f\", $R_LIVE / $Q_LIVE}")"
+module_best snmp --rounds "$ROUNDS" --timeout $TIMEOUT_MS --retries 0 "${LIVE[@]}" 3>"$TMPROOT/best"
+Q=$(cat "$TMPROOT/best"); R=$(best_of snmpget_each "${LIVE[@]}")
+echo "snmpget once per agent: $R ms; snmpget/module = $(ratio "$R" "$Q")"
 echo "== SNMP: $((AGENTS - DEAD)) live and $DEAD dead agents"
-Q_MIX=$("$BENCH" snmp --rounds "$ROUNDS" --timeout $TIMEOUT_MS --retries 0 "${MIXED[@]}" | tee /dev/stderr | best_ms)
-R_MIX=$(snmpget_cycle "${MIXED[@]}")
-echo "snmpget once per agent: $R_MIX ms; reference/module = $(awk "BEGIN{printf \"%.2f\", $R_MIX / $Q_MIX}")"
-echo "   the dead agents' time-outs: $DEAD x $TIMEOUT_MS ms = $((DEAD * TIMEOUT_MS)) ms of each cycle"
+module_best snmp --rounds "$ROUNDS" --timeout $TIMEOUT_MS --retries 0 "${MIXED[@]}" 3>"$TMPROOT/best"
+Q=$(cat "$TMPROOT/best"); R=$(best_of snmpget_each "${MIXED[@]}")
+echo "snmpget once per agent: $R ms; snmpget/module = $(ratio "$R" "$Q")"
+echo "   of which the dead agents' time-outs: $DEAD x $TIMEOUT_MS ms = $((DEAD * TIMEOUT_MS)) ms"
 
 echo "== ICMP: $HOSTS loopback hosts (127.0.0.1 .. 127.0.0.$HOSTS), best of $ROUNDS cycles"
 HOST_LIST=(); for i in $(seq 1 $HOSTS); do HOST_LIST+=("127.0.0.$i"); done
-Q_ICMP=$("$BENCH" icmp --rounds "$ROUNDS" $HOSTS | tee /dev/stderr | best_ms)
-best=""
-for _ in $(seq "$ROUNDS"); do
-    t=$( { /usr/bin/time -f %e fping -q -c1 -i1 -p1 "${HOST_LIST[@]}" >/dev/null 2>&1; } 2>&1 | tail -1 )
-    if [ -z "$best" ] || awk "BEGIN{exit !($t < $best)}"; then best=$t; fi
-done
-F_ICMP=$(awk "BEGIN{printf \"%.1f\", $best * 1000}")
-P_ICMP=$( { /usr/bin/time -f %e bash -c 'for h in "$@"; do ping -c1 -q "$h" >/dev/null; done' _ "${HOST_LIST[@]}"; } 2>&1 | tail -1 )
-echo "fping (all hosts, 1 ms apart): $F_ICMP ms; reference/module = $(awk "BEGIN{printf \"%.1f\", $F_ICMP / $Q_ICMP}")"
-echo "ping once per host: $(awk "BEGIN{printf \"%.1f\", $P_ICMP * 1000}") ms"
+module_best icmp --rounds "$ROUNDS" $HOSTS 3>"$TMPROOT/best"
+Q=$(cat "$TMPROOT/best"); F=$(best_of fping -q -c1 -i1 -p1 "${HOST_LIST[@]}"); P=$(ms_of ping_each "${HOST_LIST[@]}")
+echo "fping (all hosts, 1 ms apart): $F ms; fping/module = $(ratio "$F" "$Q")"
+echo "ping once per host: $P ms; ping/module = $(ratio "$P" "$Q")"
