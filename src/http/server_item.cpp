@@ -3,7 +3,7 @@
 #include <system_error>
 
 #include "core/core_context.h"
-#include "http/http_request.h"
+#include "http/http_connection.h"
 #include "platform/clock.h"
 #include "platform/udp_socket.h"
 #include "processing/dns/dns_module.h"
@@ -30,7 +30,7 @@ ServerItem::ServerItem(core::CoreContext& core, HttpShared& shared, const HttpSe
       common_(core::Ruled(common)),
       ini_(core.paths.webRoot.empty() ? fs::path() : core.paths.webRoot / "http.ini"),
       log_(core.paths.webLogFolder),
-      listener_(&core, common_.chunkSize, common_.timeout, 0) {
+      listener_(common_.chunkSize, common_.timeout, 0) {
     int error = 0;
     if (listener_.OpenServer(record_.name, record_.Port(), static_cast<int>(common_.maxConn), error) != TcpSession::kOk) {
         core_.Report(core::Severity::Error, core::str::kNetworkErrorAt,
@@ -151,12 +151,10 @@ void ServerItem::Serve(TcpSession& session, processing::DnsModule* names) {
     if (level > 0) line = "[" + client + "]";
 
     RequestHandler handler(setup_, client, names, line);
-    session.SetRequestComplete(RequestHeadComplete);
-    session.SetCloseAfterAnswer(true);
-    TcpExchange exchange;
+    transport::TcpExchange exchange;
     int error = 0;
-    const int result =
-        session.ServerSession(exchange, [&handler](std::string_view bytes) { return handler.Handle(bytes); }, error);
+    const int result = ServeHttpConnection(
+        session, exchange, [&handler](std::string_view bytes) { return handler.Handle(bytes); }, error);
     core_.counters.CountReceived(exchange.received);
     core_.counters.CountSent(exchange.sent);
     if (level > 0) {

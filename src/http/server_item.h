@@ -13,15 +13,17 @@
 #include "http/http_ini.h"
 #include "http/http_settings.h"
 #include "http/request_log.h"
-#include "http/tcp_session.h"
 #include "platform/sync.h"
 #include "platform/thread.h"
+#include "transport/tcp/tcp_session.h"
 
 namespace qm::processing {
 class DnsModule;
 }
 
 namespace qm::http {
+
+using transport::TcpSession;
 
 // What the items share with their module.
 struct HttpShared {

@@ -1,4 +1,4 @@
-#include "http/tcp_session.h"
+#include "transport/tcp/tcp_session.h"
 
 #include <poll.h>
 
@@ -10,7 +10,7 @@
 
 #include "platform/codepage.h"
 
-namespace qm::http {
+namespace qm::transport {
 
 namespace {
 // How often a wait looks at the stop flag. Short enough that a stopping
@@ -18,9 +18,8 @@ namespace {
 constexpr int kStopCheckMs = 100;
 }  // namespace
 
-TcpSession::TcpSession(core::CoreContext* core, uint32_t chunkSize, uint32_t timeoutMs, int8_t verbose)
-    : core_(core),
-      chunkSize_(chunkSize ? chunkSize : kDefaultChunkSize),
+TcpSession::TcpSession(uint32_t chunkSize, uint32_t timeoutMs, int8_t verbose)
+    : chunkSize_(chunkSize ? chunkSize : kDefaultChunkSize),
       timeoutMs_(timeoutMs ? timeoutMs : kDefaultTimeoutMs),
       verbose_(verbose) {
     // The values as given, so a log shows when the defaults stepped in.
@@ -167,11 +166,11 @@ int TcpSession::OpenClient(std::string_view host, uint16_t port, int& error) {
 
 std::unique_ptr<TcpSession> TcpSession::AcceptConnection(int& error) {
     error = 0;
-    if (!core_ || !open_ || !socket_.IsOpen()) return nullptr;
+    if (!open_ || !socket_.IsOpen()) return nullptr;
     Trace("OK\tAcceptConnection() -> Wait for connection...");
     std::unique_ptr<TcpSession> session;
     try {
-        session = std::make_unique<TcpSession>(core_, chunkSize_, timeoutMs_, verbose_);
+        session = std::make_unique<TcpSession>(chunkSize_, timeoutMs_, verbose_);
     } catch (const std::bad_alloc&) {
         Trace("FAIL\tAcceptConnection() -> Memory allocation");
         return nullptr;
@@ -218,7 +217,7 @@ int TcpSession::WaitEvents(TcpEvents& events, int& error) { return WaitEvents(ev
 int TcpSession::WaitEvents(TcpEvents& events, int& error, uint32_t timeoutMs) {
     events = TcpEvents{};
     error = 0;
-    if (!core_ || !socket_.IsOpen()) return kNotUsable;
+    if (!socket_.IsOpen()) return kNotUsable;
     char probe = 0;
     // What has already arrived (a request, or the peer's close after an
     // answer) needs no wait: a look without waiting saves the poll.
@@ -271,26 +270,14 @@ int TcpSession::WaitEvents(TcpEvents& events, int& error, uint32_t timeoutMs) {
 
 int TcpSession::ServerSession(TcpExchange& exchange, const RequestHandler& handler, int& error) {
     error = 0;
-    if (!core_ || !open_ || !socket_.IsOpen()) return kNotUsable;
-    using Clock = std::chrono::steady_clock;
+    if (!open_ || !socket_.IsOpen()) return kNotUsable;
     int result = kOk;
     bool failed = false;
-    bool answered = false;       // with closeAfterAnswer_: the sending side is shut
-    std::string gathered;        // a request still arriving in pieces
-    Clock::time_point requestDeadline{};
     std::string piece;
     for (;;) {
-        uint32_t waitMs = timeoutMs_;
-        bool late = false;
-        if (!gathered.empty() || answered) {
-            const auto left = std::chrono::ceil<std::chrono::milliseconds>(requestDeadline - Clock::now()).count();
-            late = left <= 0;
-            waitMs = static_cast<uint32_t>(std::clamp<long long>(left, 1, timeoutMs_));
-        }
         TcpEvents events;
         int waitError = 0;
-        const int waited = late ? kTimedOut : WaitEvents(events, waitError, waitMs);
-        if (waited != kOk) {
+        if (WaitEvents(events, waitError) != kOk) {
             // Whatever ended the wait, the peer has not been heard from in time.
             error = kTimedOutError;
             Trace("FAIL\tServerSession() -> Timed out");
@@ -300,7 +287,6 @@ int TcpSession::ServerSession(TcpExchange& exchange, const RequestHandler& handl
         }
         // A stop wins over whatever else the wait brought.
         if (events.stopped || StopRequested()) break;
-        bool request = false;
         if (events.read) {
             if (events.readError) {
                 error = events.readError;
@@ -318,33 +304,14 @@ int TcpSession::ServerSession(TcpExchange& exchange, const RequestHandler& handl
                 failed = true;
                 break;
             }
-            Trace("OK\tServerSession() -> Received: %d bytes", static_cast<uint32_t>(piece.size()));
-            if (answered) {
-                // Past the one answer this connection gives; what still
-                // comes is read only so the peer's close can be seen.
-            } else if (!requestComplete_) {
-                gathered.swap(piece);
-                request = true;
-            } else {
-                if (gathered.empty()) requestDeadline = Clock::now() + std::chrono::milliseconds(timeoutMs_);
-                gathered += piece;
-                // A peer that closes mid-request still gets an answer to
-                // what it sent.
-                request = events.close || gathered.size() > kReadLimit || requestComplete_(gathered);
-            }
-        } else if (events.close && !gathered.empty()) {
-            request = true;
-        }
-        if (request) {
-            exchange.data.swap(gathered);
-            gathered.clear();
+            exchange.data.swap(piece);
             exchange.received = static_cast<uint32_t>(exchange.data.size());
             exchange.receivedCopy = exchange.received;
+            Trace("OK\tServerSession() -> Received: %d bytes", exchange.received);
             std::string answer;
             if (handler) answer = handler(exchange.data);
             int writeError = 0;
-            const int written = Write(answer, exchange.sent, writeError);
-            if (written != kOk) {
+            if (Write(answer, exchange.sent, writeError) != kOk) {
                 error = writeError;
                 Trace("FAIL\tServerSession() -> _write(). ERROR: %d", writeError);
                 result = kSocketError;
@@ -352,21 +319,12 @@ int TcpSession::ServerSession(TcpExchange& exchange, const RequestHandler& handl
                 break;
             }
             Trace("OK\tServerSession() -> Sended: %d bytes", exchange.sent);
-            if (closeAfterAnswer_) {
-                socket_.ShutdownSend();
-                answered = true;
-                // A peer that goes on sending gets one timeout to close,
-                // not as long as it keeps sending.
-                requestDeadline = Clock::now() + std::chrono::milliseconds(timeoutMs_);
-            }
         }
         if (events.close) {
             Trace("OK\tServerSession() -> FD_CLOSE");
-            if (!answered) {
-                socket_.ShutdownSend();
-                // A moment for the FIN to leave before the owner closes the socket.
-                std::this_thread::sleep_for(std::chrono::milliseconds(10));
-            }
+            socket_.ShutdownSend();
+            // A moment for the FIN to leave before the owner closes the socket.
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
             break;
         }
         if (!Usable()) break;
@@ -381,7 +339,7 @@ int TcpSession::ServerSession(TcpExchange& exchange, const RequestHandler& handl
 int TcpSession::Read(std::string& data, int& error) {
     data.clear();
     error = 0;
-    if (!core_ || !socket_.IsOpen()) return kNotUsable;
+    if (!socket_.IsOpen()) return kNotUsable;
     std::vector<char> chunk;
     try {
         chunk.resize(chunkSize_);
@@ -427,7 +385,7 @@ int TcpSession::Read(std::string& data, int& error) {
 int TcpSession::Write(std::string_view data, uint32_t& sent, int& error) {
     sent = 0;
     error = 0;
-    if (!core_ || !socket_.IsOpen()) return kNotUsable;
+    if (!socket_.IsOpen()) return kNotUsable;
     if (data.empty()) {
         Trace("FAIL\t_write() -> Memory allocation");
         return kNothingToDo;
@@ -462,7 +420,7 @@ int TcpSession::Close() {
     socket_.Close();
     address_ = sockaddr_in{};
     Trace("OK\tClose() -> Session close");
-    return core_ ? kOk : kNotUsable;
+    return kOk;
 }
 
-}  // namespace qm::http
+}  // namespace qm::transport

@@ -1,0 +1,20 @@
+#pragma once
+// How the HTTP server serves one connection on the TCP session layer: a
+// request head may arrive in pieces and is gathered until it is whole, and
+// every answer promises "Connection: close", so after it the sending side is
+// shut at once and the connection only drains until the peer closes. Runs
+// on the connection's serving thread; the session stays with its owner.
+#include <chrono>
+
+#include "transport/tcp/tcp_session.h"
+
+namespace qm::http {
+
+// Serves requests until the peer closes, the timeout passes, an error
+// occurs or the session is asked to stop; the results and log lines are
+// those of TcpSession::ServerSession. The whole request must arrive within
+// one timeout of its first bytes.
+int ServeHttpConnection(transport::TcpSession& session, transport::TcpExchange& exchange,
+                        const transport::TcpSession::RequestHandler& handler, int& error);
+
+}  // namespace qm::http
