@@ -65,10 +65,44 @@ TcpSession::Wait TcpSession::WaitFor(short events, int timeoutMs, short& ready, 
 }
 
 int TcpSession::Open(platform::TcpSocket connected, const sockaddr_in& peer, int& error) {
+    return Attach(std::move(connected), peer, error);
+}
+
+int TcpSession::OpenConnecting(platform::TcpSocket connecting, const sockaddr_in& peer, int& error) {
+    const int result = Attach(std::move(connecting), peer, error);
+    connectPending_ = result == kOk;
+    return result;
+}
+
+int TcpSession::StartConnect(std::string_view host, uint16_t port, int& error) {
     error = 0;
-    socket_ = std::move(connected);
+    open_ = false;
+    connectPending_ = false;
+    socket_.Close();
+    Trace("* OPEN Client session for %s:%u", host, port);
+    sockaddr_in remote{};
+    if (platform::ResolveIpv4(platform::Utf8ToAnsi(host), port, remote) != 0) {
+        error = kHostNotFoundError;
+        Trace("FAIL\tStartConnect() -> Wrong host %s", host);
+        return kHostNotFound;
+    }
+    platform::TcpSocket connecting;
+    int rc = connecting.Open();
+    if (rc == 0) rc = connecting.StartConnect(remote);
+    if (rc != 0 && rc != EINPROGRESS) {
+        error = rc;
+        Trace("FAIL\tStartConnect() -> connect(). ERROR: %d", rc);
+        return kSocketError;
+    }
+    return OpenConnecting(std::move(connecting), remote, error);
+}
+
+int TcpSession::Attach(platform::TcpSocket socket, const sockaddr_in& peer, int& error) {
+    error = 0;
+    socket_ = std::move(socket);
     address_ = peer;
     open_ = false;
+    connectPending_ = false;
     Trace("* OPEN transmit session [%X]", static_cast<unsigned>(socket_.Fd()));
     // There is no event object to create here: every wait polls the socket
     // itself. What remains of "asking for notifications" is making sure no
@@ -86,6 +120,7 @@ int TcpSession::Open(platform::TcpSocket connected, const sockaddr_in& peer, int
 int TcpSession::OpenServer(std::string_view host, uint16_t port, int backlog, int& error) {
     error = 0;
     open_ = false;
+    connectPending_ = false;
     socket_.Close();
     Trace("* OPEN Server session for %s:%u", host, port);
     sockaddr_in local{};
@@ -123,6 +158,7 @@ int TcpSession::OpenServer(std::string_view host, uint16_t port, int backlog, in
 int TcpSession::OpenClient(std::string_view host, uint16_t port, int& error) {
     error = 0;
     open_ = false;
+    connectPending_ = false;
     socket_.Close();
     Trace("* OPEN Client session for %s:%u", host, port);
     sockaddr_in remote{};
@@ -218,6 +254,7 @@ int TcpSession::WaitEvents(TcpEvents& events, int& error, uint32_t timeoutMs) {
     events = TcpEvents{};
     error = 0;
     if (!socket_.IsOpen()) return kNotUsable;
+    if (connectPending_) return WaitConnect(events, error, timeoutMs);
     char probe = 0;
     // What has already arrived (a request, or the peer's close after an
     // answer) needs no wait: a look without waiting saves the poll.
@@ -265,6 +302,31 @@ int TcpSession::WaitEvents(TcpEvents& events, int& error, uint32_t timeoutMs) {
         events.read = true;
         events.readError = static_cast<int>(-n);
     }
+    return kOk;
+}
+
+int TcpSession::WaitConnect(TcpEvents& events, int& error, uint32_t timeoutMs) {
+    // Writable, or an error or hang-up (which poll reports unasked), ends a
+    // pending connect; a refused one shows the same way.
+    short ready = 0;
+    switch (WaitFor(POLLOUT, static_cast<int>(timeoutMs), ready, error)) {
+        case Wait::kReady: break;
+        case Wait::kStopped: events.stopped = true; return kOk;
+        case Wait::kTimedOut: error = kTimedOutError; return kTimedOut;
+        case Wait::kFailed: return kSocketError;
+    }
+    if (ready & POLLNVAL) {
+        error = EBADF;
+        return kSocketError;
+    }
+    connectPending_ = false;
+    events.connect = true;
+    // Only SO_ERROR tells a refused connect from a made one.
+    events.connectError = socket_.ConnectResult();
+    if (events.connectError)
+        Trace("FAIL\tWaitEvents() -> FD_CONNECT. ERROR: %d", events.connectError);
+    else
+        Trace("OK\tWaitEvents() -> FD_CONNECT");
     return kOk;
 }
 
@@ -417,6 +479,7 @@ int TcpSession::Write(std::string_view data, uint32_t& sent, int& error) {
 
 int TcpSession::Close() {
     open_ = false;
+    connectPending_ = false;
     socket_.Close();
     address_ = sockaddr_in{};
     Trace("OK\tClose() -> Session close");

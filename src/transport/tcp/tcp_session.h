@@ -34,12 +34,16 @@ struct TcpExchange {
     uint32_t receivedCopy = 0;  // for the owner, who may clear `received`
 };
 
-// Network notifications of one wait.
+// Network notifications of one wait. When several come together, handle
+// them in this order: connect, read, close (bytes the peer sent just before
+// closing are read before its close is seen).
 struct TcpEvents {
-    bool read = false;    // bytes are waiting (or the receive failed: readError)
+    bool connect = false;  // a started connect has ended (failed: connectError)
+    int connectError = 0;
+    bool read = false;     // bytes are waiting (or the receive failed: readError)
     int readError = 0;
-    bool close = false;   // the peer closed its side
-    bool stopped = false; // RequestStop() ended the wait
+    bool close = false;    // the peer closed its side
+    bool stopped = false;  // RequestStop() ended the wait
 };
 
 class TcpSession {
@@ -79,6 +83,15 @@ public:
     // Attaches a connected socket made elsewhere (accepted here or by the
     // caller). 0 or 2.
     int Open(platform::TcpSocket connected, const sockaddr_in& peer, int& error);
+    // Attaches a socket whose non-blocking connect has been started (and may
+    // have finished): the next WaitEvents reports the connect's outcome,
+    // once, as a connect event, a refusal as a connect event with its error.
+    // 0 or 2.
+    int OpenConnecting(platform::TcpSocket connecting, const sockaddr_in& peer, int& error);
+    // Starts a non-blocking connect to host:port and attaches it as above,
+    // for users that wait for the connect among their other events. 0, 2
+    // (a connect that failed at once) or 4.
+    int StartConnect(std::string_view host, uint16_t port, int& error);
     // Listens on host:port. 0, 2 or 4.
     int OpenServer(std::string_view host, uint16_t port, int backlog, int& error);
     // Connects to host:port, waiting at most the timeout. 0, 2 (a refused
@@ -95,7 +108,8 @@ public:
     int ServerSession(TcpExchange& exchange, const RequestHandler& handler, int& error);
 
     // Waits at most the timeout (or `timeoutMs`) for a read or close
-    // notification. 0 (see `events`, also when stopped), 1, 2 or 5.
+    // notification, or the outcome of a connect still pending. 0 (see
+    // `events`, also when stopped), 1, 2 or 5.
     int WaitEvents(TcpEvents& events, int& error);
     int WaitEvents(TcpEvents& events, int& error, uint32_t timeoutMs);
 
@@ -138,6 +152,8 @@ public:
 
 private:
     enum class Wait { kReady, kTimedOut, kStopped, kFailed };
+    int Attach(platform::TcpSocket socket, const sockaddr_in& peer, int& error);
+    int WaitConnect(TcpEvents& events, int& error, uint32_t timeoutMs);
     // Polls for `events` until ready, the time is up or a stop is requested;
     // timeoutMs < 0 waits without a time limit.
     Wait WaitFor(short events, int timeoutMs, short& ready, int& error);
@@ -148,6 +164,10 @@ private:
     uint32_t chunkSize_;
     uint32_t timeoutMs_;
     bool open_ = false;
+    // A started connect whose outcome WaitEvents has not reported yet. Only
+    // until then does a wait ask for writability: it stays set once the
+    // connect is done, and would report the connect again at every wait.
+    bool connectPending_ = false;
     int8_t verbose_;
     std::atomic<bool> stop_{false};
     mutable std::mutex logLock_;
