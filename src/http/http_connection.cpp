@@ -12,7 +12,8 @@ using transport::TcpEvents;
 using transport::TcpSession;
 
 int ServeHttpConnection(TcpSession& session, transport::TcpExchange& exchange,
-                        const TcpSession::RequestHandler& handler, int& error) {
+                        const TcpSession::RequestHandler& handler, int& error,
+                        std::chrono::steady_clock::time_point firstBytesBy) {
     error = 0;
     if (!session.IsOpen() || session.SocketHandle() < 0) return TcpSession::kNotUsable;
     using Clock = std::chrono::steady_clock;
@@ -21,16 +22,14 @@ int ServeHttpConnection(TcpSession& session, transport::TcpExchange& exchange,
     bool failed = false;
     bool answered = false;  // the sending side is shut
     std::string gathered;   // a request still arriving in pieces
-    Clock::time_point deadline{};
+    // By when the next thing must happen: the first bytes, the rest of the
+    // request, or after the answer the peer's close.
+    Clock::time_point deadline = firstBytesBy;
     std::string piece;
     for (;;) {
-        uint32_t waitMs = timeoutMs;
-        bool late = false;
-        if (!gathered.empty() || answered) {
-            const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
-            late = left <= 0;
-            waitMs = static_cast<uint32_t>(std::clamp<long long>(left, 1, timeoutMs));
-        }
+        const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
+        const bool late = left <= 0;
+        const uint32_t waitMs = static_cast<uint32_t>(std::clamp<long long>(left, 1, timeoutMs));
         TcpEvents events;
         int waitError = 0;
         const int waited = late ? TcpSession::kTimedOut : session.WaitEvents(events, waitError, waitMs);

@@ -12,9 +12,11 @@ namespace qm::http {
 
 // Serves requests until the peer closes, the timeout passes, an error
 // occurs or the session is asked to stop; the results and log lines are
-// those of TcpSession::ServerSession. The whole request must arrive within
-// one timeout of its first bytes.
+// those of TcpSession::ServerSession. The first bytes must arrive by
+// `firstBytesBy` (one timeout after the connection was accepted), the whole
+// request within one timeout of its first bytes.
 int ServeHttpConnection(transport::TcpSession& session, transport::TcpExchange& exchange,
-                        const transport::TcpSession::RequestHandler& handler, int& error);
+                        const transport::TcpSession::RequestHandler& handler, int& error,
+                        std::chrono::steady_clock::time_point firstBytesBy);
 
 }  // namespace qm::http

@@ -200,7 +200,11 @@ int TcpSession::OpenClient(std::string_view host, uint16_t port, int& error) {
     return kOk;
 }
 
-std::unique_ptr<TcpSession> TcpSession::AcceptConnection(int& error) {
+std::unique_ptr<TcpSession> TcpSession::AcceptConnection(int& error) { return Accept(error, true); }
+
+std::unique_ptr<TcpSession> TcpSession::AcceptWaitingConnection(int& error) { return Accept(error, false); }
+
+std::unique_ptr<TcpSession> TcpSession::Accept(int& error, bool wait) {
     error = 0;
     if (!open_ || !socket_.IsOpen()) return nullptr;
     Trace("OK\tAcceptConnection() -> Wait for connection...");
@@ -222,6 +226,7 @@ std::unique_ptr<TcpSession> TcpSession::AcceptConnection(int& error) {
         switch (waitFirst ? WaitFor(POLLIN, -1, ready, rc) : (StopRequested() ? Wait::kStopped : Wait::kReady)) {
             case Wait::kReady:
                 rc = socket_.Accept(connection, peer);
+                if (rc == EAGAIN && !wait) break;
                 // The connection may have gone again between the wake-up and
                 // the accept; that is no reason to stop listening.
                 waitFirst = rc == EAGAIN;
@@ -230,6 +235,10 @@ std::unique_ptr<TcpSession> TcpSession::AcceptConnection(int& error) {
             case Wait::kStopped: rc = ECANCELED; break;
             case Wait::kTimedOut:  // no time limit, cannot happen
             case Wait::kFailed: break;
+        }
+        if (rc == EAGAIN) {
+            error = rc;  // nothing waiting, and no wait asked for
+            return nullptr;
         }
         if (rc != 0) {
             error = rc;

@@ -101,6 +101,9 @@ public:
     // Waits, without a time limit but not past a stop request, for the next
     // connection on this listening session. Nothing on failure.
     std::unique_ptr<TcpSession> AcceptConnection(int& error);
+    // The next connection if one is waiting now; nothing, with EAGAIN, when
+    // none is (for owners that wait on the listener among other sockets).
+    std::unique_ptr<TcpSession> AcceptWaitingConnection(int& error);
 
     // Serves requests on this connection until the peer closes, the timeout
     // passes without a request, an error occurs or a stop is requested;
@@ -154,6 +157,7 @@ private:
     enum class Wait { kReady, kTimedOut, kStopped, kFailed };
     int Attach(platform::TcpSocket socket, const sockaddr_in& peer, int& error);
     int WaitConnect(TcpEvents& events, int& error, uint32_t timeoutMs);
+    std::unique_ptr<TcpSession> Accept(int& error, bool wait);
     // Polls for `events` until ready, the time is up or a stop is requested;
     // timeoutMs < 0 waits without a time limit.
     Wait WaitFor(short events, int timeoutMs, short& ready, int& error);
