@@ -111,8 +111,9 @@ public:
     int ServerSession(TcpExchange& exchange, const RequestHandler& handler, int& error);
 
     // Waits at most the timeout (or `timeoutMs`) for a read or close
-    // notification, or the outcome of a connect still pending. 0 (see
-    // `events`, also when stopped), 1, 2 or 5.
+    // notification, or the outcome of a connect still pending; 0 ms only
+    // looks at what has already arrived. 0 (see `events`, also when
+    // stopped), 1, 2 or 5.
     int WaitEvents(TcpEvents& events, int& error);
     int WaitEvents(TcpEvents& events, int& error, uint32_t timeoutMs);
 
