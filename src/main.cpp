@@ -46,7 +46,7 @@ int main(int argc, char** argv) {
             std::fprintf(stderr, "%s\n", error.c_str());
             return 2;
         }
-        const script::ScriptCommandResult result = script::RunScriptCommand(core::Paths::ForThisProcess(), *text);
+        const script::ScriptCommandResult result = script::RunScriptCommand(core::Paths::ForThisProcess(), *text, ProgramModules());
         if (!result.error.empty()) {
             std::fprintf(stderr, "%s\n", result.error.c_str());
             return 2;

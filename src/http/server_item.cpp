@@ -1,9 +1,11 @@
 #include "http/server_item.h"
 
+#include <algorithm>
+#include <cerrno>
 #include <system_error>
 
 #include "core/core_context.h"
-#include "http/http_request.h"
+#include "http/http_connection.h"
 #include "platform/clock.h"
 #include "platform/udp_socket.h"
 #include "processing/dns/dns_module.h"
@@ -30,7 +32,7 @@ ServerItem::ServerItem(core::CoreContext& core, HttpShared& shared, const HttpSe
       common_(core::Ruled(common)),
       ini_(core.paths.webRoot.empty() ? fs::path() : core.paths.webRoot / "http.ini"),
       log_(core.paths.webLogFolder),
-      listener_(&core, common_.chunkSize, common_.timeout, 0) {
+      listener_(common_.chunkSize, common_.timeout, 0) {
     int error = 0;
     if (listener_.OpenServer(record_.name, record_.Port(), static_cast<int>(common_.maxConn), error) != TcpSession::kOk) {
         core_.Report(core::Severity::Error, core::str::kNetworkErrorAt,
@@ -75,45 +77,43 @@ void ServerItem::AcceptLoop() {
     core_.Report(core::Severity::Info, core::str::kWebServerStarted, record_.name, uint32_t(record_.Port()));
     ConnectionLoop();
     StopConnections();
+    // Connections that never said anything end as any idle connection does
+    // at a stop: served, at once, and logged.
+    for (Connection& waiting : waiting_) {
+        waiting.session->RequestStop();
+        Serve(waiting);
+        serving_.fetch_sub(1);
+    }
+    waiting_.clear();
     log_.Close();
     core_.Report(core::Severity::Info, core::str::kWebServerStopped, record_.name, uint32_t(record_.Port()));
 }
 
 void ServerItem::ConnectionLoop() {
-    const bool logging = setup_.defaults.logLevel != 0;
-    const uint64_t perFile = static_cast<uint64_t>(setup_.defaults.logLimit);
     while (Live()) {
-        processing::DnsModule* names = nullptr;
-        if ((record_.param & kResolveNames) && core_.registry)
-            names = core_.registry->FindAs<processing::DnsModule>(core::kModuleDns);
         {
             std::lock_guard hold(connectionsMutex_);
             ++accepting_;
         }
         int error = 0;
-        std::unique_ptr<TcpSession> session;
+        Connection connection;
         {
-            // One thread waits on the listener, the others for their turn:
-            // several waiting on it would all wake for every connection.
+            // One thread watches the listener and the silent connections,
+            // the others wait for their turn: several watching would all
+            // wake for every connection.
             std::lock_guard turn(acceptTurn_);
-            session = listener_.AcceptConnection(error);
+            connection = NextConnection(error);
         }
-        bool newFile = false;
         {
             std::lock_guard hold(connectionsMutex_);
             --accepting_;
-            if (session) {
-                if (stopping_) session->RequestStop();
-                active_.insert(session.get());
-                serving_.fetch_add(1);
+            if (connection.session) {
+                if (stopping_) connection.session->RequestStop();
+                active_.insert(connection.session.get());
                 if (accepting_ == 0 && connectionThreads_ < common_.maxConn && !stopping_ && Live()) StartConnectionThread();
-                if (logging && ++requests_ > perFile) {
-                    requests_ = 1;
-                    newFile = true;
-                }
             }
         }
-        if (!session) {
+        if (!connection.session) {
             // A stop ends the wait for a connection: that is no network error.
             if (!Live()) break;
             failedAccepts_.fetch_add(1);
@@ -122,12 +122,76 @@ void ServerItem::ConnectionLoop() {
             stopEvent_.Wait(std::chrono::milliseconds(common_.errorTimeout));
             continue;
         }
-        if (newFile) log_.OpenNew();
-        Serve(*session, names);
+        Serve(connection);
         std::lock_guard hold(connectionsMutex_);
-        active_.erase(session.get());
-        session.reset();
+        active_.erase(connection.session.get());
+        connection.session.reset();
         serving_.fetch_sub(1);
+    }
+}
+
+ServerItem::Connection ServerItem::Take(std::vector<Connection>::iterator waiting) {
+    Connection taken = std::move(*waiting);
+    waiting_.erase(waiting);
+    return taken;
+}
+
+ServerItem::Connection ServerItem::NextConnection(int& error) {
+    error = 0;
+    // How often the watch looks at the stop flag, as the session's own waits do.
+    constexpr long long kStopCheckMs = 100;
+    // Silent connections kept open at once; past this, new ones wait in the
+    // listen backlog, so idle clients cannot use up the descriptors.
+    constexpr size_t kMostWaiting = 256;
+    const bool logging = setup_.defaults.logLevel != 0;
+    const uint64_t perFile = static_cast<uint64_t>(setup_.defaults.logLimit);
+    for (;;) {
+        if (!Live() || listener_.StopRequested()) {
+            error = ECANCELED;
+            return {};
+        }
+        const Clock::time_point now = Clock::now();
+        long long waitMs = kStopCheckMs;
+        for (auto it = waiting_.begin(); it != waiting_.end(); ++it) {
+            // Its time is up: served now, it times out as any silent connection.
+            if (it->firstBytesBy <= now) return Take(it);
+            waitMs = std::min<long long>(
+                waitMs, std::chrono::ceil<std::chrono::milliseconds>(it->firstBytesBy - now).count());
+        }
+        const bool listening = waiting_.size() < kMostWaiting;
+        pollSet_.clear();
+        if (listening) pollSet_.push_back(pollfd{listener_.SocketHandle(), POLLIN, 0});
+        for (const Connection& c : waiting_) pollSet_.push_back(pollfd{c.session->SocketHandle(), POLLIN | POLLRDHUP, 0});
+        int ready = 0;
+        if (const int rc = platform::PollSockets(pollSet_, static_cast<int>(waitMs), ready); rc != 0 && rc != EINTR) {
+            error = rc;
+            return {};
+        }
+        if (ready == 0) continue;
+        // Connections that have waited come first, oldest first.
+        const size_t first = listening ? 1 : 0;
+        for (size_t i = first; i < pollSet_.size(); ++i)
+            if (pollSet_[i].revents) return Take(waiting_.begin() + static_cast<ptrdiff_t>(i - first));
+        if (!listening || !pollSet_[0].revents) continue;
+
+        std::unique_ptr<TcpSession> session = listener_.AcceptWaitingConnection(error);
+        if (!session) {
+            if (error == EAGAIN) continue;  // gone again before the accept
+            return {};
+        }
+        serving_.fetch_add(1);
+        if (logging && ++requests_ > perFile) {
+            requests_ = 1;
+            log_.OpenNew();
+        }
+        Connection accepted{std::move(session), platform::MonotonicMs(),
+                            Clock::now() + std::chrono::milliseconds(common_.timeout)};
+        // Most clients send their request with the connect: then it is
+        // served at once, without a round through the watch.
+        transport::TcpEvents events;
+        int peekError = 0;
+        if (accepted.session->WaitEvents(events, peekError, 0) == TcpSession::kOk) return accepted;
+        waiting_.push_back(std::move(accepted));
     }
 }
 
@@ -143,20 +207,22 @@ void ServerItem::StartConnectionThread() {
     }
 }
 
-void ServerItem::Serve(TcpSession& session, processing::DnsModule* names) {
-    const uint64_t startMs = platform::MonotonicMs();
+void ServerItem::Serve(Connection& connection) {
+    TcpSession& session = *connection.session;
+    processing::DnsModule* names = nullptr;
+    if ((record_.param & kResolveNames) && core_.registry)
+        names = core_.registry->FindAs<processing::DnsModule>(core::kModuleDns);
     const std::string client = platform::Ipv4Text(session.Address());
     const int level = setup_.defaults.logLevel;
     std::string line;
     if (level > 0) line = "[" + client + "]";
 
     RequestHandler handler(setup_, client, names, line);
-    session.SetRequestComplete(RequestHeadComplete);
-    session.SetCloseAfterAnswer(true);
-    TcpExchange exchange;
+    transport::TcpExchange exchange;
     int error = 0;
-    const int result =
-        session.ServerSession(exchange, [&handler](std::string_view bytes) { return handler.Handle(bytes); }, error);
+    const int result = ServeHttpConnection(
+        session, exchange, [&handler](std::string_view bytes) { return handler.Handle(bytes); }, error,
+        connection.firstBytesBy);
     core_.counters.CountReceived(exchange.received);
     core_.counters.CountSent(exchange.sent);
     if (level > 0) {
@@ -168,7 +234,7 @@ void ServerItem::Serve(TcpSession& session, processing::DnsModule* names) {
     session.Close();
     if (level > 2) {
         line += '\t';
-        line += core::Format("< %I64d msec. >", int64_t(platform::MonotonicMs() - startMs)).value_or("");
+        line += core::Format("< %I64d msec. >", int64_t(platform::MonotonicMs() - connection.acceptedMs)).value_or("");
     }
     if (level > 0) log_.Write(line);
 }

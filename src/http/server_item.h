@@ -1,7 +1,10 @@
 #pragma once
 // One running server item: its listening session, the accept thread, and a
 // thread per connection being served, at most MaxConn at a time.
+#include <poll.h>
+
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -13,15 +16,17 @@
 #include "http/http_ini.h"
 #include "http/http_settings.h"
 #include "http/request_log.h"
-#include "http/tcp_session.h"
 #include "platform/sync.h"
 #include "platform/thread.h"
+#include "transport/tcp/tcp_session.h"
 
 namespace qm::processing {
 class DnsModule;
 }
 
 namespace qm::http {
+
+using transport::TcpSession;
 
 // What the items share with their module.
 struct HttpShared {
@@ -48,19 +53,34 @@ public:
     std::filesystem::path RequestLogPath() { return log_.CurrentPath(); }
 
 private:
+    using Clock = std::chrono::steady_clock;
+    // An accepted connection, with when its first bytes are due.
+    struct Connection {
+        std::unique_ptr<TcpSession> session;
+        uint64_t acceptedMs = 0;  // for the request log's duration
+        Clock::time_point firstBytesBy{};
+    };
+
     bool Live() const { return shared_.running.load() && run_.load(); }
     // The item's own thread: reports, opens the request log, serves like
     // every connection thread, and at the end stops and waits for the rest.
     void AcceptLoop();
-    // A connection thread: takes the next connection off the listener itself
-    // and serves it, then the next, until the item stops. Handing each
-    // connection from an accepting thread to a serving one cost a thread
-    // switch per request, more than a small answer itself. Whenever a thread
-    // takes a connection and no other is left accepting, another is started,
-    // up to MaxConn: further connections wait in the listen backlog.
+    // A connection thread: takes the next connection itself and serves it,
+    // then the next, until the item stops. Handing each connection from an
+    // accepting thread to a serving one cost a thread switch per request,
+    // more than a small answer itself. Whenever a thread takes a connection
+    // and no other is left accepting, another is started, up to MaxConn:
+    // further connections wait in the listen backlog.
     void ConnectionLoop();
+    // Under acceptTurn_: the next connection that has something to serve
+    // (bytes, its close, its time up, or the item stopping). Connections
+    // that have said nothing yet wait in waiting_, watched together with the
+    // listener by whichever thread has the turn, so silent clients never
+    // hold a connection thread while others are kept in the backlog.
+    Connection NextConnection(int& error);
+    Connection Take(std::vector<Connection>::iterator waiting);
     void StartConnectionThread();
-    void Serve(TcpSession& session, processing::DnsModule* names);
+    void Serve(Connection& connection);
     // Under connectionsMutex_: no new connection is served, and every
     // session being served is told to stop.
     void StopSessionsLocked();
@@ -86,11 +106,13 @@ private:
     // them), the connection threads and how many of them wait for a connection.
     std::mutex connectionsMutex_;
     std::mutex acceptTurn_;
+    std::vector<Connection> waiting_;  // under acceptTurn_
+    std::vector<pollfd> pollSet_;      // under acceptTurn_
     std::set<TcpSession*> active_;
     std::vector<std::thread> threads_;
     size_t accepting_ = 0;
     size_t connectionThreads_ = 1;  // the item's own thread serves too
-    uint64_t requests_ = 0;         // since the request log file was opened
+    uint64_t requests_ = 0;         // under acceptTurn_: since the request log file was opened
     bool stopping_ = false;
 
     platform::Thread acceptThread_;

@@ -93,6 +93,14 @@ int TcpSocket::Accept(TcpSocket& connection, sockaddr_in& peer) {
     return 0;
 }
 
+int PollSockets(std::span<pollfd> sockets, int timeoutMs, int& ready) {
+    ready = 0;
+    const int rc = ::poll(sockets.data(), sockets.size(), timeoutMs);
+    if (rc < 0) return errno;
+    ready = rc;
+    return 0;
+}
+
 int TcpSocket::Poll(short events, int timeoutMs, short& ready) const {
     ready = 0;
     pollfd p{};

@@ -19,6 +19,10 @@ namespace qm::platform {
 // text is neither (EAI_NONAME also for an empty text).
 int ResolveIpv4(std::string_view host, uint16_t port, sockaddr_in& out);
 
+// poll on several sockets at once; `ready` is how many have something.
+// 0 or errno.
+int PollSockets(std::span<pollfd> sockets, int timeoutMs, int& ready);
+
 class TcpSocket {
 public:
     TcpSocket() = default;

@@ -13,7 +13,6 @@
 
 #include "core/core_context.h"
 #include "core/module_registry.h"
-#include "modules.h"
 #include "platform/codepage.h"
 #include "platform/file_io.h"
 #include "platform/local_socket.h"
@@ -63,11 +62,12 @@ std::optional<ScriptCommandResult> HandOver(const std::filesystem::path& socket,
     return result;
 }
 
-ScriptCommandResult RunOffline(const core::Paths& paths, std::string_view script) {
+ScriptCommandResult RunOffline(const core::Paths& paths, std::string_view script,
+                               std::span<const core::ModuleDescriptor> modules) {
     // The modules load their settings as in a run, but no network service
     // starts; the database does, so what the script reports is stored.
     std::vector<core::ModuleDescriptor> catalog;
-    for (core::ModuleDescriptor d : ProgramModules()) {
+    for (core::ModuleDescriptor d : modules) {
         if (d.id == core::kModuleWindow) continue;
         d.startAfterLoading = d.id == core::kModuleDbase;
         catalog.push_back(d);
@@ -90,9 +90,10 @@ ScriptCommandResult RunOffline(const core::Paths& paths, std::string_view script
 
 }  // namespace
 
-ScriptCommandResult RunScriptCommand(const core::Paths& paths, std::string_view script) {
+ScriptCommandResult RunScriptCommand(const core::Paths& paths, std::string_view script,
+                                     std::span<const core::ModuleDescriptor> modules) {
     if (std::optional<ScriptCommandResult> handed = HandOver(ScriptSocketPath(paths.settingsFolder), script)) return *handed;
-    return RunOffline(paths, script);
+    return RunOffline(paths, script, modules);
 }
 
 std::optional<std::string> ReadScriptFile(const std::string& file, std::string& error) {

@@ -3,9 +3,11 @@
 // same home, or, when none runs there, is run on the home's settings with
 // the network services stopped, and the changed settings are saved.
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 
+#include "core/module_registry.h"
 #include "core/paths.h"
 
 namespace qm::script {
@@ -19,7 +21,11 @@ struct ScriptCommandResult {
     std::string error;  // why it was not run
 };
 
-ScriptCommandResult RunScriptCommand(const core::Paths& paths, std::string_view script);
+// `modules` is the program's catalog in load order, used when the script
+// runs here; it comes from the caller because the modules sit above the
+// script language.
+ScriptCommandResult RunScriptCommand(const core::Paths& paths, std::string_view script,
+                                     std::span<const core::ModuleDescriptor> modules);
 
 // The script text of a file ("-" for standard input), in the locale's
 // charset like every text the program reads; nothing when unreadable.

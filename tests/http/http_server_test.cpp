@@ -324,8 +324,10 @@ TEST_F(HttpServer, StopEndsFloodingAndIdleClientsWithoutNetworkErrors) {
 
 TEST_F(HttpServer, MaxConnBoundsTheConnectionsServedAtOnce) {
     const uint16_t port = StartServer(http::HttpCommon{.maxConn = 2, .timeout = 120000});
+    // Two requests under way, their heads not yet complete.
     auto first = std::make_unique<RawClient>(port);
     RawClient second(port);
+    ASSERT_TRUE(first->Send("GET /a.txt HTTP/1.1\r\n") && second.Send("GET /a.txt HTTP/1.1\r\n"));
     ASSERT_TRUE(WaitUntil([&] { return module_->Serving(0) == 2; }, 30s));
     auto third = std::async(std::launch::async, [&] { return Curl({Url(port, "/a.txt")}).status; });
     // Held back while two connections are served...
@@ -334,6 +336,42 @@ TEST_F(HttpServer, MaxConnBoundsTheConnectionsServedAtOnce) {
     first.reset();
     ASSERT_EQ(third.wait_for(std::chrono::seconds(60)), std::future_status::ready);
     EXPECT_EQ(third.get(), 200);
+}
+
+TEST_F(HttpServer, SilentConnectionsHoldBackNoRequest) {
+    // Five times MaxConn (10) clients that connect and say nothing.
+    const uint16_t port = StartServer(http::HttpCommon{.timeout = 120000});
+    std::vector<std::unique_ptr<RawClient>> silent;
+    for (int i = 0; i < 50; ++i) {
+        silent.push_back(std::make_unique<RawClient>(port));
+        ASSERT_TRUE(silent.back()->Ok());
+    }
+    ASSERT_TRUE(WaitUntil([&] { return module_->Serving(0) == 50; }, 30s));
+    // curl gives up after 60 s, long before their time-out.
+    const HttpReply r = Curl({Url(port, "/a.txt")});
+    EXPECT_EQ(r.status, 200);
+    EXPECT_EQ(r.body.size(), 1024u);
+
+    // A stop ends each of them as an idle connection ends at a stop: logged.
+    const fs::path requestLog = module_->RequestLogPath(0);
+    EXPECT_TRUE(module_->Stop(platform::Blocking::Yes));
+    const std::string lines = ReadWholeFile(requestLog);
+    size_t ended = 0;
+    for (size_t at = 0; (at = lines.find("[127.0.0.1]\tSuccess: Send=0, Receive=0\t", at)) != std::string::npos; ++at)
+        ++ended;
+    EXPECT_EQ(ended, 50u);
+}
+
+TEST_F(HttpServer, SilentConnectionEndsAtTheTimeoutWithItsLogLine) {
+    const uint16_t port = StartServer(http::HttpCommon{.maxConn = 1, .timeout = 1500});
+    RawClient silent(port);
+    ASSERT_TRUE(silent.Ok());
+    EXPECT_EQ(Curl({Url(port, "/a.txt")}).status, 200);
+    EXPECT_EQ(silent.ReceiveAll(), "");  // closed unanswered
+    const fs::path requestLog = module_->RequestLogPath(0);
+    EXPECT_TRUE(WaitUntil([&] {
+        return Contains(ReadWholeFile(requestLog), "[127.0.0.1]\tFail: WSError=110; Internal=5\t< ");
+    }));
 }
 
 TEST_F(HttpServer, ApacheBenchOverHttp10) {

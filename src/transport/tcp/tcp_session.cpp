@@ -1,4 +1,4 @@
-#include "http/tcp_session.h"
+#include "transport/tcp/tcp_session.h"
 
 #include <poll.h>
 
@@ -10,7 +10,7 @@
 
 #include "platform/codepage.h"
 
-namespace qm::http {
+namespace qm::transport {
 
 namespace {
 // How often a wait looks at the stop flag. Short enough that a stopping
@@ -18,9 +18,8 @@ namespace {
 constexpr int kStopCheckMs = 100;
 }  // namespace
 
-TcpSession::TcpSession(core::CoreContext* core, uint32_t chunkSize, uint32_t timeoutMs, int8_t verbose)
-    : core_(core),
-      chunkSize_(chunkSize ? chunkSize : kDefaultChunkSize),
+TcpSession::TcpSession(uint32_t chunkSize, uint32_t timeoutMs, int8_t verbose)
+    : chunkSize_(chunkSize ? chunkSize : kDefaultChunkSize),
       timeoutMs_(timeoutMs ? timeoutMs : kDefaultTimeoutMs),
       verbose_(verbose) {
     // The values as given, so a log shows when the defaults stepped in.
@@ -66,10 +65,44 @@ TcpSession::Wait TcpSession::WaitFor(short events, int timeoutMs, short& ready, 
 }
 
 int TcpSession::Open(platform::TcpSocket connected, const sockaddr_in& peer, int& error) {
+    return Attach(std::move(connected), peer, error);
+}
+
+int TcpSession::OpenConnecting(platform::TcpSocket connecting, const sockaddr_in& peer, int& error) {
+    const int result = Attach(std::move(connecting), peer, error);
+    connectPending_ = result == kOk;
+    return result;
+}
+
+int TcpSession::StartConnect(std::string_view host, uint16_t port, int& error) {
     error = 0;
-    socket_ = std::move(connected);
+    open_ = false;
+    connectPending_ = false;
+    socket_.Close();
+    Trace("* OPEN Client session for %s:%u", host, port);
+    sockaddr_in remote{};
+    if (platform::ResolveIpv4(platform::Utf8ToAnsi(host), port, remote) != 0) {
+        error = kHostNotFoundError;
+        Trace("FAIL\tStartConnect() -> Wrong host %s", host);
+        return kHostNotFound;
+    }
+    platform::TcpSocket connecting;
+    int rc = connecting.Open();
+    if (rc == 0) rc = connecting.StartConnect(remote);
+    if (rc != 0 && rc != EINPROGRESS) {
+        error = rc;
+        Trace("FAIL\tStartConnect() -> connect(). ERROR: %d", rc);
+        return kSocketError;
+    }
+    return OpenConnecting(std::move(connecting), remote, error);
+}
+
+int TcpSession::Attach(platform::TcpSocket socket, const sockaddr_in& peer, int& error) {
+    error = 0;
+    socket_ = std::move(socket);
     address_ = peer;
     open_ = false;
+    connectPending_ = false;
     Trace("* OPEN transmit session [%X]", static_cast<unsigned>(socket_.Fd()));
     // There is no event object to create here: every wait polls the socket
     // itself. What remains of "asking for notifications" is making sure no
@@ -87,6 +120,7 @@ int TcpSession::Open(platform::TcpSocket connected, const sockaddr_in& peer, int
 int TcpSession::OpenServer(std::string_view host, uint16_t port, int backlog, int& error) {
     error = 0;
     open_ = false;
+    connectPending_ = false;
     socket_.Close();
     Trace("* OPEN Server session for %s:%u", host, port);
     sockaddr_in local{};
@@ -124,6 +158,7 @@ int TcpSession::OpenServer(std::string_view host, uint16_t port, int backlog, in
 int TcpSession::OpenClient(std::string_view host, uint16_t port, int& error) {
     error = 0;
     open_ = false;
+    connectPending_ = false;
     socket_.Close();
     Trace("* OPEN Client session for %s:%u", host, port);
     sockaddr_in remote{};
@@ -165,13 +200,17 @@ int TcpSession::OpenClient(std::string_view host, uint16_t port, int& error) {
     return kOk;
 }
 
-std::unique_ptr<TcpSession> TcpSession::AcceptConnection(int& error) {
+std::unique_ptr<TcpSession> TcpSession::AcceptConnection(int& error) { return Accept(error, true); }
+
+std::unique_ptr<TcpSession> TcpSession::AcceptWaitingConnection(int& error) { return Accept(error, false); }
+
+std::unique_ptr<TcpSession> TcpSession::Accept(int& error, bool wait) {
     error = 0;
-    if (!core_ || !open_ || !socket_.IsOpen()) return nullptr;
+    if (!open_ || !socket_.IsOpen()) return nullptr;
     Trace("OK\tAcceptConnection() -> Wait for connection...");
     std::unique_ptr<TcpSession> session;
     try {
-        session = std::make_unique<TcpSession>(core_, chunkSize_, timeoutMs_, verbose_);
+        session = std::make_unique<TcpSession>(chunkSize_, timeoutMs_, verbose_);
     } catch (const std::bad_alloc&) {
         Trace("FAIL\tAcceptConnection() -> Memory allocation");
         return nullptr;
@@ -187,6 +226,7 @@ std::unique_ptr<TcpSession> TcpSession::AcceptConnection(int& error) {
         switch (waitFirst ? WaitFor(POLLIN, -1, ready, rc) : (StopRequested() ? Wait::kStopped : Wait::kReady)) {
             case Wait::kReady:
                 rc = socket_.Accept(connection, peer);
+                if (rc == EAGAIN && !wait) break;
                 // The connection may have gone again between the wake-up and
                 // the accept; that is no reason to stop listening.
                 waitFirst = rc == EAGAIN;
@@ -195,6 +235,10 @@ std::unique_ptr<TcpSession> TcpSession::AcceptConnection(int& error) {
             case Wait::kStopped: rc = ECANCELED; break;
             case Wait::kTimedOut:  // no time limit, cannot happen
             case Wait::kFailed: break;
+        }
+        if (rc == EAGAIN) {
+            error = rc;  // nothing waiting, and no wait asked for
+            return nullptr;
         }
         if (rc != 0) {
             error = rc;
@@ -218,7 +262,8 @@ int TcpSession::WaitEvents(TcpEvents& events, int& error) { return WaitEvents(ev
 int TcpSession::WaitEvents(TcpEvents& events, int& error, uint32_t timeoutMs) {
     events = TcpEvents{};
     error = 0;
-    if (!core_ || !socket_.IsOpen()) return kNotUsable;
+    if (!socket_.IsOpen()) return kNotUsable;
+    if (connectPending_) return WaitConnect(events, error, timeoutMs);
     char probe = 0;
     // What has already arrived (a request, or the peer's close after an
     // answer) needs no wait: a look without waiting saves the poll.
@@ -269,28 +314,41 @@ int TcpSession::WaitEvents(TcpEvents& events, int& error, uint32_t timeoutMs) {
     return kOk;
 }
 
+int TcpSession::WaitConnect(TcpEvents& events, int& error, uint32_t timeoutMs) {
+    // Writable, or an error or hang-up (which poll reports unasked), ends a
+    // pending connect; a refused one shows the same way.
+    short ready = 0;
+    switch (WaitFor(POLLOUT, static_cast<int>(timeoutMs), ready, error)) {
+        case Wait::kReady: break;
+        case Wait::kStopped: events.stopped = true; return kOk;
+        case Wait::kTimedOut: error = kTimedOutError; return kTimedOut;
+        case Wait::kFailed: return kSocketError;
+    }
+    if (ready & POLLNVAL) {
+        error = EBADF;
+        return kSocketError;
+    }
+    connectPending_ = false;
+    events.connect = true;
+    // Only SO_ERROR tells a refused connect from a made one.
+    events.connectError = socket_.ConnectResult();
+    if (events.connectError)
+        Trace("FAIL\tWaitEvents() -> FD_CONNECT. ERROR: %d", events.connectError);
+    else
+        Trace("OK\tWaitEvents() -> FD_CONNECT");
+    return kOk;
+}
+
 int TcpSession::ServerSession(TcpExchange& exchange, const RequestHandler& handler, int& error) {
     error = 0;
-    if (!core_ || !open_ || !socket_.IsOpen()) return kNotUsable;
-    using Clock = std::chrono::steady_clock;
+    if (!open_ || !socket_.IsOpen()) return kNotUsable;
     int result = kOk;
     bool failed = false;
-    bool answered = false;       // with closeAfterAnswer_: the sending side is shut
-    std::string gathered;        // a request still arriving in pieces
-    Clock::time_point requestDeadline{};
     std::string piece;
     for (;;) {
-        uint32_t waitMs = timeoutMs_;
-        bool late = false;
-        if (!gathered.empty() || answered) {
-            const auto left = std::chrono::ceil<std::chrono::milliseconds>(requestDeadline - Clock::now()).count();
-            late = left <= 0;
-            waitMs = static_cast<uint32_t>(std::clamp<long long>(left, 1, timeoutMs_));
-        }
         TcpEvents events;
         int waitError = 0;
-        const int waited = late ? kTimedOut : WaitEvents(events, waitError, waitMs);
-        if (waited != kOk) {
+        if (WaitEvents(events, waitError) != kOk) {
             // Whatever ended the wait, the peer has not been heard from in time.
             error = kTimedOutError;
             Trace("FAIL\tServerSession() -> Timed out");
@@ -300,7 +358,6 @@ int TcpSession::ServerSession(TcpExchange& exchange, const RequestHandler& handl
         }
         // A stop wins over whatever else the wait brought.
         if (events.stopped || StopRequested()) break;
-        bool request = false;
         if (events.read) {
             if (events.readError) {
                 error = events.readError;
@@ -318,33 +375,14 @@ int TcpSession::ServerSession(TcpExchange& exchange, const RequestHandler& handl
                 failed = true;
                 break;
             }
-            Trace("OK\tServerSession() -> Received: %d bytes", static_cast<uint32_t>(piece.size()));
-            if (answered) {
-                // Past the one answer this connection gives; what still
-                // comes is read only so the peer's close can be seen.
-            } else if (!requestComplete_) {
-                gathered.swap(piece);
-                request = true;
-            } else {
-                if (gathered.empty()) requestDeadline = Clock::now() + std::chrono::milliseconds(timeoutMs_);
-                gathered += piece;
-                // A peer that closes mid-request still gets an answer to
-                // what it sent.
-                request = events.close || gathered.size() > kReadLimit || requestComplete_(gathered);
-            }
-        } else if (events.close && !gathered.empty()) {
-            request = true;
-        }
-        if (request) {
-            exchange.data.swap(gathered);
-            gathered.clear();
+            exchange.data.swap(piece);
             exchange.received = static_cast<uint32_t>(exchange.data.size());
             exchange.receivedCopy = exchange.received;
+            Trace("OK\tServerSession() -> Received: %d bytes", exchange.received);
             std::string answer;
             if (handler) answer = handler(exchange.data);
             int writeError = 0;
-            const int written = Write(answer, exchange.sent, writeError);
-            if (written != kOk) {
+            if (Write(answer, exchange.sent, writeError) != kOk) {
                 error = writeError;
                 Trace("FAIL\tServerSession() -> _write(). ERROR: %d", writeError);
                 result = kSocketError;
@@ -352,21 +390,12 @@ int TcpSession::ServerSession(TcpExchange& exchange, const RequestHandler& handl
                 break;
             }
             Trace("OK\tServerSession() -> Sended: %d bytes", exchange.sent);
-            if (closeAfterAnswer_) {
-                socket_.ShutdownSend();
-                answered = true;
-                // A peer that goes on sending gets one timeout to close,
-                // not as long as it keeps sending.
-                requestDeadline = Clock::now() + std::chrono::milliseconds(timeoutMs_);
-            }
         }
         if (events.close) {
             Trace("OK\tServerSession() -> FD_CLOSE");
-            if (!answered) {
-                socket_.ShutdownSend();
-                // A moment for the FIN to leave before the owner closes the socket.
-                std::this_thread::sleep_for(std::chrono::milliseconds(10));
-            }
+            socket_.ShutdownSend();
+            // A moment for the FIN to leave before the owner closes the socket.
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
             break;
         }
         if (!Usable()) break;
@@ -381,7 +410,7 @@ int TcpSession::ServerSession(TcpExchange& exchange, const RequestHandler& handl
 int TcpSession::Read(std::string& data, int& error) {
     data.clear();
     error = 0;
-    if (!core_ || !socket_.IsOpen()) return kNotUsable;
+    if (!socket_.IsOpen()) return kNotUsable;
     std::vector<char> chunk;
     try {
         chunk.resize(chunkSize_);
@@ -427,7 +456,7 @@ int TcpSession::Read(std::string& data, int& error) {
 int TcpSession::Write(std::string_view data, uint32_t& sent, int& error) {
     sent = 0;
     error = 0;
-    if (!core_ || !socket_.IsOpen()) return kNotUsable;
+    if (!socket_.IsOpen()) return kNotUsable;
     if (data.empty()) {
         Trace("FAIL\t_write() -> Memory allocation");
         return kNothingToDo;
@@ -459,10 +488,11 @@ int TcpSession::Write(std::string_view data, uint32_t& sent, int& error) {
 
 int TcpSession::Close() {
     open_ = false;
+    connectPending_ = false;
     socket_.Close();
     address_ = sockaddr_in{};
     Trace("OK\tClose() -> Session close");
-    return core_ ? kOk : kNotUsable;
+    return kOk;
 }
 
-}  // namespace qm::http
+}  // namespace qm::transport

@@ -1,4 +1,4 @@
-#include "http/tcp_session.h"
+#include "transport/tcp/tcp_session.h"
 
 #include <gtest/gtest.h>
 #include <sys/socket.h>
@@ -10,10 +10,9 @@
 #include <string>
 #include <thread>
 
-#include "core/core_context.h"
 #include "core/text_format.h"
 
-namespace qm::http {
+namespace qm::transport {
 namespace {
 
 using namespace std::chrono_literals;
@@ -22,7 +21,7 @@ class TcpSessionTest : public ::testing::Test {
 protected:
     // A listener on a free loopback port.
     std::unique_ptr<TcpSession> Listen(uint32_t timeoutMs = 2000, int8_t verbose = -1) {
-        auto listener = std::make_unique<TcpSession>(&core, 0, timeoutMs, verbose);
+        auto listener = std::make_unique<TcpSession>(0, timeoutMs, verbose);
         int error = -1;
         EXPECT_EQ(listener->OpenServer("127.0.0.1", 0, 5, error), TcpSession::kOk);
         EXPECT_EQ(error, 0);
@@ -30,7 +29,7 @@ protected:
         return listener;
     }
     std::unique_ptr<TcpSession> Connect(TcpSession& listener, uint32_t timeoutMs = 2000) {
-        auto client = std::make_unique<TcpSession>(&core, 0, timeoutMs, 0);
+        auto client = std::make_unique<TcpSession>(0, timeoutMs, 0);
         int error = -1;
         EXPECT_EQ(client->OpenClient("127.0.0.1", listener.LocalPort(), error), TcpSession::kOk);
         EXPECT_EQ(error, 0);
@@ -64,7 +63,6 @@ protected:
         return s.LogText().find(line) != std::string::npos;
     }
 
-    core::CoreContext core;
     TcpExchange exchange;
 };
 
@@ -124,7 +122,7 @@ TEST_F(TcpSessionTest, RefusedConnectIsASocketError) {
     ASSERT_EQ(holder.Bind(local), 0);
     ASSERT_EQ(holder.LocalAddress(local), 0);
 
-    TcpSession client(&core, 0, 2000, -1);
+    TcpSession client(0, 2000, -1);
     int error = 0;
     EXPECT_EQ(client.OpenClient("127.0.0.1", ntohs(local.sin_port), error), TcpSession::kSocketError);
     EXPECT_EQ(error, ECONNREFUSED);
@@ -132,24 +130,26 @@ TEST_F(TcpSessionTest, RefusedConnectIsASocketError) {
     EXPECT_TRUE(Has(client, *core::Format("FAIL\tOpenClient() -> connect(). ERROR: %d", ECONNREFUSED)));
 }
 
-TEST_F(TcpSessionTest, UnresolvableHostAndMissingCore) {
-    TcpSession server(&core, 0, 0, -1);
+TEST_F(TcpSessionTest, UnresolvableHostAndUnopenedSession) {
+    TcpSession server(0, 0, -1);
     int error = 0;
     EXPECT_EQ(server.OpenServer("no-such-host.invalid", 80, 5, error), TcpSession::kHostNotFound);
     EXPECT_EQ(error, TcpSession::kHostNotFoundError);
     EXPECT_TRUE(Has(server, "FAIL\tOpenServer() -> Wrong host no-such-host.invalid"));
 
-    TcpSession orphan(nullptr, 0, 0, 0);
+    TcpSession unopened(0, 0, 0);
     std::string data;
     uint32_t sent = 0;
-    EXPECT_EQ(orphan.Read(data, error), TcpSession::kNotUsable);
-    EXPECT_EQ(orphan.Write("x", sent, error), TcpSession::kNotUsable);
-    EXPECT_EQ(orphan.ServerSession(exchange, Echo, error), TcpSession::kNotUsable);
-    EXPECT_EQ(orphan.Close(), TcpSession::kNotUsable);
+    TcpEvents events;
+    EXPECT_EQ(unopened.Read(data, error), TcpSession::kNotUsable);
+    EXPECT_EQ(unopened.Write("x", sent, error), TcpSession::kNotUsable);
+    EXPECT_EQ(unopened.ServerSession(exchange, Echo, error), TcpSession::kNotUsable);
+    EXPECT_EQ(unopened.WaitEvents(events, error), TcpSession::kNotUsable);
+    EXPECT_EQ(unopened.Close(), TcpSession::kOk);
 }
 
 TEST_F(TcpSessionTest, AttachRefusesABadSocket) {
-    TcpSession session(&core, 0, 0, -1);
+    TcpSession session(0, 0, -1);
     int error = 0;
     EXPECT_EQ(session.Open(platform::TcpSocket(), sockaddr_in{}, error), TcpSession::kSocketError);
     EXPECT_EQ(error, EBADF);
@@ -259,7 +259,7 @@ TEST_F(TcpSessionTest, StopEndsAWaitingAccept) {
 }
 
 TEST_F(TcpSessionTest, VerboseLogLines) {
-    TcpSession listener(&core, 0, 0, -1);
+    TcpSession listener(0, 0, -1);
     EXPECT_EQ(listener.LogText(), "* Initialization complete. Chunk size =0, Timeout =0");
     EXPECT_EQ(listener.ChunkSize(), 1024u);
     EXPECT_EQ(listener.TimeoutMs(), 5000u);
@@ -297,4 +297,4 @@ TEST_F(TcpSessionTest, VerboseLogLines) {
 }
 
 }  // namespace
-}  // namespace qm::http
+}  // namespace qm::transport
