@@ -2,14 +2,16 @@
 # Takes the README's screenshots: the real program under Xvfb with a prepared
 # home (a plain and a grouped event list), real syslog lines from logger, an
 # info box opened by double-clicking a row, the loading window, the graph of
-# the program's own figures, the status note with its menu, About, and the
-# settings dialog's script editor with the protocol of a run.
+# the program's own figures, the status note with its menu, About, the
+# settings dialog's script editor with the protocol of a run, and the
+# pollers: a graph of ping round trips with a gap, and the events of an SNMP
+# agent (a real snmpd) in a list.
 set -euo pipefail
 ROOT="$(cd "$(dirname "$0")/.." && pwd)"
 . "$ROOT/scripts/lib/deps.sh"
 
 if [ -z "${QM_SCREENSHOTS_INNER:-}" ]; then
-    ensure_packages "${BUILD_PACKAGES[@]}" bsdutils xvfb xauth imagemagick xdotool x11-utils
+    ensure_packages "${BUILD_PACKAGES[@]}" bsdutils xvfb xauth imagemagick xdotool x11-utils snmpd iproute2 python3
     build_tree build -DCMAKE_BUILD_TYPE=RelWithDebInfo
     export QM_SCREENSHOTS_INNER=1
     exec xvfb-run -a -s "-screen 0 1280x900x24" "$0" "$@"
@@ -18,7 +20,12 @@ fi
 OUT="$ROOT/docs/screenshots"
 mkdir -p "$OUT"
 WORK="$(mktemp -d)"
-trap 'rm -rf "$WORK"' EXIT
+PEERS=()
+cleanup() {
+    for p in "${PEERS[@]}"; do kill "$p" 2>/dev/null || true; done
+    rm -rf "$WORK"
+}
+trap cleanup EXIT
 cp -R "$ROOT/resources/default-home/." "$WORK/"
 cp -R "$ROOT/scripts/screenshots/home/." "$WORK/"
 export QUILLMARK_HOME="$WORK"
@@ -41,6 +48,30 @@ shoot() {  # window name pattern, file
     import -window "$id" "$OUT/$2"
     echo "wrote docs/screenshots/$2"
 }
+
+# The pollers' peers. A host a few milliseconds away sits behind a TUN
+# device (root only: it needs CAP_NET_ADMIN); it stops answering while
+# $WORK/unreachable exists. The SNMP agent is snmpd on a loopback port.
+SLOW_HOST=10.77.0.2
+if [ "$(id -u)" -eq 0 ] && [ -c /dev/net/tun ]; then
+    python3 "$ROOT/scripts/screenshots/slow_host.py" qmshot0 "$WORK/unreachable" &
+    PEERS+=($!)
+    for _ in $(seq 50); do ip link show qmshot0 >/dev/null 2>&1 && break; sleep 0.1; done
+    ip addr add 10.77.0.1/24 dev qmshot0 && ip link set qmshot0 up
+else
+    echo "not root or no /dev/net/tun: the ping graph will show only gaps" >&2
+fi
+SNMP_PORT=16161
+mkdir -p "$WORK/snmpd"
+cat >"$WORK/snmpd/snmpd.conf" <<CONF
+[snmp] persistentDir $WORK/snmpd
+rocommunity public 127.0.0.1
+sysName core-sw1
+sysDescr Quillmark lab switch, 24 ports, firmware 3.2.1
+CONF
+SNMP_PERSISTENT_DIR="$WORK/snmpd" MIBS="" /usr/sbin/snmpd -f -Lo -C -c "$WORK/snmpd/snmpd.conf" \
+    "udp:127.0.0.1:$SNMP_PORT" >"$WORK/snmpd/log" 2>&1 &
+PEERS+=($!)
 
 "$ROOT/build/quillmark" >"$WORK/program.log" 2>&1 &
 PID=$!
@@ -80,6 +111,19 @@ fi
 
 sleep 2
 PORT=5514
+# The pollers are set up the way a user would: by script. The second agent
+# has nobody listening, so its item gives the error event.
+cat >"$WORK/pollers.qmk" <<QMK
+#set:mod_icmp{#set:en=1;#set:repeat=1000;#set:recv=900}
+#set:mod_icmp=$SLOW_HOST{#set:en=1;#set:chart=1;#set:fmt=On-line, response [msec] ms, ttl [ttl]}
+#call:mod_icmp.start
+#set:mod_snmp.list=sys{#set:enable=1;#set:format=Description: [desc], up [up];#set:push=desc;#set:push=up;#set:oid|desc=.1.3.6.1.2.1.1.1.0;#set:oid|up=.1.3.6.1.2.1.1.3.0}
+#set:mod_snmp=127.0.0.1:$SNMP_PORT{#set:en=1;#set:list=sys}
+#set:mod_snmp=127.0.0.1:$((SNMP_PORT + 1)){#set:en=1;#set:list=sys;#set:tmo=500;#set:retries=0}
+#set:mod_snmp{#set:en=1;#set:rpt=4000}
+#call:mod_snmp.start
+QMK
+"$ROOT/build/quillmark" -script "$WORK/pollers.qmk" >"$WORK/pollers.log" 2>&1 || cat "$WORK/pollers.log" >&2
 SEVERITIES=(emerg alert crit err warning notice info debug)
 # Lines that a relaying Quillmark would send carry their first sender and
 # time after "|a2;"; it gives the grouped list several devices to show.
@@ -119,7 +163,10 @@ shoot 'Событие' info-box.png
 
 # The program's own figures arrive every 10 s: a minute of traffic in waves
 # gives the graph something to draw.
+# Meanwhile the slow host is unreachable for a while: a gap in its graph.
 for step in $(seq 60); do
+    [ "$step" = 25 ] && touch "$WORK/unreachable"
+    [ "$step" = 37 ] && rm -f "$WORK/unreachable"
     for _ in $(seq $(( (step % 12) * 4 + 1 ))); do
         logger -n 127.0.0.1 -P "$PORT" --rfc3164 -t "${TAGS[$(( step % 4 ))]}" -p local0.info \
             "SNMP poll of ifTable took $(( 50 + step )) ms|a2;${DEVICES[$(( step % 4 ))]};$(date +'%-d %-m %Y %-H %-M %-S 0');"
@@ -128,6 +175,13 @@ for step in $(seq 60); do
 done
 sleep 11
 shoot '^Program$' graph.png
+shoot '^Ping$' icmp-graph.png
+# The pings fill the pollers' list every second; without them for a while
+# its newest rows are the SNMP agents' events.
+printf '#call:mod_icmp.stop\n' >"$WORK/quiet.qmk"
+"$ROOT/build/quillmark" -script "$WORK/quiet.qmk" >>"$WORK/pollers.log" 2>&1 || cat "$WORK/pollers.log" >&2
+sleep 34
+shoot '^Devices$' snmp-events.png
 
 # Without a tray (as here) the status note stays shown and its right click
 # opens the program's menu.
