@@ -86,6 +86,8 @@ TEST(OperatingStatisticsProgram, TheEightTagsAndTheMemoryPointsReachTheCollector
 
     std::map<std::string, size_t> samples;
     for (const std::string& tag : values.Tags("127.0.0.1")) {
+        // A new home also pings 127.0.0.1: its readings share the vendor.
+        if (tag.ends_with("(mod_icmp)")) continue;
         const ValueRead read = values.Read("127.0.0.1", tag);
         samples[tag] = read.samples.size();
         for (const ValueSample& s : read.samples) {

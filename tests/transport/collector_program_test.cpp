@@ -54,6 +54,7 @@ void Tally(const std::vector<std::string>& lines, std::map<int, int>& seen) {
 
 TEST(CollectorProgram, EveryDatagramReachesTheLogsAndRsyslogOnceAndTheBufferFileComesBack) {
     ProgramHome box;
+    box.StopPinging();
     const uint16_t port = FreePort();
     box.Listen(port);
     box.Edit("mod_dbase", [](platform::ProfileFile& ini, const char* s) {
@@ -144,6 +145,7 @@ TEST(CollectorProgram, EveryDatagramReachesTheLogsAndRsyslogOnceAndTheBufferFile
 TEST(CollectorProgram, BytesThatAreNotUtf8AreRelayedAsTheyCameAndLoggedWithoutLoss) {
     if (platform::AnsiCharset() != "UTF-8") GTEST_SKIP() << "the locale's charset is " << platform::AnsiCharset();
     ProgramHome box;
+    box.StopPinging();
     const uint16_t port = FreePort();
     box.Listen(port);
     box.Edit("mod_dbase", [](platform::ProfileFile& ini, const char* s) {

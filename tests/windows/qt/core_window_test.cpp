@@ -200,8 +200,8 @@ TEST_F(CoreWindowTest, WithoutATrayTheNoteStaysShownAndItsMenuLeadsToEverything)
     });
     QContextMenuEvent click(QContextMenuEvent::Mouse, QPoint(10, 10), window.mapToGlobal(QPoint(10, 10)));
     QCoreApplication::sendEvent(&window, &click);
-    // The new home's hidden graph sits in its own submenu.
-    EXPECT_EQ(entries, (std::vector<std::string>{"Syslog [x]", "Показать график / Program", "-",
+    // The new home's hidden graphs sit in their own submenu.
+    EXPECT_EQ(entries, (std::vector<std::string>{"Syslog [x]", "Показать график / Program / Ping", "-",
                                                  "Управление службами / Запустить / Остановить", "Настройки",
                                                  "О программе...", "Выход"}));
 
@@ -242,7 +242,7 @@ TEST_F(CoreWindowTest, WithoutATrayTheNoteStaysShownAndItsMenuLeadsToEverything)
     ASSERT_GE(entries.size(), 3u);
     EXPECT_EQ(entries[0], "Syslog");
     EXPECT_EQ(entries[1], "О программе... [x]");
-    EXPECT_EQ(entries[2], "Показать график / Program");
+    EXPECT_EQ(entries[2], "Показать график / Program / Ping");
 
     // The last entry ends the program.
     const auto menu5 = OnMenu([](QMenu& menu) {

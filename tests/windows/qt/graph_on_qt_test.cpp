@@ -142,7 +142,9 @@ TEST_F(GraphMenuOnQt, TheRowMenuListsTheSendersGraphAndChoosingItShowsTheWindow)
     });
     withMenu(1, [&](QMenu& top, QMenu& graphs) {
         ASSERT_TRUE(graphs.isEnabled());
-        ASSERT_EQ(graphs.actions().size(), 1);
+        // The new home's two graphs of 127.0.0.1: its own figures and its ping.
+        ASSERT_EQ(graphs.actions().size(), 2);
+        EXPECT_EQ(graphs.actions()[1]->text(), QStringLiteral("Ping"));
         QAction* program = graphs.actions()[0];
         EXPECT_EQ(program->text(), QStringLiteral("Program"));
         EXPECT_FALSE(program->isChecked());
