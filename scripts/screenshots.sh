@@ -62,14 +62,14 @@ else
     echo "not root or no /dev/net/tun: the ping graph will show only gaps" >&2
 fi
 SNMP_PORT=16161
-mkdir -p "$WORK/snmpd"
+mkdir -p "$WORK/snmpd/persist"
 cat >"$WORK/snmpd/snmpd.conf" <<CONF
-[snmp] persistentDir $WORK/snmpd
+[snmp] persistentDir $WORK/snmpd/persist
 rocommunity public 127.0.0.1
 sysName core-sw1
 sysDescr Quillmark lab switch, 24 ports, firmware 3.2.1
 CONF
-SNMP_PERSISTENT_DIR="$WORK/snmpd" MIBS="" /usr/sbin/snmpd -f -Lo -C -c "$WORK/snmpd/snmpd.conf" \
+SNMP_PERSISTENT_DIR="$WORK/snmpd/persist" MIBS="" /usr/sbin/snmpd -f -Lo -C -c "$WORK/snmpd/snmpd.conf" \
     "udp:127.0.0.1:$SNMP_PORT" >"$WORK/snmpd/log" 2>&1 &
 PEERS+=($!)
 
@@ -118,8 +118,8 @@ cat >"$WORK/pollers.qmk" <<QMK
 #set:mod_icmp=$SLOW_HOST{#set:en=1;#set:chart=1;#set:fmt=On-line, response [msec] ms, ttl [ttl]}
 #call:mod_icmp.start
 #set:mod_snmp.list=sys{#set:enable=1;#set:format=Description: [desc], up [up];#set:push=desc;#set:push=up;#set:oid|desc=.1.3.6.1.2.1.1.1.0;#set:oid|up=.1.3.6.1.2.1.1.3.0}
-#set:mod_snmp=127.0.0.1:$SNMP_PORT{#set:en=1;#set:list=sys}
-#set:mod_snmp=127.0.0.1:$((SNMP_PORT + 1)){#set:en=1;#set:list=sys;#set:tmo=500;#set:retries=0}
+#set:mod_snmp=127.0.0.1:$SNMP_PORT{#set:reset=1;#set:en=1;#set:list=sys}
+#set:mod_snmp=127.0.0.1:$((SNMP_PORT + 1)){#set:reset=1;#set:en=1;#set:list=sys;#set:tmo=500;#set:retries=0}
 #set:mod_snmp{#set:en=1;#set:rpt=4000}
 #call:mod_snmp.start
 QMK
