@@ -21,7 +21,11 @@ OUT="$ROOT/docs/screenshots"
 mkdir -p "$OUT"
 WORK="$(mktemp -d)"
 PEERS=()
+PID=""
 cleanup() {
+    # A shot that failed leaves the program running: it would hold the
+    # ports of the next run.
+    [ -n "$PID" ] && kill -TERM "$PID" 2>/dev/null && wait "$PID" 2>/dev/null
     for p in "${PEERS[@]}"; do kill "$p" 2>/dev/null || true; done
     rm -rf "$WORK"
 }
