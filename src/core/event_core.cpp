@@ -21,18 +21,8 @@ namespace {
 // Single lines (Submit, Report) meet only these; they never wait.
 constexpr size_t kMaxPendingLines = 2'000'000;
 constexpr size_t kMaxPendingBytes = size_t(512) << 20;
-// Where a receive batch's handover starts to wait for the workers: a few
-// batches of the workers' own size, enough to keep them busy, small enough
-// that a flood is held back in the socket buffers instead of here.
-constexpr size_t kHandOverLines = 32768;
-constexpr size_t kHandOverBytes = size_t(16) << 20;
 constexpr size_t kIntakeBatchLines = 256;
 constexpr size_t kMaxSpareBatches = 8;
-// What may wait for the drainer before the intake waits for it: a little
-// past its limit always (so it is reached), and otherwise what a mover turn
-// brings at a high rate, so the drainer's pace, not the heap, bounds a flood.
-constexpr size_t kDrainHeadroomRecords = 8192;
-constexpr size_t kMaxUndrainedBytes = size_t(128) << 20;
 constexpr auto kDrainerPoll = std::chrono::milliseconds(200);
 
 size_t Footprint(const EventRecord& e) { return sizeof(EventRecord) + e.raw.size() + e.message.size(); }
@@ -86,13 +76,39 @@ int EventCore::HandOver(IntakeBatch& batch, bool wait) {
 // Under pendingMutex_. An empty handover queue always takes a batch, however large.
 bool EventCore::RoomForHandOver(size_t lines, size_t bytes) const {
     if (pendingLines_ == 0) return true;
-    return pendingLines_ + lines <= kHandOverLines && pendingBytes_ + bytes <= kHandOverBytes;
+    // A receive batch waits here while the workers are behind: enough lines
+    // to keep them busy, few enough that a flood stays in the socket buffers.
+    return pendingLines_ + lines <= bounds_.handOverLines && pendingBytes_ + bytes <= bounds_.handOverBytes;
 }
 
 // Under drainerMutex_.
 bool EventCore::DrainerBehind() const {
-    return hasDrainer_ && undrainedRecords_.load(std::memory_order_relaxed) > drainLimit_ + kDrainHeadroomRecords &&
-           undrainedBytes_.load(std::memory_order_relaxed) > kMaxUndrainedBytes;
+    // Always a little past the drainer's limit, so that it is reached; beyond
+    // that, what a mover turn brings at a high rate, so the drainer's pace
+    // and not the heap holds a flood back.
+    return hasDrainer_ && undrainedRecords_.load(std::memory_order_relaxed) > drainLimit_ + bounds_.drainHeadroomRecords &&
+           undrainedBytes_.load(std::memory_order_relaxed) > bounds_.undrainedBytes;
+}
+
+void EventCore::SetBounds(const IntakeBounds& bounds) {
+    {
+        std::scoped_lock lock(pendingMutex_, drainerMutex_);
+        bounds_ = bounds;
+    }
+    roomCv_.notify_all();
+    drainedCv_.notify_all();
+}
+
+IntakeBacklog EventCore::Backlog() {
+    IntakeBacklog b;
+    {
+        std::lock_guard lock(pendingMutex_);
+        b.pendingLines = pendingLines_;
+        b.pendingBytes = pendingBytes_;
+    }
+    b.undrainedRecords = undrainedRecords_.load(std::memory_order_relaxed);
+    b.undrainedBytes = undrainedBytes_.load(std::memory_order_relaxed);
+    return b;
 }
 
 void EventCore::SetDrainer(size_t limit, std::function<void()> wake) {

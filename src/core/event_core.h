@@ -82,6 +82,27 @@ public:
     std::vector<Entry> entries;
 };
 
+// Where the intake holds a flood back. The defaults suit a two-core machine
+// at a few hundred thousand lines a second; tests make them small.
+struct IntakeBounds {
+    // Lines waiting for a worker past which a receive batch's handover waits.
+    size_t handOverLines = 32768;
+    size_t handOverBytes = size_t(16) << 20;
+    // Records waiting for the drainer past which the workers wait for it:
+    // both this far past its limit (so the limit is always reached) and
+    // this many bytes (what a mover turn brings at a high rate).
+    size_t drainHeadroomRecords = 8192;
+    size_t undrainedBytes = size_t(128) << 20;
+};
+
+// What waits inside the intake now, for the program's own view of a flood.
+struct IntakeBacklog {
+    size_t pendingLines = 0;     // handed over, not parsed yet
+    size_t pendingBytes = 0;
+    size_t undrainedRecords = 0;  // parsed, not taken by the drainer yet
+    size_t undrainedBytes = 0;
+};
+
 // Position and generation every queue reader keeps.
 struct ReaderState {
     size_t position = 0;
@@ -137,6 +158,8 @@ public:
     // rather than in parsed records. Cleared before the final drain.
     void SetDrainer(size_t limit, std::function<void()> wake);
     void ClearDrainer();
+    void SetBounds(const IntakeBounds& bounds);
+    IntakeBacklog Backlog();
 
     // A reader that must not miss records (the relay) can ask to be called
     // just before a drain takes the queue: on the drainer's thread, with the
@@ -193,6 +216,7 @@ private:
     std::condition_variable roomCv_;  // a worker took lines, or the intake is stopping
     std::deque<Pending> pending_;
     std::vector<Pending> spares_;  // emptied batches whose buffers producers reuse
+    IntakeBounds bounds_;          // under pendingMutex_ and drainerMutex_ both
     size_t pendingBytes_ = 0;
     size_t pendingLines_ = 0;
     bool stopWorkers_ = false;
