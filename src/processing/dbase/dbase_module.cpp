@@ -10,6 +10,7 @@
 #include "core/core_context.h"
 #include "core/line_scanner.h"
 #include "core/operating_statistics.h"
+#include "platform/clock.h"
 #include "platform/file_io.h"
 #include "platform/memory.h"
 #include "platform/utf16.h"
@@ -28,6 +29,7 @@ constexpr size_t kMaxUnwrittenBytes = size_t(64) << 20;
 constexpr unsigned kFinalSettleMs = 10000;
 constexpr size_t kChunkBytes = 128 * 1024;
 constexpr size_t kLoadBatchLines = 256;
+constexpr uint64_t kTrimAfterQuietMs = 2000;
 }  // namespace
 
 std::unique_ptr<core::Module> CreateDbaseModule(core::CoreContext& core) { return std::make_unique<DbaseModule>(core); }
@@ -102,11 +104,16 @@ void DbaseModule::Cycle(bool final) {
             drainerLimit_ = limit;
         }
         if (events->DrainIfMoreThan(limit, Blocking::No, batch) != core::kOk) {
-            // A quiet moment after writing: give the freed batches back to the
-            // system now, not mid-flood, where it would hold up the allocator.
-            if (std::exchange(trimDue_, false)) platform::ReturnFreeMemory();
+            // A quiet spell after writing: give the freed batches back to the
+            // system now. Not between the batches of a flood, where the
+            // memory handed back would be faulted in again at once.
+            if (trimDue_ && platform::MonotonicMs() - lastDrainMs_ >= kTrimAfterQuietMs) {
+                trimDue_ = false;
+                platform::ReturnFreeMemory();
+            }
             return;
         }
+        lastDrainMs_ = platform::MonotonicMs();
     }
     RecordMemorySnapshot();
     trimDue_ = trimDue_ || !batch.empty();

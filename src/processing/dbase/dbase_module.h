@@ -62,6 +62,7 @@ private:
     // The buffer file could not be read: it must not be overwritten.
     bool bufferFileUnread_ = false;
     bool trimDue_ = false;  // batches were freed since memory was last given back
+    uint64_t lastDrainMs_ = 0;
     std::atomic<uint32_t> errors_{0};
     core::ServiceWorker worker_{core_};
 };
