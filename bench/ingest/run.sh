@@ -59,11 +59,11 @@ log() { echo "$*" >&2; }
 
 # --- set-up -------------------------------------------------------------------
 
-ensure_packages "${BUILD_PACKAGES[@]}" rsyslog
+[ "${QM_BENCH_NO_BUILD:-0}" = 1 ] || ensure_packages "${BUILD_PACKAGES[@]}" rsyslog
 RSYSLOGD="$(command -v rsyslogd || echo /usr/sbin/rsyslogd)"
 [ -x "$RSYSLOGD" ] || { log "rsyslogd not found"; exit 1; }
 
-build_release_quietly "$BUILD_DIR"
+[ "${QM_BENCH_NO_BUILD:-0}" = 1 ] || build_release_quietly "$BUILD_DIR"
 QM="$ROOT/$BUILD_DIR/quillmark"
 FLOOD="$ROOT/$BUILD_DIR/bench/udp_flood"
 
