@@ -235,7 +235,9 @@ EventPtr EventCore::Parse(const Pending& p, const Pending::Entry& e, char* bytes
 void EventCore::IntakeWorker() {
     // A worker takes what is waiting in one go and appends it under one intake
     // lock hold, so a burst costs one lock round per batch, not per line.
-    platform::LowerCurrentThreadPriority();
+    // Workers run at the receivers' priority: a receiver that outruns them
+    // waits for them, so a lower priority would only leave the flood
+    // longer in the socket buffer, where it overflows.
     std::vector<Pending> batch;
     std::vector<EventPtr> parsed;
     for (;;) {
