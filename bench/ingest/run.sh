@@ -3,7 +3,7 @@
 # same numbered UDP syslog stream on 127.0.0.1. See bench/ingest/README.md.
 #
 #   bench/ingest/run.sh [--quick] [--build-dir DIR] [--raise-rmem] [--gso G] [--keep] [--port N]
-#                       [--rates "R1 R2 ..."] [--secs S] [--no-search]
+#                       [--rates "R1 R2 ..."] [--secs S] [--no-search] [--size L]
 set -euo pipefail
 ROOT="$(cd "$(dirname "$0")/../.." && pwd)"
 . "$ROOT/scripts/lib/deps.sh"
@@ -20,6 +20,7 @@ PORT_BASE=$((20000 + RANDOM % 20000))
 RATES_ARG=""
 SECS_ARG=""
 SEARCH=1
+SIZE=120
 while [ $# -gt 0 ]; do
     case "$1" in
         --quick) QUICK=1 ;;
@@ -31,6 +32,7 @@ while [ $# -gt 0 ]; do
         --rates) RATES_ARG="$2"; shift ;;
         --secs) SECS_ARG="$2"; shift ;;
         --no-search) SEARCH=0 ;;
+        --size) SIZE="$2"; shift ;;
         -h|--help) sed -n '2,7p' "$0"; exit 0 ;;
         *) echo "unknown argument: $1" >&2; exit 2 ;;
     esac
@@ -57,11 +59,11 @@ log() { echo "$*" >&2; }
 
 # --- set-up -------------------------------------------------------------------
 
-ensure_packages "${BUILD_PACKAGES[@]}" rsyslog
+[ "${QM_BENCH_NO_BUILD:-0}" = 1 ] || ensure_packages "${BUILD_PACKAGES[@]}" rsyslog
 RSYSLOGD="$(command -v rsyslogd || echo /usr/sbin/rsyslogd)"
 [ -x "$RSYSLOGD" ] || { log "rsyslogd not found"; exit 1; }
 
-build_release_quietly "$BUILD_DIR"
+[ "${QM_BENCH_NO_BUILD:-0}" = 1 ] || build_release_quietly "$BUILD_DIR"
 QM="$ROOT/$BUILD_DIR/quillmark"
 FLOOD="$ROOT/$BUILD_DIR/bench/udp_flood"
 
@@ -202,8 +204,9 @@ measure() {  # system rate secs
     fi
     R_RB="$(socket_rb "$port")"
     sample_threads
+    local cpu0; cpu0="$(cpu_ticks "$PID")"
 
-    "$FLOOD" send --port "$port" --count "$count" --rate "$rate" --gso "$GSO" >"$dir/send.txt" &
+    "$FLOOD" send --port "$port" --count "$count" --rate "$rate" --gso "$GSO" --size "$SIZE" >"$dir/send.txt" &
     local sender=$!
     while alive "$sender"; do sample_threads; sleep 0.1; done
     wait "$sender" || { log "udp_flood failed"; return 1; }
@@ -233,6 +236,8 @@ measure() {  # system rate secs
 
     sample_threads
     R_HWM_KB="$(vm_hwm_kb "$PID")"
+    # CPU per sent datagram in nanoseconds (clock ticks are 10 ms).
+    R_CPU_NS="$(( ($(cpu_ticks "$PID") - cpu0) * 10000 * 1000 / (rate * secs > 0 ? rate * secs : 1) ))"
     R_KDROPS="$(socket_drops "$port")"
 
     local t0 t1
@@ -282,13 +287,13 @@ measure() {  # system rate secs
 
 # --- tables -------------------------------------------------------------------
 
-HEADER=$(printf '%-7s %9s %9s %9s %9s %9s %8s %5s %7s %8s %4s %7s %7s %3s  %s' \
-    phase target/s sent/s sent received missing loss% dup kdrops peakRSS thr idle_ms stop_ms rc notes)
-declare -A ROWS BEST BEST_SENT RB
+HEADER=$(printf '%-7s %9s %9s %9s %9s %9s %8s %5s %7s %8s %6s %4s %7s %7s %3s  %s' \
+    phase target/s sent/s sent received missing loss% dup kdrops peakRSS cpu_ns thr idle_ms stop_ms rc notes)
+declare -A ROWS BEST BEST_SENT RB CPU100K
 
 row() {  # phase rate
-    printf '%-7s %9s %9s %9s %9s %9s %8s %5s %7s %7sM %4s %7s %7s %3s  %s' "$1" "$2" "$R_SENT_RATE" "$R_SENT" \
-        "$R_UNIQUE" "$R_MISSING" "$R_LOSS" "$R_DUP" "$R_KDROPS" "$(( ${R_HWM_KB:-0} / 1024 ))" "$R_THREADS" \
+    printf '%-7s %9s %9s %9s %9s %9s %8s %5s %7s %7sM %6s %4s %7s %7s %3s  %s' "$1" "$2" "$R_SENT_RATE" "$R_SENT" \
+        "$R_UNIQUE" "$R_MISSING" "$R_LOSS" "$R_DUP" "$R_KDROPS" "$(( ${R_HWM_KB:-0} / 1024 ))" "$R_CPU_NS" "$R_THREADS" \
         "$R_SETTLE_MS" "$R_STOP_MS" "$R_RC" "$R_NOTE"
 }
 
@@ -300,6 +305,7 @@ run_one() {  # system phase rate secs  -> appends a row, sets R_*
     else
         line="$(row "$phase" "$rate")"
         RB[$sys]="${RB[$sys]:-$R_RB}"
+        [ "$phase" = fixed ] && [ "$rate" = 100000 ] && CPU100K[$sys]="$R_CPU_NS"
     fi
     ROWS[$sys]+="$line"$'\n'
     log "[$sys] $line"
@@ -357,11 +363,11 @@ for sys in quillmark rsyslog; do bench_system "$sys"; done
 
 echo
 echo "Lossless UDP ingest on 127.0.0.1, $(nproc) CPU(s), $(uname -r)$([ "$QUICK" = 1 ] && echo ', --quick')"
-echo "Datagrams of 120 bytes; fixed rates run ${FIXED_SECS}s, search steps ${SEARCH_SECS}s; a fresh instance per row."
+echo "Datagrams of $SIZE bytes; fixed rates run ${FIXED_SECS}s, search steps ${SEARCH_SECS}s; a fresh instance per row."
 echo "$RMEM_NOTE"
 echo "Socket receive buffer (ss rb): Quillmark ${RB[quillmark]:-?} bytes, rsyslog ${RB[rsyslog]:-?} bytes (rcvbufSize=$RS_RCVBUF)"
 [ "${RB[quillmark]:-x}" = "${RB[rsyslog]:-y}" ] || echo "WARNING: the receive buffers differ"
-echo "kdrops: datagrams the kernel dropped at the full socket; peakRSS: VmHWM before stop; thr: most threads seen (100 ms samples)"
+echo "kdrops: datagrams the kernel dropped at the full socket; peakRSS: VmHWM before stop; cpu_ns: receiver CPU time per sent datagram (ns); thr: most threads seen (100 ms samples)"
 echo "idle_ms: end of the send until the receiver was idle with its socket empty; stop_ms: SIGTERM to exit; rc: exit status"
 for sys in quillmark rsyslog; do
     echo
@@ -381,5 +387,9 @@ elif [ "${BEST_SENT[rsyslog]:-0}" != 0 ] && [ "${BEST_SENT[quillmark]:-0}" != 0 
         echo "(a sender-limited result is a lower bound, so the ratio is too uncertain to read as more than that)"
 else
     echo "Quillmark/rsyslog highest lossless rate: n/a (quillmark ${BEST[quillmark]:-0}/s, rsyslog ${BEST[rsyslog]:-0}/s)"
+fi
+if [ -n "${CPU100K[quillmark]:-}" ] && [ "${CPU100K[rsyslog]:-0}" -gt 0 ]; then
+    awk -v q="${CPU100K[quillmark]}" -v r="${CPU100K[rsyslog]}" \
+        'BEGIN { printf "Quillmark/rsyslog CPU per datagram at 100k/s: %.2f (%d ns vs %d ns)\n", q / r, q, r }'
 fi
 echo "(run took $(( $(date +%s) - START_S ))s)"

@@ -1,6 +1,6 @@
 // udp_flood: the load generator and loss counter of the ingest benchmark.
 //
-//   udp_flood send   --port P [--host 127.0.0.1] --count N [--rate R] [--batch B] [--gso G] [--first S]
+//   udp_flood send   --port P [--host 127.0.0.1] --count N [--rate R] [--batch B] [--gso G] [--first S] [--size L]
 //   udp_flood verify --expect N [--first S] FILE...
 //
 // "send" numbers every datagram (seq=%010u) so that "verify" can tell, from
@@ -28,7 +28,9 @@
 
 namespace {
 
-constexpr size_t kDatagramBytes = 120;
+constexpr size_t kDefaultDatagramBytes = 120;
+constexpr size_t kMinDatagramBytes = 64;   // room for the head and the number
+constexpr size_t kMaxDatagramBytes = 1400;  // one loopback segment, no fragments
 constexpr size_t kMaxBatch = 256;
 // The kernel's limit on segments in one UDP_SEGMENT send.
 constexpr size_t kMaxSegments = 64;
@@ -37,10 +39,11 @@ constexpr unsigned kSeqDigits = 10;
 [[noreturn]] void Usage() {
     std::fputs(
         "usage:\n"
-        "  udp_flood send --port P [--host 127.0.0.1] --count N [--rate R] [--batch B] [--gso G] [--first S]\n"
+        "  udp_flood send --port P [--host 127.0.0.1] --count N [--rate R] [--batch B] [--gso G] [--first S] [--size L]\n"
         "      R datagrams/s, 0 = as fast as possible (default 0); B datagrams per sendmmsg\n"
         "      (default: about 100 us worth of the rate, at most 256); G datagrams per message\n"
-        "      by UDP segmentation offload (default 1 = one message per datagram, at most 64)\n"
+        "      by UDP segmentation offload (default 1 = one message per datagram, at most 64);\n"
+        "      L bytes per datagram (default 120, 64 to 1400)\n"
         "  udp_flood verify --expect N [--first S] [--show K] FILE...\n"
         "      FILE is UTF-8/ASCII or UTF-16LE (detected per file); counts seq=NNNNNNNNNN\n",
         stderr);
@@ -78,7 +81,7 @@ void SleepUntilNs(uint64_t deadline) {
 
 // Every datagram has the same length, so the receivers' work per datagram
 // does not drift with the sequence number.
-void FormatDatagram(char* out, uint32_t seq) {
+void FormatDatagram(char* out, size_t size, uint32_t seq) {
     static const char kHead[] = "<134>Dec  6 18:04:02 benchhost bench[1]: seq=";
     static const char kTail[] = " payload ";
     size_t n = sizeof kHead - 1;
@@ -89,12 +92,12 @@ void FormatDatagram(char* out, uint32_t seq) {
     n += kSeqDigits;
     std::memcpy(out + n, kTail, sizeof kTail - 1);
     n += sizeof kTail - 1;
-    for (; n < kDatagramBytes; ++n) out[n] = char('a' + (n % 26));
+    for (; n < size; ++n) out[n] = char('a' + (n % 26));
 }
 
 int Send(int argc, char** argv) {
     std::string host = "127.0.0.1";
-    uint64_t port = 0, count = 0, rate = 0, batch = 0, first = 0, segments = 1;
+    uint64_t port = 0, count = 0, rate = 0, batch = 0, first = 0, segments = 1, size = kDefaultDatagramBytes;
     for (int i = 0; i < argc; ++i) {
         const std::string_view a = argv[i];
         if (i + 1 >= argc) Usage();
@@ -106,9 +109,14 @@ int Send(int argc, char** argv) {
         else if (a == "--batch") batch = ParseNumber(v, "batch");
         else if (a == "--first") first = ParseNumber(v, "first");
         else if (a == "--gso") segments = ParseNumber(v, "gso");
+        else if (a == "--size") size = ParseNumber(v, "size");
         else Usage();
     }
     if (segments == 0 || segments > kMaxSegments) Usage();
+    if (size < kMinDatagramBytes || size > kMaxDatagramBytes) Usage();
+    const size_t datagramBytes = size;
+    // One message with all its segments must fit a single UDP payload.
+    segments = std::min<uint64_t>(segments, 65000 / datagramBytes);
     if (port == 0 || port > 65535 || count == 0 || first + count > UINT32_MAX) Usage();
     if (batch == 0) {
         // Bursts of about 100 us: short enough that the receiver sees an even
@@ -137,8 +145,8 @@ int Send(int argc, char** argv) {
     // sender's share of the loopback path is paid once per message, which
     // lets two cores reach rates a message-per-datagram sender cannot.
     if (segments > 1) {
-        const int size = int(kDatagramBytes);
-        if (setsockopt(fd, IPPROTO_UDP, UDP_SEGMENT, &size, sizeof size) != 0) {
+        const int segmentSize = int(datagramBytes);
+        if (setsockopt(fd, IPPROTO_UDP, UDP_SEGMENT, &segmentSize, sizeof segmentSize) != 0) {
             std::perror("udp_flood: UDP_SEGMENT");
             return 1;
         }
@@ -146,7 +154,7 @@ int Send(int argc, char** argv) {
     // The default 50 us timer slack would blur the pacing of short bursts.
     prctl(PR_SET_TIMERSLACK, 1UL, 0, 0, 0);
 
-    std::vector<char> storage(kMaxBatch * kDatagramBytes);
+    std::vector<char> storage(kMaxBatch * datagramBytes);
     std::vector<iovec> iov(kMaxBatch);
     std::vector<mmsghdr> headers(kMaxBatch);
 
@@ -163,11 +171,11 @@ int Send(int argc, char** argv) {
             if (due > now) SleepUntilNs(due);
             else if (now - due > 1'000'000) ++late;
         }
-        for (uint64_t i = 0; i < n; ++i) FormatDatagram(storage.data() + i * kDatagramBytes, uint32_t(first + sent + i));
+        for (uint64_t i = 0; i < n; ++i) FormatDatagram(storage.data() + i * datagramBytes, datagramBytes, uint32_t(first + sent + i));
         const uint64_t messages = (n + segments - 1) / segments;
         for (uint64_t m = 0; m < messages; ++m) {
             const uint64_t in = std::min(segments, n - m * segments);
-            iov[m] = iovec{storage.data() + m * segments * kDatagramBytes, in * kDatagramBytes};
+            iov[m] = iovec{storage.data() + m * segments * datagramBytes, in * datagramBytes};
             headers[m] = mmsghdr{};
             headers[m].msg_hdr.msg_iov = &iov[m];
             headers[m].msg_hdr.msg_iovlen = 1;
@@ -183,7 +191,7 @@ int Send(int argc, char** argv) {
                 // An ICMP error from an earlier datagram (nobody bound yet):
                 // the message in hand was not sent; count it as sent and lost
                 // rather than resending, so the schedule stays intact.
-                refused += iov[done].iov_len / kDatagramBytes;
+                refused += iov[done].iov_len / datagramBytes;
                 ++done;
                 continue;
             }

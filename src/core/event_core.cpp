@@ -18,9 +18,14 @@ using platform::GuardedLock;
 namespace {
 // Bounds on lines waiting for an intake worker: a flood beyond them is refused
 // back to the producer (which counts its loss) instead of exhausting memory.
+// Single lines (Submit, Report) meet only these; they never wait.
 constexpr size_t kMaxPendingLines = 2'000'000;
 constexpr size_t kMaxPendingBytes = size_t(512) << 20;
 constexpr size_t kIntakeBatchLines = 256;
+constexpr size_t kMaxSpareBatches = 8;
+constexpr auto kDrainerPoll = std::chrono::milliseconds(200);
+
+size_t Footprint(const EventRecord& e) { return sizeof(EventRecord) + e.raw.size() + e.message.size(); }
 
 }  // namespace
 
@@ -45,10 +50,95 @@ int EventCore::Submit(uint32_t type, uint32_t severity, std::string_view bytes, 
 int EventCore::HandOver(IntakeBatch& batch, bool wait) {
     if (!Running()) return kRefused;
     if (batch.empty()) return kOk;
+    {
+        std::unique_lock lock(pendingMutex_, std::defer_lock);
+        if (wait) lock.lock();
+        else if (!lock.try_lock()) return kCollision;
+        if (!RoomForHandOver(batch.size(), batch.bytes.size())) {
+            if (!wait) return kCollision;
+            roomCv_.wait(lock, [&] { return stopWorkers_ || RoomForHandOver(batch.size(), batch.bytes.size()); });
+        }
+    }
     const int rc = Enqueue(std::move(batch), wait);
     // A batch that was taken was moved from; one that was not keeps its lines.
-    if (rc == kOk) batch.clear();
+    if (rc != kOk) return rc;
+    batch.clear();
+    std::lock_guard lock(pendingMutex_);
+    if (!spares_.empty()) {
+        // An emptied buffer of the same producer's size: no fresh pages to fault in.
+        batch.bytes.swap(spares_.back().bytes);
+        batch.entries.swap(spares_.back().entries);
+        spares_.pop_back();
+    }
     return rc;
+}
+
+// Under pendingMutex_. An empty handover queue always takes a batch, however large.
+bool EventCore::RoomForHandOver(size_t lines, size_t bytes) const {
+    if (pendingLines_ == 0) return true;
+    // A receive batch waits here while the workers are behind: enough lines
+    // to keep them busy, few enough that a flood stays in the socket buffers.
+    return pendingLines_ + lines <= bounds_.handOverLines && pendingBytes_ + bytes <= bounds_.handOverBytes;
+}
+
+// Under drainerMutex_.
+bool EventCore::DrainerBehind() const {
+    // Always a little past the drainer's limit, so that it is reached; beyond
+    // that, what a mover turn brings at a high rate, so the drainer's pace
+    // and not the heap holds a flood back.
+    return hasDrainer_ && undrainedRecords_.load(std::memory_order_relaxed) > drainLimit_ + bounds_.drainHeadroomRecords &&
+           undrainedBytes_.load(std::memory_order_relaxed) > bounds_.undrainedBytes;
+}
+
+void EventCore::SetBounds(const IntakeBounds& bounds) {
+    {
+        std::scoped_lock lock(pendingMutex_, drainerMutex_);
+        bounds_ = bounds;
+    }
+    roomCv_.notify_all();
+    drainedCv_.notify_all();
+}
+
+IntakeBacklog EventCore::Backlog() {
+    IntakeBacklog b;
+    {
+        std::lock_guard lock(pendingMutex_);
+        b.pendingLines = pendingLines_;
+        b.pendingBytes = pendingBytes_;
+    }
+    b.undrainedRecords = undrainedRecords_.load(std::memory_order_relaxed);
+    b.undrainedBytes = undrainedBytes_.load(std::memory_order_relaxed);
+    return b;
+}
+
+void EventCore::SetDrainer(size_t limit, std::function<void()> wake) {
+    {
+        std::lock_guard lock(drainerMutex_);
+        hasDrainer_ = true;
+        drainLimit_ = limit;
+        wakeDrainer_ = std::move(wake);
+    }
+    drainedCv_.notify_all();
+}
+
+void EventCore::ClearDrainer() {
+    {
+        std::lock_guard lock(drainerMutex_);
+        hasDrainer_ = false;
+        wakeDrainer_ = nullptr;
+    }
+    drainedCv_.notify_all();
+}
+
+void EventCore::Recycle(std::vector<Pending>& done) {
+    std::lock_guard lock(pendingMutex_);
+    for (Pending& p : done) {
+        if (spares_.size() >= kMaxSpareBatches) break;
+        if (p.bytes.capacity() == 0) continue;
+        p.clear();
+        spares_.push_back(std::move(p));
+    }
+    done.clear();
 }
 
 int EventCore::Report(uint32_t severity, std::string_view text) {
@@ -114,7 +204,10 @@ EventPtr EventCore::Parse(const Pending& p, const Pending::Entry& e, char* bytes
     record->charset = charset;
     // The message is the tail of the raw text, and the part before it ends
     // with '>', so converting the raw text once gives both.
-    record->raw = platform::DecodeWith(line->raw, charset);
+    // A received line chosen as UTF-8 was found valid just now: it is taken
+    // as it is rather than checked a second time on the way in.
+    record->raw = !p.programText && charset == platform::kUtf8Text ? std::string(line->raw)
+                                                                    : platform::DecodeWith(line->raw, charset);
     if (!line->message.empty()) {
         const std::string_view head = line->raw.substr(0, line->raw.size() - line->message.size());
         const size_t headLength = charset == platform::kUtf8Text ? head.size() : platform::DecodeWith(head, charset).size();
@@ -142,10 +235,19 @@ EventPtr EventCore::Parse(const Pending& p, const Pending::Entry& e, char* bytes
 void EventCore::IntakeWorker() {
     // A worker takes what is waiting in one go and appends it under one intake
     // lock hold, so a burst costs one lock round per batch, not per line.
-    platform::LowerCurrentThreadPriority();
+    // Workers run at the receivers' priority: a receiver that outruns them
+    // waits for them, so a lower priority would only leave the flood
+    // longer in the socket buffer, where it overflows.
     std::vector<Pending> batch;
     std::vector<EventPtr> parsed;
     for (;;) {
+        {
+            // A drainer far behind is waited for here, before more lines are
+            // parsed: the lines wait where they are, and the receivers behind
+            // them stop reading their sockets.
+            std::unique_lock lock(drainerMutex_);
+            while (Running() && DrainerBehind()) drainedCv_.wait_for(lock, kDrainerPoll);
+        }
         size_t lines = 0;
         {
             std::unique_lock lock(pendingMutex_);
@@ -163,22 +265,30 @@ void EventCore::IntakeWorker() {
                 pending_.pop_front();
             }
         }
+        roomCv_.notify_all();
         // One clock reading per batch: its lines arrived within the same moment.
         const platform::SystemTime now = platform::LocalTimeNow();
         uint64_t sequence = messageCounter_.fetch_add(lines, std::memory_order_relaxed);
         parsed.reserve(lines);
+        size_t parsedBytes = 0;
         for (Pending& p : batch) {
             for (const Pending::Entry& e : p.entries) {
-                if (EventPtr record = Parse(p, e, p.bytes.data() + e.offset, ++sequence, now))
+                if (EventPtr record = Parse(p, e, p.bytes.data() + e.offset, ++sequence, now)) {
+                    parsedBytes += Footprint(*record);
                     parsed.push_back(std::move(record));
+                }
             }
         }
+        Recycle(batch);
         if (!parsed.empty()) {
             if (platform::AcquireRetrying(intakeLock_, counters_.locks, [this] { return Running(); })) {
                 if (Running()) {
                     try {
                         intake_.insert(intake_.end(), std::make_move_iterator(parsed.begin()),
                                        std::make_move_iterator(parsed.end()));
+                        intakeBytes_ += parsedBytes;
+                        undrainedRecords_.fetch_add(parsed.size(), std::memory_order_relaxed);
+                        undrainedBytes_.fetch_add(parsedBytes, std::memory_order_relaxed);
                     } catch (const std::bad_alloc&) {
                         // The records are freed below; the rest of the program goes on.
                     }
@@ -188,36 +298,54 @@ void EventCore::IntakeWorker() {
         }
         parsed.clear();
         activeIntake_.fetch_sub(static_cast<uint32_t>(lines), std::memory_order_release);
-        batch.clear();
     }
 }
 
 bool EventCore::MoveOnce(bool retryUntilStopped) {
     std::lock_guard move(moveMutex_);
     std::vector<EventPtr> taken;
+    size_t takenBytes = 0;
     {
         GuardedLock lock(intakeLock_, counters_.locks, Blocking::No);
         if (!lock) {
             if (!retryUntilStopped) return false;
             if (!platform::AcquireRetrying(intakeLock_, counters_.locks, [] { return true; })) return false;
             taken.swap(intake_);
+            takenBytes = std::exchange(intakeBytes_, 0);
             platform::Release(intakeLock_, counters_.locks);
         } else {
             taken.swap(intake_);
+            takenBytes = std::exchange(intakeBytes_, 0);
         }
     }
     if (taken.empty()) return true;
 
+    const size_t takenCount = taken.size();
     if (!platform::AcquireRetrying(queueLock_, counters_.locks,
-                                   [&] { return Running() || retryUntilStopped; }))
+                                   [&] { return Running() || retryUntilStopped; })) {
+        Forget(takenCount, takenBytes);
         return false;  // stopped: `taken` frees its records
+    }
+    size_t queued = 0;
     try {
         if (queue_.empty()) queue_.swap(taken);
         else queue_.insert(queue_.end(), std::make_move_iterator(taken.begin()), std::make_move_iterator(taken.end()));
+        queueBytes_ += takenBytes;
     } catch (const std::bad_alloc&) {
+        Forget(takenCount, takenBytes);
     }
+    queued = queue_.size();
     platform::Release(queueLock_, counters_.locks);
+
+    std::lock_guard lock(drainerMutex_);
+    if (hasDrainer_ && wakeDrainer_ && queued > drainLimit_) wakeDrainer_();
     return true;
+}
+
+void EventCore::Forget(size_t records, size_t bytes) {
+    undrainedRecords_.fetch_sub(records, std::memory_order_relaxed);
+    undrainedBytes_.fetch_sub(bytes, std::memory_order_relaxed);
+    drainedCv_.notify_all();
 }
 
 void EventCore::MoverLoop() {
@@ -289,6 +417,7 @@ int EventCore::DrainWhen(Pred shouldDrain, Blocking blocking, std::vector<EventP
     for (auto& [id, observer] : drainObservers_) observer();
     out.swap(queue_);
     generation_.fetch_add(1, std::memory_order_release);
+    Forget(out.size(), std::exchange(queueBytes_, 0));
     return kOk;
 }
 
@@ -321,6 +450,11 @@ void EventCore::Shutdown() {
             stopWorkers_ = true;
         }
         pendingCv_.notify_all();
+        roomCv_.notify_all();
+        {
+            std::lock_guard lock(drainerMutex_);
+        }
+        drainedCv_.notify_all();
         for (platform::Thread& w : workers_) w.Join();
         workers_.clear();
         stopMover_.Set();

@@ -82,6 +82,27 @@ public:
     std::vector<Entry> entries;
 };
 
+// Where the intake holds a flood back. The defaults suit a two-core machine
+// at a few hundred thousand lines a second; tests make them small.
+struct IntakeBounds {
+    // Lines waiting for a worker past which a receive batch's handover waits.
+    size_t handOverLines = 32768;
+    size_t handOverBytes = size_t(16) << 20;
+    // Records waiting for the drainer past which the workers wait for it:
+    // both this far past its limit (so the limit is always reached) and
+    // this many bytes (what a mover turn brings at a high rate).
+    size_t drainHeadroomRecords = 8192;
+    size_t undrainedBytes = size_t(128) << 20;
+};
+
+// What waits inside the intake now, for the program's own view of a flood.
+struct IntakeBacklog {
+    size_t pendingLines = 0;     // handed over, not parsed yet
+    size_t pendingBytes = 0;
+    size_t undrainedRecords = 0;  // parsed, not taken by the drainer yet
+    size_t undrainedBytes = 0;
+};
+
 // Position and generation every queue reader keeps.
 struct ReaderState {
     size_t position = 0;
@@ -102,11 +123,14 @@ public:
     // severity 100 except for System events.
     int Submit(uint32_t type, uint32_t severity, std::string_view bytes, const sockaddr_in& sender);
     // Several lines in one handover (a receive batch): the same as a Submit
-    // of each, for a fraction of the cost. kOk empties the batch; kRefused
-    // (stopping, or flooded beyond the intake's bounds) leaves the lines for
-    // the caller to count as lost; kCollision, only without `wait`, means the
-    // handover lock was busy and the batch is kept for the next try, so a
-    // receiver never sleeps on a worker that holds it.
+    // of each, for a fraction of the cost. kOk empties the batch (it may come
+    // back with a spare buffer's capacity); kRefused (stopping) leaves the
+    // lines for the caller to count as lost; kCollision, only without `wait`,
+    // means the handover lock was busy or the lines already waiting for the
+    // workers are at their bound, and the batch is kept for the next try.
+    // With `wait` a handover over that bound waits until the workers have
+    // made room: a receiver that outruns them stops reading its socket, so
+    // a flood waits in (and overflows) the kernel's buffer, not the heap.
     int HandOver(IntakeBatch& batch, bool wait);
     // A System event from the program itself; `text` is already program text
     // (UTF-8), so it skips the code-page round trip that would spoil it in a
@@ -124,6 +148,18 @@ public:
     // Drains only when the queue holds more than `limit` records, deciding and
     // taking under one lock hold; kNothingToRead otherwise.
     int DrainIfMoreThan(size_t limit, platform::Blocking blocking, std::vector<EventPtr>& out);
+
+    // The drainer (the event database) takes the queue once it holds more
+    // than `limit` records. While one is set, `wake` is called (on the
+    // mover's thread, without any lock of the core held) when a move leaves
+    // the queue over the limit, and the intake stops parsing once what waits
+    // for the drainer is well past the limit and large, so that a writer
+    // slower than the intake holds the flood back in the socket buffers
+    // rather than in parsed records. Cleared before the final drain.
+    void SetDrainer(size_t limit, std::function<void()> wake);
+    void ClearDrainer();
+    void SetBounds(const IntakeBounds& bounds);
+    IntakeBacklog Backlog();
 
     // A reader that must not miss records (the relay) can ask to be called
     // just before a drain takes the queue: on the drainer's thread, with the
@@ -159,6 +195,10 @@ private:
     void MoverLoop();
     bool MoveOnce(bool retryUntilStopped);
     int Enqueue(Pending&& pending, bool wait);
+    bool RoomForHandOver(size_t lines, size_t bytes) const;
+    bool DrainerBehind() const;
+    void Forget(size_t records, size_t bytes);  // records that left the undrained count
+    void Recycle(std::vector<Pending>& done);
     EventPtr Parse(const Pending& p, const Pending::Entry& e, char* bytes, uint64_t sequence,
                    const platform::SystemTime& now) const;
     template <typename Pred>
@@ -173,16 +213,31 @@ private:
     // Handover from producers to intake workers: held only for a push or a pop.
     std::mutex pendingMutex_;
     std::condition_variable pendingCv_;
+    std::condition_variable roomCv_;  // a worker took lines, or the intake is stopping
     std::deque<Pending> pending_;
+    std::vector<Pending> spares_;  // emptied batches whose buffers producers reuse
+    IntakeBounds bounds_;          // under pendingMutex_ and drainerMutex_ both
     size_t pendingBytes_ = 0;
     size_t pendingLines_ = 0;
     bool stopWorkers_ = false;
 
+    // Records parsed and not yet taken by the drainer, and their bytes;
+    // counted so the intake can wait for a slow drainer without a queue lock.
+    std::atomic<size_t> undrainedRecords_{0};
+    std::atomic<size_t> undrainedBytes_{0};
+    std::mutex drainerMutex_;  // guards the drainer's settings and orders its wake-ups
+    std::condition_variable drainedCv_;
+    bool hasDrainer_ = false;
+    size_t drainLimit_ = 0;
+    std::function<void()> wakeDrainer_;
+
     platform::CriticalSection intakeLock_;
     std::vector<EventPtr> intake_;
+    size_t intakeBytes_ = 0;
 
     platform::CriticalSection queueLock_;
     std::vector<EventPtr> queue_;
+    size_t queueBytes_ = 0;
     std::vector<std::pair<uint64_t, DrainObserver>> drainObservers_;  // under the queue lock
     uint64_t nextObserverId_ = 1;
 

@@ -1,6 +1,7 @@
 #include "platform/udp_socket.h"
 
 #include <arpa/inet.h>
+#include <linux/sock_diag.h>
 #include <sys/socket.h>
 #include <sys/time.h>
 #include <unistd.h>
@@ -66,6 +67,14 @@ int UdpSocket::SetSendTimeout(uint32_t ms) { return SetTimeout(fd_, SO_SNDTIMEO,
 
 int UdpSocket::SetReceiveBufferBytes(int bytes) {
     return ::setsockopt(fd_, SOL_SOCKET, SO_RCVBUF, &bytes, sizeof bytes) == 0 ? 0 : errno;
+}
+
+std::optional<uint32_t> UdpSocket::KernelDrops() const {
+    uint32_t info[SK_MEMINFO_VARS] = {};
+    socklen_t size = sizeof info;
+    if (::getsockopt(fd_, SOL_SOCKET, SO_MEMINFO, info, &size) != 0 || size <= SK_MEMINFO_DROPS * sizeof(uint32_t))
+        return std::nullopt;
+    return info[SK_MEMINFO_DROPS];
 }
 
 int UdpSocket::Bind(const sockaddr_in& local) {

@@ -41,6 +41,9 @@ public:
     int SetReceiveTimeout(uint32_t ms);  // 0: wait without limit
     int SetSendTimeout(uint32_t ms);
     int SetReceiveBufferBytes(int bytes);
+    // Datagrams the kernel dropped at this socket because its buffer was
+    // full (a counter that wraps at 2^32); nothing when the system cannot tell.
+    std::optional<uint32_t> KernelDrops() const;
     int Bind(const sockaddr_in& local);
     std::optional<sockaddr_in> LocalAddress() const;
 

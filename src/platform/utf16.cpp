@@ -1,9 +1,26 @@
 #include "platform/utf16.h"
 
+#include <bit>
+#include <cstdint>
+#include <cstring>
+
 namespace qm::platform {
 namespace {
 
 constexpr char32_t kReplacement = 0xFFFD;
+
+// Length of the leading run of ASCII bytes, looked at eight at a time:
+// log lines are mostly ASCII.
+size_t AsciiPrefix(std::string_view s) {
+    size_t i = 0;
+    for (; i + 8 <= s.size(); i += 8) {
+        uint64_t word;
+        std::memcpy(&word, s.data() + i, 8);
+        if (word & 0x8080808080808080ull) break;
+    }
+    while (i < s.size() && static_cast<unsigned char>(s[i]) < 0x80) ++i;
+    return i;
+}
 
 struct Decoded {
     char32_t cp;
@@ -117,7 +134,19 @@ void AppendUtf16LEBytes(std::string& out, std::string_view utf8) {
         const size_t start = out.size();
         out.resize(start + utf8.size() * 2);
         char* w = out.data() + start;
-        for (size_t i = 0; i < utf8.size(); ++i) {
+        size_t i = 0;
+        if constexpr (std::endian::native == std::endian::little) {
+            // Four bytes at a time become four 16-bit units with zero high bytes.
+            for (; i + 4 <= utf8.size(); i += 4) {
+                uint32_t in;
+                std::memcpy(&in, utf8.data() + i, 4);
+                uint64_t v = in;
+                v = (v | (v << 16)) & 0x0000FFFF0000FFFFull;
+                v = (v | (v << 8)) & 0x00FF00FF00FF00FFull;
+                std::memcpy(w + 2 * i, &v, 8);
+            }
+        }
+        for (; i < utf8.size(); ++i) {
             w[2 * i] = utf8[i];
             w[2 * i + 1] = '\0';
         }
@@ -153,6 +182,8 @@ size_t Utf8SequenceLength(std::string_view bytes) {
 
 bool IsValidUtf8(std::string_view bytes) {
     for (size_t i = 0; i < bytes.size();) {
+        i += AsciiPrefix(bytes.substr(i));
+        if (i == bytes.size()) break;
         // Most lines are ASCII: skip it without decoding.
         if (static_cast<unsigned char>(bytes[i]) < 0x80) {
             ++i;

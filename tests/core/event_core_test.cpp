@@ -5,8 +5,11 @@
 
 #include "platform/codepage.h"
 
+#include <atomic>
 #include <set>
 #include <thread>
+
+#include "support/wait_until.h"
 
 namespace qm::core {
 namespace {
@@ -132,6 +135,69 @@ TEST(EventCore, ConcurrentProducersLoseNothing) {
     EXPECT_EQ(*sequences.begin(), 1u);
     EXPECT_EQ(*sequences.rbegin(), uint64_t(kProducers * kPerProducer));
     EXPECT_EQ(messages.size(), drained.size());
+}
+
+TEST(EventCore, ReceiveBatchesWaitForASlowDrainerInsteadOfPilingUp) {
+    CoreCounters counters;
+    EventCore core(counters, 1);
+    IntakeBounds bounds;
+    bounds.handOverLines = 64;
+    bounds.handOverBytes = 1 << 20;
+    bounds.drainHeadroomRecords = 100;
+    bounds.undrainedBytes = 16 * 1024;
+    core.SetBounds(bounds);
+    constexpr size_t kLimit = 50;
+    std::atomic<int> wakes{0};
+    core.SetDrainer(kLimit, [&] { ++wakes; });
+
+    // A receiver with far more lines than the bounds let in, handing them
+    // over the way a listener does when the workers are behind.
+    constexpr int kBatches = 100, kPerBatch = 16;
+    std::atomic<bool> producerDone{false};
+    std::thread producer([&] {
+        for (int b = 0; b < kBatches; ++b) {
+            IntakeBatch batch;
+            for (int i = 0; i < kPerBatch; ++i)
+                batch.Add("<13>line " + std::to_string(b * kPerBatch + i), Addr("10.0.0.9"));
+            ASSERT_EQ(core.HandOver(batch, true), kOk);
+        }
+        producerDone = true;
+    });
+
+    // With nobody draining, the intake fills up to its bounds and stops there:
+    // the rest of the lines stay with the receiver.
+    const auto full = [&] {
+        const IntakeBacklog b = core.Backlog();
+        return b.undrainedRecords > kLimit + bounds.drainHeadroomRecords && b.pendingLines + kPerBatch > bounds.handOverLines;
+    };
+    ASSERT_TRUE(qm::testing::WaitUntil(full));
+    EXPECT_FALSE(producerDone.load());
+    const IntakeBacklog held = core.Backlog();
+    EXPECT_LE(held.pendingLines, bounds.handOverLines + kPerBatch);
+    EXPECT_LE(held.undrainedRecords, kLimit + bounds.drainHeadroomRecords + 256 + kPerBatch);
+    // The drainer is told once a move leaves the queue over its limit.
+    EXPECT_TRUE(qm::testing::WaitUntil([&] { return wakes > 0; }));
+
+    // Draining lets the receiver go on; nothing is lost and the order holds.
+    std::vector<EventPtr> drained;
+    while (!producerDone) {
+        std::vector<EventPtr> part;
+        if (core.DrainIfMoreThan(kLimit, Blocking::Yes, part) == kOk)
+            for (auto& r : part) drained.push_back(std::move(r));
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    producer.join();
+    core.ClearDrainer();
+    ASSERT_TRUE(core.Settle(20000));
+    std::vector<EventPtr> rest;
+    ASSERT_EQ(core.Drain(rest, Blocking::Yes), kOk);
+    for (auto& r : rest) drained.push_back(std::move(r));
+    ASSERT_EQ(drained.size(), size_t(kBatches * kPerBatch));
+    for (size_t i = 0; i < drained.size(); ++i) {
+        EXPECT_EQ(drained[i]->message, "line " + std::to_string(i));
+        EXPECT_EQ(drained[i]->sequence, i + 1);
+    }
+    EXPECT_EQ(core.Backlog().undrainedRecords, 0u);
 }
 
 TEST(EventCore, ReadersRestartAfterADrainAndSlicesStayBounded) {

@@ -171,6 +171,55 @@ TEST_F(Collector, OversizeDatagramsAreDroppedReportedCountedAndReceivingGoesOn) 
               2 * big.size() + fits.size() + oneOver.size() + next.size() + closing.size());
 }
 
+TEST_F(Collector, AFloodBeyondTheIntakeWaitsInTheSocketAndOnlyTheSystemDropsWhatIsTold) {
+    const uint16_t port = StartOne(LocalListener(FreePort()));
+    // A writer that does not drain, and small bounds: the intake is full at once.
+    core::IntakeBounds bounds;
+    bounds.handOverLines = 64;
+    bounds.drainHeadroomRecords = 100;
+    bounds.undrainedBytes = 16 * 1024;
+    core_.events->SetBounds(bounds);
+    core_.events->SetDrainer(0, [] {});
+    // Even when a check below fails, the listener must be able to stop.
+    struct ClearAtEnd {
+        core::EventCore& events;
+        ~ClearAtEnd() { events.ClearDrainer(); }
+    } clearAtEnd{*core_.events};
+
+    // Far more than the intake's bounds, the listener's held lines and the
+    // socket's buffer together can take.
+    constexpr int kFlood = 60000;
+    UdpPeer client;
+    const std::string pad(280, 'p');
+    for (int i = 0; i < kFlood; ++i) ASSERT_TRUE(client.SendTo(port, "<13>flood " + std::to_string(i) + " " + pad));
+
+    // The kernel dropped what did not fit, the program counted it, and the
+    // heap held no more than its bounds meanwhile.
+    ASSERT_TRUE(WaitUntil([&] { return module_->Shared().kernelDrops.load() > 0; }));
+    const core::IntakeBacklog held = core_.events->Backlog();
+    EXPECT_LE(held.pendingLines, bounds.handOverLines + 8192);
+    EXPECT_LE(held.undrainedRecords, bounds.drainHeadroomRecords + 256 + 8192);
+
+    // Once the writer drains, every datagram is either an event or a drop
+    // the system reported: nothing is lost inside the program.
+    core_.events->ClearDrainer();
+    EXPECT_TRUE(WaitUntil([&] {
+        return log_->CountExternal() + module_->Shared().kernelDrops.load() == uint64_t(kFlood);
+    }, 60s)) << log_->CountExternal() << " events, " << module_->Shared().kernelDrops.load() << " dropped";
+    EXPECT_EQ(module_->Shared().submitRefused.load(), 0u);
+    const std::optional<EventRecord> report = log_->WaitForSystem(NetworkProblem(port, ENOBUFS));
+    ASSERT_TRUE(report);
+    EXPECT_EQ(report->severity, 3u);
+    // In the order they were sent.
+    const std::vector<EventRecord> events = log_->Matching(EventLog::Of(core::kEventExternal, "flood "));
+    int last = -1;
+    for (const EventRecord& e : events) {
+        const int n = std::stoi(e.message.substr(6));
+        EXPECT_LT(last, n);
+        last = n;
+    }
+}
+
 TEST_F(Collector, BinaryAndEmptyDatagramsDoNotUpsetTheListener) {
     const uint16_t port = StartOne(LocalListener());
     UdpPeer client;

@@ -10,6 +10,7 @@
 #include "core/core_context.h"
 #include "core/line_scanner.h"
 #include "core/operating_statistics.h"
+#include "platform/clock.h"
 #include "platform/file_io.h"
 #include "platform/memory.h"
 #include "platform/utf16.h"
@@ -28,6 +29,7 @@ constexpr size_t kMaxUnwrittenBytes = size_t(64) << 20;
 constexpr unsigned kFinalSettleMs = 10000;
 constexpr size_t kChunkBytes = 128 * 1024;
 constexpr size_t kLoadBatchLines = 256;
+constexpr uint64_t kTrimAfterQuietMs = 2000;
 }  // namespace
 
 std::unique_ptr<core::Module> CreateDbaseModule(core::CoreContext& core) { return std::make_unique<DbaseModule>(core); }
@@ -53,6 +55,10 @@ bool DbaseModule::Start(Blocking) {
         return Period();
     };
     rounds.finish = [this] {
+        // The intake must not wait for a drainer that is about to leave; the
+        // final drain takes whatever it still parses.
+        if (core_.events) core_.events->ClearDrainer();
+        drainerLimit_.reset();
         // A stop before the buffer file was read back would overwrite it
         // unread: read it now, so its events go out with this final flush.
         if (loadRequest_) {
@@ -91,11 +97,23 @@ void DbaseModule::Cycle(bool final) {
         // queue before the last drain, and a busy queue lock is waited for.
         events->Settle(kFinalSettleMs);
         if (events->Drain(batch, Blocking::Yes) != core::kOk) return;
-    } else if (events->DrainIfMoreThan(settings_.common.msgLimit, Blocking::No, batch) != core::kOk) {
-        // A quiet moment after writing: give the freed batches back to the
-        // system now, not mid-flood, where it would hold up the allocator.
-        if (std::exchange(trimDue_, false)) platform::ReturnFreeMemory();
-        return;
+    } else {
+        const size_t limit = settings_.common.msgLimit;
+        if (drainerLimit_ != limit) {
+            events->SetDrainer(limit, [this] { worker_.Wake(); });
+            drainerLimit_ = limit;
+        }
+        if (events->DrainIfMoreThan(limit, Blocking::No, batch) != core::kOk) {
+            // A quiet spell after writing: give the freed batches back to the
+            // system now. Not between the batches of a flood, where the
+            // memory handed back would be faulted in again at once.
+            if (trimDue_ && platform::MonotonicMs() - lastDrainMs_ >= kTrimAfterQuietMs) {
+                trimDue_ = false;
+                platform::ReturnFreeMemory();
+            }
+            return;
+        }
+        lastDrainMs_ = platform::MonotonicMs();
     }
     RecordMemorySnapshot();
     trimDue_ = trimDue_ || !batch.empty();
@@ -104,7 +122,8 @@ void DbaseModule::Cycle(bool final) {
         if (!batch.empty()) WriteTargets(batch, platform::LocalTimeNow());
         return;
     }
-    WriteTargets({}, platform::LocalTimeNow());  // a last try for earlier failures
+    std::vector<core::EventPtr> none;
+    WriteTargets(none, platform::LocalTimeNow());  // a last try for earlier failures
     // Lines a target still could not take go to the buffer file, ahead of the
     // newer ones: once, when several targets missed the same lines, and in
     // the order they were formed.
@@ -117,7 +136,18 @@ void DbaseModule::Cycle(bool final) {
     WriteBufferFile(std::move(lines));
 }
 
-void DbaseModule::WriteTargets(const std::vector<core::EventPtr>& batch, const platform::SystemTime& now) {
+namespace {
+// One target's file during a write.
+struct OpenTarget {
+    size_t index;
+    std::filesystem::path path;
+    platform::AppendFile file;
+    int error = 0;
+    bool wrote = false;
+};
+}  // namespace
+
+void DbaseModule::WriteTargets(std::vector<core::EventPtr>& batch, const platform::SystemTime& now) {
     unwritten_.resize(settings_.records.size());
     const uint8_t mask = settings_.common.eventParam;
     const std::string& format = settings_.common.logFormat;
@@ -125,57 +155,67 @@ void DbaseModule::WriteTargets(const std::vector<core::EventPtr>& batch, const p
     const uint64_t batchLines = static_cast<uint64_t>(
         std::count_if(batch.begin(), batch.end(), [mask](const core::EventPtr& e) { return e->type & mask; }));
     linesFormed_ += batchLines;
+
+    std::vector<std::unique_ptr<OpenTarget>> targets;
     for (size_t i = 0; i < settings_.records.size(); ++i) {
         const auto& slot = settings_.records[i];
         if (slot.deleted || !slot.record.enable) continue;
         LineBacklog& pending = unwritten_[i];
         if (pending.empty() && batchLines == 0) continue;
-        const std::filesystem::path path = core_.paths.logFolder / LogFileName(slot.record.logNameFormat, now);
-
-        // Lines are formed in pieces that stay in the processor's cache
-        // while the kernel copies them; one large buffer would be formed
-        // into memory and read back from it, at a multiple of the cost.
-        chunk_.clear();  // a piece left from the previous target is not this one's
-        platform::AppendFile file;
-        int error = core_.paths.logFolder.empty() ? ENAMETOOLONG : file.Open(path);
-        if (error == 0 && !pending.empty()) {
-            error = file.Write(pending.Joined());
-            if (error == 0) pending.clear();
+        auto t = std::make_unique<OpenTarget>();
+        t->index = i;
+        t->path = core_.paths.logFolder / LogFileName(slot.record.logNameFormat, now);
+        t->error = core_.paths.logFolder.empty() ? ENAMETOOLONG : t->file.Open(t->path);
+        if (t->error == 0 && !pending.empty()) {
+            t->error = t->file.Write(pending.Joined());
+            if (t->error == 0) pending.clear();
         }
-        size_t next = 0;
-        uint64_t ordinal = batchFirst;     // of the next line formed
-        uint64_t chunkFirst = batchFirst;  // of the first line in chunk_
-        bool wrote = false;
-        while (error == 0 && next < batch.size()) {
-            chunk_.clear();
-            chunkFirst = ordinal;
-            for (; next < batch.size() && chunk_.size() < kChunkBytes; ++next) {
-                if (!(batch[next]->type & mask)) continue;
+        targets.push_back(std::move(t));
+    }
+
+    // Every target takes the same lines (the format and the type mask are
+    // common), so each piece is formed once and written to all of them.
+    // Pieces stay in the processor's cache while the kernel copies them, and
+    // each event is freed as soon as its line is formed, so a large batch
+    // does not stay in memory whole until its last line is written.
+    size_t next = 0;
+    uint64_t ordinal = batchFirst;  // of the next line formed
+    while (!targets.empty() && next < batch.size()) {
+        chunk_.clear();
+        const uint64_t chunkFirst = ordinal;
+        for (; next < batch.size() && chunk_.size() < kChunkBytes; ++next) {
+            if (batch[next]->type & mask) {
                 AppendLogLine(chunk_, format, *batch[next]);
                 ++ordinal;
             }
-            if (chunk_.empty()) break;
-            error = file.Write(chunk_);
-            if (error == 0) wrote = true;
+            batch[next].reset();
         }
-        if (error == 0) error = file.Close();
-        if (error == 0) {
-            if (wrote) core_.Report(core::Severity::Info, core::str::kDbaseSaved, path.string());
+        if (chunk_.empty()) continue;
+        for (const auto& t : targets) {
+            if (t->error == 0) {
+                t->error = t->file.Write(chunk_);
+                if (t->error == 0) {
+                    t->wrote = true;
+                    continue;
+                }
+            }
+            // Whatever did not reach the file is kept for the next cycle.
+            unwritten_[t->index].Append(chunkFirst, chunk_);
+        }
+    }
+    chunk_.clear();
+
+    for (const auto& t : targets) {
+        if (t->error == 0) t->error = t->file.Close();
+        if (t->error == 0) {
+            if (t->wrote) core_.Report(core::Severity::Info, core::str::kDbaseSaved, t->path.string());
             continue;
         }
-        // Whatever did not reach the file is kept for the next cycle: the
-        // failed piece and the lines after it.
-        FileError(path, error, true);
-        pending.Append(chunkFirst, chunk_);
-        chunk_.clear();
-        for (; next < batch.size(); ++next) {
-            if (batch[next]->type & mask) AppendLogLine(chunk_, format, *batch[next]);
-        }
-        pending.Append(ordinal, chunk_);
-        chunk_.clear();
+        FileError(t->path, t->error, true);
+        LineBacklog& pending = unwritten_[t->index];
         if (const size_t dropped = pending.KeepNewest(kMaxUnwrittenBytes)) {
             std::fprintf(stderr, "mod_dbase: %zu bytes of log lines for %s dropped after repeated write errors\n",
-                         dropped, path.string().c_str());
+                         dropped, t->path.string().c_str());
         }
     }
 }

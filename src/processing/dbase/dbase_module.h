@@ -39,7 +39,9 @@ private:
     // whatever is there) and write it out.
     void Cycle(bool final);
     void LoadBufferFile();
-    void WriteTargets(const std::vector<core::EventPtr>& batch, const platform::SystemTime& now);
+    // Writes the batch's lines to every target, freeing each event once its
+    // line is formed.
+    void WriteTargets(std::vector<core::EventPtr>& batch, const platform::SystemTime& now);
     void WriteBufferFile(std::string lines);
     std::filesystem::path BufferFilePath();
     void RecordMemorySnapshot();
@@ -49,6 +51,10 @@ private:
     std::vector<LineBacklog> unwritten_;
     uint64_t linesFormed_ = 0;  // the ordinal the next batch's first line gets
     std::string chunk_;  // the piece of lines being written
+    // The limit this module last gave the event core as its drainer, which
+    // then wakes it when the queue passes the limit instead of letting a
+    // flood pile up until the next period.
+    std::optional<size_t> drainerLimit_;
 
     std::atomic<bool> active_{true};
     std::atomic<bool> flushRequest_{false};
@@ -56,6 +62,7 @@ private:
     // The buffer file could not be read: it must not be overwritten.
     bool bufferFileUnread_ = false;
     bool trimDue_ = false;  // batches were freed since memory was last given back
+    uint64_t lastDrainMs_ = 0;
     std::atomic<uint32_t> errors_{0};
     core::ServiceWorker worker_{core_};
 };

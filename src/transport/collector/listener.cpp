@@ -22,6 +22,10 @@ constexpr int kSocketReceiveBuffer = 8 * 1024 * 1024;
 constexpr const char* kSection = "mod_collector";
 // Lines a listener may hold while the intake's handover is busy before it waits for it.
 constexpr size_t kMaxHeldLines = 8192;
+// How often the socket's drop counter is read under traffic, and how often
+// drops are told at most, so a long flood gives a line now and then, not a stream.
+constexpr uint64_t kDropCheckMs = 250;
+constexpr uint64_t kDropReportMs = 10000;
 }  // namespace
 
 std::string Listener::OkReply() {
@@ -51,6 +55,7 @@ Listener::Listener(core::CoreContext& core, CollectorShared& shared, const Liste
         return;
     }
     if (auto bound = socket_.LocalAddress()) boundPort_ = ntohs(bound->sin_port);
+    kernelDropsSeen_ = socket_.KernelDrops();
     try {
         thread_ = platform::Thread(&core_.counters.threads, [this] { Run(); });
         started_ = true;
@@ -140,9 +145,11 @@ void Listener::Run() {
                 HandleDatagram(buffers[size_t(i)].data(), d.stored, d.from);
             }
             HandOverHeld(held_.size() >= kMaxHeldLines);
+            CheckKernelDrops(false);
             if (live()) ServerCheck();
         }
         HandOverHeld(true);
+        CheckKernelDrops(true);
     }
     core_.Report(core::Severity::Info, core::str::kCollectorStopped, record_.name, uint32_t(record_.Port()));
 }
@@ -168,8 +175,16 @@ void Listener::HandleDatagram(const char* data, size_t length, const sockaddr_in
 
 bool Listener::HandOverHeld(bool wait) {
     if (held_.empty()) return true;
-    const int rc = core_.events ? core_.events->HandOver(held_, wait) : core::kRefused;
-    if (rc == core::kCollision) return false;
+    int rc = core::kCollision;
+    for (;;) {
+        rc = core_.events ? core_.events->HandOver(held_, false) : core::kRefused;
+        if (rc != core::kCollision) break;
+        if (!wait) return false;
+        // The intake is full: the flood waits in the socket's buffer
+        // meanwhile, and what overflows it is counted and told from here.
+        CheckKernelDrops(false);
+        platform::SleepMs(1);
+    }
     if (rc != core::kOk) {
         const uint64_t before = shared_.submitRefused.fetch_add(held_.size());
         const uint64_t lost = before + held_.size();
@@ -180,6 +195,30 @@ bool Listener::HandOverHeld(bool wait) {
         held_.clear();
     }
     return true;
+}
+
+void Listener::CheckKernelDrops(bool now) {
+    const uint64_t ms = platform::MonotonicMs();
+    if (!now && ms - lastDropCheckMs_ < kDropCheckMs) return;
+    lastDropCheckMs_ = ms;
+    const std::optional<uint32_t> drops = socket_.KernelDrops();
+    if (!drops) return;
+    // The counter is the socket's own and wraps at 32 bits.
+    const uint32_t fresh = kernelDropsSeen_ ? *drops - *kernelDropsSeen_ : *drops;
+    kernelDropsSeen_ = drops;
+    if (fresh != 0) {
+        shared_.kernelDrops.fetch_add(fresh);
+        shared_.networkErrors.fetch_add(1);
+        dropsUnreported_ += fresh;
+    }
+    if (dropsUnreported_ == 0 || (!now && lastDropReportMs_ != 0 && ms - lastDropReportMs_ < kDropReportMs)) return;
+    lastDropReportMs_ = ms;
+    std::fprintf(stderr, "mod_collector: %s:%u: %llu datagram(s) dropped by the system at the full socket buffer (%llu in all)\n",
+                 record_.name.c_str(), unsigned(record_.Port()), (unsigned long long)dropsUnreported_,
+                 (unsigned long long)shared_.kernelDrops.load());
+    dropsUnreported_ = 0;
+    core_.Report(core::Severity::Error, core::str::kNetworkErrorAt, kSection, record_.name, uint32_t(record_.Port()),
+                 int(ENOBUFS));
 }
 
 void Listener::ServerCheck() {

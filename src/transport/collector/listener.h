@@ -26,6 +26,9 @@ struct CollectorShared {
     std::atomic<uint32_t> networkErrors{0};
     std::atomic<uint64_t> oversize{0};       // datagrams longer than the buffer, dropped
     std::atomic<uint64_t> submitRefused{0};  // datagrams the event intake could not take
+    // Datagrams the system dropped at a full socket buffer while a flood
+    // outran the program: the one place a flood may lose anything.
+    std::atomic<uint64_t> kernelDrops{0};
     // Period of the server check; shortened only by tests.
     std::atomic<uint64_t> serverCheckMs{30000};
 };
@@ -53,6 +56,8 @@ private:
     // when the handover is busy. False when lines are still held.
     bool HandOverHeld(bool wait);
     void ServerCheck();
+    // Counts and tells what the system dropped at this socket since the last look.
+    void CheckKernelDrops(bool now);
     void ReportNetworkError(int code);
 
     core::CoreContext& core_;
@@ -69,6 +74,10 @@ private:
     uint64_t referenceMs_ = 0;
     bool probeOutstanding_ = false;
     uint64_t lastOversizeReportMs_ = 0;
+    std::optional<uint32_t> kernelDropsSeen_;
+    uint64_t lastDropCheckMs_ = 0;
+    uint64_t lastDropReportMs_ = 0;
+    uint64_t dropsUnreported_ = 0;
     // Lines received and not yet handed to the intake.
     core::IntakeBatch held_{core::kEventExternal, core::kNoSeverity};
 
