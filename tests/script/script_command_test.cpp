@@ -115,8 +115,10 @@ TEST_F(ScriptCommand, AnotherUsersConnectionIsRefused) {
     home_.Listen(port);
     std::unique_ptr<ChildProcess> program = home_.Start();
     ASSERT_TRUE(Listening(port)) << home_.OutputText();
-    // The user "nobody" may reach the home and read the script.
-    for (fs::path p = home_.Home(); p != p.root_path(); p = p.parent_path()) ::chmod(p.c_str(), 0755);
+    // The user "nobody" may reach the home and read the script. Only our own
+    // folders: the system's temporary folder keeps its sticky, open mode.
+    const fs::path temp = fs::temp_directory_path();
+    for (fs::path p = home_.Home(); p != temp && p != p.root_path(); p = p.parent_path()) ::chmod(p.c_str(), 0755);
     ::chmod(scripts_.path().c_str(), 0755);
     const std::vector<std::string> nobody = {"/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"};
     // The socket's mode keeps the other user out ...
