@@ -64,6 +64,21 @@ TcpSession::Wait TcpSession::WaitFor(short events, int timeoutMs, short& ready, 
     }
 }
 
+int TcpSession::Prepare(std::string_view caller, std::string_view kind, std::string_view host, uint16_t port,
+                        sockaddr_in& address, int& error) {
+    error = 0;
+    open_ = false;
+    connectPending_ = false;
+    socket_.Close();
+    Trace("* OPEN %s session for %s:%u", kind, host, port);
+    if (platform::ResolveIpv4(platform::Utf8ToAnsi(host), port, address) != 0) {
+        error = kHostNotFoundError;
+        Trace("FAIL\t%s() -> Wrong host %s", caller, host);
+        return kHostNotFound;
+    }
+    return kOk;
+}
+
 int TcpSession::Open(platform::TcpSocket connected, const sockaddr_in& peer, int& error) {
     return Attach(std::move(connected), peer, error);
 }
@@ -75,17 +90,8 @@ int TcpSession::OpenConnecting(platform::TcpSocket connecting, const sockaddr_in
 }
 
 int TcpSession::StartConnect(std::string_view host, uint16_t port, int& error) {
-    error = 0;
-    open_ = false;
-    connectPending_ = false;
-    socket_.Close();
-    Trace("* OPEN Client session for %s:%u", host, port);
     sockaddr_in remote{};
-    if (platform::ResolveIpv4(platform::Utf8ToAnsi(host), port, remote) != 0) {
-        error = kHostNotFoundError;
-        Trace("FAIL\tStartConnect() -> Wrong host %s", host);
-        return kHostNotFound;
-    }
+    if (const int rc = Prepare("StartConnect", "Client", host, port, remote, error)) return rc;
     platform::TcpSocket connecting;
     int rc = connecting.Open();
     if (rc == 0) rc = connecting.StartConnect(remote);
@@ -118,17 +124,8 @@ int TcpSession::Attach(platform::TcpSocket socket, const sockaddr_in& peer, int&
 }
 
 int TcpSession::OpenServer(std::string_view host, uint16_t port, int backlog, int& error) {
-    error = 0;
-    open_ = false;
-    connectPending_ = false;
-    socket_.Close();
-    Trace("* OPEN Server session for %s:%u", host, port);
     sockaddr_in local{};
-    if (platform::ResolveIpv4(platform::Utf8ToAnsi(host), port, local) != 0) {
-        error = kHostNotFoundError;
-        Trace("FAIL\tOpenServer() -> Wrong host %s", host);
-        return kHostNotFound;
-    }
+    if (const int rc = Prepare("OpenServer", "Server", host, port, local, error)) return rc;
     address_ = local;
     if (const int rc = socket_.Open()) {
         error = rc;
@@ -156,17 +153,8 @@ int TcpSession::OpenServer(std::string_view host, uint16_t port, int backlog, in
 }
 
 int TcpSession::OpenClient(std::string_view host, uint16_t port, int& error) {
-    error = 0;
-    open_ = false;
-    connectPending_ = false;
-    socket_.Close();
-    Trace("* OPEN Client session for %s:%u", host, port);
     sockaddr_in remote{};
-    if (platform::ResolveIpv4(platform::Utf8ToAnsi(host), port, remote) != 0) {
-        error = kHostNotFoundError;
-        Trace("FAIL\tOpenClient() -> Wrong host %s", host);
-        return kHostNotFound;
-    }
+    if (const int rc = Prepare("OpenClient", "Client", host, port, remote, error)) return rc;
     address_ = remote;
     if (const int rc = socket_.Open()) {
         error = rc;

@@ -157,6 +157,10 @@ public:
 private:
     enum class Wait { kReady, kTimedOut, kStopped, kFailed };
     int Attach(platform::TcpSocket socket, const sockaddr_in& peer, int& error);
+    // Forgets the previous socket and resolves where the next one goes;
+    // `caller` and `kind` name it in the log.
+    int Prepare(std::string_view caller, std::string_view kind, std::string_view host, uint16_t port,
+                sockaddr_in& address, int& error);
     int WaitConnect(TcpEvents& events, int& error, uint32_t timeoutMs);
     std::unique_ptr<TcpSession> Accept(int& error, bool wait);
     // Polls for `events` until ready, the time is up or a stop is requested;
