@@ -159,24 +159,23 @@ TEST(ModuleCommands, AnEditBelongsToTheThreadThatOpenedIt) {
     core::CoreShutdown(core);
 }
 
-// The mod_icmp words on the module as the program's catalog loads it from
-// a new home (which pings 127.0.0.1): printed names, ranges with their
-// fallbacks, a new host and the resets.
+// The mod_icmp words on the module as the program's catalog loads it:
+// printed names, ranges with their fallbacks, a new host and the resets.
 TEST_F(ModuleCommandsTest, IcmpCommonAndHostWordsKeepTheirRanges) {
     ASSERT_NE(core_.registry->Find(core::kModuleIcmp), nullptr) << "the catalog loads mod_icmp";
     Run("#set:mod_icmp{#set:pkt=5000;#set:rcv=0;#set:snd=2000;#set:rpt=900;#set:ip=1}");
     EXPECT_EQ(Run("#echo:mod_icmp.common"),
-              "EnableService=1\r\nRealIP=1\r\nRecvTimeout=5000\r\nSendTimeout=2000\r\nPacketSize=32\r\n"
+              "EnableService=0\r\nRealIP=1\r\nRecvTimeout=5000\r\nSendTimeout=2000\r\nPacketSize=32\r\n"
               "RepeatTimeout=900\r\nOK (mod_icmp): Complete");
 
-    Run("#set:mod_icmp=192.0.2.9{#set:fmt=up [msec] ms;#set:maxval=-5;#set:max=1;#set:chart=1;#set:en=1}");
-    EXPECT_EQ(Run("#echo:mod_icmp.item.1"),
-              "1.Delete=0\r\n1.Enable=1\r\n1.EnableMax=1\r\n1.EnableMin=0\r\n1.MaxVal=-5\r\n1.MinVal=0\r\n"
-              "1.Param=80\r\n1.Format=up [msec] ms\r\n1.Name=192.0.2.9\r\nOK (mod_icmp): Complete");
-    Run("#set:mod_icmp=192.0.2.9{#set:reset=1}#set:mod_icmp{#set:reset=1}");
-    EXPECT_EQ(Run("#echo:mod_icmp.item.1"),
-              "1.Delete=0\r\n1.Enable=0\r\n1.EnableMax=0\r\n1.EnableMin=0\r\n1.MaxVal=0\r\n1.MinVal=0\r\n"
-              "1.Param=80\r\n1.Format=[msec]\r\n1.Name=192.0.2.9\r\nOK (mod_icmp): Complete");
+    Run("#set:mod_icmp=127.0.0.1{#set:fmt=up [msec] ms;#set:maxval=-5;#set:max=1;#set:chart=1;#set:en=1}");
+    EXPECT_EQ(Run("#echo:mod_icmp.item.0"),
+              "0.Delete=0\r\n0.Enable=1\r\n0.EnableMax=1\r\n0.EnableMin=0\r\n0.MaxVal=-5\r\n0.MinVal=0\r\n"
+              "0.Param=80\r\n0.Format=up [msec] ms\r\n0.Name=127.0.0.1\r\nOK (mod_icmp): Complete");
+    Run("#set:mod_icmp=127.0.0.1{#set:reset=1}#set:mod_icmp{#set:reset=1}");
+    EXPECT_EQ(Run("#echo:mod_icmp.item.0"),
+              "0.Delete=0\r\n0.Enable=0\r\n0.EnableMax=0\r\n0.EnableMin=0\r\n0.MaxVal=0\r\n0.MinVal=0\r\n"
+              "0.Param=80\r\n0.Format=[msec]\r\n0.Name=127.0.0.1\r\nOK (mod_icmp): Complete");
     EXPECT_EQ(Run("#echo:mod_icmp.common"),
               "EnableService=0\r\nRealIP=0\r\nRecvTimeout=5000\r\nSendTimeout=5000\r\nPacketSize=32\r\n"
               "RepeatTimeout=10000\r\nOK (mod_icmp): Complete");

@@ -1,6 +1,6 @@
 #pragma once
 // The program's modules (without windows) loaded and started in-process on
-// a temporary copy of the default home, its listener on `port`; shut down
+// a temporary copy of the default home (without its pings), its listener on `port`; shut down
 // when it goes. Whatever works on the modules must go before it.
 #include <cstdint>
 #include <vector>
@@ -15,6 +15,9 @@ class ProgramCore {
 public:
     explicit ProgramCore(uint16_t port) {
         home.Listen(port);
+        // The pinging service would hold its module's lock while tests
+        // script that module.
+        home.StopPinging();
         for (const core::ModuleDescriptor& d : ProgramModules())
             if (d.id != core::kModuleWindow) catalog_.push_back(d);
         core.paths = core::Paths::Build(home.Home() / "quillmark", home.Home());
