@@ -87,11 +87,16 @@ TEST_F(ScriptHostTest, OneScriptAtATimeCancelEndsASleepAndShutdownEndsEveryScrip
 
     // Free again, and the last cancel does not end the next script; the
     // program's end cancels one on the worker and one from the socket.
-    ASSERT_EQ(Start("#echo=again;#call:system.sleep=60000"), ScriptHost::Started::Yes);
+    // The window request tells when the echo has run: Running() alone is
+    // true before the first statement, and an early cancel would skip it.
+    ASSERT_EQ(Start("#echo=again;#call:system.window.show;#call:system.sleep=60000"), ScriptHost::Started::Yes);
     ScriptHost other(core_, nullptr);
     std::optional<ScriptRun> socketRun;
     std::thread socket([&] { socketRun = other.RunHere("#call:system.sleep=60000"); });
-    ASSERT_TRUE(WaitUntil([&] { return host_->Running() && other.Running(); }));
+    ASSERT_TRUE(WaitUntil([&] {
+        const std::lock_guard lock(mutex_);
+        return !shown_.empty() && other.Running();
+    }));
     host_->Shutdown();
     other.Shutdown();
     socket.join();
