@@ -5,6 +5,7 @@
 #include "http/http_module.h"
 #include "polling/icmp/icmp_module.h"
 #include "polling/laurent/laurent_module.h"
+#include "polling/modbus/modbus_module.h"
 #include "polling/snmp/snmp_module.h"
 #include "processing/dbase/dbase_module.h"
 #include "processing/dns/dns_module.h"
@@ -28,7 +29,7 @@ std::span<const ModuleDescriptor> ProgramModules() {
         {kModuleSnmp, "Module: SNMP", "mod_snmp", true, polling::snmp::CreateSnmpModule},
         {kModuleIcmp, "Module: ICMP", "mod_icmp", true, polling::CreateIcmpModule},
         {kModuleLaurent, "Module: Laurent", "mod_laurent", true, polling::laurent::CreateLaurentModule},
-        {kModuleModbus, "Module: ModBusTCP", "mod_modbus", true, nullptr},
+        {kModuleModbus, "Module: ModBusTCP", "mod_modbus", true, polling::modbus::CreateModbusModule},
         {kModuleHttpServer, "Module: HTTPServer", "mod_httpserver", true, http::CreateHttpServerModule},
         {kModuleWindow, "Module: Window", "mod_window", false, nullptr},
     }};
