@@ -59,7 +59,6 @@ protected:
 
 private:
     class NodeExchange;
-    friend class NodeExchange;
 
     void SessionError(const ModbusNode& node, const sockaddr_in& sender, std::string step, int error);
 
