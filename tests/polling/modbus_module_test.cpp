@@ -149,6 +149,11 @@ TEST_F(ModbusModuleTest, TransactionsRunPerConnectionAndRegisterZeroIsAsked) {
     ASSERT_TRUE(event);
     EXPECT_EQ(event->message, "MODBUS: 100 105 109");
     EXPECT_GE(server.ClientEnds(), 1);
+    // Every request is counted in the program's network figures.
+    EXPECT_TRUE(qm::testing::WaitUntil(
+        [&] { return core_.counters.bytesSent.load() == 12 * server.Requests().size(); }));
+    EXPECT_EQ(core_.counters.datagramsSent.load(), server.Requests().size());
+    EXPECT_GT(core_.counters.bytesReceived.load(), 0u);
 }
 
 // What a server may send wrongly fails the node for the cycle, with the
