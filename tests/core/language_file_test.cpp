@@ -55,8 +55,9 @@ TEST(LanguageFile, EnglishCoversEveryTextAndTheLookupTakesEachOne) {
 
     // What the program itself reads back, and what peers receive, stays as it is.
     for (const auto& [id, russian] : builtin) {
-        if (russian.starts_with("<") || id == str::kEventTime || id == str::kLimitBreachMarker)
+        if (russian.starts_with("<") || id == str::kEventTime || id == str::kLimitBreachMarker) {
             EXPECT_EQ(english.Raw(id), russian) << "id " << id;
+        }
     }
     EXPECT_EQ(english.Text(str::kModuleLoaded, "mod_rules"), "Module loaded: mod_rules");
     EXPECT_EQ(english.Text(str::kEventDetailsText, "a", "b", "c", "d", 1u, 2u, 3u, 4u, 5u, 6u, 7u),
