@@ -1,12 +1,12 @@
 #include "http/http_handler.h"
 
-#include <fstream>
 #include <limits>
 #include <system_error>
 
 #include "core/core_context.h"
 #include "core/text_format.h"
 #include "http/http_request.h"
+#include "platform/send_file.h"
 
 namespace qm::http {
 
@@ -22,7 +22,8 @@ constexpr std::string_view kServerError = "500 Internal Server Error";
 constexpr std::string_view kNotImplemented = "501 Not Implemented";
 constexpr std::string_view kVersionNotSupported = "505 HTTP Version Not Supported";
 
-constexpr size_t kIniValueCapacity = 64;  // 63 characters, as the defaults
+constexpr size_t kIniValueCapacity = 64;
+constexpr uint64_t kInlineFileBytes = 32 * 1024;  // 63 characters, as the defaults
 
 // Request text bound for the request log: a line break in it would forge a
 // log line of its own.
@@ -112,25 +113,6 @@ void AppendHead(std::string& answer, std::string_view status, std::string_view e
     answer.append("\r\nConnection: close\r\n").append(extraHeaders).append("\r\n");
 }
 
-// The whole answer for a file, read straight behind its head: a large file
-// is copied once, not gathered and then copied again. Nothing when the file
-// cannot be read or is empty.
-std::optional<std::string> FileAnswer(const fs::path& path, std::string_view extraHeaders) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) return std::nullopt;
-    in.seekg(0, std::ios::end);
-    const std::streamoff size = in.tellg();
-    if (size <= 0 || size > std::numeric_limits<int>::max()) return std::nullopt;
-    in.seekg(0);
-    std::string answer;
-    answer.reserve(256 + extraHeaders.size() + static_cast<size_t>(size));
-    AppendHead(answer, kOk, extraHeaders, static_cast<size_t>(size));
-    const size_t head = answer.size();
-    answer.resize(head + static_cast<size_t>(size));
-    // A file cut short meanwhile would not fill the length already announced.
-    if (!in.read(answer.data() + head, size) || in.gcount() != size) return std::nullopt;
-    return answer;
-}
 }  // namespace
 
 std::string BuildAnswer(std::string_view status, std::string_view extraHeaders, std::string_view body) {
@@ -155,7 +137,7 @@ std::string RequestHandler::Error(std::string_view status, const platform::Profi
     return BuildAnswer(status, extra, status);
 }
 
-std::string RequestHandler::Handle(std::string_view bytes) {
+HttpAnswer RequestHandler::Handle(std::string_view bytes) {
     const std::shared_ptr<const platform::ProfileFile> iniFile = setup_.ini->Current();
     const platform::ProfileFile& ini = *iniFile;
     const HttpIniDefaults& defaults = setup_.defaults;
@@ -235,11 +217,24 @@ std::string RequestHandler::Handle(std::string_view bytes) {
         if (!mime && !r.extension.empty()) mime = IniEntry(ini, "mime", r.extension, kIniValueCapacity);
         type = mime.value_or(defaults.mimeType);
         const std::string cache = IniEntry(ini, "cache", r.key, kIniValueCapacity).value_or(defaults.cacheControl);
-        std::optional<std::string> answer =
-            FileAnswer(real, "Content-Type: " + type + "\r\nCache-Control: " + cache + "\r\n");
-        if (!answer) return Error(kServerError, ini);
+        // The length is the file's as it is opened; the body goes out from
+        // that same open file.
+        HttpAnswer answer;
+        if (platform::OpenForSending(real, answer.file, answer.fileSize) != 0 || answer.fileSize == 0 ||
+            answer.fileSize > static_cast<uint64_t>(std::numeric_limits<int>::max()))
+            return Error(kServerError, ini);
+        AppendHead(answer.bytes, kOk, "Content-Type: " + type + "\r\nCache-Control: " + cache + "\r\n",
+                   static_cast<size_t>(answer.fileSize));
+        // A small file goes out in one send with its head: a second call
+        // and segment would cost more than copying it.
+        if (answer.fileSize <= kInlineFileBytes) {
+            if (platform::AppendFileBytes(answer.file.Get(), answer.fileSize, answer.bytes) != 0)
+                return Error(kServerError, ini);
+            answer.file.Reset();
+            answer.fileSize = 0;
+        }
         if (LogLevel() > 1) Log("RESP=\"200 OK\"");
-        return std::move(*answer);
+        return answer;
     }
     if (LogLevel() > 1) Log("RESP=\"200 OK\"");
     const std::string cache = IniEntry(ini, "cache", r.key, kIniValueCapacity).value_or(defaults.cacheControl);

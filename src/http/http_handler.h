@@ -10,6 +10,7 @@
 
 #include "http/http_ini.h"
 #include "http/log_export.h"
+#include "platform/unique_fd.h"
 
 namespace qm::core {
 struct CoreContext;
@@ -28,6 +29,17 @@ struct HandlerSetup {
     LogExportOptions logExport;
 };
 
+// One answer: its bytes, and for a file the open file behind them, which
+// the connection sends straight from the page cache after the head.
+struct HttpAnswer {
+    HttpAnswer() = default;
+    HttpAnswer(std::string whole) : bytes(std::move(whole)) {}  // NOLINT: every answer but a file's is bytes alone
+
+    std::string bytes;  // status line, headers, and the body unless it is `file`
+    platform::UniqueFd file;
+    uint64_t fileSize = 0;  // announced in the head; all of it follows
+};
+
 // The answer bytes: status line, headers, body.
 std::string BuildAnswer(std::string_view status, std::string_view extraHeaders, std::string_view body);
 
@@ -39,7 +51,7 @@ public:
                    std::string& logLine)
         : setup_(setup), client_(std::move(clientAddress)), names_(names), logLine_(logLine) {}
 
-    std::string Handle(std::string_view bytes);
+    HttpAnswer Handle(std::string_view bytes);
 
 private:
     std::string Error(std::string_view status, const platform::ProfileFile& ini);

@@ -1,6 +1,7 @@
 #include "http/http_ini.h"
 
 #include <algorithm>
+#include <chrono>
 #include <system_error>
 
 namespace qm::http {
@@ -49,8 +50,12 @@ std::shared_ptr<const platform::ProfileFile> HttpIni::Current() {
     const fs::file_time_type time = fs::last_write_time(file_, timeError);
     const uintmax_t size = fs::file_size(file_, sizeError);
     const bool missing = timeError || sizeError;
+    // A file written within the last moments may be written again within
+    // the same tick of the file system's clock, with the same size: until
+    // it has aged, it is parsed at every request, so no edit is missed.
+    const bool fresh = !missing && fs::file_time_type::clock::now() - time < std::chrono::seconds(2);
     std::lock_guard hold(mutex_);
-    if (!cached_ || missing != cachedMissing_ || (!missing && (time != cachedTime_ || size != cachedSize_))) {
+    if (!cached_ || fresh || missing != cachedMissing_ || (!missing && (time != cachedTime_ || size != cachedSize_))) {
         cached_ = std::make_shared<const platform::ProfileFile>(platform::ProfileFile::Load(file_));
         cachedTime_ = time;
         cachedSize_ = size;

@@ -1,0 +1,50 @@
+#include "platform/send_file.h"
+
+#include <fcntl.h>
+#include <sys/sendfile.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+namespace qm::platform {
+
+int OpenForSending(const std::filesystem::path& path, UniqueFd& file, uint64_t& size) {
+    size = 0;
+    UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY));
+    if (!fd.Valid()) return errno;
+    struct stat st{};
+    if (::fstat(fd.Get(), &st) != 0) return errno;
+    if (!S_ISREG(st.st_mode)) return EISDIR;
+    size = static_cast<uint64_t>(st.st_size);
+    file = std::move(fd);
+    return 0;
+}
+
+ssize_t SendFileChunk(int socket, int file, off_t& offset, size_t count) {
+    for (;;) {
+        const ssize_t n = ::sendfile(socket, file, &offset, count);
+        if (n >= 0) return n;
+        if (errno == EINTR) continue;
+        return errno == EWOULDBLOCK ? -EAGAIN : -errno;
+    }
+}
+
+int AppendFileBytes(int file, uint64_t size, std::string& into) {
+    const size_t start = into.size();
+    into.resize(start + size);
+    size_t done = 0;
+    while (done < size) {
+        const ssize_t n = ::pread(file, into.data() + start + done, size - done, static_cast<off_t>(done));
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) {
+            const int error = n < 0 ? errno : EIO;
+            into.resize(start);
+            return error;
+        }
+        done += static_cast<size_t>(n);
+    }
+    return 0;
+}
+
+}  // namespace qm::platform

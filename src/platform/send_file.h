@@ -1,0 +1,27 @@
+#pragma once
+// Files opened for sending and sent straight from the page cache into a
+// socket (sendfile), so a large answer is never copied through the program.
+#include <sys/types.h>
+
+#include <cstdint>
+#include <filesystem>
+#include <string>
+
+#include "platform/unique_fd.h"
+
+namespace qm::platform {
+
+// Opens a regular file read-only and tells its size. 0 or errno (EISDIR
+// for anything but a regular file).
+int OpenForSending(const std::filesystem::path& path, UniqueFd& file, uint64_t& size);
+
+// Sends at most `count` bytes of `file` from `offset` (advanced by what was
+// sent) into the non-blocking socket. Bytes sent (0: the file ended early),
+// or -errno (-EAGAIN when the socket's buffer is full).
+ssize_t SendFileChunk(int socket, int file, off_t& offset, size_t count);
+
+// Appends `size` bytes of `file` from its start to `into`. 0, or errno (EIO
+// for a file that ended early).
+int AppendFileBytes(int file, uint64_t size, std::string& into);
+
+}  // namespace qm::platform
