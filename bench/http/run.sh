@@ -210,9 +210,14 @@ hold_idle() {
 import socket, sys, time
 port, count = int(sys.argv[1]), int(sys.argv[2])
 def one():
-    s = socket.create_connection(("127.0.0.1", port))
-    s.setblocking(False)
-    return s
+    # A connect refused while wrk floods the listener is tried again.
+    while True:
+        try:
+            s = socket.create_connection(("127.0.0.1", port))
+            s.setblocking(False)
+            return s
+        except OSError:
+            time.sleep(0.05)
 held = [one() for _ in range(count)]
 print("holding", flush=True)
 while True:

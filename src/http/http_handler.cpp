@@ -6,6 +6,7 @@
 #include "core/core_context.h"
 #include "core/text_format.h"
 #include "http/http_request.h"
+#include "platform/file_stamp.h"
 #include "platform/send_file.h"
 
 namespace qm::http {
@@ -23,7 +24,7 @@ constexpr std::string_view kNotImplemented = "501 Not Implemented";
 constexpr std::string_view kVersionNotSupported = "505 HTTP Version Not Supported";
 
 constexpr size_t kIniValueCapacity = 64;
-constexpr uint64_t kInlineFileBytes = 32 * 1024;  // 63 characters, as the defaults
+constexpr uint64_t kInlineFileBytes = FileCache::kMostBytesPerFile;  // 63 characters, as the defaults
 
 // Request text bound for the request log: a line break in it would forge a
 // log line of its own.
@@ -66,12 +67,11 @@ enum class Found { kFile, kMissing, kOutside };
 // The regular file at `relative` below `base` (canonical). Each part is
 // looked at once; only a path through a link (or a ".." an alias may hold)
 // is resolved in full, and must still end inside `base`.
-Found FindFile(const fs::path& base, std::string_view relative, fs::path& out) {
+Found FindFile(const fs::path& base, std::string_view relative, fs::path& out, platform::FileStamp& stamp) {
     if (base.empty()) return Found::kMissing;
     fs::path p = base;
     bool resolve = false;
-    fs::file_status last;
-    std::error_code ec;
+    platform::FileStamp last;
     while (!relative.empty()) {
         const size_t slash = relative.find('/');
         const std::string_view part = relative.substr(0, slash);
@@ -79,19 +79,19 @@ Found FindFile(const fs::path& base, std::string_view relative, fs::path& out) {
         if (part.empty() || part == ".") continue;
         if (part == "..") resolve = true;
         p /= part;
-        last = fs::symlink_status(p, ec);
-        if (ec || !fs::exists(last)) return Found::kMissing;
-        if (fs::is_symlink(last)) resolve = true;
+        if (platform::LinkStamp(p, last) != 0 || !last.exists) return Found::kMissing;
+        if (last.symlink) resolve = true;
     }
     if (resolve) {
+        std::error_code ec;
         p = fs::canonical(p, ec);
         if (ec) return Found::kMissing;
         if (!Inside(p, base)) return Found::kOutside;
-        last = fs::status(p, ec);
-        if (ec) return Found::kMissing;
+        if (platform::FileStampOf(p, last) != 0 || !last.exists) return Found::kMissing;
     }
-    if (!fs::is_regular_file(last)) return Found::kMissing;
+    if (!last.regular) return Found::kMissing;
     out = std::move(p);
+    stamp = last;
     return Found::kFile;
 }
 
@@ -207,7 +207,8 @@ HttpAnswer RequestHandler::Handle(std::string_view bytes) {
             relative = r.RelativePath();
         }
         fs::path real;
-        switch (FindFile(*base, relative, real)) {
+        platform::FileStamp stamp;
+        switch (FindFile(*base, relative, real, stamp)) {
             case Found::kFile: break;
             case Found::kMissing: return Error(kNotFound, ini);
             // A link inside the web root must not lead out of it.
@@ -217,21 +218,31 @@ HttpAnswer RequestHandler::Handle(std::string_view bytes) {
         if (!mime && !r.extension.empty()) mime = IniEntry(ini, "mime", r.extension, kIniValueCapacity);
         type = mime.value_or(defaults.mimeType);
         const std::string cache = IniEntry(ini, "cache", r.key, kIniValueCapacity).value_or(defaults.cacheControl);
-        // The length is the file's as it is opened; the body goes out from
-        // that same open file.
+        const std::string extra = "Content-Type: " + type + "\r\nCache-Control: " + cache + "\r\n";
         HttpAnswer answer;
-        if (platform::OpenForSending(real, answer.file, answer.fileSize) != 0 || answer.fileSize == 0 ||
-            answer.fileSize > static_cast<uint64_t>(std::numeric_limits<int>::max()))
-            return Error(kServerError, ini);
-        AppendHead(answer.bytes, kOk, "Content-Type: " + type + "\r\nCache-Control: " + cache + "\r\n",
-                   static_cast<size_t>(answer.fileSize));
-        // A small file goes out in one send with its head: a second call
-        // and segment would cost more than copying it.
-        if (answer.fileSize <= kInlineFileBytes) {
-            if (platform::AppendFileBytes(answer.file.Get(), answer.fileSize, answer.bytes) != 0)
+        if (const auto kept = setup_.files ? setup_.files->Find(real, stamp) : nullptr) {
+            AppendHead(answer.bytes, kOk, extra, kept->size());
+            answer.bytes += *kept;
+        } else {
+            // The length is the file's as it is opened; the body goes out
+            // from that same open file.
+            platform::FileStamp opened;
+            if (platform::OpenForSending(real, answer.file, opened) != 0 || opened.size == 0 ||
+                opened.size > static_cast<uint64_t>(std::numeric_limits<int>::max()))
                 return Error(kServerError, ini);
-            answer.file.Reset();
-            answer.fileSize = 0;
+            answer.fileSize = opened.size;
+            AppendHead(answer.bytes, kOk, extra, static_cast<size_t>(answer.fileSize));
+            // A small file goes out in one send with its head: a second
+            // call and segment would cost more than copying it.
+            if (answer.fileSize <= kInlineFileBytes) {
+                std::string body;
+                if (platform::AppendFileBytes(answer.file.Get(), answer.fileSize, body) != 0)
+                    return Error(kServerError, ini);
+                answer.bytes += body;
+                if (setup_.files) setup_.files->Keep(real, opened, std::move(body));
+                answer.file.Reset();
+                answer.fileSize = 0;
+            }
         }
         if (LogLevel() > 1) Log("RESP=\"200 OK\"");
         return answer;

@@ -8,6 +8,7 @@
 #include <string>
 #include <string_view>
 
+#include "http/file_cache.h"
 #include "http/http_ini.h"
 #include "http/log_export.h"
 #include "platform/unique_fd.h"
@@ -26,6 +27,7 @@ struct HandlerSetup {
     std::filesystem::path programFolder;  // canonical, when it exists
     HttpIniDefaults defaults;
     HttpIni* ini = nullptr;
+    FileCache* files = nullptr;  // may be null: every file is read
     LogExportOptions logExport;
 };
 

@@ -50,6 +50,7 @@ ServerItem::ServerItem(core::CoreContext& core, HttpShared& shared, const HttpSe
     setup_.programFolder = CanonicalOrEmpty(core.paths.programFolder);
     setup_.defaults = ini_.ReadDefaults();
     setup_.ini = &ini_;
+    setup_.files = &files_;
     setup_.logExport.eventParam = record_.eventParam;
     setup_.logExport.msgBufferSize = record_.msgBufferSize;
 

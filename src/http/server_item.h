@@ -77,6 +77,7 @@ private:
     const HttpServerItem record_;
     const HttpCommon common_;
     HttpIni ini_;
+    FileCache files_;
     HandlerSetup setup_;
     RequestLog log_;
 

@@ -9,14 +9,12 @@
 
 namespace qm::platform {
 
-int OpenForSending(const std::filesystem::path& path, UniqueFd& file, uint64_t& size) {
-    size = 0;
+int OpenForSending(const std::filesystem::path& path, UniqueFd& file, FileStamp& stamp) {
+    stamp = FileStamp{};
     UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY));
     if (!fd.Valid()) return errno;
-    struct stat st{};
-    if (::fstat(fd.Get(), &st) != 0) return errno;
-    if (!S_ISREG(st.st_mode)) return EISDIR;
-    size = static_cast<uint64_t>(st.st_size);
+    if (const int rc = StampOfOpen(fd.Get(), stamp)) return rc;
+    if (!stamp.regular) return EISDIR;
     file = std::move(fd);
     return 0;
 }

@@ -7,13 +7,14 @@
 #include <filesystem>
 #include <string>
 
+#include "platform/file_stamp.h"
 #include "platform/unique_fd.h"
 
 namespace qm::platform {
 
-// Opens a regular file read-only and tells its size. 0 or errno (EISDIR
-// for anything but a regular file).
-int OpenForSending(const std::filesystem::path& path, UniqueFd& file, uint64_t& size);
+// Opens a regular file read-only and tells its stamp (size and all). 0 or
+// errno (EISDIR for anything but a regular file).
+int OpenForSending(const std::filesystem::path& path, UniqueFd& file, FileStamp& stamp);
 
 // Sends at most `count` bytes of `file` from `offset` (advanced by what was
 // sent) into the non-blocking socket. Bytes sent (0: the file ended early),

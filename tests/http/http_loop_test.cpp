@@ -155,5 +155,26 @@ TEST_F(HttpLoopTest, AnEditedHttpIniTakesEffectAtTheNextRequest) {
     EXPECT_EQ(r.Header("Content-Type"), "application/octet-stream");
 }
 
+TEST_F(HttpLoopTest, ASmallFileServedAgainIsFreshAfterEveryKindOfEdit) {
+    const uint16_t port = StartServer();
+    WriteFile("kept.txt", "first version");
+    // Settled files are the ones served from memory.
+    std::this_thread::sleep_for(2500ms);
+    EXPECT_EQ(Curl({Url(port, "/kept.txt")}).body, "first version");
+    EXPECT_EQ(Curl({Url(port, "/kept.txt")}).body, "first version");
+
+    // Rewritten in place with the same length, at once after a request.
+    WriteFile("kept.txt", "other version");
+    EXPECT_EQ(Curl({Url(port, "/kept.txt")}).body, "other version");
+    // Replaced by another file under the same name, after settling.
+    std::this_thread::sleep_for(2500ms);
+    EXPECT_EQ(Curl({Url(port, "/kept.txt")}).body, "other version");
+    WriteFile("kept.new", "third version");
+    fs::rename(WebRoot() / "kept.new", WebRoot() / "kept.txt");
+    EXPECT_EQ(Curl({Url(port, "/kept.txt")}).body, "third version");
+    fs::remove(WebRoot() / "kept.txt");
+    EXPECT_EQ(Curl({Url(port, "/kept.txt")}).status, 404);
+}
+
 }  // namespace
 }  // namespace qm::http
