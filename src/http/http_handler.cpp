@@ -249,7 +249,11 @@ HttpAnswer RequestHandler::Handle(std::string_view bytes) {
     }
     if (LogLevel() > 1) Log("RESP=\"200 OK\"");
     const std::string cache = IniEntry(ini, "cache", r.key, kIniValueCapacity).value_or(defaults.cacheControl);
-    return BuildAnswer(kOk, "Content-Type: " + type + "\r\nCache-Control: " + cache + "\r\n", body);
+    // The export goes out behind its head as it is, not copied behind it.
+    HttpAnswer answer;
+    AppendHead(answer.bytes, kOk, "Content-Type: " + type + "\r\nCache-Control: " + cache + "\r\n", body.size());
+    answer.body = std::move(body);
+    return answer;
 }
 
 }  // namespace qm::http

@@ -37,7 +37,8 @@ struct HttpAnswer {
     HttpAnswer() = default;
     HttpAnswer(std::string whole) : bytes(std::move(whole)) {}  // NOLINT: every answer but a file's is bytes alone
 
-    std::string bytes;  // status line, headers, and the body unless it is `file`
+    std::string bytes;  // status line, headers, and the body unless it is `body` or `file`
+    std::string body;   // sent right after `bytes`
     platform::UniqueFd file;
     uint64_t fileSize = 0;  // announced in the head; all of it follows
 };

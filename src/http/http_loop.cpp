@@ -200,8 +200,12 @@ HttpLoop::Sent HttpLoop::SendOut(Handle c) {
     HttpAnswer& a = c->answer;
     bool progress = false;
     Sent state = Sent::kDone;
-    while (c->answerSent < a.bytes.size()) {
-        const ssize_t n = c->socket.Send(std::string_view(a.bytes).substr(c->answerSent));
+    const size_t inMemory = a.bytes.size() + a.body.size();
+    while (c->answerSent < inMemory) {
+        const std::string_view head(a.bytes), body(a.body);
+        const size_t at = c->answerSent;
+        const ssize_t n = at < head.size() ? platform::SendPair(c->socket.Fd(), head.substr(at), body)
+                                           : platform::SendPair(c->socket.Fd(), {}, body.substr(at - head.size()));
         if (n == -EAGAIN) {
             state = Sent::kPending;
             break;

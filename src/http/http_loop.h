@@ -56,7 +56,7 @@ private:
         uint64_t acceptedMs = 0;
         std::string gathered;  // the request so far
         HttpAnswer answer;
-        size_t answerSent = 0;  // of answer.bytes
+        size_t answerSent = 0;  // of answer.bytes, then of answer.body
         off_t fileOffset = 0;   // of answer.file
         uint32_t sent = 0;
         uint32_t received = 0;

@@ -24,6 +24,11 @@ struct ExportedEvent {
 
 // printf's "%.Nd": at least `digits` digits, zero-padded, after the sign.
 void AppendNumber(std::string& out, int64_t value, int digits) {
+    if (digits == 2 && value >= 0 && value < 100) {
+        const char two[2] = {char('0' + value / 10), char('0' + value % 10)};
+        out.append(two, 2);
+        return;
+    }
     char buffer[48];
     char* at = buffer;
     if (value < 0) *at++ = '-';
@@ -107,39 +112,33 @@ std::string LogExport(core::CoreContext& core, std::string_view query, const Log
         start = static_cast<long long>(count > limit ? count - limit : 0);
 
     std::vector<ExportedEvent> copies;
-    std::string lines;  // without names: made while the slice is read
-    size_t n = 0;
-    uint32_t generation = 0;
     {
         core::QueueSlice slice;
         if (events->ReadSlice(static_cast<size_t>(start), platform::Blocking::Yes, slice) != core::kOk) return answer;
-        n = std::min(slice.size(), limit);
-        generation = events->Generation();
+        const size_t n = std::min(slice.size(), limit);
+        answer += "BI\t";
+        AppendNumber(answer, static_cast<uint32_t>(start + static_cast<long long>(n)), 1);
+        answer += '\t';
+        AppendNumber(answer, events->Generation(), 1);
+        answer += '\t';
+        AppendNumber(answer, static_cast<uint32_t>(n), 1);
+        answer += "\t\r\n";
         if (options.names)
             copies.reserve(n);
         else
-            lines.reserve(n * 160);
+            answer.reserve(answer.size() + n * 160);
         for (size_t i = 0; i < n; ++i) {
             const core::EventRecord& e = slice[i];
             if (!(e.type & options.eventParam) || !PassesTypeFilter(e.type, filter)) continue;
-            // A line costs less than the copy it would otherwise need.
+            // Without names a line is made at once: it costs less than the
+            // copy it would otherwise need.
             if (options.names)
                 copies.push_back({e.severity, e.sender, e.time, e.message});
             else
-                AppendEventLine(lines, e.severity, e.sender, {}, e.time, e.message);
+                AppendEventLine(answer, e.severity, e.sender, {}, e.time, e.message);
         }
     }
-    answer += "BI\t";
-    AppendNumber(answer, static_cast<uint32_t>(start + static_cast<long long>(n)), 1);
-    answer += '\t';
-    AppendNumber(answer, generation, 1);
-    answer += '\t';
-    AppendNumber(answer, static_cast<uint32_t>(n), 1);
-    answer += "\t\r\n";
-    if (!options.names) {
-        answer += lines;
-        return answer;
-    }
+    if (!options.names) return answer;
     // Names are looked up only now: a lookup may wait on the network, and the
     // queue lock holds up the mover and the database meanwhile.
     answer.reserve(answer.size() + copies.size() * 160);

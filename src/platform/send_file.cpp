@@ -2,6 +2,8 @@
 
 #include <fcntl.h>
 #include <sys/sendfile.h>
+#include <sys/socket.h>
+#include <sys/uio.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -22,6 +24,19 @@ int OpenForSending(const std::filesystem::path& path, UniqueFd& file, FileStamp&
 ssize_t SendFileChunk(int socket, int file, off_t& offset, size_t count) {
     for (;;) {
         const ssize_t n = ::sendfile(socket, file, &offset, count);
+        if (n >= 0) return n;
+        if (errno == EINTR) continue;
+        return errno == EWOULDBLOCK ? -EAGAIN : -errno;
+    }
+}
+
+ssize_t SendPair(int socket, std::string_view first, std::string_view second) {
+    iovec parts[2] = {{const_cast<char*>(first.data()), first.size()}, {const_cast<char*>(second.data()), second.size()}};
+    msghdr message{};
+    message.msg_iov = first.empty() ? parts + 1 : parts;
+    message.msg_iovlen = first.empty() ? 1 : 2;
+    for (;;) {
+        const ssize_t n = ::sendmsg(socket, &message, MSG_NOSIGNAL | MSG_DONTWAIT);
         if (n >= 0) return n;
         if (errno == EINTR) continue;
         return errno == EWOULDBLOCK ? -EAGAIN : -errno;

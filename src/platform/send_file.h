@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <string>
+#include <string_view>
 
 #include "platform/file_stamp.h"
 #include "platform/unique_fd.h"
@@ -20,6 +21,10 @@ int OpenForSending(const std::filesystem::path& path, UniqueFd& file, FileStamp&
 // sent) into the non-blocking socket. Bytes sent (0: the file ended early),
 // or -errno (-EAGAIN when the socket's buffer is full).
 ssize_t SendFileChunk(int socket, int file, off_t& offset, size_t count);
+
+// Sends as much of `first` and then `second` as the non-blocking socket
+// takes, in one call. Bytes sent, or -errno (-EAGAIN when the buffer is full).
+ssize_t SendPair(int socket, std::string_view first, std::string_view second);
 
 // Appends `size` bytes of `file` from its start to `into`. 0, or errno (EIO
 // for a file that ended early).
