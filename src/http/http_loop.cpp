@@ -291,6 +291,8 @@ void HttpLoop::SetAside(Handle c) {
     }
     setAside_.push_back(c);
     item_.setAside_.fetch_add(1);
+    // A slot freed between the failed try and the count above woke no one.
+    if (item_.busy_.load() < item_.common_.maxConn) Wake();
 }
 
 void HttpLoop::TakeBackSetAside() {
