@@ -2,9 +2,11 @@
 # HTTP benchmark: Quillmark's web server against nginx, both on 127.0.0.1,
 # both closing every connection after one answer, measured with wrk in one
 # run: a 1 KB file, a 1 MB file and the `log` resource listing 100 events
-# (nginx serves the same bytes as a static file). See bench/http/README.md.
+# (nginx serves the same bytes as a static file), and the 1 KB file again
+# while 50 idle connections are held open. See bench/http/README.md.
 #
-#   bench/http/run.sh [--build-dir DIR] [--secs S] [--connections C] [--threads T] [--keep]
+#   bench/http/run.sh [--build-dir DIR] [--secs S] [--connections C] [--threads T] [--idle N] [--keep]
+#   QM_BENCH_NO_BUILD=1 skips the package check and the build.
 set -euo pipefail
 ROOT="$(cd "$(dirname "$0")/../.." && pwd)"
 . "$ROOT/scripts/lib/deps.sh"
@@ -13,6 +15,7 @@ BUILD_DIR=build-http-release  # its own Release tree; build/ is the run script's
 SECS=10
 CONNECTIONS=16
 THREADS=2
+IDLE=50
 KEEP=0
 while [ $# -gt 0 ]; do
     case "$1" in
@@ -20,8 +23,9 @@ while [ $# -gt 0 ]; do
         --secs) SECS="$2"; shift ;;
         --connections) CONNECTIONS="$2"; shift ;;
         --threads) THREADS="$2"; shift ;;
+        --idle) IDLE="$2"; shift ;;
         --keep) KEEP=1 ;;
-        -h|--help) sed -n '2,8p' "$0"; exit 0 ;;
+        -h|--help) sed -n '2,10p' "$0"; exit 0 ;;
         *) echo "unknown argument: $1" >&2; exit 2 ;;
     esac
     shift
@@ -29,12 +33,15 @@ done
 
 log() { echo "$*" >&2; }
 
-ensure_packages "${BUILD_PACKAGES[@]}" wrk nginx-light curl
+[ "${QM_BENCH_NO_BUILD:-0}" = 1 ] || ensure_packages "${BUILD_PACKAGES[@]}" wrk nginx-light curl python3
 NGINX="$(command -v nginx || echo /usr/sbin/nginx)"
 [ -x "$NGINX" ] || { log "nginx not found"; exit 1; }
 
-build_release_quietly "$BUILD_DIR"
-QM="$ROOT/$BUILD_DIR/quillmark"
+[ "${QM_BENCH_NO_BUILD:-0}" = 1 ] || build_release_quietly "$BUILD_DIR"
+case "$BUILD_DIR" in
+    /*) QM="$BUILD_DIR/quillmark" ;;
+    *) QM="$ROOT/$BUILD_DIR/quillmark" ;;
+esac
 
 TMPROOT="$(mktemp -d "${TMPDIR:-/tmp}/qm-http-bench.XXXXXX")"
 # Started by root, nginx's workers run as an unprivileged user: they must
@@ -42,7 +49,9 @@ TMPROOT="$(mktemp -d "${TMPDIR:-/tmp}/qm-http-bench.XXXXXX")"
 chmod 711 "$TMPROOT"
 QM_PID=""
 NGINX_PID=""
+IDLE_PID=""
 cleanup() {
+    [ -n "$IDLE_PID" ] && kill "$IDLE_PID" 2>/dev/null || true
     [ -n "$QM_PID" ] && kill "$QM_PID" 2>/dev/null && wait "$QM_PID" 2>/dev/null || true
     [ -n "$NGINX_PID" ] && kill "$NGINX_PID" 2>/dev/null || true
     if [ "$KEEP" = 1 ]; then log "kept $TMPROOT"; else rm -rf "$TMPROOT"; fi
@@ -88,13 +97,15 @@ Item.0-Enable=$(struct_u8 1)
 Item.0-Port=$(struct_u32 "$SYSLOG_PORT")
 Item.0-StrName=127.0.0.1
 EOF
-# MaxConn above wrk's connection count, so only the servers themselves limit.
+# MaxConn above wrk's connection count, so only the servers themselves limit;
+# the idle time-out as nginx's for a request head (60 s), so the idle
+# connections stay for the whole measurement on both.
 cat >"$HOME_DIR/Settings/mod_httpserver.ini" <<EOF
 [mod_httpserver]
 Version=2
 Common.EnableService=$(struct_u8 1)
 Common.MaxConn=$(struct_u32 100)
-Common.Timeout=$(struct_u32 5000)
+Common.Timeout=$(struct_u32 60000)
 ItemCount=$(struct_u32 1)
 Item.0-Enable=$(struct_u8 1)
 Item.0-StrName=127.0.0.1
@@ -192,29 +203,79 @@ measure() {
     echo "$out" | awk '/Requests\/sec:/ {print $2}'
 }
 
+# Holds N connections to port $1 open without a word, opening a new one
+# for any the server closes, until killed.
+hold_idle() {
+    python3 - "$1" "$IDLE" <<'PY'
+import socket, sys, time
+port, count = int(sys.argv[1]), int(sys.argv[2])
+def one():
+    # A connect refused while wrk floods the listener is tried again.
+    while True:
+        try:
+            s = socket.create_connection(("127.0.0.1", port))
+            s.setblocking(False)
+            return s
+        except OSError:
+            time.sleep(0.05)
+held = [one() for _ in range(count)]
+print("holding", flush=True)
+while True:
+    time.sleep(0.5)
+    for i, s in enumerate(held):
+        try:
+            if s.recv(1) == b"":
+                raise OSError
+        except BlockingIOError:
+            continue
+        except OSError:
+            s.close()
+            held[i] = one()
+PY
+}
+
+TARGETS=(1k.bin 1m.bin log idle)
 declare -A RESULT
-for target in 1k.bin 1m.bin log; do
+for target in "${TARGETS[@]}"; do
     for server in quillmark nginx; do
         port=$HTTP_PORT
         [ "$server" = nginx ] && port=$NGINX_PORT
-        log "wrk ${SECS}s, $CONNECTIONS connections: $server /$target"
-        RESULT[$server/$target]=$(measure "http://127.0.0.1:$port/$target")
+        path=$target
+        if [ "$target" = idle ]; then
+            path=1k.bin
+            hold_idle "$port" >"$TMPROOT/idle.out" &
+            IDLE_PID=$!
+            for _ in $(seq 1 100); do grep -q holding "$TMPROOT/idle.out" && break; sleep 0.1; done
+            log "wrk ${SECS}s, $CONNECTIONS connections, $IDLE idle held: $server /$path"
+        else
+            log "wrk ${SECS}s, $CONNECTIONS connections: $server /$path"
+        fi
+        RESULT[$server/$target]=$(measure "http://127.0.0.1:$port/$path")
+        if [ -n "$IDLE_PID" ]; then
+            kill "$IDLE_PID" 2>/dev/null || true
+            wait "$IDLE_PID" 2>/dev/null || true
+            IDLE_PID=""
+        fi
     done
 done
 
+name_of() {
+    case "$1" in
+        1k.bin) echo "1 KB file" ;;
+        1m.bin) echo "1 MB file" ;;
+        log) echo "/log, 100 events" ;;
+        idle) echo "1 KB, $IDLE idle held" ;;
+    esac
+}
 echo
 echo "Requests per second (wrk -t$THREADS -c$CONNECTIONS -d${SECS}s, Connection: close, $(nproc) CPUs)"
 printf '%-22s %14s %14s\n' "resource" "quillmark" "nginx"
-for target in 1k.bin 1m.bin log; do
-    name=$target
-    [ "$target" = 1k.bin ] && name="1 KB file"
-    [ "$target" = 1m.bin ] && name="1 MB file"
-    [ "$target" = log ] && name="/log, 100 events"
-    printf '%-22s %14s %14s\n' "$name" "${RESULT[quillmark/$target]}" "${RESULT[nginx/$target]}"
+for target in "${TARGETS[@]}"; do
+    printf '%-22s %14s %14s\n' "$(name_of "$target")" "${RESULT[quillmark/$target]}" "${RESULT[nginx/$target]}"
 done
 echo
 echo "Ratios (quillmark / nginx)"
-for target in 1k.bin 1m.bin log; do
-    awk -v a="${RESULT[quillmark/$target]}" -v b="${RESULT[nginx/$target]}" -v t="$target" \
+for target in "${TARGETS[@]}"; do
+    awk -v a="${RESULT[quillmark/$target]}" -v b="${RESULT[nginx/$target]}" -v t="$(name_of "$target")" \
         'BEGIN { if (b > 0) printf "%-22s %8.2fx\n", t, a / b; else printf "%-22s %8s\n", t, "n/a" }'
 done

@@ -1,12 +1,13 @@
 #include "http/http_handler.h"
 
-#include <fstream>
 #include <limits>
 #include <system_error>
 
 #include "core/core_context.h"
 #include "core/text_format.h"
 #include "http/http_request.h"
+#include "platform/file_stamp.h"
+#include "platform/send_file.h"
 
 namespace qm::http {
 
@@ -22,7 +23,8 @@ constexpr std::string_view kServerError = "500 Internal Server Error";
 constexpr std::string_view kNotImplemented = "501 Not Implemented";
 constexpr std::string_view kVersionNotSupported = "505 HTTP Version Not Supported";
 
-constexpr size_t kIniValueCapacity = 64;  // 63 characters, as the defaults
+constexpr size_t kIniValueCapacity = 64;
+constexpr uint64_t kInlineFileBytes = FileCache::kMostBytesPerFile;  // 63 characters, as the defaults
 
 // Request text bound for the request log: a line break in it would forge a
 // log line of its own.
@@ -65,12 +67,11 @@ enum class Found { kFile, kMissing, kOutside };
 // The regular file at `relative` below `base` (canonical). Each part is
 // looked at once; only a path through a link (or a ".." an alias may hold)
 // is resolved in full, and must still end inside `base`.
-Found FindFile(const fs::path& base, std::string_view relative, fs::path& out) {
+Found FindFile(const fs::path& base, std::string_view relative, fs::path& out, platform::FileStamp& stamp) {
     if (base.empty()) return Found::kMissing;
     fs::path p = base;
     bool resolve = false;
-    fs::file_status last;
-    std::error_code ec;
+    platform::FileStamp last;
     while (!relative.empty()) {
         const size_t slash = relative.find('/');
         const std::string_view part = relative.substr(0, slash);
@@ -78,19 +79,19 @@ Found FindFile(const fs::path& base, std::string_view relative, fs::path& out) {
         if (part.empty() || part == ".") continue;
         if (part == "..") resolve = true;
         p /= part;
-        last = fs::symlink_status(p, ec);
-        if (ec || !fs::exists(last)) return Found::kMissing;
-        if (fs::is_symlink(last)) resolve = true;
+        if (platform::LinkStamp(p, last) != 0 || !last.exists) return Found::kMissing;
+        if (last.symlink) resolve = true;
     }
     if (resolve) {
+        std::error_code ec;
         p = fs::canonical(p, ec);
         if (ec) return Found::kMissing;
         if (!Inside(p, base)) return Found::kOutside;
-        last = fs::status(p, ec);
-        if (ec) return Found::kMissing;
+        if (platform::FileStampOf(p, last) != 0 || !last.exists) return Found::kMissing;
     }
-    if (!fs::is_regular_file(last)) return Found::kMissing;
+    if (!last.regular) return Found::kMissing;
     out = std::move(p);
+    stamp = last;
     return Found::kFile;
 }
 
@@ -112,25 +113,6 @@ void AppendHead(std::string& answer, std::string_view status, std::string_view e
     answer.append("\r\nConnection: close\r\n").append(extraHeaders).append("\r\n");
 }
 
-// The whole answer for a file, read straight behind its head: a large file
-// is copied once, not gathered and then copied again. Nothing when the file
-// cannot be read or is empty.
-std::optional<std::string> FileAnswer(const fs::path& path, std::string_view extraHeaders) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) return std::nullopt;
-    in.seekg(0, std::ios::end);
-    const std::streamoff size = in.tellg();
-    if (size <= 0 || size > std::numeric_limits<int>::max()) return std::nullopt;
-    in.seekg(0);
-    std::string answer;
-    answer.reserve(256 + extraHeaders.size() + static_cast<size_t>(size));
-    AppendHead(answer, kOk, extraHeaders, static_cast<size_t>(size));
-    const size_t head = answer.size();
-    answer.resize(head + static_cast<size_t>(size));
-    // A file cut short meanwhile would not fill the length already announced.
-    if (!in.read(answer.data() + head, size) || in.gcount() != size) return std::nullopt;
-    return answer;
-}
 }  // namespace
 
 std::string BuildAnswer(std::string_view status, std::string_view extraHeaders, std::string_view body) {
@@ -155,7 +137,7 @@ std::string RequestHandler::Error(std::string_view status, const platform::Profi
     return BuildAnswer(status, extra, status);
 }
 
-std::string RequestHandler::Handle(std::string_view bytes) {
+HttpAnswer RequestHandler::Handle(std::string_view bytes) {
     const std::shared_ptr<const platform::ProfileFile> iniFile = setup_.ini->Current();
     const platform::ProfileFile& ini = *iniFile;
     const HttpIniDefaults& defaults = setup_.defaults;
@@ -225,7 +207,8 @@ std::string RequestHandler::Handle(std::string_view bytes) {
             relative = r.RelativePath();
         }
         fs::path real;
-        switch (FindFile(*base, relative, real)) {
+        platform::FileStamp stamp;
+        switch (FindFile(*base, relative, real, stamp)) {
             case Found::kFile: break;
             case Found::kMissing: return Error(kNotFound, ini);
             // A link inside the web root must not lead out of it.
@@ -235,15 +218,42 @@ std::string RequestHandler::Handle(std::string_view bytes) {
         if (!mime && !r.extension.empty()) mime = IniEntry(ini, "mime", r.extension, kIniValueCapacity);
         type = mime.value_or(defaults.mimeType);
         const std::string cache = IniEntry(ini, "cache", r.key, kIniValueCapacity).value_or(defaults.cacheControl);
-        std::optional<std::string> answer =
-            FileAnswer(real, "Content-Type: " + type + "\r\nCache-Control: " + cache + "\r\n");
-        if (!answer) return Error(kServerError, ini);
+        const std::string extra = "Content-Type: " + type + "\r\nCache-Control: " + cache + "\r\n";
+        HttpAnswer answer;
+        if (const auto kept = setup_.files ? setup_.files->Find(real, stamp) : nullptr) {
+            AppendHead(answer.bytes, kOk, extra, kept->size());
+            answer.bytes += *kept;
+        } else {
+            // The length is the file's as it is opened; the body goes out
+            // from that same open file.
+            platform::FileStamp opened;
+            if (platform::OpenForSending(real, answer.file, opened) != 0 || opened.size == 0 ||
+                opened.size > static_cast<uint64_t>(std::numeric_limits<int>::max()))
+                return Error(kServerError, ini);
+            answer.fileSize = opened.size;
+            AppendHead(answer.bytes, kOk, extra, static_cast<size_t>(answer.fileSize));
+            // A small file goes out in one send with its head: a second
+            // call and segment would cost more than copying it.
+            if (answer.fileSize <= kInlineFileBytes) {
+                std::string body;
+                if (platform::AppendFileBytes(answer.file.Get(), answer.fileSize, body) != 0)
+                    return Error(kServerError, ini);
+                answer.bytes += body;
+                if (setup_.files) setup_.files->Keep(real, opened, std::move(body));
+                answer.file.Reset();
+                answer.fileSize = 0;
+            }
+        }
         if (LogLevel() > 1) Log("RESP=\"200 OK\"");
-        return std::move(*answer);
+        return answer;
     }
     if (LogLevel() > 1) Log("RESP=\"200 OK\"");
     const std::string cache = IniEntry(ini, "cache", r.key, kIniValueCapacity).value_or(defaults.cacheControl);
-    return BuildAnswer(kOk, "Content-Type: " + type + "\r\nCache-Control: " + cache + "\r\n", body);
+    // The export goes out behind its head as it is, not copied behind it.
+    HttpAnswer answer;
+    AppendHead(answer.bytes, kOk, "Content-Type: " + type + "\r\nCache-Control: " + cache + "\r\n", body.size());
+    answer.body = std::move(body);
+    return answer;
 }
 
 }  // namespace qm::http

@@ -8,8 +8,10 @@
 #include <string>
 #include <string_view>
 
+#include "http/file_cache.h"
 #include "http/http_ini.h"
 #include "http/log_export.h"
+#include "platform/unique_fd.h"
 
 namespace qm::core {
 struct CoreContext;
@@ -25,7 +27,20 @@ struct HandlerSetup {
     std::filesystem::path programFolder;  // canonical, when it exists
     HttpIniDefaults defaults;
     HttpIni* ini = nullptr;
+    FileCache* files = nullptr;  // may be null: every file is read
     LogExportOptions logExport;
+};
+
+// One answer: its bytes, and for a file the open file behind them, which
+// the connection sends straight from the page cache after the head.
+struct HttpAnswer {
+    HttpAnswer() = default;
+    HttpAnswer(std::string whole) : bytes(std::move(whole)) {}  // NOLINT: every answer but a file's is bytes alone
+
+    std::string bytes;  // status line, headers, and the body unless it is `body` or `file`
+    std::string body;   // sent right after `bytes`
+    platform::UniqueFd file;
+    uint64_t fileSize = 0;  // announced in the head; all of it follows
 };
 
 // The answer bytes: status line, headers, body.
@@ -39,7 +54,7 @@ public:
                    std::string& logLine)
         : setup_(setup), client_(std::move(clientAddress)), names_(names), logLine_(logLine) {}
 
-    std::string Handle(std::string_view bytes);
+    HttpAnswer Handle(std::string_view bytes);
 
 private:
     std::string Error(std::string_view status, const platform::ProfileFile& ini);

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <system_error>
 
+#include "platform/file_stamp.h"
+
 namespace qm::http {
 
 namespace fs = std::filesystem;
@@ -45,15 +47,16 @@ HttpIniDefaults HttpIni::ReadDefaults() const {
 }
 
 std::shared_ptr<const platform::ProfileFile> HttpIni::Current() {
-    std::error_code timeError, sizeError;
-    const fs::file_time_type time = fs::last_write_time(file_, timeError);
-    const uintmax_t size = fs::file_size(file_, sizeError);
-    const bool missing = timeError || sizeError;
+    platform::FileStamp stamp;
+    const bool missing = platform::FileStampOf(file_, stamp) != 0 || !stamp.exists;
+    // A file written within the last moments may be written again within
+    // the same tick of the file system's clock, with the same size: until
+    // it has aged, it is parsed at every request, so no edit is missed.
+    const bool fresh = !missing && stamp.ChangedWithin(2);
     std::lock_guard hold(mutex_);
-    if (!cached_ || missing != cachedMissing_ || (!missing && (time != cachedTime_ || size != cachedSize_))) {
+    if (!cached_ || fresh || missing != cachedMissing_ || (!missing && !stamp.SameFile(cachedStamp_))) {
         cached_ = std::make_shared<const platform::ProfileFile>(platform::ProfileFile::Load(file_));
-        cachedTime_ = time;
-        cachedSize_ = size;
+        cachedStamp_ = stamp;
         cachedMissing_ = missing;
     }
     return cached_;

@@ -11,6 +11,7 @@
 #include <string>
 #include <string_view>
 
+#include "platform/file_stamp.h"
 #include "platform/profile_file.h"
 
 namespace qm::http {
@@ -45,8 +46,7 @@ private:
     const std::filesystem::path file_;
     std::mutex mutex_;
     std::shared_ptr<const platform::ProfileFile> cached_;
-    std::filesystem::file_time_type cachedTime_{};
-    uintmax_t cachedSize_ = 0;
+    platform::FileStamp cachedStamp_;
     bool cachedMissing_ = false;
 };
 

@@ -1,7 +1,7 @@
 #pragma once
 // The HTTP server (module id 9, section mod_httpserver): each server item
 // listens on its own address and port and serves the web root's files and
-// the `log` resource, one thread per connection.
+// the `log` resource from one or two event loops.
 #include <memory>
 #include <vector>
 

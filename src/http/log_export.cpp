@@ -24,12 +24,57 @@ struct ExportedEvent {
 
 // printf's "%.Nd": at least `digits` digits, zero-padded, after the sign.
 void AppendNumber(std::string& out, int64_t value, int digits) {
-    char buffer[24];
-    const auto [end, ec] = std::to_chars(buffer, buffer + sizeof buffer, value < 0 ? -value : value);
+    if (digits == 2 && value >= 0 && value < 100) {
+        const char two[2] = {char('0' + value / 10), char('0' + value % 10)};
+        out.append(two, 2);
+        return;
+    }
+    char buffer[48];
+    char* at = buffer;
+    if (value < 0) *at++ = '-';
+    char digitsText[24];
+    const auto [end, ec] = std::to_chars(digitsText, digitsText + sizeof digitsText, value < 0 ? -value : value);
     if (ec != std::errc()) return;
-    if (value < 0) out += '-';
-    for (int pad = digits - static_cast<int>(end - buffer); pad > 0; --pad) out += '0';
-    out.append(buffer, end);
+    for (int pad = std::min(digits, 20) - static_cast<int>(end - digitsText); pad > 0; --pad) *at++ = '0';
+    for (const char* d = digitsText; d != end; ++d) *at++ = *d;
+    out.append(buffer, at);
+}
+
+// Text in the ANSI code page. ASCII is the same in every one of them, and
+// nearly every syslog line is ASCII, so it is copied as it is.
+void AppendAnsi(std::string& out, std::string_view utf8) {
+    for (const char c : utf8)
+        if (static_cast<unsigned char>(c) >= 0x80) {
+            out += platform::Utf8ToAnsi(utf8);
+            return;
+        }
+    out += utf8;
+}
+
+// "%d\t%s\t%s\t%.2d.%.2d.%.2d %.2d:%.2d:%.2d\t%s\t\n", put together directly:
+// a page of them is asked for every few seconds by every open browser.
+void AppendEventLine(std::string& answer, uint32_t severity, std::string_view sender, std::string_view name,
+                     const platform::SystemTime& t, std::string_view message) {
+    AppendNumber(answer, static_cast<int32_t>(severity), 1);
+    answer += '\t';
+    AppendAnsi(answer, sender);
+    answer += '\t';
+    answer += name;
+    answer += '\t';
+    AppendNumber(answer, t.day, 2);
+    answer += '.';
+    AppendNumber(answer, t.month, 2);
+    answer += '.';
+    AppendNumber(answer, t.year, 2);
+    answer += ' ';
+    AppendNumber(answer, t.hour, 2);
+    answer += ':';
+    AppendNumber(answer, t.minute, 2);
+    answer += ':';
+    AppendNumber(answer, t.second, 2);
+    answer += '\t';
+    AppendAnsi(answer, message);
+    answer += "\t\n";
 }
 
 bool PassesTypeFilter(uint32_t type, long long filter) {
@@ -67,54 +112,41 @@ std::string LogExport(core::CoreContext& core, std::string_view query, const Log
         start = static_cast<long long>(count > limit ? count - limit : 0);
 
     std::vector<ExportedEvent> copies;
-    size_t n = 0;
-    uint32_t generation = 0;
     {
         core::QueueSlice slice;
         if (events->ReadSlice(static_cast<size_t>(start), platform::Blocking::Yes, slice) != core::kOk) return answer;
-        n = std::min(slice.size(), limit);
-        generation = events->Generation();
-        copies.reserve(n);
+        const size_t n = std::min(slice.size(), limit);
+        answer += "BI\t";
+        AppendNumber(answer, static_cast<uint32_t>(start + static_cast<long long>(n)), 1);
+        answer += '\t';
+        AppendNumber(answer, events->Generation(), 1);
+        answer += '\t';
+        AppendNumber(answer, static_cast<uint32_t>(n), 1);
+        answer += "\t\r\n";
+        if (options.names)
+            copies.reserve(n);
+        else
+            answer.reserve(answer.size() + n * 160);
         for (size_t i = 0; i < n; ++i) {
             const core::EventRecord& e = slice[i];
             if (!(e.type & options.eventParam) || !PassesTypeFilter(e.type, filter)) continue;
-            copies.push_back({e.severity, e.sender, e.time, e.message});
+            // Without names a line is made at once: it costs less than the
+            // copy it would otherwise need.
+            if (options.names)
+                copies.push_back({e.severity, e.sender, e.time, e.message});
+            else
+                AppendEventLine(answer, e.severity, e.sender, {}, e.time, e.message);
         }
     }
+    if (!options.names) return answer;
     // Names are looked up only now: a lookup may wait on the network, and the
     // queue lock holds up the mover and the database meanwhile.
-    answer += core::Format("BI\t%u\t%u\t%u\t\r\n", uint32_t(start + n), generation, uint32_t(n)).value_or("");
-    // One line per event as "%d\t%s\t%s\t%.2d.%.2d.%.2d %.2d:%.2d:%.2d\t%s\t\n",
-    // put together directly: a page of them is asked for every few seconds
-    // by every open browser.
     answer.reserve(answer.size() + copies.size() * 160);
     for (const ExportedEvent& e : copies) {
         std::string name;
-        if (options.names) {
-            processing::Resolution r = options.names->Resolve(e.sender);
-            if (r.state == processing::NameState::Resolved) name = platform::Utf8ToAnsi(r.name);
-        }
-        const platform::SystemTime& t = e.time;
-        AppendNumber(answer, static_cast<int32_t>(e.severity), 1);
-        answer += '\t';
-        answer += platform::Utf8ToAnsi(e.sender);
-        answer += '\t';
-        answer += name;
-        answer += '\t';
-        AppendNumber(answer, t.day, 2);
-        answer += '.';
-        AppendNumber(answer, t.month, 2);
-        answer += '.';
-        AppendNumber(answer, t.year, 2);
-        answer += ' ';
-        AppendNumber(answer, t.hour, 2);
-        answer += ':';
-        AppendNumber(answer, t.minute, 2);
-        answer += ':';
-        AppendNumber(answer, t.second, 2);
-        answer += '\t';
-        answer += platform::Utf8ToAnsi(e.message);
-        answer += "\t\n";
+        processing::Resolution r = options.names->Resolve(e.sender);
+        if (r.state == processing::NameState::Resolved) name = platform::Utf8ToAnsi(r.name);
+        AppendEventLine(answer, e.severity, e.sender, name, e.time, e.message);
     }
     return answer;
 }

@@ -192,6 +192,16 @@ std::unique_ptr<TcpSession> TcpSession::AcceptConnection(int& error) { return Ac
 
 std::unique_ptr<TcpSession> TcpSession::AcceptWaitingConnection(int& error) { return Accept(error, false); }
 
+int TcpSession::AcceptWaitingSocket(platform::TcpSocket& connection, sockaddr_in& peer) {
+    if (!open_ || !socket_.IsOpen()) return EBADF;
+    for (;;) {
+        const int rc = socket_.Accept(connection, peer);
+        // A connection that went again before its accept is no failure.
+        if (rc == EINTR || rc == ECONNABORTED) continue;
+        return rc;
+    }
+}
+
 std::unique_ptr<TcpSession> TcpSession::Accept(int& error, bool wait) {
     error = 0;
     if (!open_ || !socket_.IsOpen()) return nullptr;

@@ -104,6 +104,10 @@ public:
     // The next connection if one is waiting now; nothing, with EAGAIN, when
     // none is (for owners that wait on the listener among other sockets).
     std::unique_ptr<TcpSession> AcceptWaitingConnection(int& error);
+    // The same as a bare non-blocking socket, for owners that serve their
+    // connections in an event loop of their own. 0, EAGAIN when none is
+    // waiting, or errno.
+    int AcceptWaitingSocket(platform::TcpSocket& connection, sockaddr_in& peer);
 
     // Serves requests on this connection until the peer closes, the timeout
     // passes without a request, an error occurs or a stop is requested;
