@@ -9,10 +9,12 @@
 #include <thread>
 
 #include <QCheckBox>
+#include <QColorDialog>
 #include <QComboBox>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTableWidget>
+#include <QTimer>
 
 #include "core/core_context.h"
 #include "core/string_table.h"
@@ -292,6 +294,37 @@ TEST_F(RecordPagesTest, SnmpShowsSecondsAndProposesItsNewAgentsAndLists) {
     EXPECT_EQ(snmp.ApplyCommon(snmp.CommonForm()->Changed()),
               core_.Text(str::kFieldNotNumber, Label(str::kRetryTimeout).c_str()));
     EXPECT_EQ(Copy(core::kModuleSnmp, RecordSet::Common)[0].Get("RepeatTimeout"), "2500");
+}
+
+TEST_F(RecordPagesTest, AColourIsChosenInTheColourChooserAndStoredAsBgr) {
+    RecordPage& scheme = Page(str::kPageColorScheme);
+    QWidget* background = scheme.CommonForm()->Control("LogTypeBgColor");
+    ASSERT_NE(background, nullptr);
+    QList<QPushButton*> buttons = background->findChildren<QPushButton*>();
+    ASSERT_EQ(buttons.size(), 10) << "one button per colour of the array";
+    // Emergency's background 0x0000FF is red.
+    EXPECT_EQ(buttons[0]->text(), "#ff0000");
+    // The chooser runs modal; a timer answers it from inside its loop.
+    QTimer answer;
+    QObject::connect(&answer, &QTimer::timeout, [&] {
+        for (QWidget* w : QApplication::topLevelWidgets())
+            if (auto* chooser = dynamic_cast<QColorDialog*>(w); chooser && chooser->isVisible()) {
+                chooser->setCurrentColor(QColor(0x12, 0x34, 0x56));
+                chooser->accept();
+            }
+    });
+    answer.start(20);
+    buttons[0]->click();
+    answer.stop();
+    EXPECT_EQ(buttons[0]->text(), "#123456");
+    scheme.findChild<QPushButton*>("apply")->click();
+    const core::RecordCopy common = Copy(core::kModuleRules, RecordSet::Common)[0];
+    const core::FieldDef* field = common.Find("LogTypeBgColor");
+    ASSERT_NE(field, nullptr);
+    const std::vector<uint32_t> colours = ColoursOf(*field, common.Data());
+    ASSERT_EQ(colours.size(), 10u);
+    EXPECT_EQ(colours[0], 0x563412u);
+    EXPECT_EQ(colours[1], 0x6464FFu) << "the other colours kept";
 }
 
 TEST_F(RecordPagesTest, ExportAndImportShowOnlyWhenSetAndRunOffTheGuiThread) {
