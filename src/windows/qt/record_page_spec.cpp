@@ -52,7 +52,6 @@ PageSpec Poller(uint32_t title, uint16_t module) {
     p.title = title;
     p.module = module;
     p.common = p.items = p.lists = p.service = true;
-    p.hints.push_back({RecordSet::Common, "RepeatTimeout", FieldLook::Seconds, {}});
     return p;
 }
 
@@ -149,6 +148,7 @@ std::vector<PageSpec> MakeSpecs() {
     pages.push_back(relay);
 
     PageSpec snmp = Poller(str::kPageSnmp, core::kModuleSnmp);
+    snmp.hints.push_back({RecordSet::Common, "RepeatTimeout", FieldLook::Seconds, {}});
     snmp.hints.push_back({RecordSet::Item, "Timeout", FieldLook::Seconds, {}});
     snmp.hints.push_back({RecordSet::Item, "OIDID", FieldLook::ListRef, {}});
     snmp.hints.push_back({RecordSet::Entry, "Correct", FieldLook::Choice, CorrectCodes()});
@@ -165,7 +165,6 @@ std::vector<PageSpec> MakeSpecs() {
     icmp.title = str::kPageIcmp;
     icmp.module = core::kModuleIcmp;
     icmp.common = icmp.items = icmp.service = true;
-    icmp.hints = {{RecordSet::Common, "RepeatTimeout", FieldLook::Seconds, {}}};
     icmp.proposals = {{RecordSet::Item, "Enable", "1"}, {RecordSet::Item, "StrOutFmt", "On-line, response [msec]"}};
     pages.push_back(icmp);
 
@@ -223,10 +222,12 @@ FieldHint HintFor(const PageSpec& page, RecordSet set, std::string_view key) {
     for (const FieldHint& h : page.hints)
         if (h.set == set && SameKey(h.key, key)) return h;
     // Identities the module hands out, counts it keeps in step and what the
-    // window itself stores: changing them by hand breaks references.
-    static constexpr std::array<std::string_view, 6> kKept{"UID", "ID", "ListSize", "Type", "Rect", "Icon"};
-    for (std::string_view k : kKept)
-        if (SameKey(k, key)) return {set, std::string(key), FieldLook::ReadOnly, {}};
+    // window itself stores: changing them by hand breaks references. (A
+    // resolver's `ID` is no identity but its choice of role, and stays open.)
+    static constexpr std::array<std::string_view, 5> kKept{"UID", "ListSize", "Type", "Rect", "Icon"};
+    const bool kept = std::any_of(kKept.begin(), kKept.end(), [&](std::string_view k) { return SameKey(k, key); }) ||
+                      (set == RecordSet::List && SameKey("ID", key));
+    if (kept) return {set, std::string(key), FieldLook::ReadOnly, {}};
     return {set, std::string(key), FieldLook::Plain, {}};
 }
 

@@ -22,6 +22,8 @@
 #include "processing/dbase/dbase_module.h"
 #include "processing/rules/rules_module.h"
 #include "support/files.h"
+#include "support/program_core.h"
+#include "support/udp_peer.h"
 #include "support/temp_dir.h"
 #include "support/wait_until.h"
 #include "transport/relay/relay_module.h"
@@ -353,6 +355,50 @@ TEST_F(RecordPagesTest, ExportAndImportShowOnlyWhenSetAndRunOffTheGuiThread) {
     dialog_->ImportButton().click();
     ASSERT_TRUE(PumpUntil([&] { return !dialog_->TransferRunning(); }));
     EXPECT_EQ(dialog_->TransferStatus(), "no file");
+}
+
+// Over the program's own modules on a new home: every module with records
+// gets its page, shows what the home holds, and proposes the design's
+// values for new records.
+TEST(RecordPagesOfTheProgram, EveryModulePageShowsItsRecordsAndProposesNewOnes) {
+    App();
+    qm::testing::ProgramCore program{qm::testing::FreePort()};
+    SettingsDialog dialog(program.core, nullptr);
+    std::vector<RecordPage*> pages;
+    for (int i = 0; i < dialog.PageCount(); ++i)
+        if (auto* page = dynamic_cast<RecordPage*>(dialog.Page(i))) pages.push_back(page);
+    for (const PageSpec& spec : RecordPageSpecs()) {
+        if (spec.windowType) continue;  // no window module here
+        core::Module* module = program.core.registry->Find(spec.module);
+        const bool shown = std::any_of(pages.begin(), pages.end(), [&](RecordPage* p) { return &p->Spec() == &spec; });
+        EXPECT_EQ(shown, module != nullptr && module->Records() != nullptr) << program.core.Text(spec.title);
+    }
+    const auto page = [&](uint32_t title) -> RecordPage& {
+        for (RecordPage* p : pages)
+            if (p->Spec().title == title) return *p;
+        throw std::runtime_error("no page");
+    };
+    // The new home's listener and log target.
+    EXPECT_EQ(page(str::kPageCollector).Items()->rowCount(), 1);
+    EXPECT_EQ(page(str::kPageDatabase).Items()->rowCount(), 1);
+    EXPECT_NE(page(str::kPageDatabase).CommonForm(), nullptr);
+
+    RecordPage& laurent = page(str::kPageLaurent);
+    laurent.OpenRecordForm(RecordSet::Item, -1);
+    EXPECT_EQ(dynamic_cast<QLineEdit*>(laurent.OpenForm()->Fields().Control("Port"))->text(), "2424");
+    EXPECT_EQ(dynamic_cast<QLineEdit*>(laurent.OpenForm()->Fields().Control("StrPass"))->text(), "");
+    laurent.OpenForm()->close();
+    ASSERT_FALSE(laurent.AddRecord(RecordSet::List, {{"StrName", "t"}}));
+    core::RecordCopy list = program.core.registry->Find(core::kModuleLaurent)->Records()->Copy({RecordSet::List})->back();
+    EXPECT_EQ(list.Get("StrOutFmt"), "Temperature: [temp] *C");
+    ASSERT_EQ(list.entries.size(), 1u);
+    EXPECT_EQ(list.entries[0].Get("StrValue"), "$KE,TMP");
+    EXPECT_EQ(list.entries[0].Get("StrTag"), "temp");
+
+    RecordPage& icmp = page(str::kPageIcmp);
+    icmp.OpenRecordForm(RecordSet::Item, -1);
+    EXPECT_EQ(dynamic_cast<QLineEdit*>(icmp.OpenForm()->Fields().Control("StrOutFmt"))->text(), "On-line, response [msec]");
+    icmp.OpenForm()->close();
 }
 
 }  // namespace
