@@ -199,6 +199,22 @@ std::vector<PageSpec> MakeSpecs() {
     // Shown once the ModbusTCP module offers its records.
     PageSpec modbus = Poller(str::kPageModbus, core::kModuleModbus);
     modbus.hints.push_back({RecordSet::Item, "RegListID", FieldLook::ListRef, {}});
+    modbus.hints.push_back({RecordSet::Entry,
+                            "Correct",
+                            FieldLook::Choice,
+                            {Literal(128, "---"), Literal(64, "0.0 /10"), Literal(32, "0.0 /100"), Literal(16, "0.0 /1000")}});
+    modbus.hints.push_back({RecordSet::Entry,
+                            "Type",
+                            FieldLook::Choice,
+                            {Literal(128, "Signed"), Literal(64, "Unsigned"), Literal(32, "Float"), Literal(16, "String")}});
+    modbus.hints.push_back({RecordSet::Entry,
+                            "Func",
+                            FieldLook::Choice,
+                            {Literal(1, "DO (0x01)"), Literal(2, "DI (0x02)"), Literal(3, "AI (0x03)"), Literal(4, "AO (0x04)")}});
+    modbus.hints.push_back({RecordSet::Entry,
+                            "RegCount",
+                            FieldLook::Choice,
+                            {Literal(1, "1 byte"), Literal(2, "2 byte"), Literal(3, "3 byte"), Literal(4, "4 byte")}});
     modbus.proposals = {{RecordSet::Item, "Enable", "1"},
                         {RecordSet::List, "Enable", "1"},
                         {RecordSet::List, "StrOutFmt", "Value =[reg]"}};
@@ -224,9 +240,12 @@ FieldHint HintFor(const PageSpec& page, RecordSet set, std::string_view key) {
     // Identities the module hands out, counts it keeps in step and what the
     // window itself stores: changing them by hand breaks references. (A
     // resolver's `ID` is no identity but its choice of role, and stays open.)
-    static constexpr std::array<std::string_view, 5> kKept{"UID", "ListSize", "Type", "Rect", "Icon"};
-    const bool kept = std::any_of(kKept.begin(), kKept.end(), [&](std::string_view k) { return SameKey(k, key); }) ||
-                      (set == RecordSet::List && SameKey("ID", key));
+    static constexpr std::array<std::string_view, 2> kKept{"UID", "ListSize"};
+    static constexpr std::array<std::string_view, 3> kWindowKept{"Type", "Rect", "Icon"};
+    const auto any = [&](const auto& keys) {
+        return std::any_of(keys.begin(), keys.end(), [&](std::string_view k) { return SameKey(k, key); });
+    };
+    const bool kept = any(kKept) || (set == RecordSet::List && SameKey("ID", key)) || (page.windowType && any(kWindowKept));
     if (kept) return {set, std::string(key), FieldLook::ReadOnly, {}};
     return {set, std::string(key), FieldLook::Plain, {}};
 }
