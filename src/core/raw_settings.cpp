@@ -91,7 +91,8 @@ RawSettingsResult ExportRawSettings(CoreContext& core) {
     return Answer(core, true, str::kRawExported, path.string());
 }
 
-RawSettingsResult ImportRawSettings(CoreContext& core) {
+RawSettingsResult ImportRawSettings(CoreContext& core, const GuiCall& onGui) {
+    const auto there = [&](const std::function<void()>& call) { onGui ? onGui(call) : call(); };
     const std::filesystem::path path = RawSettingsFile(core.paths);
     if (path.empty()) return Answer(core, false, str::kRawFileReadFailed, kRawFileName, ENOENT);
     std::error_code ec;
@@ -116,29 +117,35 @@ RawSettingsResult ImportRawSettings(CoreContext& core) {
 
     std::vector<std::string> imported, busy;
     for (Module* module : present) {
-        // A module busy now is left alone: stopping its service would wait
-        // for whoever holds the lock.
-        if (!platform::GuardedLock(module->Lock(), core.counters.locks, platform::Blocking::No)) {
-            busy.push_back(module->Section());
-            continue;
-        }
-        // As the dialog does after an edit: a running service is stopped for
-        // the change and started again with the new records.
-        const bool wasRunning = module->Stop(platform::Blocking::Yes);
-        bool loaded = false;
-        {
-            platform::GuardedLock lock(module->Lock(), core.counters.locks, platform::Blocking::No);
-            if (lock) {
-                module->Load(SettingsSection(path, module->Section(), *file));
-                loaded = true;
+        const auto importOne = [&] {
+            // A module busy now is left alone: stopping its service would wait
+            // for whoever holds the lock.
+            if (!platform::GuardedLock(module->Lock(), core.counters.locks, platform::Blocking::No)) {
+                busy.push_back(module->Section());
+                return;
             }
-        }
-        if (loaded) module->SaveSection(platform::Blocking::No);
-        if (wasRunning) module->Start(platform::Blocking::Yes);
-        (loaded ? imported : busy).push_back(module->Section());
+            // As the dialog does after an edit: a running service is stopped for
+            // the change and started again with the new records.
+            const bool wasRunning = module->Stop(platform::Blocking::Yes);
+            bool loaded = false;
+            {
+                platform::GuardedLock lock(module->Lock(), core.counters.locks, platform::Blocking::No);
+                if (lock) {
+                    module->Load(SettingsSection(path, module->Section(), *file));
+                    loaded = true;
+                }
+            }
+            if (loaded) module->SaveSection(platform::Blocking::No);
+            if (wasRunning) module->Start(platform::Blocking::Yes);
+            (loaded ? imported : busy).push_back(module->Section());
+        };
+        if (module->Id() == kModuleWindow)
+            there(importOne);
+        else
+            importOne();
     }
     if (withCore) {
-        ApplyCoreSettings(core, *file);
+        there([&] { ApplyCoreSettings(core, *file); });
         imported.push_back(kCoreLabel);
     }
 

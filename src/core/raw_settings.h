@@ -2,11 +2,11 @@
 // Every setting of the program in one file, Settings/raw_settings.ini: each
 // registered module's section as its own save writes it, and the Core
 // settings as section `main`. The settings dialog's export and import
-// buttons call these; both run on the caller's thread (the dialog's, which
-// is also the thread the windows read the font and colours on) and take
-// each module's lock with three tries, so a busy module is named in the
-// answer instead of blocking the dialog.
+// buttons call these off the GUI thread, since an import stops and starts
+// services; each module's lock is taken with three tries, so a busy module
+// is named in the answer instead of blocking.
 #include <filesystem>
+#include <functional>
 #include <string>
 
 namespace qm::core {
@@ -31,6 +31,12 @@ RawSettingsResult ExportRawSettings(CoreContext& core);
 // place of its own (its service stopped for it and started again when it
 // was running) and saves its own file; the Core settings likewise, whose
 // font, colours and language apply from the next start.
-RawSettingsResult ImportRawSettings(CoreContext& core);
+//
+// What the windows read on the GUI thread (the Core settings' font and
+// colours, the window module's records, whose load makes and ends windows)
+// is changed through `onGui` when it is given: a call that runs its
+// argument there and returns when it has run.
+using GuiCall = std::function<void(const std::function<void()>&)>;
+RawSettingsResult ImportRawSettings(CoreContext& core, const GuiCall& onGui = {});
 
 }  // namespace qm::core

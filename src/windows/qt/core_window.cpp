@@ -158,7 +158,15 @@ void CoreWindow::Carry(const CoreMenuItem& item) {
         case CoreCommand::Exit: core_.exitEvent.Set(); break;
         case CoreCommand::Settings:
             // One dialog per program: a second choice brings it forward.
-            if (!settings_) settings_ = std::make_unique<SettingsDialog>(core_, scripts_);
+            if (!settings_) {
+                settings_ = std::make_unique<SettingsDialog>(core_, scripts_);
+                settings_->SetTransfers([this] { return core::ExportRawSettings(core_); },
+                                        [this] {
+                                            return core::ImportRawSettings(core_, [](const std::function<void()>& call) {
+                                                RunOnGui(call);
+                                            });
+                                        });
+            }
             settings_->ShowAndRaise();
             break;
         case CoreCommand::None: break;

@@ -1,12 +1,19 @@
 #include "windows/qt/settings_dialog.h"
 
 #include <QHBoxLayout>
+#include <QLabel>
 #include <QListWidget>
+#include <QPushButton>
 #include <QStackedWidget>
+#include <QVBoxLayout>
 
 #include "core/core_context.h"
+#include "core/module.h"
+#include "core/record_sets.h"
 #include "windows/qt/application.h"
 #include "windows/qt/icon_set.h"
+#include "windows/qt/record_page.h"
+#include "windows/qt/record_page_spec.h"
 #include "windows/qt/script_editor_page.h"
 
 namespace qm::windows::qt {
@@ -19,21 +26,70 @@ constexpr int kHeight = 560;
 
 }  // namespace
 
-SettingsDialog::SettingsDialog(core::CoreContext& core, script::ScriptHost* scripts) : QWidget(nullptr, Qt::Window) {
+SettingsDialog::SettingsDialog(core::CoreContext& core, script::ScriptHost* scripts)
+    : QWidget(nullptr, Qt::Window), core_(core) {
     setObjectName("Quillmark_Settings");
     setWindowTitle(QString::fromStdString(core.Text(core::str::kSettings)));
     setWindowIcon(ProgramMainIcon());
     resize(kWidth, kHeight);
 
-    auto* layout = new QHBoxLayout(this);  // owned by this widget
+    auto* outer = new QVBoxLayout(this);  // owned by this widget
+    auto* layout = new QHBoxLayout;
     list_ = new QListWidget(this);
     list_->setFixedWidth(kListWidth);
     pages_ = new QStackedWidget(this);
     layout->addWidget(list_);
     layout->addWidget(pages_, 1);
-    connect(list_, &QListWidget::currentRowChanged, pages_, &QStackedWidget::setCurrentIndex);
+    outer->addLayout(layout, 1);
+    connect(list_, &QListWidget::currentRowChanged, this, [this](int row) {
+        pages_->setCurrentIndex(row);
+        // A page shows what the module holds now, not when it was made.
+        if (auto* page = dynamic_cast<RecordPage*>(pages_->widget(row))) page->Refresh();
+    });
 
+    auto* transfers = new QHBoxLayout;
+    export_ = new QPushButton(QString::fromStdString(core.Text(core::str::kDialogExport)), this);
+    import_ = new QPushButton(QString::fromStdString(core.Text(core::str::kDialogImport)), this);
+    transferStatus_ = new QLabel(this);
+    transfers->addWidget(export_);
+    transfers->addWidget(import_);
+    transfers->addWidget(transferStatus_, 1);
+    outer->addLayout(transfers);
+    connect(export_, &QPushButton::clicked, this, [this] { Transfer(exportCall_, false); });
+    connect(import_, &QPushButton::clicked, this, [this] { Transfer(importCall_, true); });
+    SetTransfers(nullptr, nullptr);
+
+    for (const PageSpec& spec : RecordPageSpecs()) {
+        core::Module* module = core.registry ? core.registry->Find(spec.module) : nullptr;
+        if (module == nullptr || module->Records() == nullptr) continue;
+        AddPage(QString::fromStdString(core.Text(spec.title)), new RecordPage(core, spec, *module));
+    }
     AddPage(QString::fromStdString(core.Text(core::str::kScriptEditorTitle)), new ScriptEditorPage(core, scripts));
+}
+
+void SettingsDialog::SetTransfers(SettingsTransfer exportSettings, SettingsTransfer importSettings) {
+    exportCall_ = std::move(exportSettings);
+    importCall_ = std::move(importSettings);
+    export_->setVisible(static_cast<bool>(exportCall_));
+    import_->setVisible(static_cast<bool>(importCall_));
+}
+
+QString SettingsDialog::TransferStatus() const { return transferStatus_->text(); }
+
+void SettingsDialog::Transfer(const SettingsTransfer& call, bool reload) {
+    if (!call) return;
+    const bool started = transfer_.Run<SettingsTransferResult>(call, [this, reload](SettingsTransferResult result) {
+        transferStatus_->setText(QString::fromStdString(result.message));
+        export_->setEnabled(true);
+        import_->setEnabled(true);
+        if (!reload) return;
+        for (int i = 0; i < pages_->count(); ++i)
+            if (auto* page = dynamic_cast<RecordPage*>(pages_->widget(i))) page->Refresh();
+    });
+    if (!started) return;
+    export_->setEnabled(false);
+    import_->setEnabled(false);
+    transferStatus_->setText(QString::fromStdString(core_.Text(core::str::kDialogWorking)));
 }
 
 void SettingsDialog::AddPage(const QString& title, QWidget* page) {

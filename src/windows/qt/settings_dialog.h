@@ -1,13 +1,23 @@
 #pragma once
 // The settings dialog: a list of pages on the left, the chosen page on the
-// right. Each page is one widget added under its title; for now the only
-// one is the Script Editor. Made on the GUI thread when the menu's Settings
+// right. Each page is one widget added under its title: a record page for
+// every module that offers its records (built from the page table), then the
+// Script Editor; under them Export and Import of all settings. Made on the GUI thread when the menu's Settings
 // entry is first chosen, one per program, owned by the core window; closing
 // it only hides it, and the program's end destroys it. It changes modules
 // only through what its pages run, never by itself.
+#include <functional>
+#include <string>
+
 #include <QWidget>
 
+#include "core/raw_settings.h"
+
+#include "windows/qt/background_call.h"
+
+class QLabel;
 class QListWidget;
+class QPushButton;
 class QStackedWidget;
 
 namespace qm::core {
@@ -19,6 +29,10 @@ class ScriptHost;
 }
 
 namespace qm::windows::qt {
+
+// What an export or import of all settings answers.
+using SettingsTransferResult = core::RawSettingsResult;
+using SettingsTransfer = std::function<SettingsTransferResult()>;
 
 class SettingsDialog : public QWidget {
     Q_OBJECT
@@ -36,9 +50,27 @@ public:
     // Shows the dialog, or brings it forward when it is already shown.
     void ShowAndRaise();
 
+    // The calls behind Export and Import; each button shows only while its
+    // call is set. They run off the GUI thread, one at a time, and the
+    // answer's message is shown under the pages.
+    void SetTransfers(SettingsTransfer exportSettings, SettingsTransfer importSettings);
+    QPushButton& ExportButton() { return *export_; }
+    QPushButton& ImportButton() { return *import_; }
+    QString TransferStatus() const;
+    bool TransferRunning() const { return transfer_.Busy(); }
+
 private:
-    QListWidget* list_ = nullptr;      // owned by this widget
-    QStackedWidget* pages_ = nullptr;  // owned by this widget
+    void Transfer(const SettingsTransfer& call, bool reload);
+
+    core::CoreContext& core_;
+    QListWidget* list_ = nullptr;      // widgets owned by this widget
+    QStackedWidget* pages_ = nullptr;
+    QPushButton* export_ = nullptr;
+    QPushButton* import_ = nullptr;
+    QLabel* transferStatus_ = nullptr;
+    SettingsTransfer exportCall_;
+    SettingsTransfer importCall_;
+    BackgroundCall transfer_{*this};
 };
 
 }  // namespace qm::windows::qt

@@ -111,9 +111,10 @@ TEST_F(ScriptEditorTest, TheMenuOpensOneDialogWhoseEditorRunsTheDefaultScript) {
     ASSERT_NE(dialog, nullptr);
     EXPECT_TRUE(dialog->isVisible());
     EXPECT_EQ(OpenSettings(), dialog) << "a second Settings made a second dialog";
-    ASSERT_EQ(dialog->PageCount(), 1);
+    // The record pages of the rules, relay and window modules, then the editor.
+    ASSERT_EQ(dialog->PageCount(), 7);
     EXPECT_TRUE(dialog->ShowPage("QMK Script Editor"));
-    auto* page = dynamic_cast<ScriptEditorPage*>(dialog->Page(0));
+    auto* page = dynamic_cast<ScriptEditorPage*>(dialog->Page(dialog->PageCount() - 1));
     ASSERT_NE(page, nullptr);
     const std::string cafe = "caf" + platform::AnsiToUtf8("\xe9");
     const std::string loaded = "#set:mod_relay=A{#set:port=1514}\n#echo=" + cafe + ": on\n#echo=[x]";
@@ -156,7 +157,8 @@ TEST_F(ScriptEditorTest, TheMenuOpensOneDialogWhoseEditorRunsTheDefaultScript) {
 }
 
 TEST_F(ScriptEditorTest, CancelEndsASleepAnotherScriptMakesItBusyAndTheProgramsEndClosesIt) {
-    auto* page = dynamic_cast<ScriptEditorPage*>(OpenSettings()->Page(0));
+    SettingsDialog* settings = OpenSettings();
+    auto* page = dynamic_cast<ScriptEditorPage*>(settings->Page(settings->PageCount() - 1));
     ASSERT_NE(page, nullptr);
     page->Editor().setPlainText("#call:sys.sleep=60000");
     page->RunButton().click();

@@ -1,0 +1,168 @@
+#include "windows/qt/field_values.h"
+
+#include <charconv>
+#include <cstdlib>
+#include <filesystem>
+
+#include "core/core_context.h"
+#include "platform/utf16.h"
+
+namespace qm::windows::qt {
+
+namespace {
+
+namespace fs = std::filesystem;
+namespace str = core::str;
+
+bool IsNumber(const core::FieldDef& f) { return f.encoding == core::FieldEncoding::Struct && f.size <= 8; }
+
+std::string Bound(const core::FieldDef& f, uint64_t v) {
+    return f.isSigned ? std::to_string(static_cast<int64_t>(v)) : std::to_string(v);
+}
+
+bool Executable(const fs::path& path) {
+    std::error_code ec;
+    const fs::file_status st = fs::status(path, ec);
+    if (ec || !fs::is_regular_file(st)) return false;
+    using fs::perms;
+    return (st.permissions() & (perms::owner_exec | perms::group_exec | perms::others_exec)) != perms::none;
+}
+
+// Why the text cannot be the field's value, or nothing.
+std::optional<std::string> Refusal(const core::CoreContext& core, const core::FieldDef& f, std::string_view text,
+                                   core::RecordCopy& scratch) {
+    const std::string label = FieldLabel(core, f);
+    if (f.encoding == core::FieldEncoding::String) {
+        const size_t room = f.size ? f.size - 1 : 0;
+        // Cutting would change what the user typed without a word.
+        if (platform::Utf16Length(text) > room) return core.Text(str::kFieldTooLong, label.c_str(), unsigned(room));
+        if (f.valid && !f.valid(text)) return core.Text(str::kFieldBadForm, label.c_str());
+        if (f.key == "StartCmd" && !IsProgramPath(text)) return core.Text(str::kFieldBadProgram, label.c_str());
+        return scratch.Set(f.key, text) ? std::nullopt : std::optional(core.Text(str::kFieldBadValue, label.c_str()));
+    }
+    if (IsNumber(f)) {
+        std::string_view digits = text;
+        if (!digits.empty() && digits.front() == '-') digits.remove_prefix(1);
+        uint64_t v = 0;
+        const auto [end, ec] = std::from_chars(digits.data(), digits.data() + digits.size(), v);
+        if (digits.empty() || ec == std::errc::invalid_argument || end != digits.data() + digits.size())
+            return core.Text(str::kFieldNotNumber, label.c_str());
+        if (scratch.Set(f.key, text)) return std::nullopt;
+        if (f.range)
+            return core.Text(str::kFieldOutOfRange, label.c_str(), Bound(f, f.range->first).c_str(),
+                             Bound(f, f.range->second).c_str());
+        return core.Text(str::kFieldBadValue, label.c_str());
+    }
+    return scratch.Set(f.key, text) ? std::nullopt : std::optional(core.Text(str::kFieldBadValue, label.c_str()));
+}
+
+}  // namespace
+
+std::string FieldLabel(const core::CoreContext& core, const core::FieldDef& field) {
+    return field.label ? core.Text(field.label) : field.key;
+}
+
+std::string ShownText(const FieldHint& hint, const core::FieldDef& field, const void* record) {
+    if (hint.look == FieldLook::Seconds && IsNumber(field)) return std::to_string(core::FieldNumber(field, record) / 1000);
+    return core::FieldToText(field, record);
+}
+
+std::string StoredText(const FieldHint& hint, std::string_view shown) {
+    if (hint.look != FieldLook::Seconds) return std::string(shown);
+    int64_t seconds = 0;
+    const auto [end, ec] = std::from_chars(shown.data(), shown.data() + shown.size(), seconds);
+    // Not a number: passed on as it is, so the check names the field.
+    if (ec != std::errc() || end != shown.data() + shown.size() || seconds > INT64_MAX / 1000 || seconds < INT64_MIN / 1000)
+        return std::string(shown);
+    return std::to_string(seconds * 1000);
+}
+
+std::vector<uint32_t> ColoursOf(const core::FieldDef& field, const void* record) {
+    std::vector<uint8_t> bytes(field.size, 0);
+    field.encode(record, bytes.data());
+    std::vector<uint32_t> colours(field.size / 4, 0);
+    for (size_t i = 0; i < colours.size(); ++i)
+        for (size_t b = 0; b < 4; ++b) colours[i] |= uint32_t{bytes[4 * i + b]} << (8 * b);
+    return colours;
+}
+
+std::string ColoursText(const core::FieldDef& field, const std::vector<uint32_t>& colours) {
+    std::vector<uint8_t> bytes(field.size, 0);
+    for (size_t i = 0; i < colours.size() && 4 * i + 3 < bytes.size(); ++i)
+        for (size_t b = 0; b < 4; ++b) bytes[4 * i + b] = static_cast<uint8_t>(colours[i] >> (8 * b));
+    if (field.size <= 8) {
+        uint64_t v = 0;
+        for (size_t i = 0; i < bytes.size(); ++i) v |= uint64_t{bytes[i]} << (8 * i);
+        return std::to_string(v);
+    }
+    static const char* hex = "0123456789ABCDEF";
+    std::string out;
+    for (uint8_t b : bytes) {
+        out += hex[b >> 4];
+        out += hex[b & 15];
+    }
+    return out;
+}
+
+bool IsProgramPath(std::string_view command) {
+    if (command.empty()) return true;
+    const fs::path program{std::string(command)};
+    if (command.find('/') != std::string_view::npos) return Executable(program);
+    const char* path = std::getenv("PATH");
+    std::string_view dirs = path ? path : "/usr/bin:/bin";
+    while (!dirs.empty()) {
+        const size_t colon = dirs.find(':');
+        const std::string_view dir = dirs.substr(0, colon);
+        if (!dir.empty() && Executable(fs::path(std::string(dir)) / program)) return true;
+        if (colon == std::string_view::npos) break;
+        dirs.remove_prefix(colon + 1);
+    }
+    return false;
+}
+
+std::optional<std::string> ApplyFieldTexts(const core::CoreContext& core, const PageSpec& page, core::RecordSet set,
+                                           const FieldTexts& texts, bool godMode, core::RecordCopy& record) {
+    core::RecordCopy edited = record;
+    for (const auto& [key, text] : texts) {
+        const core::FieldDef* f = edited.Find(key);
+        if (!f) continue;
+        if (!godMode && HintFor(page, set, key).look == FieldLook::ReadOnly && core::FieldToText(*f, edited.Data()) != text)
+            return core.Text(str::kFieldReadOnly, FieldLabel(core, *f).c_str());
+        if (std::optional<std::string> why = Refusal(core, *f, text, edited)) return why;
+    }
+    record = std::move(edited);
+    return std::nullopt;
+}
+
+void ApplyProposals(const PageSpec& page, core::RecordSet set, const core::RecordCopy& blankEntry,
+                    core::RecordCopy& record) {
+    for (const Proposal& p : page.proposals)
+        if (p.set == set) record.Set(p.key, p.value);
+    if (set != core::RecordSet::List || !blankEntry) return;
+    for (const std::vector<Proposal>& proposed : page.proposedEntries) {
+        core::RecordCopy entry = blankEntry;
+        for (const Proposal& p : proposed) entry.Set(p.key, p.value);
+        record.entries.push_back(std::move(entry));
+    }
+}
+
+Outcome Attempt(core::CoreCounters& counters, const std::function<bool()>& operation) {
+    const uint32_t before = counters.locks.collisions.load();
+    if (operation()) return Outcome::Done;
+    return counters.locks.collisions.load() != before ? Outcome::Busy : Outcome::Refused;
+}
+
+}  // namespace qm::windows::qt
+
+namespace qm::windows::qt {
+
+std::string NamedText(const core::CoreContext& core, const Named& named) {
+    if (named.textId == 0) return named.text;
+    // A design text placed in one of ours ("=" of condition 1), or a format
+    // around another string ("Статус: <%s>" with a severity name).
+    if (!named.text.empty()) return core.Text(named.textId, named.text.c_str(), unsigned(named.argId));
+    if (named.argId != 0) return core.Text(named.textId, core.Text(named.argId).c_str());
+    return core.Text(named.textId);
+}
+
+}  // namespace qm::windows::qt

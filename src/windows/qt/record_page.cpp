@@ -1,0 +1,426 @@
+#include "windows/qt/record_page.h"
+
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QLabel>
+#include <QPushButton>
+#include <QScrollArea>
+#include <QTableWidget>
+#include <QVBoxLayout>
+
+#include "core/core_context.h"
+#include "core/module.h"
+
+namespace qm::windows::qt {
+
+namespace {
+
+using core::RecordSet;
+namespace str = core::str;
+
+QString Q(const std::string& text) { return QString::fromStdString(text); }
+
+uint64_t NumberOf(const core::RecordCopy& record, std::string_view key) {
+    const core::FieldDef* f = record.Find(key);
+    return f ? static_cast<uint64_t>(core::FieldNumber(*f, record.Data())) : 0;
+}
+
+int SelectedRow(const QTableWidget* table) {
+    if (table == nullptr) return -1;
+    const QList<QTableWidgetItem*> selected = table->selectedItems();
+    return selected.isEmpty() ? table->currentRow() : selected.front()->row();
+}
+
+}  // namespace
+
+RecordPage::RecordPage(core::CoreContext& core, const PageSpec& spec, core::Module& module, QWidget* parent)
+    : QWidget(parent), core_(core), spec_(spec), module_(module), records_(*module.Records()) {
+    setObjectName("RecordPage");
+    auto* outer = new QVBoxLayout(this);  // owned by this widget
+    auto* scroll = new QScrollArea(this);
+    scroll->setWidgetResizable(true);
+    auto* body = new QWidget;
+    auto* layout = new QVBoxLayout(body);
+    scroll->setWidget(body);  // the scroll area takes it over
+    outer->addWidget(scroll, 1);
+
+    if (spec_.common) {
+        auto* group = new QGroupBox(Q(core_.Text(str::kDialogCommon)), body);
+        auto* column = new QVBoxLayout(group);
+        commonBox_ = group;
+        auto* apply = new QPushButton(Q(core_.Text(str::kDialogApply)), group);
+        apply->setObjectName("apply");
+        column->addWidget(apply, 0, Qt::AlignRight);
+        connect(apply, &QPushButton::clicked, this, [this] {
+            if (commonForm_) ApplyCommon(commonForm_->Changed());
+        });
+        layout->addWidget(group);
+    }
+    if (spec_.items) layout->addWidget(MakeTable(RecordSet::Item, items_, str::kDialogRecords));
+    if (spec_.lists) {
+        layout->addWidget(MakeTable(RecordSet::List, lists_, str::kDialogLists));
+        layout->addWidget(MakeTable(RecordSet::Entry, entries_, str::kDialogEntries));
+        connect(lists_, &QTableWidget::itemSelectionChanged, this, &RecordPage::FillEntries);
+    }
+    if (spec_.service) {
+        auto* line = new QHBoxLayout;
+        auto* start = new QPushButton(Q(core_.Text(str::kStart)), body);
+        auto* stop = new QPushButton(Q(core_.Text(str::kStop)), body);
+        start->setObjectName("start");
+        stop->setObjectName("stop");
+        connect(start, &QPushButton::clicked, this, &RecordPage::StartService);
+        connect(stop, &QPushButton::clicked, this, &RecordPage::StopService);
+        line->addWidget(start);
+        line->addWidget(stop);
+        line->addStretch(1);
+        layout->addLayout(line);
+    }
+    layout->addStretch(1);
+    status_ = new QLabel(this);
+    status_->setObjectName("status");
+    status_->setWordWrap(true);
+    outer->addWidget(status_);
+    Refresh();
+}
+
+QWidget* RecordPage::MakeTable(RecordSet set, QTableWidget*& table, uint32_t title) {
+    auto* group = new QGroupBox(Q(core_.Text(title)));
+    auto* column = new QVBoxLayout(group);
+    table = new QTableWidget(group);
+    table->setSelectionBehavior(QAbstractItemView::SelectRows);
+    table->setSelectionMode(QAbstractItemView::SingleSelection);
+    table->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    table->verticalHeader()->setVisible(false);
+    table->setMinimumHeight(140);
+    column->addWidget(table);
+    auto* line = new QHBoxLayout;
+    auto* add = new QPushButton(Q(core_.Text(str::kDialogAdd)), group);
+    auto* edit = new QPushButton(Q(core_.Text(str::kDialogEdit)), group);
+    auto* remove = new QPushButton(Q(core_.Text(str::kDialogDelete)), group);
+    add->setObjectName("add");
+    edit->setObjectName("edit");
+    remove->setObjectName("delete");
+    line->addWidget(add);
+    line->addWidget(edit);
+    line->addWidget(remove);
+    line->addStretch(1);
+    column->addLayout(line);
+    QTableWidget* shown = table;
+    const auto selected = [this, shown]() -> std::optional<int> {
+        const int row = SelectedRow(shown);
+        if (row < 0) Say(core_.Text(str::kDialogSelectRecord));
+        return row < 0 ? std::nullopt : std::optional(row);
+    };
+    if (set == RecordSet::Entry) {
+        connect(add, &QPushButton::clicked, this, [this] {
+            if (SelectedRow(lists_) < 0) Say(core_.Text(str::kDialogSelectRecord));
+            else OpenEntryForm(-1);
+        });
+        connect(edit, &QPushButton::clicked, this, [this, selected] {
+            if (auto row = selected()) OpenEntryForm(*row);
+        });
+        connect(remove, &QPushButton::clicked, this, [this, selected] {
+            if (auto row = selected()) ToggleEntryDeleted(SelectedRow(lists_), *row);
+        });
+        connect(table, &QTableWidget::cellDoubleClicked, this, [this](int row) { OpenEntryForm(row); });
+    } else {
+        connect(add, &QPushButton::clicked, this, [this, set] { OpenRecordForm(set, -1); });
+        connect(edit, &QPushButton::clicked, this, [this, set, selected] {
+            if (auto row = selected()) OpenRecordForm(set, *row);
+        });
+        connect(remove, &QPushButton::clicked, this, [this, set, selected] {
+            if (auto row = selected()) ToggleDeleted(set, *row);
+        });
+        connect(table, &QTableWidget::cellDoubleClicked, this, [this, set](int row) { OpenRecordForm(set, row); });
+    }
+    return group;
+}
+
+QString RecordPage::Status() const { return status_->text(); }
+
+void RecordPage::Say(const std::string& text) { status_->setText(Q(text)); }
+
+bool RecordPage::GodMode() const { return core_.settings.godMode; }
+
+std::vector<size_t>* RecordPage::RowsOf(RecordSet set) {
+    return set == RecordSet::Item ? &itemRows_ : set == RecordSet::List ? &listRows_ : nullptr;
+}
+
+std::vector<core::RecordCopy>* RecordPage::RecordsOf(RecordSet set) {
+    return set == RecordSet::Item ? &itemCopies_ : set == RecordSet::List ? &listCopies_ : nullptr;
+}
+
+void RecordPage::Refresh() {
+    bool busy = false;
+    if (spec_.common) {
+        if (auto copy = records_.Copy({RecordSet::Common}); copy && !copy->empty()) {
+            common_ = std::move(copy->front());
+            FillCommon();
+        } else {
+            busy = true;
+        }
+    }
+    if (spec_.items) {
+        if (auto copy = records_.Copy({RecordSet::Item})) {
+            itemCopies_ = std::move(*copy);
+        } else {
+            busy = true;
+        }
+    }
+    bool listRefs = false;
+    for (const FieldHint& h : spec_.hints) listRefs = listRefs || h.look == FieldLook::ListRef;
+    if ((spec_.lists || listRefs) && records_.Has(RecordSet::List)) {
+        if (auto copy = records_.Copy({RecordSet::List})) {
+            listCopies_ = std::move(*copy);
+        } else {
+            busy = true;
+        }
+    }
+    itemRows_.clear();
+    for (size_t slot = 0; slot < itemCopies_.size(); ++slot)
+        if (!spec_.windowType || NumberOf(itemCopies_[slot], "Type") == *spec_.windowType) itemRows_.push_back(slot);
+    listRows_.clear();
+    for (size_t slot = 0; slot < listCopies_.size(); ++slot) listRows_.push_back(slot);
+    if (items_) FillTable(*items_, RecordSet::Item, itemCopies_, itemRows_);
+    if (lists_) {
+        const int keep = SelectedRow(lists_);
+        FillTable(*lists_, RecordSet::List, listCopies_, listRows_);
+        if (keep >= 0 && keep < lists_->rowCount()) lists_->selectRow(keep);
+        FillEntries();
+    }
+    if (busy) Say(core_.Text(str::kDialogBusy));
+}
+
+void RecordPage::FillCommon() {
+    if (!commonBox_ || !common_) return;
+    delete commonForm_;
+    commonForm_ = new FieldForm(core_, spec_, RecordSet::Common, *common_, ListNames(), GodMode(), commonBox_);
+    static_cast<QVBoxLayout*>(commonBox_->layout())->insertWidget(0, commonForm_);
+}
+
+void RecordPage::FillTable(QTableWidget& table, RecordSet set, const std::vector<core::RecordCopy>& records,
+                           const std::vector<size_t>& rows) {
+    const core::RecordCopy blank = records_.Blank({set});
+    if (!blank) return;
+    const auto fields = blank.Fields();
+    table.clear();
+    table.setColumnCount(int(fields.size()) + 1);
+    QStringList headers{Q(core_.Text(str::kDialogDeletedColumn))};
+    for (const core::FieldDef& f : fields) headers << Q(FieldLabel(core_, f));
+    table.setHorizontalHeaderLabels(headers);
+    table.setRowCount(int(rows.size()));
+    const std::vector<ListName> lists = ListNames();
+    for (int r = 0; r < int(rows.size()); ++r) {
+        const core::RecordCopy& record = records[rows[size_t(r)]];
+        table.setItem(r, 0, new QTableWidgetItem(record.deleted ? "x" : ""));
+        for (int c = 0; c < int(fields.size()); ++c) {
+            const core::FieldDef& f = fields[size_t(c)];
+            const FieldHint hint = HintFor(spec_, set, f.key);
+            QString text = Q(ShownText(hint, f, record.Data()));
+            const bool number = f.encoding == core::FieldEncoding::Struct && f.size <= 8;
+            const uint64_t value = number ? static_cast<uint64_t>(core::FieldNumber(f, record.Data())) : 0;
+            if (hint.look == FieldLook::Choice && number) {
+                for (const Named& n : hint.names)
+                    if (n.value == value) text = Q(NamedText(core_, n));
+            } else if (hint.look == FieldLook::ListRef && number) {
+                for (const ListName& l : lists)
+                    if (l.uid == value && value != 0) text = Q(l.name);
+            } else if (f.kind == core::FieldKind::Colour && f.encoding == core::FieldEncoding::Struct) {
+                QStringList colours;
+                for (uint32_t c32 : ColoursOf(f, record.Data()))
+                    colours << QColor(int(c32 & 0xFF), int((c32 >> 8) & 0xFF), int((c32 >> 16) & 0xFF)).name();
+                text = colours.join(' ');
+            }
+            table.setItem(r, c + 1, new QTableWidgetItem(text));  // the table takes it over
+        }
+    }
+    table.resizeColumnsToContents();
+}
+
+void RecordPage::FillEntries() {
+    if (!entries_) return;
+    const int row = SelectedRow(lists_);
+    std::vector<core::RecordCopy> none;
+    const std::vector<core::RecordCopy>& entries =
+        row >= 0 && size_t(row) < listRows_.size() ? listCopies_[listRows_[size_t(row)]].entries : none;
+    std::vector<size_t> rows(entries.size());
+    for (size_t i = 0; i < rows.size(); ++i) rows[i] = i;
+    FillTable(*entries_, RecordSet::Entry, entries, rows);
+}
+
+std::vector<ListName> RecordPage::ListNames() const {
+    std::vector<ListName> names;
+    for (const core::RecordCopy& list : listCopies_) {
+        if (list.deleted) continue;
+        names.push_back({NumberOf(list, spec_.listUidKey), list.Get(spec_.listNameKey).value_or("")});
+    }
+    return names;
+}
+
+std::optional<std::string> RecordPage::Change(const std::function<bool()>& operation) {
+    std::string said;
+    switch (Attempt(core_.counters, operation)) {
+        case Outcome::Busy:
+            // Nothing changed, and the copies are still what the module holds.
+            said = core_.Text(str::kDialogBusy);
+            Say(said);
+            return said;
+        case Outcome::Refused:
+            Refresh();
+            said = core_.Text(str::kDialogNotAccepted);
+            Say(said);
+            return said;
+        case Outcome::Done: break;
+    }
+    // Saved as the script's save does: without waiting for the lock.
+    const bool saved = module_.SaveSection(platform::Blocking::No);
+    Refresh();
+    Say(core_.Text(saved ? str::kDialogSaved : str::kDialogNotSaved));
+    return std::nullopt;
+}
+
+std::optional<std::string> RecordPage::ApplyCommon(const FieldTexts& texts) {
+    if (!common_) {
+        Refresh();
+        if (!common_) return core_.Text(str::kDialogBusy);
+    }
+    const core::RecordCopy original = *common_;
+    core::RecordCopy edited = original;
+    if (auto refusal = ApplyFieldTexts(core_, spec_, RecordSet::Common, texts, GodMode(), edited)) {
+        Say(*refusal);
+        return refusal;
+    }
+    return Change([&] { return records_.Replace({RecordSet::Common}, 0, edited, original); });
+}
+
+std::optional<std::string> RecordPage::AddRecord(RecordSet set, const FieldTexts& texts) {
+    core::RecordCopy record = records_.Blank({set});
+    if (!record) return core_.Text(str::kDialogNotAccepted);
+    ApplyProposals(spec_, set, set == RecordSet::List ? records_.Blank({RecordSet::Entry}) : core::RecordCopy{}, record);
+    if (auto refusal = ApplyFieldTexts(core_, spec_, set, texts, GodMode(), record)) {
+        Say(*refusal);
+        return refusal;
+    }
+    return Change([&] { return records_.Add({set}, record); });
+}
+
+std::optional<std::string> RecordPage::EditRecord(RecordSet set, int row, const FieldTexts& texts) {
+    std::vector<size_t>* rows = RowsOf(set);
+    if (!rows || row < 0 || size_t(row) >= rows->size()) return core_.Text(str::kDialogSelectRecord);
+    const size_t slot = (*rows)[size_t(row)];
+    const core::RecordCopy original = (*RecordsOf(set))[slot];
+    core::RecordCopy edited = original;
+    if (auto refusal = ApplyFieldTexts(core_, spec_, set, texts, GodMode(), edited)) {
+        Say(*refusal);
+        return refusal;
+    }
+    return Change([&] { return records_.Replace({set}, slot, edited, original); });
+}
+
+std::optional<std::string> RecordPage::ToggleDeleted(RecordSet set, int row) {
+    std::vector<size_t>* rows = RowsOf(set);
+    if (!rows || row < 0 || size_t(row) >= rows->size()) return core_.Text(str::kDialogSelectRecord);
+    const size_t slot = (*rows)[size_t(row)];
+    const core::RecordCopy original = (*RecordsOf(set))[slot];
+    core::RecordCopy edited = original;
+    edited.deleted = !edited.deleted;
+    return Change([&] { return records_.Replace({set}, slot, edited, original); });
+}
+
+std::optional<std::string> RecordPage::ReplaceList(int listRow, core::RecordCopy list) {
+    const size_t slot = listRows_[size_t(listRow)];
+    const core::RecordCopy original = listCopies_[slot];
+    return Change([&] { return records_.Replace({RecordSet::List}, slot, list, original); });
+}
+
+std::optional<std::string> RecordPage::AddEntry(int listRow, const FieldTexts& texts) {
+    if (listRow < 0 || size_t(listRow) >= listRows_.size()) return core_.Text(str::kDialogSelectRecord);
+    core::RecordCopy entry = records_.Blank({RecordSet::Entry});
+    if (auto refusal = ApplyFieldTexts(core_, spec_, RecordSet::Entry, texts, GodMode(), entry)) {
+        Say(*refusal);
+        return refusal;
+    }
+    core::RecordCopy list = listCopies_[listRows_[size_t(listRow)]];
+    list.entries.push_back(std::move(entry));
+    return ReplaceList(listRow, std::move(list));
+}
+
+std::optional<std::string> RecordPage::EditEntry(int listRow, int entryRow, const FieldTexts& texts) {
+    if (listRow < 0 || size_t(listRow) >= listRows_.size()) return core_.Text(str::kDialogSelectRecord);
+    core::RecordCopy list = listCopies_[listRows_[size_t(listRow)]];
+    if (entryRow < 0 || size_t(entryRow) >= list.entries.size()) return core_.Text(str::kDialogSelectRecord);
+    if (auto refusal = ApplyFieldTexts(core_, spec_, RecordSet::Entry, texts, GodMode(), list.entries[size_t(entryRow)])) {
+        Say(*refusal);
+        return refusal;
+    }
+    return ReplaceList(listRow, std::move(list));
+}
+
+std::optional<std::string> RecordPage::ToggleEntryDeleted(int listRow, int entryRow) {
+    if (listRow < 0 || size_t(listRow) >= listRows_.size()) return core_.Text(str::kDialogSelectRecord);
+    core::RecordCopy list = listCopies_[listRows_[size_t(listRow)]];
+    if (entryRow < 0 || size_t(entryRow) >= list.entries.size()) return core_.Text(str::kDialogSelectRecord);
+    // An entry's mark takes it out of its list when the list goes back.
+    list.entries[size_t(entryRow)].deleted = true;
+    return ReplaceList(listRow, std::move(list));
+}
+
+void RecordPage::OpenRecordForm(RecordSet set, int row) {
+    core::RecordCopy record;
+    if (row < 0) {
+        record = records_.Blank({set});
+        ApplyProposals(spec_, set, set == RecordSet::List ? records_.Blank({RecordSet::Entry}) : core::RecordCopy{}, record);
+    } else {
+        std::vector<size_t>* rows = RowsOf(set);
+        if (!rows || size_t(row) >= rows->size()) return;
+        record = (*RecordsOf(set))[(*rows)[size_t(row)]];
+    }
+    if (!record) return;
+    if (form_) form_->close();
+    form_ = new RecordForm(core_, spec_, set, record, ListNames(), GodMode(),
+                           [this, set, row](const FieldTexts& texts) {
+                               return row < 0 ? AddRecord(set, texts) : EditRecord(set, row, texts);
+                           },
+                           this);
+    form_->setAttribute(Qt::WA_DeleteOnClose);
+    form_->open();
+}
+
+void RecordPage::OpenEntryForm(int entryRow) {
+    const int listRow = SelectedRow(lists_);
+    if (listRow < 0 || size_t(listRow) >= listRows_.size()) return;
+    const core::RecordCopy& list = listCopies_[listRows_[size_t(listRow)]];
+    core::RecordCopy entry;
+    if (entryRow < 0) entry = records_.Blank({RecordSet::Entry});
+    else if (size_t(entryRow) < list.entries.size()) entry = list.entries[size_t(entryRow)];
+    if (!entry) return;
+    if (form_) form_->close();
+    form_ = new RecordForm(core_, spec_, RecordSet::Entry, entry, ListNames(), GodMode(),
+                           [this, listRow, entryRow](const FieldTexts& texts) {
+                               return entryRow < 0 ? AddEntry(listRow, texts) : EditEntry(listRow, entryRow, texts);
+                           },
+                           this);
+    form_->setAttribute(Qt::WA_DeleteOnClose);
+    form_->open();
+}
+
+void RecordPage::StartService() { ServiceCall(true); }
+void RecordPage::StopService() { ServiceCall(false); }
+
+void RecordPage::ServiceCall(bool start) {
+    core::Module* module = &module_;
+    // Starting and stopping wait for the module's lock and its threads:
+    // never on the GUI thread.
+    const bool started = service_.Run<bool>(
+        [module, start] {
+            return start ? module->Start(platform::Blocking::Yes) : module->Stop(platform::Blocking::Yes);
+        },
+        [this, start](bool done) {
+            if (start) Say(core_.Text(done ? str::kDialogServiceStarted : str::kDialogServiceNotStarted));
+            else Say(core_.Text(done ? str::kDialogServiceStopped : str::kDialogServiceNotStopped));
+        });
+    if (started) Say(core_.Text(str::kDialogWorking));
+}
+
+}  // namespace qm::windows::qt

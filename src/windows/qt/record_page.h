@@ -1,0 +1,106 @@
+#pragma once
+// One record page of the settings dialog, built from a page entry and the
+// module's field tables: the common settings with Apply, a table of the
+// records, the lists with their entries, add / edit / delete (the module's
+// deletion mark, which a second Delete lifts) and the service's start and
+// stop. Every change goes through the module's RecordSets (copies out,
+// Add/Replace back, each a three-try lock) and is then saved without
+// waiting; a busy module shows a message instead of freezing the window.
+// Start and stop run off the GUI thread. GUI thread only; the module must
+// outlive the page.
+#include <memory>
+#include <optional>
+#include <vector>
+
+#include <QPointer>
+#include <QWidget>
+
+#include "core/record_sets.h"
+#include "windows/qt/background_call.h"
+#include "windows/qt/field_form.h"
+#include "windows/qt/record_page_spec.h"
+
+class QLabel;
+class QPushButton;
+class QTableWidget;
+
+namespace qm::core {
+struct CoreContext;
+class Module;
+}  // namespace qm::core
+
+namespace qm::windows::qt {
+
+class RecordPage : public QWidget {
+    Q_OBJECT
+public:
+    RecordPage(core::CoreContext& core, const PageSpec& spec, core::Module& module, QWidget* parent = nullptr);
+
+    const PageSpec& Spec() const { return spec_; }
+    QString Status() const;
+
+    // Copies the page's records out of the module again (kept as they were
+    // when the module is busy).
+    void Refresh();
+
+    // The page's actions, as its buttons and forms run them; each gives the
+    // message shown when the change did not happen, or nothing.
+    std::optional<std::string> ApplyCommon(const FieldTexts& texts);
+    // Rows count as the tables show them. Item and List sets only.
+    std::optional<std::string> AddRecord(core::RecordSet set, const FieldTexts& texts);
+    std::optional<std::string> EditRecord(core::RecordSet set, int row, const FieldTexts& texts);
+    std::optional<std::string> ToggleDeleted(core::RecordSet set, int row);
+    std::optional<std::string> AddEntry(int listRow, const FieldTexts& texts);
+    std::optional<std::string> EditEntry(int listRow, int entryRow, const FieldTexts& texts);
+    std::optional<std::string> ToggleEntryDeleted(int listRow, int entryRow);
+    void StartService();
+    void StopService();
+    bool ServiceCallRunning() const { return service_.Busy(); }
+
+    FieldForm* CommonForm() { return commonForm_; }
+    QTableWidget* Items() { return items_; }
+    QTableWidget* Lists() { return lists_; }
+    QTableWidget* Entries() { return entries_; }
+    // The record form the Add or Edit button opened last, while it is open.
+    RecordForm* OpenForm() { return form_; }
+    // Opens the form as the Add and Edit buttons do (`row` -1: a new record).
+    void OpenRecordForm(core::RecordSet set, int row);
+    void OpenEntryForm(int entryRow);
+
+private:
+    QWidget* MakeTable(core::RecordSet set, QTableWidget*& table, uint32_t title);
+    void FillTable(QTableWidget& table, core::RecordSet set, const std::vector<core::RecordCopy>& records,
+                   const std::vector<size_t>& rows);
+    void FillCommon();
+    void FillEntries();
+    std::vector<ListName> ListNames() const;
+    std::vector<size_t>* RowsOf(core::RecordSet set);
+    std::vector<core::RecordCopy>* RecordsOf(core::RecordSet set);
+    bool GodMode() const;
+    // Runs one module operation; then saved and refreshed, or the reason it did not happen.
+    std::optional<std::string> Change(const std::function<bool()>& operation);
+    std::optional<std::string> ReplaceList(int listRow, core::RecordCopy list);
+    void Say(const std::string& text);
+    void ServiceCall(bool start);
+
+    core::CoreContext& core_;
+    const PageSpec& spec_;
+    core::Module& module_;
+    core::RecordSets& records_;
+
+    std::optional<core::RecordCopy> common_;
+    std::vector<core::RecordCopy> itemCopies_, listCopies_;
+    std::vector<size_t> itemRows_, listRows_;  // table row -> slot
+
+    // Widgets, owned by this page.
+    FieldForm* commonForm_ = nullptr;
+    QWidget* commonBox_ = nullptr;
+    QTableWidget* items_ = nullptr;
+    QTableWidget* lists_ = nullptr;
+    QTableWidget* entries_ = nullptr;
+    QLabel* status_ = nullptr;
+    QPointer<RecordForm> form_;
+    BackgroundCall service_{*this};
+};
+
+}  // namespace qm::windows::qt

@@ -1,0 +1,253 @@
+#include "windows/qt/record_page_spec.h"
+
+#include <algorithm>
+#include <array>
+#include <cctype>
+
+#include "core/module.h"
+#include "core/string_ids.h"
+#include "windows/window_frame.h"
+
+namespace qm::windows::qt {
+
+namespace {
+
+using core::RecordSet;
+namespace str = core::str;
+
+Named Id(uint64_t value, uint32_t textId) { return {value, textId, {}, 0}; }
+Named Literal(uint64_t value, std::string text) { return {value, 0, std::move(text), 0}; }
+Named Formatted(uint64_t value, uint32_t format, uint32_t arg) { return {value, format, {}, arg}; }
+
+// The condition kinds in the order of the rule page's drop-down list.
+std::vector<Named> ConditionKinds() {
+    std::vector<Named> kinds{Id(0, str::kConditionAddress), Id(1, str::kConditionMessage)};
+    for (uint32_t s = 0; s <= 8; ++s) kinds.push_back(Formatted(2 + s, str::kConditionStatus, str::kSeverityEmergency + s));
+    for (uint32_t t = 0; t < 4; ++t) kinds.push_back(Formatted(11 + t, str::kConditionVendor, str::kEventTypeSystem + t));
+    return kinds;
+}
+
+std::vector<Named> EventTypeBits(bool withSystem) {
+    std::vector<Named> bits;
+    if (withSystem) bits.push_back(Id(0x40, str::kEventTypeSystem));
+    bits.push_back(Id(0x20, str::kEventTypeExternal));
+    bits.push_back(Id(0x10, str::kEventTypeInternal));
+    bits.push_back(Id(0x08, str::kEventTypeArchive));
+    return bits;
+}
+
+std::vector<Named> WindowBits() {
+    return {Id(0x1000, str::kWindowOptionShow), Id(0x2000, str::kWindowOptionPin), Id(0x4000, str::kWindowOptionOnTop),
+            Id(0x8000, str::kWindowOptionToolWindow)};
+}
+
+std::vector<Named> CorrectCodes() {
+    return {Literal(0, "---"),      Literal(64, "0.0 /10"), Literal(32, "0.0 /100"),
+            Literal(16, "0.0 /1000"), Literal(8, "HEX"),    Literal(4, "0 /1 (to int)")};
+}
+
+// Pollers share the shape of their lists (`ID`, `StrName`, `StrOutFmt`) and their entries' limits.
+PageSpec Poller(uint32_t title, uint16_t module) {
+    PageSpec p;
+    p.title = title;
+    p.module = module;
+    p.common = p.items = p.lists = p.service = true;
+    return p;
+}
+
+std::vector<PageSpec> MakeSpecs() {
+    std::vector<PageSpec> pages;
+
+    PageSpec scheme;
+    scheme.title = str::kPageColorScheme;
+    scheme.module = core::kModuleRules;
+    scheme.common = true;
+    pages.push_back(scheme);
+
+    PageSpec rules;
+    rules.title = str::kPageRules;
+    rules.module = core::kModuleRules;
+    rules.items = true;
+    rules.listUidKey = "UID";
+    rules.hints = {
+        {RecordSet::Item,
+         "Param",
+         FieldLook::Bits,
+         {Formatted(0x8000, str::kRuleConditionMark, 1), Formatted(0x4000, str::kRuleConditionMark, 2),
+          Formatted(0x2000, str::kRuleConditionMark, 1), Formatted(0x1000, str::kRuleConditionMark, 2),
+          Id(0x0800, str::kDoNotAddEvent), Id(0x0400, str::kContinueRules), Id(0x0200, str::kModify),
+          Id(0x0100, str::kColorSchemeLabel), Id(0x0080, str::kCutFromMessage), Id(0x0040, str::kRunProgram),
+          Id(0x0020, str::kNoWindow)}},
+        {RecordSet::Item,
+         "InMatch",
+         FieldLook::Choice,
+         {Id(0, str::kCombineNone), Id(1, str::kCombineAnd), Id(2, str::kCombineOr), Id(3, str::kCombineExcept)}},
+        {RecordSet::Item, "InCond1", FieldLook::Choice, ConditionKinds()},
+        {RecordSet::Item, "InCond2", FieldLook::Choice, ConditionKinds()},
+        {RecordSet::Item, "InListID1", FieldLook::ListRef, {}},
+        {RecordSet::Item, "InListID2", FieldLook::ListRef, {}},
+        {RecordSet::Item, "OutTextMode", FieldLook::Choice, {Id(0, str::kConditionAddress), Id(1, str::kConditionMessage)}},
+    };
+    // The "=" and "Список:" marks sit beside their condition on the rule page;
+    // here each says which condition it belongs to.
+    rules.hints[0].names[0].text = "=";
+    rules.hints[0].names[1].text = "=";
+    rules.hints[0].names[2].text = "Список:";
+    rules.hints[0].names[3].text = "Список:";
+    rules.proposals = {{RecordSet::Item, "Enable", "1"}};
+    pages.push_back(rules);
+
+    PageSpec lists;
+    lists.title = str::kPageLists;
+    lists.module = core::kModuleRules;
+    lists.lists = true;
+    lists.listUidKey = "UID";
+    lists.proposals = {{RecordSet::List, "Enable", "1"}};
+    pages.push_back(lists);
+
+    PageSpec info;
+    info.title = str::kPageInfoWindow;
+    info.module = core::kModuleWindow;
+    info.items = true;
+    info.windowType = kWindowInfoBox;
+    info.hints = {{RecordSet::Item, "Param", FieldLook::Bits, WindowBits()}};
+    info.proposals = {{RecordSet::Item, "Enable", "1"}, {RecordSet::Item, "Type", std::to_string(kWindowInfoBox)},
+                      {RecordSet::Item, "Param", std::to_string(0x1000 | 0x8000)}};
+    pages.push_back(info);
+
+    PageSpec dns;
+    dns.title = str::kPageDns;
+    dns.module = core::kModuleDns;
+    dns.common = dns.items = true;
+    dns.hints = {{RecordSet::Item,
+                  "Param",
+                  FieldLook::Bits,
+                  {Id(0x80, str::kUseLocalStore), Id(0x40, str::kUseDnsServer), Id(0x20, str::kUseSnmp)}}};
+    pages.push_back(dns);
+
+    PageSpec dbase;
+    dbase.title = str::kPageDatabase;
+    dbase.module = core::kModuleDbase;
+    dbase.common = dbase.items = dbase.service = true;
+    dbase.hints = {{RecordSet::Common, "EventParam", FieldLook::Bits, EventTypeBits(true)}};
+    pages.push_back(dbase);
+
+    PageSpec collector;
+    collector.title = str::kPageCollector;
+    collector.module = core::kModuleCollector;
+    collector.common = collector.items = collector.service = true;
+    collector.proposals = {{RecordSet::Item, "Enable", "1"}, {RecordSet::Item, "Port", "514"}};
+    pages.push_back(collector);
+
+    PageSpec relay;
+    relay.title = str::kPageRelay;
+    relay.module = core::kModuleRelay;
+    relay.common = relay.items = relay.service = true;
+    relay.hints = {{RecordSet::Item, "EventParam", FieldLook::Bits, EventTypeBits(true)}};
+    relay.proposals = {{RecordSet::Item, "Enable", "1"}, {RecordSet::Item, "Port", "514"}};
+    pages.push_back(relay);
+
+    PageSpec snmp = Poller(str::kPageSnmp, core::kModuleSnmp);
+    snmp.hints.push_back({RecordSet::Common, "RepeatTimeout", FieldLook::Seconds, {}});
+    snmp.hints.push_back({RecordSet::Item, "Timeout", FieldLook::Seconds, {}});
+    snmp.hints.push_back({RecordSet::Item, "OIDID", FieldLook::ListRef, {}});
+    snmp.hints.push_back({RecordSet::Entry, "Correct", FieldLook::Choice, CorrectCodes()});
+    snmp.proposals = {{RecordSet::Item, "Enable", "1"},
+                      {RecordSet::Item, "StrCommunity", "public"},
+                      {RecordSet::Item, "Timeout", "1000"},
+                      {RecordSet::Item, "Retries", "2"},
+                      {RecordSet::List, "Enable", "1"},
+                      {RecordSet::List, "StrOutFmt", "Description: [desc]"}};
+    snmp.proposedEntries = {{{RecordSet::Entry, "StrValue", ".1.3.6.1.2.1.1.1.0"}, {RecordSet::Entry, "StrTag", "desc"}}};
+    pages.push_back(snmp);
+
+    PageSpec icmp;
+    icmp.title = str::kPageIcmp;
+    icmp.module = core::kModuleIcmp;
+    icmp.common = icmp.items = icmp.service = true;
+    icmp.proposals = {{RecordSet::Item, "Enable", "1"}, {RecordSet::Item, "StrOutFmt", "On-line, response [msec]"}};
+    pages.push_back(icmp);
+
+    PageSpec laurent = Poller(str::kPageLaurent, core::kModuleLaurent);
+    laurent.hints.push_back({RecordSet::Item, "CmdListID", FieldLook::ListRef, {}});
+    laurent.proposals = {{RecordSet::Item, "Enable", "1"},
+                         {RecordSet::Item, "Port", "2424"},
+                         {RecordSet::Item, "StrPass", ""},
+                         {RecordSet::List, "Enable", "1"},
+                         {RecordSet::List, "StrOutFmt", "Temperature: [temp] *C"}};
+    laurent.proposedEntries = {{{RecordSet::Entry, "StrValue", "$KE,TMP"}, {RecordSet::Entry, "StrTag", "temp"}}};
+    pages.push_back(laurent);
+
+    PageSpec graphs;
+    graphs.title = str::kPageGraphs;
+    graphs.module = core::kModuleWindow;
+    graphs.items = true;
+    graphs.windowType = kWindowGraph;
+    graphs.hints = {{RecordSet::Item, "Param", FieldLook::Bits, WindowBits()}};
+    graphs.proposals = {{RecordSet::Item, "Enable", "1"}, {RecordSet::Item, "Type", std::to_string(kWindowGraph)},
+                        {RecordSet::Item, "Param", std::to_string(0x1000)}};
+    pages.push_back(graphs);
+
+    PageSpec http;
+    http.title = str::kPageHttp;
+    http.module = core::kModuleHttpServer;
+    http.common = http.items = http.service = true;
+    http.hints = {{RecordSet::Item, "EventParam", FieldLook::Bits, EventTypeBits(true)}};
+    http.proposals = {{RecordSet::Item, "Enable", "1"}};
+    pages.push_back(http);
+
+    // Shown once the ModbusTCP module offers its records.
+    PageSpec modbus = Poller(str::kPageModbus, core::kModuleModbus);
+    modbus.hints.push_back({RecordSet::Item, "RegListID", FieldLook::ListRef, {}});
+    modbus.hints.push_back({RecordSet::Entry,
+                            "Correct",
+                            FieldLook::Choice,
+                            {Literal(128, "---"), Literal(64, "0.0 /10"), Literal(32, "0.0 /100"), Literal(16, "0.0 /1000")}});
+    modbus.hints.push_back({RecordSet::Entry,
+                            "Type",
+                            FieldLook::Choice,
+                            {Literal(128, "Signed"), Literal(64, "Unsigned"), Literal(32, "Float"), Literal(16, "String")}});
+    modbus.hints.push_back({RecordSet::Entry,
+                            "Func",
+                            FieldLook::Choice,
+                            {Literal(1, "DO (0x01)"), Literal(2, "DI (0x02)"), Literal(3, "AI (0x03)"), Literal(4, "AO (0x04)")}});
+    modbus.hints.push_back({RecordSet::Entry,
+                            "RegCount",
+                            FieldLook::Choice,
+                            {Literal(1, "1 byte"), Literal(2, "2 byte"), Literal(3, "3 byte"), Literal(4, "4 byte")}});
+    modbus.proposals = {{RecordSet::Item, "Enable", "1"},
+                        {RecordSet::List, "Enable", "1"},
+                        {RecordSet::List, "StrOutFmt", "Value =[reg]"}};
+    pages.push_back(modbus);
+    return pages;
+}
+
+bool SameKey(std::string_view a, std::string_view b) {
+    return a.size() == b.size() &&
+           std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) { return std::tolower(uint8_t(x)) == std::tolower(uint8_t(y)); });
+}
+
+}  // namespace
+
+const std::vector<PageSpec>& RecordPageSpecs() {
+    static const std::vector<PageSpec> specs = MakeSpecs();
+    return specs;
+}
+
+FieldHint HintFor(const PageSpec& page, RecordSet set, std::string_view key) {
+    for (const FieldHint& h : page.hints)
+        if (h.set == set && SameKey(h.key, key)) return h;
+    // Identities the module hands out, counts it keeps in step and what the
+    // window itself stores: changing them by hand breaks references. (A
+    // resolver's `ID` is no identity but its choice of role, and stays open.)
+    static constexpr std::array<std::string_view, 2> kKept{"UID", "ListSize"};
+    static constexpr std::array<std::string_view, 3> kWindowKept{"Type", "Rect", "Icon"};
+    const auto any = [&](const auto& keys) {
+        return std::any_of(keys.begin(), keys.end(), [&](std::string_view k) { return SameKey(k, key); });
+    };
+    const bool kept = any(kKept) || (set == RecordSet::List && SameKey("ID", key)) || (page.windowType && any(kWindowKept));
+    if (kept) return {set, std::string(key), FieldLook::ReadOnly, {}};
+    return {set, std::string(key), FieldLook::Plain, {}};
+}
+
+}  // namespace qm::windows::qt

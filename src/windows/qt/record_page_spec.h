@@ -1,0 +1,71 @@
+#pragma once
+// What the settings dialog's record pages show, as data: one entry per
+// topic, naming the module, the record sets it edits and the few fields that
+// want more than their kind's plain control (names instead of numbers, bit
+// texts, seconds, list references, values proposed for new records). The
+// generic page builds everything else from the modules' field tables, so a
+// module's page is one entry here. No Qt in this file.
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "core/record_sets.h"
+
+namespace qm::windows::qt {
+
+enum class FieldLook : uint8_t {
+    Plain,     // the control of its kind
+    Choice,    // a drop-down list of named values
+    Bits,      // named option bits as check boxes
+    Seconds,   // stored in milliseconds, shown in whole seconds
+    ListRef,   // the UID of one of the module's lists, chosen by its name
+    ReadOnly,  // editable only in GodMode
+};
+
+// A named value or bit: the text is a string id, or the literal text when the id is 0.
+struct Named {
+    uint64_t value = 0;
+    uint32_t textId = 0;
+    std::string text;
+    uint32_t argId = 0;  // the text is a format taking this string's text
+};
+
+struct FieldHint {
+    core::RecordSet set = core::RecordSet::Item;
+    std::string key;
+    FieldLook look = FieldLook::Plain;
+    std::vector<Named> names;  // Choice and Bits
+};
+
+struct Proposal {
+    core::RecordSet set = core::RecordSet::Item;
+    std::string key;
+    std::string value;  // in the field's text form (as RecordCopy::Set takes it)
+};
+
+struct PageSpec {
+    uint32_t title = 0;  // string id of the page's title
+    uint16_t module = 0;
+    bool common = false;
+    bool items = false;
+    bool lists = false;  // lists with their entries
+    bool service = false;  // start and stop buttons
+    std::optional<uint8_t> windowType;  // window pages: only the entries of this type
+    std::string listUidKey = "ID";     // the lists' own UID field, which ListRef fields name
+    std::string listNameKey = "StrName";
+    std::vector<FieldHint> hints;
+    std::vector<Proposal> proposals;
+    std::vector<std::vector<Proposal>> proposedEntries;  // a new list's first entries
+};
+
+// Every record page, in the order the dialog lists them.
+const std::vector<PageSpec>& RecordPageSpecs();
+
+// The hint for a field of a set (Plain when none); fields that hold identities
+// or layout the program keeps (UIDs, IDs, counts, types, rectangles) are
+// ReadOnly everywhere.
+FieldHint HintFor(const PageSpec& page, core::RecordSet set, std::string_view key);
+
+}  // namespace qm::windows::qt
