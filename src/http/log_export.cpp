@@ -78,7 +78,7 @@ std::string LogExport(core::CoreContext& core, std::string_view query, const Log
         for (size_t i = 0; i < n; ++i) {
             const core::EventRecord& e = slice[i];
             if (!(e.type & options.eventParam) || !PassesTypeFilter(e.type, filter)) continue;
-            copies.push_back({e.severity, e.sender, e.time, e.message});
+            copies.push_back({e.severity, e.sender, e.time, std::string(e.Message())});
         }
     }
     // Names are looked up only now: a lookup may wait on the network, and the
