@@ -363,7 +363,7 @@ TEST_F(Collector, RsyslogForwardsLinesIntact) {
     const auto forwarded = [&] { return log_->Matching(EventLog::Of(core::kEventExternal, "forwarded line")); };
     ASSERT_TRUE(WaitUntil([&] { return forwarded().size() >= 20; }, 5s)) << rsyslog.Log();
     for (const EventRecord& e : forwarded()) {
-        EXPECT_EQ(sent.erase(e.Raw()), 1u) << "not sent, or twice: " << e.Raw();
+        EXPECT_EQ(sent.erase(std::string(e.Raw())), 1u) << "not sent, or twice: " << e.Raw();
         const uint32_t priority = uint32_t(std::stoul(std::string(e.Raw().substr(1))));
         EXPECT_EQ(e.severity, priority & 7);
         EXPECT_EQ(e.facility, priority >> 3);
