@@ -25,8 +25,6 @@ constexpr size_t kIntakeBatchLines = 256;
 constexpr size_t kMaxSpareBatches = 8;
 constexpr auto kDrainerPoll = std::chrono::milliseconds(200);
 
-size_t Footprint(const EventRecord& e) { return sizeof(EventRecord) + e.TextBytes(); }
-
 }  // namespace
 
 EventCore::EventCore(CoreCounters& counters, unsigned intakeWorkers) : counters_(counters) {
@@ -87,7 +85,8 @@ bool EventCore::DrainerBehind() const {
     // that, what a mover turn brings at a high rate, so the drainer's pace
     // and not the heap holds a flood back.
     return hasDrainer_ && undrainedRecords_.load(std::memory_order_relaxed) > drainLimit_ + bounds_.drainHeadroomRecords &&
-           undrainedBytes_.load(std::memory_order_relaxed) > bounds_.undrainedBytes;
+           undrainedBytes_.load(std::memory_order_relaxed) + unfreedBytes_.load(std::memory_order_relaxed) >
+               bounds_.undrainedBytes;
 }
 
 void EventCore::SetBounds(const IntakeBounds& bounds) {
@@ -108,7 +107,15 @@ IntakeBacklog EventCore::Backlog() {
     }
     b.undrainedRecords = undrainedRecords_.load(std::memory_order_relaxed);
     b.undrainedBytes = undrainedBytes_.load(std::memory_order_relaxed);
+    b.unfreedBytes = unfreedBytes_.load(std::memory_order_relaxed);
     return b;
+}
+
+void EventCore::Freed(size_t bytes) {
+    size_t held = unfreedBytes_.load(std::memory_order_relaxed);
+    while (!unfreedBytes_.compare_exchange_weak(held, held - std::min(held, bytes), std::memory_order_relaxed)) {
+    }
+    drainedCv_.notify_all();
 }
 
 void EventCore::SetDrainer(size_t limit, std::function<void()> wake) {
@@ -420,6 +427,7 @@ int EventCore::DrainWhen(Pred shouldDrain, Blocking blocking, std::vector<EventP
     for (auto& [id, observer] : drainObservers_) observer();
     out.swap(queue_);
     generation_.fetch_add(1, std::memory_order_release);
+    unfreedBytes_.store(queueBytes_, std::memory_order_relaxed);
     Forget(out.size(), std::exchange(queueBytes_, 0));
     return kOk;
 }

@@ -101,6 +101,7 @@ struct IntakeBacklog {
     size_t pendingBytes = 0;
     size_t undrainedRecords = 0;  // parsed, not taken by the drainer yet
     size_t undrainedBytes = 0;
+    size_t unfreedBytes = 0;      // taken by the drainer, not freed yet
 };
 
 // Position and generation every queue reader keeps.
@@ -159,6 +160,13 @@ public:
     void SetDrainer(size_t limit, std::function<void()> wake);
     void ClearDrainer();
     void SetBounds(const IntakeBounds& bounds);
+    // The drainer frees what it took while it writes it; telling the intake
+    // so keeps those records inside the bound on parsed bytes, which would
+    // otherwise let a second backlog of that size build up beside a batch
+    // still being written. A drain forgets what the previous one left untold.
+    void Freed(size_t bytes);
+    // What a record counts for in those bounds.
+    static size_t Footprint(const EventRecord& e) { return sizeof(EventRecord) + e.TextBytes(); }
     IntakeBacklog Backlog();
 
     // A reader that must not miss records (the relay) can ask to be called
@@ -225,6 +233,7 @@ private:
     // counted so the intake can wait for a slow drainer without a queue lock.
     std::atomic<size_t> undrainedRecords_{0};
     std::atomic<size_t> undrainedBytes_{0};
+    std::atomic<size_t> unfreedBytes_{0};  // drained, not yet freed by the drainer
     std::mutex drainerMutex_;  // guards the drainer's settings and orders its wake-ups
     std::condition_variable drainedCv_;
     bool hasDrainer_ = false;

@@ -200,6 +200,48 @@ TEST(EventCore, ReceiveBatchesWaitForASlowDrainerInsteadOfPilingUp) {
     EXPECT_EQ(core.Backlog().undrainedRecords, 0u);
 }
 
+TEST(EventCore, RecordsTheDrainerHasNotFreedYetCountAgainstTheBound) {
+    CoreCounters counters;
+    EventCore core(counters, 1);
+    const auto handOver = [&](int first) {
+        IntakeBatch batch;
+        for (int i = first; i < first + 20; ++i) batch.Add("<13>" + std::string(100, 'x') + std::to_string(i), Addr("10.0.0.9"));
+        ASSERT_EQ(core.HandOver(batch, true), kOk);
+    };
+    handOver(0);
+    ASSERT_TRUE(core.Settle(20000));
+    const size_t batchBytes = core.Backlog().undrainedBytes;
+    ASSERT_GT(batchBytes, 0u);
+
+    // Room for one batch of parsed lines and a half, wherever they are.
+    IntakeBounds bounds;
+    bounds.drainHeadroomRecords = 0;
+    bounds.undrainedBytes = batchBytes + batchBytes / 2;
+    core.SetBounds(bounds);
+    core.SetDrainer(0, [] {});
+    std::vector<EventPtr> writing;
+    ASSERT_EQ(core.Drain(writing, Blocking::Yes), kOk);
+    EXPECT_EQ(core.Backlog().unfreedBytes, batchBytes);
+
+    // The drainer still holds its batch: one more fits beside it, a third
+    // waits for the drainer instead of doubling what is held.
+    handOver(20);
+    ASSERT_TRUE(core.Settle(20000));
+    handOver(40);
+    EXPECT_FALSE(qm::testing::WaitUntil([&] { return core.Backlog().pendingLines == 0; }, std::chrono::seconds(2)));
+
+    writing.clear();
+    core.Freed(batchBytes * 2);  // more than it holds leaves nothing, not a wrapped count
+    EXPECT_EQ(core.Backlog().unfreedBytes, 0u);
+    ASSERT_TRUE(qm::testing::WaitUntil([&] { return core.Backlog().pendingLines == 0 && core.ActiveIntake() == 0; }));
+    core.ClearDrainer();
+    ASSERT_TRUE(core.Settle(20000));
+    std::vector<EventPtr> rest;
+    ASSERT_EQ(core.Drain(rest, Blocking::Yes), kOk);
+    ASSERT_EQ(rest.size(), 40u);
+    EXPECT_EQ(rest.back()->sequence, 60u);
+}
+
 TEST(EventCore, ReadersRestartAfterADrainAndSlicesStayBounded) {
     CoreCounters counters;
     EventCore core(counters);
