@@ -90,9 +90,10 @@ struct IntakeBounds {
     size_t handOverBytes = size_t(16) << 20;
     // Records waiting for the drainer past which the workers wait for it:
     // both this far past its limit (so the limit is always reached) and
-    // this many bytes (what a mover turn brings at a high rate).
+    // this many bytes: more than a mover turn brings at a high rate, and
+    // counted up to the moment the drainer frees each record.
     size_t drainHeadroomRecords = 8192;
-    size_t undrainedBytes = size_t(128) << 20;
+    size_t undrainedBytes = size_t(96) << 20;
 };
 
 // What waits inside the intake now, for the program's own view of a flood.
