@@ -81,7 +81,7 @@ void WorkerThroughput(windows::EventWorkerPool& pool, const std::vector<uint64_t
         e->type = core::kEventExternal;
         e->severity = static_cast<uint32_t>(i % 8);
         e->sender = "10.0.0." + std::to_string(i % 200 + 1);
-        e->message = Message(i);
+        e->SetMessage(Message(i));
         e->sequence = i;
         events.push_back(std::move(e));
     }

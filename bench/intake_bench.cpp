@@ -307,7 +307,7 @@ LatencyResult RunLatency(const std::vector<std::string>& lines, unsigned rate, d
             while (core.ReadNext(state, qm::platform::Blocking::Yes, slice) == qm::core::kOk) {
                 for (size_t i = 0; i < slice.size(); ++i) {
                     size_t idx = 0;
-                    if (!IndexFromMessage(slice[i].message, idx) || idx >= count) {
+                    if (!IndexFromMessage(slice[i].Message(), idx) || idx >= count) {
                         unparsable.fetch_add(1, std::memory_order_relaxed);
                         continue;
                     }

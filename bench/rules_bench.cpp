@@ -39,7 +39,7 @@ std::vector<EventRecord> MakeEvents(size_t count) {
         events[i].type = qm::core::kEventExternal;
         events[i].severity = static_cast<uint32_t>(i % 8);
         events[i].sender = "10.0.0." + std::to_string(i % 200 + 1);
-        events[i].message = buf;
+        events[i].SetMessage(buf);
         events[i].sequence = i;
     }
     return events;

@@ -87,9 +87,9 @@ int main(int argc, char** argv) {
             while (core.events->ReadNext(state, qm::platform::Blocking::Yes, slice) == qm::core::kOk) {
                 const uint64_t now = NowNs();
                 for (const qm::core::EventPtr& e : slice.Records()) {
-                    const size_t at = e->message.find("t=");
+                    const size_t at = e->Message().find("t=");
                     if (e->type != qm::core::kEventExternal || at == std::string::npos) continue;
-                    latencyMs.push_back(double(now - std::strtoull(e->message.c_str() + at + 2, nullptr, 10)) / 1e6);
+                    latencyMs.push_back(double(now - std::strtoull(std::string(e->Message().substr(at + 2)).c_str(), nullptr, 10)) / 1e6);
                 }
                 slice.Release();
             }

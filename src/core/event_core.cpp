@@ -25,8 +25,6 @@ constexpr size_t kIntakeBatchLines = 256;
 constexpr size_t kMaxSpareBatches = 8;
 constexpr auto kDrainerPoll = std::chrono::milliseconds(200);
 
-size_t Footprint(const EventRecord& e) { return sizeof(EventRecord) + e.raw.size() + e.message.size(); }
-
 }  // namespace
 
 EventCore::EventCore(CoreCounters& counters, unsigned intakeWorkers) : counters_(counters) {
@@ -87,7 +85,8 @@ bool EventCore::DrainerBehind() const {
     // that, what a mover turn brings at a high rate, so the drainer's pace
     // and not the heap holds a flood back.
     return hasDrainer_ && undrainedRecords_.load(std::memory_order_relaxed) > drainLimit_ + bounds_.drainHeadroomRecords &&
-           undrainedBytes_.load(std::memory_order_relaxed) > bounds_.undrainedBytes;
+           undrainedBytes_.load(std::memory_order_relaxed) + unfreedBytes_.load(std::memory_order_relaxed) >
+               bounds_.undrainedBytes;
 }
 
 void EventCore::SetBounds(const IntakeBounds& bounds) {
@@ -108,7 +107,15 @@ IntakeBacklog EventCore::Backlog() {
     }
     b.undrainedRecords = undrainedRecords_.load(std::memory_order_relaxed);
     b.undrainedBytes = undrainedBytes_.load(std::memory_order_relaxed);
+    b.unfreedBytes = unfreedBytes_.load(std::memory_order_relaxed);
     return b;
+}
+
+void EventCore::Freed(size_t bytes) {
+    size_t held = unfreedBytes_.load(std::memory_order_relaxed);
+    while (!unfreedBytes_.compare_exchange_weak(held, held - std::min(held, bytes), std::memory_order_relaxed)) {
+    }
+    drainedCv_.notify_all();
 }
 
 void EventCore::SetDrainer(size_t limit, std::function<void()> wake) {
@@ -187,7 +194,7 @@ EventPtr EventCore::Parse(const Pending& p, const Pending::Entry& e, char* bytes
 
     if (p.type == kEventSystem) {
         record->severity = p.severity;
-        record->message = p.programText ? std::string(text) : platform::AnsiToUtf8(text);
+        record->SetMessage(p.programText ? std::string(text) : platform::AnsiToUtf8(text));
         record->sender = "127.0.0.1";
         return record;
     }
@@ -203,15 +210,18 @@ EventPtr EventCore::Parse(const Pending& p, const Pending::Entry& e, char* bytes
         p.programText ? platform::kUtf8Text : platform::ChooseCharset({line->raw, suffixSender});
     record->charset = charset;
     // The message is the tail of the raw text, and the part before it ends
-    // with '>', so converting the raw text once gives both.
+    // with '>', so converting the raw text once gives both, and the record
+    // keeps the message as where it begins in that one text.
     // A received line chosen as UTF-8 was found valid just now: it is taken
     // as it is rather than checked a second time on the way in.
-    record->raw = !p.programText && charset == platform::kUtf8Text ? std::string(line->raw)
-                                                                    : platform::DecodeWith(line->raw, charset);
-    if (!line->message.empty()) {
-        const std::string_view head = line->raw.substr(0, line->raw.size() - line->message.size());
-        const size_t headLength = charset == platform::kUtf8Text ? head.size() : platform::DecodeWith(head, charset).size();
-        record->message = record->raw.substr(std::min(headLength, record->raw.size()));
+    const std::string_view head = line->raw.substr(0, line->raw.size() - line->message.size());
+    if (!p.programText && charset == platform::kUtf8Text) {
+        record->SetRaw(std::string(line->raw), head.size());
+    } else {
+        std::string raw = platform::DecodeWith(line->raw, charset);
+        const size_t headLength =
+            line->message.empty() ? raw.size() : charset == platform::kUtf8Text ? head.size() : platform::DecodeWith(head, charset).size();
+        record->SetRaw(std::move(raw), headLength);
     }
     record->sender = platform::Ipv4Text(e.sender);
     if (line->relayed) {
@@ -417,6 +427,7 @@ int EventCore::DrainWhen(Pred shouldDrain, Blocking blocking, std::vector<EventP
     for (auto& [id, observer] : drainObservers_) observer();
     out.swap(queue_);
     generation_.fetch_add(1, std::memory_order_release);
+    unfreedBytes_.store(queueBytes_, std::memory_order_relaxed);
     Forget(out.size(), std::exchange(queueBytes_, 0));
     return kOk;
 }

@@ -90,9 +90,10 @@ struct IntakeBounds {
     size_t handOverBytes = size_t(16) << 20;
     // Records waiting for the drainer past which the workers wait for it:
     // both this far past its limit (so the limit is always reached) and
-    // this many bytes (what a mover turn brings at a high rate).
+    // this many bytes: more than a mover turn brings at a high rate, and
+    // counted up to the moment the drainer frees each record.
     size_t drainHeadroomRecords = 8192;
-    size_t undrainedBytes = size_t(128) << 20;
+    size_t undrainedBytes = size_t(96) << 20;
 };
 
 // What waits inside the intake now, for the program's own view of a flood.
@@ -101,6 +102,7 @@ struct IntakeBacklog {
     size_t pendingBytes = 0;
     size_t undrainedRecords = 0;  // parsed, not taken by the drainer yet
     size_t undrainedBytes = 0;
+    size_t unfreedBytes = 0;      // taken by the drainer, not freed yet
 };
 
 // Position and generation every queue reader keeps.
@@ -159,6 +161,13 @@ public:
     void SetDrainer(size_t limit, std::function<void()> wake);
     void ClearDrainer();
     void SetBounds(const IntakeBounds& bounds);
+    // The drainer frees what it took while it writes it; telling the intake
+    // so keeps those records inside the bound on parsed bytes, which would
+    // otherwise let a second backlog of that size build up beside a batch
+    // still being written. A drain forgets what the previous one left untold.
+    void Freed(size_t bytes);
+    // What a record counts for in those bounds.
+    static size_t Footprint(const EventRecord& e) { return sizeof(EventRecord) + e.TextBytes(); }
     IntakeBacklog Backlog();
 
     // A reader that must not miss records (the relay) can ask to be called
@@ -225,6 +234,7 @@ private:
     // counted so the intake can wait for a slow drainer without a queue lock.
     std::atomic<size_t> undrainedRecords_{0};
     std::atomic<size_t> undrainedBytes_{0};
+    std::atomic<size_t> unfreedBytes_{0};  // drained, not yet freed by the drainer
     std::mutex drainerMutex_;  // guards the drainer's settings and orders its wake-ups
     std::condition_variable drainedCv_;
     bool hasDrainer_ = false;

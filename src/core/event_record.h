@@ -1,8 +1,10 @@
 #pragma once
 // The event record: every message the program shows, stores or forwards.
+#include <algorithm>
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
 
 #include "core/string_ids.h"
 #include "platform/clock.h"
@@ -30,10 +32,53 @@ struct EventRecord {
     uint8_t charset = 0;
     std::string sender;   // dotted IPv4, the relay suffix's sender, or "127.0.0.1"
     platform::SystemTime time;
-    std::string message;  // empty when the line had none
-    std::string raw;      // the line up to a relay suffix; empty for System events
     uint32_t rawLength = 0;  // bytes submitted
     uint64_t sequence = 0;
+
+    // The line up to a relay suffix; empty for System events.
+    std::string_view Raw() const { return std::string_view(text_).substr(0, rawSize_); }
+    // The syslog message part; empty when the line had none.
+    std::string_view Message() const { return std::string_view(text_).substr(messageAt_, messageSize_); }
+
+    // A received line's message is the tail of its raw text, so both live in
+    // one buffer and the message is an offset into it: a flood's records
+    // then hold each line once, and copies and moves of a record keep both
+    // texts right (offsets, not pointers, survive a short string's move).
+    // `messageAt` is where the message begins in `raw` (none past its end).
+    void SetRaw(std::string raw, size_t messageAt) {
+        text_ = std::move(raw);
+        rawSize_ = static_cast<uint32_t>(text_.size());
+        messageAt_ = static_cast<uint32_t>(std::min(messageAt, text_.size()));
+        messageSize_ = rawSize_ - messageAt_;
+    }
+    // An event without raw text: the program's own, or one made by hand.
+    void SetMessage(std::string message) {
+        text_ = std::move(message);
+        rawSize_ = 0;
+        messageAt_ = 0;
+        messageSize_ = static_cast<uint32_t>(text_.size());
+    }
+    // Any two texts: the message is shared when it is a byte-identical part
+    // of the raw text and kept behind it in the same buffer otherwise.
+    void SetTexts(std::string_view raw, std::string_view message) {
+        const size_t found = message.empty() ? raw.size() : raw.rfind(message);
+        std::string text;
+        text.reserve(raw.size() + (found == std::string_view::npos ? message.size() : 0));
+        text.append(raw);
+        if (found == std::string_view::npos) text.append(message);
+        text_ = std::move(text);
+        rawSize_ = static_cast<uint32_t>(raw.size());
+        messageAt_ = static_cast<uint32_t>(found == std::string_view::npos ? raw.size() : found);
+        messageSize_ = static_cast<uint32_t>(message.size());
+    }
+    // Heap bytes the texts hold, for the intake's accounting of a backlog.
+    size_t TextBytes() const { return text_.capacity() > 15 ? text_.capacity() + 1 : 0; }
+
+private:
+    std::string text_;  // the raw text, then the message where it is not a part of it
+    uint32_t rawSize_ = 0;
+    uint32_t messageAt_ = 0;
+    uint32_t messageSize_ = 0;
 };
 
 using EventPtr = std::unique_ptr<EventRecord>;

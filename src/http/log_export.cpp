@@ -133,9 +133,9 @@ std::string LogExport(core::CoreContext& core, std::string_view query, const Log
             // Without names a line is made at once: it costs less than the
             // copy it would otherwise need.
             if (options.names)
-                copies.push_back({e.severity, e.sender, e.time, e.message});
+                copies.push_back({e.severity, e.sender, e.time, std::string(e.Message())});
             else
-                AppendEventLine(answer, e.severity, e.sender, {}, e.time, e.message);
+                AppendEventLine(answer, e.severity, e.sender, {}, e.time, e.Message());
         }
     }
     if (!options.names) return answer;

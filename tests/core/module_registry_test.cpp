@@ -82,7 +82,7 @@ TEST(ModuleRegistry, LoadsInOrderFindsByIdAndUnloadsInReverse) {
         ASSERT_EQ(core.events->Drain(reports), kOk);
         ASSERT_EQ(reports.size(), 2u);
         std::set<std::string> texts;
-        for (auto& r : reports) texts.insert(r->message);
+        for (auto& r : reports) texts.insert(std::string(r->Message()));
         EXPECT_TRUE(texts.count("Модуль загружен: mod_rules"));
         EXPECT_TRUE(texts.count("Модуль загружен: mod_collector"));
 
@@ -113,7 +113,7 @@ TEST(ModuleRegistry, AFileThatCouldNotBeReadAtStartIsNotReplacedAtShutdown) {
     std::vector<EventPtr> reports;
     ASSERT_EQ(core.events->Drain(reports), kOk);
     bool reported = false;
-    for (auto& r : reports) reported |= r->message.starts_with("Ошибка при работе с файлом " + file.string());
+    for (auto& r : reports) reported |= r->Message().starts_with("Ошибка при работе с файлом " + file.string());
     EXPECT_TRUE(reported);
 
     // The file is readable again before shutdown: the defaults the module

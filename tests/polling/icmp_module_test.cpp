@@ -118,11 +118,11 @@ void PingLoopback(const std::string& name, IcmpModule& m, ValueCollector& values
     const auto first = log.WaitFor(EventLog::Of(kEventInternal, "first " + name));
     const auto second = log.WaitFor(EventLog::Of(kEventInternal, "second " + name));
     ASSERT_TRUE(first && second);
-    EXPECT_EQ(first->severity, 6u) << first->raw;
+    EXPECT_EQ(first->severity, 6u) << first->Raw();
     EXPECT_EQ(first->sender, "127.0.0.1");
     EXPECT_EQ(second->sender, "127.0.0.2");
-    EXPECT_TRUE(Contains(first->message, " ttl 64")) << first->message;
-    EXPECT_FALSE(Contains(first->message, "[msec]")) << first->message;
+    EXPECT_TRUE(Contains(first->Message(), " ttl 64")) << first->Message();
+    EXPECT_FALSE(Contains(first->Message(), "[msec]")) << first->Message();
     EXPECT_TRUE(WaitUntil([&] { return !values.Read("127.0.0.1", "msec (mod_icmp)").samples.empty(); }));
     EXPECT_TRUE(values.Read("127.0.0.2", "msec (mod_icmp)").samples.empty()) << "Param without 0x80";
     EXPECT_EQ(m.ErrorCount(), 0u);
@@ -189,7 +189,7 @@ TEST_F(IcmpModuleTest, RealIpNamesTheReplyingAddressAndABreachWarns) {
         ASSERT_TRUE(e);
         EXPECT_EQ(e->sender, realIp ? "10.9.8.7" : "192.0.2.5");
         EXPECT_EQ(e->severity, 4u);
-        EXPECT_TRUE(Contains(e->message, " (!) ttl 50")) << e->message;
+        EXPECT_TRUE(Contains(e->Message(), " (!) ttl 50")) << e->Message();
         EXPECT_TRUE(m.Stop(Blocking::Yes));
     }
 }

@@ -89,7 +89,7 @@ TEST_F(LaurentModuleTest, RepliesFillTheFormatAndTheCollector) {
     ASSERT_TRUE(module_->Start(platform::Blocking::Yes));
     const auto event = log_->WaitFor(EventLog::Of(core::kEventInternal, "LAU: "));
     ASSERT_TRUE(event);
-    EXPECT_EQ(event->message,
+    EXPECT_EQ(event->Message(),
               "LAU: T=25.3 R=OK E=ERR (!) B= (!) X=x\xC2\xA6" "a2;10.0.0.9;1;1;2020;0;0;0;0;%n%s P=20 (!) 6.00 25.3");
     EXPECT_EQ(event->severity, 4u);  // a warning
     EXPECT_EQ(event->sender, "127.0.0.1");
@@ -124,7 +124,7 @@ TEST_F(LaurentModuleTest, RefusedBoardsGiveSessionErrorsAndLeaveNoSockets) {
         ASSERT_TRUE(module_->Start(platform::Blocking::Yes));
         const auto failed = log_->WaitFor(EventLog::Of(core::kEventInternal, "SESSION_ERROR"));
         ASSERT_TRUE(failed);
-        EXPECT_EQ(failed->message, "LAU: SESSION_ERROR (!)");
+        EXPECT_EQ(failed->Message(), "LAU: SESSION_ERROR (!)");
         EXPECT_EQ(failed->severity, 3u);
         ASSERT_TRUE(qm::testing::WaitUntil([&] { return working.Connections() >= 3; }));
         EXPECT_TRUE(module_->Stop(platform::Blocking::Yes));
@@ -149,7 +149,7 @@ TEST_F(LaurentModuleTest, ZeroTimeoutsWaitTheDefault) {
     ASSERT_TRUE(module_->Start(platform::Blocking::Yes));
     const auto event = log_->WaitFor(EventLog::Of(core::kEventInternal, "LAU: "));
     ASSERT_TRUE(event);
-    EXPECT_EQ(event->message, "LAU: t=30");
+    EXPECT_EQ(event->Message(), "LAU: t=30");
     EXPECT_EQ(UsableTimeoutMs(0), 5000u);
     EXPECT_EQ(UsableTimeoutMs(500), 500u);  // under a second is still a wait
 }

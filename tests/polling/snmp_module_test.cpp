@@ -158,13 +158,13 @@ TEST_F(SnmpModuleTest, EachAgentGivesOneEventPerCycleAndItsReadings) {
     ASSERT_TRUE(log_->WaitForSystem("Служба SNMP запущена"));
     const auto info = log_->WaitFor(testing::EventLog::Of(core::kEventInternal, "Description: Agent"));
     ASSERT_TRUE(info);
-    EXPECT_EQ(info->message, "SNMP: Description: Agent\xC2\xA6" "forged %n 2.00 cnt=123.4");
+    EXPECT_EQ(info->Message(), "SNMP: Description: Agent\xC2\xA6" "forged %n 2.00 cnt=123.4");
     EXPECT_EQ(info->sender, "127.0.0.1");
     EXPECT_EQ(info->severity, 6u);
     EXPECT_FALSE(info->relayed);
     const auto failed = log_->WaitFor(testing::EventLog::Of(core::kEventInternal, "REQUEST_ERROR"));
     ASSERT_TRUE(failed);
-    EXPECT_EQ(failed->message, "SNMP: REQUEST_ERROR (!)");
+    EXPECT_EQ(failed->Message(), "SNMP: REQUEST_ERROR (!)");
     EXPECT_EQ(failed->sender, "255.255.255.255");
     EXPECT_EQ(failed->severity, 3u);
     ASSERT_TRUE(testing::WaitUntil([&] {

@@ -83,7 +83,7 @@ Lines Relayed(const std::string& tag, int first, int count) {
 // A System report with this text, or with `prefix` one beginning with it.
 bool Has(const Records& events, const std::string& text, bool prefix = false) {
     return std::any_of(events.begin(), events.end(), [&](const core::EventRecord& e) {
-        return e.type == core::kEventSystem && (prefix ? e.message.rfind(text, 0) == 0 : e.message == text);
+        return e.type == core::kEventSystem && (prefix ? e.Message().rfind(text, 0) == 0 : e.Message() == text);
     });
 }
 std::string FileError(const fs::path& path, int error) { return kFileError + path.string() + ". Код: " + std::to_string(error); }
@@ -355,14 +355,14 @@ TEST_F(DbaseModuleTest, SystemEventsAreStoredWithTheirTextAndComeBackAsTheyWere)
     }
     EXPECT_EQ(ArchiveLines(archive), Sorted(stored)) << "every stored line comes back";
     const auto back = std::find_if(archive.begin(), archive.end(), [](const core::EventRecord& e) {
-        return e.message.rfind("Ошибка диска", 0) == 0;
+        return e.Message().rfind("Ошибка диска", 0) == 0;
     });
     ASSERT_NE(back, archive.end());
     EXPECT_EQ(back->severity, 3u);
     EXPECT_EQ(back->facility, core::kDefaultFacility);
     EXPECT_EQ(back->sender, "127.0.0.1");
-    EXPECT_EQ(back->message, "Ошибка диска: 100% <занято>");
-    EXPECT_EQ(back->raw, "<43>" + back->message);
+    EXPECT_EQ(back->Message(), "Ошибка диска: 100% <занято>");
+    EXPECT_EQ(back->Raw(), "<43>" + std::string(back->Message()));
 }
 
 TEST_F(DbaseModuleTest, OwnLogFormatIsWrittenAndReloadsAsPlainText) {
@@ -374,7 +374,7 @@ TEST_F(DbaseModuleTest, OwnLogFormatIsWrittenAndReloadsAsPlainText) {
     }
     // Without the relay suffix the line comes back whole, from the loader.
     ASSERT_EQ(archive.size(), 1u);
-    EXPECT_EQ(archive[0].raw, "<13>kept [10.0.0.7] 06.12.2026 08:05:09.007");
+    EXPECT_EQ(archive[0].Raw(), "<13>kept [10.0.0.7] 06.12.2026 08:05:09.007");
     EXPECT_EQ(archive[0].sender, "127.0.0.1");
     EXPECT_FALSE(archive[0].relayed);
 }

@@ -13,7 +13,7 @@ namespace {
 
 core::EventRecord Record(std::string raw) {
     core::EventRecord e;
-    e.raw = std::move(raw);
+    e.SetTexts(raw, "");
     e.sender = "10.1.2.3";
     e.time = {2026, 12, 0, 6, 8, 5, 9, 7};  // 6 Dec 2026, 08:05:09.007
     return e;
@@ -41,7 +41,7 @@ TEST(LogFormat, FastLineEqualsTheFormattedOne) {
     e.time = {2026, 12, 0, 31, 23, 59, 58, 999};
     for (const char* format : {kDefaultLogFormat, "%s [%s] %u.%u.%u %u:%u:%u.%u"}) {
         for (const char* raw : {"<190>Привет, \xF0\x9F\x99\x82 world", "", "<13>x|y"}) {
-            e.raw = raw;
+            e.SetTexts(raw, "");
             std::string fast = "before", slow = "before";
             AppendLogLine(fast, format, e);
             AppendStoredLine(slow, FormatLogLine(format, e));
@@ -54,7 +54,7 @@ TEST(LogFormat, AnEventWithoutRawTextIsStoredWithItsMessageBehindItsPriority) {
     core::EventRecord own = Record("");
     own.type = core::kEventSystem;
     own.severity = 6;
-    own.message = "Служба базы данных запущена";
+    own.SetMessage("Служба базы данных запущена");
     own.sender = "127.0.0.1";
     EXPECT_EQ(FormatLogLine(kDefaultLogFormat, own), "<46>Служба базы данных запущена|a2;127.0.0.1;6 12 2026 8 5 9 7;");
     own.severity = core::kNoSeverity;

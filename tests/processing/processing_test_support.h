@@ -26,7 +26,7 @@ inline core::EventRecord Event(std::string sender, std::string message, uint32_t
     e.type = type;
     e.severity = severity;
     e.sender = std::move(sender);
-    e.message = std::move(message);
+    e.SetMessage(std::move(message));
     e.sequence = 42;
     return e;
 }

@@ -171,7 +171,7 @@ TEST(ScriptInterpreter, TheValueOfASyslogEventIsNeverAFormat) {
     std::vector<core::EventPtr> events;
     ASSERT_EQ(run.core.events->Drain(events, platform::Blocking::Yes), core::kOk);
     ASSERT_EQ(events.size(), 2u);
-    EXPECT_EQ(events[0]->message, "%s%n%x 100%");
+    EXPECT_EQ(events[0]->Message(), "%s%n%x 100%");
     EXPECT_EQ(events[0]->severity, 7u);
     EXPECT_EQ(events[1]->severity, 4u);
     run.core.events->Shutdown();

@@ -80,7 +80,7 @@ TEST_F(Collector, LoggerLinesBecomeExternalEventsWithTheirPriority) {
             EXPECT_EQ(e->severity, c.severity);
             EXPECT_EQ(e->facility, c.facility);
             EXPECT_EQ(e->sender, "127.0.0.1");
-            EXPECT_TRUE(StartsWith(e->raw, "<" + std::to_string(c.facility * 8 + c.severity) + ">")) << e->raw;
+            EXPECT_TRUE(StartsWith(e->Raw(), "<" + std::to_string(c.facility * 8 + c.severity) + ">")) << e->Raw();
         }
     }
     EXPECT_EQ(log_->CountExternal(), 8u);
@@ -156,7 +156,7 @@ TEST_F(Collector, OversizeDatagramsAreDroppedReportedCountedAndReceivingGoesOn) 
     ASSERT_TRUE(log_->WaitForMessage("right after the big one", 2s)) << "no error pause after an oversize datagram";
     const std::optional<EventRecord> report = log_->WaitForSystem("Проблемы при работе с сетью");
     ASSERT_TRUE(report);
-    EXPECT_EQ(report->message, NetworkProblem(port, EMSGSIZE));
+    EXPECT_EQ(report->Message(), NetworkProblem(port, EMSGSIZE));
     EXPECT_EQ(report->severity, 3u);
 
     for (const std::string& s : {fits, oneOver, big, closing}) ASSERT_TRUE(client.SendTo(port, s));
@@ -214,7 +214,7 @@ TEST_F(Collector, AFloodBeyondTheIntakeWaitsInTheSocketAndOnlyTheSystemDropsWhat
     const std::vector<EventRecord> events = log_->Matching(EventLog::Of(core::kEventExternal, "flood "));
     int last = -1;
     for (const EventRecord& e : events) {
-        const int n = std::stoi(e.message.substr(6));
+        const int n = std::stoi(std::string(e.Message().substr(6)));
         EXPECT_LT(last, n);
         last = n;
     }
@@ -229,7 +229,7 @@ TEST_F(Collector, BinaryAndEmptyDatagramsDoNotUpsetTheListener) {
                                  std::string("<13>still listening")})
         ASSERT_TRUE(client.SendTo(port, s));
     ASSERT_TRUE(log_->WaitForMessage("still listening"));
-    const std::optional<EventRecord> e = log_->WaitFor([](const EventRecord& r) { return StartsWith(r.message, "bin"); }, 0ms);
+    const std::optional<EventRecord> e = log_->WaitFor([](const EventRecord& r) { return StartsWith(r.Message(), "bin"); }, 0ms);
     ASSERT_TRUE(e);
     EXPECT_EQ(e->rawLength, binary.size());
     EXPECT_EQ(core_.counters.datagramsReceived.load(), 5u);
@@ -264,7 +264,7 @@ TEST_F(Collector, StartRunsOnlyWhatCanRun) {
     EXPECT_EQ(module_->BoundPort(1), 0);
     const std::optional<EventRecord> report = log_->WaitForSystem("Код: " + std::to_string(EADDRINUSE));
     ASSERT_TRUE(report);
-    EXPECT_EQ(report->message, NetworkProblem(port, EADDRINUSE));
+    EXPECT_EQ(report->Message(), NetworkProblem(port, EADDRINUSE));
     ASSERT_TRUE(log_->WaitForSystem(Where(port) + "запущен"));
     EXPECT_EQ(log_->CountSystem("запущен"), 1u);
     EXPECT_TRUE(UdpPeer("127.0.0.1", disabled.Port()).Ok()) << "a disabled record binds nothing";
@@ -337,7 +337,7 @@ TEST_F(Collector, ServerCheckWarnsOnlyWhenThePeerStopsAnswering) {
     ASSERT_TRUE(probed());
     const std::optional<EventRecord> report = log_->WaitForSystem("нет ответа от сервера");
     ASSERT_TRUE(report);
-    EXPECT_EQ(report->message, Where(port) + "нет ответа от сервера 127.0.0.2:" + std::to_string(port));
+    EXPECT_EQ(report->Message(), Where(port) + "нет ответа от сервера 127.0.0.2:" + std::to_string(port));
     EXPECT_EQ(report->severity, 4u);
     EXPECT_TRUE(probed());
     // The counter is raised just after the send the peer has already seen.
@@ -363,11 +363,11 @@ TEST_F(Collector, RsyslogForwardsLinesIntact) {
     const auto forwarded = [&] { return log_->Matching(EventLog::Of(core::kEventExternal, "forwarded line")); };
     ASSERT_TRUE(WaitUntil([&] { return forwarded().size() >= 20; }, 5s)) << rsyslog.Log();
     for (const EventRecord& e : forwarded()) {
-        EXPECT_EQ(sent.erase(e.raw), 1u) << "not sent, or twice: " << e.raw;
-        const uint32_t priority = uint32_t(std::stoul(e.raw.substr(1)));
+        EXPECT_EQ(sent.erase(std::string(e.Raw())), 1u) << "not sent, or twice: " << e.Raw();
+        const uint32_t priority = uint32_t(std::stoul(std::string(e.Raw().substr(1))));
         EXPECT_EQ(e.severity, priority & 7);
         EXPECT_EQ(e.facility, priority >> 3);
-        EXPECT_EQ(e.message, e.raw.substr(e.raw.find('>') + 1));
+        EXPECT_EQ(e.Message(), e.Raw().substr(e.Raw().find('>') + 1));
         EXPECT_EQ(e.sender, "127.0.0.1");
     }
 }

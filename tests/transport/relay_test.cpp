@@ -35,7 +35,7 @@ std::string ExpectedLine(const EventRecord& e) {
     std::snprintf(time, sizeof time, "%u %u %u %u %u %u %u", unsigned(e.time.day), unsigned(e.time.month),
                   unsigned(e.time.year), unsigned(e.time.hour), unsigned(e.time.minute), unsigned(e.time.second),
                   unsigned(e.time.milliseconds));
-    return e.raw + "|a2;" + e.sender + ";" + time + ";";
+    return std::string(e.Raw()) + "|a2;" + e.sender + ";" + time + ";";
 }
 
 // A receiver that keeps every datagram, read by its own thread into one
@@ -123,7 +123,7 @@ protected:
     // The lines expected for the queued events of `types` whose raw text contains `part`, in queue order.
     std::vector<std::string> LinesFor(std::string_view part, uint32_t types = kEventExternal) {
         std::vector<std::string> out;
-        for (const EventRecord& e : log_->Matching([&](const EventRecord& e) { return (e.type & types) && Contains(e.raw, part); }))
+        for (const EventRecord& e : log_->Matching([&](const EventRecord& e) { return (e.type & types) && Contains(e.Raw(), part); }))
             out.push_back(ExpectedLine(e));
         return out;
     }
@@ -140,7 +140,7 @@ protected:
 EventRecord Received(const std::string& raw, const std::string& sender = "10.0.0.9") {
     EventRecord e;
     e.type = kEventExternal;
-    e.raw = raw;
+    e.SetTexts(raw, "");
     e.sender = sender;
     e.time = {2026, 12, 6, 5, 6, 15, 30, 45};
     return e;

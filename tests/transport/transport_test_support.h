@@ -176,7 +176,7 @@ public:
     }
     static Match Of(uint32_t type, std::string_view text) {
         return [type, text = std::string(text)](const core::EventRecord& e) {
-            return e.type == type && Contains(e.message, text);
+            return e.type == type && Contains(e.Message(), text);
         };
     }
     std::optional<core::EventRecord> WaitForSystem(std::string_view text, std::chrono::milliseconds timeout = 20s) {

@@ -183,13 +183,16 @@ void DbaseModule::WriteTargets(std::vector<core::EventPtr>& batch, const platfor
     while (!targets.empty() && next < batch.size()) {
         chunk_.clear();
         const uint64_t chunkFirst = ordinal;
+        size_t freed = 0;
         for (; next < batch.size() && chunk_.size() < kChunkBytes; ++next) {
             if (batch[next]->type & mask) {
                 AppendLogLine(chunk_, format, *batch[next]);
                 ++ordinal;
             }
+            freed += core::EventCore::Footprint(*batch[next]);
             batch[next].reset();
         }
+        if (core_.events) core_.events->Freed(freed);
         if (chunk_.empty()) continue;
         for (const auto& t : targets) {
             if (t->error == 0) {

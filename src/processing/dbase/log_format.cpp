@@ -34,8 +34,8 @@ std::string PriorityPrefix(const core::EventRecord& e) {
 }  // namespace
 
 std::string LoggedText(const core::EventRecord& e) {
-    if (!e.raw.empty()) return e.raw;
-    return PriorityPrefix(e) + e.message;
+    if (!e.Raw().empty()) return std::string(e.Raw());
+    return PriorityPrefix(e).append(e.Message());
 }
 
 std::string FormatLogLine(std::string_view logFormat, const core::EventRecord& e) {
@@ -74,11 +74,11 @@ void AppendLogLine(std::string& out, std::string_view logFormat, const core::Eve
     }
     w[-1] = ';';
     *w++ = '\n';
-    if (!e.raw.empty()) {
-        platform::AppendUtf16LEBytes(out, e.raw);
+    if (!e.Raw().empty()) {
+        platform::AppendUtf16LEBytes(out, e.Raw());
     } else {
         platform::AppendUtf16LEBytes(out, PriorityPrefix(e));
-        platform::AppendUtf16LEBytes(out, e.message);
+        platform::AppendUtf16LEBytes(out, e.Message());
     }
     platform::AppendUtf16LEBytes(out, "|a2;");
     platform::AppendUtf16LEBytes(out, e.sender);

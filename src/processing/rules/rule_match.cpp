@@ -24,7 +24,7 @@ bool Condition(uint8_t kind, const std::string& pattern, FoundList found, bool w
     switch (kind) {
         case kCondSender:
         case kCondMessage: {
-            const std::string& subject = kind == kCondSender ? event.sender : event.message;
+            const std::string_view subject = kind == kCondSender ? std::string_view(event.sender) : event.Message();
             // An event without the text has nothing to test, not an empty text.
             if (subject.empty()) return false;
             if (found.index) return whole ? found.index->AnyEquals(subject) : found.index->AnyOccursIn(subject);
@@ -113,7 +113,7 @@ void ApplyTextAndColor(const Rule& rule, const core::EventRecord& event, RuleOut
                 outcome.message = rule.strOutText;
             } else if (!rule.strOutText.empty()) {
                 // Always from the event's own message, never an earlier rule's text.
-                outcome.message = CutText(event.message, rule.strOutText);
+                outcome.message = CutText(event.Message(), rule.strOutText);
             }
         }
     }
@@ -133,7 +133,7 @@ std::vector<std::string> StartArguments(const Rule& rule, const core::EventRecor
         return text;
     };
     return {passable(rule.startCmd), std::to_string(event.sequence),
-            std::to_string(static_cast<int32_t>(event.severity)), passable(event.sender), passable(event.message)};
+            std::to_string(static_cast<int32_t>(event.severity)), passable(event.sender), passable(std::string(event.Message()))};
 }
 
 size_t SchemeIndex(const core::EventRecord& event) {

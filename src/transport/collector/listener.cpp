@@ -3,6 +3,7 @@
 #include <bit>
 #include <cerrno>
 #include <cstdio>
+#include <memory>
 #include <new>
 #include <vector>
 
@@ -85,14 +86,17 @@ void Listener::Run() {
     core_.Report(core::Severity::Info, core::str::kCollectorStarted, record_.name, uint32_t(record_.Port()));
 
     const size_t bufferSize = common_.bufferSize;
-    std::vector<char> storage;
+    // Left unfilled: the kernel writes each datagram's bytes, so only the
+    // pages traffic reaches become resident, and an idle listener holds
+    // none of its megabyte.
+    std::unique_ptr<char[]> storage;
     std::vector<std::span<char>> buffers;
     std::vector<platform::Datagram> received;
     if (bufferSize > 0) {
         const size_t batch = std::clamp<size_t>(kBatchBytes / bufferSize, 1, kMaxBatch);
         try {
-            storage.resize(bufferSize * batch);
-            for (size_t i = 0; i < batch; ++i) buffers.emplace_back(storage.data() + i * bufferSize, bufferSize);
+            storage = std::make_unique_for_overwrite<char[]>(bufferSize * batch);
+            for (size_t i = 0; i < batch; ++i) buffers.emplace_back(storage.get() + i * bufferSize, bufferSize);
             received.resize(batch);
         } catch (const std::bad_alloc&) {
             // Without its buffers this listener cannot receive; it stops,

@@ -19,7 +19,7 @@ constexpr uint32_t kBusyRetryMs = 10;   // the module lock was taken for a momen
 std::string RelayLine(const core::EventRecord& e) {
     // Built by appending, so no line is ever cut to fit a buffer. The raw
     // text goes out as the bytes it was received as, whatever charset that was.
-    std::string line = platform::EncodeAsReceived(e.raw, e.charset);
+    std::string line = platform::EncodeAsReceived(e.Raw(), e.charset);
     line += "|a2;";
     line += platform::Utf8ToAnsi(e.sender);
     line += ';';
@@ -33,7 +33,7 @@ std::string RelayLine(const core::EventRecord& e) {
 }
 
 bool IsForwardable(const core::EventRecord& e) {
-    return (e.type == core::kEventExternal || e.type == core::kEventInternal) && !e.raw.empty() && !e.relayed;
+    return (e.type == core::kEventExternal || e.type == core::kEventInternal) && !e.Raw().empty() && !e.relayed;
 }
 
 std::unique_ptr<core::Module> CreateRelayModule(core::CoreContext& core) { return std::make_unique<RelayModule>(core); }

@@ -28,7 +28,7 @@ RowFill ComputeRow(core::CoreContext& core, const WorkerOptions& options, const 
         rules && scheme && !outcome.colors ? rules->Scheme() : processing::ColorScheme::Defaults();
     fill.colors = processing::ChooseColors(outcome.colors, event, scheme, colors, options.listColors);
 
-    fill.texts[kColumnMessage] = outcome.message ? std::move(*outcome.message) : event.message;
+    fill.texts[kColumnMessage] = outcome.message ? std::move(*outcome.message) : std::string(event.Message());
     fill.texts[kColumnDate] = DateText(core, event);
     fill.texts[kColumnLevel] = core.Text(core::SeverityNameId(event.severity));
     fill.icon = SeverityIcon(event.severity);

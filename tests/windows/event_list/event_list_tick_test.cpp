@@ -36,7 +36,7 @@ TEST_F(EventListTest, TypeMaskDoNotAddRulesAndSlicesOfAHundredDecideTheRows) {
         for (auto* w : {none.get(), system.get(), external.get()}) w->Tick();
     EXPECT_EQ(none->RowCount(), 0u);
     ASSERT_EQ(system->RowCount(), 1u);
-    EXPECT_EQ(system->Row(0).event->message, "started");
+    EXPECT_EQ(system->Row(0).event->Message(), "started");
     ASSERT_EQ(external->RowCount(), 207u);
     ASSERT_TRUE(Finish(*external));
     EXPECT_EQ(Text(*external, 206, kColumnMessage), "m228");
@@ -59,7 +59,7 @@ TEST_F(EventListTest, DrainEmptiesTheListAtTheNextTickAndOnlyNewEventsReturn) {
     Settle();
     w->Tick();
     ASSERT_EQ(w->RowCount(), 1u);
-    EXPECT_EQ(w->Row(0).event->message, "new");
+    EXPECT_EQ(w->Row(0).event->Message(), "new");
 }
 
 // A rule program that appends its event number to a file, so every start shows.
@@ -106,7 +106,7 @@ TEST_F(EventListProgramTest, GenerationChangeWithBusyWorkersWaitsAndStartsNothin
     ASSERT_TRUE(Finish(*w));
     w->Tick();
     ASSERT_EQ(w->RowCount(), 6u);
-    EXPECT_EQ(w->Row(0).event->message, "m new0");
+    EXPECT_EQ(w->Row(0).event->Message(), "m new0");
     ASSERT_TRUE(Finish(*w));
     w->Tick();
     EXPECT_EQ(w->Processed(), 9u);  // each event worked on once
@@ -124,7 +124,7 @@ TEST_F(EventListTest, GroupingKeepsOneRowPerSenderWithTheLastEventAndDropsOlderR
     Settle();
     w->Tick();
     ASSERT_EQ(w->RowCount(), 2u);
-    EXPECT_EQ(w->Row(0).event->message, "m49");
+    EXPECT_EQ(w->Row(0).event->Message(), "m49");
     // The first worker holds at the look-up of the shared address; the others
     // find it running and go on with the address, so m49 lands first and the
     // result for m0 comes last, stale.

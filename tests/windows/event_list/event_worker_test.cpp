@@ -97,7 +97,7 @@ TEST_F(EventListTest, SenderColumnTakesRuleTextThenNameThenAddress) {
     EXPECT_NE(details->text.find("Псевдоним: core switch\r\n"), std::string::npos);
     EXPECT_NE(details->text.find("Получено: 01.02.2024 03:04:05"), std::string::npos);
     core::EventRecord bare = e;
-    bare.raw.clear();
+    bare.SetTexts("", bare.Message());
     EXPECT_NE(EventDetails(core_, bare, "").text.find("Псевдоним: \r\nСообщение: plain\r\nИсходный текст: plain\r\n"),
               std::string::npos);
     EXPECT_FALSE(names->EventAt(99));

@@ -112,7 +112,7 @@ protected:
         std::vector<std::string> out;
         core::QueueSlice slice;
         while (core_.events->ReadNext(reader_, platform::Blocking::Yes, slice) == core::kOk) {
-            for (const core::EventPtr& e : slice.Records()) out.push_back(e->message);
+            for (const core::EventPtr& e : slice.Records()) out.emplace_back(e->Message());
             slice.Release();
         }
         return out;
