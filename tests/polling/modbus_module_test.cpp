@@ -101,12 +101,12 @@ TEST_F(ModbusModuleTest, PymodbusRegistersCoilsAndInputsFillTheFormatAndTheColle
     ASSERT_TRUE(module_->Start(platform::Blocking::Yes));
     const auto info = log_->WaitFor(EventLog::Of(core::kEventInternal, "MODBUS: INFO"), std::chrono::seconds(60));
     ASSERT_TRUE(info);
-    EXPECT_EQ(info->message, "MODBUS: INFO s=-2 u=65534 f=-2.00 w=65538 c=123.4 i=300 on=1 off=0 di=1 -2");
+    EXPECT_EQ(info->Message(), "MODBUS: INFO s=-2 u=65534 f=-2.00 w=65538 c=123.4 i=300 on=1 off=0 di=1 -2");
     EXPECT_EQ(info->severity, 6u);
     EXPECT_EQ(info->sender, "127.0.0.1");
     const auto warning = log_->WaitFor(EventLog::Of(core::kEventInternal, "MODBUS: WARN"), std::chrono::seconds(60));
     ASSERT_TRUE(warning);
-    EXPECT_EQ(warning->message, "MODBUS: WARN three= (!) s=-2");
+    EXPECT_EQ(warning->Message(), "MODBUS: WARN three= (!) s=-2");
     EXPECT_EQ(warning->severity, 4u);
     EXPECT_EQ(warning->sender, "127.0.0.1");
     ASSERT_TRUE(module_->Stop(platform::Blocking::Yes));
@@ -147,7 +147,7 @@ TEST_F(ModbusModuleTest, TransactionsRunPerConnectionAndRegisterZeroIsAsked) {
     EXPECT_EQ(requests[2].Register(), 9);
     const auto event = log_->WaitFor(EventLog::Of(core::kEventInternal, "MODBUS: "));
     ASSERT_TRUE(event);
-    EXPECT_EQ(event->message, "MODBUS: 100 105 109");
+    EXPECT_EQ(event->Message(), "MODBUS: 100 105 109");
     EXPECT_GE(server.ClientEnds(), 1);
     // Every request is counted in the program's network figures.
     EXPECT_TRUE(qm::testing::WaitUntil(
@@ -181,7 +181,7 @@ TEST_F(ModbusModuleTest, ExceptionsAndShortByteCountsAreSessionErrors) {
     ASSERT_TRUE(module_->Stop(platform::Blocking::Yes));
     const auto errors = log_->Matching(EventLog::Of(core::kEventInternal, "SESSION_ERROR"));
     ASSERT_EQ(errors.size(), 4u);
-    EXPECT_EQ(errors[0].message, "MODBUS: SESSION_ERROR (!)");
+    EXPECT_EQ(errors[0].Message(), "MODBUS: SESSION_ERROR (!)");
     EXPECT_EQ(errors[0].severity, 3u);
     EXPECT_EQ(Events("MODBUS: bad"), 0u);
     EXPECT_EQ(module_->ErrorCount(), 4u);
@@ -208,7 +208,7 @@ TEST_F(ModbusModuleTest, ASplitResponseIsGathered) {
     ASSERT_TRUE(module_->Start(platform::Blocking::Yes));
     const auto event = log_->WaitFor(EventLog::Of(core::kEventInternal, "MODBUS: "));
     ASSERT_TRUE(event);
-    EXPECT_EQ(event->message, "MODBUS: -2 77");
+    EXPECT_EQ(event->Message(), "MODBUS: -2 77");
 }
 
 // A server that keeps the connection open after the last answer has done
@@ -240,7 +240,7 @@ TEST_F(ModbusModuleTest, ARefusedNodeFailsAtTheConnectAndTheNextIsPolled) {
     ASSERT_TRUE(module_->Stop(platform::Blocking::Yes));
     const auto failed = log_->WaitFor(EventLog::Of(core::kEventInternal, "SESSION_ERROR"));
     ASSERT_TRUE(failed);
-    EXPECT_EQ(failed->message, "MODBUS: SESSION_ERROR (!)");
+    EXPECT_EQ(failed->Message(), "MODBUS: SESSION_ERROR (!)");
     const SessionFailure last = module_->LastFailure();
     EXPECT_EQ(last.step, "connect");
     EXPECT_EQ(last.error, ECONNREFUSED);

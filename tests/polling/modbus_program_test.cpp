@@ -63,7 +63,7 @@ TEST(ModbusProgram, ANodeFromTheSettingsFileIsPolledAtStart) {
         EXPECT_TRUE(log.WaitForSystem("Служба ModBusTCP запущена"));
         const auto event = log.WaitFor(qm::testing::EventLog::Of(core::kEventInternal, "MODBUS: "));
         ASSERT_TRUE(event);
-        EXPECT_EQ(event->message, "MODBUS: Value =42");
+        EXPECT_EQ(event->Message(), "MODBUS: Value =42");
         EXPECT_EQ(event->facility, 5u);
         const std::vector<qm::testing::ModbusRequest> requests = server.Requests();
         ASSERT_FALSE(requests.empty());
