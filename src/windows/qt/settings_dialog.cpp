@@ -21,8 +21,8 @@ namespace qm::windows::qt {
 namespace {
 
 constexpr int kListWidth = 180;
-constexpr int kWidth = 820;
-constexpr int kHeight = 560;
+constexpr int kWidth = 1000;
+constexpr int kHeight = 640;
 
 }  // namespace
 
@@ -95,6 +95,9 @@ void SettingsDialog::Transfer(const SettingsTransfer& call, bool reload) {
 void SettingsDialog::AddPage(const QString& title, QWidget* page) {
     pages_->addWidget(page);  // the stack takes it over
     list_->addItem(title);
+    // Titles are longer in some languages: the list widens to show them whole.
+    const int wanted = list_->sizeHintForColumn(0) + 2 * list_->frameWidth() + 8;
+    if (wanted > list_->width()) list_->setFixedWidth(wanted);
     if (list_->count() == 1) list_->setCurrentRow(0);
 }
 
