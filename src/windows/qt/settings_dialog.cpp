@@ -51,6 +51,9 @@ SettingsDialog::SettingsDialog(core::CoreContext& core, script::ScriptHost* scri
     export_ = new QPushButton(QString::fromStdString(core.Text(core::str::kDialogExport)), this);
     import_ = new QPushButton(QString::fromStdString(core.Text(core::str::kDialogImport)), this);
     transferStatus_ = new QLabel(this);
+    // An answer names a path and every module: it may not widen the dialog,
+    // and its whole text stays readable as the label's tool tip.
+    transferStatus_->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
     transfers->addWidget(export_);
     transfers->addWidget(import_);
     transfers->addWidget(transferStatus_, 1);
@@ -80,6 +83,7 @@ void SettingsDialog::Transfer(const SettingsTransfer& call, bool reload) {
     if (!call) return;
     const bool started = transfer_.Run<SettingsTransferResult>(call, [this, reload](SettingsTransferResult result) {
         transferStatus_->setText(QString::fromStdString(result.message));
+        transferStatus_->setToolTip(transferStatus_->text());
         export_->setEnabled(true);
         import_->setEnabled(true);
         if (!reload) return;
