@@ -45,7 +45,7 @@ QComboBox* ChoiceBox(QWidget* parent, const std::vector<std::pair<uint64_t, QStr
 
 }  // namespace
 
-FieldForm::FieldForm(const core::CoreContext& core, const PageSpec& page, core::RecordSet set,
+FieldForm::FieldForm(const core::CoreContext& core, const PageLayout& page, core::RecordSet set,
                      const core::RecordCopy& record, std::vector<ListName> lists, bool godMode, QWidget* parent)
     : QWidget(parent) {
     layout_ = new QFormLayout(this);  // owned by this widget
@@ -151,7 +151,7 @@ QWidget* FieldForm::Control(const std::string& key) const {
     return nullptr;
 }
 
-RecordForm::RecordForm(const core::CoreContext& core, const PageSpec& page, core::RecordSet set,
+RecordForm::RecordForm(const core::CoreContext& core, const PageLayout& page, core::RecordSet set,
                        const core::RecordCopy& record, std::vector<ListName> lists, bool godMode, Acceptor acceptor,
                        QWidget* parent)
     : QDialog(parent), acceptor_(std::move(acceptor)) {

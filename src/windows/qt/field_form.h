@@ -14,7 +14,7 @@
 
 #include "core/record_sets.h"
 #include "windows/qt/field_values.h"
-#include "windows/qt/record_page_spec.h"
+#include "windows/qt/record_page_layout.h"
 
 class QFormLayout;
 class QLabel;
@@ -29,7 +29,7 @@ struct ListName {
 class FieldForm : public QWidget {
     Q_OBJECT
 public:
-    FieldForm(const core::CoreContext& core, const PageSpec& page, core::RecordSet set, const core::RecordCopy& record,
+    FieldForm(const core::CoreContext& core, const PageLayout& page, core::RecordSet set, const core::RecordCopy& record,
               std::vector<ListName> lists, bool godMode, QWidget* parent = nullptr);
 
     // The values whose controls were changed, in the record's text form.
@@ -58,7 +58,7 @@ class RecordForm : public QDialog {
     Q_OBJECT
 public:
     using Acceptor = std::function<std::optional<std::string>(const FieldTexts&)>;
-    RecordForm(const core::CoreContext& core, const PageSpec& page, core::RecordSet set, const core::RecordCopy& record,
+    RecordForm(const core::CoreContext& core, const PageLayout& page, core::RecordSet set, const core::RecordCopy& record,
                std::vector<ListName> lists, bool godMode, Acceptor acceptor, QWidget* parent);
 
     FieldForm& Fields() { return *form_; }

@@ -120,7 +120,7 @@ bool IsProgramPath(std::string_view command) {
     return false;
 }
 
-std::optional<std::string> ApplyFieldTexts(const core::CoreContext& core, const PageSpec& page, core::RecordSet set,
+std::optional<std::string> ApplyFieldTexts(const core::CoreContext& core, const PageLayout& page, core::RecordSet set,
                                            const FieldTexts& texts, bool godMode, core::RecordCopy& record) {
     core::RecordCopy edited = record;
     for (const auto& [key, text] : texts) {
@@ -134,7 +134,7 @@ std::optional<std::string> ApplyFieldTexts(const core::CoreContext& core, const 
     return std::nullopt;
 }
 
-void ApplyProposals(const PageSpec& page, core::RecordSet set, const core::RecordCopy& blankEntry,
+void ApplyProposals(const PageLayout& page, core::RecordSet set, const core::RecordCopy& blankEntry,
                     core::RecordCopy& record) {
     for (const Proposal& p : page.proposals)
         if (p.set == set) record.Set(p.key, p.value);

@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "core/record_sets.h"
-#include "windows/qt/record_page_spec.h"
+#include "windows/qt/record_page_layout.h"
 
 namespace qm::core {
 struct CoreContext;
@@ -46,12 +46,12 @@ using FieldTexts = std::vector<std::pair<std::string, std::string>>;  // key, te
 // Sets every value on the record, or none: the first value refused gives
 // its message and leaves the record as it was. Read-only fields (by the
 // page's hints) are refused unless `godMode`.
-std::optional<std::string> ApplyFieldTexts(const core::CoreContext& core, const PageSpec& page, core::RecordSet set,
+std::optional<std::string> ApplyFieldTexts(const core::CoreContext& core, const PageLayout& page, core::RecordSet set,
                                            const FieldTexts& texts, bool godMode, core::RecordCopy& record);
 
 // Values proposed for a new record of the set; a new list also gets the
 // proposed entries, each made from `blankEntry`.
-void ApplyProposals(const PageSpec& page, core::RecordSet set, const core::RecordCopy& blankEntry,
+void ApplyProposals(const PageLayout& page, core::RecordSet set, const core::RecordCopy& blankEntry,
                     core::RecordCopy& record);
 
 enum class Outcome : uint8_t { Done, Busy, Refused };

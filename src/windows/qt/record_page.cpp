@@ -34,8 +34,8 @@ int SelectedRow(const QTableWidget* table) {
 
 }  // namespace
 
-RecordPage::RecordPage(core::CoreContext& core, const PageSpec& spec, core::Module& module, QWidget* parent)
-    : QWidget(parent), core_(core), spec_(spec), module_(module), records_(*module.Records()) {
+RecordPage::RecordPage(core::CoreContext& core, const PageLayout& page, core::Module& module, QWidget* parent)
+    : QWidget(parent), core_(core), layout_(page), module_(module), records_(*module.Records()) {
     setObjectName("RecordPage");
     auto* outer = new QVBoxLayout(this);  // owned by this widget
     auto* scroll = new QScrollArea(this);
@@ -45,7 +45,7 @@ RecordPage::RecordPage(core::CoreContext& core, const PageSpec& spec, core::Modu
     scroll->setWidget(body);  // the scroll area takes it over
     outer->addWidget(scroll, 1);
 
-    if (spec_.common) {
+    if (layout_.common) {
         auto* group = new QGroupBox(Q(core_.Text(str::kDialogCommon)), body);
         auto* column = new QVBoxLayout(group);
         commonBox_ = group;
@@ -57,13 +57,13 @@ RecordPage::RecordPage(core::CoreContext& core, const PageSpec& spec, core::Modu
         });
         layout->addWidget(group);
     }
-    if (spec_.items) layout->addWidget(MakeTable(RecordSet::Item, items_, str::kDialogRecords));
-    if (spec_.lists) {
+    if (layout_.items) layout->addWidget(MakeTable(RecordSet::Item, items_, str::kDialogRecords));
+    if (layout_.lists) {
         layout->addWidget(MakeTable(RecordSet::List, lists_, str::kDialogLists));
         layout->addWidget(MakeTable(RecordSet::Entry, entries_, str::kDialogEntries));
         connect(lists_, &QTableWidget::itemSelectionChanged, this, &RecordPage::FillEntries);
     }
-    if (spec_.service) {
+    if (layout_.service) {
         auto* line = new QHBoxLayout;
         auto* start = new QPushButton(Q(core_.Text(str::kStart)), body);
         auto* stop = new QPushButton(Q(core_.Text(str::kStop)), body);
@@ -153,7 +153,7 @@ std::vector<core::RecordCopy>* RecordPage::RecordsOf(RecordSet set) {
 
 void RecordPage::Refresh() {
     bool busy = false;
-    if (spec_.common) {
+    if (layout_.common) {
         if (auto copy = records_.Copy({RecordSet::Common}); copy && !copy->empty()) {
             common_ = std::move(copy->front());
             FillCommon();
@@ -161,7 +161,7 @@ void RecordPage::Refresh() {
             busy = true;
         }
     }
-    if (spec_.items) {
+    if (layout_.items) {
         if (auto copy = records_.Copy({RecordSet::Item})) {
             itemCopies_ = std::move(*copy);
         } else {
@@ -169,8 +169,8 @@ void RecordPage::Refresh() {
         }
     }
     bool listRefs = false;
-    for (const FieldHint& h : spec_.hints) listRefs = listRefs || h.look == FieldLook::ListRef;
-    if ((spec_.lists || listRefs) && records_.Has(RecordSet::List)) {
+    for (const FieldHint& h : layout_.hints) listRefs = listRefs || h.look == FieldLook::ListRef;
+    if ((layout_.lists || listRefs) && records_.Has(RecordSet::List)) {
         if (auto copy = records_.Copy({RecordSet::List})) {
             listCopies_ = std::move(*copy);
         } else {
@@ -179,7 +179,7 @@ void RecordPage::Refresh() {
     }
     itemRows_.clear();
     for (size_t slot = 0; slot < itemCopies_.size(); ++slot)
-        if (!spec_.windowType || NumberOf(itemCopies_[slot], "Type") == *spec_.windowType) itemRows_.push_back(slot);
+        if (!layout_.windowType || NumberOf(itemCopies_[slot], "Type") == *layout_.windowType) itemRows_.push_back(slot);
     listRows_.clear();
     for (size_t slot = 0; slot < listCopies_.size(); ++slot) listRows_.push_back(slot);
     if (items_) FillTable(*items_, RecordSet::Item, itemCopies_, itemRows_);
@@ -195,7 +195,7 @@ void RecordPage::Refresh() {
 void RecordPage::FillCommon() {
     if (!commonBox_ || !common_) return;
     delete commonForm_;
-    commonForm_ = new FieldForm(core_, spec_, RecordSet::Common, *common_, ListNames(), GodMode(), commonBox_);
+    commonForm_ = new FieldForm(core_, layout_, RecordSet::Common, *common_, ListNames(), GodMode(), commonBox_);
     static_cast<QVBoxLayout*>(commonBox_->layout())->insertWidget(0, commonForm_);
 }
 
@@ -216,7 +216,7 @@ void RecordPage::FillTable(QTableWidget& table, RecordSet set, const std::vector
         table.setItem(r, 0, new QTableWidgetItem(record.deleted ? "x" : ""));
         for (int c = 0; c < int(fields.size()); ++c) {
             const core::FieldDef& f = fields[size_t(c)];
-            const FieldHint hint = HintFor(spec_, set, f.key);
+            const FieldHint hint = HintFor(layout_, set, f.key);
             QString text = Q(ShownText(hint, f, record.Data()));
             const bool number = f.encoding == core::FieldEncoding::Struct && f.size <= 8;
             const uint64_t value = number ? static_cast<uint64_t>(core::FieldNumber(f, record.Data())) : 0;
@@ -253,7 +253,7 @@ std::vector<ListName> RecordPage::ListNames() const {
     std::vector<ListName> names;
     for (const core::RecordCopy& list : listCopies_) {
         if (list.deleted) continue;
-        names.push_back({NumberOf(list, spec_.listUidKey), list.Get(spec_.listNameKey).value_or("")});
+        names.push_back({NumberOf(list, layout_.listUidKey), list.Get(layout_.listNameKey).value_or("")});
     }
     return names;
 }
@@ -287,7 +287,7 @@ std::optional<std::string> RecordPage::ApplyCommon(const FieldTexts& texts) {
     }
     const core::RecordCopy original = *common_;
     core::RecordCopy edited = original;
-    if (auto refusal = ApplyFieldTexts(core_, spec_, RecordSet::Common, texts, GodMode(), edited)) {
+    if (auto refusal = ApplyFieldTexts(core_, layout_, RecordSet::Common, texts, GodMode(), edited)) {
         Say(*refusal);
         return refusal;
     }
@@ -297,8 +297,8 @@ std::optional<std::string> RecordPage::ApplyCommon(const FieldTexts& texts) {
 std::optional<std::string> RecordPage::AddRecord(RecordSet set, const FieldTexts& texts) {
     core::RecordCopy record = records_.Blank({set});
     if (!record) return core_.Text(str::kDialogNotAccepted);
-    ApplyProposals(spec_, set, set == RecordSet::List ? records_.Blank({RecordSet::Entry}) : core::RecordCopy{}, record);
-    if (auto refusal = ApplyFieldTexts(core_, spec_, set, texts, GodMode(), record)) {
+    ApplyProposals(layout_, set, set == RecordSet::List ? records_.Blank({RecordSet::Entry}) : core::RecordCopy{}, record);
+    if (auto refusal = ApplyFieldTexts(core_, layout_, set, texts, GodMode(), record)) {
         Say(*refusal);
         return refusal;
     }
@@ -311,7 +311,7 @@ std::optional<std::string> RecordPage::EditRecord(RecordSet set, int row, const 
     const size_t slot = (*rows)[size_t(row)];
     const core::RecordCopy original = (*RecordsOf(set))[slot];
     core::RecordCopy edited = original;
-    if (auto refusal = ApplyFieldTexts(core_, spec_, set, texts, GodMode(), edited)) {
+    if (auto refusal = ApplyFieldTexts(core_, layout_, set, texts, GodMode(), edited)) {
         Say(*refusal);
         return refusal;
     }
@@ -337,7 +337,7 @@ std::optional<std::string> RecordPage::ReplaceList(int listRow, core::RecordCopy
 std::optional<std::string> RecordPage::AddEntry(int listRow, const FieldTexts& texts) {
     if (listRow < 0 || size_t(listRow) >= listRows_.size()) return core_.Text(str::kDialogSelectRecord);
     core::RecordCopy entry = records_.Blank({RecordSet::Entry});
-    if (auto refusal = ApplyFieldTexts(core_, spec_, RecordSet::Entry, texts, GodMode(), entry)) {
+    if (auto refusal = ApplyFieldTexts(core_, layout_, RecordSet::Entry, texts, GodMode(), entry)) {
         Say(*refusal);
         return refusal;
     }
@@ -350,7 +350,7 @@ std::optional<std::string> RecordPage::EditEntry(int listRow, int entryRow, cons
     if (listRow < 0 || size_t(listRow) >= listRows_.size()) return core_.Text(str::kDialogSelectRecord);
     core::RecordCopy list = listCopies_[listRows_[size_t(listRow)]];
     if (entryRow < 0 || size_t(entryRow) >= list.entries.size()) return core_.Text(str::kDialogSelectRecord);
-    if (auto refusal = ApplyFieldTexts(core_, spec_, RecordSet::Entry, texts, GodMode(), list.entries[size_t(entryRow)])) {
+    if (auto refusal = ApplyFieldTexts(core_, layout_, RecordSet::Entry, texts, GodMode(), list.entries[size_t(entryRow)])) {
         Say(*refusal);
         return refusal;
     }
@@ -370,7 +370,7 @@ void RecordPage::OpenRecordForm(RecordSet set, int row) {
     core::RecordCopy record;
     if (row < 0) {
         record = records_.Blank({set});
-        ApplyProposals(spec_, set, set == RecordSet::List ? records_.Blank({RecordSet::Entry}) : core::RecordCopy{}, record);
+        ApplyProposals(layout_, set, set == RecordSet::List ? records_.Blank({RecordSet::Entry}) : core::RecordCopy{}, record);
     } else {
         std::vector<size_t>* rows = RowsOf(set);
         if (!rows || size_t(row) >= rows->size()) return;
@@ -378,7 +378,7 @@ void RecordPage::OpenRecordForm(RecordSet set, int row) {
     }
     if (!record) return;
     if (form_) form_->close();
-    form_ = new RecordForm(core_, spec_, set, record, ListNames(), GodMode(),
+    form_ = new RecordForm(core_, layout_, set, record, ListNames(), GodMode(),
                            [this, set, row](const FieldTexts& texts) {
                                return row < 0 ? AddRecord(set, texts) : EditRecord(set, row, texts);
                            },
@@ -396,7 +396,7 @@ void RecordPage::OpenEntryForm(int entryRow) {
     else if (size_t(entryRow) < list.entries.size()) entry = list.entries[size_t(entryRow)];
     if (!entry) return;
     if (form_) form_->close();
-    form_ = new RecordForm(core_, spec_, RecordSet::Entry, entry, ListNames(), GodMode(),
+    form_ = new RecordForm(core_, layout_, RecordSet::Entry, entry, ListNames(), GodMode(),
                            [this, listRow, entryRow](const FieldTexts& texts) {
                                return entryRow < 0 ? AddEntry(listRow, texts) : EditEntry(listRow, entryRow, texts);
                            },

@@ -18,7 +18,7 @@
 #include "core/record_sets.h"
 #include "windows/qt/background_call.h"
 #include "windows/qt/field_form.h"
-#include "windows/qt/record_page_spec.h"
+#include "windows/qt/record_page_layout.h"
 
 class QLabel;
 class QPushButton;
@@ -34,9 +34,9 @@ namespace qm::windows::qt {
 class RecordPage : public QWidget {
     Q_OBJECT
 public:
-    RecordPage(core::CoreContext& core, const PageSpec& spec, core::Module& module, QWidget* parent = nullptr);
+    RecordPage(core::CoreContext& core, const PageLayout& page, core::Module& module, QWidget* parent = nullptr);
 
-    const PageSpec& Spec() const { return spec_; }
+    const PageLayout& Layout() const { return layout_; }
     QString Status() const;
 
     // Copies the page's records out of the module again (kept as they were
@@ -84,7 +84,7 @@ private:
     void ServiceCall(bool start);
 
     core::CoreContext& core_;
-    const PageSpec& spec_;
+    const PageLayout& layout_;
     core::Module& module_;
     core::RecordSets& records_;
 

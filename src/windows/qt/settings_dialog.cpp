@@ -13,7 +13,7 @@
 #include "windows/qt/application.h"
 #include "windows/qt/icon_set.h"
 #include "windows/qt/record_page.h"
-#include "windows/qt/record_page_spec.h"
+#include "windows/qt/record_page_layout.h"
 #include "windows/qt/script_editor_page.h"
 
 namespace qm::windows::qt {
@@ -62,10 +62,10 @@ SettingsDialog::SettingsDialog(core::CoreContext& core, script::ScriptHost* scri
     connect(import_, &QPushButton::clicked, this, [this] { Transfer(importCall_, true); });
     SetTransfers(nullptr, nullptr);
 
-    for (const PageSpec& spec : RecordPageSpecs()) {
-        core::Module* module = core.registry ? core.registry->Find(spec.module) : nullptr;
+    for (const PageLayout& page : RecordPageLayouts()) {
+        core::Module* module = core.registry ? core.registry->Find(page.module) : nullptr;
         if (module == nullptr || module->Records() == nullptr) continue;
-        AddPage(QString::fromStdString(core.Text(spec.title)), new RecordPage(core, spec, *module));
+        AddPage(QString::fromStdString(core.Text(page.title)), new RecordPage(core, page, *module));
     }
     AddPage(QString::fromStdString(core.Text(core::str::kScriptEditorTitle)), new ScriptEditorPage(core, scripts));
 }

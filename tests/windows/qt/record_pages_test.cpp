@@ -72,7 +72,7 @@ protected:
         const QString wanted = QString::fromStdString(core_.Text(title));
         EXPECT_TRUE(dialog_->ShowPage(wanted)) << wanted.toStdString();
         for (int i = 0; i < dialog_->PageCount(); ++i)
-            if (auto* page = dynamic_cast<RecordPage*>(dialog_->Page(i)); page && page->Spec().title == title) return *page;
+            if (auto* page = dynamic_cast<RecordPage*>(dialog_->Page(i)); page && page->Layout().title == title) return *page;
         throw std::runtime_error("no page " + wanted.toStdString());
     }
     core::RecordSets& Records(uint16_t id) { return *core_.registry->Find(id)->Records(); }
@@ -367,15 +367,15 @@ TEST(RecordPagesOfTheProgram, EveryModulePageShowsItsRecordsAndProposesNewOnes) 
     std::vector<RecordPage*> pages;
     for (int i = 0; i < dialog.PageCount(); ++i)
         if (auto* page = dynamic_cast<RecordPage*>(dialog.Page(i))) pages.push_back(page);
-    for (const PageSpec& spec : RecordPageSpecs()) {
-        if (spec.windowType) continue;  // no window module here
-        core::Module* module = program.core.registry->Find(spec.module);
-        const bool shown = std::any_of(pages.begin(), pages.end(), [&](RecordPage* p) { return &p->Spec() == &spec; });
-        EXPECT_EQ(shown, module != nullptr && module->Records() != nullptr) << program.core.Text(spec.title);
+    for (const PageLayout& page : RecordPageLayouts()) {
+        if (page.windowType) continue;  // no window module here
+        core::Module* module = program.core.registry->Find(page.module);
+        const bool shown = std::any_of(pages.begin(), pages.end(), [&](RecordPage* p) { return &p->Layout() == &page; });
+        EXPECT_EQ(shown, module != nullptr && module->Records() != nullptr) << program.core.Text(page.title);
     }
     const auto page = [&](uint32_t title) -> RecordPage& {
         for (RecordPage* p : pages)
-            if (p->Spec().title == title) return *p;
+            if (p->Layout().title == title) return *p;
         throw std::runtime_error("no page");
     };
     // The new home's listener and log target.

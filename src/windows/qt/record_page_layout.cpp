@@ -1,4 +1,4 @@
-#include "windows/qt/record_page_spec.h"
+#include "windows/qt/record_page_layout.h"
 
 #include <algorithm>
 #include <array>
@@ -47,24 +47,24 @@ std::vector<Named> CorrectCodes() {
 }
 
 // Pollers share the shape of their lists (`ID`, `StrName`, `StrOutFmt`) and their entries' limits.
-PageSpec Poller(uint32_t title, uint16_t module) {
-    PageSpec p;
+PageLayout Poller(uint32_t title, uint16_t module) {
+    PageLayout p;
     p.title = title;
     p.module = module;
     p.common = p.items = p.lists = p.service = true;
     return p;
 }
 
-std::vector<PageSpec> MakeSpecs() {
-    std::vector<PageSpec> pages;
+std::vector<PageLayout> MakeLayouts() {
+    std::vector<PageLayout> pages;
 
-    PageSpec scheme;
+    PageLayout scheme;
     scheme.title = str::kPageColorScheme;
     scheme.module = core::kModuleRules;
     scheme.common = true;
     pages.push_back(scheme);
 
-    PageSpec rules;
+    PageLayout rules;
     rules.title = str::kPageRules;
     rules.module = core::kModuleRules;
     rules.items = true;
@@ -97,7 +97,7 @@ std::vector<PageSpec> MakeSpecs() {
     rules.proposals = {{RecordSet::Item, "Enable", "1"}};
     pages.push_back(rules);
 
-    PageSpec lists;
+    PageLayout lists;
     lists.title = str::kPageLists;
     lists.module = core::kModuleRules;
     lists.lists = true;
@@ -105,7 +105,7 @@ std::vector<PageSpec> MakeSpecs() {
     lists.proposals = {{RecordSet::List, "Enable", "1"}};
     pages.push_back(lists);
 
-    PageSpec info;
+    PageLayout info;
     info.title = str::kPageInfoWindow;
     info.module = core::kModuleWindow;
     info.items = true;
@@ -115,7 +115,7 @@ std::vector<PageSpec> MakeSpecs() {
                       {RecordSet::Item, "Param", std::to_string(0x1000 | 0x8000)}};
     pages.push_back(info);
 
-    PageSpec dns;
+    PageLayout dns;
     dns.title = str::kPageDns;
     dns.module = core::kModuleDns;
     dns.common = dns.items = true;
@@ -125,21 +125,21 @@ std::vector<PageSpec> MakeSpecs() {
                   {Id(0x80, str::kUseLocalStore), Id(0x40, str::kUseDnsServer), Id(0x20, str::kUseSnmp)}}};
     pages.push_back(dns);
 
-    PageSpec dbase;
+    PageLayout dbase;
     dbase.title = str::kPageDatabase;
     dbase.module = core::kModuleDbase;
     dbase.common = dbase.items = dbase.service = true;
     dbase.hints = {{RecordSet::Common, "EventParam", FieldLook::Bits, EventTypeBits(true)}};
     pages.push_back(dbase);
 
-    PageSpec collector;
+    PageLayout collector;
     collector.title = str::kPageCollector;
     collector.module = core::kModuleCollector;
     collector.common = collector.items = collector.service = true;
     collector.proposals = {{RecordSet::Item, "Enable", "1"}, {RecordSet::Item, "Port", "514"}};
     pages.push_back(collector);
 
-    PageSpec relay;
+    PageLayout relay;
     relay.title = str::kPageRelay;
     relay.module = core::kModuleRelay;
     relay.common = relay.items = relay.service = true;
@@ -147,7 +147,7 @@ std::vector<PageSpec> MakeSpecs() {
     relay.proposals = {{RecordSet::Item, "Enable", "1"}, {RecordSet::Item, "Port", "514"}};
     pages.push_back(relay);
 
-    PageSpec snmp = Poller(str::kPageSnmp, core::kModuleSnmp);
+    PageLayout snmp = Poller(str::kPageSnmp, core::kModuleSnmp);
     snmp.hints.push_back({RecordSet::Common, "RepeatTimeout", FieldLook::Seconds, {}});
     snmp.hints.push_back({RecordSet::Item, "Timeout", FieldLook::Seconds, {}});
     snmp.hints.push_back({RecordSet::Item, "OIDID", FieldLook::ListRef, {}});
@@ -161,14 +161,14 @@ std::vector<PageSpec> MakeSpecs() {
     snmp.proposedEntries = {{{RecordSet::Entry, "StrValue", ".1.3.6.1.2.1.1.1.0"}, {RecordSet::Entry, "StrTag", "desc"}}};
     pages.push_back(snmp);
 
-    PageSpec icmp;
+    PageLayout icmp;
     icmp.title = str::kPageIcmp;
     icmp.module = core::kModuleIcmp;
     icmp.common = icmp.items = icmp.service = true;
     icmp.proposals = {{RecordSet::Item, "Enable", "1"}, {RecordSet::Item, "StrOutFmt", "On-line, response [msec]"}};
     pages.push_back(icmp);
 
-    PageSpec laurent = Poller(str::kPageLaurent, core::kModuleLaurent);
+    PageLayout laurent = Poller(str::kPageLaurent, core::kModuleLaurent);
     laurent.hints.push_back({RecordSet::Item, "CmdListID", FieldLook::ListRef, {}});
     laurent.proposals = {{RecordSet::Item, "Enable", "1"},
                          {RecordSet::Item, "Port", "2424"},
@@ -178,7 +178,7 @@ std::vector<PageSpec> MakeSpecs() {
     laurent.proposedEntries = {{{RecordSet::Entry, "StrValue", "$KE,TMP"}, {RecordSet::Entry, "StrTag", "temp"}}};
     pages.push_back(laurent);
 
-    PageSpec graphs;
+    PageLayout graphs;
     graphs.title = str::kPageGraphs;
     graphs.module = core::kModuleWindow;
     graphs.items = true;
@@ -188,7 +188,7 @@ std::vector<PageSpec> MakeSpecs() {
                         {RecordSet::Item, "Param", std::to_string(0x1000)}};
     pages.push_back(graphs);
 
-    PageSpec http;
+    PageLayout http;
     http.title = str::kPageHttp;
     http.module = core::kModuleHttpServer;
     http.common = http.items = http.service = true;
@@ -197,7 +197,7 @@ std::vector<PageSpec> MakeSpecs() {
     pages.push_back(http);
 
     // Shown once the ModbusTCP module offers its records.
-    PageSpec modbus = Poller(str::kPageModbus, core::kModuleModbus);
+    PageLayout modbus = Poller(str::kPageModbus, core::kModuleModbus);
     modbus.hints.push_back({RecordSet::Item, "RegListID", FieldLook::ListRef, {}});
     modbus.hints.push_back({RecordSet::Entry,
                             "Correct",
@@ -229,12 +229,12 @@ bool SameKey(std::string_view a, std::string_view b) {
 
 }  // namespace
 
-const std::vector<PageSpec>& RecordPageSpecs() {
-    static const std::vector<PageSpec> specs = MakeSpecs();
-    return specs;
+const std::vector<PageLayout>& RecordPageLayouts() {
+    static const std::vector<PageLayout> layouts = MakeLayouts();
+    return layouts;
 }
 
-FieldHint HintFor(const PageSpec& page, RecordSet set, std::string_view key) {
+FieldHint HintFor(const PageLayout& page, RecordSet set, std::string_view key) {
     for (const FieldHint& h : page.hints)
         if (h.set == set && SameKey(h.key, key)) return h;
     // Identities the module hands out, counts it keeps in step and what the

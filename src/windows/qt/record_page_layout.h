@@ -45,7 +45,7 @@ struct Proposal {
     std::string value;  // in the field's text form (as RecordCopy::Set takes it)
 };
 
-struct PageSpec {
+struct PageLayout {
     uint32_t title = 0;  // string id of the page's title
     uint16_t module = 0;
     bool common = false;
@@ -61,11 +61,11 @@ struct PageSpec {
 };
 
 // Every record page, in the order the dialog lists them.
-const std::vector<PageSpec>& RecordPageSpecs();
+const std::vector<PageLayout>& RecordPageLayouts();
 
 // The hint for a field of a set (Plain when none); fields that hold identities
 // or layout the program keeps (UIDs, IDs, counts, types, rectangles) are
 // ReadOnly everywhere.
-FieldHint HintFor(const PageSpec& page, core::RecordSet set, std::string_view key);
+FieldHint HintFor(const PageLayout& page, core::RecordSet set, std::string_view key);
 
 }  // namespace qm::windows::qt
