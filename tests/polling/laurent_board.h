@@ -18,6 +18,8 @@
 #include <thread>
 #include <vector>
 
+#include "support/loopback_server.h"
+
 namespace qm::testing {
 
 struct BoardReply {
@@ -30,27 +32,9 @@ public:
     // Nothing from `answer`: the board stays silent on that line.
     using Answer = std::function<std::optional<BoardReply>(const std::string& line)>;
 
-    explicit FakeBoard(Answer answer) : answer_(std::move(answer)) {
-        listener_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t len = sizeof a;
-        if (::bind(listener_, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 || ::listen(listener_, 8) != 0 ||
-            ::getsockname(listener_, reinterpret_cast<sockaddr*>(&a), &len) != 0)
-            return;
-        port_ = ntohs(a.sin_port);
-        thread_ = std::thread([this] { Serve(); });
-    }
-    ~FakeBoard() {
-        stop_ = true;
-        if (thread_.joinable()) thread_.join();
-        ::close(listener_);
-    }
-    FakeBoard(const FakeBoard&) = delete;
-    FakeBoard& operator=(const FakeBoard&) = delete;
+    explicit FakeBoard(Answer answer) : answer_(std::move(answer)) {}
 
-    uint16_t Port() const { return port_; }
+    uint16_t Port() const { return server_.Port(); }
     std::vector<std::string> Lines() const {
         std::lock_guard lock(mutex_);
         return lines_;
@@ -60,51 +44,38 @@ public:
         for (const std::string& l : Lines()) n += l == line ? 1 : 0;
         return n;
     }
-    int Connections() const { return connections_.load(); }
+    int Connections() const { return server_.Connections(); }
 
 private:
-    bool Readable(int fd) const {
-        pollfd p{fd, POLLIN, 0};
-        return ::poll(&p, 1, 20) > 0;
-    }
-    void Serve() {
-        while (!stop_) {
-            if (!Readable(listener_)) continue;
-            const int fd = ::accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
-            if (fd < 0) continue;
-            ++connections_;
-            std::string pending;
-            char buf[512];
-            for (bool open = true; open && !stop_;) {
-                if (!Readable(fd)) continue;
-                const ssize_t n = ::recv(fd, buf, sizeof buf, 0);
-                if (n <= 0) break;
-                pending.append(buf, static_cast<size_t>(n));
-                for (size_t end; open && (end = pending.find("\r\n")) != std::string::npos;) {
-                    const std::string line = pending.substr(0, end);
-                    pending.erase(0, end + 2);
-                    {
-                        std::lock_guard lock(mutex_);
-                        lines_.push_back(line);
-                    }
-                    if (const std::optional<BoardReply> reply = answer_(line)) {
-                        std::this_thread::sleep_for(std::chrono::milliseconds(reply->delayMs));
-                        open = ::send(fd, reply->text.data(), reply->text.size(), MSG_NOSIGNAL) >= 0;
-                    }
+    // One connection: lines until the client ends or the server stops.
+    bool Talk(const LoopbackServer& server, int fd) {
+        std::string pending;
+        char buf[512];
+        for (bool open = true; open && !server.Stopping();) {
+            if (!LoopbackServer::Readable(fd)) continue;
+            const ssize_t n = ::recv(fd, buf, sizeof buf, 0);
+            if (n <= 0) break;
+            pending.append(buf, static_cast<size_t>(n));
+            for (size_t end; open && (end = pending.find("\r\n")) != std::string::npos;) {
+                const std::string line = pending.substr(0, end);
+                pending.erase(0, end + 2);
+                {
+                    std::lock_guard lock(mutex_);
+                    lines_.push_back(line);
+                }
+                if (const std::optional<BoardReply> reply = answer_(line)) {
+                    std::this_thread::sleep_for(std::chrono::milliseconds(reply->delayMs));
+                    open = ::send(fd, reply->text.data(), reply->text.size(), MSG_NOSIGNAL) >= 0;
                 }
             }
-            ::close(fd);
         }
+        return true;
     }
 
     Answer answer_;
-    int listener_ = -1;
-    uint16_t port_ = 0;
-    std::atomic<bool> stop_{false};
-    std::atomic<int> connections_{0};
     mutable std::mutex mutex_;
     std::vector<std::string> lines_;
-    std::thread thread_;
+    LoopbackServer server_{[this](LoopbackServer& s, int fd, int) { return Talk(s, fd); }};
 };
 
 // A loopback port bound but not listening: every connect to it is refused.

@@ -22,6 +22,7 @@
 
 #include "support/child_process.h"
 #include "support/files.h"
+#include "support/loopback_server.h"
 #include "support/temp_dir.h"
 #include "support/wait_until.h"
 
@@ -93,96 +94,58 @@ public:
     using Script = std::function<std::optional<ScriptedAnswer>(const ModbusRequest&)>;
 
     explicit ScriptedModbusServer(Script script, bool keepOpen = false)
-        : script_(std::move(script)), keepOpen_(keepOpen) {
-        listener_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t len = sizeof a;
-        if (::bind(listener_, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 || ::listen(listener_, 8) != 0 ||
-            ::getsockname(listener_, reinterpret_cast<sockaddr*>(&a), &len) != 0)
-            return;
-        port_ = ntohs(a.sin_port);
-        thread_ = std::thread([this] { Serve(); });
-    }
-    ~ScriptedModbusServer() {
-        stop_ = true;
-        if (thread_.joinable()) thread_.join();
-        ::close(listener_);
-    }
-    ScriptedModbusServer(const ScriptedModbusServer&) = delete;
-    ScriptedModbusServer& operator=(const ScriptedModbusServer&) = delete;
+        : script_(std::move(script)), keepOpen_(keepOpen) {}
 
-    uint16_t Port() const { return port_; }
+    uint16_t Port() const { return server_.Port(); }
     std::vector<ModbusRequest> Requests() const {
         std::lock_guard lock(mutex_);
         return requests_;
     }
-    int Connections() const { return connections_.load(); }
+    int Connections() const { return server_.Connections(); }
     // Connections whose client ended its sending.
     int ClientEnds() const { return clientEnds_.load(); }
 
 private:
-    static bool Readable(int fd) {
-        pollfd p{fd, POLLIN, 0};
-        return ::poll(&p, 1, 20) > 0;
-    }
-    void Serve() {
-        while (!stop_) {
-            if (!Readable(listener_)) continue;
-            const int fd = ::accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
-            if (fd < 0) continue;
-            const int connection = ++connections_;
-            std::string pending;
-            char buf[256];
-            for (bool open = true; open && !stop_;) {
-                if (!Readable(fd)) continue;
-                const ssize_t n = ::recv(fd, buf, sizeof buf, 0);
-                if (n <= 0) {
-                    if (n == 0) ++clientEnds_;
-                    open = false;
-                    break;
-                }
-                pending.append(buf, static_cast<size_t>(n));
-                while (open && pending.size() >= 12) {
-                    ModbusRequest request;
-                    request.connection = connection;
-                    std::copy_n(pending.begin(), 12, request.bytes.begin());
-                    pending.erase(0, 12);
-                    {
-                        std::lock_guard lock(mutex_);
-                        requests_.push_back(request);
-                    }
-                    const std::optional<ScriptedAnswer> answer = script_(request);
-                    if (!answer) continue;
-                    for (size_t i = 0; open && i < answer->pieces.size(); ++i) {
-                        if (i > 0) std::this_thread::sleep_for(std::chrono::milliseconds(answer->pauseMs));
-                        open = ::send(fd, answer->pieces[i].data(), answer->pieces[i].size(), MSG_NOSIGNAL) >= 0;
-                    }
-                    if (answer->close) open = false;
-                }
+    // One connection: requests until the client ends, an answer closes it,
+    // or the server stops. Kept open, only the server's end closes it.
+    bool Talk(const LoopbackServer& server, int fd, int connection) {
+        std::string pending;
+        char buf[256];
+        for (bool open = true; open && !server.Stopping();) {
+            if (!LoopbackServer::Readable(fd)) continue;
+            const ssize_t n = ::recv(fd, buf, sizeof buf, 0);
+            if (n <= 0) {
+                if (n == 0) ++clientEnds_;
+                break;
             }
-            // Kept open: only the test's end closes it.
-            if (keepOpen_) {
-                held_.push_back(fd);
-            } else {
-                ::close(fd);
+            pending.append(buf, static_cast<size_t>(n));
+            while (open && pending.size() >= 12) {
+                ModbusRequest request;
+                request.connection = connection;
+                std::copy_n(pending.begin(), 12, request.bytes.begin());
+                pending.erase(0, 12);
+                {
+                    std::lock_guard lock(mutex_);
+                    requests_.push_back(request);
+                }
+                const std::optional<ScriptedAnswer> answer = script_(request);
+                if (!answer) continue;
+                for (size_t i = 0; open && i < answer->pieces.size(); ++i) {
+                    if (i > 0) std::this_thread::sleep_for(std::chrono::milliseconds(answer->pauseMs));
+                    open = ::send(fd, answer->pieces[i].data(), answer->pieces[i].size(), MSG_NOSIGNAL) >= 0;
+                }
+                if (answer->close) open = false;
             }
         }
-        for (int fd : held_) ::close(fd);
+        return !keepOpen_;
     }
 
     Script script_;
     bool keepOpen_;
-    int listener_ = -1;
-    uint16_t port_ = 0;
-    std::atomic<bool> stop_{false};
-    std::atomic<int> connections_{0};
     std::atomic<int> clientEnds_{0};
     mutable std::mutex mutex_;
     std::vector<ModbusRequest> requests_;
-    std::vector<int> held_;  // the service thread's own
-    std::thread thread_;
+    LoopbackServer server_{[this](LoopbackServer& s, int fd, int n) { return Talk(s, fd, n); }};
 };
 
 }  // namespace qm::testing
