@@ -31,8 +31,7 @@ std::string ForTerminal(std::string text) {
 
 int main(int argc, char** argv) {
     using namespace qm;
-    // The SNMP library keeps process-wide state and reads the environment
-    // as it starts: once, here, before any thread.
+    // The SNMP library keeps process-wide settings: set once, before any thread.
     polling::snmp::InitSnmpLibrary();
 
     // Not through the start options: those cut every word to fifteen

@@ -65,7 +65,7 @@ std::string_view AgentAddress(std::string_view agent);
 
 // Readies the library once for the whole process, without the user's or the
 // system's net-snmp configuration, MIB files or persistent state; called at
-// start-up before any thread, and again harmlessly by MakeNetSnmpClient.
+// start-up, and again harmlessly by MakeNetSnmpClient.
 void InitSnmpLibrary();
 
 // SNMP v2c through net-snmp's single-session API.
