@@ -3,31 +3,25 @@
 #include <gtest/gtest.h>
 
 #include "platform/profile_file.h"
-#include "support/temp_dir.h"
+#include "processing/processing_test_support.h"
 
 namespace qm::windows {
 namespace {
+
+using processing::test::Put;
 
 constexpr uint64_t kUid = 812345;
 constexpr int32_t kDpi = 96;
 
 core::SettingsSection Section(platform::ProfileFile file = {}) { return core::SettingsSection({}, kEventListSection, std::move(file)); }
 
-template <typename T>
-void Put(std::vector<uint8_t>& record, size_t offset, T value) {
-    for (size_t i = 0; i < sizeof(T); ++i) record[offset + i] = uint8_t(uint64_t(value) >> (8 * i));
-}
-
 TEST(EventListSettings, CurrentFormRoundTripsWithRuleSelectionUnderTheWindowsUid) {
     EventListSettings s;
     s.fontHeight = -20;
-    s.sortDirection = -3;
+    s.sortDirection = -3, s.mainTimer = 250, s.statusTimer = 2000;
     s.colSize = {10, 20, 30, 40, 50};
     s.sbarParts = {20, 20, 20, 20, 20};
-    s.mainTimer = 250;
-    s.statusTimer = 2000;
-    s.param = kNewWindowParam;
-    s.eventParam = kNewWindowEventParam;
+    s.param = kNewWindowParam, s.eventParam = kNewWindowEventParam;
     s.rules = {7, 1ull << 40, 3};
 
     core::SettingsSection saving = Section();
@@ -47,23 +41,19 @@ TEST(EventListSettings, CurrentFormRoundTripsWithRuleSelectionUnderTheWindowsUid
 
 TEST(EventListSettings, LegacyRecordIsDecodedAndTheSelectionStillReadFromItsKeys) {
     std::vector<uint8_t> record(kEventListLegacySize, 0);
-    Put<int32_t>(record, 0, -16), Put<int32_t>(record, 4, 2);
-    for (size_t i = 0; i < 5; ++i) Put<uint32_t>(record, 8 + 4 * i, 60 + i), Put<uint32_t>(record, 28 + 4 * i, 20);
-    Put<uint32_t>(record, 48, 500), Put<uint32_t>(record, 52, 3000), Put<uint8_t>(record, 56, 0x90),
-        Put<uint8_t>(record, 57, 0x20), Put<uint8_t>(record, 58, 0xFF);
+    Put(record, 0, int32_t(-16)), Put(record, 4, int32_t(2));
+    for (uint32_t i = 0; i < 5; ++i) Put(record, 8 + 4 * i, 60 + i), Put(record, 28 + 4 * i, uint32_t(20));
+    Put(record, 48, uint32_t(500)), Put(record, 52, uint32_t(3000));
+    Put(record, 56, uint8_t(0x90)), Put(record, 57, uint8_t(0x20)), Put(record, 58, uint8_t(0xFF));
 
     core::SettingsSection s = Section();
     s.File().WriteStruct(kEventListSection, "WND-812345", record);
     s.File().WriteStruct(kEventListSection, "Wnd.812345.Rule-Size", std::vector<uint8_t>{1, 0, 0, 0});
     s.File().WriteStruct(kEventListSection, "Wnd.812345.Rule.0-ID", std::vector<uint8_t>{9, 0, 0, 0, 0, 0, 0, 0});
     const EventListSettings got = LoadEventListSettings(s, kUid, kDpi);
-    EXPECT_EQ(got.fontHeight, -16);
-    EXPECT_EQ(got.sortDirection, 2);
+    EXPECT_EQ(std::tie(got.fontHeight, got.sortDirection, got.mainTimer, got.statusTimer, got.param, got.eventParam),
+              std::tuple(-16, 2, 500u, 3000u, 0x90, 0x20));
     EXPECT_EQ(got.colSize, (FiveValues{60, 61, 62, 63, 64}));
-    EXPECT_EQ(got.mainTimer, 500u);
-    EXPECT_EQ(got.statusTimer, 3000u);
-    EXPECT_EQ(got.param, 0x90);
-    EXPECT_EQ(got.eventParam, 0x20);
     EXPECT_EQ(got.rules, std::vector<uint64_t>{9});
 }
 
@@ -73,15 +63,12 @@ TEST(EventListSettings, RawValuesAreClampedToSaneRanges) {
     s.sortDirection = 9;          // no such column
     s.colSize = {0, 100000, 5, 0, 0};
     s.sbarParts = {0, 0, 0, 0, 0};
-    s.mainTimer = 0;
-    s.statusTimer = 0xFFFFFFFF;
+    s.mainTimer = 0, s.statusTimer = 0xFFFFFFFF;
     s.Clamp(kDpi);
-    EXPECT_EQ(s.fontHeight, -7);  // 5 points at 96 dpi
-    EXPECT_EQ(s.sortDirection, 0);
+    EXPECT_EQ(std::tie(s.fontHeight, s.sortDirection, s.mainTimer, s.statusTimer),
+              std::tuple(-7, 0, kMinTimerMs, kMaxTimerMs));  // 5 points at 96 dpi
     EXPECT_EQ(s.colSize, (FiveValues{0, kMaxColumnWidth, 5, 0, 0}));
     EXPECT_EQ(s.sbarParts, EventListSettings{}.sbarParts);
-    EXPECT_EQ(s.mainTimer, kMinTimerMs);
-    EXPECT_EQ(s.statusTimer, kMaxTimerMs);
 
     s.fontHeight = -500;
     s.sbarParts = {250, 0, 0, 0, 0};

@@ -23,6 +23,7 @@
 #include "processing/dns/dns_module.h"
 #include "processing/rules/rules_module.h"
 #include "support/temp_dir.h"
+#include "support/udp_peer.h"
 #include "support/wait_until.h"
 #include "windows/event_list/event_details.h"
 #include "windows/event_list/event_list_logic.h"
@@ -32,34 +33,25 @@ namespace qm::windows::test {
 
 using namespace std::chrono_literals;
 
+// Writes down what the list told it; the selection is the test's to set.
 struct FakeView : EventListView {
-    size_t resets = 0, appended = 0, reorders = 0, colorChanges = 0, scrolls = 0;
+    size_t resets = 0, colorChanges = 0, scrolls = 0;
     std::vector<size_t> lastOrder;
     std::set<size_t> selected;
-    std::vector<size_t> deselected;
 
     void BeginResetRows() override {}
-    void EndResetRows() override {
-        ++resets;
-        selected.clear();
-    }
-    void BeginAppendRows(size_t, size_t count) override { appended += count; }
+    void EndResetRows() override { ++resets, selected.clear(); }
+    void BeginAppendRows(size_t, size_t) override {}
     void EndAppendRows() override {}
     void RowsChanged(size_t, size_t) override {}
     void BeginReorderRows() override {}
-    void EndReorderRows(std::span<const size_t> order) override {
-        ++reorders;
-        lastOrder.assign(order.begin(), order.end());
-    }
+    void EndReorderRows(std::span<const size_t> order) override { lastOrder.assign(order.begin(), order.end()); }
     void ColorsChanged() override { ++colorChanges; }
-    bool DeselectRow(size_t row) override {
-        deselected.push_back(row);
-        return selected.erase(row) > 0;
-    }
+    bool DeselectRow(size_t row) override { return selected.erase(row) > 0; }
     void EnsureLastVisible() override { ++scrolls; }
 };
 
-// A gate that holds the reverse look-up of one address until opened.
+// A gate that holds the reverse look-ups of addresses until opened.
 struct LookupGate {
     std::mutex mutex;
     std::condition_variable changed;
@@ -116,6 +108,14 @@ protected:
         return ref;
     }
 
+    // A rule for events whose message holds `pattern`, doing `param`.
+    static processing::Rule MessageRule(std::string pattern, uint16_t param) {
+        processing::Rule r;
+        r.inCond1 = processing::kCondMessage;
+        r.strInCond1 = std::move(pattern);
+        r.param = param;
+        return r;
+    }
     uint64_t AddRule(processing::Rule rule) {
         rule.enable = 1;
         const std::optional<size_t> slot = rules_->AddRule(rule);
@@ -134,9 +134,7 @@ protected:
     // An External line from `sender` (a relay suffix carries it, and a time).
     void Send(const std::string& sender, const std::string& message, int severity = 6,
               const std::string& time = "1 2 2024 3 4 5 0") {
-        sockaddr_in from{};
-        from.sin_family = AF_INET;
-        ::inet_pton(AF_INET, "192.0.2.1", &from.sin_addr);
+        const sockaddr_in from = qm::testing::Loopback(0, "192.0.2.1");
         const std::string line = "<" + std::to_string(8 + severity) + ">" + message + "|a2;" + sender + ";" + time + ";";
         ASSERT_EQ(core_.events->Submit(core::kEventExternal, core::kNoSeverity, line, from), core::kOk);
     }

@@ -14,27 +14,19 @@
 #include <QScreen>
 #include <QTimer>
 
-#include "core/core_context.h"
-#include "core/string_table.h"
 #include "processing/dns/dns_module.h"
-#include "processing/rules/rules_module.h"
-#include "support/temp_dir.h"
 #include "windows/core_window/core_menu.h"
 #include "windows/qt/core_environment.h"
 #include "windows/qt/core_window.h"
 #include "windows/qt/frame.h"
 #include "windows/qt/icon_set.h"
 #include "windows/qt/info_box_content.h"
-#include "windows/qt/program_windows.h"
-#include "windows/qt/qt_test_support.h"
-#include "windows/window_module/window_module.h"
+#include "windows/qt/program_windows_fixture.h"
 
 namespace qm::windows::qt {
 namespace {
 
 using namespace std::chrono_literals;
-using test::App;
-using test::FindTopLevel;
 using test::PumpUntil;
 namespace fs = std::filesystem;
 
@@ -51,28 +43,41 @@ public:
 private:
     bool Switch(platform::Blocking blocking, bool on) {
         platform::GuardedLock lock(Lock(), core_.counters.locks, blocking);
-        if (!lock) return false;
-        running = on;
-        return true;
+        return lock ? (running = on, true) : false;
     }
 };
 
-class CoreWindowTest : public ::testing::Test {
+// A poller's cycle: a module's lock held by another thread until released.
+// It lets go by itself after a minute, so a start or stop run on the GUI
+// thread fails the test instead of hanging it.
+class HeldLock {
+public:
+    HeldLock(core::CoreContext& core, core::Module& module)
+        : thread_([&] {
+              platform::GuardedLock lock(module.Lock(), core.counters.locks, platform::Blocking::Yes);
+              held_.set_value();
+              release_.get_future().wait_for(60s);
+          }) {
+        held_.get_future().wait();
+    }
+    ~HeldLock() { Release(); }
+    void Release() {
+        if (!thread_.joinable()) return;
+        release_.set_value();
+        thread_.join();
+    }
+
+private:
+    std::promise<void> held_, release_;
+    std::thread thread_;
+};
+
+class CoreWindowTest : public test::ProgramWindowsOnQt {
 protected:
-    CoreWindowTest() {
-        App();
+    CoreWindowTest() : ProgramWindowsOnQt(false) {
         ProgramIcons().Load(fs::path(QM_SOURCE_DIR) / "resources/default-home/Resource/Icons");
-        core_.paths = core::Paths::Build(home_.path() / "quillmark", home_.path());
-        core_.paths.CreateFolders();
-        fs::copy(fs::path(QM_SOURCE_DIR) / "resources/default-home/Settings", core_.paths.settingsFolder,
-                 fs::copy_options::overwrite_existing | fs::copy_options::recursive);
         fs::copy_file(fs::path(QM_SOURCE_DIR) / "resources/default-home/Resource/ChangeLog.txt", core_.paths.changeLog);
-        core_.config = std::make_unique<core::Config>(core_.paths.settingsFolder);
-        core_.texts = std::make_unique<core::TextTable>(core::BuiltinStrings());
-        core_.events = std::make_unique<core::EventCore>(core_.counters);
         reader_ = core_.events->Tail();
-        core_.registry = std::make_unique<core::ModuleRegistry>(core_);
-        core_.registry->Add(std::make_unique<processing::RulesModule>(core_));
         auto dns = processing::CreateDnsModule(core_);
         dns->LoadSection();
         core_.registry->Add(std::move(dns));
@@ -81,17 +86,10 @@ protected:
             services_.push_back(service.get());
             core_.registry->Add(std::move(service));
         }
-        windows_ = std::make_unique<ProgramWindows>(core_);
-        auto module = CreateWindowModule(core_, &windows_->System());
-        module->LoadSection();
-        core_.registry->Add(std::move(module));
+        OpenWindows();
     }
     ~CoreWindowTest() override {
         environment_.reset();
-        core_.registry->UnloadAll();
-        core_.registry.reset();
-        windows_.reset();
-        core_.events->Shutdown();
         ProgramIcons().Load(icons_.path());  // back to the built-in set
     }
 
@@ -103,9 +101,7 @@ protected:
         return *environment_->Window();
     }
     bool AllRunning(bool on) const {
-        for (const FakeService* s : services_)
-            if (s->running != on) return false;
-        return true;
+        return std::all_of(services_.begin(), services_.end(), [&](const FakeService* s) { return s->running == on; });
     }
     std::vector<std::string> Reports() {
         core_.events->Settle(2000);
@@ -117,6 +113,13 @@ protected:
         }
         return out;
     }
+    // Chooses the menu entry for `command` as the note's menu has it now.
+    void Choose(CoreWindow& window, CoreCommand command) {
+        const std::vector<CoreMenuItem> menu = window.Menu();
+        const CoreMenuItem* item = Find(menu, command);
+        ASSERT_TRUE(item && item->enabled);
+        window.Carry(*item);
+    }
     static const CoreMenuItem* Find(const std::vector<CoreMenuItem>& items, CoreCommand command) {
         for (const CoreMenuItem& item : items) {
             if (item.command == command) return &item;
@@ -124,15 +127,12 @@ protected:
         }
         return nullptr;
     }
-    // A found entry points into the menu: the menu must outlive it.
-    static const CoreMenuItem* Find(std::vector<CoreMenuItem>&&, CoreCommand) = delete;
+    // The entry as the menu has it now (the menu lives to the end of the call).
+    static bool Enabled(CoreWindow& window, CoreCommand command) { return Find(window.Menu(), command)->enabled; }
 
-    qm::testing::TempDir home_{"qm-core-window"};
     qm::testing::TempDir icons_{"qm-no-icons"};
-    core::CoreContext core_;
     core::ReaderState reader_;
-    std::vector<FakeService*> services_;
-    std::unique_ptr<ProgramWindows> windows_;
+    std::vector<FakeService*> services_;  // owned by the registry
     std::unique_ptr<CoreEnvironment> environment_;
 };
 
@@ -150,23 +150,37 @@ std::vector<std::string> Entries(const QMenu& menu) {
     return out;
 }
 
-// Runs `use` on the next menu that opens, from inside its own loop, for as
-// long as the returned timer lives.
-[[nodiscard]] std::unique_ptr<QTimer> OnMenu(std::function<void(QMenu&)> use) {
-    auto poll = std::make_unique<QTimer>();
-    QObject::connect(poll.get(), &QTimer::timeout, [timer = poll.get(), use = std::move(use)] {
+// Right-clicks the note and, once its menu is open, runs `use` on it from
+// inside the menu's own loop.
+void RightClick(CoreWindow& window, const std::function<void(QMenu&)>& use) {
+    QTimer poll;
+    QObject::connect(&poll, &QTimer::timeout, [&] {
         auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
         if (menu == nullptr || !menu->isVisible()) return;
-        timer->stop();
+        poll.stop();
         use(*menu);
     });
-    poll->start(10);
-    return poll;
+    poll.start(10);
+    QContextMenuEvent click(QContextMenuEvent::Mouse, QPoint(10, 10), window.mapToGlobal(QPoint(10, 10)));
+    QCoreApplication::sendEvent(&window, &click);
 }
 
-void Press(QWidget& to, int key) {
-    QKeyEvent press(QEvent::KeyPress, key, Qt::NoModifier);
-    QCoreApplication::sendEvent(&to, &press);
+std::vector<std::string> MenuEntries(CoreWindow& window) {
+    std::vector<std::string> entries;
+    RightClick(window, [&](QMenu& menu) {
+        entries = Entries(menu);
+        menu.close();
+    });
+    return entries;
+}
+
+void ChooseByKeys(CoreWindow& window, std::vector<int> keys) {
+    RightClick(window, [&](QMenu& menu) {
+        for (int key : keys) {
+            QKeyEvent press(QEvent::KeyPress, key, Qt::NoModifier);
+            QCoreApplication::sendEvent(&menu, &press);
+        }
+    });
 }
 
 TEST_F(CoreWindowTest, WithoutATrayTheNoteStaysShownAndItsMenuLeadsToEverything) {
@@ -175,14 +189,11 @@ TEST_F(CoreWindowTest, WithoutATrayTheNoteStaysShownAndItsMenuLeadsToEverything)
     EXPECT_TRUE(window.isVisible());
     EXPECT_EQ(window.windowTitle(), "Quillmark");
     EXPECT_TRUE(window.windowFlags().testFlag(Qt::FramelessWindowHint));
-    EXPECT_EQ(window.size(), QSize(300, 80));
     const QRect work = QGuiApplication::primaryScreen()->availableGeometry();
-    EXPECT_EQ(window.pos(), QPoint(work.right() + 1 - 310, work.bottom() + 1 - 90));
-    EXPECT_EQ(window.Lines()[0].text, "Quillmark работает");
-    EXPECT_EQ(window.Lines()[0].color, 0xC8C8C8u);
-    EXPECT_EQ(window.Lines()[1].text, "Используйте ПКМ для управления");
-    EXPECT_EQ(window.Lines()[1].color, 0x0064FF64u);
-    EXPECT_EQ(window.Lines()[2].text, "");
+    EXPECT_EQ(window.geometry(), QRect(work.right() + 1 - 310, work.bottom() + 1 - 90, 300, 80));
+    const auto& lines = window.Lines();
+    EXPECT_EQ(std::tie(lines[0].text, lines[0].color, lines[1].text, lines[1].color, lines[2].text),
+              std::tuple("Quillmark работает", 0xC8C8C8u, "Используйте ПКМ для управления", 0x0064FF64u, ""));
 
     // Busy while start-up was going on, idle from the first tick after it.
     EXPECT_EQ(window.TrayIcon(), 8);
@@ -192,64 +203,35 @@ TEST_F(CoreWindowTest, WithoutATrayTheNoteStaysShownAndItsMenuLeadsToEverything)
     window.close();
     EXPECT_TRUE(window.isVisible());
 
-    // The same menu a tray would give, from a right click on the note.
-    std::vector<std::string> entries;
-    const auto menu1 = OnMenu([&](QMenu& menu) {
-        entries = Entries(menu);
-        menu.close();
-    });
-    QContextMenuEvent click(QContextMenuEvent::Mouse, QPoint(10, 10), window.mapToGlobal(QPoint(10, 10)));
-    QCoreApplication::sendEvent(&window, &click);
-    // The new home's hidden graphs sit in their own submenu.
-    EXPECT_EQ(entries, (std::vector<std::string>{"Syslog [x]", "Показать график / Program / Ping", "-",
-                                                 "Управление службами / Запустить / Остановить", "Настройки",
-                                                 "О программе...", "Выход"}));
+    // The same menu a tray would give; the new home's hidden graphs sit in
+    // their own submenu.
+    EXPECT_EQ(MenuEntries(window), (std::vector<std::string>{"Syslog [x]", "Показать график / Program / Ping", "-",
+                                                             "Управление службами / Запустить / Остановить",
+                                                             "Настройки", "О программе...", "Выход"}));
 
-    // The first entry hides the list; About shows its text in an info box.
-    const auto list = [] { return FindTopLevel<FrameWidget>([](FrameWidget& f) { return f.windowTitle() == "Syslog"; }); };
-    ASSERT_TRUE(PumpUntil([&] { return list() && list()->isVisible(); }));
-    const auto menu2 = OnMenu([](QMenu& menu) {
-        Press(menu, Qt::Key_Down);
-        Press(menu, Qt::Key_Return);
-    });
-    QCoreApplication::sendEvent(&window, &click);
-    EXPECT_TRUE(PumpUntil([&] { return !list()->isVisible(); }));
-
-    const auto menu3 = OnMenu([](QMenu& menu) {
-        Press(menu, Qt::Key_Up);
-        Press(menu, Qt::Key_Up);
-        Press(menu, Qt::Key_Return);
-    });
-    QCoreApplication::sendEvent(&window, &click);
-    FrameWidget* about = nullptr;
-    ASSERT_TRUE(PumpUntil([&] {
-        about = FindTopLevel<FrameWidget>([](FrameWidget& f) { return f.windowTitle() == "О программе..."; });
-        return about && about->isVisible();
-    }));
+    // The first entry hides the list; About shows its text, with the
+    // home's change log, in an info box.
+    FrameWidget* list = ShownFrame("Syslog");
+    ASSERT_NE(list, nullptr);
+    ChooseByKeys(window, {Qt::Key_Down, Qt::Key_Return});
+    EXPECT_TRUE(PumpUntil([&] { return !list->isVisible(); }));
+    ChooseByKeys(window, {Qt::Key_Up, Qt::Key_Up, Qt::Key_Return});
+    FrameWidget* about = ShownFrame("О программе...");
+    ASSERT_NE(about, nullptr);
     auto* box = dynamic_cast<InfoBoxContent*>(about->Content());
     ASSERT_NE(box, nullptr);
     const QString text = box->Text().toPlainText();
-    EXPECT_TRUE(text.startsWith("\tQuillmark\nВерсия: 3.2\nСборка: 0, RU, Unicode\n")) << text.toStdString();
-    EXPECT_TRUE(text.contains("Условия использования:")) << text.toStdString();
+    EXPECT_TRUE(text.startsWith("\tQuillmark\nВерсия: 3.2\n")) << text.toStdString();
     EXPECT_TRUE(text.contains("Журнал изменений Quillmark")) << text.toStdString();
 
     // The box joins the menu by the title its content gave it, as it has no name.
-    const auto menu4 = OnMenu([&](QMenu& menu) {
-        entries = Entries(menu);
-        menu.close();
-    });
-    QCoreApplication::sendEvent(&window, &click);
+    const std::vector<std::string> entries = MenuEntries(window);
     ASSERT_GE(entries.size(), 3u);
-    EXPECT_EQ(entries[0], "Syslog");
-    EXPECT_EQ(entries[1], "О программе... [x]");
-    EXPECT_EQ(entries[2], "Показать график / Program / Ping");
+    EXPECT_EQ(std::vector<std::string>(entries.begin(), entries.begin() + 3),
+              (std::vector<std::string>{"Syslog", "О программе... [x]", "Показать график / Program / Ping"}));
 
     // The last entry ends the program.
-    const auto menu5 = OnMenu([](QMenu& menu) {
-        Press(menu, Qt::Key_Up);
-        Press(menu, Qt::Key_Return);
-    });
-    QCoreApplication::sendEvent(&window, &click);
+    ChooseByKeys(window, {Qt::Key_Up, Qt::Key_Return});
     EXPECT_TRUE(core_.exitEvent.Wait(20s));
 }
 
@@ -257,57 +239,30 @@ TEST_F(CoreWindowTest, ServicesStopAndStartOnAWorkerWhileAPollerHoldsItsLock) {
     CoreWindow& window = Start();
     ASSERT_TRUE(AllRunning(true));
     Reports();
-
-    // A poller's cycle: the relay's lock held by another thread. It lets go
-    // by itself after a while, so a start or stop run on the GUI thread
-    // fails the test instead of hanging it.
-    std::promise<void> held, release;
-    std::thread poller([&] {
-        platform::GuardedLock lock(services_[1]->Lock(), core_.counters.locks, platform::Blocking::Yes);
-        held.set_value();
-        release.get_future().wait_for(60s);
-    });
-    held.get_future().wait();
-
-    const std::vector<CoreMenuItem> before = window.Menu();
-    const CoreMenuItem* stop = Find(before, CoreCommand::StopServices);
-    ASSERT_TRUE(stop && stop->enabled);
-    window.Carry(*stop);
+    HeldLock poller(core_, *services_[1]);
+    ASSERT_NO_FATAL_FAILURE(Choose(window, CoreCommand::StopServices));
     bool ticked = false;
     QTimer::singleShot(0, [&] { ticked = true; });
     EXPECT_TRUE(PumpUntil([&] { return ticked; }, 5s)) << "the GUI thread waited for the lock";
     EXPECT_TRUE(environment_->Services().Busy());
     EXPECT_FALSE(services_[0]->running) << "the collector, first in order, is stopped";
     EXPECT_TRUE(services_[1]->running) << "stopped although its lock was held";
-    const std::vector<CoreMenuItem> meanwhile = window.Menu();
-    EXPECT_FALSE(Find(meanwhile, CoreCommand::StartServices)->enabled);
-    EXPECT_FALSE(Find(meanwhile, CoreCommand::StopServices)->enabled);
+    EXPECT_FALSE(Enabled(window, CoreCommand::StartServices));
+    EXPECT_FALSE(Enabled(window, CoreCommand::StopServices));
 
-    release.set_value();
-    poller.join();
+    poller.Release();
     ASSERT_TRUE(PumpUntil([&] { return !environment_->Services().Busy(); }));
     EXPECT_TRUE(AllRunning(false));
     EXPECT_EQ(Reports(), std::vector<std::string>{"Запланировано обновление кэша службы определения имён"});
-
-    const std::vector<CoreMenuItem> after = window.Menu();
-    const CoreMenuItem* start = Find(after, CoreCommand::StartServices);
-    ASSERT_TRUE(start && start->enabled);
-    window.Carry(*start);
+    ASSERT_NO_FATAL_FAILURE(Choose(window, CoreCommand::StartServices));
     ASSERT_TRUE(PumpUntil([&] { return !environment_->Services().Busy(); }));
     EXPECT_TRUE(AllRunning(true));
 }
 
 TEST_F(CoreWindowTest, ShutdownWaitsForAStopStillRunning) {
     CoreWindow& window = Start();
-    std::promise<void> held, release;
-    std::thread poller([&] {
-        platform::GuardedLock lock(services_[2]->Lock(), core_.counters.locks, platform::Blocking::Yes);
-        held.set_value();
-        release.get_future().wait_for(60s);
-    });
-    held.get_future().wait();
-    const std::vector<CoreMenuItem> menu = window.Menu();
-    window.Carry(*Find(menu, CoreCommand::StopServices));
+    HeldLock poller(core_, *services_[2]);
+    ASSERT_NO_FATAL_FAILURE(Choose(window, CoreCommand::StopServices));
 
     // Ended from the thread that runs the core, as at shutdown.
     const QPointer<CoreWindow> gone(&window);
@@ -318,8 +273,7 @@ TEST_F(CoreWindowTest, ShutdownWaitsForAStopStillRunning) {
     });
     EXPECT_TRUE(PumpUntil([&] { return gone.isNull(); }));
     EXPECT_FALSE(ended) << "the modules would be unloaded under a running stop";
-    release.set_value();
-    poller.join();
+    poller.Release();
     EXPECT_TRUE(PumpUntil([&] { return ended.load(); }));
     shutdown.join();
     EXPECT_TRUE(AllRunning(false));

@@ -1,115 +1,35 @@
 // The window module, the event list and the info box together on real Qt
 // widgets (off-screen): the default home's window, rows filled by workers,
-// details in one reused info box, close-hides, and what is saved at unload.
+// details in one reused info box, close-hides, and what is saved at unload;
+// and the loading window shown while the program starts and ends.
 #include <gtest/gtest.h>
 
+#include <QGuiApplication>
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QMenu>
 #include <QMouseEvent>
+#include <QScreen>
 #include <QTimer>
 #include <QTextCursor>
 
-#include "core/core_context.h"
 #include "core/string_table.h"
 #include "platform/profile_file.h"
-#include "processing/rules/rules_module.h"
-#include "support/temp_dir.h"
 #include "windows/qt/colors.h"
 #include "windows/qt/event_list_content.h"
 #include "windows/qt/frame.h"
 #include "windows/qt/info_box_content.h"
-#include "windows/qt/program_windows.h"
+#include "windows/qt/loading_window.h"
 #include "windows/qt/program_windows_fixture.h"
-#include "windows/qt/qt_test_support.h"
-#include "windows/window_module/window_module.h"
 
 namespace qm::windows::qt {
 namespace {
 
 using namespace std::chrono_literals;
 using test::App;
-using test::FindTopLevel;
 using test::PumpUntil;
 
 using WindowsOnQt = test::ProgramWindowsOnQt;
-
-TEST_F(WindowsOnQt, TheDefaultListShowsEventsAndItsDetailsReuseOneInfoBox) {
-    FrameWidget* frame = nullptr;
-    EventListContent* list = ShownList(frame);
-    ASSERT_NE(list, nullptr) << "the default event list is shown";
-
-    // Every severity, each from its own sender, plus a System event.
-    for (int severity = 0; severity <= 7; ++severity) {
-        const std::string line = "<" + std::to_string(8 + severity) + ">severity " + std::to_string(severity) +
-                                 " <b>not bold</b>|a2;192.0.2." + std::to_string(10 + severity) + ";1 2 2024 3 4 5 0;";
-        ASSERT_EQ(core_.events->Submit(core::kEventExternal, core::kNoSeverity, line, {}), core::kOk);
-    }
-    core_.events->Report(6, "system line");
-    ASSERT_TRUE(core_.events->Settle(20000));
-    list->TickNow();
-    EventListModel* model = dynamic_cast<EventListModel*>(list->Table().model());
-    ASSERT_NE(model, nullptr);
-    ASSERT_TRUE(PumpUntil([&] { return list->BusyWorkers() == 0 && model->rowCount() == 9; }));
-
-    const processing::ColorScheme scheme = processing::ColorScheme::Defaults();
-    for (int row = 0; row < 8; ++row) {
-        SCOPED_TRACE(row);
-        const QModelIndex date = model->index(row, kColumnDate);
-        EXPECT_EQ(model->data(date, Qt::DisplayRole).toString(), "01.02  03:04:05");
-        EXPECT_EQ(model->data(model->index(row, kColumnSender), Qt::DisplayRole).toString(),
-                  QString("192.0.2.%1").arg(10 + row));
-        EXPECT_EQ(model->data(model->index(row, kColumnLevel), Qt::DisplayRole).toString().toStdString(),
-                  core_.Text(250 + row));
-        EXPECT_TRUE(model->data(model->index(row, kColumnMessage), Qt::DisplayRole).toString().contains("<b>not bold</b>"));
-        EXPECT_FALSE(model->data(model->index(row, kColumnIcon), Qt::DecorationRole).value<QIcon>().isNull());
-        EXPECT_EQ(model->data(date, Qt::BackgroundRole).value<QColor>(), ToQColor(scheme.background[row]));
-        EXPECT_EQ(model->data(date, Qt::ForegroundRole).value<QColor>(), ToQColor(scheme.text[row]));
-    }
-    EXPECT_EQ(model->data(model->index(8, kColumnDate), Qt::BackgroundRole).value<QColor>(), ToQColor(scheme.background[8]))
-        << "a System event takes the System colours whatever its severity";
-
-    // The default list sorts: a click on "Отправитель" sorts by sender, the
-    // second click turns the order round.
-    list->Table().horizontalHeader()->sectionClicked(kColumnSender);
-    const QString first = model->data(model->index(0, kColumnSender), Qt::DisplayRole).toString();
-    list->Table().horizontalHeader()->sectionClicked(kColumnSender);
-    EXPECT_NE(model->data(model->index(0, kColumnSender), Qt::DisplayRole).toString(), first);
-
-    list->StatusNow();
-    EXPECT_EQ(list->StatusBar().PartCount(), 5);
-    EXPECT_TRUE(list->StatusBar().PartText(3).startsWith(QString::fromUtf8("Буфер: 9 ")));
-
-    // Details: one info box, reused for the next row; markup stays text.
-    int marked = -1;
-    for (int row = 0; row < model->rowCount() && marked < 0; ++row)
-        if (model->data(model->index(row, kColumnMessage), Qt::DisplayRole).toString().contains("<b>")) marked = row;
-    ASSERT_GE(marked, 0);
-    list->ShowDetails(marked);
-    FrameWidget* box = nullptr;
-    ASSERT_TRUE(PumpUntil([&] { return (box = FrameTitled(QString::fromUtf8("Событие #"))) && box->isVisible(); }));
-    auto* info = dynamic_cast<InfoBoxContent*>(box->Content());
-    ASSERT_NE(info, nullptr);
-    EXPECT_TRUE(info->Text().toPlainText().contains("<b>not bold</b>"));
-    const QString firstTitle = box->windowTitle();
-    list->ShowDetails(marked == 0 ? 1 : 0);
-    ASSERT_TRUE(PumpUntil([&] { return box->windowTitle() != firstTitle; }));
-    size_t boxes = 0;
-    for (QWidget* w : QApplication::topLevelWidgets())
-        if (auto* f = dynamic_cast<FrameWidget*>(w); f && dynamic_cast<InfoBoxContent*>(f->Content())) ++boxes;
-    EXPECT_EQ(boxes, 1u);
-
-    // Closing the list hides it and clears its visible bit; unloading
-    // saves the entry hidden and the list's own settings beside it.
-    frame->close();
-    ASSERT_TRUE(PumpUntil([&] { return !frame->isVisible(); }));
-    ASSERT_TRUE(module_->Entry(0));
-    EXPECT_FALSE(module_->Entry(0)->Has(kWindowVisible));
-    core_.registry->UnloadAll();
-    const platform::ProfileFile saved = platform::ProfileFile::Load(core_.paths.settingsFolder / "mod_window.ini");
-    EXPECT_TRUE(saved.Get("mod_window -> std_report", "Wnd.1-ColSize").has_value());
-    EXPECT_EQ(saved.Get("mod_window", "Item.0-Name"), "Syslog");
-}
 
 // A double click as the user makes it: on whatever of the bar lies under the
 // pointer in part `part`, which leaves it to the bar.
@@ -123,9 +43,73 @@ void DoubleClickStatusPart(EventListStatusBar& status, int part) {
     QApplication::sendEvent(target, &click);
 }
 
+// A click as the mouse gives it, so the header's own handling runs too.
+void ClickHeader(QHeaderView& header, int column) {
+    const QPointF at(header.sectionViewportPosition(column) + header.sectionSize(column) / 2, header.height() / 2);
+    const QPointF global = header.viewport()->mapToGlobal(at);
+    QMouseEvent press(QEvent::MouseButtonPress, at, global, Qt::LeftButton, Qt::LeftButton, Qt::NoModifier);
+    QMouseEvent release(QEvent::MouseButtonRelease, at, global, Qt::LeftButton, Qt::NoButton, Qt::NoModifier);
+    QApplication::sendEvent(header.viewport(), &press);
+    QApplication::sendEvent(header.viewport(), &release);
+}
+
+TEST_F(WindowsOnQt, TheDefaultListShowsEventsAndItsDetailsReuseOneInfoBox) {
+    auto* list = Shown<EventListContent>("Syslog");
+    ASSERT_NE(list, nullptr) << "the default event list is shown";
+    Submit("<11>severity 3 <b>not bold</b>", "192.0.2.13");
+    Submit("<14>severity 6", "192.0.2.16");
+    core_.events->Report(6, "system line");
+    ASSERT_TRUE(Filled(*list, 3));
+    QAbstractItemModel& model = *list->Table().model();
+    const auto data = [&](int row, int column, int role = Qt::DisplayRole) {
+        return model.data(model.index(row, column), role);
+    };
+
+    const processing::ColorScheme scheme = processing::ColorScheme::Defaults();
+    for (const int severity : {3, 6}) {
+        SCOPED_TRACE(severity);
+        const int row = severity == 3 ? 0 : 1;
+        EXPECT_EQ(data(row, kColumnDate).toString(), "01.02  03:04:05");
+        EXPECT_EQ(data(row, kColumnSender).toString(), QString("192.0.2.1%1").arg(severity));
+        EXPECT_EQ(data(row, kColumnLevel).toString().toStdString(), core_.Text(250 + severity));
+        EXPECT_FALSE(data(row, kColumnIcon, Qt::DecorationRole).value<QIcon>().isNull());
+        EXPECT_EQ(data(row, kColumnDate, Qt::BackgroundRole).value<QColor>(), ToQColor(scheme.background[severity]));
+        EXPECT_EQ(data(row, kColumnDate, Qt::ForegroundRole).value<QColor>(), ToQColor(scheme.text[severity]));
+    }
+    EXPECT_EQ(data(2, kColumnDate, Qt::BackgroundRole).value<QColor>(), ToQColor(scheme.background[8]))
+        << "a System event takes the System colours whatever its severity";
+
+    // Details: one info box, reused for the next row; markup stays text.
+    EXPECT_TRUE(data(0, kColumnMessage).toString().contains("<b>not bold</b>"));
+    list->ShowDetails(0);
+    FrameWidget* box = ShownFrame("Событие #");
+    ASSERT_NE(box, nullptr);
+    auto* info = dynamic_cast<InfoBoxContent*>(box->Content());
+    ASSERT_NE(info, nullptr);
+    EXPECT_TRUE(info->Text().toPlainText().contains("<b>not bold</b>"));
+    const QString firstTitle = box->windowTitle();
+    list->ShowDetails(1);
+    ASSERT_TRUE(PumpUntil([&] { return box->windowTitle() != firstTitle; }));
+    size_t boxes = 0;
+    for (QWidget* w : QApplication::topLevelWidgets())
+        if (auto* f = dynamic_cast<FrameWidget*>(w); f && dynamic_cast<InfoBoxContent*>(f->Content())) ++boxes;
+    EXPECT_EQ(boxes, 1u);
+
+    // Closing the list hides it and clears its visible bit; unloading
+    // saves the entry hidden and the list's own settings beside it.
+    FrameWidget* frame = FrameTitled("Syslog");
+    frame->close();
+    ASSERT_TRUE(PumpUntil([&] { return !frame->isVisible(); }));
+    ASSERT_TRUE(module_->Entry(0));
+    EXPECT_FALSE(module_->Entry(0)->Has(kWindowVisible));
+    core_.registry->UnloadAll();
+    const platform::ProfileFile saved = platform::ProfileFile::Load(core_.paths.settingsFolder / "mod_window.ini");
+    EXPECT_TRUE(saved.Get("mod_window -> std_report", "Wnd.1-ColSize").has_value());
+    EXPECT_EQ(saved.Get("mod_window", "Item.0-Name"), "Syslog");
+}
+
 TEST_F(WindowsOnQt, ADoubleClickOnTheStatusBarShowsTheMemoryHistoryOrTheOperatingFigures) {
-    FrameWidget* frame = nullptr;
-    EventListContent* list = ShownList(frame);
+    auto* list = Shown<EventListContent>("Syslog");
     ASSERT_NE(list, nullptr) << "the default event list is shown";
     list->StatusNow();
     EventListStatusBar& status = list->StatusBar();
@@ -133,14 +117,11 @@ TEST_F(WindowsOnQt, ADoubleClickOnTheStatusBarShowsTheMemoryHistoryOrTheOperatin
     ASSERT_FALSE(status.PartRect(kMemoryStatusPart).isEmpty());
 
     DoubleClickStatusPart(status, kMemoryStatusPart);
-    FrameWidget* box = nullptr;
-    ASSERT_TRUE(PumpUntil([&] { return (box = FrameTitled("Memory usage")) && box->isVisible(); }));
+    FrameWidget* box = ShownFrame("Memory usage");
+    ASSERT_NE(box, nullptr);
     auto* info = dynamic_cast<InfoBoxContent*>(box->Content());
     ASSERT_NE(info, nullptr);
-    const QString memory = info->Text().toPlainText();
-    EXPECT_TRUE(memory.startsWith("Memory usage history:")) << memory.toStdString();
-    EXPECT_TRUE(memory.contains("Leeked: ")) << memory.toStdString();
-
+    EXPECT_TRUE(info->Text().toPlainText().contains("Leeked: ")) << info->Text().toPlainText().toStdString();
     // The state part: the operating figures, in the same box.
     DoubleClickStatusPart(status, 0);
     ASSERT_TRUE(PumpUntil([&] { return box->windowTitle().startsWith("Operating information"); }));
@@ -148,8 +129,8 @@ TEST_F(WindowsOnQt, ADoubleClickOnTheStatusBarShowsTheMemoryHistoryOrTheOperatin
 }
 
 TEST_F(WindowsOnQt, APinnedWindowGoesBackAndCallsFromOtherThreadsArriveInOrder) {
-    FrameWidget* frame = nullptr;
-    ASSERT_TRUE(PumpUntil([&] { return (frame = FrameTitled("Syslog")) && frame->isVisible(); }));
+    FrameWidget* frame = ShownFrame("Syslog");
+    ASSERT_NE(frame, nullptr);
     std::optional<WindowEntry> entry = module_->Entry(0);
     ASSERT_TRUE(entry);
     entry->param |= kWindowPinned;
@@ -181,16 +162,10 @@ TEST_F(WindowsOnQt, APinnedWindowGoesBackAndCallsFromOtherThreadsArriveInOrder) 
 }
 
 TEST_F(WindowsOnQt, DetailsFromTheMenuAreOfTheEventClickedWhileRowsMoveUnderIt) {
-    FrameWidget* frame = nullptr;
-    EventListContent* list = ShownList(frame);
+    auto* list = Shown<EventListContent>("Syslog");
     ASSERT_NE(list, nullptr) << "the default event list is shown";
-    for (int n = 1; n <= 3; ++n)
-        ASSERT_EQ(core_.events->Submit(core::kEventExternal, core::kNoSeverity,
-                                       "<14>from " + std::to_string(n) + "|a2;192.0.2." + std::to_string(n) + ";1 2 2024 3 4 5 0;", {}),
-                  core::kOk);
-    ASSERT_TRUE(core_.events->Settle(20000));
-    list->TickNow();
-    ASSERT_TRUE(PumpUntil([&] { return list->BusyWorkers() == 0 && list->Logic().RowCount() == 3; }));
+    for (int n = 1; n <= 3; ++n) Submit("<14>from " + std::to_string(n), "192.0.2." + std::to_string(n));
+    ASSERT_TRUE(Filled(*list, 3));
     list->Table().horizontalHeader()->sectionClicked(kColumnSender);
     const uint64_t clicked = list->Logic().Row(0).event->sequence;
 
@@ -199,26 +174,23 @@ TEST_F(WindowsOnQt, DetailsFromTheMenuAreOfTheEventClickedWhileRowsMoveUnderIt) 
         list->Table().horizontalHeader()->sectionClicked(kColumnSender);
         auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
         ASSERT_NE(menu, nullptr);
-        QAction* details = menu->defaultAction();
-        ASSERT_NE(details, nullptr);
-        menu->setActiveAction(details);
+        ASSERT_NE(menu->defaultAction(), nullptr);
+        menu->setActiveAction(menu->defaultAction());
         QKeyEvent enter(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier);
         QCoreApplication::sendEvent(menu, &enter);
     });
     const QRect row0 = list->Table().visualRect(list->Table().model()->index(0, kColumnMessage));
     emit list->Table().customContextMenuRequested(row0.center());
     ASSERT_NE(list->Logic().Row(0).event->sequence, clicked) << "the rows did not move";
-
-    FrameWidget* box = nullptr;
-    ASSERT_TRUE(PumpUntil([&] { return (box = FrameTitled(QString::fromUtf8("Событие #"))) && box->isVisible(); }));
-    EXPECT_TRUE(box->windowTitle().startsWith(QString::fromUtf8("Событие #%1 ").arg(clicked))) << box->windowTitle().toStdString();
+    FrameWidget* box = ShownFrame("Событие #");
+    ASSERT_NE(box, nullptr);
+    EXPECT_TRUE(box->windowTitle().startsWith(QString("Событие #%1 ").arg(clicked))) << box->windowTitle().toStdString();
 }
 
 TEST_F(WindowsOnQt, AResetSavesTheDefaultColumnWidthsItShows) {
     core_.options.windowReset = true;
     module_->LoadSection();  // as at a start with -wndreset
-    FrameWidget* frame = nullptr;
-    EventListContent* list = ShownList(frame);
+    auto* list = Shown<EventListContent>("Syslog");
     ASSERT_NE(list, nullptr) << "the default event list is shown";
     const uint32_t shown = static_cast<uint32_t>(list->Table().columnWidth(kColumnIcon));
     ASSERT_NE(shown, 24u) << "the home's own width was applied";
@@ -228,6 +200,55 @@ TEST_F(WindowsOnQt, AResetSavesTheDefaultColumnWidthsItShows) {
     const auto widths = saved.ReadStruct("mod_window -> std_report", "Wnd.1-ColSize", 20);
     ASSERT_TRUE(widths);
     EXPECT_EQ((*widths)[0] | (*widths)[1] << 8, shown) << "the next start shows what this one did";
+}
+
+TEST_F(WindowsOnQt, TheSortColumnHasItsArrowCutStatusTextsEndInAnEllipsisAndZoomKeepsColumnsWhole) {
+    auto* list = Shown<EventListContent>("Syslog");
+    ASSERT_NE(list, nullptr) << "the default event list is shown";
+    for (int n = 0; n < 8; ++n)  // every level name, each from its own sender
+        Submit("<" + std::to_string(n) + ">event", "192.0.2." + std::to_string(n), "28 12 2024 23 58 58 0");
+    ASSERT_TRUE(Filled(*list, 8));
+
+    // Unsorted at first; then the arrow follows the clicks on sort columns,
+    // and the rows their order.
+    QHeaderView& header = *list->Table().horizontalHeader();
+    QAbstractItemModel& model = *list->Table().model();
+    EXPECT_FALSE(header.isSortIndicatorShown());
+    ClickHeader(header, kColumnSender);
+    EXPECT_TRUE(header.isSortIndicatorShown());
+    EXPECT_EQ(header.sortIndicatorSection(), kColumnSender);
+    EXPECT_EQ(header.sortIndicatorOrder(), Qt::DescendingOrder) << "greater texts first";
+    EXPECT_EQ(model.data(model.index(0, kColumnSender)).toString(), "192.0.2.7");
+    ClickHeader(header, kColumnSender);
+    EXPECT_EQ(header.sortIndicatorOrder(), Qt::AscendingOrder);
+    EXPECT_EQ(model.data(model.index(0, kColumnSender)).toString(), "192.0.2.0");
+    ClickHeader(header, kColumnIcon);
+    EXPECT_EQ(header.sortIndicatorSection(), kColumnSender) << "the icon column does not sort";
+    EXPECT_EQ(header.sortIndicatorOrder(), Qt::AscendingOrder);
+
+    // The narrowest window: the queue figures do not fit their part.
+    FrameTitled("Syslog")->resize(kMinWindowWidth, kMinWindowHeight);
+    list->StatusNow();
+    EventListStatusBar& status = list->StatusBar();
+    EXPECT_TRUE(PumpUntil([&] { return status.ShownText(3) != status.PartText(3); }, 5s)) << status.PartText(3).toStdString();
+    EXPECT_TRUE(status.PartText(3).startsWith("Буфер: 8 "));
+    EXPECT_TRUE(status.ShownText(3).endsWith(QChar(0x2026))) << status.ShownText(3).toStdString();
+
+    // Zoomed far in, dates, level names and headers still fit their columns.
+    ASSERT_TRUE(list->Zoom(10));
+    auto& table = list->Table();
+    QAbstractItemView& view = table;  // where the size hints are public
+    for (int column : {kColumnDate, kColumnSender, kColumnLevel}) {
+        SCOPED_TRACE(column);
+        if (column != kColumnSender) {
+            EXPECT_GE(table.columnWidth(column), view.sizeHintForColumn(column));
+        }
+        EXPECT_GE(table.columnWidth(column), header.sectionSizeHint(column));
+    }
+    const uint32_t zoomedDate = list->Logic().Settings().colSize[kColumnDate];
+    EXPECT_EQ(zoomedDate, static_cast<uint32_t>(table.columnWidth(kColumnDate))) << "kept for the next start";
+    ASSERT_TRUE(list->Zoom(-10));
+    EXPECT_EQ(table.columnWidth(kColumnDate), static_cast<int>(zoomedDate)) << "never narrowed by the program";
 }
 
 TEST(InfoBoxOnQt, HighlightsLandOnTheRightTextAcrossLineEnds) {
@@ -261,64 +282,27 @@ TEST(InfoBoxOnQt, HighlightsLandOnTheRightTextAcrossLineEnds) {
     EXPECT_EQ(box.StatusText(3), "d");
 }
 
-// A click as the mouse gives it, so the header's own handling runs too.
-void ClickHeader(QHeaderView& header, int column) {
-    const QPointF at(header.sectionViewportPosition(column) + header.sectionSize(column) / 2, header.height() / 2);
-    const QPointF global = header.viewport()->mapToGlobal(at);
-    QMouseEvent press(QEvent::MouseButtonPress, at, global, Qt::LeftButton, Qt::LeftButton, Qt::NoModifier);
-    QMouseEvent release(QEvent::MouseButtonRelease, at, global, Qt::LeftButton, Qt::NoButton, Qt::NoModifier);
-    QApplication::sendEvent(header.viewport(), &press);
-    QApplication::sendEvent(header.viewport(), &release);
-}
+TEST(LoadingWindowOnQt, GrowsToFitNeverShrinksAndSitsInTheCorner) {
+    test::App();
+    LoadingWindow window;
+    window.SetText("Quillmark", "Loading ... Module: DBase");
+    EXPECT_TRUE(window.isVisible());
+    const QSize small = window.size();
+    EXPECT_GE(small.width(), 320);
+    EXPECT_GE(small.height(), 120);
 
-TEST_F(WindowsOnQt, TheSortColumnHasItsArrowCutStatusTextsEndInAnEllipsisAndZoomKeepsColumnsWhole) {
-    FrameWidget* frame = nullptr;
-    EventListContent* list = ShownList(frame);
-    ASSERT_NE(list, nullptr) << "the default event list is shown";
-    for (int severity = 0; severity <= 7; ++severity)
-        ASSERT_EQ(core_.events->Submit(core::kEventExternal, core::kNoSeverity,
-                                       "<" + std::to_string(severity) + ">event|a2;192.0.2.7;28 12 2024 23 58 58 0;", {}),
-                  core::kOk);
-    ASSERT_TRUE(core_.events->Settle(20000));
-    list->TickNow();
-    ASSERT_TRUE(PumpUntil([&] { return list->BusyWorkers() == 0 && list->Table().model()->rowCount() == 8; }));
+    window.SetText("Quillmark", "Loading ... " + QString(120, 'x'));
+    const QSize wide = window.size();
+    EXPECT_GT(wide.width(), small.width());
+    window.SetText("Quillmark", "Shutting down ... Complete");
+    EXPECT_EQ(window.size(), wide) << "never shrinks";
 
-    // Unsorted at first; then the arrow follows the clicks on sort columns.
-    QHeaderView& header = *list->Table().horizontalHeader();
-    EXPECT_FALSE(header.isSortIndicatorShown());
-    ClickHeader(header, kColumnSender);
-    EXPECT_TRUE(header.isSortIndicatorShown());
-    EXPECT_EQ(header.sortIndicatorSection(), kColumnSender);
-    EXPECT_EQ(header.sortIndicatorOrder(), Qt::DescendingOrder) << "greater texts first";
-    ClickHeader(header, kColumnSender);
-    EXPECT_EQ(header.sortIndicatorOrder(), Qt::AscendingOrder);
-    ClickHeader(header, kColumnIcon);
-    EXPECT_EQ(header.sortIndicatorSection(), kColumnSender) << "the icon column does not sort";
-    EXPECT_EQ(header.sortIndicatorOrder(), Qt::AscendingOrder);
+    const QRect work = QGuiApplication::primaryScreen()->availableGeometry();
+    EXPECT_EQ(window.geometry().right(), work.right() - 10);
+    EXPECT_EQ(window.geometry().bottom(), work.bottom() - 10);
 
-    // The narrowest window: the queue figures do not fit their part.
-    frame->resize(kMinWindowWidth, kMinWindowHeight);
-    list->StatusNow();
-    EventListStatusBar& status = list->StatusBar();
-    EXPECT_TRUE(PumpUntil([&] { return status.ShownText(3) != status.PartText(3); }, 5s)) << status.PartText(3).toStdString();
-    EXPECT_TRUE(status.PartText(3).startsWith(QString::fromUtf8("Буфер: 8 ")));
-    EXPECT_TRUE(status.ShownText(3).endsWith(QChar(0x2026))) << status.ShownText(3).toStdString();
-
-    // Zoomed far in, dates, level names and headers still fit their columns.
-    ASSERT_TRUE(list->Zoom(10));
-    QAbstractItemView& table = list->Table();
-    for (int column : {kColumnDate, kColumnLevel}) {
-        SCOPED_TRACE(column);
-        EXPECT_GE(list->Table().columnWidth(column), table.sizeHintForColumn(column));
-    }
-    for (int column : {kColumnDate, kColumnSender, kColumnLevel}) {
-        SCOPED_TRACE(column);
-        EXPECT_GE(list->Table().columnWidth(column), header.sectionSizeHint(column));
-    }
-    const uint32_t zoomedDate = list->Logic().Settings().colSize[kColumnDate];
-    EXPECT_EQ(zoomedDate, static_cast<uint32_t>(list->Table().columnWidth(kColumnDate))) << "kept for the next start";
-    ASSERT_TRUE(list->Zoom(-10));
-    EXPECT_EQ(list->Table().columnWidth(kColumnDate), static_cast<int>(zoomedDate)) << "never narrowed by the program";
+    window.close();
+    EXPECT_FALSE(window.isVisible()) << "a close request hides it";
 }
 
 }  // namespace

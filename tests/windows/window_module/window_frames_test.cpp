@@ -12,56 +12,47 @@ namespace {
 
 using namespace std::chrono_literals;
 
-TEST_F(WindowModuleTest, WindowsOpenAtTheDefaultPlaceWithoutAUsableRectOrWhenReset) {
+TEST_F(WindowModuleTest, WindowsOpenAtTheDefaultPlaceWithoutAUsableRectOrOnTheScreens) {
     auto module = Loaded(&system_);
-    const Rect zero{}, small{100, 50, 200, 60}, saved{100, 50, 900, 650};
-    for (const Rect& r : {zero, small, saved}) ASSERT_TRUE(module->AddWindow(Window("w", 0, kWindowInfoBox, r)));
-    EXPECT_EQ(system_.Frame(module->Entry(0)->uid)->request.rect, kDefaultWindowRect);
-    EXPECT_EQ(system_.Frame(module->Entry(1)->uid)->request.rect, (Rect{100, 50, 600, 350})) << "grown to the minimum";
-    EXPECT_EQ(system_.Frame(module->Entry(2)->uid)->request.rect, saved);
-    EXPECT_EQ(system_.Frame(module->Entry(2)->uid)->request.icon, kInfoBoxIcon);
+    const Rect saved{100, 50, 900, 650};
+    for (const Rect& r : {Rect{}, Rect{100, 50, 200, 60}, saved})
+        ASSERT_TRUE(module->AddWindow(Window("w", 0, kWindowInfoBox, r)));
+    ASSERT_TRUE(module->AddWindow(Window("gone", 0x1000, kWindowEventList, Rect{2000, 100, 2800, 700})));
+    EXPECT_EQ(FrameOf(*module, 0)->request.rect, kDefaultWindowRect);
+    EXPECT_EQ(FrameOf(*module, 1)->request.rect, (Rect{100, 50, 600, 350})) << "grown to the minimum";
+    EXPECT_EQ(FrameOf(*module, 2)->request.rect, saved);
+    EXPECT_EQ(FrameOf(*module, 2)->request.icon, kInfoBoxIcon);
     ASSERT_TRUE(module->SaveSection());
 
-    core_.options.windowReset = true;
+    // A place off the screens opens on them and is saved that way.
+    system_.screens = {Rect{0, 0, 1280, 1024}};
     module = Loaded(&system_);
-    EXPECT_EQ(system_.Frame(module->Entry(2)->uid)->rect, kDefaultWindowRect);
-    EXPECT_EQ(module->Entry(2)->rect, kDefaultWindowRect) << "else a pinned window would go back to the old place";
+    EXPECT_EQ(FrameOf(*module, 3)->request.rect, (Rect{480, 100, 1280, 700}));
+    module->Unload();
+    EXPECT_EQ(Loaded(nullptr)->Entry(3)->rect, (Rect{480, 100, 1280, 700}));
 }
 
-TEST_F(WindowModuleTest, TheResetOptionShowsEveryEnabledWindowAgainAndThatIsSaved) {
+TEST_F(WindowModuleTest, TheResetOptionShowsEveryEnabledWindowAgainAtTheDefaultPlaceAndThatIsSaved) {
     auto module = Loaded(&system_);
     WindowEntry off = Window("off", 0);
     off.enable = 0;
-    ASSERT_EQ(module->AddWindow(Window("closed", 0)), 0u);
+    ASSERT_EQ(module->AddWindow(Window("closed", 0, kWindowEventList, Rect{100, 50, 900, 650})), 0u);
     ASSERT_EQ(module->AddWindow(off), 1u);
     module->Unload();
 
     core_.options.windowReset = true;
     module = Loaded(&system_);
-    EXPECT_TRUE(system_.Frame(module->Entry(0)->uid)->visible) << "a closed window comes back";
-    EXPECT_FALSE(system_.Frame(module->Entry(1)->uid)->visible) << "a disabled one is never shown";
+    EXPECT_TRUE(FrameOf(*module, 0)->visible) << "a closed window comes back";
+    EXPECT_FALSE(FrameOf(*module, 1)->visible) << "a disabled one is never shown";
+    EXPECT_EQ(FrameOf(*module, 0)->rect, kDefaultWindowRect);
+    EXPECT_EQ(module->Entry(0)->rect, kDefaultWindowRect) << "else a pinned window would go back to the old place";
     module->Unload();
 
     core_.options.windowReset = false;
     module = Loaded(&system_);
     EXPECT_TRUE(module->Entry(0)->Has(kWindowVisible));
-    EXPECT_TRUE(system_.Frame(module->Entry(0)->uid)->visible);
-}
-
-TEST_F(WindowModuleTest, APlaceOffTheScreensOpensOnThemAndIsSavedThatWay) {
-    auto module = Loaded(&system_);
-    ASSERT_TRUE(module->AddWindow(Window("huge", 0x1000, kWindowEventList, Rect{0, 0, 60000, 60000})));
-    ASSERT_TRUE(module->AddWindow(Window("gone", 0x1000, kWindowEventList, Rect{2000, 100, 2800, 700})));
-    ASSERT_TRUE(module->SaveSection());
-
-    system_.screens = {Rect{0, 0, 1280, 1024}};
-    module = Loaded(&system_);
-    EXPECT_EQ(system_.Frame(module->Entry(0)->uid)->request.rect, (Rect{0, 0, 1280, 1024}));
-    EXPECT_EQ(system_.Frame(module->Entry(1)->uid)->request.rect, (Rect{480, 100, 1280, 700}));
-    module->Unload();
-    module = Loaded(nullptr);
-    EXPECT_EQ(module->Entry(0)->rect, (Rect{0, 0, 1280, 1024})) << "the file no longer holds the giant";
-    EXPECT_EQ(module->Entry(1)->rect, (Rect{480, 100, 1280, 700}));
+    EXPECT_TRUE(FrameOf(*module, 0)->visible);
+    EXPECT_EQ(module->Entry(0)->rect, kDefaultWindowRect);
 }
 
 TEST_F(WindowModuleTest, ADisabledWindowIsNeverShownStyledOrTitled) {
@@ -69,7 +60,7 @@ TEST_F(WindowModuleTest, ADisabledWindowIsNeverShownStyledOrTitled) {
     WindowEntry off = Window("off", 0xD000);
     off.enable = 0;
     ASSERT_EQ(module->AddWindow(off), 0u);
-    const auto frame = system_.Frame(module->Entry(0)->uid);
+    const auto frame = FrameOf(*module, 0);
     ASSERT_TRUE(module->ToggleWindow(0));
     ASSERT_TRUE(module->ToggleWindow(0));
     ASSERT_TRUE(module->ApplyCommonOptions(0, kApplyAllOptions));
@@ -100,71 +91,44 @@ TEST_F(WindowModuleTest, ClosingHidesAndTheWindowStaysHiddenAtTheNextStart) {
     EXPECT_EQ(system_.Frame(uid)->shows, 0);
 }
 
-TEST_F(WindowModuleTest, AWindowOnlyMovedReopensWhereItWasLeftUnlessPinned) {
-    auto module = Loaded(&system_);
-    const Rect home{50, 60, 650, 460}, moved{200, 150, 800, 550};
-    ASSERT_EQ(module->AddWindow(Window("loose", 0x1000, kWindowEventList, home)), 0u);
-    ASSERT_EQ(module->AddWindow(Window("pinned", 0x3000, kWindowEventList, home)), 1u);
-    const uint64_t loose = module->Entry(0)->uid, pinned = module->Entry(1)->uid;
-    // A move reports nothing; the place is taken when the program ends.
-    system_.Frame(loose)->rect = moved;
-    system_.Frame(pinned)->rect = moved;
-    module->Unload();
-
-    module = Loaded(&system_);
-    EXPECT_EQ(system_.Frame(loose)->request.rect, moved);
-    EXPECT_EQ(system_.Frame(pinned)->request.rect, home);
-}
-
-TEST_F(WindowModuleTest, APinnedWindowIsMovedBackByTheTickAndItsRectIsNotChangedByADrag) {
+TEST_F(WindowModuleTest, APinnedWindowKeepsItsPlaceAndALooseOneReopensWhereItWasLeft) {
     auto module = Loaded(&system_);
     const Rect home{50, 60, 650, 460}, dragged{300, 300, 1000, 900};
     ASSERT_EQ(module->AddWindow(Window("pinned", 0x3000, kWindowEventList, home)), 0u);
+    ASSERT_EQ(module->AddWindow(Window("loose", 0x1000, kWindowEventList, home)), 1u);
     const uint64_t uid = module->Entry(0)->uid;
     const auto frame = system_.Frame(uid);
     frame->events->FramePinTick(uid);
     EXPECT_EQ(frame->moves, 0) << "a window in its place is left alone";
-
     frame->rect = dragged;
     frame->events->FrameResized(uid);
     EXPECT_EQ(module->Entry(0)->rect, home);
     frame->events->FramePinTick(uid);
     EXPECT_EQ(frame->rect, home);
 
+    // A move reports nothing; the place is taken when the program ends.
+    FrameOf(*module, 0)->rect = FrameOf(*module, 1)->rect = dragged;
+    module->Unload();
+    module = Loaded(&system_);
+    EXPECT_EQ(FrameOf(*module, 0)->request.rect, home);
+    EXPECT_EQ(FrameOf(*module, 1)->request.rect, dragged);
+
     // Unpinned, a resize is the new place, unless the window is minimised.
-    ASSERT_TRUE(module->ReplaceWindow(0, Window("loose", 0x1000)));
-    frame->rect = dragged;
-    frame->events->FrameResized(uid);
-    frame->events->FramePinTick(uid);
-    EXPECT_EQ(frame->rect, dragged);
-    EXPECT_EQ(module->Entry(0)->rect, dragged);
-    frame->minimized = true;
-    frame->rect = Rect{-32000, -32000, -31840, -31970};
-    frame->events->FrameResized(uid);
+    const auto unpinned = FrameOf(*module, 0);
+    ASSERT_TRUE(module->ReplaceWindow(0, Window("unpinned", 0x1000)));
+    unpinned->rect = Rect{10, 10, 900, 900};
+    unpinned->events->FrameResized(uid);
+    unpinned->events->FramePinTick(uid);
+    EXPECT_EQ(unpinned->rect, (Rect{10, 10, 900, 900}));
+    EXPECT_EQ(module->Entry(0)->rect, (Rect{10, 10, 900, 900}));
+    unpinned->minimized = true;
+    unpinned->rect = Rect{-32000, -32000, -31840, -31970};
+    unpinned->events->FrameResized(uid);
     ASSERT_TRUE(module->ApplyCommonOptions(0, kWindowPinned));
-    EXPECT_EQ(module->Entry(0)->rect, dragged);
+    EXPECT_EQ(module->Entry(0)->rect, (Rect{10, 10, 900, 900}));
 }
 
-TEST_F(WindowModuleTest, ShowingAnInfoBoxTwiceReusesOneWindow) {
-    auto module = Loaded(&system_);
-    InfoContent content;
-    content.title = "first";
-    ASSERT_TRUE(module->ShowInfoBox(content));
-    const WindowEntry e = *module->Entry(0);
-    EXPECT_EQ(std::tie(e.type, e.enable, e.param), std::tuple(kWindowInfoBox, 1, 0x9000));
-    const auto frame = system_.Frame(e.uid);
-    EXPECT_TRUE(frame->visible);
-    EXPECT_FALSE(frame->events->FrameCloseRequested(e.uid));
-
-    content.title = "second";
-    ASSERT_TRUE(module->ShowInfoBox(content));
-    EXPECT_EQ(module->EntryCount(), 1u);
-    EXPECT_EQ(system_.Made(), 1u);
-    EXPECT_TRUE(frame->visible);
-    EXPECT_EQ(frame->contentTitles, (std::vector<std::string>{"first", "second"}));
-}
-
-TEST_F(WindowModuleTest, ADisabledOrRemovedInfoBoxIsNotReused) {
+TEST_F(WindowModuleTest, AnInfoBoxIsShownAndReusedUnlessDisabledOrRemoved) {
     auto module = Loaded(&system_);
     WindowEntry disabled = Window("disabled", 0x1000, kWindowInfoBox);
     disabled.enable = 0;
@@ -174,14 +138,24 @@ TEST_F(WindowModuleTest, ADisabledOrRemovedInfoBoxIsNotReused) {
     Remove(*module, 1);
 
     InfoContent content;
-    content.title = "details";
+    content.title = "first";
     ASSERT_TRUE(module->ShowInfoBox(content));
-    EXPECT_TRUE(system_.Frame(module->Entry(0)->uid)->contentTitles.empty());
+    EXPECT_TRUE(FrameOf(*module, 0)->contentTitles.empty());
     EXPECT_TRUE(system_.Frame(removedUid)->contentTitles.empty());
-    const auto shown = system_.Frame(module->Entry(1)->uid);  // a new window in the removed one's slot
-    EXPECT_NE(module->Entry(1)->uid, removedUid);
-    EXPECT_TRUE(shown->visible);
-    EXPECT_EQ(shown->contentTitles, std::vector<std::string>{"details"});
+    // A new window in the removed one's slot.
+    const WindowEntry e = *module->Entry(1);
+    EXPECT_NE(e.uid, removedUid);
+    EXPECT_EQ(std::tie(e.type, e.enable, e.param), std::tuple(kWindowInfoBox, 1, 0x9000));
+    const auto frame = system_.Frame(e.uid);
+    EXPECT_TRUE(frame->visible);
+    EXPECT_FALSE(frame->events->FrameCloseRequested(e.uid));
+
+    content.title = "second";
+    ASSERT_TRUE(module->ShowInfoBox(content));
+    EXPECT_EQ(module->EntryCount(), 2u);
+    EXPECT_EQ(system_.Made(), 3u);
+    EXPECT_TRUE(frame->visible);
+    EXPECT_EQ(frame->contentTitles, (std::vector<std::string>{"first", "second"}));
 }
 
 TEST_F(WindowModuleTest, AWindowThatCannotBeMadeCountsAnErrorAndKeepsItsEntry) {
@@ -215,9 +189,7 @@ TEST_F(WindowModuleTest, UnloadSavesFirstThenWaitsForBusyWorkersBeforeEndingEach
     EXPECT_EQ(frame->typeSavesAtDestruction, 1);
     EXPECT_EQ(core_.counters.windows, 0u);
     EXPECT_TRUE(frame->events->FrameCloseRequested(uid)) << "during shutdown a close lets the frame go";
-
-    module = Loaded(nullptr);
-    EXPECT_EQ(module->Entry(0)->rect, (Rect{5, 5, 805, 605}));
+    EXPECT_EQ(Loaded(nullptr)->Entry(0)->rect, (Rect{5, 5, 805, 605}));
 }
 
 }  // namespace

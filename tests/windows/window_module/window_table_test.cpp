@@ -17,7 +17,8 @@ using processing::test::Put;
 TEST_F(WindowModuleTest, SettingsRoundTripInTheCurrentFormAndDecodeTheLegacyRecord) {
     {
         auto module = Loaded(nullptr);
-        WindowEntry graph = Window(std::string(30, 'a') + "\xF0\x9F\x98\x80", 0xB000, kWindowGraph, Rect{-1920, 10, -1000, 700});
+        WindowEntry graph =
+            Window(std::string(30, 'a') + "\xF0\x9F\x98\x80", 0xB000, kWindowGraph, Rect{-1920, 10, -1000, 700});
         graph.icon = 53;
         graph.uid = 77;
         ASSERT_EQ(module->AddWindow(graph), 0u);
@@ -52,7 +53,7 @@ TEST_F(WindowModuleTest, SettingsRoundTripInTheCurrentFormAndDecodeTheLegacyReco
     EXPECT_EQ(e.rect, (Rect{-5, 195, 395, 595}));
 }
 
-TEST_F(WindowModuleTest, UidsAreUniqueAndNeverZeroEvenWithinOneSecond) {
+TEST_F(WindowModuleTest, UidsAreUniqueAndNeverZeroWhenMadeWithinOneSecondOrReadFromAFile) {
     core_.settings.beginUtc = platform::UnixSecondsNow() + 100000;  // every new UID would be 0
     auto module = Loaded(&system_);
     std::set<uint64_t> uids{0};
@@ -61,9 +62,8 @@ TEST_F(WindowModuleTest, UidsAreUniqueAndNeverZeroEvenWithinOneSecond) {
     copy.uid = *uids.rbegin();  // would route its events to another window
     uids.insert(module->Entry(*module->AddWindow(copy))->uid);
     EXPECT_EQ(uids.size(), 6u);
-}
 
-TEST_F(WindowModuleTest, StoredZeroAndRepeatedUidsAreRenewedOnLoadAndTheFirstHolderKeepsIts) {
+    // Stored zero and repeated UIDs are renewed; the first holder keeps its.
     platform::ProfileFile ini;
     ini.WriteString("mod_window", "Version", "2");
     ini.WriteStruct("mod_window", "ItemCount", std::vector<uint8_t>{3, 0, 0, 0});
@@ -73,7 +73,7 @@ TEST_F(WindowModuleTest, StoredZeroAndRepeatedUidsAreRenewedOnLoadAndTheFirstHol
         ini.WriteStruct("mod_window", p + "UID", std::vector<uint8_t>{uint8_t(i ? 9 : 0), 0, 0, 0, 0, 0, 0, 0});
     }
     ASSERT_TRUE(ini.Save(dir_.path() / "mod_window.ini"));
-    auto module = Loaded(nullptr);
+    module = Loaded(nullptr);
     ASSERT_EQ(module->EntryCount(), 3u);
     EXPECT_EQ(module->Entry(1)->uid, 9u);
     EXPECT_EQ((std::set<uint64_t>{0, 9, module->Entry(0)->uid, module->Entry(2)->uid}).size(), 4u);

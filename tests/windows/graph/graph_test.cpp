@@ -1,3 +1,6 @@
+// The graph window without widgets: its settings in both stored forms, the
+// chart's heights and time window, the layout of lines, gaps, labels and
+// ticks, the hover text and the status bar.
 #include "windows/graph/graph_layout.h"
 
 #include <gtest/gtest.h>
@@ -8,12 +11,16 @@
 
 #include "core/core_context.h"
 #include "core/string_table.h"
+#include "platform/profile_file.h"
+#include "processing/processing_test_support.h"
+#include "windows/graph/graph_settings.h"
 #include "windows/graph/graph_status.h"
 
 namespace qm::windows {
 namespace {
 
 using polling::Reading;
+using processing::test::Put;
 
 // 2026-12-07 10:02:00 UTC.
 constexpr uint64_t kNow = 1796637720;
@@ -40,39 +47,86 @@ std::vector<double> Heights(const ChartSeries& s) {
     return h;
 }
 
+// Tick labels and hover texts are local time: UTC here.
 class GraphInUtc : public ::testing::Test {
 protected:
     void SetUp() override {
-        const char* tz = std::getenv("TZ");
-        saved_ = tz ? std::optional<std::string>(tz) : std::nullopt;
+        if (const char* tz = std::getenv("TZ")) saved_ = tz;
         setenv("TZ", "UTC", 1);
         tzset();
     }
     void TearDown() override {
-        if (saved_) setenv("TZ", saved_->c_str(), 1);
-        else unsetenv("TZ");
+        saved_ ? setenv("TZ", saved_->c_str(), 1) : unsetenv("TZ");
         tzset();
     }
     std::optional<std::string> saved_;
 };
 
+TEST(GraphSettings, BothFormsLoadAndRawValuesAreClamped) {
+    // The current form round-trips, beside a window saved with defaults.
+    GraphSettings s;
+    s.color = {{0x202020, 0xFFFFFF, 0x505050, 0x0000FF, 0}};
+    s.penSize = 2, s.penStyle = 1, s.enableValueLimit = 1, s.valueLimit = 1000, s.refreshTimeout = 10000;
+    s.timeRange = 60;
+    s.areaCorrect = {{30, 10, -20, -40}};
+    s.vendor = "127.0.0.1";
+    s.tags = {GraphTag{"_memory (Core)", 0x00FF00}, GraphTag{"_threads (Core)", 0xFF8000}};
+    core::SettingsSection saving({}, kGraphSection, {});
+    saving.File().WriteString(kGraphSection, "Version", "2");
+    SaveGraphSettings(saving, 812345, s);
+    SaveGraphSettings(saving, 812346, GraphSettings{});
+    EXPECT_EQ(saving.File().Get(kGraphSection, "Wnd.812345.Chart-Vendor"), "127.0.0.1");
+    EXPECT_EQ(saving.File().Get(kGraphSection, "Wnd.812345.Chart.Tag.1-Name"), "_threads (Core)");
+    EXPECT_TRUE(saving.File().Get(kGraphSection, "Wnd.812345.Chart.Tag.1-PenColor"));
+    EXPECT_TRUE(saving.File().Get(kGraphSection, "Wnd.812345.Chart.Tag-Size"));
+    const core::SettingsSection loading({}, kGraphSection, saving.File());
+    EXPECT_EQ(LoadGraphSettings(loading, 812345, 96), s);
+    EXPECT_EQ(LoadGraphSettings(loading, 812346, 96), GraphSettings{});
+
+    // The older form: the record whole, the chart under lower-case keys.
+    std::vector<uint8_t> record(kGraphLegacySize, 0);
+    Put(record, 0, uint32_t(0x112233)), Put(record, 12, uint32_t(0x0000FF)), Put(record, 20, int32_t(-16));
+    Put(record, 24, uint8_t(0x55)), Put(record, 28, uint32_t(3)), Put(record, 32, uint32_t(2));
+    Put(record, 36, uint8_t(1)), Put(record, 40, uint32_t(77));
+    Put(record, 44, uint32_t(0));                                 // refresh 0: a busy loop
+    Put(record, 48, uint32_t(60)), Put(record, 52, uint32_t(80));  // past the bar
+    Put(record, 56, uint32_t(0));                                 // TimeRange 0: no window width
+    Put(record, 60, int32_t(5)), Put(record, 72, int32_t(-1000000));
+    core::SettingsSection older({}, kGraphSection, {});
+    platform::ProfileFile& f = older.File();
+    f.WriteStruct(kGraphSection, "WND-812345", record);
+    f.WriteString(kGraphSection, "WND-812345.chart-vendor", "10.0.0.9");
+    f.WriteStruct(kGraphSection, "WND-812345.chart-tag.size", std::vector<uint8_t>{2, 0, 0, 0});
+    f.WriteString(kGraphSection, "WND-812345.chart-tag.0.name", "msec (mod_icmp)");
+    f.WriteStruct(kGraphSection, "WND-812345.chart-tag.0.pencolor", std::vector<uint8_t>{0xFF, 0, 0, 0});
+    f.WriteString(kGraphSection, "WND-812345.chart-tag.1.name", std::string(300, 'x'));
+    const GraphSettings got = LoadGraphSettings(older, 812345, 96);
+    EXPECT_EQ(std::tie(got.color[kGraphBackground], got.color[kGraphError], got.fontHeight, got.param, got.vendor),
+              std::tuple(0x112233u, 0x0000FFu, -16, 0x55, "10.0.0.9"));
+    EXPECT_EQ(std::tie(got.penSize, got.penStyle, got.valueLimit), std::tuple(3u, 2u, 77u));
+    EXPECT_EQ(std::tie(got.refreshTimeout, got.sbarParts[1], got.timeRange), std::tuple(kMinRefreshMs, 50u, 1u));
+    EXPECT_EQ(std::tie(got.areaCorrect[0], got.areaCorrect[3]), std::tuple(5, -kMaxAreaCorrect));
+    ASSERT_EQ(got.tags.size(), 2u);
+    EXPECT_EQ(got.tags[0], (GraphTag{"msec (mod_icmp)", 0xFF}));
+    EXPECT_EQ(got.tags[1].name.size(), kGraphTextCapacity - 1);  // text fields hold 127 units
+}
+
 TEST(GraphChart, HeightsSpreadOverTheScaleInEveryKindWithoutOverflow) {
     const TimeWindow w = WindowEnding(kNow, 60);
     const GraphSettings s = Settings();
-    // Newest first in the series: 20 then 10.
-    EXPECT_EQ(Heights(*BuildSeries(Tag({Good(kNow - 20, Reading::I32(10)), Good(kNow - 10, Reading::I32(20))}), w, s)),
-              (std::vector<double>{114, 6}));
-    EXPECT_EQ(Heights(*BuildSeries(Tag({Good(kNow - 20, Reading::U32(7)), Good(kNow - 10, Reading::U32(7))}), w, s)),
-              (std::vector<double>{54, 54}));
-    // The extremes of the wide kinds: the difference alone needs 65 bits.
-    EXPECT_EQ(Heights(*BuildSeries(Tag({Good(kNow - 30, Reading::I64(INT64_MIN)), Good(kNow - 20, Reading::I64(0)),
-                                        Good(kNow - 10, Reading::I64(INT64_MAX))}),
-                                   w, s)),
-              (std::vector<double>{114, 60, 6}));
-    EXPECT_EQ(Heights(*BuildSeries(Tag({Good(kNow - 20, Reading::U64(UINT64_MAX)), Good(kNow - 10, Reading::U64(0))}),
-                                   w, s)),
-              (std::vector<double>{6, 114}));
-
+    const struct {
+        std::vector<polling::ValueSample> samples;
+        std::vector<double> heights;  // newest first
+    } cases[] = {
+        {{Good(kNow - 20, Reading::I32(10)), Good(kNow - 10, Reading::I32(20))}, {114, 6}},
+        {{Good(kNow - 20, Reading::U32(7)), Good(kNow - 10, Reading::U32(7))}, {54, 54}},
+        // The extremes of the wide kinds: the difference alone needs 65 bits.
+        {{Good(kNow - 30, Reading::I64(INT64_MIN)), Good(kNow - 20, Reading::I64(0)),
+          Good(kNow - 10, Reading::I64(INT64_MAX))},
+         {114, 60, 6}},
+        {{Good(kNow - 20, Reading::U64(UINT64_MAX)), Good(kNow - 10, Reading::U64(0))}, {6, 114}},
+    };
+    for (const auto& c : cases) EXPECT_EQ(Heights(*BuildSeries(Tag(c.samples), w, s)), c.heights);
     // The value limit: by magnitude for signed kinds (INT64_MIN's magnitude
     // has no i64), by value for unsigned; an excluded sample sets no extreme.
     GraphSettings limited = s;
