@@ -15,6 +15,8 @@
 
 namespace qm::windows {
 
+struct WindowTypeSettings;
+
 enum WindowType : uint8_t {
     kWindowEventList = 1,
     kWindowInfoBox = 2,
@@ -42,6 +44,9 @@ public:
     virtual void ShowContent(const InfoContent& content) = 0;
     // Writes the type's own settings back to their section.
     virtual void SaveTypeSettings() = 0;
+    // New settings of the window's own type: the window takes them over and
+    // redraws (settings of another type are ignored).
+    virtual void ApplyTypeSettings(const WindowTypeSettings&) {}
     // Workers of the type still using the window; destruction waits for 0.
     virtual uint32_t BusyWorkers() const = 0;
 };

@@ -92,6 +92,7 @@ const core::FieldTable<GraphSettings>& GraphSettings::Fields() {
     static const core::FieldTable<GraphSettings> t = [] {
         core::FieldTable<GraphSettings> f;
         f.Struct<&GraphSettings::color>("Color", 0)
+            .Kind(core::FieldKind::Colour)
             .Struct<&GraphSettings::fontHeight>("FontHeight", 20)
             .Struct<&GraphSettings::param>("Param", 24)
             .Kind(core::FieldKind::Bits)

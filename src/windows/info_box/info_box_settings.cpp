@@ -16,11 +16,6 @@ int32_t ClampedHeight(int32_t height, int32_t dotsPerInch) {
     return clamped == points ? height : HeightOfPoints(clamped, dotsPerInch);
 }
 
-void Clamp(InfoBoxSettings& s, int32_t dotsPerInch) {
-    s.fontHeight = ClampedHeight(s.fontHeight, dotsPerInch);
-    for (uint32_t& part : s.statusParts) part = std::min<uint32_t>(part, 100);
-}
-
 bool Zoom(InfoBoxSettings& s, int32_t programFontHeight, int32_t dotsPerInch, bool in) {
     const int32_t height = EffectiveFontHeight(s, programFontHeight);
     const std::optional<int32_t> next = in ? ZoomIn(height, dotsPerInch) : ZoomOut(height, dotsPerInch);
@@ -57,8 +52,13 @@ InfoBoxSettings LoadInfoBoxSettings(const core::Config& config, uint64_t uid, in
     } else if (const auto bytes = file.ReadStruct(kInfoBoxSection, "WND-" + std::to_string(static_cast<int64_t>(uid)), kLegacyInfoBoxSize)) {
         core::DecodeLegacyRecord(*bytes, InfoBoxSettings::Fields(), s);
     }
-    Clamp(s, dotsPerInch);
+    ClampInfoBoxSettings(s, dotsPerInch);
     return s;
+}
+
+void ClampInfoBoxSettings(InfoBoxSettings& s, int32_t dotsPerInch) {
+    s.fontHeight = ClampedHeight(s.fontHeight, dotsPerInch);
+    for (uint32_t& part : s.statusParts) part = std::min<uint32_t>(part, 100);
 }
 
 bool SaveInfoBoxSettings(const core::Config& config, uint64_t uid, const InfoBoxSettings& s) {

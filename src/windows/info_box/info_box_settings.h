@@ -40,6 +40,8 @@ struct InfoBoxSettings {
 // part at most 100 %); defaults for whatever is missing or corrupt. A window
 // with no keys of its own falls back to its legacy record.
 InfoBoxSettings LoadInfoBoxSettings(const core::Config& config, uint64_t uid, int32_t dotsPerInch);
+// The same ranges for settings given from elsewhere (the settings dialog).
+void ClampInfoBoxSettings(InfoBoxSettings& settings, int32_t dotsPerInch);
 // Writes this window's keys (and `Version`), leaving other windows' keys alone.
 bool SaveInfoBoxSettings(const core::Config& config, uint64_t uid, const InfoBoxSettings& settings);
 

@@ -13,6 +13,7 @@
 #include "windows/qt/gui_thread.h"
 #include "windows/qt/icon_set.h"
 #include "windows/qt/popup_menus.h"
+#include "windows/window_module/window_type_settings.h"
 
 namespace qm::windows::qt {
 
@@ -294,6 +295,12 @@ void QtFrame::Repaint() {
 void QtFrame::ShowContent(const InfoContent& content) {
     Post([content](FrameWidget& w) {
         if (w.Content()) w.Content()->ShowContent(content);
+    });
+}
+
+void QtFrame::ApplyTypeSettings(const WindowTypeSettings& settings) {
+    Post([settings](FrameWidget& w) {
+        if (w.Content()) w.Content()->ApplyTypeSettings(settings);
     });
 }
 

@@ -95,6 +95,7 @@ public:
     void Repaint() override;
     void ShowContent(const InfoContent& content) override;
     void SaveTypeSettings() override;
+    void ApplyTypeSettings(const WindowTypeSettings& settings) override;
     uint32_t BusyWorkers() const override;
 
     // GUI thread only (tests and the program's own menus).

@@ -7,6 +7,10 @@
 
 #include "windows/info_content.h"
 
+namespace qm::windows {
+struct WindowTypeSettings;
+}
+
 namespace qm::windows::qt {
 
 class FrameContent {
@@ -15,6 +19,7 @@ public:
     virtual QWidget* Widget() = 0;
     virtual void ShowContent(const InfoContent&) {}
     virtual void SaveTypeSettings() {}
+    virtual void ApplyTypeSettings(const WindowTypeSettings&) {}
     // Workers queued, computing or with results waiting for the GUI thread.
     virtual uint32_t BusyWorkers() const { return 0; }
     // Only those queued or computing.

@@ -19,6 +19,7 @@
 #include "windows/qt/popup_menus.h"
 #include "windows/qt/program_font.h"
 #include "windows/window_module/window_entry.h"
+#include "windows/window_module/window_type_settings.h"
 
 namespace qm::windows::qt {
 
@@ -236,6 +237,16 @@ void GraphContent::contextMenuEvent(QContextMenuEvent* event) {
 void GraphContent::resizeEvent(QResizeEvent* event) {
     QWidget::resizeEvent(event);
     ShowStatus();
+}
+
+void GraphContent::ApplyTypeSettings(const WindowTypeSettings& given) {
+    const GraphSettings* settings = given.Graph();
+    if (!settings) return;
+    settings_ = *settings;
+    shown_.assign(settings_.tags.size(), true);
+    status_->setFont(WindowFont());
+    refreshTimer_.start(static_cast<int>(settings_.refreshTimeout));
+    Refresh();
 }
 
 void GraphContent::SaveTypeSettings() {

@@ -77,6 +77,9 @@ public:
 
     QWidget* Widget() override { return this; }
     void SaveTypeSettings() override;
+    // New chart settings: every tag shown again, the refresh period
+    // restarted, redrawn at once.
+    void ApplyTypeSettings(const WindowTypeSettings& settings) override;
 
     // Reads the shown tags and redraws; the timer's refresh skips a hidden
     // or minimised window, the menu's does not.

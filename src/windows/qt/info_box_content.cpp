@@ -13,6 +13,7 @@
 #include "windows/qt/icon_set.h"
 #include "windows/qt/popup_menus.h"
 #include "windows/qt/program_font.h"
+#include "windows/window_module/window_type_settings.h"
 
 namespace qm::windows::qt {
 
@@ -144,6 +145,14 @@ void InfoBoxContent::ShowMenu(const QPoint& at) {
     if (!self || chosen == nullptr) return;
     if (chosen == in) ZoomIn();
     else if (chosen == out) ZoomOut();
+}
+
+void InfoBoxContent::ApplyTypeSettings(const WindowTypeSettings& given) {
+    const InfoBoxSettings* settings = given.InfoBox();
+    if (!settings) return;
+    settings_ = *settings;
+    ApplyFont();
+    LayoutStatus();
 }
 
 void InfoBoxContent::SaveTypeSettings() {

@@ -26,11 +26,14 @@ public:
     QWidget* Widget() override { return this; }
     void ShowContent(const InfoContent& content) override;
     void SaveTypeSettings() override;
+    // A new font height and status parts take effect at once.
+    void ApplyTypeSettings(const WindowTypeSettings& settings) override;
 
     QTextEdit& Text() { return *text_; }
     QString StatusText(int part) const { return status_[static_cast<size_t>(part)]->text(); }
     bool ZoomIn();
     bool ZoomOut();
+    const InfoBoxSettings& Settings() const { return settings_; }
 
 protected:
     void resizeEvent(QResizeEvent* event) override;

@@ -6,11 +6,14 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QScrollArea>
+#include <QSignalBlocker>
 #include <QTableWidget>
 #include <QVBoxLayout>
 
 #include "core/core_context.h"
 #include "core/module.h"
+#include "windows/qt/window_type_form.h"
+#include "windows/window_module/window_module.h"
 
 namespace qm::windows::qt {
 
@@ -58,6 +61,14 @@ RecordPage::RecordPage(core::CoreContext& core, const PageLayout& page, core::Mo
         layout->addWidget(group);
     }
     if (layout_.items) layout->addWidget(MakeTable(RecordSet::Item, items_, str::kDialogRecords));
+    auto* windows = dynamic_cast<WindowModule*>(&module_);
+    if (layout_.windowType && items_ && windows) {
+        typeForm_ = new WindowTypeForm(
+            core_, *windows, *layout_.windowType, [this](const std::function<bool()>& operation) { return Change(operation); },
+            [this](const std::string& text) { Say(text); }, body);
+        layout->addWidget(typeForm_);
+        connect(items_, &QTableWidget::itemSelectionChanged, this, &RecordPage::ShowSelectedWindow);
+    }
     if (layout_.lists) {
         layout->addWidget(MakeTable(RecordSet::List, lists_, str::kDialogLists));
         layout->addWidget(MakeTable(RecordSet::Entry, entries_, str::kDialogEntries));
@@ -182,7 +193,15 @@ void RecordPage::Refresh() {
         if (!layout_.windowType || NumberOf(itemCopies_[slot], "Type") == *layout_.windowType) itemRows_.push_back(slot);
     listRows_.clear();
     for (size_t slot = 0; slot < listCopies_.size(); ++slot) listRows_.push_back(slot);
-    if (items_) FillTable(*items_, RecordSet::Item, itemCopies_, itemRows_);
+    if (items_) {
+        const int keep = SelectedRow(items_);
+        {
+            const QSignalBlocker quiet(items_);
+            FillTable(*items_, RecordSet::Item, itemCopies_, itemRows_);
+            if (keep >= 0 && keep < items_->rowCount()) items_->selectRow(keep);
+        }
+        if (!busy) ShowSelectedWindow();
+    }
     if (lists_) {
         const int keep = SelectedRow(lists_);
         FillTable(*lists_, RecordSet::List, listCopies_, listRows_);
@@ -302,6 +321,13 @@ std::optional<std::string> RecordPage::AddRecord(RecordSet set, const FieldTexts
         Say(*refusal);
         return refusal;
     }
+    if (typeForm_ && set == RecordSet::Item) {
+        // A window is added with its own settings, and shown selected.
+        std::optional<size_t> added;
+        std::optional<std::string> result = typeForm_->AddWindow(record, added);
+        if (added) SelectSlot(*added);
+        return result;
+    }
     return Change([&] { return records_.Add({set}, record); });
 }
 
@@ -403,6 +429,25 @@ void RecordPage::OpenEntryForm(int entryRow) {
                            this);
     form_->setAttribute(Qt::WA_DeleteOnClose);
     form_->open();
+}
+
+void RecordPage::ShowSelectedWindow() {
+    if (!typeForm_) return;
+    const int row = SelectedRow(items_);
+    std::optional<size_t> slot;
+    uint64_t uid = 0;
+    std::string name;
+    if (row >= 0 && size_t(row) < itemRows_.size()) {
+        slot = itemRows_[size_t(row)];
+        uid = NumberOf(itemCopies_[*slot], "UID");
+        name = itemCopies_[*slot].Get("Name").value_or("");
+    }
+    if (!typeForm_->ShowWindow(slot, uid, name)) Say(core_.Text(str::kDialogBusy));
+}
+
+void RecordPage::SelectSlot(size_t slot) {
+    for (size_t row = 0; row < itemRows_.size(); ++row)
+        if (itemRows_[row] == slot) items_->selectRow(int(row));
 }
 
 void RecordPage::StartService() { ServiceCall(true); }

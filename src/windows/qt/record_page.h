@@ -31,6 +31,8 @@ class Module;
 
 namespace qm::windows::qt {
 
+class WindowTypeForm;
+
 class RecordPage : public QWidget {
     Q_OBJECT
 public:
@@ -66,6 +68,8 @@ public:
     // Opens the form as the Add and Edit buttons do (`row` -1: a new record).
     void OpenRecordForm(core::RecordSet set, int row);
     void OpenEntryForm(int entryRow);
+    // Window pages: the selected window's own settings (null elsewhere).
+    WindowTypeForm* TypeForm() { return typeForm_; }
 
 private:
     QWidget* MakeTable(core::RecordSet set, QTableWidget*& table, uint32_t title);
@@ -82,6 +86,8 @@ private:
     std::optional<std::string> ReplaceList(int listRow, core::RecordCopy list);
     void Say(const std::string& text);
     void ServiceCall(bool start);
+    void ShowSelectedWindow();
+    void SelectSlot(size_t slot);
 
     core::CoreContext& core_;
     const PageLayout& layout_;
@@ -100,6 +106,7 @@ private:
     QTableWidget* entries_ = nullptr;
     QLabel* status_ = nullptr;
     QPointer<RecordForm> form_;
+    WindowTypeForm* typeForm_ = nullptr;
     BackgroundCall service_{*this};
 };
 

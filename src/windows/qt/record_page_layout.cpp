@@ -165,7 +165,11 @@ std::vector<PageLayout> MakeLayouts() {
     icmp.title = str::kPageIcmp;
     icmp.module = core::kModuleIcmp;
     icmp.common = icmp.items = icmp.service = true;
-    icmp.proposals = {{RecordSet::Item, "Enable", "1"}, {RecordSet::Item, "StrOutFmt", "On-line, response [msec]"}};
+    // A host's replies reach the graphs only with bit 0x80; a new host sends them.
+    icmp.hints = {{RecordSet::Item, "Param", FieldLook::Bits, {Id(0x80, str::kDialogValuesToGraphs)}}};
+    icmp.proposals = {{RecordSet::Item, "Enable", "1"},
+                      {RecordSet::Item, "StrOutFmt", "On-line, response [msec]"},
+                      {RecordSet::Item, "Param", std::to_string(0x80)}};
     pages.push_back(icmp);
 
     PageLayout laurent = Poller(str::kPageLaurent, core::kModuleLaurent);

@@ -1,6 +1,7 @@
 #include "windows/window_module/window_module.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <exception>
 #include <limits>
 #include <utility>
@@ -138,6 +139,50 @@ std::optional<size_t> WindowModule::AddWindow(WindowEntry entry) {
     }
     DestroyFrames(std::move(displaced), false);
     return index;
+}
+
+std::optional<size_t> WindowModule::AddWindow(WindowEntry entry, const WindowTypeSettings& given) {
+    if (given.Type() != entry.type) return std::nullopt;
+    WindowTypeSettings settings = given;
+    ClampWindowTypeSettings(settings, core_.dotsPerInch);
+    FitToCapacity(entry);
+    std::vector<TakenFrame> displaced;
+    std::optional<size_t> index;
+    {
+        GuardedLock lock(Lock(), core_.counters.locks, Blocking::No);
+        if (!lock) return std::nullopt;
+        index = AddLocked(std::move(entry), displaced, &settings);
+    }
+    DestroyFrames(std::move(displaced), false);
+    return index;
+}
+
+bool WindowModule::ReplaceWindow(size_t index, const WindowEntry& given, const WindowTypeSettings& givenSettings) {
+    WindowEntry entry = given;
+    FitToCapacity(entry);
+    WindowTypeSettings settings = givenSettings;
+    ClampWindowTypeSettings(settings, core_.dotsPerInch);
+    GuardedLock lock(Lock(), core_.counters.locks, Blocking::No);
+    if (!lock) return false;
+    if (index >= table_.size()) {
+        core_.counters.errors.fetch_add(1);
+        return false;
+    }
+    const WindowEntry& stored = table_[index].record;
+    // The dialog's copy may be older than the table: a slot reused by
+    // another window meanwhile must not get this one's settings.
+    if (stored.uid != entry.uid || stored.type != settings.Type()) return false;
+    ReplaceLocked(index, entry);
+    StoreTypeSettings(stored.uid, settings);
+    if (WindowFrame* frame = runtime_[index].frame.get()) frame->ApplyTypeSettings(settings);
+    return true;
+}
+
+std::optional<WindowTypeSettings> WindowModule::TypeSettings(size_t index) {
+    GuardedLock lock(Lock(), core_.counters.locks, Blocking::No);
+    if (!lock || index >= table_.size() || !core_.config) return std::nullopt;
+    const WindowEntry& entry = table_[index].record;
+    return LoadWindowTypeSettings(*core_.config, entry.type, entry.uid, core_.dotsPerInch);
 }
 
 bool WindowModule::ReplaceWindow(size_t index, const WindowEntry& given) {
@@ -325,7 +370,8 @@ void WindowModule::SetMarked(size_t index, bool marked) {
     table_[index].record.marked = marked;
 }
 
-std::optional<size_t> WindowModule::AddLocked(WindowEntry entry, std::vector<TakenFrame>& displaced) {
+std::optional<size_t> WindowModule::AddLocked(WindowEntry entry, std::vector<TakenFrame>& displaced,
+                                              const WindowTypeSettings* settings) {
     // Computed before a free slot is taken over, so the new window never
     // shares a UID with the one it displaces.
     if (entry.uid == 0 || UidInUse(entry.uid, kNoIndex)) entry.uid = FreshUid(core_.SecondsSinceEpoch());
@@ -334,8 +380,19 @@ std::optional<size_t> WindowModule::AddLocked(WindowEntry entry, std::vector<Tak
     if (!index) return std::nullopt;
     if (*index >= runtime_.size()) runtime_.resize(*index + 1);
     if (runtime_[*index].frame) displaced.push_back(TakenFrame{std::move(runtime_[*index].frame), false});
+    // Written first: the window reads its settings as it is made. Handed
+    // over as well, so it has them even when the file stays unwritten.
+    if (settings) StoreTypeSettings(entry.uid, *settings);
     CreateFrame(*index);
+    if (WindowFrame* frame = runtime_[*index].frame.get(); frame && settings) frame->ApplyTypeSettings(*settings);
     return index;
+}
+
+void WindowModule::StoreTypeSettings(uint64_t uid, const WindowTypeSettings& settings) {
+    if (!core_.config) return;
+    if (StoreWindowTypeSettings(*core_.config, uid, settings)) return;
+    const int error = errno;
+    core_.Report(core::Severity::Error, core::str::kFileError, core_.config->FileFor(kWindowSettingsFile).string(), error);
 }
 
 void WindowModule::CreateFrame(size_t index) {

@@ -25,6 +25,7 @@
 #include "windows/info_content.h"
 #include "windows/window_frame.h"
 #include "windows/window_module/window_entry.h"
+#include "windows/window_module/window_type_settings.h"
 
 namespace qm::core {
 struct CoreContext;
@@ -67,6 +68,18 @@ public:
     // only when the stored one is 0) and reapplies every common option. A
     // number beyond the table counts an error and changes nothing.
     bool ReplaceWindow(size_t index, const WindowEntry& entry);
+    // With the window's own settings (a graph's or an info box's): they are
+    // written to the type's section before the window is made, so it opens
+    // with them. Nothing when they are not of the entry's type.
+    std::optional<size_t> AddWindow(WindowEntry entry, const WindowTypeSettings& settings);
+    // The entry as above, then the settings handed to the running window
+    // and written to the type's section. Refused, changing nothing, when the
+    // entry names another window than the stored one (by UID) or the
+    // settings are of another type.
+    bool ReplaceWindow(size_t index, const WindowEntry& entry, const WindowTypeSettings& settings);
+    // The window's own settings as last written; nothing for an event list,
+    // a number beyond the table or a lock that stays busy.
+    std::optional<WindowTypeSettings> TypeSettings(size_t index);
     // Flips the visible bit and shows or hides the window.
     bool ToggleWindow(size_t index);
     // Gives the content to the first enabled, unmarked info box and brings it
@@ -112,7 +125,10 @@ private:
     std::optional<size_t> Find(uint64_t uid) const;
     void SetMarked(size_t index, bool marked);
     void ReplaceLocked(size_t index, const WindowEntry& entry);
-    std::optional<size_t> AddLocked(WindowEntry entry, std::vector<TakenFrame>& displaced);
+    std::optional<size_t> AddLocked(WindowEntry entry, std::vector<TakenFrame>& displaced,
+                                    const WindowTypeSettings* settings = nullptr);
+    // Writes the settings (reported when the file stays unwritten).
+    void StoreTypeSettings(uint64_t uid, const WindowTypeSettings& settings);
     void CreateFrame(size_t index);
     void Apply(size_t index, uint16_t mask);
     std::vector<TakenFrame> TakeFrames();

@@ -1,0 +1,371 @@
+#include "windows/qt/window_type_form.h"
+
+#include <array>
+#include <charconv>
+
+#include <QCheckBox>
+#include <QColorDialog>
+#include <QComboBox>
+#include <QFormLayout>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTableWidget>
+#include <QVBoxLayout>
+
+#include "core/core_context.h"
+#include "platform/utf16.h"
+#include "polling/values/value_collector.h"
+#include "windows/window_frame.h"
+#include "windows/window_module/window_module.h"
+
+namespace qm::windows::qt {
+
+namespace {
+
+namespace str = core::str;
+using core::RecordSet;
+
+// Lines of a new tag, in turn, so that a chart's lines tell apart.
+constexpr std::array<uint32_t, 6> kNewPenColours{0x0000FF, 0x00A000, 0xFF0000, 0x00C8FF, 0xFF00FF, 0xFFFF00};
+constexpr std::array<uint32_t, 4> kGraphColourLabels{str::kGraphBackground, str::kGraphTextUnsupported, str::kGraphGrid,
+                                                     str::kGraphError};
+
+QString Q(const std::string& text) { return QString::fromStdString(text); }
+
+QColor ColourOf(uint32_t bgr) { return QColor(int(bgr & 0xFF), int((bgr >> 8) & 0xFF), int((bgr >> 16) & 0xFF)); }
+uint32_t BgrOf(const QColor& c) { return uint32_t(c.red()) | uint32_t(c.green()) << 8 | uint32_t(c.blue()) << 16; }
+
+void Paint(QPushButton& button, uint32_t bgr) {
+    button.setProperty("bgr", QVariant::fromValue<uint>(bgr));
+    button.setStyleSheet(QString("background-color: %1").arg(ColourOf(bgr).name()));
+    button.setText(ColourOf(bgr).name());
+}
+
+uint32_t ColourOf(const QPushButton& button) { return button.property("bgr").toUInt(); }
+
+QPushButton* ColourButton(QWidget* parent, uint32_t bgr) {
+    auto* button = new QPushButton(parent);  // owned by the parent
+    Paint(*button, bgr);
+    QObject::connect(button, &QPushButton::clicked, button, [button] {
+        const QColor chosen = QColorDialog::getColor(ColourOf(ColourOf(*button)), button);
+        if (chosen.isValid()) Paint(*button, BgrOf(chosen));
+    });
+    return button;
+}
+
+// A run of 32-bit numbers kept as one value (status parts, plot-area
+// corrections): one box per number, where the field's own text would be
+// one long number or hexadecimal bytes.
+bool IsNumberRun(const core::FieldDef& f) {
+    return f.kind == core::FieldKind::Blob && f.encoding == core::FieldEncoding::Struct && f.size % 4 == 0 && f.size >= 8;
+}
+bool SignedRun(const core::FieldDef& f) { return f.key == "AreaCorrect"; }
+
+const PageLayout& TypeLayout() {
+    static const PageLayout layout = [] {
+        PageLayout p;
+        // The window flags are kept as stored; only GodMode edits them.
+        p.hints = {{RecordSet::Item, "RefreshTimeout", FieldLook::Seconds, {}},
+                   {RecordSet::Item, "Param", FieldLook::ReadOnly, {}}};
+        return p;
+    }();
+    return layout;
+}
+
+core::RecordCopy RecordOf(const WindowTypeSettings& settings) {
+    if (const GraphSettings* graph = settings.Graph()) return core::RecordCopy::Of(*graph);
+    return core::RecordCopy::Of(*settings.InfoBox());
+}
+
+}  // namespace
+
+WindowTypeForm::WindowTypeForm(core::CoreContext& core, WindowModule& module, uint8_t type, Change change, Say say,
+                               QWidget* parent)
+    : QGroupBox(parent),
+      core_(core),
+      module_(module),
+      type_(type),
+      change_(std::move(change)),
+      say_(std::move(say)),
+      shown_(DefaultTypeSettings(type).value_or(WindowTypeSettings{GraphSettings{}})) {
+    setObjectName("WindowTypeForm");
+    new QVBoxLayout(this);  // owned by this box
+    ShowWindow(std::nullopt, 0, {});
+}
+
+bool WindowTypeForm::ShowWindow(std::optional<size_t> slot, uint64_t uid, const std::string& name) {
+    // What is being typed for a new window stays while none is selected.
+    if (!slot && !slot_ && body_) return true;
+    std::optional<WindowTypeSettings> settings = DefaultTypeSettings(type_);
+    if (slot) {
+        settings = module_.TypeSettings(*slot);
+        if (!settings) return false;
+    }
+    if (!settings || settings->Type() != type_) settings = DefaultTypeSettings(type_);
+    slot_ = slot;
+    uid_ = uid;
+    setTitle(Q(slot ? core_.Text(str::kDialogWindowSettings, name.c_str()) : core_.Text(str::kDialogNewWindowSettings)));
+    Build(*settings);
+    return true;
+}
+
+void WindowTypeForm::Build(const WindowTypeSettings& settings) {
+    shown_ = settings;
+    rows_.clear();
+    vendor_ = nullptr;
+    tags_ = nullptr;
+    if (body_) {
+        // Its Apply button may be what is running now.
+        body_->hide();
+        body_->setParent(nullptr);
+        body_->deleteLater();
+    }
+    body_ = new QWidget(this);
+    auto* column = new QVBoxLayout(body_);
+    column->setContentsMargins(0, 0, 0, 0);
+    auto* form = new QFormLayout;
+    column->addLayout(form);
+    const core::RecordCopy record = RecordOf(settings);
+    for (const core::FieldDef& f : record.Fields()) AddFieldRow(f, record);
+    for (const Row& row : rows_) {
+        std::string label = FieldLabel(core_, *row.field);
+        if (HintFor(TypeLayout(), RecordSet::Item, row.field->key).look == FieldLook::Seconds)
+            label = core_.Text(str::kDialogInSeconds, label.c_str());
+        if (row.field->key == "TimeRange") label = core_.Text(str::kDialogInMinutes, label.c_str());
+        form->addRow(Q(label), row.control);
+    }
+    if (const GraphSettings* graph = settings.Graph()) AddChart(*graph);
+    auto* apply = new QPushButton(Q(core_.Text(str::kDialogApply)), body_);
+    apply->setObjectName("applyWindow");
+    // A new window takes these through Add.
+    apply->setVisible(slot_.has_value());
+    connect(apply, &QPushButton::clicked, this, [this] { Apply(); });
+    column->addWidget(apply, 0, Qt::AlignRight);
+    apply_ = apply;
+    layout()->addWidget(body_);
+}
+
+void WindowTypeForm::AddFieldRow(const core::FieldDef& f, const core::RecordCopy& record) {
+    Row row;
+    row.field = &f;
+    const void* data = record.Data();
+    if (f.kind == core::FieldKind::Colour && f.encoding == core::FieldEncoding::Struct && f.size % 4 == 0) {
+        auto* box = new QWidget(body_);
+        auto* line = new QHBoxLayout(box);
+        line->setContentsMargins(0, 0, 0, 0);
+        std::vector<QPushButton*> buttons;
+        const std::vector<uint32_t> colours = ColoursOf(f, data);
+        for (size_t i = 0; i < colours.size(); ++i) {
+            QPushButton* button = ColourButton(box, colours[i]);
+            button->setObjectName(QString("colour%1").arg(i));
+            if (type_ == kWindowGraph && i < kGraphColourLabels.size()) button->setToolTip(Q(core_.Text(kGraphColourLabels[i])));
+            line->addWidget(button);
+            buttons.push_back(button);
+        }
+        row.read = [&f, buttons] {
+            std::vector<uint32_t> now;
+            for (const QPushButton* b : buttons) now.push_back(ColourOf(*b));
+            return ColoursText(f, now);
+        };
+        row.control = box;
+    } else if (f.kind == core::FieldKind::Flag && f.size <= 8) {
+        auto* check = new QCheckBox(body_);
+        check->setChecked(core::FieldNumber(f, data) != 0);
+        row.read = [check] { return std::string(check->isChecked() ? "1" : "0"); };
+        row.control = check;
+    } else if (IsNumberRun(f)) {
+        auto* box = new QWidget(body_);
+        auto* line = new QHBoxLayout(box);
+        line->setContentsMargins(0, 0, 0, 0);
+        std::vector<QLineEdit*> edits;
+        const bool isSigned = SignedRun(f);
+        for (uint32_t v : ColoursOf(f, data)) {
+            auto* edit = new QLineEdit(isSigned ? QString::number(int32_t(v)) : QString::number(v), box);
+            line->addWidget(edit);
+            edits.push_back(edit);
+        }
+        row.read = [&f, edits, isSigned] {
+            std::vector<uint32_t> now;
+            for (const QLineEdit* e : edits) {
+                bool ok = false;
+                const uint32_t v = isSigned ? uint32_t(e->text().trimmed().toInt(&ok)) : e->text().trimmed().toUInt(&ok);
+                if (!ok) return std::string();
+                now.push_back(v);
+            }
+            return ColoursText(f, now);
+        };
+        row.control = box;
+    } else {
+        const FieldHint hint = HintFor(TypeLayout(), RecordSet::Item, f.key);
+        auto* edit = new QLineEdit(Q(ShownText(hint, f, data)), body_);
+        if (f.encoding == core::FieldEncoding::String) edit->setMaxLength(int(f.size ? f.size - 1 : 0));
+        row.read = [edit, hint] { return StoredText(hint, edit->text().trimmed().toStdString()); };
+        row.control = edit;
+    }
+    row.control->setObjectName(Q(f.key));
+    row.control->setEnabled(core_.settings.godMode ||
+                            HintFor(TypeLayout(), RecordSet::Item, f.key).look != FieldLook::ReadOnly);
+    row.initial = row.read();
+    rows_.push_back(std::move(row));
+}
+
+void WindowTypeForm::AddChart(const GraphSettings& graph) {
+    auto* column = static_cast<QVBoxLayout*>(body_->layout());
+    auto* form = new QFormLayout;
+    vendor_ = new QComboBox(body_);
+    vendor_->setObjectName("vendor");
+    vendor_->setEditable(true);
+    // A vendor with no samples yet (a device not polled so far) is typed.
+    if (core_.values)
+        for (const std::string& v : core_.values->Vendors()) vendor_->addItem(Q(v));
+    vendor_->setCurrentText(Q(graph.vendor));
+    vendor_->lineEdit()->setMaxLength(int(kGraphTextCapacity - 1));
+    form->addRow(Q(core_.Text(str::kDialogGraphVendor)), vendor_);
+    column->addLayout(form);
+
+    tags_ = new QTableWidget(0, 2, body_);
+    tags_->setObjectName("tags");
+    tags_->setHorizontalHeaderLabels({Q(core_.Text(str::kDialogGraphTag)), Q(core_.Text(str::kDialogGraphPenColor))});
+    tags_->horizontalHeader()->setSectionResizeMode(0, QHeaderView::Stretch);
+    tags_->verticalHeader()->setVisible(false);
+    tags_->setSelectionBehavior(QAbstractItemView::SelectRows);
+    tags_->setSelectionMode(QAbstractItemView::SingleSelection);
+    tags_->setMinimumHeight(120);
+    column->addWidget(new QLabel(Q(core_.Text(str::kDialogGraphTags)), body_));
+    column->addWidget(tags_);
+    for (const GraphTag& tag : graph.tags) AddTag(tag.name, tag.penColor);
+
+    auto* line = new QHBoxLayout;
+    auto* add = new QPushButton(Q(core_.Text(str::kDialogAddTag)), body_);
+    auto* remove = new QPushButton(Q(core_.Text(str::kDialogRemoveTag)), body_);
+    add->setObjectName("addTag");
+    remove->setObjectName("removeTag");
+    connect(add, &QPushButton::clicked, this, [this] {
+        AddTag({}, kNewPenColours[size_t(tags_->rowCount()) % kNewPenColours.size()]);
+    });
+    connect(remove, &QPushButton::clicked, this, [this] { RemoveTag(tags_->currentRow()); });
+    line->addWidget(add);
+    line->addWidget(remove);
+    line->addStretch(1);
+    column->addLayout(line);
+    connect(vendor_, &QComboBox::currentTextChanged, this, &WindowTypeForm::OfferTags);
+    OfferTags();
+}
+
+void WindowTypeForm::AddTag(const std::string& name, uint32_t penColor) {
+    if (!tags_) return;
+    const int row = tags_->rowCount();
+    tags_->insertRow(row);
+    auto* tag = new QComboBox(tags_);
+    tag->setEditable(true);
+    tag->lineEdit()->setMaxLength(int(kGraphTextCapacity - 1));
+    if (core_.values && vendor_)
+        for (const std::string& t : core_.values->Tags(vendor_->currentText().toStdString())) tag->addItem(Q(t));
+    tag->setCurrentText(Q(name));
+    tags_->setCellWidget(row, 0, tag);  // the table takes both over
+    tags_->setCellWidget(row, 1, ColourButton(tags_, penColor));
+    tags_->setCurrentCell(row, 0);
+}
+
+void WindowTypeForm::RemoveTag(int row) {
+    if (tags_ && row >= 0 && row < tags_->rowCount()) tags_->removeRow(row);
+}
+
+void WindowTypeForm::OfferTags() {
+    if (!tags_ || !vendor_) return;
+    QStringList offered;
+    if (core_.values)
+        for (const std::string& t : core_.values->Tags(vendor_->currentText().toStdString())) offered << Q(t);
+    for (int row = 0; row < tags_->rowCount(); ++row) {
+        auto* tag = qobject_cast<QComboBox*>(tags_->cellWidget(row, 0));
+        if (!tag) continue;
+        const QString typed = tag->currentText();
+        tag->clear();
+        tag->addItems(offered);
+        tag->setCurrentText(typed);
+    }
+}
+
+QWidget* WindowTypeForm::Control(const std::string& key) const {
+    for (const Row& row : rows_)
+        if (row.field->key == key) return row.control;
+    return nullptr;
+}
+
+std::optional<std::string> WindowTypeForm::Collect(WindowTypeSettings& out) const {
+    core::RecordCopy record = RecordOf(shown_);
+    FieldTexts texts;
+    for (const Row& row : rows_) {
+        std::string now = row.read();
+        if (now.empty() && IsNumberRun(*row.field))
+            return core_.Text(str::kFieldNotNumber, FieldLabel(core_, *row.field).c_str());
+        // Only what was changed: a value shown rounded (seconds) stays exact.
+        if (now != row.initial) texts.emplace_back(row.field->key, std::move(now));
+    }
+    if (auto refusal = ApplyFieldTexts(core_, TypeLayout(), RecordSet::Item, texts, core_.settings.godMode, record)) return refusal;
+    if (!shown_.Graph()) {
+        out = WindowTypeSettings{record.As<InfoBoxSettings>()};
+        return std::nullopt;
+    }
+    GraphSettings graph = record.As<GraphSettings>();
+    const size_t room = kGraphTextCapacity - 1;
+    graph.vendor = vendor_ ? vendor_->currentText().trimmed().toStdString() : std::string();
+    if (platform::Utf16Length(graph.vendor) > room)
+        return core_.Text(str::kFieldTooLong, core_.Text(str::kDialogGraphVendor).c_str(), unsigned(room));
+    graph.tags.clear();
+    for (int row = 0; tags_ && row < tags_->rowCount(); ++row) {
+        const auto* name = qobject_cast<QComboBox*>(tags_->cellWidget(row, 0));
+        const auto* colour = qobject_cast<QPushButton*>(tags_->cellWidget(row, 1));
+        if (!name || !colour) continue;
+        GraphTag tag{name->currentText().trimmed().toStdString(), ColourOf(*colour)};
+        // A row left without a name would match no reading.
+        if (tag.name.empty()) continue;
+        if (platform::Utf16Length(tag.name) > room)
+            return core_.Text(str::kFieldTooLong, core_.Text(str::kDialogGraphTag).c_str(), unsigned(room));
+        graph.tags.push_back(std::move(tag));
+    }
+    out = WindowTypeSettings{std::move(graph)};
+    return std::nullopt;
+}
+
+std::optional<std::string> WindowTypeForm::Apply() {
+    if (!slot_) {
+        const std::string said = core_.Text(str::kDialogSelectRecord);
+        say_(said);
+        return said;
+    }
+    WindowTypeSettings settings = shown_;
+    if (auto refusal = Collect(settings)) {
+        say_(*refusal);
+        return refusal;
+    }
+    const size_t slot = *slot_;
+    const uint64_t uid = uid_;
+    return change_([&] {
+        // The slot may hold another window by now: then nothing changes and
+        // the page shows what is there.
+        const std::optional<WindowEntry> entry = module_.Entry(slot);
+        return entry && entry->uid == uid && module_.ReplaceWindow(slot, *entry, settings);
+    });
+}
+
+std::optional<std::string> WindowTypeForm::AddWindow(const core::RecordCopy& record, std::optional<size_t>& added) {
+    if (!record.Holds<WindowEntry>()) return core_.Text(str::kDialogNotAccepted);
+    std::optional<WindowTypeSettings> settings = DefaultTypeSettings(type_);
+    if (!slot_) {
+        if (auto refusal = Collect(*settings)) {
+            say_(*refusal);
+            return refusal;
+        }
+    }
+    const WindowEntry entry = record.As<WindowEntry>();
+    return change_([&] {
+        added = module_.AddWindow(entry, *settings);
+        return added.has_value();
+    });
+}
+
+}  // namespace qm::windows::qt
