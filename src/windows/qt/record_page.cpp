@@ -185,9 +185,11 @@ std::optional<std::string> RecordPage::ApplyEdits() {
 }
 
 void RecordPage::DiscardEdits() {
-    FillCommon();
     if (form_) form_->close();
     if (recordEdits_.pending && recordEdits_.pending()) recordEdits_.discard();
+    // The form loses what was typed and then shows what the module holds now.
+    FillCommon();
+    Refresh();
 }
 
 QString RecordPage::Status() const { return status_->text(); }

@@ -503,7 +503,8 @@ TEST_F(RecordPagesTest, ChoosingAnotherRecordWhileItsEditsArePendingAsksFirst) {
 }
 
 // Every record page of the program, under the built-in texts and under the
-// English language file: no form row and no column header shows a field's key.
+// English language file: every form row and column header shows its field's
+// label text, never the raw key (in English "Port" may be both).
 TEST(RecordPagesOfTheProgram, NoPageShowsAFieldKeyAsItsLabelInEitherLanguage) {
     App();
     qm::testing::TempDir home{"qm-record-labels"};
@@ -526,7 +527,7 @@ TEST(RecordPagesOfTheProgram, NoPageShowsAFieldKeyAsItsLabelInEitherLanguage) {
     core.registry->Add(std::move(windows));
 
     const fs::path english = fs::path(QM_SOURCE_DIR) / "resources/default-home/Resource/lang.txt";
-    for (const std::string locale : {"RU", "EN"}) {
+    for (const std::string_view locale : {"RU", "EN"}) {
         core.texts = locale == "EN" ? std::make_unique<core::TextTable>(core::BuiltinStrings(), english, "EN")
                                     : std::make_unique<core::TextTable>(core::BuiltinStrings());
         SettingsDialog dialog(core, nullptr);
@@ -536,8 +537,19 @@ TEST(RecordPagesOfTheProgram, NoPageShowsAFieldKeyAsItsLabelInEitherLanguage) {
             if (page == nullptr) continue;
             ++pages;
             const PageLayout& layout = page->Layout();
-            const std::string where = locale + ", " + core.Text(layout.title);
+            const std::string where = std::string(locale) + ", " + core.Text(layout.title);
             core::RecordSets& records = *core.registry->Find(layout.module)->Records();
+            const auto labelled = [&](const core::FieldDef& f, const QString& text) {
+                EXPECT_NE(f.label, 0u) << where << ": " << f.key;
+                if (f.label == 0) return;
+                std::string wanted = core.Text(f.label);
+                while (!wanted.empty() && (wanted.back() == ':' || wanted.back() == ' ')) wanted.pop_back();
+                // A form row may add a unit ("Таймаут повтора, с").
+                EXPECT_EQ(text.toStdString().rfind(wanted, 0), 0u) << where << ": " << text.toStdString();
+                if (locale == "RU") {
+                    EXPECT_NE(text.toStdString(), f.key) << where;
+                }
+            };
             const auto check = [&](RecordSet set, FieldForm* shown, QTableWidget* table) {
                 const core::RecordCopy blank = records.Blank({set});
                 ASSERT_TRUE(blank) << where;
@@ -547,14 +559,13 @@ TEST(RecordPagesOfTheProgram, NoPageShowsAFieldKeyAsItsLabelInEitherLanguage) {
                     auto* rows = static_cast<QFormLayout*>(form->layout());
                     auto* label = qobject_cast<QLabel*>(rows->labelForField(form->Control(f.key)));
                     ASSERT_NE(label, nullptr) << where << ": " << f.key;
-                    EXPECT_FALSE(label->text().isEmpty()) << where << ": " << f.key;
-                    EXPECT_NE(label->text().toStdString(), f.key) << where;
+                    labelled(f, label->text());
                 }
                 if (table == nullptr) return;
                 const auto fields = blank.Fields();
                 ASSERT_EQ(table->columnCount(), int(fields.size()) + 1) << where;
                 for (int c = 0; c < int(fields.size()); ++c)
-                    EXPECT_NE(table->horizontalHeaderItem(c + 1)->text().toStdString(), fields[size_t(c)].key) << where;
+                    labelled(fields[size_t(c)], table->horizontalHeaderItem(c + 1)->text());
             };
             if (layout.common) check(RecordSet::Common, page->CommonForm(), nullptr);
             if (layout.items) check(RecordSet::Item, nullptr, page->Items());
