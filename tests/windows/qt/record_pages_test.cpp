@@ -389,6 +389,12 @@ TEST_F(RecordPagesTest, ExportAndImportShowOnlyWhenSetAndRunOffTheGuiThread) {
 }
 
 TEST_F(RecordPagesTest, UnappliedEditsOutliveAPageSwitchAndClosingAsksWhatBecomesOfThem) {
+    // Closes the dialog answering the question, if one comes, with that button; how many came.
+    const auto close = [&](const char* button) {
+        EditsAnswerer answer(button);
+        dialog_->close();
+        return answer.asked;
+    };
     dialog_->show();
     RecordPage& relay = Page(str::kPageRelay);
     const auto timeout = [&] { return dynamic_cast<QLineEdit*>(relay.CommonForm()->Control("SendTimeout")); };
@@ -401,57 +407,30 @@ TEST_F(RecordPagesTest, UnappliedEditsOutliveAPageSwitchAndClosingAsksWhatBecome
     EXPECT_EQ(stored(), before);
 
     // Cancel stays with the edits; Discard drops them; Apply applies them.
-    {
-        EditsAnswerer cancel("cancel");
-        dialog_->close();
-        EXPECT_EQ(cancel.asked, 1);
-    }
+    EXPECT_EQ(close("cancel"), 1);
     EXPECT_TRUE(dialog_->isVisible());
     EXPECT_EQ(timeout()->text(), "2500");
-    {
-        EditsAnswerer discard("discard");
-        dialog_->close();
-        EXPECT_EQ(discard.asked, 1);
-    }
+    EXPECT_EQ(close("discard"), 1);
     EXPECT_FALSE(dialog_->isVisible());
     EXPECT_EQ(timeout()->text().toStdString(), before);
     EXPECT_EQ(stored(), before);
     dialog_->show();
     timeout()->setText("2500");
-    {
-        EditsAnswerer apply("apply");
-        dialog_->close();
-        EXPECT_EQ(apply.asked, 1);
-    }
+    EXPECT_EQ(close("apply"), 1);
     EXPECT_FALSE(dialog_->isVisible());
     EXPECT_EQ(stored(), "2500");
-    EXPECT_FALSE(relay.HasUnappliedEdits());
+    dialog_->show();
+    EXPECT_EQ(close("apply"), 0) << "nothing left to settle";
 
     // An edit the module refuses keeps the dialog open on its page, which says why.
     dialog_->show();
     RecordPage& dbase = Page(str::kPageDatabase);
     Page(str::kPageRelay);
     dynamic_cast<QLineEdit*>(dbase.CommonForm()->Control("Timeout"))->setText("5");
-    {
-        EditsAnswerer apply("apply");
-        dialog_->close();
-        EXPECT_EQ(apply.asked, 1);
-    }
+    EXPECT_EQ(close("apply"), 1);
     EXPECT_TRUE(dialog_->isVisible());
     EXPECT_EQ(dialog_->Page(dialog_->findChild<QListWidget*>()->currentRow()), &dbase);
     EXPECT_EQ(dbase.Status().toStdString().rfind(Label(str::kPollTimeout), 0), 0u) << dbase.Status().toStdString();
-    {
-        EditsAnswerer discard("discard");
-        dialog_->close();
-    }
-    // Nothing left to settle: closed without a question.
-    dialog_->show();
-    {
-        EditsAnswerer none("apply");
-        dialog_->close();
-        EXPECT_EQ(none.asked, 0);
-    }
-    EXPECT_FALSE(dialog_->isVisible());
 }
 
 TEST_F(RecordPagesTest, ChoosingAnotherRecordWhileItsEditsArePendingAsksFirst) {
@@ -468,38 +447,28 @@ TEST_F(RecordPagesTest, ChoosingAnotherRecordWhileItsEditsArePendingAsksFirst) {
                           },
                           [&] { pending = false; }});
     QObject::connect(&lists, &RecordPage::RecordChosen, [&](RecordSet, int) { ++chosen; });
-    lists.Lists()->selectRow(0);
+    const auto choose = [&](int row, const char* button) {
+        EditsAnswerer answer(button);
+        lists.Lists()->selectRow(row);
+        return answer.asked;
+    };
+    EXPECT_EQ(choose(0, "cancel"), 0);
     EXPECT_EQ(chosen, 1);
     pending = true;
-    {
-        EditsAnswerer cancel("cancel");
-        lists.Lists()->selectRow(1);
-        EXPECT_EQ(cancel.asked, 1);
-    }
+    EXPECT_EQ(choose(1, "cancel"), 1);
     EXPECT_EQ(lists.Lists()->currentRow(), 0) << "back on the record the edits belong to";
     EXPECT_EQ(chosen, 1);
-    EXPECT_TRUE(pending);
-    {
-        EditsAnswerer apply("apply");
-        lists.Lists()->selectRow(1);
-        EXPECT_EQ(apply.asked, 1);
-    }
+    EXPECT_EQ(choose(1, "apply"), 1);
     EXPECT_EQ(applied, 1);
     EXPECT_EQ(lists.Lists()->currentRow(), 1);
     EXPECT_EQ(chosen, 2);
-    pending = true;
-    {
-        EditsAnswerer discard("discard");
-        lists.Lists()->selectRow(0);
-    }
-    EXPECT_FALSE(pending);
-    EXPECT_EQ(applied, 1);
-    EXPECT_EQ(chosen, 3);
     // A refresh keeps the chosen row and asks nothing.
     pending = true;
+    EditsAnswerer none("cancel");
     lists.Refresh();
-    EXPECT_EQ(lists.Lists()->currentRow(), 0);
-    EXPECT_EQ(chosen, 3);
+    EXPECT_EQ(none.asked, 0);
+    EXPECT_EQ(lists.Lists()->currentRow(), 1);
+    EXPECT_EQ(chosen, 2);
 }
 
 // Every record page of the program, under the built-in texts and under the
