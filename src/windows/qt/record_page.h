@@ -56,6 +56,7 @@ public:
     std::optional<std::string> ToggleEntryDeleted(int listRow, int entryRow);
     void StartService();
     void StopService();
+    bool ServiceCallRunning() const { return service_.Busy(); }
 
     // Edits typed on this page and not applied yet: the common form's, an
     // open record form's, and those of a panel bound to the selected record.
@@ -75,7 +76,6 @@ public:
         std::function<void()> discard;
     };
     void SetRecordEdits(RecordEdits edits) { recordEdits_ = std::move(edits); }
-    bool ServiceCallRunning() const { return service_.Busy(); }
 
     FieldForm* CommonForm() { return commonForm_; }
     QTableWidget* Items() { return items_; }

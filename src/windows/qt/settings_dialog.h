@@ -4,10 +4,10 @@
 // every module that offers its records (built from the page table), then the
 // Script Editor; under them Export and Import of all settings. Made on the GUI thread when the menu's Settings
 // entry is first chosen, one per program, owned by the core window; closing
-// it only hides it, and the program's end destroys it. Edits typed on a page
+// it only hides it, and the program's end destroys it. It changes modules
+// only through what its pages run, never by itself. Edits typed on a page
 // and not applied stay while the user moves between pages; closing the
-// dialog with such edits asks whether to apply them, drop them or stay. It changes modules
-// only through what its pages run, never by itself.
+// dialog with such edits asks whether to apply them, drop them or stay.
 #include <functional>
 #include <string>
 
