@@ -42,10 +42,10 @@ struct PollList {
         static const core::FieldTable<PollList> t = [] {
             core::FieldTable<PollList> f;
             f.template Struct<&PollList::enable>("Enable").Kind(core::FieldKind::Flag).Label(core::str::kEnabled)
-                .template Struct<&PollList::id>("ID")
-                .template Text<&PollList::name>("StrName", kPollListNameCapacity)
-                .template Text<&PollList::outFormat>("StrOutFmt", kPollListFormatCapacity)
-                .template Struct<&PollList::listSize>("ListSize");
+                .template Struct<&PollList::id>("ID").Label(core::str::kFieldIdentifier)
+                .template Text<&PollList::name>("StrName", kPollListNameCapacity).Label(core::str::kFieldName)
+                .template Text<&PollList::outFormat>("StrOutFmt", kPollListFormatCapacity).Label(core::str::kReportFormat)
+                .template Struct<&PollList::listSize>("ListSize").Label(core::str::kFieldEntryCount);
             return f;
         }();
         return t;

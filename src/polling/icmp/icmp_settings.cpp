@@ -14,9 +14,11 @@ const FieldTable<IcmpCommon>& IcmpCommon::Fields() {
         // with the module lock held; what cannot be used is the default.
         f.Struct<&IcmpCommon::enableService>("EnableService", 0)
             .Kind(core::FieldKind::Flag)
+            .Label(core::str::kFieldEnableService)
             .Struct<&IcmpCommon::recvTimeout>("RecvTimeout", 4)
             .Range(900, 120000)
             .Fallback(d.recvTimeout)
+            .Label(core::str::kFieldRecvTimeout)
             .Struct<&IcmpCommon::sendTimeout>("SendTimeout", 8)
             .Range(900, 120000)
             .Fallback(d.sendTimeout)
@@ -28,8 +30,10 @@ const FieldTable<IcmpCommon>& IcmpCommon::Fields() {
             .Struct<&IcmpCommon::packetSize>("PacketSize", 16)
             .Range(kMinPacketSize, kMaxPacketSize)
             .Fallback(d.packetSize)
+            .Label(core::str::kFieldPacketSize)
             .Struct<&IcmpCommon::realIp>("RealIP", 20)
-            .Kind(core::FieldKind::Flag);
+            .Kind(core::FieldKind::Flag)
+            .Label(core::str::kFieldReplyAddress);
         return f;
     }();
     return t;
@@ -44,16 +48,20 @@ const FieldTable<IcmpHost>& IcmpHost::Fields() {
             .Label(core::str::kEnabled)
             .Text<&IcmpHost::name>("StrName", kIcmpNameCapacity, 2)
             .Kind(core::FieldKind::Address)
+            .Label(core::str::kFieldAddress)
             .Struct<&IcmpHost::param>("Param", 66)
             .Kind(core::FieldKind::Bits)
+            .Label(core::str::kFieldOptions)
             .Text<&IcmpHost::outFormat>("StrOutFmt", kIcmpFormatCapacity, 68)
             .Label(core::str::kReportFormat)
             .Struct<&IcmpHost::enableMin>("EnableMin", 196)
             .Kind(core::FieldKind::Flag)
-            .Struct<&IcmpHost::minVal>("MinVal", 200)
+            .Label(core::str::kFieldCheckMinimum)
+            .Struct<&IcmpHost::minVal>("MinVal", 200).Label(core::str::kFieldMinimum)
             .Struct<&IcmpHost::enableMax>("EnableMax", 204)
             .Kind(core::FieldKind::Flag)
-            .Struct<&IcmpHost::maxVal>("MaxVal", 208);
+            .Label(core::str::kFieldCheckMaximum)
+            .Struct<&IcmpHost::maxVal>("MaxVal", 208).Label(core::str::kFieldMaximum);
         return f;
     }();
     return t;

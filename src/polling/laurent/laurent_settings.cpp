@@ -10,10 +10,10 @@ using core::FieldTable;
 const FieldTable<LaurentCommon>& LaurentCommon::Fields() {
     static const FieldTable<LaurentCommon> t = [] {
         FieldTable<LaurentCommon> f;
-        f.Struct<&LaurentCommon::enableService>("EnableService").Kind(FieldKind::Flag)
-            .Struct<&LaurentCommon::recvTimeout>("RecvTimeout")
-            .Struct<&LaurentCommon::sendTimeout>("SendTimeout")
-            .Struct<&LaurentCommon::connectTimeout>("ConnectTimeout")
+        f.Struct<&LaurentCommon::enableService>("EnableService").Kind(FieldKind::Flag).Label(core::str::kFieldEnableService)
+            .Struct<&LaurentCommon::recvTimeout>("RecvTimeout").Label(core::str::kFieldRecvTimeout)
+            .Struct<&LaurentCommon::sendTimeout>("SendTimeout").Label(core::str::kSendTimeout)
+            .Struct<&LaurentCommon::connectTimeout>("ConnectTimeout").Label(core::str::kFieldConnectTimeout)
             .Struct<&LaurentCommon::repeatTimeout>("RepeatTimeout").Label(core::str::kRetryTimeout);
         return f;
     }();
@@ -24,11 +24,11 @@ const FieldTable<LaurentBoard>& LaurentBoard::Fields() {
     static const FieldTable<LaurentBoard> t = [] {
         FieldTable<LaurentBoard> f;
         f.Struct<&LaurentBoard::enable>("Enable").Kind(FieldKind::Flag).Label(core::str::kEnabled)
-            .Text<&LaurentBoard::name>("StrName", kBoardNameCapacity).Kind(FieldKind::Address)
-            .Struct<&LaurentBoard::param>("Param").Kind(FieldKind::Bits)
-            .Struct<&LaurentBoard::cmdListId>("CmdListID")
-            .Struct<&LaurentBoard::port>("Port").Kind(FieldKind::Port)
-            .Text<&LaurentBoard::password>("StrPass", kPasswordCapacity);
+            .Text<&LaurentBoard::name>("StrName", kBoardNameCapacity).Kind(FieldKind::Address).Label(core::str::kFieldAddress)
+            .Struct<&LaurentBoard::param>("Param").Kind(FieldKind::Bits).Label(core::str::kFieldOptions)
+            .Struct<&LaurentBoard::cmdListId>("CmdListID").Label(core::str::kFieldCommandList)
+            .Struct<&LaurentBoard::port>("Port").Kind(FieldKind::Port).Label(core::str::kPort)
+            .Text<&LaurentBoard::password>("StrPass", kPasswordCapacity).Label(core::str::kFieldPassword);
         return f;
     }();
     return t;
@@ -37,12 +37,12 @@ const FieldTable<LaurentBoard>& LaurentBoard::Fields() {
 const FieldTable<LaurentCommand>& LaurentCommand::Fields() {
     static const FieldTable<LaurentCommand> t = [] {
         FieldTable<LaurentCommand> f;
-        f.Text<&LaurentCommand::value>("StrValue", kCommandCapacity)
-            .Text<&LaurentCommand::tag>("StrTag", kTagCapacity)
-            .Struct<&LaurentCommand::enableMin>("EnableMin").Kind(FieldKind::Flag)
-            .Struct<&LaurentCommand::minVal>("MinVal")
-            .Struct<&LaurentCommand::enableMax>("EnableMax").Kind(FieldKind::Flag)
-            .Struct<&LaurentCommand::maxVal>("MaxVal");
+        f.Text<&LaurentCommand::value>("StrValue", kCommandCapacity).Label(core::str::kFieldCommand)
+            .Text<&LaurentCommand::tag>("StrTag", kTagCapacity).Label(core::str::kFieldTag)
+            .Struct<&LaurentCommand::enableMin>("EnableMin").Kind(FieldKind::Flag).Label(core::str::kFieldCheckMinimum)
+            .Struct<&LaurentCommand::minVal>("MinVal").Label(core::str::kFieldMinimum)
+            .Struct<&LaurentCommand::enableMax>("EnableMax").Kind(FieldKind::Flag).Label(core::str::kFieldCheckMaximum)
+            .Struct<&LaurentCommand::maxVal>("MaxVal").Label(core::str::kFieldMaximum);
         return f;
     }();
     return t;

@@ -12,8 +12,8 @@ using core::FieldTable;
 const FieldTable<ModbusCommon>& ModbusCommon::Fields() {
     static const FieldTable<ModbusCommon> t = [] {
         FieldTable<ModbusCommon> f;
-        f.Struct<&ModbusCommon::enableService>("EnableService").Kind(FieldKind::Flag)
-            .Struct<&ModbusCommon::timeout>("Timeout")
+        f.Struct<&ModbusCommon::enableService>("EnableService").Kind(FieldKind::Flag).Label(core::str::kFieldEnableService)
+            .Struct<&ModbusCommon::timeout>("Timeout").Label(core::str::kFieldNetworkTimeout)
             .Struct<&ModbusCommon::repeatTimeout>("RepeatTimeout").Label(core::str::kRetryTimeout);
         return f;
     }();
@@ -24,12 +24,12 @@ const FieldTable<ModbusNode>& ModbusNode::Fields() {
     static const FieldTable<ModbusNode> t = [] {
         FieldTable<ModbusNode> f;
         f.Struct<&ModbusNode::enable>("Enable").Kind(FieldKind::Flag).Label(core::str::kEnabled)
-            .Text<&ModbusNode::name>("StrName", kNodeNameCapacity).Kind(FieldKind::Address)
-            .Struct<&ModbusNode::param>("Param").Kind(FieldKind::Bits)
-            .Struct<&ModbusNode::timeout>("Timeout")
-            .Struct<&ModbusNode::retries>("Retries")
-            .Struct<&ModbusNode::regListId>("RegListID")
-            .Struct<&ModbusNode::port>("Port").Kind(FieldKind::Port);
+            .Text<&ModbusNode::name>("StrName", kNodeNameCapacity).Kind(FieldKind::Address).Label(core::str::kFieldAddress)
+            .Struct<&ModbusNode::param>("Param").Kind(FieldKind::Bits).Label(core::str::kFieldOptions)
+            .Struct<&ModbusNode::timeout>("Timeout").Label(core::str::kFieldRequestTimeout)
+            .Struct<&ModbusNode::retries>("Retries").Label(core::str::kFieldRetries)
+            .Struct<&ModbusNode::regListId>("RegListID").Label(core::str::kRequestTemplate)
+            .Struct<&ModbusNode::port>("Port").Kind(FieldKind::Port).Label(core::str::kPort);
         return f;
     }();
     return t;
@@ -38,17 +38,17 @@ const FieldTable<ModbusNode>& ModbusNode::Fields() {
 const FieldTable<RegisterEntry>& RegisterEntry::Fields() {
     static const FieldTable<RegisterEntry> t = [] {
         FieldTable<RegisterEntry> f;
-        f.Text<&RegisterEntry::tag>("StrTag", kTagCapacity)
-            .Struct<&RegisterEntry::enableMin>("EnableMin").Kind(FieldKind::Flag)
-            .Struct<&RegisterEntry::minVal>("MinVal")
-            .Struct<&RegisterEntry::enableMax>("EnableMax").Kind(FieldKind::Flag)
-            .Struct<&RegisterEntry::maxVal>("MaxVal")
-            .Struct<&RegisterEntry::correct>("Correct").Kind(FieldKind::Bits)
-            .Struct<&RegisterEntry::type>("Type").Kind(FieldKind::Bits)
-            .Struct<&RegisterEntry::unit>("Unit")
-            .Struct<&RegisterEntry::func>("Func")
-            .Struct<&RegisterEntry::reg>("Reg")
-            .Struct<&RegisterEntry::regCount>("RegCount");
+        f.Text<&RegisterEntry::tag>("StrTag", kTagCapacity).Label(core::str::kFieldTag)
+            .Struct<&RegisterEntry::enableMin>("EnableMin").Kind(FieldKind::Flag).Label(core::str::kFieldCheckMinimum)
+            .Struct<&RegisterEntry::minVal>("MinVal").Label(core::str::kFieldMinimum)
+            .Struct<&RegisterEntry::enableMax>("EnableMax").Kind(FieldKind::Flag).Label(core::str::kFieldCheckMaximum)
+            .Struct<&RegisterEntry::maxVal>("MaxVal").Label(core::str::kFieldMaximum)
+            .Struct<&RegisterEntry::correct>("Correct").Kind(FieldKind::Bits).Label(core::str::kFieldCorrection)
+            .Struct<&RegisterEntry::type>("Type").Kind(FieldKind::Bits).Label(core::str::kFieldValueType)
+            .Struct<&RegisterEntry::unit>("Unit").Label(core::str::kFieldUnit)
+            .Struct<&RegisterEntry::func>("Func").Label(core::str::kFieldFunction)
+            .Struct<&RegisterEntry::reg>("Reg").Label(core::str::kFieldRegister)
+            .Struct<&RegisterEntry::regCount>("RegCount").Label(core::str::kFieldRegisterCount);
         return f;
     }();
     return t;

@@ -39,7 +39,7 @@ const FieldTable<LogTarget>& LogTarget::Fields() {
             .Kind(core::FieldKind::Flag)
             .WhenMissing(0)
             .Label(core::str::kEnabled)
-            .Text<&LogTarget::name>("StrName", kDbaseTextCapacity, 2)
+            .Text<&LogTarget::name>("StrName", kDbaseTextCapacity, 2).Label(core::str::kFieldName)
             .Text<&LogTarget::logNameFormat>("StrLogNameFormat", kDbaseTextCapacity, 130)
             .Valid(IsValidLogNameFormat, kDefaultLogNameFormat)
             .Label(core::str::kFileNameFormat);

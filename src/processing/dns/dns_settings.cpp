@@ -10,7 +10,8 @@ const FieldTable<DnsCommon>& DnsCommon::Fields() {
     static const FieldTable<DnsCommon> t = [] {
         FieldTable<DnsCommon> f;
         f.Struct<&DnsCommon::enableService>("EnableService", 0)
-            .Kind(core::FieldKind::Flag);
+            .Kind(core::FieldKind::Flag)
+            .Label(core::str::kFieldEnableService);
         return f;
     }();
     return t;
@@ -19,13 +20,14 @@ const FieldTable<DnsCommon>& DnsCommon::Fields() {
 const FieldTable<DnsResolver>& DnsResolver::Fields() {
     static const FieldTable<DnsResolver> t = [] {
         FieldTable<DnsResolver> f;
-        f.Struct<&DnsResolver::id>("ID", 0)
+        f.Struct<&DnsResolver::id>("ID", 0).Label(core::str::kFieldResolverNumber)
             .Struct<&DnsResolver::enable>("Enable", 1)
             .Kind(core::FieldKind::Flag)
             .Label(core::str::kEnabled)
             .Struct<&DnsResolver::param>("Param", 2)
             .Kind(core::FieldKind::Bits)
-            .Text<&DnsResolver::name>("StrName", kDnsTextCapacity, 4)
+            .Label(core::str::kFieldNameMethods)
+            .Text<&DnsResolver::name>("StrName", kDnsTextCapacity, 4).Label(core::str::kFieldName)
             .Text<&DnsResolver::cacheFile>("StrCacheFile", kDnsTextCapacity, 68)
             .Label(core::str::kStoreFileName);
         return f;

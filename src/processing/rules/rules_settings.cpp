@@ -131,22 +131,23 @@ const FieldTable<Rule>& Rule::Fields() {
         f.Struct<&Rule::enable>("Enable", 0)
             .Kind(core::FieldKind::Flag)
             .Label(core::str::kEnabled)
-            .Text<&Rule::name>("StrName", kRuleNameCapacity, 2)
-            .Struct<&Rule::uid>("UID", 72)
+            .Text<&Rule::name>("StrName", kRuleNameCapacity, 2).Label(core::str::kFieldName)
+            .Struct<&Rule::uid>("UID", 72).Label(core::str::kFieldIdentifier)
             .Struct<&Rule::param>("Param", 80)
             .Kind(core::FieldKind::Bits)
-            .Struct<&Rule::inMatch>("InMatch", 82)
-            .Struct<&Rule::inCond1>("InCond1", 83)
-            .Text<&Rule::strInCond1>("StrInCond1", kPatternCapacity, 84)
-            .Struct<&Rule::inListId1>("InListID1", 216)
-            .Struct<&Rule::inCond2>("InCond2", 224)
-            .Text<&Rule::strInCond2>("StrInCond2", kPatternCapacity, 226)
-            .Struct<&Rule::inListId2>("InListID2", 360)
+            .Label(core::str::kFieldRuleOptions)
+            .Struct<&Rule::inMatch>("InMatch", 82).Label(core::str::kFieldCombine)
+            .Struct<&Rule::inCond1>("InCond1", 83).Label(core::str::kFieldCondition1)
+            .Text<&Rule::strInCond1>("StrInCond1", kPatternCapacity, 84).Label(core::str::kFieldPattern1)
+            .Struct<&Rule::inListId1>("InListID1", 216).Label(core::str::kFieldList1)
+            .Struct<&Rule::inCond2>("InCond2", 224).Label(core::str::kFieldCondition2)
+            .Text<&Rule::strInCond2>("StrInCond2", kPatternCapacity, 226).Label(core::str::kFieldPattern2)
+            .Struct<&Rule::inListId2>("InListID2", 360).Label(core::str::kFieldList2)
             .Struct<&Rule::outColor>("OutColor", 368)
             .Kind(core::FieldKind::Colour)
             .Label(core::str::kColorSchemeLabel)
-            .Text<&Rule::strOutText>("StrOutText", kOutTextCapacity, 376)
-            .Struct<&Rule::outTextMode>("OutTextMode", 504)
+            .Text<&Rule::strOutText>("StrOutText", kOutTextCapacity, 376).Label(core::str::kFieldActionText)
+            .Struct<&Rule::outTextMode>("OutTextMode", 504).Label(core::str::kFieldActionColumn)
             .Text<&Rule::startCmd>("StartCmd", kStartCmdCapacity, 506)
             .Label(core::str::kRunProgram);
         return f;
@@ -157,7 +158,7 @@ const FieldTable<Rule>& Rule::Fields() {
 const FieldTable<ListEntry>& ListEntry::Fields() {
     static const FieldTable<ListEntry> t = [] {
         FieldTable<ListEntry> f;
-        f.Text<&ListEntry::value>("StrValue", kEntryCapacity, 0);
+        f.Text<&ListEntry::value>("StrValue", kEntryCapacity, 0).Label(core::str::kFieldValue);
         return f;
     }();
     return t;
@@ -169,8 +170,8 @@ const FieldTable<MatchList>& MatchList::Fields() {
         f.Struct<&MatchList::enable>("Enable", 0)
             .Kind(core::FieldKind::Flag)
             .Label(core::str::kEnabled)
-            .Struct<&MatchList::uid>("UID", 8)
-            .Text<&MatchList::name>("StrName", kListNameCapacity, 16);
+            .Struct<&MatchList::uid>("UID", 8).Label(core::str::kFieldIdentifier)
+            .Text<&MatchList::name>("StrName", kListNameCapacity, 16).Label(core::str::kFieldName);
         return f;
     }();
     return t;
@@ -181,8 +182,10 @@ const FieldTable<ColorScheme>& ColorScheme::Fields() {
         FieldTable<ColorScheme> f;
         f.Struct<&ColorScheme::background>("LogTypeBgColor")
             .Kind(core::FieldKind::Colour)
+            .Label(core::str::kFieldLevelBackgrounds)
             .Struct<&ColorScheme::text>("LogTypeTextColor")
-            .Kind(core::FieldKind::Colour);
+            .Kind(core::FieldKind::Colour)
+            .Label(core::str::kFieldLevelTexts);
         return f;
     }();
     return t;

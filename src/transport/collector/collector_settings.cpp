@@ -12,11 +12,14 @@ const FieldTable<CollectorCommon>& CollectorCommon::Fields() {
         FieldTable<CollectorCommon> f;
         f.Struct<&CollectorCommon::enableService>("EnableService", 0)
             .Kind(core::FieldKind::Flag)
+            .Label(core::str::kFieldEnableService)
             .Struct<&CollectorCommon::bufferSize>("BufferSize", 4)
             .Range(0, kMaxDatagramBytes)
-            .Struct<&CollectorCommon::errorTimeout>("ErrorTimeout", 8)
+            .Label(core::str::kFieldBufferSize)
+            .Struct<&CollectorCommon::errorTimeout>("ErrorTimeout", 8).Label(core::str::kFieldErrorPause)
             .Struct<&CollectorCommon::param>("Param", 1)
-            .Kind(core::FieldKind::Bits);
+            .Kind(core::FieldKind::Bits)
+            .Label(core::str::kFieldOptions);
         return f;
     }();
     return t;
@@ -29,16 +32,20 @@ const FieldTable<ListenerRecord>& ListenerRecord::Fields() {
         f.Struct<&ListenerRecord::enable>("Enable", 0)
             .Kind(core::FieldKind::Flag)
             .Label(core::str::kEnabled)
-            .Struct<&ListenerRecord::recvTimeout>("RecvTimeout", 76)
-            .Struct<&ListenerRecord::sendTimeout>("SendTimeout", 72)
+            .Struct<&ListenerRecord::recvTimeout>("RecvTimeout", 76).Label(core::str::kFieldRecvTimeout)
+            .Struct<&ListenerRecord::sendTimeout>("SendTimeout", 72).Label(core::str::kSendTimeout)
             .Struct<&ListenerRecord::param>("Param", 66)
             .Kind(core::FieldKind::Bits)
+            .Label(core::str::kFieldOptions)
             .Struct<&ListenerRecord::port>("Port", 68)
             .Kind(core::FieldKind::Port)
+            .Label(core::str::kPort)
             .Text<&ListenerRecord::name>("StrName", kNameCapacity, 2)
             .Kind(core::FieldKind::Address)
+            .Label(core::str::kFieldAddress)
             .Text<&ListenerRecord::server>("StrServer", kNameCapacity, 80)
-            .Kind(core::FieldKind::Address);
+            .Kind(core::FieldKind::Address)
+            .Label(core::str::kFieldCheckServer);
         return f;
     }();
     return t;

@@ -12,6 +12,7 @@ const FieldTable<RelayCommon>& RelayCommon::Fields() {
         FieldTable<RelayCommon> f;
         f.Struct<&RelayCommon::enableService>("EnableService", 0)
             .Kind(core::FieldKind::Flag)
+            .Label(core::str::kFieldEnableService)
             .Struct<&RelayCommon::sendTimeout>("SendTimeout", 4)
             .Label(core::str::kSendTimeout)
             .Struct<&RelayCommon::repeatTimeout>("RepeatTimeout", 8)
@@ -31,6 +32,7 @@ const FieldTable<RelayDestination>& RelayDestination::Fields() {
             .Label(core::str::kEnabled)
             .Text<&RelayDestination::name>("StrName", kRelayNameCapacity, 2)
             .Kind(core::FieldKind::Address)
+            .Label(core::str::kRecipientSettings)
             .Struct<&RelayDestination::eventParam>("EventParam", 66)
             .Kind(core::FieldKind::Bits)
             .Label(core::str::kEventTypesLabel)

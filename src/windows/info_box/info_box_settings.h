@@ -33,6 +33,8 @@ struct InfoBoxSettings {
     uint8_t param = 0;       // window flags, kept as stored
     StatusPartPercents statusParts{{25, 25, 25, 25}};  // percent of the width
 
+    bool operator==(const InfoBoxSettings&) const = default;
+
     static const core::FieldTable<InfoBoxSettings>& Fields();
 };
 

@@ -132,7 +132,9 @@ void FieldForm::AddRow(const core::CoreContext& core, const FieldHint& hint, con
     row.control->setEnabled(godMode || !kept);
     row.control->setObjectName(Q(f.key));
     row.initial = row.read();
-    layout_->addRow(Q(label), row.control);
+    auto* caption = new QLabel(Q(label), this);  // owned by the form
+    caption->setToolTip(Q(f.key));  // the name scripts and the settings file use
+    layout_->addRow(caption, row.control);
     rows_.push_back(std::move(row));
 }
 

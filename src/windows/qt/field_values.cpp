@@ -59,7 +59,12 @@ std::optional<std::string> Refusal(const core::CoreContext& core, const core::Fi
 }  // namespace
 
 std::string FieldLabel(const core::CoreContext& core, const core::FieldDef& field) {
-    return field.label ? core.Text(field.label) : field.key;
+    if (!field.label) return field.key;
+    std::string text = core.Text(field.label);
+    // Several texts were written for a label beside their box ("Порт:"); a
+    // form row, a column header and a message put their own mark after it.
+    while (!text.empty() && (text.back() == ':' || text.back() == ' ')) text.pop_back();
+    return text.empty() ? field.key : text;
 }
 
 std::string ShownText(const FieldHint& hint, const core::FieldDef& field, const void* record) {

@@ -23,7 +23,7 @@ struct CoreCounters;
 
 namespace qm::windows::qt {
 
-// The field's label text (its string, else its key).
+// The field's label text (its string without a closing colon, else its key).
 std::string FieldLabel(const core::CoreContext& core, const core::FieldDef& field);
 
 // What a control shows for the field: the record's text form, except

@@ -12,6 +12,7 @@
 
 #include "core/core_context.h"
 #include "core/module.h"
+#include "windows/qt/edits_question.h"
 #include "windows/qt/window_type_form.h"
 #include "windows/window_module/window_module.h"
 
@@ -60,19 +61,29 @@ RecordPage::RecordPage(core::CoreContext& core, const PageLayout& page, core::Mo
         });
         layout->addWidget(group);
     }
-    if (layout_.items) layout->addWidget(MakeTable(RecordSet::Item, items_, str::kDialogRecords));
+    if (layout_.items) {
+        layout->addWidget(MakeTable(RecordSet::Item, items_, str::kDialogRecords));
+        GuardSelection(RecordSet::Item, items_, shownItem_);
+    }
     auto* windows = dynamic_cast<WindowModule*>(&module_);
     if (layout_.windowType && items_ && windows) {
         typeForm_ = new WindowTypeForm(
             core_, *windows, *layout_.windowType, [this](const std::function<bool()>& operation) { return Change(operation); },
             [this](const std::string& text) { Say(text); }, body);
         layout->addWidget(typeForm_);
-        connect(items_, &QTableWidget::itemSelectionChanged, this, &RecordPage::ShowSelectedWindow);
+        // The window's own settings are the chosen record's panel: choosing
+        // another window with them changed asks first.
+        SetRecordEdits({[this] { return typeForm_->Pending(); },
+                        [this] { return typeForm_->Apply(); },
+                        [this] { ShowSelectedWindow(); }});
+        connect(this, &RecordPage::RecordChosen, this, [this](RecordSet set, int) {
+            if (set == RecordSet::Item) ShowSelectedWindow();
+        });
     }
     if (layout_.lists) {
         layout->addWidget(MakeTable(RecordSet::List, lists_, str::kDialogLists));
         layout->addWidget(MakeTable(RecordSet::Entry, entries_, str::kDialogEntries));
-        connect(lists_, &QTableWidget::itemSelectionChanged, this, &RecordPage::FillEntries);
+        GuardSelection(RecordSet::List, lists_, shownList_);
     }
     if (layout_.service) {
         auto* line = new QHBoxLayout;
@@ -148,6 +159,56 @@ QWidget* RecordPage::MakeTable(RecordSet set, QTableWidget*& table, uint32_t tit
     return group;
 }
 
+void RecordPage::GuardSelection(RecordSet set, QTableWidget* table, int& shown) {
+    connect(table, &QTableWidget::itemSelectionChanged, this, [this, set, table, &shown] {
+        const int now = SelectedRow(table);
+        if (filling_ || now == shown) return;
+        if (recordEdits_.pending && recordEdits_.pending()) {
+            const EditsAnswer answer = AskAboutEdits(core_, this);
+            std::optional<std::string> refusal;
+            if (answer == EditsAnswer::Apply) refusal = recordEdits_.apply();
+            if (answer == EditsAnswer::Cancel || refusal) {
+                if (refusal) Say(*refusal);
+                // Back to the record the edits belong to.
+                const QSignalBlocker quiet(table);
+                if (shown >= 0 && shown < table->rowCount()) table->selectRow(shown);
+                else table->clearSelection();
+                return;
+            }
+            if (answer == EditsAnswer::Discard) recordEdits_.discard();
+        }
+        shown = SelectedRow(table);
+        if (set == RecordSet::List) FillEntries();
+        emit RecordChosen(set, shown);
+    });
+}
+
+bool RecordPage::HasUnappliedEdits() const {
+    return (commonForm_ && !commonForm_->Changed().empty()) ||
+           (form_ && form_->isVisible() && !form_->Fields().Changed().empty()) ||
+           (recordEdits_.pending && recordEdits_.pending());
+}
+
+std::optional<std::string> RecordPage::ApplyEdits() {
+    if (commonForm_ && !commonForm_->Changed().empty())
+        if (auto refusal = ApplyCommon(commonForm_->Changed())) return refusal;
+    if (form_ && form_->isVisible() && !form_->Fields().Changed().empty()) {
+        form_->Submit();
+        // A refused record form stays open with its reason.
+        if (form_ && form_->isVisible()) return form_->Message().toStdString();
+    }
+    if (recordEdits_.pending && recordEdits_.pending()) return recordEdits_.apply();
+    return std::nullopt;
+}
+
+void RecordPage::DiscardEdits() {
+    if (form_) form_->close();
+    if (recordEdits_.pending && recordEdits_.pending()) recordEdits_.discard();
+    // The form loses what was typed and then shows what the module holds now.
+    FillCommon();
+    Refresh();
+}
+
 QString RecordPage::Status() const { return status_->text(); }
 
 void RecordPage::Say(const std::string& text) { status_->setText(Q(text)); }
@@ -167,7 +228,9 @@ void RecordPage::Refresh() {
     if (layout_.common) {
         if (auto copy = records_.Copy({RecordSet::Common}); copy && !copy->empty()) {
             common_ = std::move(copy->front());
-            FillCommon();
+            // What the user typed and has not applied stays as typed; Apply
+            // puts only the changed fields on the record as it is now.
+            if (!commonForm_ || commonForm_->Changed().empty()) FillCommon();
         } else {
             busy = true;
         }
@@ -193,21 +256,22 @@ void RecordPage::Refresh() {
         if (!layout_.windowType || NumberOf(itemCopies_[slot], "Type") == *layout_.windowType) itemRows_.push_back(slot);
     listRows_.clear();
     for (size_t slot = 0; slot < listCopies_.size(); ++slot) listRows_.push_back(slot);
+    filling_ = true;
+    // The rows chosen stay chosen: a panel's edits belong to them.
     if (items_) {
-        const int keep = SelectedRow(items_);
-        {
-            const QSignalBlocker quiet(items_);
-            FillTable(*items_, RecordSet::Item, itemCopies_, itemRows_);
-            if (keep >= 0 && keep < items_->rowCount()) items_->selectRow(keep);
-        }
-        if (!busy) ShowSelectedWindow();
+        FillTable(*items_, RecordSet::Item, itemCopies_, itemRows_);
+        if (shownItem_ >= 0 && shownItem_ < items_->rowCount()) items_->selectRow(shownItem_);
+        shownItem_ = SelectedRow(items_);
+        // Settings typed for the chosen window stay as typed.
+        if (typeForm_ && !busy && !typeForm_->Pending()) ShowSelectedWindow();
     }
     if (lists_) {
-        const int keep = SelectedRow(lists_);
         FillTable(*lists_, RecordSet::List, listCopies_, listRows_);
-        if (keep >= 0 && keep < lists_->rowCount()) lists_->selectRow(keep);
+        if (shownList_ >= 0 && shownList_ < lists_->rowCount()) lists_->selectRow(shownList_);
+        shownList_ = SelectedRow(lists_);
         FillEntries();
     }
+    filling_ = false;
     if (busy) Say(core_.Text(str::kDialogBusy));
 }
 
@@ -228,6 +292,7 @@ void RecordPage::FillTable(QTableWidget& table, RecordSet set, const std::vector
     QStringList headers{Q(core_.Text(str::kDialogDeletedColumn))};
     for (const core::FieldDef& f : fields) headers << Q(FieldLabel(core_, f));
     table.setHorizontalHeaderLabels(headers);
+    for (int c = 0; c < int(fields.size()); ++c) table.horizontalHeaderItem(c + 1)->setToolTip(Q(fields[size_t(c)].key));
     table.setRowCount(int(rows.size()));
     const std::vector<ListName> lists = ListNames();
     for (int r = 0; r < int(rows.size()); ++r) {
@@ -310,7 +375,10 @@ std::optional<std::string> RecordPage::ApplyCommon(const FieldTexts& texts) {
         Say(*refusal);
         return refusal;
     }
-    return Change([&] { return records_.Replace({RecordSet::Common}, 0, edited, original); });
+    std::optional<std::string> refusal = Change([&] { return records_.Replace({RecordSet::Common}, 0, edited, original); });
+    // Applied: the form shows the record as the module now holds it.
+    if (!refusal) FillCommon();
+    return refusal;
 }
 
 std::optional<std::string> RecordPage::AddRecord(RecordSet set, const FieldTexts& texts) {

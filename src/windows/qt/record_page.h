@@ -8,6 +8,7 @@
 // waiting; a busy module shows a message instead of freezing the window.
 // Start and stop run off the GUI thread. GUI thread only; the module must
 // outlive the page.
+#include <functional>
 #include <memory>
 #include <optional>
 #include <vector>
@@ -59,6 +60,25 @@ public:
     void StopService();
     bool ServiceCallRunning() const { return service_.Busy(); }
 
+    // Edits typed on this page and not applied yet: the common form's, an
+    // open record form's, and those of a panel bound to the selected record.
+    // They outlive a switch to another page and a Refresh.
+    bool HasUnappliedEdits() const;
+    // Applies them all (the first refusal's message, its edits kept), or
+    // drops them and shows what the module holds.
+    std::optional<std::string> ApplyEdits();
+    void DiscardEdits();
+
+    // A panel that edits the record selected in the items or lists table
+    // reports its edits here; before the selection moves on while they are
+    // pending, the page asks whether to apply them, drop them or stay.
+    struct RecordEdits {
+        std::function<bool()> pending;
+        std::function<std::optional<std::string>()> apply;
+        std::function<void()> discard;
+    };
+    void SetRecordEdits(RecordEdits edits) { recordEdits_ = std::move(edits); }
+
     FieldForm* CommonForm() { return commonForm_; }
     QTableWidget* Items() { return items_; }
     QTableWidget* Lists() { return lists_; }
@@ -71,7 +91,13 @@ public:
     // Window pages: the selected window's own settings (null elsewhere).
     WindowTypeForm* TypeForm() { return typeForm_; }
 
+signals:
+    // The user chose another row of the items or lists table (-1: none),
+    // after the question about pending record edits.
+    void RecordChosen(core::RecordSet set, int row);
+
 private:
+    void GuardSelection(core::RecordSet set, QTableWidget* table, int& shown);
     QWidget* MakeTable(core::RecordSet set, QTableWidget*& table, uint32_t title);
     void FillTable(QTableWidget& table, core::RecordSet set, const std::vector<core::RecordCopy>& records,
                    const std::vector<size_t>& rows);
@@ -97,6 +123,9 @@ private:
     std::optional<core::RecordCopy> common_;
     std::vector<core::RecordCopy> itemCopies_, listCopies_;
     std::vector<size_t> itemRows_, listRows_;  // table row -> slot
+    int shownItem_ = -1, shownList_ = -1;      // the rows the user chose last
+    bool filling_ = false;                     // the tables are being refilled, not chosen in
+    RecordEdits recordEdits_;
 
     // Widgets, owned by this page.
     FieldForm* commonForm_ = nullptr;

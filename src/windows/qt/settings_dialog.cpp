@@ -1,5 +1,8 @@
 #include "windows/qt/settings_dialog.h"
 
+#include <vector>
+
+#include <QCloseEvent>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QListWidget>
@@ -11,6 +14,7 @@
 #include "core/module.h"
 #include "core/record_sets.h"
 #include "windows/qt/application.h"
+#include "windows/qt/edits_question.h"
 #include "windows/qt/icon_set.h"
 #include "windows/qt/record_page.h"
 #include "windows/qt/record_page_layout.h"
@@ -103,6 +107,33 @@ void SettingsDialog::AddPage(const QString& title, QWidget* page) {
     const int wanted = list_->sizeHintForColumn(0) + 2 * list_->frameWidth() + 8;
     if (wanted > list_->width()) list_->setFixedWidth(wanted);
     if (list_->count() == 1) list_->setCurrentRow(0);
+}
+
+void SettingsDialog::closeEvent(QCloseEvent* event) {
+    if (SettleEdits()) event->accept();
+    else event->ignore();
+}
+
+bool SettingsDialog::SettleEdits() {
+    std::vector<int> edited;
+    for (int i = 0; i < pages_->count(); ++i)
+        if (auto* page = dynamic_cast<RecordPage*>(pages_->widget(i)); page && page->HasUnappliedEdits()) edited.push_back(i);
+    if (edited.empty()) return true;
+    switch (AskAboutEdits(core_, this)) {
+        case EditsAnswer::Cancel: return false;
+        case EditsAnswer::Discard:
+            for (int i : edited) static_cast<RecordPage*>(pages_->widget(i))->DiscardEdits();
+            return true;
+        case EditsAnswer::Apply: break;
+    }
+    for (int i : edited) {
+        if (static_cast<RecordPage*>(pages_->widget(i))->ApplyEdits()) {
+            // The page says why on its status line; the dialog stays on it.
+            list_->setCurrentRow(i);
+            return false;
+        }
+    }
+    return true;
 }
 
 int SettingsDialog::PageCount() const { return pages_->count(); }

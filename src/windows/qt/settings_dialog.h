@@ -5,7 +5,9 @@
 // Script Editor; under them Export and Import of all settings. Made on the GUI thread when the menu's Settings
 // entry is first chosen, one per program, owned by the core window; closing
 // it only hides it, and the program's end destroys it. It changes modules
-// only through what its pages run, never by itself.
+// only through what its pages run, never by itself. Edits typed on a page
+// and not applied stay while the user moves between pages; closing the
+// dialog with such edits asks whether to apply them, drop them or stay.
 #include <functional>
 #include <string>
 
@@ -59,7 +61,12 @@ public:
     QString TransferStatus() const;
     bool TransferRunning() const { return transfer_.Busy(); }
 
+protected:
+    void closeEvent(QCloseEvent* event) override;
+
 private:
+    // Settles the pages' unapplied edits as the user answers; false: stay open.
+    bool SettleEdits();
     void Transfer(const SettingsTransfer& call, bool reload);
 
     core::CoreContext& core_;

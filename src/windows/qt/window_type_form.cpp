@@ -109,6 +109,10 @@ bool WindowTypeForm::ShowWindow(std::optional<size_t> slot, uint64_t uid, const 
     uid_ = uid;
     setTitle(Q(slot ? core_.Text(str::kDialogWindowSettings, name.c_str()) : core_.Text(str::kDialogNewWindowSettings)));
     Build(*settings);
+    // What the controls give back untouched: units shown rounded (seconds)
+    // must not count as an edit.
+    baseline_.reset();
+    if (WindowTypeSettings start; !Collect(start)) baseline_ = std::move(start);
     return true;
 }
 
@@ -295,6 +299,13 @@ QWidget* WindowTypeForm::Control(const std::string& key) const {
     return nullptr;
 }
 
+bool WindowTypeForm::Pending() const {
+    if (!slot_) return false;
+    WindowTypeSettings now;
+    // Settings the controls cannot give (a box without a number) are an edit too.
+    return Collect(now).has_value() || !baseline_ || !(now == *baseline_);
+}
+
 std::optional<std::string> WindowTypeForm::Collect(WindowTypeSettings& out) const {
     core::RecordCopy record = RecordOf(shown_);
     FieldTexts texts;
@@ -344,12 +355,14 @@ std::optional<std::string> WindowTypeForm::Apply() {
     }
     const size_t slot = *slot_;
     const uint64_t uid = uid_;
-    return change_([&] {
+    std::optional<std::string> result = change_([&] {
         // The slot may hold another window by now: then nothing changes and
         // the page shows what is there.
         const std::optional<WindowEntry> entry = module_.Entry(slot);
         return entry && entry->uid == uid && module_.ReplaceWindow(slot, *entry, settings);
     });
+    if (!result && slot_ == slot) baseline_ = std::move(settings);
+    return result;
 }
 
 std::optional<std::string> WindowTypeForm::AddWindow(const core::RecordCopy& record, std::optional<size_t>& added) {

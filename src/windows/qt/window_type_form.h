@@ -50,6 +50,9 @@ public:
     // when the module stays busy.
     bool ShowWindow(std::optional<size_t> slot, uint64_t uid, const std::string& name);
     bool ForNewWindow() const { return !slot_; }
+    // The shown window's settings were changed and not applied (a new
+    // window's are used at its Add, so they are never pending).
+    bool Pending() const;
 
     // The settings as the controls hold them, or why they cannot be.
     std::optional<std::string> Collect(WindowTypeSettings& out) const;
@@ -87,6 +90,7 @@ private:
     std::optional<size_t> slot_;
     uint64_t uid_ = 0;
     WindowTypeSettings shown_;  // what the controls started from
+    std::optional<WindowTypeSettings> baseline_;  // what they gave back then
     std::vector<Row> rows_;
     // Widgets, owned by this box.
     QWidget* body_ = nullptr;

@@ -38,14 +38,14 @@ const core::FieldTable<WindowEntry>& WindowEntry::Fields() {
         f.Struct<&WindowEntry::enable>("Enable", 0)
             .Kind(core::FieldKind::Flag)
             .Label(core::str::kEnabled)
-            .Text<&WindowEntry::name>("Name", kWindowNameCapacity, 2)
+            .Text<&WindowEntry::name>("Name", kWindowNameCapacity, 2).Label(core::str::kFieldName)
             .Struct<&WindowEntry::param>("Param", 66)
             .Kind(core::FieldKind::Bits)
             .Label(core::str::kWindowOptions)
-            .Struct<&WindowEntry::type>("Type", 68)
-            .Struct<&WindowEntry::rect>("Rect", 72)
-            .Struct<&WindowEntry::icon>("Icon", 88)
-            .Struct<&WindowEntry::uid>("UID", 96);
+            .Struct<&WindowEntry::type>("Type", 68).Label(core::str::kFieldWindowType)
+            .Struct<&WindowEntry::rect>("Rect", 72).Label(core::str::kFieldWindowRect)
+            .Struct<&WindowEntry::icon>("Icon", 88).Label(core::str::kFieldWindowIcon)
+            .Struct<&WindowEntry::uid>("UID", 96).Label(core::str::kFieldIdentifier);
         return f;
     }();
     return t;

@@ -16,6 +16,8 @@ namespace qm::windows {
 struct WindowTypeSettings {
     std::variant<GraphSettings, InfoBoxSettings> value;
 
+    bool operator==(const WindowTypeSettings&) const = default;
+
     // The window type these settings belong to.
     uint8_t Type() const;
     const GraphSettings* Graph() const { return std::get_if<GraphSettings>(&value); }

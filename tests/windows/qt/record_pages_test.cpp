@@ -1,8 +1,8 @@
 // The settings dialog's record pages on real Qt widgets (off-screen), over a
 // core with the rules, database, relay and SNMP modules: values shown and
 // written back through the modules, add and delete, checks that name the
-// field, a busy module, GodMode, proposals for new records, and the export
-// and import buttons.
+// field, a busy module, GodMode, proposals for new records, the export
+// and import buttons, labels in both languages, and edits not applied yet.
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -11,13 +11,19 @@
 #include <QCheckBox>
 #include <QColorDialog>
 #include <QComboBox>
+#include <QFormLayout>
+#include <QLabel>
 #include <QLineEdit>
+#include <QListWidget>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QTableWidget>
 #include <QTimer>
 
 #include "core/core_context.h"
+#include "core/language.h"
 #include "core/string_table.h"
+#include "modules.h"
 #include "polling/snmp/snmp_module.h"
 #include "processing/dbase/dbase_module.h"
 #include "processing/rules/rules_module.h"
@@ -31,6 +37,7 @@
 #include "windows/qt/qt_test_support.h"
 #include "windows/qt/record_page.h"
 #include "windows/qt/settings_dialog.h"
+#include "windows/window_module/window_module.h"
 
 namespace qm::windows::qt {
 namespace {
@@ -40,6 +47,25 @@ using test::App;
 using test::PumpUntil;
 namespace fs = std::filesystem;
 namespace str = core::str;
+
+// Answers the question about unapplied edits from inside its loop with the
+// button of that name, and counts the questions.
+class EditsAnswerer {
+public:
+    explicit EditsAnswerer(const char* button) {
+        QObject::connect(&timer_, &QTimer::timeout, [this, button] {
+            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+            if (box == nullptr || box->objectName() != "UnappliedEdits") return;
+            ++asked;
+            box->findChild<QPushButton*>(button)->click();
+        });
+        timer_.start(20);
+    }
+    int asked = 0;
+
+private:
+    QTimer timer_;
+};
 
 class RecordPagesTest : public ::testing::Test {
 protected:
@@ -82,7 +108,12 @@ protected:
             if (table->horizontalHeaderItem(c)->text().toStdString() == header) return table->item(row, c)->text().toStdString();
         return "<no column " + header + ">";
     }
-    std::string Label(uint32_t id) { return core_.Text(id); }
+    // A label as rows and headers show it: without the colon some texts end in.
+    std::string Label(uint32_t id) {
+        std::string text = core_.Text(id);
+        while (!text.empty() && (text.back() == ':' || text.back() == ' ')) text.pop_back();
+        return text;
+    }
 
     qm::testing::TempDir home_{"qm-record-pages"};
     core::CoreContext core_;
@@ -221,7 +252,7 @@ TEST_F(RecordPagesTest, ReadOnlyFieldsOpenOnlyInGodMode) {
     lists.OpenForm()->close();
     const std::optional<std::string> refused = lists.EditRecord(RecordSet::List, 0, {{"UID", "77"}});
     ASSERT_TRUE(refused);
-    EXPECT_EQ(*refused, core_.Text(str::kFieldReadOnly, "UID"));
+    EXPECT_EQ(*refused, core_.Text(str::kFieldReadOnly, Label(str::kFieldIdentifier).c_str()));
     EXPECT_EQ(Copy(core::kModuleRules, RecordSet::List)[0].Get("UID"), uid);
 
     core_.settings.godMode = true;
@@ -258,7 +289,7 @@ TEST_F(RecordPagesTest, ReadOnlyFieldsOpenOnlyInGodMode) {
     rules.OpenForm()->Submit();
     ASSERT_EQ(Copy(core::kModuleRules, RecordSet::Item).size(), 1u);
     EXPECT_EQ(Copy(core::kModuleRules, RecordSet::Item)[0].Get("InListID1"), "77");
-    EXPECT_EQ(Cell(rules.Items(), 0, "InListID1"), "hosts");
+    EXPECT_EQ(Cell(rules.Items(), 0, Label(str::kFieldList1)), "hosts");
 }
 
 TEST_F(RecordPagesTest, SnmpShowsSecondsAndProposesItsNewAgentsAndLists) {
@@ -355,6 +386,168 @@ TEST_F(RecordPagesTest, ExportAndImportShowOnlyWhenSetAndRunOffTheGuiThread) {
     dialog_->ImportButton().click();
     ASSERT_TRUE(PumpUntil([&] { return !dialog_->TransferRunning(); }));
     EXPECT_EQ(dialog_->TransferStatus(), "no file");
+}
+
+TEST_F(RecordPagesTest, UnappliedEditsOutliveAPageSwitchAndClosingAsksWhatBecomesOfThem) {
+    // Closes the dialog answering the question, if one comes, with that button; how many came.
+    const auto close = [&](const char* button) {
+        EditsAnswerer answer(button);
+        dialog_->close();
+        return answer.asked;
+    };
+    dialog_->show();
+    RecordPage& relay = Page(str::kPageRelay);
+    const auto timeout = [&] { return dynamic_cast<QLineEdit*>(relay.CommonForm()->Control("SendTimeout")); };
+    const auto stored = [&] { return *Copy(core::kModuleRelay, RecordSet::Common)[0].Get("SendTimeout"); };
+    const std::string before = stored();
+    timeout()->setText("2500");
+    Page(str::kPageDatabase);
+    Page(str::kPageRelay);
+    EXPECT_EQ(timeout()->text(), "2500") << "typed, not applied, and still there";
+    EXPECT_EQ(stored(), before);
+
+    // Cancel stays with the edits; Discard drops them; Apply applies them.
+    EXPECT_EQ(close("cancel"), 1);
+    EXPECT_TRUE(dialog_->isVisible());
+    EXPECT_EQ(timeout()->text(), "2500");
+    EXPECT_EQ(close("discard"), 1);
+    EXPECT_FALSE(dialog_->isVisible());
+    EXPECT_EQ(timeout()->text().toStdString(), before);
+    EXPECT_EQ(stored(), before);
+    dialog_->show();
+    timeout()->setText("2500");
+    EXPECT_EQ(close("apply"), 1);
+    EXPECT_FALSE(dialog_->isVisible());
+    EXPECT_EQ(stored(), "2500");
+    dialog_->show();
+    EXPECT_EQ(close("apply"), 0) << "nothing left to settle";
+
+    // An edit the module refuses keeps the dialog open on its page, which says why.
+    dialog_->show();
+    RecordPage& dbase = Page(str::kPageDatabase);
+    Page(str::kPageRelay);
+    dynamic_cast<QLineEdit*>(dbase.CommonForm()->Control("Timeout"))->setText("5");
+    EXPECT_EQ(close("apply"), 1);
+    EXPECT_TRUE(dialog_->isVisible());
+    EXPECT_EQ(dialog_->Page(dialog_->findChild<QListWidget*>()->currentRow()), &dbase);
+    EXPECT_EQ(dbase.Status().toStdString().rfind(Label(str::kPollTimeout), 0), 0u) << dbase.Status().toStdString();
+}
+
+TEST_F(RecordPagesTest, ChoosingAnotherRecordWhileItsEditsArePendingAsksFirst) {
+    RecordPage& lists = Page(str::kPageLists);
+    ASSERT_FALSE(lists.AddRecord(RecordSet::List, {{"StrName", "a"}}));
+    ASSERT_FALSE(lists.AddRecord(RecordSet::List, {{"StrName", "b"}}));
+    bool pending = false;
+    int applied = 0, chosen = 0;
+    lists.SetRecordEdits({[&] { return pending; },
+                          [&] {
+                              ++applied;
+                              pending = false;
+                              return std::optional<std::string>();
+                          },
+                          [&] { pending = false; }});
+    QObject::connect(&lists, &RecordPage::RecordChosen, [&](RecordSet, int) { ++chosen; });
+    const auto choose = [&](int row, const char* button) {
+        EditsAnswerer answer(button);
+        lists.Lists()->selectRow(row);
+        return answer.asked;
+    };
+    EXPECT_EQ(choose(0, "cancel"), 0);
+    EXPECT_EQ(chosen, 1);
+    pending = true;
+    EXPECT_EQ(choose(1, "cancel"), 1);
+    EXPECT_EQ(lists.Lists()->currentRow(), 0) << "back on the record the edits belong to";
+    EXPECT_EQ(chosen, 1);
+    EXPECT_EQ(choose(1, "apply"), 1);
+    EXPECT_EQ(applied, 1);
+    EXPECT_EQ(lists.Lists()->currentRow(), 1);
+    EXPECT_EQ(chosen, 2);
+    // A refresh keeps the chosen row and asks nothing.
+    pending = true;
+    EditsAnswerer none("cancel");
+    lists.Refresh();
+    EXPECT_EQ(none.asked, 0);
+    EXPECT_EQ(lists.Lists()->currentRow(), 1);
+    EXPECT_EQ(chosen, 2);
+}
+
+// Every record page of the program, under the built-in texts and under the
+// English language file: every form row and column header shows its field's
+// label text, never the raw key (in English "Port" may be both).
+TEST(RecordPagesOfTheProgram, NoPageShowsAFieldKeyAsItsLabelInEitherLanguage) {
+    App();
+    qm::testing::TempDir home{"qm-record-labels"};
+    core::CoreContext core;
+    core.paths = core::Paths::Build(home.path() / "quillmark", home.path());
+    core.paths.CreateFolders();
+    core.config = std::make_unique<core::Config>(core.paths.settingsFolder);
+    core.texts = std::make_unique<core::TextTable>(core::BuiltinStrings());
+    core.events = std::make_unique<core::EventCore>(core.counters);
+    core.registry = std::make_unique<core::ModuleRegistry>(core);
+    for (const core::ModuleDescriptor& d : ProgramModules()) {
+        if (d.create == nullptr) continue;
+        std::unique_ptr<core::Module> module = d.create(core);
+        module->LoadSection();
+        core.registry->Add(std::move(module));
+    }
+    // The window module without a toolkit: its entries without frames.
+    std::unique_ptr<core::Module> windows = CreateWindowModule(core, nullptr);
+    windows->LoadSection();
+    core.registry->Add(std::move(windows));
+
+    const fs::path english = fs::path(QM_SOURCE_DIR) / "resources/default-home/Resource/lang.txt";
+    for (const std::string_view locale : {"RU", "EN"}) {
+        core.texts = locale == "EN" ? std::make_unique<core::TextTable>(core::BuiltinStrings(), english, "EN")
+                                    : std::make_unique<core::TextTable>(core::BuiltinStrings());
+        SettingsDialog dialog(core, nullptr);
+        size_t pages = 0;
+        for (int i = 0; i < dialog.PageCount(); ++i) {
+            auto* page = dynamic_cast<RecordPage*>(dialog.Page(i));
+            if (page == nullptr) continue;
+            ++pages;
+            const PageLayout& layout = page->Layout();
+            const std::string where = std::string(locale) + ", " + core.Text(layout.title);
+            core::RecordSets& records = *core.registry->Find(layout.module)->Records();
+            const auto labelled = [&](const core::FieldDef& f, const QString& text) {
+                EXPECT_NE(f.label, 0u) << where << ": " << f.key;
+                if (f.label == 0) return;
+                std::string wanted = core.Text(f.label);
+                while (!wanted.empty() && (wanted.back() == ':' || wanted.back() == ' ')) wanted.pop_back();
+                // A form row may add a unit ("Таймаут повтора, с").
+                EXPECT_EQ(text.toStdString().rfind(wanted, 0), 0u) << where << ": " << text.toStdString();
+                if (locale == "RU") {
+                    EXPECT_NE(text.toStdString(), f.key) << where;
+                }
+            };
+            const auto check = [&](RecordSet set, FieldForm* shown, QTableWidget* table) {
+                const core::RecordCopy blank = records.Blank({set});
+                ASSERT_TRUE(blank) << where;
+                FieldForm made(core, layout, set, blank, {}, false);
+                FieldForm* form = shown ? shown : &made;
+                for (const core::FieldDef& f : blank.Fields()) {
+                    auto* rows = static_cast<QFormLayout*>(form->layout());
+                    auto* label = qobject_cast<QLabel*>(rows->labelForField(form->Control(f.key)));
+                    ASSERT_NE(label, nullptr) << where << ": " << f.key;
+                    labelled(f, label->text());
+                }
+                if (table == nullptr) return;
+                const auto fields = blank.Fields();
+                ASSERT_EQ(table->columnCount(), int(fields.size()) + 1) << where;
+                for (int c = 0; c < int(fields.size()); ++c)
+                    labelled(fields[size_t(c)], table->horizontalHeaderItem(c + 1)->text());
+            };
+            if (layout.common) check(RecordSet::Common, page->CommonForm(), nullptr);
+            if (layout.items) check(RecordSet::Item, nullptr, page->Items());
+            if (layout.lists) {
+                check(RecordSet::List, nullptr, page->Lists());
+                check(RecordSet::Entry, nullptr, page->Entries());
+            }
+        }
+        EXPECT_EQ(pages, RecordPageLayouts().size()) << locale;
+    }
+    core.registry->UnloadAll();
+    core.registry.reset();
+    core.events->Shutdown();
 }
 
 // Over the program's own modules on a new home: every module with records
