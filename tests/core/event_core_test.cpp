@@ -1,14 +1,13 @@
 #include "core/event_core.h"
 
-#include <arpa/inet.h>
 #include <gtest/gtest.h>
-
-#include "platform/codepage.h"
 
 #include <atomic>
 #include <set>
 #include <thread>
 
+#include "platform/codepage.h"
+#include "support/udp_peer.h"
 #include "support/wait_until.h"
 
 namespace qm::core {
@@ -16,11 +15,12 @@ namespace {
 
 using platform::Blocking;
 
-sockaddr_in Addr(const char* ip) {
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    inet_pton(AF_INET, ip, &a.sin_addr);
-    return a;
+sockaddr_in Addr(const char* ip) { return qm::testing::Loopback(0, ip); }
+
+// Appends what a drain took.
+void Append(std::vector<EventPtr>& to, std::vector<EventPtr>& part) {
+    for (auto& r : part) to.push_back(std::move(r));
+    part.clear();
 }
 
 // Everything in the queue, read the way every reader does.
@@ -38,10 +38,12 @@ std::vector<EventRecord> ReadAll(EventCore& core, ReaderState& reader) {
 TEST(EventCore, SubmitParsesIntoTheQueue) {
     CoreCounters counters;
     EventCore core(counters);
-    EXPECT_EQ(core.Submit(kEventExternal, kNoSeverity, "", Addr("10.1.2.3")), kRefused);
-    EXPECT_EQ(core.Submit(kEventExternal, kNoSeverity, "<13>hello", Addr("10.1.2.3")), kOk);
-    EXPECT_EQ(core.Submit(kEventExternal, kNoSeverity, "no priority", Addr("10.1.2.3")), kOk);
-    EXPECT_EQ(core.Submit(kEventExternal, kNoSeverity, "<13>x|a2;10.0.0.5;31 12 2023 23 59 58 999;", Addr("10.1.2.3")), kOk);
+    const auto submit = [&](const std::string& line) {
+        return core.Submit(kEventExternal, kNoSeverity, line, Addr("10.1.2.3"));
+    };
+    EXPECT_EQ(submit(""), kRefused);
+    EXPECT_EQ(std::tuple(submit("<13>hello"), submit("no priority"), submit("<13>x|a2;10.0.0.5;31 12 2023 23 59 58 999;")),
+              std::tuple(kOk, kOk, kOk));
     EXPECT_EQ(core.Report(4, "Модуль загружен: mod_rules"), kOk);
     // A bad byte before the message must not shift where the message starts.
     EXPECT_EQ(core.Submit(kEventInternal, kNoSeverity, "<\xff" "3> h\xc3\xa9llo\xff", Addr("10.1.2.4")), kOk);
@@ -64,22 +66,15 @@ TEST(EventCore, SubmitParsesIntoTheQueue) {
             EXPECT_EQ(e.Message(), " hГ©lloя");
             EXPECT_EQ(e.Raw(), "<я3>" + std::string(e.Message()));
         } else if (e.type == kEventSystem) {
-            EXPECT_EQ(e.severity, 4u);
-            EXPECT_EQ(e.facility, kDefaultFacility);
-            EXPECT_EQ(e.sender, "127.0.0.1");
+            EXPECT_EQ(std::tie(e.severity, e.facility, e.sender), std::tuple(4u, kDefaultFacility, "127.0.0.1"));
             EXPECT_EQ(e.Message(), "Модуль загружен: mod_rules");
             EXPECT_EQ(e.Raw(), "");
         } else if (e.relayed) {
-            EXPECT_EQ(e.sender, "10.0.0.5");
-            EXPECT_EQ(e.time.year, 2023);
-            EXPECT_EQ(e.time.milliseconds, 999);
-            EXPECT_EQ(e.Message(), "x");
-            EXPECT_EQ(e.charset, platform::kUtf8Text);
+            EXPECT_EQ(std::tie(e.sender, e.time.year, e.time.milliseconds), std::tuple("10.0.0.5", 2023, 999));
+            EXPECT_EQ(std::tuple(e.Message(), e.charset), std::tuple(std::string_view("x"), platform::kUtf8Text));
         } else {
-            EXPECT_EQ(e.sender, "10.1.2.3");
+            EXPECT_EQ(std::tie(e.sender, e.rawLength, e.severity), std::tuple("10.1.2.3", 9u, 5u));
             EXPECT_EQ(e.Message(), "hello");
-            EXPECT_EQ(e.rawLength, 9u);
-            EXPECT_EQ(e.severity, 5u);
         }
     }
 }
@@ -87,28 +82,21 @@ TEST(EventCore, SubmitParsesIntoTheQueue) {
 TEST(EventCore, ConcurrentProducersLoseNothing) {
     CoreCounters counters;
     EventCore core(counters);
-    constexpr int kProducers = 4;
-    constexpr int kPerProducer = 5000;
+    constexpr int kProducers = 4, kPerProducer = 5000;
     std::vector<std::thread> producers;
     std::atomic<int> refused{0};
-    for (int p = 0; p < kProducers; ++p) {
+    for (int p = 0; p < kProducers; ++p)
         producers.emplace_back([&, p] {
-            for (int i = 0; i < kPerProducer; ++i) {
-                std::string line = "<14>p" + std::to_string(p) + " n" + std::to_string(i);
-                if (core.Submit(kEventExternal, kNoSeverity, line, Addr("127.0.0.2")) != kOk) ++refused;
-            }
+            for (int i = 0; i < kPerProducer; ++i)
+                refused += core.Submit(kEventExternal, kNoSeverity, "<14>p" + std::to_string(p) + " n" + std::to_string(i),
+                                       Addr("127.0.0.2")) != kOk;
         });
-    }
     // A reader and a drainer run meanwhile, as the windows and the database do.
     std::atomic<bool> done{false};
     std::vector<EventPtr> drained;
     std::thread drainer([&] {
-        while (!done) {
-            std::vector<EventPtr> part;
-            if (core.Drain(part) == kOk)
-                for (auto& r : part) drained.push_back(std::move(r));
-            std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        }
+        for (std::vector<EventPtr> part; !done; std::this_thread::sleep_for(std::chrono::milliseconds(50)))
+            if (core.Drain(part) == kOk) Append(drained, part);
     });
     std::thread reader([&] {
         ReaderState state;
@@ -121,30 +109,22 @@ TEST(EventCore, ConcurrentProducersLoseNothing) {
     reader.join();
     std::vector<EventPtr> rest;
     while (core.Drain(rest) != kOk) {}
-    for (auto& r : rest) drained.push_back(std::move(r));
+    Append(drained, rest);
 
     EXPECT_EQ(refused.load(), 0);
     ASSERT_EQ(drained.size(), size_t(kProducers * kPerProducer));
     std::set<uint64_t> sequences;
     std::set<std::string> messages;
-    for (const EventPtr& r : drained) {
-        sequences.insert(r->sequence);
-        messages.insert(std::string(r->Message()));
-    }
-    EXPECT_EQ(sequences.size(), drained.size());
-    EXPECT_EQ(*sequences.begin(), 1u);
-    EXPECT_EQ(*sequences.rbegin(), uint64_t(kProducers * kPerProducer));
-    EXPECT_EQ(messages.size(), drained.size());
+    for (const EventPtr& r : drained) sequences.insert(r->sequence), messages.insert(std::string(r->Message()));
+    EXPECT_EQ(std::tuple(sequences.size(), messages.size()), std::tuple(drained.size(), drained.size()));
+    EXPECT_EQ(std::tuple(*sequences.begin(), *sequences.rbegin()), std::tuple(1u, uint64_t(kProducers * kPerProducer)));
 }
 
 TEST(EventCore, ReceiveBatchesWaitForASlowDrainerInsteadOfPilingUp) {
     CoreCounters counters;
     EventCore core(counters, 1);
-    IntakeBounds bounds;
-    bounds.handOverLines = 64;
-    bounds.handOverBytes = 1 << 20;
-    bounds.drainHeadroomRecords = 100;
-    bounds.undrainedBytes = 16 * 1024;
+    const IntakeBounds bounds{
+        .handOverLines = 64, .handOverBytes = 1 << 20, .drainHeadroomRecords = 100, .undrainedBytes = 16 << 10};
     core.SetBounds(bounds);
     constexpr size_t kLimit = 50;
     std::atomic<int> wakes{0};
@@ -179,24 +159,17 @@ TEST(EventCore, ReceiveBatchesWaitForASlowDrainerInsteadOfPilingUp) {
     EXPECT_TRUE(qm::testing::WaitUntil([&] { return wakes > 0; }));
 
     // Draining lets the receiver go on; nothing is lost and the order holds.
-    std::vector<EventPtr> drained;
-    while (!producerDone) {
-        std::vector<EventPtr> part;
-        if (core.DrainIfMoreThan(kLimit, Blocking::Yes, part) == kOk)
-            for (auto& r : part) drained.push_back(std::move(r));
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
+    std::vector<EventPtr> drained, part;
+    for (; !producerDone; std::this_thread::sleep_for(std::chrono::milliseconds(5)))
+        if (core.DrainIfMoreThan(kLimit, Blocking::Yes, part) == kOk) Append(drained, part);
     producer.join();
     core.ClearDrainer();
     ASSERT_TRUE(core.Settle(20000));
-    std::vector<EventPtr> rest;
-    ASSERT_EQ(core.Drain(rest, Blocking::Yes), kOk);
-    for (auto& r : rest) drained.push_back(std::move(r));
+    ASSERT_EQ(core.Drain(part, Blocking::Yes), kOk);
+    Append(drained, part);
     ASSERT_EQ(drained.size(), size_t(kBatches * kPerBatch));
-    for (size_t i = 0; i < drained.size(); ++i) {
-        EXPECT_EQ(drained[i]->Message(), "line " + std::to_string(i));
-        EXPECT_EQ(drained[i]->sequence, i + 1);
-    }
+    for (size_t i = 0; i < drained.size(); ++i)
+        EXPECT_EQ(std::tuple(drained[i]->Message(), drained[i]->sequence), std::tuple("line " + std::to_string(i), i + 1));
     EXPECT_EQ(core.Backlog().undrainedRecords, 0u);
 }
 
@@ -205,7 +178,8 @@ TEST(EventCore, RecordsTheDrainerHasNotFreedYetCountAgainstTheBound) {
     EventCore core(counters, 1);
     const auto handOver = [&](int first) {
         IntakeBatch batch;
-        for (int i = first; i < first + 20; ++i) batch.Add("<13>" + std::string(100, 'x') + std::to_string(i), Addr("10.0.0.9"));
+        for (int i = first; i < first + 20; ++i)
+            batch.Add("<13>" + std::string(100, 'x') + std::to_string(i), Addr("10.0.0.9"));
         ASSERT_EQ(core.HandOver(batch, true), kOk);
     };
     handOver(0);
@@ -214,10 +188,7 @@ TEST(EventCore, RecordsTheDrainerHasNotFreedYetCountAgainstTheBound) {
     ASSERT_GT(batchBytes, 0u);
 
     // Room for one batch of parsed lines and a half, wherever they are.
-    IntakeBounds bounds;
-    bounds.drainHeadroomRecords = 0;
-    bounds.undrainedBytes = batchBytes + batchBytes / 2;
-    core.SetBounds(bounds);
+    core.SetBounds(IntakeBounds{.drainHeadroomRecords = 0, .undrainedBytes = batchBytes + batchBytes / 2});
     core.SetDrainer(0, [] {});
     std::vector<EventPtr> writing;
     ASSERT_EQ(core.Drain(writing, Blocking::Yes), kOk);
@@ -239,7 +210,7 @@ TEST(EventCore, RecordsTheDrainerHasNotFreedYetCountAgainstTheBound) {
     std::vector<EventPtr> rest;
     ASSERT_EQ(core.Drain(rest, Blocking::Yes), kOk);
     ASSERT_EQ(rest.size(), 40u);
-    EXPECT_EQ(rest.back()->sequence, 60u);
+    EXPECT_EQ(rest.back()->sequence, 60u);  // nothing lost while the intake waited
 }
 
 TEST(EventCore, ReadersRestartAfterADrainAndSlicesStayBounded) {
@@ -250,7 +221,7 @@ TEST(EventCore, ReadersRestartAfterADrainAndSlicesStayBounded) {
 
     QueueSlice slice;
     EXPECT_EQ(core.ReadSlice(240, Blocking::Yes, slice), kOk);
-    EXPECT_EQ(slice.size(), 10u);
+    EXPECT_EQ(slice.size(), 10u);  // the rest from that position, not a whole slice
     slice.Release();
     EXPECT_EQ(core.ReadSlice(250, Blocking::Yes, slice), kNothingToRead);
 
@@ -300,6 +271,76 @@ TEST(EventCore, ShutdownWithRecordsInFlightFreesEverything) {
     // binary are idle here, so the difference is the core's own).
     const MemorySnapshot after = TakeMemorySnapshot();
     EXPECT_LE(after.InUse(), before.InUse() + 4096);
+}
+
+// The database thread shifts while windows read: every snapshot read holds
+// the four values of one drain, never half of two.
+TEST(MemorySnapshots, AReadNeverMixesTwoDrainsAndKeepsTheOldestFirst) {
+    MemorySnapshots snapshots;
+    std::atomic<bool> done{false};
+    std::thread writer([&] {
+        for (uint64_t k = 1; k <= 2000000; ++k) snapshots.Shift({k, k, k, k});
+        done = true;
+    });
+    size_t torn = 0, disordered = 0;
+    while (!done) {
+        const MemorySnapshots::Array read = snapshots.Get();
+        for (size_t i = 0; i < read.size(); ++i) {
+            const MemorySnapshot& s = read[i];
+            torn += s.resizeIn != s.allocated || s.resizeOut != s.allocated || s.freed != s.allocated;
+            disordered += i > 0 && read[i - 1].allocated != 0 && read[i - 1].allocated + 1 != s.allocated;
+        }
+    }
+    writer.join();
+    EXPECT_EQ(std::tuple(torn, disordered), std::tuple(0u, 0u));
+    const MemorySnapshots::Array last = snapshots.Get();
+    EXPECT_EQ(std::tuple(last.front().allocated, last.back().allocated), std::tuple(1999997u, 2000000u));
+}
+
+bool Inside(std::string_view part, std::string_view whole) {
+    return part.data() >= whole.data() && part.data() + part.size() <= whole.data() + whole.size();
+}
+
+TEST(EventRecord, MessageSharesTheRawTextAndSurvivesCopiesAndMoves) {
+    // A short line lives inside the string object itself, so a record that
+    // pointed into it would read freed or foreign bytes after a move.
+    for (const std::string& line : {std::string("<13>hi"), "<13>" + std::string(600, 'm')}) {
+        EventRecord e;
+        e.SetRaw(line, 4);
+        std::vector<EventRecord> moved;
+        for (int i = 0; i < 40; ++i) moved.push_back(e);  // reallocations move the earlier ones
+        EventRecord copy = moved.front();
+        EventRecord last = std::move(moved.back());
+        moved.clear();
+        for (const EventRecord* r : {&e, &copy, &last}) {
+            EXPECT_EQ(std::tuple(r->Raw(), r->Message()), std::tuple(line, line.substr(4)));
+            EXPECT_TRUE(Inside(r->Message(), r->Raw()));
+        }
+    }
+}
+
+TEST(EventRecord, TextsThatAreNotPartOfOneAnotherReadBackAsGiven) {
+    EventRecord e;
+    const auto texts = [&] { return std::tuple(std::string(e.Raw()), std::string(e.Message())); };
+    // A message that is not a byte-identical part of the raw text (a
+    // conversion changed it, or a record made by hand) is kept as it is.
+    e.SetTexts("<14>Gr\xfc\xdf", "Grüß");
+    EXPECT_EQ(texts(), std::tuple("<14>Gr\xfc\xdf", "Grüß"));
+    // One that is shared, also when it is not the tail.
+    e.SetTexts("<14>ab|cd", "ab");
+    EXPECT_EQ(texts(), std::tuple("<14>ab|cd", "ab"));
+    EXPECT_TRUE(Inside(e.Message(), e.Raw()));
+    // Replacing the texts by views of the record's own texts.
+    e.SetTexts("", e.Message());
+    EXPECT_EQ(texts(), std::tuple("", "ab"));
+    e.SetMessage("Служба запущена");
+    EXPECT_EQ(texts(), std::tuple("", "Служба запущена"));
+    e.SetRaw("<13>", 4);  // a line without a message
+    EXPECT_EQ(texts(), std::tuple("<13>", ""));
+    e.SetRaw("<13>x", 99);
+    EXPECT_EQ(e.Message(), "");
+    e.SetTexts("<13>x", "");
+    EXPECT_EQ(e.Message(), "");
 }
 
 }  // namespace

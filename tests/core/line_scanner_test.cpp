@@ -5,139 +5,47 @@
 namespace qm::core {
 namespace {
 
-struct Scan {
-    bool refused = true;
-    uint32_t severity = 0, facility = 0;
-    std::string message, raw;
-    bool relayed = false;
-    RelaySuffix suffix;
-};
-
-Scan ScanOf(std::string line) {
-    Scan s;
-    auto r = ScanLine(line);
-    if (!r) return s;
-    s.refused = false;
-    s.severity = r->severity;
-    s.facility = r->facility;
-    s.message = std::string(r->message);
-    s.raw = std::string(r->raw);
-    s.relayed = r->relayed;
-    s.suffix = r->suffix;
-    s.suffix.sender = {};  // points into the scanned copy
-    return s;
+// "severity/facility [message] [raw]", then "relayed", the sender and the
+// time the suffix gave; "refused" for a line that is not taken.
+std::string Scanned(std::string line) {
+    const auto r = ScanLine(line);
+    if (!r) return "refused";
+    std::string out = std::to_string(r->severity) + "/" + std::to_string(r->facility) + " [" + std::string(r->message) +
+                      "] [" + std::string(r->raw) + "]";
+    if (r->relayed) out += " relayed";
+    if (r->suffix.hasSender) out += " from " + std::string(r->suffix.sender);
+    if (r->suffix.hasTime)
+        for (uint32_t v : {r->suffix.day, r->suffix.month, r->suffix.year, r->suffix.hour, r->suffix.minute,
+                           r->suffix.second, r->suffix.millisecond})
+            out += " " + std::to_string(v);
+    return out;
 }
 
-TEST(LineScanner, PriorityMessageAndRawText) {
-    Scan s = ScanOf("<13>hello");
-    ASSERT_FALSE(s.refused);
-    EXPECT_EQ(s.severity, 5u);
-    EXPECT_EQ(s.facility, 1u);
-    EXPECT_EQ(s.message, "hello");
-    EXPECT_EQ(s.raw, "<13>hello");
-    EXPECT_FALSE(s.relayed);
-
-    // Leading blanks are skipped; the message keeps the blanks after '>'.
-    s = ScanOf("  <13>  x");
-    EXPECT_EQ(s.message, "  x");
-    EXPECT_EQ(s.raw, "  <13>  x");
-
-    s = ScanOf("<191>a");
-    EXPECT_EQ(s.severity, 7u);
-    EXPECT_EQ(s.facility, 23u);
-    s = ScanOf("<999>a");
-    EXPECT_EQ(s.severity, 7u);
-    EXPECT_EQ(s.facility, 124u);
-    // Blanks inside the priority are skipped, a sign is read, and the shift is arithmetic.
-    s = ScanOf("< 1 3>a");
-    EXPECT_EQ(s.severity, 5u);
-    s = ScanOf("<-1>a");
-    EXPECT_EQ(s.severity, 7u);
-    EXPECT_EQ(s.facility, 127u);
-}
-
-TEST(LineScanner, RefusedLines) {
-    EXPECT_TRUE(ScanOf("hello").refused);
-    EXPECT_TRUE(ScanOf(">13>x").refused);
-    EXPECT_TRUE(ScanOf("|x").refused);
-    EXPECT_TRUE(ScanOf("<<13>x").refused);
-    EXPECT_TRUE(ScanOf("<12345>x").refused);
-    EXPECT_FALSE(ScanOf("<1234>x").refused);
-    EXPECT_TRUE(ScanOf(std::string("\0<13>x", 6)).refused);
-}
-
-TEST(LineScanner, LinesThatEndEarly) {
-    Scan s = ScanOf("<13>");
-    ASSERT_FALSE(s.refused);
-    EXPECT_EQ(s.message, "");
-    EXPECT_EQ(s.raw, "<13>");
-
-    s = ScanOf("<13");
-    ASSERT_FALSE(s.refused);
-    EXPECT_EQ(s.severity, 5u);
-    EXPECT_EQ(s.facility, 1u);
-    EXPECT_EQ(s.raw, "");
-
-    s = ScanOf("    ");
-    ASSERT_FALSE(s.refused);
-    EXPECT_EQ(s.severity, 0u);
-    EXPECT_EQ(s.facility, 0u);
-    EXPECT_EQ(s.raw, "");
-}
-
-TEST(LineScanner, CarriageReturnsAndBinaryBytesStayInTheMessage) {
-    Scan s = ScanOf("<13>a\r\nb");
-    EXPECT_EQ(s.message, "a  b");
-    EXPECT_EQ(s.raw, "<13>a  b");
-    s = ScanOf(std::string("<13>a\0b\xff", 8));
-    EXPECT_EQ(s.message, std::string("a\0b\xff", 4));
-}
-
-TEST(LineScanner, RelaySuffixRestoresSenderAndTime) {
-    std::string line = "<13>x|a2;10.0.0.5;31 12 2023 23 59 58 999;";
-    auto r = ScanLine(line);
-    ASSERT_TRUE(r);
-    EXPECT_EQ(r->message, "x");
-    EXPECT_EQ(r->raw, "<13>x");
-    EXPECT_TRUE(r->relayed);
-    EXPECT_TRUE(r->suffix.hasSender);
-    EXPECT_EQ(r->suffix.sender, "10.0.0.5");
-    ASSERT_TRUE(r->suffix.hasTime);
-    EXPECT_EQ(r->suffix.day, 31u);
-    EXPECT_EQ(r->suffix.month, 12u);
-    EXPECT_EQ(r->suffix.year, 2023u);
-    EXPECT_EQ(r->suffix.hour, 23u);
-    EXPECT_EQ(r->suffix.minute, 59u);
-    EXPECT_EQ(r->suffix.second, 58u);
-    EXPECT_EQ(r->suffix.millisecond, 999u);
-
-    // A suffix without a field closed by ';' marks the line relayed and changes nothing else.
-    Scan s = ScanOf("<13>a|b");
-    EXPECT_EQ(s.message, "a");
-    EXPECT_TRUE(s.relayed);
-    EXPECT_FALSE(s.suffix.hasSender);
-
-    // Sender closed but time cut off: sender only. Missing numbers read 0.
-    line = "<13>x|a2;host;";
-    r = ScanLine(line);
-    EXPECT_EQ(r->suffix.sender, "host");
-    EXPECT_FALSE(r->suffix.hasTime);
-    line = "<13>x|a2;h;5 6;";
-    r = ScanLine(line);
-    EXPECT_EQ(r->suffix.day, 5u);
-    EXPECT_EQ(r->suffix.month, 6u);
-    EXPECT_EQ(r->suffix.year, 0u);
-
-    // A '|' at the very end starts no suffix: the bar stays in the message.
-    s = ScanOf("<13>a|");
-    EXPECT_FALSE(s.relayed);
-    EXPECT_EQ(s.message, "a|");
-
-    // The message may be empty before a suffix.
-    s = ScanOf("<13>|a2;h;1 1 2020 0 0 0 0;");
-    EXPECT_TRUE(s.relayed);
-    EXPECT_EQ(s.message, "");
-    EXPECT_EQ(s.raw, "<13>");
+TEST(LineScanner, PriorityMessageRawTextAndRelaySuffix) {
+    const std::pair<std::string, std::string> cases[] = {
+        {"<13>hello", "5/1 [hello] [<13>hello]"},
+        // Leading blanks are skipped; the message keeps the blanks after '>'.
+        {"  <13>  x", "5/1 [  x] [  <13>  x]"},
+        {"<191>a", "7/23 [a] [<191>a]"}, {"<999>a", "7/124 [a] [<999>a]"}, {"<1234>x", "2/26 [x] [<1234>x]"},
+        // Blanks inside the priority are skipped, a sign is read, and the shift is arithmetic.
+        {"< 1 3>a", "5/1 [a] [< 1 3>a]"}, {"<-1>a", "7/127 [a] [<-1>a]"},
+        {"hello", "refused"}, {">13>x", "refused"}, {"|x", "refused"}, {"<<13>x", "refused"},
+        {"<12345>x", "refused"}, {std::string("\0<13>x", 6), "refused"},
+        // Lines that end early.
+        {"<13>", "5/1 [] [<13>]"}, {"<13", "5/1 [] []"}, {"    ", "0/0 [] []"},
+        // Line breaks become blanks; binary bytes stay.
+        {"<13>a\r\nb", "5/1 [a  b] [<13>a  b]"},
+        {std::string("<13>a\0b\xff", 8), std::string("5/1 [a\0b\xff] [<13>a\0b\xff]", 21)},
+        {"<13>x|a2;10.0.0.5;31 12 2023 23 59 58 999;", "5/1 [x] [<13>x] relayed from 10.0.0.5 31 12 2023 23 59 58 999"},
+        // A suffix without a field closed by ';' marks the line relayed and
+        // changes nothing else; with the sender closed and the time cut off,
+        // the sender only; missing numbers read 0.
+        {"<13>a|b", "5/1 [a] [<13>a] relayed"}, {"<13>x|a2;host;", "5/1 [x] [<13>x] relayed from host"},
+        {"<13>x|a2;h;5 6;", "5/1 [x] [<13>x] relayed from h 5 6 0 0 0 0 0"},
+        // A '|' at the very end starts no suffix; the message may be empty before one.
+        {"<13>a|", "5/1 [a|] [<13>a|]"}, {"<13>|a2;h;1 1 2020 0 0 0 0;", "5/1 [] [<13>] relayed from h 1 1 2020 0 0 0 0"},
+    };
+    for (const auto& [line, scanned] : cases) EXPECT_EQ(Scanned(line), scanned) << ::testing::PrintToString(line);
 }
 
 }  // namespace

@@ -1,16 +1,25 @@
+// Modules loaded, started, saved and unloaded by the registry, and settings
+// files that exist but cannot be read never replaced by a save.
 #include "core/module_registry.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <filesystem>
-#include <fstream>
-#include <iterator>
+#include <algorithm>
 
+#include "core/config.h"
 #include "core/core_context.h"
+#include "support/files.h"
 #include "support/temp_dir.h"
+#include "support/unprivileged.h"
 
 namespace qm::core {
 namespace {
+
+namespace fs = std::filesystem;
+using qm::testing::ReadWholeFile;
+using qm::testing::WriteWholeFile;
 
 std::vector<std::string> g_calls;
 
@@ -52,6 +61,17 @@ std::unique_ptr<Module> MakeProbe(CoreContext& core) {
     return std::make_unique<ProbeModule>(core, Id, Id == kModuleRules ? "mod_rules" : "mod_collector");
 }
 
+// The texts of the reports the core holds, sorted.
+std::vector<std::string> Reports(CoreContext& core) {
+    std::vector<EventPtr> reports;
+    EXPECT_TRUE(core.events->Settle(5000));
+    EXPECT_EQ(core.events->Drain(reports), kOk);
+    std::vector<std::string> texts;
+    for (auto& r : reports) texts.emplace_back(r->Message());
+    std::sort(texts.begin(), texts.end());
+    return texts;
+}
+
 TEST(ModuleRegistry, LoadsInOrderFindsByIdAndUnloadsInReverse) {
     const qm::testing::TempDir temp("qm-registry");
     const auto& home = temp.path();
@@ -77,57 +97,71 @@ TEST(ModuleRegistry, LoadsInOrderFindsByIdAndUnloadsInReverse) {
         EXPECT_EQ(rules->common.loads, uint32_t(run));  // saved at unload, read at the next start
         EXPECT_EQ(g_calls, (std::vector<std::string>{"load mod_rules", "load mod_collector", "start mod_collector"}));
 
-        ASSERT_TRUE(core.events->Settle(5000));
-        std::vector<EventPtr> reports;
-        ASSERT_EQ(core.events->Drain(reports), kOk);
-        ASSERT_EQ(reports.size(), 2u);
-        std::set<std::string> texts;
-        for (auto& r : reports) texts.insert(std::string(r->Message()));
-        EXPECT_TRUE(texts.count("Модуль загружен: mod_rules"));
-        EXPECT_TRUE(texts.count("Модуль загружен: mod_collector"));
+        EXPECT_EQ(Reports(core), (std::vector<std::string>{"Модуль загружен: mod_collector", "Модуль загружен: mod_rules"}));
 
         g_calls.clear();
         CoreShutdown(core);
         EXPECT_EQ(g_calls, (std::vector<std::string>{"stop mod_collector rules-present", "stop mod_rules rules-present"}));
         EXPECT_NE(std::find(status.begin(), status.end(), "Shutting down ... Module: Collector"), status.end());
-        EXPECT_TRUE(std::filesystem::exists(home / "Settings" / "mod_rules.ini"));
-        EXPECT_FALSE(std::filesystem::exists(home / "Settings" / "mod_dns.ini"));
+        EXPECT_TRUE(fs::exists(home / "Settings" / "mod_rules.ini"));
+        EXPECT_FALSE(fs::exists(home / "Settings" / "mod_dns.ini"));
     }
 }
 
 TEST(ModuleRegistry, AFileThatCouldNotBeReadAtStartIsNotReplacedAtShutdown) {
     const qm::testing::TempDir temp("qm-registry");
-    const auto& home = temp.path();
+    const fs::path& home = temp.path();
     const ModuleDescriptor catalog[] = {{kModuleRules, "Module: Rules", "mod_rules", false, MakeProbe<kModuleRules>}};
-    const std::filesystem::path file = home / "Settings" / "mod_rules.ini";
-    const std::filesystem::path coreFile = home / "Settings" / "Core.ini";
+    const fs::path file = home / "Settings" / "mod_rules.ini", coreFile = home / "Settings" / "Core.ini";
     // Folders where the files should be: they cannot be read.
-    std::filesystem::create_directories(file);
-    std::filesystem::create_directories(coreFile);
+    fs::create_directories(file);
+    fs::create_directories(coreFile);
 
     CoreContext core;
     core.paths = Paths::Build(home / "quillmark", home);
     core.catalog = catalog;
     CoreStart(core);
-    ASSERT_TRUE(core.events->Settle(5000));
-    std::vector<EventPtr> reports;
-    ASSERT_EQ(core.events->Drain(reports), kOk);
-    bool reported = false;
-    for (auto& r : reports) reported |= r->Message().starts_with("Ошибка при работе с файлом " + file.string());
-    EXPECT_TRUE(reported);
+    const std::vector<std::string> reports = Reports(core);
+    EXPECT_TRUE(std::any_of(reports.begin(), reports.end(), [&](const std::string& r) {
+        return r.starts_with("Ошибка при работе с файлом " + file.string());
+    }));
 
     // The file is readable again before shutdown: the defaults the module
     // ran on must not replace what it holds.
-    std::filesystem::remove(file);
-    std::filesystem::remove(coreFile);
+    fs::remove(file);
+    fs::remove(coreFile);
     const std::string kept = "[mod_rules]\nVersion=2\nCommon.Loads=0700000007\n";
     const std::string coreKept = "[main]\nVersion=2\nBeginUTC=0800000000000000000008\n";
-    std::ofstream(file) << kept;
-    std::ofstream(coreFile) << coreKept;
+    WriteWholeFile(file, kept);
+    WriteWholeFile(coreFile, coreKept);
     CoreShutdown(core);
-    std::ifstream in(file), coreIn(coreFile);
-    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), kept);
-    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(coreIn), {}), coreKept) << "Core.ini as well";
+    EXPECT_EQ(ReadWholeFile(file), kept);
+    EXPECT_EQ(ReadWholeFile(coreFile), coreKept) << "Core.ini as well";
+}
+
+TEST(Config, AFileThatCannotBeReadIsNeverReplaced) {
+    qm::testing::TempDir temp("qm-config");
+    const fs::path folder = temp.path() / "Settings", file = folder / "mod_window.ini";
+    fs::create_directory(folder);
+    ::chmod(folder.c_str(), 0777);  // writable: a save could replace the file
+    const std::string original = "[mod_window]\nVersion=2\nItemCount=0100000001\n[other]\nkeep=1\n";
+    WriteWholeFile(file, original);
+    ::chmod(file.c_str(), 0200);  // its owner may write it, nobody may read it
+
+    // The number of saves that went through.
+    const int saved = qm::testing::RunAsNobody([&] {
+        const Config config(folder);
+        // A type's settings change only their own keys of the file as read...
+        SettingsSection section = config.Open("mod_window", "mod_window -> std_report");
+        section.File().WriteString(section.Name(), "Wnd.1-Param", "0000");
+        int through = section.ReadError() == 0 ? 10 : 0;
+        through += section.Commit();
+        // ...and a module's save empties its section of the file as read.
+        return through + config.BeginSave("mod_window", "mod_window").Commit();
+    });
+    EXPECT_EQ(saved, 0);
+    ::chmod(file.c_str(), 0600);
+    EXPECT_EQ(ReadWholeFile(file), original);
 }
 
 }  // namespace

@@ -3,9 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <string>
-#include <utility>
-#include <vector>
 
 #include "polling/values/value_collector.h"
 
@@ -53,48 +50,35 @@ constexpr ValueKind U32 = ValueKind::U32;
 TEST(OperatingStatistics, TagsComeInOrderWithTheirKindsAndTheChangesWaitForABaseline) {
     Fixture f;
     f.memory = {10000, 3000, 1000, 4000};  // in use 8000, allocation total 12000
-    f.counters.threads = 7;
-    f.counters.windows = 2;
-    f.counters.locks.collisions = 3;
+    f.counters.threads = 7, f.counters.windows = 2, f.counters.locks.collisions = 3;
     // No traffic yet: neither change is pushed at the first push.
-    EXPECT_EQ(f.Push(), (std::vector<Pushed>{{"_memory (Core)", I64, 8000},
-                                             {"_net_recv (Core)", I64, 0},
-                                             {"_net_send (Core)", I64, 0},
-                                             {"_threads (Core)", U32, 7},
-                                             {"_windows (Core)", U32, 2},
-                                             {"_collision (Core)", U32, 3}}));
+    EXPECT_EQ(f.Push(), (std::vector<Pushed>{{"_memory (Core)", I64, 8000}, {"_net_recv (Core)", I64, 0},
+                                             {"_net_send (Core)", I64, 0}, {"_threads (Core)", U32, 7},
+                                             {"_windows (Core)", U32, 2}, {"_collision (Core)", U32, 3}}));
 
     // Memory changes from the previous push, still no traffic: no
     // "_act_network", however often it is pushed.
     f.memory = {12048, 3000, 1000, 5000};  // in use 9048, total 14048
     const std::vector<Pushed> second = f.Push();
     ASSERT_EQ(second.size(), 7u);
-    EXPECT_EQ(second[0], (Pushed{"_act_memory (Core)", I64, 2048}));
-    EXPECT_EQ(second[1], (Pushed{"_memory (Core)", I64, 9048}));
-    EXPECT_EQ(second[2].tag, "_net_recv (Core)");
+    EXPECT_EQ(std::tie(second[0], second[1], second[2].tag),
+              std::tuple(Pushed{"_act_memory (Core)", I64, 2048}, Pushed{"_memory (Core)", I64, 9048}, "_net_recv (Core)"));
     EXPECT_EQ(f.Push().size(), 7u);
 
     // The first traffic becomes the baseline; the push after it tells the change.
-    f.counters.CountReceived(500);
-    f.counters.CountReceived(300);
-    f.counters.CountSent(100);
+    f.counters.CountReceived(500), f.counters.CountReceived(300), f.counters.CountSent(100);
     std::vector<Pushed> pushed = f.Push();
     ASSERT_EQ(pushed.size(), 7u);
-    EXPECT_EQ(pushed[2], (Pushed{"_net_recv (Core)", I64, 800}));
-    EXPECT_EQ(pushed[3], (Pushed{"_net_send (Core)", I64, 100}));
+    EXPECT_EQ(std::tie(pushed[2], pushed[3]),
+              std::tuple(Pushed{"_net_recv (Core)", I64, 800}, Pushed{"_net_send (Core)", I64, 100}));
 
-    f.counters.CountReceived(10);
-    f.counters.CountSent(20);
+    f.counters.CountReceived(10), f.counters.CountSent(20);
     f.memory.allocated -= 48;  // a total that fell shows as a small negative change
     pushed = f.Push();
-    EXPECT_EQ(pushed, (std::vector<Pushed>{{"_act_memory (Core)", I64, -48},
-                                           {"_memory (Core)", I64, 9000},
-                                           {"_act_network (Core)", I64, 2},
-                                           {"_net_recv (Core)", I64, 810},
-                                           {"_net_send (Core)", I64, 120},
-                                           {"_threads (Core)", U32, 7},
-                                           {"_windows (Core)", U32, 2},
-                                           {"_collision (Core)", U32, 3}}));
+    EXPECT_EQ(pushed, (std::vector<Pushed>{{"_act_memory (Core)", I64, -48}, {"_memory (Core)", I64, 9000},
+                                           {"_act_network (Core)", I64, 2}, {"_net_recv (Core)", I64, 810},
+                                           {"_net_send (Core)", I64, 120}, {"_threads (Core)", U32, 7},
+                                           {"_windows (Core)", U32, 2}, {"_collision (Core)", U32, 3}}));
     // No traffic since: a change of 0 is still a change.
     pushed = f.Push();
     ASSERT_EQ(pushed.size(), 8u);

@@ -1,15 +1,11 @@
-#include "support/temp_dir.h"
 #include "core/paths.h"
 
 #include <gtest/gtest.h>
 #include <stdlib.h>
 #include <unistd.h>
 
-#include <filesystem>
-#include <optional>
-#include <string>
-
 #include "platform/utf16.h"
+#include "support/temp_dir.h"
 
 namespace qm::core {
 namespace {
@@ -114,20 +110,18 @@ TEST(Paths, RootIsQuillmarkHomeElseTheExecutablesFolder) {
     const fs::path cwd = fs::current_path();
     fs::current_path(elsewhere.path());
 
-    ::unsetenv("QUILLMARK_HOME");
-    EXPECT_EQ(Paths::ForThisProcess().executable, exe);
-    EXPECT_EQ(Paths::ForThisProcess().settingsFolder, exe.parent_path() / "Settings");
-    ::setenv("QUILLMARK_HOME", "", 1);
-    EXPECT_EQ(Paths::ForThisProcess().settingsFolder, exe.parent_path() / "Settings");
-    ::setenv("QUILLMARK_HOME", "/srv/qm-home", 1);
-    EXPECT_EQ(Paths::ForThisProcess().settingsFolder, fs::path("/srv/qm-home/Settings"));
-    EXPECT_EQ(Paths::ForThisProcess().executable, exe);
-    ::setenv("QUILLMARK_HOME", "rel/home", 1);  // taken from the current folder
-    EXPECT_EQ(Paths::ForThisProcess().logFolder, fs::current_path() / "rel/home/Logs");
-
+    const auto with = [](const char* home) {
+        home ? ::setenv("QUILLMARK_HOME", home, 1) : ::unsetenv("QUILLMARK_HOME");
+        return Paths::ForThisProcess();
+    };
+    EXPECT_EQ(std::tuple(with(nullptr).executable, with(nullptr).settingsFolder),
+              std::tuple(exe, exe.parent_path() / "Settings"));
+    EXPECT_EQ(with("").settingsFolder, exe.parent_path() / "Settings");
+    EXPECT_EQ(std::tuple(with("/srv/qm-home").executable, with("/srv/qm-home").settingsFolder),
+              std::tuple(exe, fs::path("/srv/qm-home/Settings")));
+    EXPECT_EQ(with("rel/home").logFolder, fs::current_path() / "rel/home/Logs");  // taken from the current folder
     fs::current_path(cwd);
-    if (saved) ::setenv("QUILLMARK_HOME", saved->c_str(), 1);
-    else ::unsetenv("QUILLMARK_HOME");
+    with(saved ? saved->c_str() : nullptr);
 }
 
 }  // namespace

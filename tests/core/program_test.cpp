@@ -1,136 +1,89 @@
-// The built program, run as a user would: help, a run ended by a signal, and
-// the settings it leaves for the next start.
+// The built program, run as a user would: help, runs ended by a signal, the
+// settings and the language they leave for the next start, its own reports
+// read from its log file.
 #include <gtest/gtest.h>
 #include <signal.h>
 
-#include <chrono>
-#include <filesystem>
-#include <fstream>
-#include <functional>
-#include <optional>
-#include <sstream>
-#include <stdexcept>
-#include <string>
 #include <thread>
-#include <vector>
 
 #include "platform/clock.h"
-#include "platform/profile_file.h"
-#include "support/child_process.h"
-#include "support/files.h"
-#include "support/temp_dir.h"
+#include "support/program_home.h"
 #include "support/wait_until.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
-using Clock = std::chrono::steady_clock;
+using qm::platform::ProfileFile;
+using qm::testing::Contains;
+using qm::testing::ProgramHome;
 
-using TempDir = qm::testing::TempDir;
+// Without network services (other programs here may hold the ports), with
+// the language file, and the program's own reports (System events) stored in
+// the log file too.
+void Seed(const ProgramHome& home) {
+    fs::create_directories(home.Home() / "Resource");
+    fs::copy_file(fs::path(QM_SOURCE_DIR) / "resources/default-home/Resource/lang.txt", home.Home() / "Resource/lang.txt");
+    for (const char* file : {"mod_collector", "mod_icmp", "mod_httpserver"}) fs::remove(home.Settings(file));
+    home.Edit("mod_dbase",
+              [](ProfileFile& ini, const char* s) { ini.WriteStruct(s, "Common.EventParam", std::vector<uint8_t>{0x78}); });
+}
 
-using qm::testing::ChildEnvironment;
-using qm::testing::ChildProcess;
-using qm::testing::WaitUntil;
-using qm::testing::ReadWholeFile;
+// One run until it is up and `sig` ends it cleanly, `whileUp` in between; the
+// log it left behind, one line per line.
+std::string RunUntilSignal(const ProgramHome& home, std::vector<std::string> args, int sig,
+                           const std::function<void()>& whileUp = {}) {
+    fs::remove(home.Logs() / "log_last.log");
+    // The web log folder is the last one made, once signals are handled.
+    fs::remove_all(home.Logs() / "Web");
+    const std::unique_ptr<qm::testing::ChildProcess> run = home.Start(std::move(args));
+    EXPECT_TRUE(qm::testing::WaitUntil([&] { return fs::is_directory(home.Logs() / "Web"); }, 30s)) << home.OutputText();
+    for (const char* sub : {"Settings", "Resource/Icons", "Resource/Web"})
+        EXPECT_TRUE(fs::is_directory(home.Home() / sub)) << sub;
+    if (whileUp) whileUp();
+    EXPECT_TRUE(run->Alive()) << home.OutputText();
+    EXPECT_TRUE(run->Signal(sig));
+    EXPECT_EQ(run->Exit(60s), 0) << home.OutputText();
+    std::string log;
+    for (const std::string& line : qm::testing::LogLines(home.Logs() / "log_last.log")) log += line + "\n";
+    return log;
+}
 
-// One run of the program with its own home folder and nothing else in its
-// environment; stdout and stderr go to files of their own beside the home.
-class ProgramRun {
-public:
-    ProgramRun(const fs::path& home, const fs::path& outputDir, std::vector<std::string> args)
-        : out_(outputDir / "stdout.txt"), err_(outputDir / "stderr.txt") {
-        fs::remove(out_);
-        fs::remove(err_);
-        std::vector<std::string> words{QM_BINARY};
-        words.insert(words.end(), args.begin(), args.end());
-        child_ = std::make_unique<ChildProcess>(std::move(words), out_,
-                                                ChildEnvironment({"QUILLMARK_HOME=" + home.string()}), err_);
-    }
-
-    bool Started() const { return child_->Pid() > 0; }
-    bool Alive() { return child_->Alive(); }
-    bool Signal(int sig) { return child_->Signal(sig); }
-    // The exit code, or nothing when it did not end normally in time.
-    std::optional<int> Exit(std::chrono::milliseconds timeout) { return child_->Exit(timeout); }
-    std::string Stdout() const { return ReadWholeFile(out_); }
-    std::string Stderr() const { return ReadWholeFile(err_); }
-
-private:
-    fs::path out_, err_;
-    std::unique_ptr<ChildProcess> child_;
-};
-
-// A home folder plus a place for the program's output, both removed afterwards.
-struct Sandbox {
-    TempDir dir;
-    fs::path home = dir.path() / "home";
-    Sandbox() { fs::create_directory(home); }
-    fs::path CoreIni() const { return home / "Settings" / "Core.ini"; }
-    bool LayoutReady() const {
-        for (const char* sub : {"Logs", "Settings", "Resource", "Resource/Icons", "Resource/Web", "Logs/Web"})
-            if (!fs::is_directory(home / sub)) return false;
-        return true;
-    }
-};
-
-// Starts the program, waits for it to be up, ends it with `sig` and expects a clean exit.
-void RunUntilSignal(Sandbox& box, std::vector<std::string> args, int sig) {
-    // The last folder made is made once the program handles signals; take it
-    // away so a rerun over an existing home shows the same moment.
-    fs::remove_all(box.home / "Logs" / "Web");
-    ProgramRun run(box.home, box.dir.path(), std::move(args));
-    ASSERT_TRUE(run.Started());
-    ASSERT_TRUE(WaitUntil([&] { return box.LayoutReady(); }, 5s)) << run.Stderr();
-    ASSERT_TRUE(run.Alive());
-    ASSERT_TRUE(run.Signal(sig));
-    EXPECT_EQ(run.Exit(30s), 0) << run.Stderr();
+// Help only, or a logon that fails: no folders, no settings.
+bool Untouched(const ProgramHome& home) {
+    return std::distance(fs::directory_iterator(home.Home()), fs::directory_iterator()) == 1 &&
+           !fs::exists(home.Settings("Core"));
 }
 
 TEST(Program, HelpPrintsUsageAndExits) {
     for (const char* option : {"-?", "-help"}) {
-        Sandbox box;
-        ProgramRun run(box.home, box.dir.path(), {option});
-        ASSERT_TRUE(run.Started());
-        EXPECT_EQ(run.Exit(30s), 0) << option;
-        const std::string out = run.Stdout();
-        EXPECT_NE(out.find("Run app as user:"), std::string::npos) << out;
-        EXPECT_NE(out.find("-vc_buffer <size>"), std::string::npos) << out;
-        EXPECT_NE(out.find("-auth <domain> <user> <password>"), std::string::npos) << out;
-        EXPECT_EQ(out.find('\r'), std::string::npos);  // terminal line ends
-        // Help only: no folders, no settings.
-        EXPECT_TRUE(fs::is_empty(box.home));
+        ProgramHome home;
+        EXPECT_EQ(home.Start({option})->Exit(30s), 0) << option;
+        EXPECT_TRUE(Contains(home.OutputText(), "Run app as user:")) << home.OutputText();
+        EXPECT_FALSE(Contains(home.OutputText(), "\r"));  // terminal line ends
+        EXPECT_TRUE(Untouched(home));
     }
 }
 
-TEST(Program, RunsUntilTerminatedAndSavesItsSettings) {
-    Sandbox box;
+// The first run, on an empty home, makes its folders and saves the defaults
+// on its way out; options given once, the language among them, stay for the
+// next starts; an option still wins over what is stored; the first start's
+// epoch stays.
+TEST(Program, SettingsAndLanguageChosenOnceStayForTheNextStarts) {
+    ProgramHome home;
+    fs::remove_all(home.Home() / "Settings");
     const uint64_t before = qm::platform::UnixSecondsNow();
-    {
-        ProgramRun run(box.home, box.dir.path(), {});
-        ASSERT_TRUE(run.Started());
-        const auto started = Clock::now();
-        ASSERT_TRUE(WaitUntil([&] { return box.LayoutReady(); }, 5s)) << run.Stderr();
-        std::this_thread::sleep_until(started + 1s);
-        ASSERT_TRUE(run.Alive()) << run.Stderr();
-        EXPECT_FALSE(fs::exists(box.CoreIni()));  // written on the way out
-
-        ASSERT_TRUE(run.Signal(SIGTERM));
-        EXPECT_EQ(run.Exit(30s), 0) << run.Stderr();
-    }
+    RunUntilSignal(home, {}, SIGTERM, [&] {
+        // Into the next second, so a fresh epoch at the next start would show.
+        std::this_thread::sleep_for(1s);
+        EXPECT_FALSE(fs::exists(home.Settings("Core"))) << "written on the way out";
+    });
     const uint64_t after = qm::platform::UnixSecondsNow();
-
-    const std::string text = ReadWholeFile(box.CoreIni());
-    EXPECT_NE(text.find("[main]\n"), std::string::npos) << text;
-    EXPECT_NE(text.find("\nVersion=2\n"), std::string::npos) << text;
-    EXPECT_NE(text.find("\nGodMode=0000\n"), std::string::npos) << text;
-    EXPECT_NE(text.find("\nZoomIndex=0C0000000C\n"), std::string::npos) << text;
-
-    const qm::platform::ProfileFile ini = qm::platform::ProfileFile::Load(box.CoreIni());
-    EXPECT_EQ(ini.Get("main", "StrLocale"), "RU");
-    const auto limit = ini.ReadStruct("main", "ValueCollectorStackLimit", 4);
-    ASSERT_TRUE(limit.has_value());
-    EXPECT_EQ(*limit, (std::vector<uint8_t>{0x88, 0x13, 0, 0}));  // 5000
+    const std::string text = qm::testing::ReadWholeFile(home.Settings("Core"));
+    for (const char* line : {"[main]\n", "\nVersion=2\n", "\nGodMode=0000\n", "\nZoomIndex=0C0000000C\n", "\nStrLocale=RU\n"})
+        EXPECT_TRUE(Contains(text, line)) << line << "\n" << text;
+    ProfileFile ini = ProfileFile::Load(home.Settings("Core"));
+    EXPECT_EQ(ini.ReadStruct("main", "ValueCollectorStackLimit", 4), (std::vector<uint8_t>{0x88, 0x13, 0, 0}));  // 5000
     const auto font = ini.ReadStruct("main", "FontParam", 92);
     ASSERT_TRUE(font.has_value());
     EXPECT_EQ(std::vector<uint8_t>(font->begin(), font->begin() + 4), (std::vector<uint8_t>{0xF0, 0xFF, 0xFF, 0xFF}));
@@ -141,61 +94,30 @@ TEST(Program, RunsUntilTerminatedAndSavesItsSettings) {
     for (size_t i = 0; i < 8; ++i) epoch |= uint64_t((*begin)[i]) << (8 * i);
     EXPECT_GE(epoch, before);
     EXPECT_LE(epoch, after);
-}
 
-TEST(Program, NextStartReadsTheSavedSettings) {
-    Sandbox box;
-    RunUntilSignal(box, {"-fontsize", "14", "-gm", "on"}, SIGTERM);
-    if (HasFatalFailure()) return;
-    qm::platform::ProfileFile ini = qm::platform::ProfileFile::Load(box.CoreIni());
-    const std::optional<std::string> epoch = ini.Get("main", "BeginUTC");
-    ASSERT_TRUE(epoch.has_value());
-    EXPECT_EQ(ini.Get("main", "ZoomIndex"), "0E0000000E");
-    EXPECT_EQ(ini.Get("main", "GodMode"), "0101");
+    Seed(home);
+    const std::string english = RunUntilSignal(home, {"-locale", "EN", "-fontsize", "14", "-gm", "on"}, SIGINT);
+    EXPECT_TRUE(Contains(english, "Module loaded: mod_dbase")) << english;
+    ini = ProfileFile::Load(home.Settings("Core"));
+    EXPECT_EQ(std::tuple(ini.Get("main", "StrLocale"), ini.Get("main", "GodMode")), std::tuple("EN", "0101"));
 
-    // Into the next second, so a fresh epoch would show.
-    const uint64_t first = qm::platform::UnixSecondsNow();
-    ASSERT_TRUE(WaitUntil([&] { return qm::platform::UnixSecondsNow() > first; }, 20s));
-
-    RunUntilSignal(box, {}, SIGINT);
-    if (HasFatalFailure()) return;
-    ini = qm::platform::ProfileFile::Load(box.CoreIni());
-    EXPECT_EQ(ini.Get("main", "Version"), "2");
-    EXPECT_EQ(ini.Get("main", "ZoomIndex"), "0E0000000E");
-    EXPECT_EQ(ini.Get("main", "GodMode"), "0101");
-    EXPECT_EQ(ini.Get("main", "BeginUTC"), epoch);
-    const auto font = ini.ReadStruct("main", "FontParam", 92);
-    ASSERT_TRUE(font.has_value());
-    EXPECT_EQ((*font)[0], 0xEE);  // -18: 14 points at 96 dpi
-
-    // And an option on the command line still wins over what is stored.
-    RunUntilSignal(box, {"-gm", "off"}, SIGTERM);
-    if (HasFatalFailure()) return;
-    ini = qm::platform::ProfileFile::Load(box.CoreIni());
-    EXPECT_EQ(ini.Get("main", "GodMode"), "0000");
-    EXPECT_EQ(ini.Get("main", "ZoomIndex"), "0E0000000E");
-}
-
-TEST(Program, GodModeWithWrongChecksumIsNotTaken) {
-    Sandbox box;
-    fs::create_directory(box.home / "Settings");
-    std::ofstream(box.CoreIni()) << "[main]\nVersion=2\nGodMode=0102\nZoomIndex=0E0000000E\n";
-    RunUntilSignal(box, {}, SIGTERM);
-    if (HasFatalFailure()) return;
-    const std::string text = ReadWholeFile(box.CoreIni());
-    EXPECT_NE(text.find("\nGodMode=0000\n"), std::string::npos) << text;
-    EXPECT_NE(text.find("\nZoomIndex=0E0000000E\n"), std::string::npos) << text;
+    const std::string next = RunUntilSignal(home, {"-gm", "off"}, SIGTERM);
+    EXPECT_TRUE(Contains(next, "Module loaded: mod_dbase")) << next;
+    EXPECT_TRUE(Contains(next, "Database service started")) << next;
+    EXPECT_FALSE(Contains(next, "Модуль загружен")) << next;
+    ini = ProfileFile::Load(home.Settings("Core"));
+    EXPECT_EQ(std::tuple(ini.Get("main", "ZoomIndex"), ini.Get("main", "GodMode")), std::tuple("0E0000000E", "0000"));
+    EXPECT_EQ(ini.ReadStruct("main", "BeginUTC", 8), begin);
+    // -18: 14 points at 96 dpi.
+    EXPECT_EQ(ini.ReadStruct("main", "FontParam", 92).value_or(std::vector<uint8_t>(1)).at(0), 0xEE);
 }
 
 TEST(Program, LogonWithUnknownUserReportsFailure) {
-    Sandbox box;
-    ProgramRun run(box.home, box.dir.path(), {"-auth", ".", "nosuchuser", "Zq8pwXy"});
-    ASSERT_TRUE(run.Started());
-    EXPECT_EQ(run.Exit(30s), 0);
-    const std::string err = run.Stderr();
-    EXPECT_NE(err.find("Failed to start with logon! Error:"), std::string::npos) << err;
-    EXPECT_EQ(err.find("Zq8pwXy"), std::string::npos) << err;
-    EXPECT_TRUE(fs::is_empty(box.home));
+    ProgramHome home;
+    EXPECT_EQ(home.Start({"-auth", ".", "nosuchuser", "Zq8pwXy"})->Exit(30s), 0);
+    EXPECT_TRUE(Contains(home.OutputText(), "Failed to start with logon! Error:")) << home.OutputText();
+    EXPECT_FALSE(Contains(home.OutputText(), "Zq8pwXy")) << home.OutputText();
+    EXPECT_TRUE(Untouched(home));
 }
 
 }  // namespace

@@ -2,13 +2,9 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <array>
-#include <cstdint>
 #include <cstring>
 #include <span>
-#include <tuple>
-#include <utility>
 
 #include "platform/profile_file.h"
 #include "platform/utf16.h"
@@ -49,19 +45,14 @@ struct Item {
 const FieldTable<Item>& Fields() {
     static const FieldTable<Item> table = [] {
         FieldTable<Item> t;
-        t.Struct<&Item::enabled>("Enabled", 0)
-            .Struct<&Item::level>("Level", 1)
-            .Struct<&Item::offset>("Offset", 4)
-            .Struct<&Item::stamp>("Stamp", 8)
-            .StructAt<&Item::ports, 0>("Port.0", 16)
-            .StructAt<&Item::ports, 1>("Port.1", 18)
-            .StructAt<&Item::ports, 2>("Port.2", 20)
-            .Text<&Item::name>("Name", 8, 22)
-            .Struct<&Item::triple>("Triple");
+        t.Struct<&Item::enabled>("Enabled", 0).Struct<&Item::level>("Level", 1).Struct<&Item::offset>("Offset", 4);
+        t.Struct<&Item::stamp>("Stamp", 8).StructAt<&Item::ports, 0>("Port.0", 16).StructAt<&Item::ports, 1>("Port.1", 18);
+        t.StructAt<&Item::ports, 2>("Port.2", 20).Text<&Item::name>("Name", 8, 22).Struct<&Item::triple>("Triple");
         return t;
     }();
     return table;
 }
+const FieldDef& Field(const char* key) { return *Fields().Find(key); }
 constexpr size_t kLegacySize = 38;
 
 // Ā has a zero low byte in UTF-16, which must not end a legacy text.
@@ -72,11 +63,12 @@ const Item kOther{false, 9, 77, 1, {1, 2, 3}, "other", {7, 8, 9}};
 std::vector<uint8_t> LegacyBytes(const Item& r) {
     std::vector<uint8_t> b(kLegacySize, 0xEE);  // padding left as junk
     std::fill(b.begin() + 22, b.end(), 0);
-    b[0] = r.enabled;
-    b[1] = r.level;
-    for (size_t i = 0; i < 4; ++i) b[4 + i] = static_cast<uint8_t>(uint32_t(r.offset) >> (8 * i));
-    for (size_t i = 0; i < 8; ++i) b[8 + i] = static_cast<uint8_t>(r.stamp >> (8 * i));
-    for (size_t i = 0; i < 6; ++i) b[16 + i] = static_cast<uint8_t>(r.ports[i / 2] >> (8 * (i % 2)));
+    b[0] = r.enabled, b[1] = r.level;
+    for (size_t i = 0; i < 8; ++i) {
+        if (i < 4) b[4 + i] = static_cast<uint8_t>(uint32_t(r.offset) >> (8 * i));
+        if (i < 6) b[16 + i] = static_cast<uint8_t>(r.ports[i / 2] >> (8 * (i % 2)));
+        b[8 + i] = static_cast<uint8_t>(r.stamp >> (8 * i));
+    }
     const std::string u = platform::Utf8ToUtf16LEBytes(r.name);
     std::copy_n(u.begin(), std::min<size_t>(u.size(), 16), b.begin() + 22);
     return b;
@@ -94,8 +86,7 @@ TEST(SettingsFields, RecordsRoundTripUnderTheirPrefixAndBadNumbersAreSkipped) {
     Item a, b;
     LoadRecord(file, "items", "Item.3-", Fields(), a);
     LoadRecord(file, "items", "Item.4-", Fields(), b);
-    EXPECT_EQ(a, kSample);
-    EXPECT_EQ(b, kOther);
+    EXPECT_EQ(std::tie(a, b), std::tie(kSample, kOther));
 
     // Wrong size, wrong checksum, not hex, or nothing under the prefix: the
     // record's number stays while the other fields load.
@@ -125,12 +116,10 @@ TEST(SettingsFields, TextIsCutToCapacityWithoutSplittingACharacter) {
         Item r;
         r.name = in;
         SaveRecord(file, "items", "", Fields(), r);
-        EXPECT_EQ(file.Get("items", "Name"), out) << in;
-        Item back;
+        Item back, edited;
         LoadRecord(file, "items", "", Fields(), back);
-        EXPECT_EQ(back.name, out) << in;
-        ASSERT_TRUE(FieldFromText(*Fields().Find("Name"), in, &back));
-        EXPECT_EQ(back.name, out) << in;
+        ASSERT_TRUE(FieldFromText(Field("Name"), in, &edited));
+        EXPECT_EQ(std::tuple(*file.Get("items", "Name"), back.name, edited.name), std::tuple(out, out, out)) << in;
     }
 }
 
@@ -146,10 +135,8 @@ TEST(SettingsFields, LegacyBytesDecodeOnlyFieldsThatFit) {
     EXPECT_EQ(decode(kLegacySize), expected);
     EXPECT_EQ(decode(0), kOther);
     // A field running past the end keeps its value; the one before it is read.
-    EXPECT_EQ(decode(7).level, kSample.level);
-    EXPECT_EQ(decode(7).offset, kOther.offset);
-    EXPECT_EQ(decode(21).ports[1], kSample.ports[1]);
-    EXPECT_EQ(decode(21).ports[2], kOther.ports[2]);
+    EXPECT_EQ(std::tuple(decode(7).level, decode(7).offset), std::tuple(kSample.level, kOther.offset));
+    EXPECT_EQ(std::tuple(decode(21).ports[1], decode(21).ports[2]), std::tuple(kSample.ports[1], kOther.ports[2]));
     EXPECT_EQ(decode(kLegacySize - 1).name, kOther.name);
 
     // Text ends at its terminator, or one unit short of its capacity.
@@ -169,8 +156,7 @@ TEST(SettingsFields, LegacyBytesDecodeOnlyFieldsThatFit) {
 TEST(SettingsFields, FieldsFoundByNameAndTheirTextRoundTrips) {
     ASSERT_NE(Fields().Find("PORT.2"), nullptr);  // case does not matter
     EXPECT_EQ(Fields().Find("PORT.2")->key, "Port.2");
-    EXPECT_EQ(Fields().Find("Port"), nullptr);
-    EXPECT_EQ(Fields().Find("Port.22"), nullptr);
+    EXPECT_EQ(std::tuple(Fields().Find("Port"), Fields().Find("Port.22")), std::tuple(nullptr, nullptr));
 
     // Every field's text, set into an empty record, gives the same value back.
     Item copy;
@@ -179,22 +165,20 @@ TEST(SettingsFields, FieldsFoundByNameAndTheirTextRoundTrips) {
         EXPECT_TRUE(FieldFromText(f, text, &copy)) << f.key << " " << text;
     }
     EXPECT_EQ(copy, kSample);
-    EXPECT_EQ(FieldToText(*Fields().Find("Stamp"), &kSample), "18364758544493064720");
-    EXPECT_EQ(FieldToText(*Fields().Find("Triple"), &kSample), "01000000" "00000080" "EFBEADDE");
-    ASSERT_TRUE(FieldFromText(*Fields().Find("Triple"), "0A000000" "0B000000" "0c0000ff", &copy));
+    EXPECT_EQ(FieldToText(Field("Stamp"), &kSample), "18364758544493064720");
+    EXPECT_EQ(FieldToText(Field("Triple"), &kSample), "01000000" "00000080" "EFBEADDE");
+    ASSERT_TRUE(FieldFromText(Field("Triple"), "0A000000" "0B000000" "0c0000ff", &copy));
     EXPECT_EQ(copy.triple, (Triple{10, 11, 0xFF00000C}));
-
-    const FieldDef& offset = *Fields().Find("Offset");
     for (const char* text : {"-5", "-2147483648", "2147483647"}) {
-        ASSERT_TRUE(FieldFromText(offset, text, &copy)) << text;
-        EXPECT_EQ(FieldToText(offset, &copy), text);
+        ASSERT_TRUE(FieldFromText(Field("Offset"), text, &copy)) << text;
+        EXPECT_EQ(FieldToText(Field("Offset"), &copy), text);
     }
 }
 
 TEST(SettingsFields, FieldFromTextRejectsBadOrOutOfRangeInputAndKeepsTheValue) {
     Item r = kSample;
     auto refuse = [&](const char* key, const std::string& text) {
-        EXPECT_FALSE(FieldFromText(*Fields().Find(key), text, &r)) << key << " '" << text << "'";
+        EXPECT_FALSE(FieldFromText(Field(key), text, &r)) << key << " '" << text << "'";
     };
     for (const char* key : {"Offset", "Stamp"})
         for (const char* bad : {"", "-", "abc", "12x", " 12", "12 ", "0x10", "1.5", "--3"}) refuse(key, bad);
@@ -205,7 +189,7 @@ TEST(SettingsFields, FieldFromTextRejectsBadOrOutOfRangeInputAndKeepsTheValue) {
     refuse("Level", "256"), refuse("Level", "-1"), refuse("Port.0", "65536");
     refuse("Offset", "2147483648"), refuse("Offset", "-2147483649");
     EXPECT_EQ(r, kSample);
-    EXPECT_TRUE(FieldFromText(*Fields().Find("Port.0"), "65535", &r));
+    EXPECT_TRUE(FieldFromText(Field("Port.0"), "65535", &r));
 }
 
 // A record whose fields carry the rules a module relies on: a range with a
@@ -231,9 +215,7 @@ TEST(SettingsFields, FieldRulesAreTheSameFromAFileAndFromAnEditor) {
     // compared as signed; a text cut to capacity, then checked.
     Ruled r{20000, -9, "no format here"};
     EXPECT_EQ(ApplyFieldRules(Ruled::Fields(), r).size(), 3u);
-    EXPECT_EQ(r.chunk, 1024u);
-    EXPECT_EQ(r.sort, -4);
-    EXPECT_EQ(r.format, "%s");
+    EXPECT_EQ(std::tie(r.chunk, r.sort, r.format), std::tuple(1024u, -4, "%s"));
     Ruled kept{100, 4, "ab%cd"};
     EXPECT_TRUE(ApplyFieldRules(Ruled::Fields(), kept).empty());
 
@@ -243,19 +225,14 @@ TEST(SettingsFields, FieldRulesAreTheSameFromAFileAndFromAnEditor) {
     file.WriteString("s", "Format", "plain");
     Ruled loaded;
     LoadRecord(file, "s", "", Ruled::Fields(), loaded);
-    EXPECT_EQ(loaded.chunk, 1024u);
-    EXPECT_EQ(loaded.sort, 4);
-    EXPECT_EQ(loaded.format, "%s");
+    EXPECT_EQ(std::tie(loaded.chunk, loaded.sort, loaded.format), std::tuple(1024u, 4, "%s"));
 
     // Given as text: refused, nothing changes.
     Ruled t;
-    EXPECT_FALSE(FieldFromText(*Ruled::Fields().Find("Chunk"), "99", &t));
-    EXPECT_FALSE(FieldFromText(*Ruled::Fields().Find("Sort"), "-5", &t));
-    EXPECT_FALSE(FieldFromText(*Ruled::Fields().Find("Format"), "plain", &t));
-    EXPECT_TRUE(FieldFromText(*Ruled::Fields().Find("Sort"), "-4", &t));
-    EXPECT_TRUE(FieldFromText(*Ruled::Fields().Find("Format"), "%d and more", &t));
-    EXPECT_EQ(t.sort, -4);
-    EXPECT_EQ(t.format, "%d an");
+    const auto set = [&](const char* key, const char* text) { return FieldFromText(*Ruled::Fields().Find(key), text, &t); };
+    EXPECT_EQ(std::tuple(set("Chunk", "99"), set("Sort", "-5"), set("Format", "plain")), std::tuple(false, false, false));
+    EXPECT_EQ(std::tuple(set("Sort", "-4"), set("Format", "%d and more")), std::tuple(true, true));
+    EXPECT_EQ(std::tie(t.chunk, t.sort, t.format), std::tuple(1024u, -4, "%d an"));
 }
 
 }  // namespace

@@ -21,10 +21,7 @@ TEST(GuardedLock, NonBlockingGivesUpAndCountsTheCollision) {
     });
     held.Wait();
     EXPECT_EQ(stats.users.load(), 1u);
-    {
-        GuardedLock attempt(cs, stats, Blocking::No);
-        EXPECT_FALSE(attempt.owns());
-    }
+    EXPECT_FALSE(GuardedLock(cs, stats, Blocking::No).owns());
     EXPECT_EQ(stats.collisions.load(), 1u);
     EXPECT_EQ(stats.users.load(), 1u);  // the failed attempt gave its count back
 
@@ -48,10 +45,11 @@ TEST(GuardedLock, NonBlockingGivesUpAndCountsTheCollision) {
 
 TEST(Sync, AutoResetWakesOneManualWakesAll) {
     AutoResetEvent autoEvent;
-    EXPECT_FALSE(autoEvent.Wait(std::chrono::milliseconds(10)));
+    const auto waits = [&] { return autoEvent.Wait(std::chrono::milliseconds(10)); };
+    EXPECT_FALSE(waits());
     autoEvent.Set();
-    EXPECT_TRUE(autoEvent.Wait(std::chrono::milliseconds(10)));
-    EXPECT_FALSE(autoEvent.Wait(std::chrono::milliseconds(10)));  // consumed
+    EXPECT_TRUE(waits());
+    EXPECT_FALSE(waits());  // consumed
 
     ManualResetEvent manual;
     std::atomic<int> woken{0};

@@ -8,31 +8,24 @@
 
 #include <cctype>
 #include <cerrno>
+#include <cstdio>
 #include <fstream>
-#include <functional>
 #include <memory>
-#include <sstream>
-#include <thread>
+
+#include "support/wait_until.h"
 
 namespace qm::platform {
 namespace {
 
 using namespace std::chrono_literals;
 using namespace std::string_literals;
+using qm::testing::WaitUntil;
 
 std::string ReadAll(int fd) {
     std::string out;
     char buf[4096];
     for (ssize_t n; (n = read(fd, buf, sizeof buf)) > 0;) out.append(buf, static_cast<size_t>(n));
     return out;
-}
-
-bool Eventually(const std::function<bool()>& condition) {
-    for (int i = 0; i < 500; ++i) {
-        if (condition()) return true;
-        std::this_thread::sleep_for(10ms);
-    }
-    return condition();
 }
 
 // Children of this process that have ended but were never waited for.
@@ -43,13 +36,12 @@ std::vector<pid_t> Zombies() {
         if (!std::isdigit(static_cast<unsigned char>(e->d_name[0]))) continue;
         std::ifstream in("/proc/"s + e->d_name + "/stat");
         std::string stat((std::istreambuf_iterator<char>(in)), {});
-        auto close = stat.rfind(')');
-        if (close == std::string::npos) continue;
-        std::istringstream rest(stat.substr(close + 1));
         char state = 0;
-        pid_t ppid = 0;
-        rest >> state >> ppid;
-        if (state == 'Z' && ppid == getpid()) zombies.push_back(std::stoi(e->d_name));
+        int ppid = 0;
+        const size_t close = stat.rfind(')');
+        if (close != std::string::npos && std::sscanf(stat.c_str() + close + 1, " %c %d", &state, &ppid) == 2 &&
+            state == 'Z' && ppid == getpid())
+            zombies.push_back(std::stoi(e->d_name));
     }
     return zombies;
 }
@@ -65,9 +57,7 @@ TEST(Process, ArgumentsArriveExactlyAndNoShellIsInvolved) {
 
     for (const char* shell : {"/bin/sh", "sh"}) {  // a path, and a name looked up in PATH
         std::vector<std::string> argv = {
-            shell, "-c",
-            "printf '%s\\0' \"$@\"; readlink /proc/self/fd/0; echo \"$QM_PROCESS_TEST\"",
-            "recorder"};
+            shell, "-c", "printf '%s\\0' \"$@\"; readlink /proc/self/fd/0; echo \"$QM_PROCESS_TEST\"", "recorder"};
         argv.insert(argv.end(), args.begin(), args.end());
         int error = -1;
         auto child = ChildProcess::Start(argv, &error, true);
@@ -80,9 +70,8 @@ TEST(Process, ArgumentsArriveExactlyAndNoShellIsInvolved) {
 
 TEST(Process, FailedStartsReportErrnoAndLeaveNothingBehind) {
     EXPECT_EQ(StartDetached({"/nonexistent/qm-program"}).error, ENOENT);
-    StartResult viaPath = StartDetached({"qm-no-such-program-4711", "arg"});
-    EXPECT_EQ(viaPath.error, ENOENT);
-    EXPECT_EQ(viaPath.pid, -1);
+    const StartResult viaPath = StartDetached({"qm-no-such-program-4711", "arg"});
+    EXPECT_EQ(std::pair(viaPath.error, viaPath.pid), std::pair(ENOENT, pid_t(-1)));
     EXPECT_EQ(StartDetached({"/etc/passwd"}).error, EACCES);
     EXPECT_EQ(StartDetached({}).error, EINVAL);
     // Cutting the argument at the NUL would run the program with other data.
@@ -98,7 +87,7 @@ TEST(Process, DetachedChildrenAreReapedWithoutTakingOthersStatus) {
     auto waited = ChildProcess::Start({"/bin/sh", "-c", "exit 3"});
     ASSERT_TRUE(waited);
     for (int i = 0; i < 50; ++i) ASSERT_EQ(StartDetached({"/bin/true"}).error, 0);
-    EXPECT_TRUE(Eventually([] { return OutstandingChildren() == 0 && Zombies().size() <= 1; }));
+    EXPECT_TRUE(WaitUntil([] { return OutstandingChildren() == 0 && Zombies().size() <= 1; }));
     // The reaper waits for its own children only.
     EXPECT_EQ(waited->Wait(10s), 3);
     EXPECT_TRUE(Zombies().empty());
@@ -144,7 +133,7 @@ TEST(Process, DroppedRunningChildIsReapedInBackground) {
         ASSERT_TRUE(sleeper && writer);
     }
     EXPECT_GE(OutstandingChildren(), 1u);
-    EXPECT_TRUE(Eventually([] { return OutstandingChildren() == 0; }));
+    EXPECT_TRUE(WaitUntil([] { return OutstandingChildren() == 0; }));
     EXPECT_TRUE(Zombies().empty());
 }
 

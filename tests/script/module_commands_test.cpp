@@ -9,6 +9,7 @@
 
 #include "core/core_context.h"
 #include "platform/profile_file.h"
+#include "platform/sync.h"
 #include "script/module_nodes.h"
 #include "script/script_interpreter.h"
 #include "support/program_core.h"
@@ -108,55 +109,48 @@ TEST_F(ModuleCommandsTest, CallsActOnTheModuleAndABusyModuleIsACollision) {
     // save fail at once with a collision each, and nothing is written.
     const uint32_t collisions = core_.counters.locks.collisions.load();
     platform::CriticalSection& lock = core_.registry->Find(core::kModuleRelay)->Lock();
+    platform::ManualResetEvent held, release;
     std::thread holder([&] {
         lock.Enter();
-        std::this_thread::sleep_for(std::chrono::milliseconds(500));
+        held.Set();
+        release.Wait();
         lock.Leave();
     });
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    ASSERT_TRUE(held.Wait(std::chrono::seconds(30)));
     EXPECT_EQ(Run("#echo:mod_relay.common;#set:mod_relay{#set:enable=1}#call:mod_relay.save"),
               "FAIL (mod_relay): Collision\r\nFAIL (_SET_) -> \"mod_relay\": System error");
+    release.Set();
     holder.join();
     EXPECT_GE(core_.counters.locks.collisions.load(), collisions + 3);
 }
 
-TEST(ModuleCommands, AnEditBelongsToTheThreadThatOpenedIt) {
-    qm::testing::ProgramHome home;
-    core::CoreContext core;
-    core.paths = core::Paths::Build(home.Home() / "quillmark", home.Home());
-    std::vector<core::ModuleDescriptor> catalog;
-    for (const core::ModuleDescriptor& d : ProgramModules())
-        if (d.id == core::kModuleRelay) catalog.push_back(d);
-    core.catalog = catalog;
-    core::CoreStart(core);
-    {
-        ModuleNodes nodes(*core.registry);
-        ScriptNode* relay = nodes.Find("MOD_RELAY");
-        ASSERT_NE(relay, nullptr);
+TEST_F(ModuleCommandsTest, AnEditBelongsToTheThreadThatOpenedIt) {
+    ScriptNode* relay = nodes_.Find("MOD_RELAY");
+    ASSERT_NE(relay, nullptr);
+    const auto set = [&](std::string_view word, std::optional<std::string> value) {
         ScriptOutput out;
-        ASSERT_EQ(relay->Set(out, "_MODIFY_", {}, std::nullopt, "T"), kReplyOk);
-        std::thread other([&] {
-            ScriptOutput theirs;
-            EXPECT_EQ(relay->Set(theirs, "_MODIFY_", {}, std::nullopt, std::nullopt), kReplySyntaxError);
-            EXPECT_EQ(relay->Set(theirs, "port", {}, std::nullopt, "1"), kReplySyntaxError);
-            EXPECT_EQ(relay->Set(theirs, "_APPLY_", {}, std::nullopt, std::nullopt), kReplySyntaxError);
-        });
-        other.join();
-        EXPECT_EQ(relay->Set(out, "port", {}, std::nullopt, "777"), kReplyOk);
-        EXPECT_EQ(relay->Set(out, "_APPLY_", {}, std::nullopt, std::nullopt), kReplyOk);
-        auto* module = core.registry->FindAs<transport::RelayModule>(core::kModuleRelay);
-        EXPECT_EQ(module->Record(0)->port, 777);
-        // A record changed by someone else between copy and apply is not
-        // overwritten with the stale copy.
-        ASSERT_EQ(relay->Set(out, "_MODIFY_", {}, std::nullopt, "t"), kReplyOk);
-        ASSERT_EQ(relay->Set(out, "port", {}, std::nullopt, "888"), kReplyOk);
-        transport::RelayDestination changed = *module->Record(0);
-        changed.eventParam = 0x10;
-        ASSERT_TRUE(module->ReplaceRecord(0, changed));
-        EXPECT_EQ(relay->Set(out, "_APPLY_", {}, std::nullopt, std::nullopt), kReplySystemError);
-        EXPECT_EQ(module->Record(0)->port, 777);
-    }
-    core::CoreShutdown(core);
+        return relay->Set(out, word, {}, std::nullopt, value);
+    };
+    ASSERT_EQ(set("_MODIFY_", "T"), kReplyOk);
+    std::thread other([&] {
+        EXPECT_EQ(set("_MODIFY_", std::nullopt), kReplySyntaxError);
+        EXPECT_EQ(set("port", "1"), kReplySyntaxError);
+        EXPECT_EQ(set("_APPLY_", std::nullopt), kReplySyntaxError);
+    });
+    other.join();
+    EXPECT_EQ(set("port", "777"), kReplyOk);
+    EXPECT_EQ(set("_APPLY_", std::nullopt), kReplyOk);
+    auto* module = core_.registry->FindAs<transport::RelayModule>(core::kModuleRelay);
+    EXPECT_EQ(module->Record(0)->port, 777);
+    // A record changed by someone else between copy and apply is not
+    // overwritten with the stale copy.
+    ASSERT_EQ(set("_MODIFY_", "t"), kReplyOk);
+    ASSERT_EQ(set("port", "888"), kReplyOk);
+    transport::RelayDestination changed = *module->Record(0);
+    changed.eventParam = 0x10;
+    ASSERT_TRUE(module->ReplaceRecord(0, changed));
+    EXPECT_EQ(set("_APPLY_", std::nullopt), kReplySystemError);
+    EXPECT_EQ(module->Record(0)->port, 777);
 }
 
 // The mod_icmp words on the module as the program's catalog loads it:

@@ -8,7 +8,6 @@
 #include <mutex>
 #include <thread>
 
-#include "core/core_context.h"
 #include "support/program_core.h"
 #include "support/udp_peer.h"
 #include "support/wait_until.h"
@@ -52,17 +51,14 @@ TEST_F(ScriptHostTest, AnEditorRunChangesAModuleAndItsReportIsShownAfterIt) {
     ASSERT_EQ(Start("#set:mod_relay=A{#set:port=1514}#call:system.window.show;#set:system.window.color=0;#echo=end"),
               ScriptHost::Started::Yes);
     ASSERT_TRUE(WaitUntil([&] { return Done() == 1; }));
-    EXPECT_EQ(done_[0].failures, 0u) << done_[0].text;
-    EXPECT_FALSE(done_[0].cancelled);
+    EXPECT_EQ(std::tie(done_[0].failures, done_[0].cancelled), std::tuple(0u, false)) << done_[0].text;
     // The script's own request, then the whole report once it has ended,
     // without highlighting as the script switched it off.
     ASSERT_EQ(shown_.size(), 2u);
-    EXPECT_EQ(shown_[0].title, "Quillmark: Script protocol");
-    EXPECT_EQ(shown_[0].text, " * SET node found: mod_relay");
-    EXPECT_TRUE(shown_[0].highlight);
-    EXPECT_EQ(shown_[1].text, " * SET node found: mod_relay\r\nend");
-    EXPECT_EQ(shown_[1].icon, 11);
-    EXPECT_FALSE(shown_[1].highlight);
+    EXPECT_EQ(std::tie(shown_[0].title, shown_[0].text, shown_[0].highlight),
+              std::tuple("Quillmark: Script protocol", " * SET node found: mod_relay", true));
+    EXPECT_EQ(std::tie(shown_[1].text, shown_[1].icon, shown_[1].highlight),
+              std::tuple(" * SET node found: mod_relay\r\nend", 11, false));
 
     // The edit stays with the module: the socket's path sees it, and its
     // report is not shown.
@@ -82,8 +78,7 @@ TEST_F(ScriptHostTest, OneScriptAtATimeCancelEndsASleepAndShutdownEndsEveryScrip
     EXPECT_FALSE(host_->RunHere("#echo=second"));
     host_->Cancel();
     ASSERT_TRUE(WaitUntil([&] { return Done() == 1; }));
-    EXPECT_TRUE(done_[0].cancelled);
-    EXPECT_EQ(done_[0].text, "") << "the statement after the sleep ran";
+    EXPECT_EQ(std::tie(done_[0].cancelled, done_[0].text), std::tuple(true, "")) << "the statement after the sleep ran";
 
     // Free again, and the last cancel does not end the next script; the
     // program's end cancels one on the worker and one from the socket.
@@ -100,11 +95,9 @@ TEST_F(ScriptHostTest, OneScriptAtATimeCancelEndsASleepAndShutdownEndsEveryScrip
     host_->Shutdown();
     other.Shutdown();
     socket.join();
-    EXPECT_EQ(Done(), 2u) << "shutdown returned before the worker had ended";
-    EXPECT_EQ(done_[1].text, "again");
-    EXPECT_TRUE(done_[1].cancelled);
-    ASSERT_TRUE(socketRun);
-    EXPECT_TRUE(socketRun->cancelled);
+    ASSERT_EQ(Done(), 2u) << "shutdown returned before the worker had ended";
+    EXPECT_EQ(std::tie(done_[1].text, done_[1].cancelled), std::tuple("again", true));
+    EXPECT_TRUE(socketRun && socketRun->cancelled);
     EXPECT_EQ(Start("#echo=late"), ScriptHost::Started::Closed);
     EXPECT_FALSE(host_->RunHere("#echo=late"));
 }

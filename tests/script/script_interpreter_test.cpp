@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include <map>
+#include <tuple>
 #include <thread>
 
 #include "core/core_context.h"
@@ -21,27 +21,23 @@ public:
     }
     int Set(ScriptOutput& out, std::string_view word, const std::vector<std::string>&, const std::optional<std::string>&,
             const std::optional<std::string>& value) override {
-        if (word == "_MODIFY_") {
-            if (editing) return kReplySyntaxError;
-            editing = true;
-            return kReplyOk;
-        }
-        if (word == "_APPLY_") {
-            if (!editing) return kReplySyntaxError;
-            editing = false;
-            out.Ok(name_, "Applied");
+        if (word == "_MODIFY_" || word == "_APPLY_") {
+            const bool opens = word == "_MODIFY_";
+            if (editing == opens) return kReplySyntaxError;
+            editing = opens;
+            if (!opens) out.Ok(name_, "Applied");
             return kReplyOk;
         }
         if (!editing || !value) return kReplySyntaxError;
         if (word != "timeout") return kReplyUnknownRequest;
-        settings[std::string(word)] = *value;
+        timeout = *value;
         return kReplyOk;
     }
     void Call(ScriptOutput& out, const std::vector<std::string>& path) override {
         out.Report("call " + name_ + " " + (path.empty() ? "" : path[0]));
     }
     bool editing = false;
-    std::map<std::string, std::string> settings;
+    std::string timeout;
 
 private:
     std::string name_;
@@ -60,45 +56,31 @@ struct ScriptFixture {
     std::string operator()(std::string_view text) { return RunScript(text, env).text; }
 };
 
-TEST(StatementLexer, StatementsPartsAndTheQuirksOfEmptyParts) {
-    std::vector<Statement> s = ParseStatements(
-        "free text ; #echo:mod_dbase.common = 5 \r\n"
-        "/ a comment #echo=hidden\n"
-        "#set:mod_icmp{#set:repeat=5000;}"
-        "#call:system.sleep=500;#var:host=10.0.0.1;#x:a.b|p.q|r=v=w:/x{b{c}d}");
-    ASSERT_EQ(s.size(), 5u);
-    EXPECT_EQ(s[0].keyword, "echo");
-    EXPECT_EQ(*s[0].name, "mod_dbase");
-    EXPECT_EQ(s[0].path, (std::vector<std::string>{"common"}));
-    EXPECT_EQ(*s[0].value, "5");
-    EXPECT_EQ(*s[1].block, "#set:repeat=5000;");
-    EXPECT_EQ(*s[2].name, "system");
-    EXPECT_EQ(s[2].path, (std::vector<std::string>{"sleep"}));
-    EXPECT_EQ(*s[3].value, "10.0.0.1");
-    EXPECT_EQ(*s[4].name, "a");
-    EXPECT_EQ(s[4].path, (std::vector<std::string>{"b"}));
-    EXPECT_EQ(*s[4].pipe, "p.q|r");
-    EXPECT_EQ(*s[4].value, "v=w:/x");
-    EXPECT_EQ(*s[4].block, "b{c}d");
+// Each statement as "keyword:name.path|pipe=value{block}", the parts it has.
+std::vector<std::string> Parsed(std::string_view text) {
+    std::vector<std::string> out;
+    for (const Statement& s : ParseStatements(text)) {
+        std::string t = s.keyword + (s.name ? ":" + *s.name : "");
+        for (const std::string& p : s.path) t += "." + p;
+        t += (s.pipe ? "|" + *s.pipe : "") + (s.value ? "=" + *s.value : "");
+        out.push_back(t + (s.block ? "{" + *s.block + "}" : ""));
+    }
+    return out;
+}
 
+TEST(StatementLexer, StatementsPartsAndTheQuirksOfEmptyParts) {
+    EXPECT_EQ(Parsed("free text ; #echo:mod_dbase.common = 5 \r\n/ a comment #echo=hidden\n#set:mod_icmp{#set:repeat=5000;}"
+                     "#call:system.sleep=500;#var:host=10.0.0.1;#x:a.b|p.q|r=v=w:/x{b{c}d}"),
+              (std::vector<std::string>{"echo:mod_dbase.common=5", "set:mod_icmp{#set:repeat=5000;}", "call:system.sleep=500",
+                                        "var:host=10.0.0.1", "x:a.b|p.q|r=v=w:/x{b{c}d}"}));
     // "={" opens no block: what follows is read at the same level.
-    s = ParseStatements("#set:x={#echo=in}");
-    ASSERT_EQ(s.size(), 2u);
-    EXPECT_FALSE(s[0].value);
-    EXPECT_FALSE(s[0].block);
-    EXPECT_EQ(*s[1].value, "in}");
+    EXPECT_EQ(Parsed("#set:x={#echo=in}"), (std::vector<std::string>{"set:x", "echo=in}"}));
     // "#set:.x" keeps no path word and goes back to idle at the dot.
-    s = ParseStatements("#set:.x=1");
-    ASSERT_EQ(s.size(), 1u);
-    EXPECT_FALSE(s[0].name);
-    EXPECT_TRUE(s[0].path.empty());
-    EXPECT_FALSE(s[0].value);
+    EXPECT_EQ(Parsed("#set:.x=1"), std::vector<std::string>{"set"});
     // An empty keyword drops the statement; an unclosed block is not kept.
-    EXPECT_TRUE(ParseStatements("#:x=1 #;").empty());
-    s = ParseStatements("#func:f{#echo=1");
-    ASSERT_EQ(s.size(), 1u);
-    EXPECT_FALSE(s[0].block);
-    EXPECT_TRUE(ParseStatements("no statements / #echo=1").empty());
+    EXPECT_TRUE(Parsed("#:x=1 #;").empty());
+    EXPECT_EQ(Parsed("#func:f{#echo=1"), std::vector<std::string>{"func:f"});
+    EXPECT_TRUE(Parsed("no statements / #echo=1").empty());
 }
 
 TEST(ScriptInterpreter, EchoLoopsVariablesFunctionsAndScopes) {
@@ -132,7 +114,7 @@ TEST(ScriptInterpreter, SetNestingRepliesAndTheSystemNodes) {
     ScriptFixture run;
     EXPECT_EQ(run("#set:mod_dbase.timeout=5000"), "FAIL (_SET_) -> \"mod_dbase\": Deprecated method");
     EXPECT_EQ(run("#set:mod_dbase{#set:timeout=5000;}"), " * SET node found: mod_dbase\r\nOK (mod_dbase): Applied");
-    EXPECT_EQ(run.dbase.settings["timeout"], "5000");
+    EXPECT_EQ(run.dbase.timeout, "5000");
     EXPECT_FALSE(run.dbase.editing);
     EXPECT_EQ(run("#set:mod_dbase{#set:other=1;#set:x{#set:y=1}}"),
               " * SET node found: mod_dbase\r\nFAIL (_SET_) -> \"other\": Unknown request\r\n"
@@ -140,7 +122,7 @@ TEST(ScriptInterpreter, SetNestingRepliesAndTheSystemNodes) {
     // A block's statements do not see the caller's variables.
     EXPECT_EQ(run("#var:t=7;#set:mod_dbase{#set:timeout=@t}#echo:mod_dbase.common"),
               " * SET node found: mod_dbase\r\nOK (mod_dbase): Applied\r\necho mod_dbase common -");
-    EXPECT_EQ(run.dbase.settings["timeout"], "@t");
+    EXPECT_EQ(run.dbase.timeout, "@t");
     EXPECT_EQ(run("#set:mod_window{#set:x=1}"), "FAIL (_SET_) -> \"mod_window\": Unknown request");
     EXPECT_EQ(run("#set"), "FAIL (_SET_): Syntax error");
     EXPECT_EQ(run("#set:syslog=text"), "FAIL (_SET_) -> \"syslog\": Unknown request");
@@ -149,18 +131,15 @@ TEST(ScriptInterpreter, SetNestingRepliesAndTheSystemNodes) {
 
     // Logging off drops the lines but still counts the failures.
     const ScriptRun quiet = RunScript("#set:sys.log.en=0;#echo=hidden;#call:nothing", run.env);
-    EXPECT_EQ(quiet.text, "");
-    EXPECT_EQ(quiet.failures, 1u);
+    EXPECT_EQ(std::tie(quiet.text, quiet.failures), std::tuple("", 1u));
 
     // The protocol window: the report so far, or the empty-buffer text.
     run("#call:system.window.show");
     run("#echo=one;#set:sys.wnd.color=0;#call:sys.wnd.update");
     ASSERT_EQ(run.shown.size(), 2u);
-    EXPECT_EQ(run.shown[0].text, "WND: Empty buffer (no log data)");
-    EXPECT_EQ(run.shown[0].title, "Quillmark: Script protocol");
-    EXPECT_TRUE(run.shown[0].highlight);
-    EXPECT_EQ(run.shown[1].text, "one");
-    EXPECT_FALSE(run.shown[1].highlight);
+    EXPECT_EQ(std::tie(run.shown[0].text, run.shown[0].title, run.shown[0].highlight),
+              std::tuple("WND: Empty buffer (no log data)", "Quillmark: Script protocol", true));
+    EXPECT_EQ(std::tie(run.shown[1].text, run.shown[1].highlight), std::tuple("one", false));
 }
 
 TEST(ScriptInterpreter, TheValueOfASyslogEventIsNeverAFormat) {
@@ -171,9 +150,7 @@ TEST(ScriptInterpreter, TheValueOfASyslogEventIsNeverAFormat) {
     std::vector<core::EventPtr> events;
     ASSERT_EQ(run.core.events->Drain(events, platform::Blocking::Yes), core::kOk);
     ASSERT_EQ(events.size(), 2u);
-    EXPECT_EQ(events[0]->Message(), "%s%n%x 100%");
-    EXPECT_EQ(events[0]->severity, 7u);
-    EXPECT_EQ(events[1]->severity, 4u);
+    EXPECT_EQ(std::tuple(events[0]->Message(), events[0]->severity, events[1]->severity), std::tuple("%s%n%x 100%", 7u, 4u));
     run.core.events->Shutdown();
 }
 
@@ -184,8 +161,7 @@ TEST(ScriptInterpreter, DepthIsBoundedSleepsEndOnCancelAndNumbersSaturate) {
     ScriptRun r = RunScript("#func:f{#call:f}#call:f", run.env);
     EXPECT_EQ(r.text, "FAIL (_CALL_) -> \"f\": Unknown request");
     r = RunScript("#glob:f{#call:f}#call:f", run.env);
-    EXPECT_EQ(r.failures, 1u);
-    EXPECT_EQ(r.text, "FAIL (_CALL_) -> \"f\": Operation error");
+    EXPECT_EQ(std::tie(r.failures, r.text), std::tuple(1u, "FAIL (_CALL_) -> \"f\": Operation error"));
     // Ten thousand nested blocks and loops: refused below the limit, no crash.
     std::string nested;
     for (int i = 0; i < 10000; ++i) nested += "#for:i=1{";
@@ -201,14 +177,12 @@ TEST(ScriptInterpreter, DepthIsBoundedSleepsEndOnCancelAndNumbersSaturate) {
     });
     r = RunScript("#call:sys.sleep=-9223372036854775808;#echo=after", run.env);
     canceller.join();
-    EXPECT_TRUE(r.cancelled);
-    EXPECT_EQ(r.text, "");
+    EXPECT_EQ(std::tie(r.cancelled, r.text), std::tuple(true, ""));
 
-    EXPECT_EQ(ReadDecimal(" -12abc"), -12);
-    EXPECT_EQ(ReadDecimal("x1"), 0);
-    EXPECT_EQ(ReadDecimal("99999999999999999999"), INT64_MAX);
-    EXPECT_EQ(ReadDecimal("-9223372036854775808"), INT64_MIN);
-    EXPECT_EQ(ReadDecimal("-99999999999999999999"), INT64_MIN);
+    EXPECT_EQ(std::tuple(ReadDecimal(" -12abc"), ReadDecimal("x1"), ReadDecimal("99999999999999999999")),
+              std::tuple(-12, 0, INT64_MAX));
+    EXPECT_EQ(std::tuple(ReadDecimal("-9223372036854775808"), ReadDecimal("-99999999999999999999")),
+              std::tuple(INT64_MIN, INT64_MIN));
 }
 
 }  // namespace

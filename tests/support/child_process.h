@@ -7,11 +7,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <optional>
-#include <string>
 #include <vector>
 
 #include "support/wait_until.h"
@@ -56,11 +54,10 @@ public:
     ChildProcess& operator=(const ChildProcess&) = delete;
 
     bool Alive() {
-        if (pid_ <= 0) return false;
         int status = 0;
-        const pid_t r = ::waitpid(pid_, &status, WNOHANG);
+        const pid_t r = pid_ > 0 ? ::waitpid(pid_, &status, WNOHANG) : -1;
         if (r == 0) return true;
-        if (r == pid_) status_ = status;
+        if (r > 0) status_ = status;
         pid_ = -1;
         return false;
     }

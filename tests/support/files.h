@@ -3,13 +3,9 @@
 // file, and the little-endian bytes of a struct-form setting.
 #include <gtest/gtest.h>
 
-#include <cstdint>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
-#include <string>
-#include <string_view>
-#include <vector>
 
 #include "platform/utf16.h"
 

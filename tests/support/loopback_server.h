@@ -60,10 +60,8 @@ private:
             if (!Readable(listener_)) continue;
             const int fd = ::accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
             if (fd < 0) continue;
-            if (talk_(*this, fd, ++connections_))
-                ::close(fd);
-            else
-                held.push_back(fd);
+            if (talk_(*this, fd, ++connections_)) ::close(fd);
+            else held.push_back(fd);
         }
         for (int fd : held) ::close(fd);
     }

@@ -1,13 +1,8 @@
 #pragma once
 // The program's home in a temp folder with the default settings, for tests
 // that run the real program.
-#include <filesystem>
 #include <functional>
 #include <memory>
-#include <string>
-#include <vector>
-
-#include <gtest/gtest.h>
 
 #include "platform/profile_file.h"
 #include "support/child_process.h"
@@ -47,8 +42,10 @@ public:
     // Without the new home's pings of 127.0.0.1, whose events would be
     // stored and relayed among a test's own lines.
     void StopPinging() const { fs::remove(Settings("mod_icmp")); }
-    std::unique_ptr<ChildProcess> Start() const {
-        return std::make_unique<ChildProcess>(std::vector<std::string>{QM_BINARY}, dir_.path() / "output.txt",
+    // The program on this home with `args`; its stdout and stderr go to OutputText().
+    std::unique_ptr<ChildProcess> Start(std::vector<std::string> args = {}) const {
+        args.insert(args.begin(), QM_BINARY);
+        return std::make_unique<ChildProcess>(std::move(args), dir_.path() / "output.txt",
                                               ChildEnvironment({"QUILLMARK_HOME=" + home_.string()}));
     }
 

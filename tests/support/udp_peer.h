@@ -8,10 +8,8 @@
 
 #include <cerrno>
 #include <chrono>
-#include <cstdint>
 #include <optional>
 #include <string>
-#include <string_view>
 
 namespace qm::testing {
 
@@ -35,9 +33,7 @@ public:
             fd_ = -1;
         }
     }
-    ~UdpPeer() {
-        if (fd_ >= 0) ::close(fd_);
-    }
+    ~UdpPeer() { if (fd_ >= 0) ::close(fd_); }
     UdpPeer(const UdpPeer&) = delete;
     UdpPeer& operator=(const UdpPeer&) = delete;
 

@@ -5,17 +5,12 @@
 // xdotool drives the mouse and keyboard.
 #include <unistd.h>
 
-#include <chrono>
-#include <filesystem>
 #include <fstream>
 #include <memory>
-#include <sstream>
-#include <string>
-#include <vector>
 
 #include "support/child_process.h"
+#include "support/files.h"
 #include "support/temp_dir.h"
-#include "support/wait_until.h"
 
 namespace qm::testing {
 
@@ -32,14 +27,13 @@ public:
             dir_.path() / "xvfb.txt");
         WaitUntil([&] { return !(name_ = ReadDisplayName()).empty() || !server_->Alive(); }, std::chrono::seconds(30));
         if (name_.empty()) return;
+        ready_ = !windowManager;
         if (windowManager) {
             wm_ = std::make_unique<ChildProcess>(std::vector<std::string>{"/usr/bin/openbox", "--sm-disable"},
                                                  dir_.path() / "openbox.txt", Environment());
             // openbox announces itself on the root window once it manages the screen.
-            ready_ = WaitUntil([&] { return Run({"xprop", "-root", "_NET_SUPPORTING_WM_CHECK"}).find("window id") != std::string::npos; },
+            ready_ = WaitUntil([&] { return Contains(Run({"xprop", "-root", "_NET_SUPPORTING_WM_CHECK"}), "window id"); },
                                std::chrono::seconds(30));
-        } else {
-            ready_ = true;
         }
     }
     ~XDisplay() { Kill(); }
@@ -59,12 +53,10 @@ public:
     // it printed.
     std::string Run(std::vector<std::string> argv) const {
         const std::filesystem::path out = dir_.path() / ("run" + std::to_string(++runs_) + ".txt");
-        ChildProcess p(std::move(argv), out, Environment());
-        p.Exit(std::chrono::seconds(30));
-        std::ostringstream s;
-        s << std::ifstream(out).rdbuf();
+        ChildProcess(std::move(argv), out, Environment()).Exit(std::chrono::seconds(30));
+        const std::string printed = ReadWholeFile(out);
         std::filesystem::remove(out);
-        return s.str();
+        return printed;
     }
     // Ends the X server as a logout would: every client loses its display.
     void Kill() {
@@ -79,10 +71,8 @@ public:
 private:
     std::string ReadDisplayName() const {
         std::ifstream in(dir_.path() / "xvfb.txt");
-        std::string line;
-        while (std::getline(in, line)) {
+        for (std::string line; std::getline(in, line);)
             if (!in.eof() && !line.empty() && line.find_first_not_of("0123456789") == std::string::npos) return ":" + line;
-        }
         return {};
     }
 
