@@ -1,8 +1,13 @@
-// Taking a request apart: the request line and headers, and the one key
-// every spelling of a path comes down to.
+// Taking a request apart: the request line and headers, the one key every
+// spelling of a path comes down to, and http.ini read as the server reads it.
 #include "http/http_request.h"
 
 #include <gtest/gtest.h>
+
+#include <fstream>
+
+#include "http/http_ini.h"
+#include "support/temp_dir.h"
 
 namespace qm::http {
 namespace {
@@ -79,15 +84,29 @@ TEST(HttpRequest, AUriWithoutLeadingSlashNamesTheSameResource) {
 }
 
 TEST(HttpRequest, QueryNumbersByPosition) {
-    EXPECT_EQ(QueryNumber("2&0", 0), 2);
-    EXPECT_EQ(QueryNumber("2&0", 1), 0);
-    EXPECT_EQ(QueryNumber("2", 1), -1);
-    EXPECT_EQ(QueryNumber("&5", 0), -1);
-    EXPECT_EQ(QueryNumber("&5", 1), 5);
-    EXPECT_EQ(QueryNumber("", 0), -1);
-    EXPECT_EQ(QueryNumber("-3&x", 0), -3);
-    EXPECT_EQ(QueryNumber("-3&x", 1), 0);
-    EXPECT_EQ(QueryNumber("12abc", 0), 12);
+    const std::tuple<const char*, int, int> cases[] = {{"2&0", 0, 2},  {"2&0", 1, 0}, {"2", 1, -1},    {"&5", 0, -1},
+                                                       {"&5", 1, 5},   {"", 0, -1},   {"-3&x", 0, -3}, {"-3&x", 1, 0},
+                                                       {"12abc", 0, 12}};
+    for (const auto& [query, position, number] : cases) EXPECT_EQ(QueryNumber(query, position), number) << query << position;
+}
+
+// Found by fuzzing: a value of control characters alone was cleaned to an
+// empty text and then taken as the entry, so headers went out empty instead
+// of falling back to the extension's entry or the default.
+TEST(HttpIni, AValueOfControlCharactersAloneCountsAsNoEntry) {
+    qm::testing::TempDir dir("qm-httpini");
+    const std::filesystem::path path = dir.path() / "http.ini";
+    std::ofstream(path, std::ios::binary) << "[mime]\n*=\x01\x02\n\\a.txt=\x01\x7f\ntxt=text/plain\n"
+                                             "[cache]\n*=\x03\n\\a.txt=max-age=\x01" "60\n";
+    HttpIni ini(path);
+    const HttpIniDefaults d = ini.ReadDefaults();
+    EXPECT_EQ(d.mimeType, "application/octet-stream");
+    EXPECT_EQ(d.cacheControl, "no-cache");
+    const auto file = ini.Current();
+    EXPECT_FALSE(IniEntry(*file, "mime", "\\a.txt"));
+    EXPECT_EQ(IniEntry(*file, "mime", "txt"), "text/plain");
+    // Control characters inside a value are dropped, the rest stays.
+    EXPECT_EQ(IniEntry(*file, "cache", "\\a.txt"), "max-age=60");
 }
 
 }  // namespace

@@ -47,19 +47,6 @@ std::string Stored(const Lines& lines) {
     return out;
 }
 
-// The lines of a stored log file; a file that does not end with a line end fails the test.
-Lines StoredLines(const std::string& bytes) {
-    Lines lines;
-    size_t begin = 0;
-    for (size_t i = 0; i + 1 < bytes.size(); i += 2) {
-        if (bytes[i] != '\n' || bytes[i + 1] != '\0') continue;
-        lines.push_back(platform::Utf16LEBytesToUtf8(std::string_view(bytes).substr(begin, i - begin)));
-        begin = i + 2;
-    }
-    EXPECT_EQ(begin, bytes.size()) << "unfinished last line";
-    return lines;
-}
-
 Lines FileNames(const fs::path& folder) {
     Lines names;
     for (const auto& entry : fs::directory_iterator(folder)) {
@@ -87,6 +74,12 @@ bool Has(const Records& events, const std::string& text, bool prefix = false) {
     });
 }
 std::string FileError(const fs::path& path, int error) { return kFileError + path.string() + ". Код: " + std::to_string(error); }
+
+Records Archive(const Records& events) {
+    Records archive;
+    std::ranges::copy_if(events, std::back_inserter(archive), [](const core::EventRecord& e) { return e.type == core::kEventArchive; });
+    return archive;
+}
 
 // The reloaded Archive events as lines in the default format, sorted.
 Lines ArchiveLines(const Records& events) {
@@ -246,11 +239,10 @@ TEST_F(DbaseModuleTest, WritesTheWholeQueueOnceItHoldsMoreThanMsgLimitOfTheTypes
     EXPECT_TRUE(std::regex_match(files[0], std::regex(R"(log_\d{8}_\d{6}\.log)"))) << files[0];
     EXPECT_TRUE(Has(reports, kSaved + (logs_ / files[0]).string()));
     // Queue order, only External lines; the intake's sender and time on the last.
-    const std::string bytes = ReadWholeFile(logs_ / files[0]), heldBytes = Stored(held);
-    ASSERT_EQ(bytes.compare(0, heldBytes.size(), heldBytes), 0);
-    const Lines last = StoredLines(bytes.substr(heldBytes.size()));
-    ASSERT_EQ(last.size(), 1u);
-    EXPECT_TRUE(std::regex_match(last[0], std::regex(R"(<13>hello\|a2;10\.1\.2\.3;(\d+ ){6}\d+;)"))) << last[0];
+    const Lines stored = LogLines(logs_ / files[0]);
+    ASSERT_EQ(stored.size(), held.size() + 1);
+    EXPECT_EQ(Lines(stored.begin(), stored.end() - 1), held);
+    EXPECT_TRUE(std::regex_match(stored.back(), std::regex(R"(<13>hello\|a2;10\.1\.2\.3;(\d+ ){6}\d+;)"))) << stored.back();
 }
 
 TEST_F(DbaseModuleTest, EveryEnabledTargetGetsEachBatch) {
@@ -308,8 +300,10 @@ TEST_F(DbaseModuleTest, ShutdownRewritesTheBufferFileAndEachStartReloadsIt) {
     Stop();
     // The whole file replaced: the queue in order, then what the intake still held.
     const std::string bytes = ReadWholeFile(buffer_);
-    ASSERT_EQ(bytes.compare(0, Stored(kept).size(), Stored(kept)), 0);
-    EXPECT_EQ(Sorted(StoredLines(bytes.substr(Stored(kept).size()))), Sorted(late));
+    const Lines stored = LogLines(buffer_);
+    ASSERT_EQ(stored.size(), kept.size() + late.size());
+    EXPECT_EQ(Lines(stored.begin(), stored.begin() + kept.size()), kept);
+    EXPECT_EQ(Sorted(Lines(stored.begin() + kept.size(), stored.end())), Sorted(late));
     EXPECT_EQ(FileNames(logs_), Lines{"log_last.log"});
 
     // Every whole line comes back as an Archive event with its own sender and
@@ -344,15 +338,12 @@ TEST_F(DbaseModuleTest, SystemEventsAreStoredWithTheirTextAndComeBackAsTheyWere)
     Start();
     ASSERT_EQ(Events().Report(3, "Ошибка диска: 100% <занято>"), core::kOk);
     Stop();
-    const Lines stored = StoredLines(ReadWholeFile(buffer_));
+    const Lines stored = LogLines(buffer_);
     const auto own = std::find_if(stored.begin(), stored.end(), [](const std::string& line) {
         return line.rfind("<43>Ошибка диска: 100% <занято>|a2;127.0.0.1;", 0) == 0;
     });
     ASSERT_NE(own, stored.end()) << ReadWholeFile(buffer_).size() << " bytes in the buffer file";
-    Records archive;
-    for (const core::EventRecord& e : Start()) {
-        if (e.type == core::kEventArchive) archive.push_back(e);
-    }
+    const Records archive = Archive(Start());
     EXPECT_EQ(ArchiveLines(archive), Sorted(stored)) << "every stored line comes back";
     const auto back = std::find_if(archive.begin(), archive.end(), [](const core::EventRecord& e) {
         return e.Message().rfind("Ошибка диска", 0) == 0;
@@ -368,10 +359,7 @@ TEST_F(DbaseModuleTest, SystemEventsAreStoredWithTheirTextAndComeBackAsTheyWere)
 TEST_F(DbaseModuleTest, OwnLogFormatIsWrittenAndReloadsAsPlainText) {
     DbaseIni().Text("Common.StrLogFormat", "%s [%s] %.2u.%.2u.%u %.2u:%.2u:%.2u.%.3u").Save(root_);
     RunOnce({"<13>kept|a2;10.0.0.7;6 12 2026 8 5 9 7;"});
-    Records archive;
-    for (const core::EventRecord& e : Start()) {
-        if (e.type == core::kEventArchive) archive.push_back(e);
-    }
+    const Records archive = Archive(Start());
     // Without the relay suffix the line comes back whole, from the loader.
     ASSERT_EQ(archive.size(), 1u);
     EXPECT_EQ(archive[0].Raw(), "<13>kept [10.0.0.7] 06.12.2026 08:05:09.007");
@@ -401,7 +389,7 @@ TEST_F(DbaseModuleTest, StopBeforeTheFirstWakeUpKeepsTheOldBufferLines) {
     Start(false);
     Queue(fresh);
     Stop();
-    EXPECT_EQ(Sorted(StoredLines(ReadWholeFile(buffer_))), Sorted(old + fresh));
+    EXPECT_EQ(Sorted(LogLines(buffer_)), Sorted(old + fresh));
 }
 
 // ---- file errors ----------------------------------------------------------------
@@ -455,7 +443,7 @@ TEST_F(DbaseModuleTest, LinesSeveralFailingTargetsMissedGoToTheBufferFileOnceInO
     EXPECT_FALSE(Has(WriteBatch(second, 2), kSaved, true));
     Queue(queued);
     Stop();
-    EXPECT_EQ(StoredLines(ReadWholeFile(buffer_)), first + second + queued);
+    EXPECT_EQ(LogLines(buffer_), first + second + queued);
 }
 
 TEST_F(DbaseModuleTest, UnreadableBufferFileIsNeverOverwritten) {
@@ -467,7 +455,7 @@ TEST_F(DbaseModuleTest, UnreadableBufferFileIsNeverOverwritten) {
     EXPECT_EQ(ReadWholeFile(next), Stored(first));
     // Nothing reads the first run's events back: the next run adds its own.
     RunOnce(second);
-    EXPECT_EQ(Sorted(StoredLines(ReadWholeFile(next))), Sorted(first + second));
+    EXPECT_EQ(Sorted(LogLines(next)), Sorted(first + second));
     EXPECT_TRUE(fs::is_directory(buffer_ / "inside"));
 }
 
@@ -583,36 +571,22 @@ TEST_F(DbaseModuleTest, LegacySectionIsReadAndSavedInTheCurrentForm) {
 }
 
 TEST_F(DbaseModuleTest, ACountBeyondTheWrittenTargetsBringsNoGhostAndAMissingEnableIsOff) {
-    {
-        platform::ProfileFile file;
-        file.WriteString(kSection, "Version", "2");
-        const uint8_t three[4] = {3, 0, 0, 0}, on[1] = {1};
-        file.WriteStruct(kSection, "ItemCount", three);
-        file.WriteStruct(kSection, "Item.0-Enable", on);
-        file.WriteString(kSection, "Item.0-StrName", "Main");
-        file.WriteString(kSection, "Item.0-StrLogNameFormat", "main_%.2u.log");
-        file.WriteString(kSection, "Item.1-StrName", "Half");  // no Enable; Item.2 not there at all
-        fs::create_directories(root_ / "Settings");
-        ASSERT_TRUE(file.Save(root_ / "Settings" / "mod_dbase.ini"));
-    }
-    const auto check = [](DbaseModule& module) {
-        ASSERT_TRUE(module.Record(1));
-        EXPECT_FALSE(module.Record(2)) << "a target the file does not hold";
-        const LogTarget t0 = *module.Record(0), t1 = *module.Record(1);
-        EXPECT_EQ(std::tie(t0.enable, t0.name, t0.logNameFormat), std::make_tuple(uint8_t(1), std::string("Main"), std::string("main_%.2u.log")));
-        EXPECT_EQ(std::tie(t1.enable, t1.name), std::make_tuple(uint8_t(0), std::string("Half")));
-    };
-    {
-        Offline offline(root_);
-        check(offline.module);
-        ASSERT_TRUE(offline.module.SaveSection());
-    }
+    DbaseIni().Number("ItemCount", 3).Number("Item.0-Enable", 1, 1).Text("Item.0-StrName", "Main")
+        .Text("Item.0-StrLogNameFormat", "main_%.2u.log")
+        .Text("Item.1-StrName", "Half")  // no Enable; Item.2 not there at all
+        .Save(root_);
+    Offline offline(root_);
+    DbaseModule& module = offline.module;
+    ASSERT_TRUE(module.Record(1));
+    EXPECT_FALSE(module.Record(2)) << "a target the file does not hold";
+    const LogTarget t0 = *module.Record(0), t1 = *module.Record(1);
+    EXPECT_EQ(std::tie(t0.enable, t0.name, t0.logNameFormat), std::make_tuple(uint8_t(1), std::string("Main"), std::string("main_%.2u.log")));
+    EXPECT_EQ(std::tie(t1.enable, t1.name), std::make_tuple(uint8_t(0), std::string("Half")));
+    ASSERT_TRUE(module.SaveSection());
     const auto saved = platform::ProfileFile::Load(root_ / "Settings" / "mod_dbase.ini");
     EXPECT_EQ(saved.Get(kSection, "ItemCount"), "0200000002");
     EXPECT_EQ(saved.Get(kSection, "Item.1-Enable"), "0000");
     EXPECT_FALSE(saved.Get(kSection, "Item.2-Enable"));
-    Offline reloaded(root_);
-    check(reloaded.module);
 }
 
 }  // namespace

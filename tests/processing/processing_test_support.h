@@ -1,15 +1,9 @@
 #pragma once
 // Helpers shared by the processing module tests: events, files and
 // the byte layout of legacy settings records.
-#include <chrono>
-#include <cstdint>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
-#include <functional>
-#include <iterator>
 #include <string>
-#include <thread>
 #include <type_traits>
 #include <vector>
 
@@ -19,6 +13,10 @@
 #include "support/wait_until.h"
 
 namespace qm::processing::test {
+
+using qm::testing::LogLines;
+using qm::testing::ReadWholeFile;
+using qm::testing::WaitUntil;
 
 inline core::EventRecord Event(std::string sender, std::string message, uint32_t severity = 6,
                                uint32_t type = core::kEventExternal) {
@@ -31,14 +29,10 @@ inline core::EventRecord Event(std::string sender, std::string message, uint32_t
     return e;
 }
 
-using qm::testing::ReadWholeFile;
-
 inline void Spill(const std::filesystem::path& path, const std::string& bytes) {
     std::filesystem::create_directories(path.parent_path());
-    std::ofstream(path, std::ios::binary) << bytes;
+    qm::testing::WriteWholeFile(path, bytes);
 }
-
-using qm::testing::WaitUntil;
 
 // A little-endian number, or text as UTF-16LE units, at a byte offset of a
 // legacy record.

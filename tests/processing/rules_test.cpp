@@ -1,32 +1,197 @@
+// The rules: matching and actions on their own, the module's records and
+// settings, and programs a rule starts, with every text one argument.
 #include "processing/rules/rules_module.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <atomic>
+#include <random>
 #include <thread>
 
 #include "core/core_context.h"
 #include "processing/processing_test_support.h"
+#include "processing/rules/rule_match.h"
 #include "support/temp_dir.h"
 
 namespace qm::processing {
 namespace {
 
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+using namespace std::string_literals;
+using test::Event;
 using test::Put;
 
 constexpr const char* kSection = "mod_rules";
 
-core::EventRecord Event(std::string message) { return test::Event("10.0.0.1", std::move(message)); }
-
-Rule On(uint64_t uid, std::string pattern, uint16_t param = 0, uint32_t background = 0) {
+// A condition on its own, for matching.
+Rule Cond(uint8_t kind, std::string pattern, uint16_t param = 0, uint64_t list = 0) {
     Rule r;
-    r.enable = 1;
-    r.uid = uid;
-    r.inCond1 = kCondMessage;
+    r.inCond1 = kind;
     r.strInCond1 = std::move(pattern);
     r.param = param;
+    r.inListId1 = list;
+    return r;
+}
+
+// An enabled rule on the message, for the module.
+Rule On(uint64_t uid, std::string pattern, uint16_t param = 0, uint32_t background = 0) {
+    Rule r = Cond(kCondMessage, std::move(pattern), param);
+    r.enable = 1;
+    r.uid = uid;
     r.outColor = {background, 0};
     return r;
+}
+
+core::EventRecord Message(std::string message) { return Event("10.0.0.1", std::move(message)); }
+
+TEST(RulesMatch, TextConditionsWholeSubstringAndLeadingStar) {
+    const auto e = Event("10.1.2.3", "Link down on port Gi0/1");
+    const std::tuple<uint8_t, const char*, uint16_t, bool> cases[] = {
+        {kCondMessage, "down on", 0, true},
+        {kCondMessage, "Down on", 0, false},
+        {kCondMessage, "Link down on port Gi0/", kWholeString1, false},
+        {kCondMessage, "Link down on port Gi0/1", kWholeString1, true},
+        {kCondSender, "Link", 0, false},
+        {kCondMessage, "*zzz", kWholeString1, true},
+        {kCondMessage, "Link*", 0, false},
+        {kCondMessage, "", 0, true}};
+    for (const auto& [kind, pattern, param, expected] : cases) EXPECT_EQ(MatchRule(Cond(kind, pattern, param), e, {}), expected) << pattern;
+    EXPECT_FALSE(MatchRule(Cond(kCondMessage, "*"), Event("10.1.2.3", ""), {}));  // no message to test
+    EXPECT_TRUE(MatchRule(Cond(kCondMessage, "ошибка диска"), Event("h", "<3> ошибка диска sda"), {}));
+}
+
+TEST(RulesMatch, SeverityAndTypeKinds) {
+    for (uint32_t severity : {0u, 3u, 7u, 8u, core::kNoSeverity}) {
+        for (uint8_t kind = kCondSeverityFirst; kind <= kCondSeverityUnknown; ++kind) {
+            const bool expected = kind == kCondSeverityUnknown ? severity == core::kNoSeverity : kind - 2u == severity;
+            EXPECT_EQ(MatchRule(Cond(kind, ""), Event("h", "m", severity), {}), expected) << int(kind) << " " << severity;
+        }
+    }
+    const uint32_t bits[] = {core::kEventSystem, core::kEventExternal, core::kEventInternal, core::kEventArchive};
+    for (uint8_t kind = kCondSystem; kind <= kCondArchive; ++kind) {
+        for (uint32_t type : bits) EXPECT_EQ(MatchRule(Cond(kind, ""), Event("h", "m", 6, type), {}), bits[kind - kCondSystem] == type);
+    }
+    EXPECT_FALSE(MatchRule(Cond(15, ""), Event("h", "m"), {}));
+}
+
+TEST(RulesMatch, ListConditionsAndTheirFallback) {
+    ListTable lists;
+    lists.Add(MatchList{0, 7, "disabled", {"10.9."}});
+    lists.Add(MatchList{1, 7, "edge", {"edge-rt", "10.1."}});
+    lists.Add(MatchList{1, 8, "z", {"zzz"}});
+    lists.MarkDeleted(*lists.Add(MatchList{1, 9, "deleted", {"10.1."}}));
+    const auto matches = [&](const Rule& r, const char* sender, const char* message = "m") {
+        return MatchRule(r, Event(sender, message), lists);
+    };
+    EXPECT_TRUE(matches(Cond(kCondSender, "x", kUseList1, 7), "10.1.2.3"));
+    EXPECT_FALSE(matches(Cond(kCondSender, "x", kUseList1, 7), "10.9.2.3"));
+    EXPECT_FALSE(matches(Cond(kCondSender, "x", kUseList1 | kWholeString1, 7), "10.1.2.3"));
+    EXPECT_TRUE(matches(Cond(kCondSender, "x", kUseList1 | kWholeString1, 7), "edge-rt"));
+    EXPECT_FALSE(matches(Cond(kCondSender, "x", 0, 7), "10.1.2.3"));  // list flag off
+    for (uint64_t uid : {9, 404}) {  // deleted or missing: the pattern counts
+        EXPECT_TRUE(matches(Cond(kCondSender, "10.1.", kUseList1, uid), "10.1.2.3"));
+        EXPECT_FALSE(matches(Cond(kCondSender, "10.1.", kUseList1, uid), "10.7.2.3"));
+    }
+    Rule two = Cond(kCondSender, "*", kUseList2 | kWholeString2);
+    two.inMatch = kAnd;
+    two.inCond2 = kCondMessage;
+    two.inListId2 = 8;
+    EXPECT_TRUE(matches(two, "h", "zzz"));
+    EXPECT_FALSE(matches(two, "h", "zzzz"));
+}
+
+TEST(RulesMatch, CombinationsOfTwoConditions) {
+    const auto e = Message("disk full");
+    for (bool c1 : {false, true}) {
+        for (bool c2 : {false, true}) {
+            Rule r = Cond(kCondMessage, c1 ? "disk" : "cpu");
+            r.inCond2 = kCondSender;
+            r.strInCond2 = c2 ? "10.0.0.1" : "10.0.0.2";
+            const bool expected[] = {c1, c1 && c2, c1 || c2, c1 && !c2, false};
+            for (uint8_t mode = 0; mode <= 4; ++mode) {
+                r.inMatch = mode;
+                EXPECT_EQ(MatchRule(r, e, {}), expected[mode]) << int(mode) << c1 << c2;
+            }
+        }
+    }
+}
+
+// The prepared list must answer as trying entries one by one does, with
+// overlapping entries, entries inside entries and repeated prefixes.
+TEST(MatchListIndex, AgreesWithEntryByEntrySearch) {
+    std::mt19937 random(12345);
+    auto text = [&](size_t maxLength) {
+        std::string s(random() % (maxLength + 1), ' ');
+        for (char& c : s) c = "abc\xD0\xBF"[random() % 5];
+        return s;
+    };
+    for (int round = 0; round < 400; ++round) {
+        std::vector<std::string> entries;
+        for (size_t n = random() % 12; n > 0; --n) entries.push_back(text(5));
+        const ListIndex index(entries);
+        for (int probe = 0; probe < 40; ++probe) {
+            const std::string subject = text(14);
+            bool occurs = false, equals = false;
+            for (const auto& entry : entries) {
+                occurs = occurs || subject.find(entry) != std::string::npos;
+                equals = equals || subject == entry;
+            }
+            ASSERT_EQ(index.AnyOccursIn(subject), occurs) << subject;
+            ASSERT_EQ(index.AnyEquals(subject), equals) << subject;
+        }
+    }
+}
+
+TEST(RulesActions, CutAndReplaceOverEarlierRulesAndStartOnlyForNetworkAndPollerEvents) {
+    EXPECT_EQ(CutText("ab-xy-ab-xy", "xy"), "ab- -ab- ");
+    EXPECT_EQ(CutText("aaa", "aa"), " a");
+    EXPECT_EQ(CutText("unchanged", ""), "unchanged");
+    EXPECT_EQ(CutText("Привет, мир; привет 𝄞", "ривет"), "П , мир; п  𝄞");
+
+    const auto e = Message("id=1 user=root");
+    RuleOutcome out;
+    Rule cut = Cond(kCondMessage, "*", kTextAction | kCutText | kColorAction);
+    cut.outTextMode = kOutMessage;
+    cut.outColor = {0x0000FF, 0xFFFFFF};
+    // Each cut starts again from the event's own message; an empty one changes nothing.
+    for (const char* part : {"id=", "root", ""}) {
+        cut.strOutText = part;
+        ApplyTextAndColor(cut, e, out);
+        if (*part != 'i') {
+            EXPECT_EQ(out.message, "id=1 user= ") << part;
+        }
+    }
+    Rule sender = Cond(kCondMessage, "*", kTextAction | kCutText);
+    sender.strOutText = "core router";
+    ApplyTextAndColor(sender, e, out);
+    EXPECT_EQ(out.sender, "core router");
+    EXPECT_EQ(out.message, "id=1 user= ");
+    EXPECT_EQ(out.colors, (RuleColors{0x0000FF, 0xFFFFFF}));
+
+    Rule start = Cond(kCondMessage, "*", kStartProgram);
+    start.startCmd = "/opt/handler";
+    for (uint32_t type : {core::kEventExternal, core::kEventInternal, core::kEventSystem, core::kEventArchive})
+        EXPECT_EQ(WantsStart(start, Event("h", "m", 6, type)), type == core::kEventExternal || type == core::kEventInternal);
+    start.startCmd.clear();
+    EXPECT_FALSE(WantsStart(start, Event("h", "m", 6, core::kEventExternal)));
+}
+
+TEST(RulesActions, ColourChoiceOrder) {
+    const ColorScheme scheme = ColorScheme::Defaults();
+    const std::array<uint32_t, 6> list{0xFFFFFF, 0x000000, 0xFF5050, 0xFFFFFF, 0xC8C8C8, 0x000000};
+    auto choose = [&](std::optional<RuleColors> rule, uint32_t severity, uint32_t type, bool option) {
+        return ChooseColors(rule, Event("h", "m", severity, type), option, scheme, list);
+    };
+    EXPECT_EQ(choose(RuleColors{1, 2}, 3, core::kEventSystem, true).colors, (RuleColors{1, 2}));
+    const auto system = choose(std::nullopt, 6, core::kEventSystem, true);
+    EXPECT_EQ(std::tie(system.source, system.index, system.colors),
+              std::make_tuple(ColorSource::Scheme, kSchemeSystem, RuleColors{0xF0F0F0, 0x141414}));
+    EXPECT_EQ(choose(std::nullopt, 7, core::kEventExternal, true).index, 7u);
+    EXPECT_EQ(choose(std::nullopt, core::kNoSeverity, core::kEventExternal, true).index, kSchemeOther);
+    const auto plain = choose(std::nullopt, 0, core::kEventExternal, false);
+    EXPECT_EQ(std::tie(plain.source, plain.colors), std::make_tuple(ColorSource::List, RuleColors{0xFFFFFF, 0x000000}));
 }
 
 class RulesModuleTest : public ::testing::Test {
@@ -102,36 +267,29 @@ TEST_F(RulesModuleTest, LegacyFormIsDecodedFromItsRecordLayouts) {
     EXPECT_EQ(rules_.Scheme(), ColorScheme::Defaults());
 }
 
-TEST_F(RulesModuleTest, SchemeNeedsItsBackgroundsAndListSizesAreBounded) {
+// A scheme without its backgrounds is not taken; list sizes are bounded;
+// counts beyond the written records bring no ghosts.
+TEST_F(RulesModuleTest, OddFilesBringNoGhostsAndNoHalfScheme) {
     {
         core::SettingsSection s = config_.BeginSave(kSection, kSection);
         s.File().WriteStruct(kSection, "Common.LogTypeTextColor", std::vector<uint8_t>(40, 0x11));
-        s.File().WriteStruct(kSection, "ListCount", std::vector<uint8_t>{1, 0, 0, 0});
+        s.File().WriteStruct(kSection, "ItemCount", std::vector<uint8_t>{3, 0, 0, 0});
+        s.File().WriteString(kSection, "Item.1-StrName", "only this one");
+        s.File().WriteStruct(kSection, "ListCount", std::vector<uint8_t>{3, 0, 0, 0});
         s.File().WriteStruct(kSection, "List.0-ListSize", std::vector<uint8_t>{0xFF, 0xFF, 0xFF, 0xFF});
         s.File().WriteString(kSection, "List.0-item.1-StrValue", "kept");
         s.File().WriteString(kSection, "List.0-item.70000-StrValue", "beyond the bound");
+        s.File().WriteStruct(kSection, "List.2-ListSize", std::vector<uint8_t>{1, 0, 0, 0});
+        s.File().WriteString(kSection, "List.2-item.0-StrValue", "entry");
         ASSERT_TRUE(s.Commit());
     }
     rules_.Load(Open());
     EXPECT_EQ(rules_.Scheme(), ColorScheme::Defaults());
-    EXPECT_EQ(rules_.ListAt(0)->record.entries, std::vector<std::string>{"kept"});
-}
-
-TEST_F(RulesModuleTest, CountsBeyondTheWrittenRecordsBringNoGhosts) {
-    {
-        core::SettingsSection s = config_.BeginSave(kSection, kSection);
-        s.File().WriteStruct(kSection, "ItemCount", std::vector<uint8_t>{3, 0, 0, 0});
-        s.File().WriteString(kSection, "Item.1-StrName", "only this one");
-        s.File().WriteStruct(kSection, "ListCount", std::vector<uint8_t>{2, 0, 0, 0});
-        s.File().WriteStruct(kSection, "List.1-ListSize", std::vector<uint8_t>{1, 0, 0, 0});
-        s.File().WriteString(kSection, "List.1-item.0-StrValue", "entry");
-        ASSERT_TRUE(s.Commit());
-    }
-    rules_.Load(Open());
     ASSERT_EQ(rules_.RuleCount(), 1u);
     EXPECT_EQ(rules_.RuleAt(0)->record.name, "only this one");
-    ASSERT_EQ(rules_.ListCount(), 1u);
-    EXPECT_EQ(rules_.ListAt(0)->record.entries, std::vector<std::string>{"entry"});
+    ASSERT_EQ(rules_.ListCount(), 2u);
+    EXPECT_EQ(rules_.ListAt(0)->record.entries, std::vector<std::string>{"kept"});
+    EXPECT_EQ(rules_.ListAt(1)->record.entries, std::vector<std::string>{"entry"});
 }
 
 TEST_F(RulesModuleTest, FiveHundredRecordsFreeSlotReuseAndFieldCapacities) {
@@ -189,37 +347,33 @@ TEST_F(RulesModuleTest, SelectionOrderContinueAndDoNotAdd) {
     disabled.enable = 0;
     rules_.AddRule(disabled);
     rules_.AddRule(On(6, "disk", kColorAction | kDoNotAdd, 0x654321));
-    const auto e = Event("disk full");
+    const auto e = Message("disk full");
 
     RuleOutcome out = rules_.Apply(e, std::vector<uint64_t>{3, 1, 2});
-    EXPECT_EQ(out.colors->background, 0x00FF00u);
-    EXPECT_EQ(out.rulesMatched, 2u);
+    EXPECT_EQ(std::tie(out.colors->background, out.rulesMatched), std::make_tuple(0x00FF00u, 2u));
     out = rules_.Apply(e, std::vector<uint64_t>{4, 2});
-    EXPECT_EQ(out.colors->background, 0x0000FFu);
-    EXPECT_EQ(out.rulesMatched, 1u);
+    EXPECT_EQ(std::tie(out.colors->background, out.rulesMatched), std::make_tuple(0x0000FFu, 1u));
     EXPECT_EQ(rules_.Apply(e, std::vector<uint64_t>{5, 99, 6}).rulesMatched, 0u);
-
     // A do-not-add rule counts wherever it stands; no other rule does.
     EXPECT_TRUE(rules_.DoNotAdd(e, std::vector<uint64_t>{4, 6}));
     EXPECT_FALSE(rules_.DoNotAdd(e, std::vector<uint64_t>{4, 2}));
-    EXPECT_FALSE(rules_.DoNotAdd(Event("fan"), std::vector<uint64_t>{6}));
+    EXPECT_FALSE(rules_.DoNotAdd(Message("fan"), std::vector<uint64_t>{6}));
 }
 
 TEST_F(RulesModuleTest, ReplacedAndDeletedListsTakeEffectAtOnce) {
     const size_t slot = *rules_.AddList(MatchList{1, 50, "hosts", {"alpha"}});
-    rules_.AddRule(On(1, "fallback", kColorAction | kUseList1));
-    Rule r = *rules_.FindRule(1);
+    Rule r = On(1, "fallback", kColorAction | kUseList1);
     r.inListId1 = 50;
-    ASSERT_TRUE(rules_.ReplaceRule(0, r));
+    rules_.AddRule(r);
     const std::vector<uint64_t> selection{1};
-    EXPECT_TRUE(rules_.Apply(Event("alpha up"), selection).colors);
+    EXPECT_TRUE(rules_.Apply(Message("alpha up"), selection).colors);
     ASSERT_TRUE(rules_.ReplaceList(slot, MatchList{1, 50, "hosts", {"beta"}}));
-    EXPECT_FALSE(rules_.Apply(Event("alpha up"), selection).colors);
-    EXPECT_TRUE(rules_.Apply(Event("beta up"), selection).colors);
+    EXPECT_FALSE(rules_.Apply(Message("alpha up"), selection).colors);
+    EXPECT_TRUE(rules_.Apply(Message("beta up"), selection).colors);
     ASSERT_TRUE(rules_.DeleteList(slot));
-    EXPECT_TRUE(rules_.Apply(Event("fallback"), selection).colors);
+    EXPECT_TRUE(rules_.Apply(Message("fallback"), selection).colors);
     ASSERT_TRUE(rules_.DeleteRule(0));
-    EXPECT_FALSE(rules_.Apply(Event("fallback"), selection).colors);
+    EXPECT_FALSE(rules_.Apply(Message("fallback"), selection).colors);
 }
 
 // The sets as an editor sees them, by field names only: list entries edited
@@ -231,22 +385,21 @@ TEST_F(RulesModuleTest, RecordSetsEditListEntriesAndRefuseStaleCopies) {
     core::RecordCopy list = sets.Blank({RecordSet::List});
     ASSERT_TRUE(list.Set("StrName", "hosts") && list.Set("UID", "50") && list.Set("Enable", "1"));
     ASSERT_TRUE(sets.Add({RecordSet::List}, list));
-    ASSERT_TRUE(rules_.AddRule([] { Rule r = On(1, "", kColorAction | kUseList1); r.inListId1 = 50; return r; }()));
+    Rule r = On(1, "", kColorAction | kUseList1);
+    r.inListId1 = 50;
+    ASSERT_TRUE(rules_.AddRule(r));
     const std::vector<uint64_t> selection{1};
 
     const core::SetRef entries{RecordSet::Entry, 0};
     core::RecordCopy entry = sets.Blank(entries);
-    ASSERT_TRUE(entry.Set("StrValue", "alpha"));
-    ASSERT_TRUE(sets.Add(entries, entry));
-    ASSERT_TRUE(entry.Set("StrValue", "beta"));
-    ASSERT_TRUE(sets.Add(entries, entry));
-    EXPECT_TRUE(rules_.Apply(Event("alpha up"), selection).colors);
+    for (const char* value : {"alpha", "beta"}) ASSERT_TRUE(entry.Set("StrValue", value) && sets.Add(entries, entry));
+    EXPECT_TRUE(rules_.Apply(Message("alpha up"), selection).colors);
 
     const core::RecordCopy first = sets.Copy(entries)->at(0);
     core::RecordCopy gone = first;
     gone.deleted = true;
     ASSERT_TRUE(sets.Replace(entries, 0, gone, first));
-    EXPECT_FALSE(rules_.Apply(Event("alpha up"), selection).colors);
+    EXPECT_FALSE(rules_.Apply(Message("alpha up"), selection).colors);
     EXPECT_EQ(sets.Copy(entries)->at(0).Get("StrValue"), "beta");
     // The copy of "alpha" no longer describes slot 0.
     EXPECT_FALSE(sets.Replace(entries, 0, entry, first));
@@ -259,6 +412,69 @@ TEST_F(RulesModuleTest, RecordSetsEditListEntriesAndRefuseStaleCopies) {
     ASSERT_TRUE(sets.Replace({RecordSet::Common}, 0, scheme, before));
     EXPECT_EQ(rules_.Scheme().background[0], 0u);
     EXPECT_FALSE(sets.Replace({RecordSet::Common}, 0, before, before));
+}
+
+// A recorder that writes its argument count, then each argument as
+// "<bytes>:<text>\n", into args-<first argument>, renamed into place once complete.
+constexpr const char* kRecorder = R"sh(#!/bin/sh
+out="$(dirname "$0")/args-$1"
+tmp="$(mktemp "$out.XXXXXX")"
+{
+  printf '%s\n' "$#"
+  for a in "$@"; do printf '%s:%s\n' "$(printf '%s' "$a" | wc -c | tr -d ' ')" "$a"; done
+} > "$tmp"
+mv "$tmp" "$out"
+)sh";
+
+TEST_F(RulesModuleTest, EveryTextArrivesAtAStartedProgramAsOneArgumentByteForByte) {
+    const fs::path recorder = home_.path() / "record.sh";
+    std::ofstream(recorder) << kRecorder;
+    ASSERT_EQ(::chmod(recorder.c_str(), 0700), 0);
+    for (uint64_t uid : {1, 2}) {
+        Rule r = Cond(kCondSender, "*", kStartProgram | kNoWindow | kContinue);
+        r.enable = 1;
+        r.uid = uid;
+        r.startCmd = recorder.string();
+        ASSERT_TRUE(rules_.AddRule(r));
+    }
+    const auto run = [&](uint64_t sequence, std::string sender, std::string message,
+                         uint32_t type = core::kEventExternal, std::vector<uint64_t> selection = {1}) {
+        core::EventRecord e = Event(std::move(sender), std::move(message), 3, type);
+        e.sequence = sequence;
+        return rules_.Apply(e, selection).programsStarted;
+    };
+    // The arguments after the program path, as the program received them.
+    const auto recorded = [&](uint64_t sequence) {
+        const fs::path file = home_.path() / ("args-" + std::to_string(sequence));
+        test::WaitUntil([&] { return fs::exists(file); }, 10s);
+        const std::string text = test::ReadWholeFile(file);
+        std::vector<std::string> args;
+        for (size_t at = text.find('\n') + 1; at < text.size();) {
+            const size_t colon = text.find(':', at), length = std::stoul(text.substr(at, colon - at));
+            args.push_back(text.substr(colon + 1, length));
+            at = colon + 2 + length;
+        }
+        EXPECT_EQ(text.substr(0, text.find('\n')), std::to_string(args.size()));
+        return args;
+    };
+    const std::string pwned = (home_.path() / "pwned").string();
+    const std::string sender = "10.0.0.1\" \"--evil $(touch " + pwned + ")";
+    const std::string messages[] = {
+        R"(it's "quoted" and 'single' \"escaped\")", "$(touch " + pwned + ") `touch " + pwned + "` ${HOME}",
+        "a; touch " + pwned + "; b && c | d > " + pwned + " &", "  spaces   and\ttabs  ", "line one\nline two\r\n", "",
+        "Сбой питания 𝄞"};
+    for (uint64_t i = 0; i < std::size(messages); ++i) {
+        EXPECT_EQ(run(100 + i, sender, messages[i]), 1u);
+        EXPECT_EQ(recorded(100 + i), (std::vector<std::string>{std::to_string(100 + i), "3", sender, messages[i]}));
+    }
+    EXPECT_EQ(run(200, "h", "before\0after"s, core::kEventInternal, {1, 2}), 2u);  // one per matching rule
+    EXPECT_EQ(recorded(200), (std::vector<std::string>{"200", "3", "h", "before after"}));
+    EXPECT_FALSE(fs::exists(pwned));
+
+    Rule missing = *rules_.FindRule(1);
+    missing.startCmd = (home_.path() / "no-such-program").string();
+    ASSERT_TRUE(rules_.ReplaceRule(0, missing));
+    EXPECT_EQ(run(300, "h", "m"), 0u);  // passed over silently
 }
 
 }  // namespace

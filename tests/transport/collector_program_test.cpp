@@ -52,14 +52,36 @@ void Tally(const std::vector<std::string>& lines, std::map<int, int>& seen) {
     }
 }
 
-TEST(CollectorProgram, EveryDatagramReachesTheLogsAndRsyslogOnceAndTheBufferFileComesBack) {
+// The program's home without pings, listening on `port`, its event database
+// waking every `dbaseMs`; the lines come from another loopback address, so
+// their sender is neither the relay nor the address the program gives its own
+// reloaded lines.
+class CollectorProgram : public ::testing::Test {
+protected:
+    explicit CollectorProgram(uint32_t dbaseMs = 300) {
+        box.StopPinging();
+        box.Listen(port);
+        box.Edit("mod_dbase", [&](platform::ProfileFile& ini, const char* s) {
+            ini.WriteStruct(s, "Common.Timeout", LittleEndian(dbaseMs));
+        });
+    }
+    void SetUp() override { ASSERT_TRUE(sender.Ok()) << "errno " << sender.BindError(); }
+    // One run of the program: up, `during`, then ended as a service stop ends it.
+    void Run(const std::function<void()>& during) {
+        std::unique_ptr<ChildProcess> run = box.Start();
+        ASSERT_TRUE(Handshake(sender, port, 10s)) << box.OutputText();
+        during();
+        if (HasFatalFailure()) return;
+        ASSERT_TRUE(run->Signal(SIGTERM));
+        ASSERT_EQ(run->Exit(30s), 0) << box.OutputText();
+    }
+
     ProgramHome box;
-    box.StopPinging();
     const uint16_t port = FreePort();
-    box.Listen(port);
-    box.Edit("mod_dbase", [](platform::ProfileFile& ini, const char* s) {
-        ini.WriteStruct(s, "Common.Timeout", LittleEndian(300));  // the worker wakes every 300 ms
-    });
+    UdpPeer sender{"127.0.0.2"};
+};
+
+TEST_F(CollectorProgram, EveryDatagramReachesTheLogsAndRsyslogOnceAndTheBufferFileComesBack) {
     std::unique_ptr<Rsyslog> rsyslog;
     if (Rsyslog::Installed()) {
         rsyslog = std::make_unique<Rsyslog>(1);
@@ -69,24 +91,16 @@ TEST(CollectorProgram, EveryDatagramReachesTheLogsAndRsyslogOnceAndTheBufferFile
         });
     }
 
-    // From another loopback address, so the sender in the lines is neither
-    // the relay nor the address the program gives its own reloaded lines.
-    UdpPeer sender("127.0.0.2");
-    ASSERT_TRUE(sender.Ok()) << "errno " << sender.BindError();
     constexpr int kTotal = 10000;
     constexpr int kFirstPart = 8500;  // past the 8000 records that start a write
-    {
-        std::unique_ptr<ChildProcess> run = box.Start();
-        ASSERT_TRUE(Handshake(sender, port, 10s)) << box.OutputText();
+    Run([&] {
         SendNumbered(sender, port, 0, kFirstPart);
         ASSERT_TRUE(WaitUntil([&] { return !DatedLogs(box.Logs()).empty(); }, 5s)) << "no time-stamped write";
         SendNumbered(sender, port, kFirstPart, kTotal);
         if (rsyslog) {
             EXPECT_TRUE(rsyslog->WaitForLines(0, kTotal, 15s)) << rsyslog->Lines(0).size() << " relayed";
         }
-        ASSERT_TRUE(run->Signal(SIGTERM));
-        ASSERT_EQ(run->Exit(30s), 0) << box.OutputText();
-    }
+    });
 
     std::map<int, int> seen;
     const std::vector<fs::path> dated = DatedLogs(box.Logs());
@@ -106,17 +120,13 @@ TEST(CollectorProgram, EveryDatagramReachesTheLogsAndRsyslogOnceAndTheBufferFile
     // Second run: the buffer file is read back as Archive events and, at the
     // end, written out again with its lines' original sender and time, beside
     // the one line this run received.
-    {
-        std::unique_ptr<ChildProcess> run = box.Start();
-        ASSERT_TRUE(Handshake(sender, port, 10s)) << box.OutputText();
+    Run([&] {
         std::this_thread::sleep_for(700ms);  // past the worker's first wake-up, which reloads
         SendNumbered(sender, port, kTotal, kTotal + 1);
         if (rsyslog) {
             EXPECT_TRUE(rsyslog->WaitForLines(0, kTotal + 1, 20s));
         }
-        ASSERT_TRUE(run->Signal(SIGTERM));
-        ASSERT_EQ(run->Exit(30s), 0) << box.OutputText();
-    }
+    });
     std::vector<std::string> again = LogLines(box.Logs() / "log_last.log");
     const auto fresh = std::find_if(again.begin(), again.end(), [&](const std::string& line) {
         return StartsWith(line, "<14>quillmark sequence " + std::to_string(kTotal) + " end|a2;127.0.0.2;");
@@ -142,15 +152,13 @@ TEST(CollectorProgram, EveryDatagramReachesTheLogsAndRsyslogOnceAndTheBufferFile
 // relay sends each datagram's bytes as they came, the log file holds every
 // line as readable text without a replaced byte, and at the next start the
 // lines come back as they were (and are not relayed again).
-TEST(CollectorProgram, BytesThatAreNotUtf8AreRelayedAsTheyCameAndLoggedWithoutLoss) {
+class CollectorProgramCharsets : public CollectorProgram {
+protected:
+    CollectorProgramCharsets() : CollectorProgram(100) {}
+};
+
+TEST_F(CollectorProgramCharsets, BytesThatAreNotUtf8AreRelayedAsTheyCameAndLoggedWithoutLoss) {
     if (platform::AnsiCharset() != "UTF-8") GTEST_SKIP() << "the locale's charset is " << platform::AnsiCharset();
-    ProgramHome box;
-    box.StopPinging();
-    const uint16_t port = FreePort();
-    box.Listen(port);
-    box.Edit("mod_dbase", [](platform::ProfileFile& ini, const char* s) {
-        ini.WriteStruct(s, "Common.Timeout", LittleEndian(100));
-    });
     UdpPeer relayed;
     ASSERT_TRUE(relayed.Ok());
     box.Edit("mod_relay", [&](platform::ProfileFile& ini, const char*) {
@@ -160,23 +168,15 @@ TEST(CollectorProgram, BytesThatAreNotUtf8AreRelayedAsTheyCameAndLoggedWithoutLo
     for (int b = 0x80; b < 0x100; ++b) everyHighByte += static_cast<char>(b);
     const std::vector<std::string> sent = {"<13>latin\xe9", "<14>\xcf\xf0\xe8\xe2\xe5\xf2, \xec\xe8\xf0",
                                            "<14>utf8 Привет", everyHighByte};
-    UdpPeer sender("127.0.0.2");
-    ASSERT_TRUE(sender.Ok()) << "errno " << sender.BindError();
-
-    std::vector<std::string> first;
-    {
-        std::unique_ptr<ChildProcess> run = box.Start();
-        ASSERT_TRUE(Handshake(sender, port, 10s)) << box.OutputText();
+    Run([&] {
         for (const std::string& d : sent) ASSERT_TRUE(sender.SendTo(port, d));
         for (const std::string& d : sent) {
             const std::optional<std::string> got = relayed.Receive(10s);
             ASSERT_TRUE(got) << "nothing relayed for " << d;
             EXPECT_TRUE(StartsWith(*got, d + "|a2;127.0.0.2;")) << *got;
         }
-        ASSERT_TRUE(run->Signal(SIGTERM));
-        ASSERT_EQ(run->Exit(10s), 0) << box.OutputText();
-        first = LogLines(box.Logs() / "log_last.log");
-    }
+    });
+    std::vector<std::string> first = LogLines(box.Logs() / "log_last.log");
     const auto logged = [&](const std::string& text) {
         return std::count_if(first.begin(), first.end(),
                              [&](const std::string& line) { return StartsWith(line, text + "|a2;127.0.0.2;"); });
@@ -191,13 +191,7 @@ TEST(CollectorProgram, BytesThatAreNotUtf8AreRelayedAsTheyCameAndLoggedWithoutLo
 
     // The next run reads the lines back and writes them out again unchanged;
     // archive events are never relayed.
-    {
-        std::unique_ptr<ChildProcess> run = box.Start();
-        ASSERT_TRUE(Handshake(sender, port, 10s)) << box.OutputText();
-        // A stop before the worker's first wake-up still reads the file back first.
-        ASSERT_TRUE(run->Signal(SIGTERM));
-        ASSERT_EQ(run->Exit(10s), 0) << box.OutputText();
-    }
+    Run([] {});  // a stop before the worker's first wake-up still reads the file back first
     std::vector<std::string> again = LogLines(box.Logs() / "log_last.log");
     std::sort(again.begin(), again.end());
     std::sort(first.begin(), first.end());

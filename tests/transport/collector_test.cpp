@@ -14,6 +14,8 @@
 #include <future>
 #include <set>
 
+#include "core/config.h"
+#include "transport/collector/collector_settings.h"
 #include "transport_test_support.h"
 
 namespace qm::transport {
@@ -26,14 +28,7 @@ using platform::Blocking;
 constexpr const char* kOk = "$$$OK [QMK 3.2.0]";
 
 ListenerRecord LocalListener(uint16_t port = 0, uint8_t param = 0) {
-    ListenerRecord r;
-    r.enable = true;
-    r.name = "127.0.0.1";
-    r.port = port;
-    r.param = param;
-    r.recvTimeout = 100;
-    r.sendTimeout = 100;
-    return r;
+    return {.enable = true, .name = "127.0.0.1", .param = param, .port = port, .sendTimeout = 100, .recvTimeout = 100, .server = {}};
 }
 
 // The start of a listener's own reports.
@@ -412,6 +407,96 @@ TEST_F(Collector, AHugeBufferSizeIsCappedAndAFailedAllocationStopsOnlyItsListene
     }
     EXPECT_TRUE(log_->WaitForSystem("Системная ошибка. Код: " + std::to_string(ENOMEM)));
 #endif
+}
+
+void PutU32(std::vector<uint8_t>& rec, size_t offset, uint32_t v) {
+    for (int i = 0; i < 4; ++i) rec[offset + i] = uint8_t(v >> (8 * i));
+}
+
+// The older layout: a buffer size no datagram needs is capped as in the current one.
+TEST(CollectorSettings, LegacySectionIsReadAndTheNextSaveIsCurrent) {
+    TempDir home("qm-colset");
+    core::Config config(home.path());
+    {
+        core::SettingsSection s = config.Open("mod_collector", "mod_collector");
+        std::vector<uint8_t> common(kLegacyCommonSize, 0);
+        common[0] = 1;     // EnableService
+        common[1] = 0x5A;  // Param
+        PutU32(common, 4, 0xFFFFFFFF);
+        PutU32(common, 8, 250);
+        s.File().WriteStruct("mod_collector", "Common", common);
+        s.File().WriteString("mod_collector", "Count", "2");
+        for (int i = 0; i < 2; ++i) {
+            std::vector<uint8_t> rec(kLegacyListenerSize, 0);
+            rec[0] = uint8_t(i == 0);
+            for (const auto& [offset, text] : {std::pair{2, i == 0 ? "127.0.0.1" : "10.0.0.1"}, {80, "127.0.0.2"}}) {
+                const std::string units = platform::Utf8ToUtf16LEBytes(text);
+                std::copy(units.begin(), units.end(), rec.begin() + offset);
+            }
+            rec[66] = kPacketFilter | kServerCheck;
+            PutU32(rec, 68, 5514 + i);
+            PutU32(rec, 72, 11);
+            PutU32(rec, 76, 22);
+            s.File().WriteStruct("mod_collector", "Item." + std::to_string(i), rec);
+        }
+        // A wrong-sized record is not a record.
+        s.File().WriteStruct("mod_collector", "Item.2", std::vector<uint8_t>(10, 0));
+        ASSERT_TRUE(s.Commit());
+    }
+    CollectorSettings loaded;
+    LoadCollectorSettings(config.Open("mod_collector", "mod_collector"), loaded);
+    const CollectorCommon& c = loaded.common;
+    EXPECT_EQ(std::tie(c.enableService, c.param, c.bufferSize, c.errorTimeout),
+              std::make_tuple(true, uint8_t(0x5A), kMaxDatagramBytes, 250u));
+    ASSERT_EQ(loaded.records.size(), 2u);
+    const ListenerRecord& r = loaded.records[0].record;
+    EXPECT_EQ(std::tie(r.enable, r.name, r.sendTimeout, r.recvTimeout, r.server, r.param),
+              std::make_tuple(true, std::string("127.0.0.1"), 11u, 22u, std::string("127.0.0.2"),
+                              uint8_t(kPacketFilter | kServerCheck)));
+    EXPECT_EQ(r.Port(), 5514);
+    EXPECT_FALSE(loaded.records[1].record.enable);
+
+    // Saved in the current form, a deleted record left out, and read back the same.
+    loaded.records.MarkDeleted(1);
+    core::SettingsSection out = config.BeginSave("mod_collector", "mod_collector");
+    core::SaveCommonAndRecords(out, loaded.common, loaded.records);
+    ASSERT_TRUE(out.Commit());
+    const core::SettingsSection again = config.Open("mod_collector", "mod_collector");
+    EXPECT_TRUE(again.IsCurrentForm());
+    EXPECT_FALSE(again.File().Get("mod_collector", "Common"));
+    EXPECT_EQ(again.File().Get("mod_collector", "Item.0-Port"), "8A1500009F");
+    CollectorSettings reread;
+    LoadCollectorSettings(again, reread);
+    ASSERT_EQ(reread.records.size(), 1u);
+    EXPECT_EQ(reread.records[0].record.server, "127.0.0.2");
+    EXPECT_EQ(reread.common.bufferSize, kMaxDatagramBytes);
+}
+
+TEST(CollectorSettings, CommonBlockLoadsWholeOrNotAtAllAndAHugeBufferSizeIsCapped) {
+    TempDir home("qm-colset");
+    core::Config config(home.path());
+    const auto load = [&](const std::function<void(platform::ProfileFile&)>& write) {
+        core::SettingsSection s = config.BeginSave("mod_collector", "mod_collector");
+        write(s.File());
+        EXPECT_TRUE(s.Commit());
+        CollectorSettings loaded;
+        LoadCollectorSettings(config.Open("mod_collector", "mod_collector"), loaded);
+        return loaded;
+    };
+    const uint8_t size[4] = {0, 1, 0, 0}, on[1] = {1}, huge[4] = {0xFF, 0xFF, 0xFF, 0xFF};
+    CollectorSettings loaded = load([&](platform::ProfileFile& f) {
+        f.WriteStruct("mod_collector", "Common.BufferSize", size);   // EnableService missing
+        f.WriteString("mod_collector", "ItemCount", "FFFFFFFF00");   // bad checksum: no records
+        f.WriteStruct("mod_collector", "Item.0-Port", size);         // no Enable: not a record
+    });
+    EXPECT_EQ(loaded.common.bufferSize, 1024u);
+    EXPECT_TRUE(loaded.common.enableService);
+    EXPECT_EQ(loaded.records.size(), 0u);
+    loaded = load([&](platform::ProfileFile& f) {
+        f.WriteStruct("mod_collector", "Common.EnableService", on);
+        f.WriteStruct("mod_collector", "Common.BufferSize", huge);
+    });
+    EXPECT_EQ(loaded.common.bufferSize, kMaxDatagramBytes);
 }
 
 }  // namespace

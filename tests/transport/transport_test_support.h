@@ -2,33 +2,19 @@
 // What the transport tests share beyond tests/support: the program in a home
 // of its own, rsyslogd as a peer, the relay's settings, and a core with its
 // event list.
-#include <arpa/inet.h>
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
 #include <poll.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/socket.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
-#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <functional>
 #include <memory>
-#include <optional>
 #include <sstream>
-#include <string>
-#include <string_view>
 #include <thread>
-#include <vector>
 
 #include "core/core_context.h"
 #include "core/string_table.h"
 #include "platform/profile_file.h"
-#include "platform/utf16.h"
 #include "support/child_process.h"
 #include "support/files.h"
 #include "support/program_home.h"
