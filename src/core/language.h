@@ -32,7 +32,10 @@ public:
     template <typename... Args>
     std::string TextOr(uint32_t id, const Args&... args) const {
         if (auto t = Text(id, args...)) return *t;
-        return "#" + std::to_string(id);
+        // Appended rather than "#" + ...: GCC 12 at -O3 sees a bogus overlap in the latter.
+        std::string unknown = "#";
+        unknown += std::to_string(id);
+        return unknown;
     }
 
     std::optional<std::string> TextFrom(uint32_t id, std::span<const FormatArg> args) const;
