@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "core/record_table.h"
+#include "core/string_ids.h"
 #include "platform/profile_file.h"
 #include "windows/zoom.h"
 
@@ -92,27 +93,38 @@ const core::FieldTable<GraphSettings>& GraphSettings::Fields() {
     static const core::FieldTable<GraphSettings> t = [] {
         core::FieldTable<GraphSettings> f;
         f.Struct<&GraphSettings::color>("Color", 0)
+            .Label(core::str::kFieldColors)
             .Kind(core::FieldKind::Colour)
             .Struct<&GraphSettings::fontHeight>("FontHeight", 20)
+            .Label(core::str::kFieldFontHeight)
             .Struct<&GraphSettings::param>("Param", 24)
+            .Label(core::str::kFieldOptions)
             .Kind(core::FieldKind::Bits)
             .Struct<&GraphSettings::penSize>("PenSize", 28)
+            .Label(core::str::kFieldPenSize)
             .Range(0, kMaxPenSize)
             // Styles past dash-dot-dot are the platform's "none" and "inside
             // frame": an invisible line helps nobody, the other is solid.
             .Struct<&GraphSettings::penStyle>("PenStyle", 32)
+            .Label(core::str::kFieldPenStyle)
             .Range(0, kMaxPenStyle)
             .Fallback(0)
             .Struct<&GraphSettings::enableValueLimit>("EnableValueLimit", 36)
+            .Label(core::str::kFieldEnableValueLimit)
             .Kind(core::FieldKind::Flag)
             .Struct<&GraphSettings::valueLimit>("ValueLimit", 40)
+            .Label(core::str::kFieldValueLimit)
             .Struct<&GraphSettings::refreshTimeout>("RefreshTimeout", 44)
+            .Label(core::str::kFieldRefreshTimeout)
             .Range(kMinRefreshMs, kMaxRefreshMs)
             .Struct<&GraphSettings::sbarParts>("SBarParts", 48)
+            .Label(core::str::kFieldStatusParts)
             // 0 minutes would be a time window of no width: every x a division by zero.
             .Struct<&GraphSettings::timeRange>("TimeRange", 56)
+            .Label(core::str::kFieldTimeRange)
             .Range(1, kMaxTimeRangeMinutes)
-            .Struct<&GraphSettings::areaCorrect>("AreaCorrect", 60);
+            .Struct<&GraphSettings::areaCorrect>("AreaCorrect", 60)
+            .Label(core::str::kFieldAreaCorrect);
         return f;
     }();
     return t;

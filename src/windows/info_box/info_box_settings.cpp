@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "core/string_ids.h"
 #include "platform/profile_file.h"
 #include "windows/zoom.h"
 
@@ -30,8 +31,11 @@ const core::FieldTable<InfoBoxSettings>& InfoBoxSettings::Fields() {
     static const core::FieldTable<InfoBoxSettings> t = [] {
         core::FieldTable<InfoBoxSettings> f;
         f.Struct<&InfoBoxSettings::fontHeight>("FontHeight", 0)
+            .Label(core::str::kFieldFontHeight)
             .Struct<&InfoBoxSettings::param>("Param", 20)
-            .Struct<&InfoBoxSettings::statusParts>("SBarParts", 4);
+            .Label(core::str::kFieldOptions)
+            .Struct<&InfoBoxSettings::statusParts>("SBarParts", 4)
+            .Label(core::str::kFieldStatusParts);
         return f;
     }();
     return t;
