@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
-# Takes the README's English picture: the settings dialog of a new home,
-# started once with -locale EN, on its ICMP page (the home's ping of
-# 127.0.0.1). The real program under Xvfb, as scripts/screenshots.sh does.
+# Takes the README's English pictures: the settings dialog of a new home,
+# started once with -locale EN, on its ICMP, collector, rules, SNMP and
+# graphs pages (the home's ping of 127.0.0.1 and its graph, one rule, one
+# SNMP agent with its list set by script). The real program under Xvfb, as
+# scripts/screenshots.sh does.
 set -euo pipefail
 ROOT="$(cd "$(dirname "$0")/../.." && pwd)"
 . "$ROOT/scripts/lib/deps.sh"
@@ -23,6 +25,23 @@ cleanup() {
 trap cleanup EXIT
 cp -R "$ROOT/resources/default-home/." "$WORK/"
 export QUILLMARK_HOME="$WORK"
+# Struct values as the settings file keeps them: the bytes, then their sum.
+hex() {  # value bytes
+    local v="$1" n="$2" out="" sum=0 b
+    for ((i = 0; i < n; i++)); do b=$(((v >> (8 * i)) & 255)); out+=$(printf '%02X' "$b"); sum=$((sum + b)); done
+    printf '%s%02X' "$out" $((sum & 255))
+}
+cat >"$WORK/Settings/mod_rules.ini" <<INI
+[mod_rules]
+Version=2
+ItemCount=$(hex 1 4)
+Item.0-Enable=$(hex 1 1)
+Item.0-StrName=Link down in red
+Item.0-UID=$(hex 1 8)
+Item.0-InCond1=$(hex 1 1)
+Item.0-StrInCond1=link down
+Item.0-OutColor=$(hex $((0x0000FF)) 4)
+INI
 unset QT_QPA_PLATFORM
 
 "$ROOT/build/quillmark" -locale EN >"$WORK/out.txt" 2>&1 &
@@ -45,10 +64,27 @@ sleep 1
 xdotool key Up Up Up Return
 DIALOG="$(window '^Settings$')"
 sleep 1
-# The page list has the focus: ICMP is the tenth page.
-for _ in $(seq 9); do xdotool key Down; sleep 0.2; done
-sleep 1
-xdotool windowraise "$DIALOG"
-sleep 0.5
-import -window "$DIALOG" "$OUT/settings-english.png"
-echo "wrote docs/screenshots/settings-english.png"
+# An SNMP agent with its list, set by script as a user would.
+cat >"$WORK/snmp.qmk" <<'QMK'
+#set:mod_snmp.list=sys{#set:enable=1;#set:format=Description: [desc], up [up];#set:push=desc;#set:push=up;#set:oid|desc=.1.3.6.1.2.1.1.1.0;#set:oid|up=.1.3.6.1.2.1.1.3.0}
+#set:mod_snmp=192.0.2.50{#set:reset=1;#set:en=1;#set:list=sys}
+QMK
+"$ROOT/build/quillmark" -script "$WORK/snmp.qmk" >"$WORK/snmp.log" 2>&1 || cat "$WORK/snmp.log" >&2
+# The page list has the focus; pages in their order from the first.
+shoot_page() {  # index file [x y of a row to choose]
+    xdotool key Home
+    sleep 0.3
+    for _ in $(seq "$1"); do xdotool key Down; sleep 0.2; done
+    sleep 1
+    [ $# -lt 4 ] || { xdotool mousemove --window "$DIALOG" "$3" "$4" click 1; sleep 1; }
+    xdotool windowraise "$DIALOG"
+    sleep 0.5
+    import -window "$DIALOG" "$OUT/$2"
+    echo "wrote docs/screenshots/$2"
+}
+shoot_page 9 settings-english.png
+shoot_page 6 settings-collector-en.png
+shoot_page 1 settings-rules-en.png
+shoot_page 8 settings-snmp-en.png
+# The home's ping graph, chosen: its own settings below the table.
+shoot_page 11 settings-graphs-en.png 420 121
