@@ -89,7 +89,8 @@ if [ "$ASAN" = 1 ]; then
         --secs "$([ "$QUICK" = 1 ] && echo 3 || echo 20)" --size 400
 fi
 
-python3 "$ROOT/bench/report.py" "$OUT"
+# Debian's own Python, where python3-matplotlib goes.
+/usr/bin/python3 "$ROOT/bench/report.py" "$OUT"
 if [ "$DOC" = 1 ]; then
     mkdir -p "$ROOT/docs/performance"
     cp "$OUT/ingest.png" "$OUT/http.png" "$OUT/table.md" "$OUT/machine.txt" "$ROOT/docs/performance/"
