@@ -3,9 +3,7 @@
 #include <limits>
 #include <system_error>
 
-#include "core/core_context.h"
-#include "core/text_format.h"
-#include "http/http_request.h"
+#include "http/dynamic_resources.h"
 #include "platform/file_stamp.h"
 #include "platform/send_file.h"
 
@@ -15,16 +13,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-constexpr std::string_view kOk = "200 OK";
-constexpr std::string_view kUnauthorized = "401 Unauthorized";
-constexpr std::string_view kForbidden = "403 Forbidden";
-constexpr std::string_view kNotFound = "404 Not Found";
-constexpr std::string_view kServerError = "500 Internal Server Error";
-constexpr std::string_view kNotImplemented = "501 Not Implemented";
-constexpr std::string_view kVersionNotSupported = "505 HTTP Version Not Supported";
-
-constexpr size_t kIniValueCapacity = 64;
-constexpr uint64_t kInlineFileBytes = FileCache::kMostBytesPerFile;  // 63 characters, as the defaults
+constexpr uint64_t kInlineFileBytes = FileCache::kMostBytesPerFile;
 
 // Request text bound for the request log: a line break in it would forge a
 // log line of its own.
@@ -105,155 +94,145 @@ bool SameSecret(std::string_view a, std::string_view b) {
 
 }  // namespace
 
-namespace {
-void AppendHead(std::string& answer, std::string_view status, std::string_view extraHeaders, size_t length) {
-    answer.append("HTTP/1.1 ").append(status.empty() ? kOk : status);
-    answer.append("\r\nServer: VTX v1.0 for Quillmark\r\nTitle: Quillmark\r\nContent-Length: ");
-    answer.append(std::to_string(static_cast<int>(length)));
-    answer.append("\r\nConnection: close\r\n").append(extraHeaders).append("\r\n");
-}
-
-}  // namespace
-
-std::string BuildAnswer(std::string_view status, std::string_view extraHeaders, std::string_view body) {
-    std::string answer;
-    answer.reserve(160 + extraHeaders.size() + body.size());
-    AppendHead(answer, status, extraHeaders, body.size());
-    answer.append(body);
-    return answer;
-}
+RequestHandler::RequestHandler(const HandlerSetup& setup, std::string clientAddress, processing::DnsModule* names,
+                               std::string& logLine)
+    : setup_(setup), client_(std::move(clientAddress)), names_(names), logLine_(logLine), ini_(setup.ini->Current()) {}
 
 void RequestHandler::Log(std::string_view part) {
     if (!logLine_.empty()) logLine_ += '\t';
     logLine_ += part;
 }
 
-std::string RequestHandler::Error(std::string_view status, const platform::ProfileFile& ini) {
-    if (LogLevel() > 1) Log("RESP=\"" + std::string(status) + "\"");
+HttpResponse RequestHandler::Refusal(HttpStatus status) const {
+    HttpResponse response;
+    response.status = status;
     const std::string type =
-        IniEntry(ini, "mime", "txt", kIniValueCapacity).value_or("text/plain; charset=windows-1251");
-    std::string extra = "Content-Type: " + type + "\r\nCache-Control: no-cache\r\n";
-    if (status == kUnauthorized) extra += "WWW-Authenticate: Basic realm=\"" + setup_.defaults.realm + "\"\r\n";
-    return BuildAnswer(status, extra, status);
+        IniEntry(*ini_, "mime", "txt", kIniValueCapacity).value_or("text/plain; charset=windows-1251");
+    response.headers = "Content-Type: " + type + "\r\nCache-Control: no-cache\r\n";
+    if (status == HttpStatus::kUnauthorized)
+        response.headers += "WWW-Authenticate: Basic realm=\"" + setup_.defaults.realm + "\"\r\n";
+    response.body = StatusText(status);
+    return response;
 }
 
 HttpAnswer RequestHandler::Handle(std::string_view bytes) {
-    const std::shared_ptr<const platform::ProfileFile> iniFile = setup_.ini->Current();
-    const platform::ProfileFile& ini = *iniFile;
+    HttpResource resource;
+    std::optional<HttpResponse> refusal = Authorize(bytes, resource);
+    HttpResponse response = refusal ? std::move(*refusal) : Serve(resource);
+    if (LogLevel() > 1) Log("RESP=\"" + std::string(StatusText(response.status)) + "\"");
+    return ToAnswer(std::move(response));
+}
+
+std::optional<HttpResponse> RequestHandler::Authorize(std::string_view bytes, HttpResource& resource) {
+    const platform::ProfileFile& ini = *ini_;
     const HttpIniDefaults& defaults = setup_.defaults;
 
     const std::optional<std::string> clientRule = IniEntry(ini, "ip-access", client_, kIniValueCapacity);
-    if (!(clientRule ? AccessAllowed(*clientRule) : defaults.clientAccess)) return Error(kForbidden, ini);
+    if (!(clientRule ? AccessAllowed(*clientRule) : defaults.clientAccess)) return Refusal(HttpStatus::kForbidden);
 
     const std::optional<HttpRequest> request = ParseRequest(bytes);
-    if (!request) return Error(kServerError, ini);
+    if (!request) return Refusal(HttpStatus::kInternalError);
     if (LogLevel() > 2)
         Log("REQ=\"" + Printable(request->method) + " " + Printable(request->uri) + " " + Printable(request->version) +
             "\"");
     if (!EqualsNoCase(request->version, "HTTP/1.0") && !EqualsNoCase(request->version, "HTTP/1.1"))
-        return Error(kVersionNotSupported, ini);
-    if (!EqualsNoCase(request->method, "GET")) return Error(kNotImplemented, ini);
+        return Refusal(HttpStatus::kVersionNotSupported);
+    if (!EqualsNoCase(request->method, "GET")) return Refusal(HttpStatus::kNotImplemented);
 
     // A URI that would leave the web root is refused before any lookup or
     // file access.
-    const std::optional<HttpResource> resource = ResolveUri(request->uri);
-    if (!resource) return Error(kForbidden, ini);
-    const HttpResource& r = *resource;
+    std::optional<HttpResource> named = ResolveUri(request->uri);
+    if (!named) return Refusal(HttpStatus::kForbidden);
 
-    if (defaults.authType != 0) {
-        if (defaults.authType != 1 || request->headers.empty()) {
-            if (LogLevel() > 2) Log("Auth=\"FAIL\"");
-            return Error(kUnauthorized, ini);
-        }
-        const std::string credential = NearestEntry(ini, "auth", r, 63).value_or(defaults.credential);
-        const size_t first = credential.find_first_not_of(" \t");
-        if (first == std::string::npos || credential[first] == '*') {
-            if (LogLevel() > 2) Log("Auth=\"NOT REQUIRED\"");
-        } else {
-            bool ok = false;
-            if (const auto header = request->Header("Authorization")) {
-                const size_t space = header->find(' ');
-                const std::string_view scheme = header->substr(0, space);
-                const std::string_view token =
-                    space == std::string_view::npos ? std::string_view() : header->substr(space + 1);
-                ok = EqualsNoCase(scheme, "Basic") && SameSecret(token, credential);
-            }
-            if (LogLevel() > 2) Log(ok ? "Auth=\"OK\"" : "Auth=\"FAIL\"");
-            if (!ok) return Error(kUnauthorized, ini);
-        }
+    if (auto refused = CheckCredential(*request, *named)) return refused;
+
+    const std::optional<std::string> contentRule = NearestEntry(ini, "content-access", *named, kIniValueCapacity);
+    if (!(contentRule ? AccessAllowed(*contentRule) : defaults.contentAccess)) return Refusal(HttpStatus::kForbidden);
+    resource = std::move(*named);
+    return std::nullopt;
+}
+
+std::optional<HttpResponse> RequestHandler::CheckCredential(const HttpRequest& request, const HttpResource& resource) {
+    const HttpIniDefaults& defaults = setup_.defaults;
+    if (defaults.authType == 0) return std::nullopt;
+    if (defaults.authType != 1 || request.headers.empty()) {
+        if (LogLevel() > 2) Log("Auth=\"FAIL\"");
+        return Refusal(HttpStatus::kUnauthorized);
     }
+    const std::string credential = NearestEntry(*ini_, "auth", resource, 63).value_or(defaults.credential);
+    const size_t first = credential.find_first_not_of(" \t");
+    if (first == std::string::npos || credential[first] == '*') {
+        if (LogLevel() > 2) Log("Auth=\"NOT REQUIRED\"");
+        return std::nullopt;
+    }
+    bool ok = false;
+    if (const auto header = request.Header("Authorization")) {
+        const size_t space = header->find(' ');
+        const std::string_view scheme = header->substr(0, space);
+        const std::string_view token = space == std::string_view::npos ? std::string_view() : header->substr(space + 1);
+        ok = EqualsNoCase(scheme, "Basic") && SameSecret(token, credential);
+    }
+    if (LogLevel() > 2) Log(ok ? "Auth=\"OK\"" : "Auth=\"FAIL\"");
+    if (!ok) return Refusal(HttpStatus::kUnauthorized);
+    return std::nullopt;
+}
 
-    const std::optional<std::string> contentRule = NearestEntry(ini, "content-access", r, kIniValueCapacity);
-    if (!(contentRule ? AccessAllowed(*contentRule) : defaults.contentAccess)) return Error(kForbidden, ini);
+HttpResponse RequestHandler::Serve(const HttpResource& resource) {
+    if (!resource.IsDynamic()) return ServeFile(resource);
+    const DynamicResource serve = FindDynamicResource(resource.bareName);
+    if (!serve) return Refusal(HttpStatus::kNotFound);
+    std::optional<HttpResponse> response = serve(DynamicRequest{setup_, *ini_, resource, names_});
+    return response ? std::move(*response) : Refusal(HttpStatus::kNotFound);
+}
 
-    std::string body;
-    std::string type;
-    if (r.IsDynamic()) {
-        if (!EqualsNoCase(r.bareName, "log")) return Error(kNotFound, ini);
-        LogExportOptions options = setup_.logExport;
-        options.names = names_;
-        body = LogExport(*setup_.core, r.query, options);
-        if (body.empty()) return Error(kNotFound, ini);
-        type = IniEntry(ini, "mime", r.key, kIniValueCapacity).value_or(defaults.mimeType);
+HttpResponse RequestHandler::ServeFile(const HttpResource& r) {
+    const platform::ProfileFile& ini = *ini_;
+    const HttpIniDefaults& defaults = setup_.defaults;
+    std::string relative;
+    const fs::path* base = &setup_.webRoot;
+    if (const auto alias = IniEntry(ini, "alias", r.key)) {
+        relative = *alias;
+        for (char& c : relative)
+            if (c == '\\') c = '/';
+        base = &setup_.programFolder;
     } else {
-        std::string relative;
-        const fs::path* base = &setup_.webRoot;
-        if (const auto alias = IniEntry(ini, "alias", r.key)) {
-            relative = *alias;
-            for (char& c : relative)
-                if (c == '\\') c = '/';
-            base = &setup_.programFolder;
-        } else {
-            relative = r.RelativePath();
-        }
-        fs::path real;
-        platform::FileStamp stamp;
-        switch (FindFile(*base, relative, real, stamp)) {
-            case Found::kFile: break;
-            case Found::kMissing: return Error(kNotFound, ini);
-            // A link inside the web root must not lead out of it.
-            case Found::kOutside: return Error(kForbidden, ini);
-        }
-        std::optional<std::string> mime = IniEntry(ini, "mime", r.key, kIniValueCapacity);
-        if (!mime && !r.extension.empty()) mime = IniEntry(ini, "mime", r.extension, kIniValueCapacity);
-        type = mime.value_or(defaults.mimeType);
-        const std::string cache = IniEntry(ini, "cache", r.key, kIniValueCapacity).value_or(defaults.cacheControl);
-        const std::string extra = "Content-Type: " + type + "\r\nCache-Control: " + cache + "\r\n";
-        HttpAnswer answer;
-        if (const auto kept = setup_.files ? setup_.files->Find(real, stamp) : nullptr) {
-            AppendHead(answer.bytes, kOk, extra, kept->size());
-            answer.bytes += *kept;
-        } else {
-            // The length is the file's as it is opened; the body goes out
-            // from that same open file.
-            platform::FileStamp opened;
-            if (platform::OpenForSending(real, answer.file, opened) != 0 || opened.size == 0 ||
-                opened.size > static_cast<uint64_t>(std::numeric_limits<int>::max()))
-                return Error(kServerError, ini);
-            answer.fileSize = opened.size;
-            AppendHead(answer.bytes, kOk, extra, static_cast<size_t>(answer.fileSize));
-            // A small file goes out in one send with its head: a second
-            // call and segment would cost more than copying it.
-            if (answer.fileSize <= kInlineFileBytes) {
-                std::string body;
-                if (platform::AppendFileBytes(answer.file.Get(), answer.fileSize, body) != 0)
-                    return Error(kServerError, ini);
-                answer.bytes += body;
-                if (setup_.files) setup_.files->Keep(real, opened, std::move(body));
-                answer.file.Reset();
-                answer.fileSize = 0;
-            }
-        }
-        if (LogLevel() > 1) Log("RESP=\"200 OK\"");
-        return answer;
+        relative = r.RelativePath();
     }
-    if (LogLevel() > 1) Log("RESP=\"200 OK\"");
-    const std::string cache = IniEntry(ini, "cache", r.key, kIniValueCapacity).value_or(defaults.cacheControl);
-    // The export goes out behind its head as it is, not copied behind it.
-    HttpAnswer answer;
-    AppendHead(answer.bytes, kOk, "Content-Type: " + type + "\r\nCache-Control: " + cache + "\r\n", body.size());
-    answer.body = std::move(body);
-    return answer;
+    fs::path real;
+    platform::FileStamp stamp;
+    switch (FindFile(*base, relative, real, stamp)) {
+        case Found::kFile: break;
+        case Found::kMissing: return Refusal(HttpStatus::kNotFound);
+        // A link inside the web root must not lead out of it.
+        case Found::kOutside: return Refusal(HttpStatus::kForbidden);
+    }
+    std::optional<std::string> mime = IniEntry(ini, "mime", r.key, kIniValueCapacity);
+    if (!mime && !r.extension.empty()) mime = IniEntry(ini, "mime", r.extension, kIniValueCapacity);
+    HttpResponse response;
+    response.headers =
+        ContentHeaders(mime.value_or(defaults.mimeType),
+                       IniEntry(ini, "cache", r.key, kIniValueCapacity).value_or(defaults.cacheControl));
+    if (const auto kept = setup_.files ? setup_.files->Find(real, stamp) : nullptr) {
+        response.body = *kept;
+        return response;
+    }
+    // The length is the file's as it is opened; the body goes out from that
+    // same open file.
+    platform::FileStamp opened;
+    if (platform::OpenForSending(real, response.file, opened) != 0 || opened.size == 0 ||
+        opened.size > static_cast<uint64_t>(std::numeric_limits<int>::max()))
+        return Refusal(HttpStatus::kInternalError);
+    response.fileSize = opened.size;
+    // A small file goes out in one send with its head: a second call and
+    // segment would cost more than copying it.
+    if (response.fileSize <= kInlineFileBytes) {
+        if (platform::AppendFileBytes(response.file.Get(), response.fileSize, response.body) != 0)
+            return Refusal(HttpStatus::kInternalError);
+        if (setup_.files) setup_.files->Keep(real, opened, response.body);
+        response.file.Reset();
+        response.fileSize = 0;
+    }
+    return response;
 }
 
 }  // namespace qm::http

@@ -1,63 +1,48 @@
 #pragma once
-// Turns one request into one answer, in the fixed order: client access,
-// parse, version, method, resource, authorization, content access, then the
-// `log` export or the file. Every failure is a status with its own text as
-// the body; nothing the client sent is ever put into a header.
-#include <cstdint>
-#include <filesystem>
+// Turns one request into one answer in two steps. Authorize runs the checks
+// in their fixed order (client access, parse, version, method, resource,
+// authorization, content access) and gives the refusal of the first that
+// fails; Serve then answers with a dynamic resource or a file. Every failure
+// is a status with its own text as the body; nothing the client sent is
+// ever put into a header. One handler serves one request, on the thread of
+// its connection.
+#include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 
-#include "http/file_cache.h"
-#include "http/http_ini.h"
-#include "http/log_export.h"
-#include "platform/unique_fd.h"
+#include "http/handler_setup.h"
+#include "http/http_request.h"
+#include "http/http_response.h"
+#include "platform/profile_file.h"
 
-namespace qm::core {
-struct CoreContext;
+namespace qm::processing {
+class DnsModule;
 }
 
 namespace qm::http {
 
-// What every request of one server item shares; read-only while it runs,
-// except the http.ini cache, which guards itself.
-struct HandlerSetup {
-    core::CoreContext* core = nullptr;
-    std::filesystem::path webRoot;        // canonical, when it exists
-    std::filesystem::path programFolder;  // canonical, when it exists
-    HttpIniDefaults defaults;
-    HttpIni* ini = nullptr;
-    FileCache* files = nullptr;  // may be null: every file is read
-    LogExportOptions logExport;
-};
-
-// One answer: its bytes, and for a file the open file behind them, which
-// the connection sends straight from the page cache after the head.
-struct HttpAnswer {
-    HttpAnswer() = default;
-    HttpAnswer(std::string whole) : bytes(std::move(whole)) {}  // NOLINT: every answer but a file's is bytes alone
-
-    std::string bytes;  // status line, headers, and the body unless it is `body` or `file`
-    std::string body;   // sent right after `bytes`
-    platform::UniqueFd file;
-    uint64_t fileSize = 0;  // announced in the head; all of it follows
-};
-
-// The answer bytes: status line, headers, body.
-std::string BuildAnswer(std::string_view status, std::string_view extraHeaders, std::string_view body);
-
 class RequestHandler {
 public:
     // `logLine` collects the request log parts of the connection; `names`
-    // (may be null) names the senders in the `log` export.
+    // (may be null) names the senders in the `log` export. http.ini is taken
+    // as it is now, so both steps of one request see the same file.
     RequestHandler(const HandlerSetup& setup, std::string clientAddress, processing::DnsModule* names,
-                   std::string& logLine)
-        : setup_(setup), client_(std::move(clientAddress)), names_(names), logLine_(logLine) {}
+                   std::string& logLine);
 
+    // Both steps, the response log part, and the answer bytes.
     HttpAnswer Handle(std::string_view bytes);
 
+    // The refusal, when any check fails; otherwise nothing, and `resource`
+    // is what the request names.
+    std::optional<HttpResponse> Authorize(std::string_view bytes, HttpResource& resource);
+    // The answer for an admitted resource.
+    HttpResponse Serve(const HttpResource& resource);
+
 private:
-    std::string Error(std::string_view status, const platform::ProfileFile& ini);
+    HttpResponse Refusal(HttpStatus status) const;
+    std::optional<HttpResponse> CheckCredential(const HttpRequest& request, const HttpResource& resource);
+    HttpResponse ServeFile(const HttpResource& resource);
     void Log(std::string_view part);
     int LogLevel() const { return setup_.defaults.logLevel; }
 
@@ -65,6 +50,7 @@ private:
     const std::string client_;
     processing::DnsModule* const names_;
     std::string& logLine_;
+    const std::shared_ptr<const platform::ProfileFile> ini_;
 };
 
 }  // namespace qm::http

@@ -50,6 +50,10 @@ private:
     bool cachedMissing_ = false;
 };
 
+// Room for the one-line entries (types, cache headers, access rules): 63
+// characters, as the defaults read at start.
+inline constexpr size_t kIniValueCapacity = 64;
+
 // Entry lookups on one parsed file; an empty value counts as no entry.
 std::optional<std::string> IniEntry(const platform::ProfileFile& ini, std::string_view section, std::string_view key,
                                     size_t capacity = 1024);
