@@ -451,6 +451,12 @@ TEST_F(HttpServer, StopClosesIdleHalfSentStalledHeldAndFloodingClientsAndLeavesN
     ASSERT_EQ(::setsockopt(stalled->Fd(), SOL_SOCKET, SO_RCVBUF, &small, sizeof small), 0);
     ASSERT_TRUE(stalled->Send("GET /big.bin HTTP/1.0\r\n\r\n"));
     ASSERT_TRUE(WaitUntil([&] { return module_->Serving(0) == 8; }, 30s));
+    // Its answer has begun, so it holds the last slot before the next request
+    // comes: read first, that one would take the slot instead.
+    ASSERT_TRUE(WaitUntil([&] {
+        char byte;
+        return ::recv(stalled->Fd(), &byte, 1, MSG_PEEK | MSG_DONTWAIT) > 0;
+    }, 30s));
     // A whole request while every slot is taken: held back.
     clients.push_back(std::make_unique<RawClient>(port));
     ASSERT_TRUE(clients.back()->Send("GET /a.txt HTTP/1.0\r\n\r\n"));
