@@ -1,6 +1,8 @@
 #include "platform/send_file.h"
 
 #include <fcntl.h>
+#include <pthread.h>
+#include <signal.h>
 #include <sys/sendfile.h>
 #include <sys/socket.h>
 #include <sys/uio.h>
@@ -8,6 +10,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <ctime>
 
 namespace qm::platform {
 
@@ -22,12 +25,34 @@ int OpenForSending(const std::filesystem::path& path, UniqueFd& file, FileStamp&
 }
 
 ssize_t SendFileChunk(int socket, int file, off_t& offset, size_t count) {
+    // sendfile has no MSG_NOSIGNAL: a peer gone mid-file would raise SIGPIPE
+    // and end whatever process the server runs in. The signal is held back
+    // on this thread for the call, and one the call raised is taken here.
+    sigset_t pipe;
+    sigemptyset(&pipe);
+    sigaddset(&pipe, SIGPIPE);
+    sigset_t pending;
+    const bool alreadyPending = sigpending(&pending) == 0 && sigismember(&pending, SIGPIPE) == 1;
+    sigset_t old;
+    pthread_sigmask(SIG_BLOCK, &pipe, &old);
+    ssize_t result = 0;
     for (;;) {
         const ssize_t n = ::sendfile(socket, file, &offset, count);
-        if (n >= 0) return n;
+        if (n >= 0) {
+            result = n;
+            break;
+        }
         if (errno == EINTR) continue;
-        return errno == EWOULDBLOCK ? -EAGAIN : -errno;
+        result = errno == EWOULDBLOCK ? -EAGAIN : -errno;
+        break;
     }
+    if (result == -EPIPE && !alreadyPending) {
+        const timespec now{};
+        while (sigtimedwait(&pipe, nullptr, &now) == SIGPIPE) {
+        }
+    }
+    pthread_sigmask(SIG_SETMASK, &old, nullptr);
+    return result;
 }
 
 ssize_t SendPair(int socket, std::string_view first, std::string_view second) {
