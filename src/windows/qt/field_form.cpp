@@ -3,7 +3,6 @@
 #include <memory>
 
 #include <QCheckBox>
-#include <QColorDialog>
 #include <QComboBox>
 #include <QDialogButtonBox>
 #include <QFormLayout>
@@ -15,20 +14,13 @@
 #include <QVBoxLayout>
 
 #include "core/core_context.h"
+#include "windows/qt/colour_button.h"
 
 namespace qm::windows::qt {
 
 namespace {
 
 QString Q(const std::string& text) { return QString::fromStdString(text); }
-
-QColor ColourOf(uint32_t bgr) { return QColor(int(bgr & 0xFF), int((bgr >> 8) & 0xFF), int((bgr >> 16) & 0xFF)); }
-uint32_t BgrOf(const QColor& c) { return uint32_t(c.red()) | uint32_t(c.green()) << 8 | uint32_t(c.blue()) << 16; }
-
-void Paint(QPushButton& button, uint32_t bgr) {
-    button.setStyleSheet(QString("background-color: %1").arg(ColourOf(bgr).name()));
-    button.setText(ColourOf(bgr).name());
-}
 
 QComboBox* ChoiceBox(QWidget* parent, const std::vector<std::pair<uint64_t, QString>>& choices, uint64_t current) {
     auto* box = new QComboBox(parent);  // owned by the form
@@ -104,21 +96,20 @@ void FieldForm::AddRow(const core::CoreContext& core, const FieldHint& hint, con
         auto* box = new QWidget(this);  // owned by the form
         auto* line = new QHBoxLayout(box);
         line->setContentsMargins(0, 0, 0, 0);
-        auto colours = std::make_shared<std::vector<uint32_t>>(ColoursOf(f, data));
-        for (size_t i = 0; i < colours->size(); ++i) {
-            auto* button = new QPushButton(box);
+        std::vector<QPushButton*> buttons;
+        const std::vector<uint32_t> colours = ColoursOf(f, data);
+        for (size_t i = 0; i < colours.size(); ++i) {
+            QPushButton* button = ColourButton(box, colours[i]);
             button->setObjectName(QString("colour%1").arg(i));
-            Paint(*button, (*colours)[i]);
-            connect(button, &QPushButton::clicked, box, [box, button, colours, i] {
-                const QColor chosen = QColorDialog::getColor(ColourOf((*colours)[i]), box);
-                if (!chosen.isValid()) return;
-                (*colours)[i] = BgrOf(chosen);
-                Paint(*button, (*colours)[i]);
-            });
             line->addWidget(button);
+            buttons.push_back(button);
         }
         const core::FieldDef* field = &f;
-        row.read = [field, colours] { return ColoursText(*field, *colours); };
+        row.read = [field, buttons] {
+            std::vector<uint32_t> now;
+            for (const QPushButton* b : buttons) now.push_back(ButtonColour(*b));
+            return ColoursText(*field, now);
+        };
         row.control = box;
     } else {
         auto* edit = new QLineEdit(Q(ShownText(hint, f, data)), this);  // owned by the form

@@ -4,7 +4,6 @@
 #include <charconv>
 
 #include <QCheckBox>
-#include <QColorDialog>
 #include <QComboBox>
 #include <QFormLayout>
 #include <QHBoxLayout>
@@ -18,6 +17,7 @@
 #include "core/core_context.h"
 #include "platform/utf16.h"
 #include "polling/values/value_collector.h"
+#include "windows/qt/colour_button.h"
 #include "windows/window_frame.h"
 #include "windows/window_module/window_module.h"
 
@@ -34,27 +34,6 @@ constexpr std::array<uint32_t, 4> kGraphColourLabels{str::kGraphBackground, str:
                                                      str::kGraphError};
 
 QString Q(const std::string& text) { return QString::fromStdString(text); }
-
-QColor ColourOf(uint32_t bgr) { return QColor(int(bgr & 0xFF), int((bgr >> 8) & 0xFF), int((bgr >> 16) & 0xFF)); }
-uint32_t BgrOf(const QColor& c) { return uint32_t(c.red()) | uint32_t(c.green()) << 8 | uint32_t(c.blue()) << 16; }
-
-void Paint(QPushButton& button, uint32_t bgr) {
-    button.setProperty("bgr", QVariant::fromValue<uint>(bgr));
-    button.setStyleSheet(QString("background-color: %1").arg(ColourOf(bgr).name()));
-    button.setText(ColourOf(bgr).name());
-}
-
-uint32_t ColourOf(const QPushButton& button) { return button.property("bgr").toUInt(); }
-
-QPushButton* ColourButton(QWidget* parent, uint32_t bgr) {
-    auto* button = new QPushButton(parent);  // owned by the parent
-    Paint(*button, bgr);
-    QObject::connect(button, &QPushButton::clicked, button, [button] {
-        const QColor chosen = QColorDialog::getColor(ColourOf(ColourOf(*button)), button);
-        if (chosen.isValid()) Paint(*button, BgrOf(chosen));
-    });
-    return button;
-}
 
 // A run of 32-bit numbers kept as one value (status parts, plot-area
 // corrections): one box per number, where the field's own text would be
@@ -171,7 +150,7 @@ void WindowTypeForm::AddFieldRow(const core::FieldDef& f, const core::RecordCopy
         }
         row.read = [&f, buttons] {
             std::vector<uint32_t> now;
-            for (const QPushButton* b : buttons) now.push_back(ColourOf(*b));
+            for (const QPushButton* b : buttons) now.push_back(ButtonColour(*b));
             return ColoursText(f, now);
         };
         row.control = box;
@@ -331,7 +310,7 @@ std::optional<std::string> WindowTypeForm::Collect(WindowTypeSettings& out) cons
         const auto* name = qobject_cast<QComboBox*>(tags_->cellWidget(row, 0));
         const auto* colour = qobject_cast<QPushButton*>(tags_->cellWidget(row, 1));
         if (!name || !colour) continue;
-        GraphTag tag{name->currentText().trimmed().toStdString(), ColourOf(*colour)};
+        GraphTag tag{name->currentText().trimmed().toStdString(), ButtonColour(*colour)};
         // A row left without a name would match no reading.
         if (tag.name.empty()) continue;
         if (platform::Utf16Length(tag.name) > room)
