@@ -47,11 +47,18 @@ std::vector<Named> CorrectCodes() {
 }
 
 // Pollers share the shape of their lists (`ID`, `StrName`, `StrOutFmt`) and their entries' limits.
-PageLayout Poller(uint32_t title, uint16_t module) {
+// A new item and a new list are enabled; a list starts with the page's
+// output format and, where it has one, the page's first entry.
+PageLayout Poller(uint32_t title, uint16_t module, std::string listFormat,
+                  std::vector<Proposal> firstEntry = {}) {
     PageLayout p;
     p.title = title;
     p.module = module;
     p.common = p.items = p.lists = p.service = true;
+    p.proposals = {{RecordSet::Item, "Enable", "1"},
+                   {RecordSet::List, "Enable", "1"},
+                   {RecordSet::List, "StrOutFmt", std::move(listFormat)}};
+    if (!firstEntry.empty()) p.proposedEntries = {std::move(firstEntry)};
     return p;
 }
 
@@ -147,18 +154,15 @@ std::vector<PageLayout> MakeLayouts() {
     relay.proposals = {{RecordSet::Item, "Enable", "1"}, {RecordSet::Item, "Port", "514"}};
     pages.push_back(relay);
 
-    PageLayout snmp = Poller(str::kPageSnmp, core::kModuleSnmp);
+    PageLayout snmp = Poller(str::kPageSnmp, core::kModuleSnmp, "Description: [desc]",
+                             {{RecordSet::Entry, "StrValue", ".1.3.6.1.2.1.1.1.0"}, {RecordSet::Entry, "StrTag", "desc"}});
     snmp.hints.push_back({RecordSet::Common, "RepeatTimeout", FieldLook::Seconds, {}});
     snmp.hints.push_back({RecordSet::Item, "Timeout", FieldLook::Seconds, {}});
     snmp.hints.push_back({RecordSet::Item, "OIDID", FieldLook::ListRef, {}});
     snmp.hints.push_back({RecordSet::Entry, "Correct", FieldLook::Choice, CorrectCodes()});
-    snmp.proposals = {{RecordSet::Item, "Enable", "1"},
-                      {RecordSet::Item, "StrCommunity", "public"},
-                      {RecordSet::Item, "Timeout", "1000"},
-                      {RecordSet::Item, "Retries", "2"},
-                      {RecordSet::List, "Enable", "1"},
-                      {RecordSet::List, "StrOutFmt", "Description: [desc]"}};
-    snmp.proposedEntries = {{{RecordSet::Entry, "StrValue", ".1.3.6.1.2.1.1.1.0"}, {RecordSet::Entry, "StrTag", "desc"}}};
+    snmp.proposals.insert(snmp.proposals.end(), {{RecordSet::Item, "StrCommunity", "public"},
+                                                 {RecordSet::Item, "Timeout", "1000"},
+                                                 {RecordSet::Item, "Retries", "2"}});
     pages.push_back(snmp);
 
     PageLayout icmp;
@@ -172,14 +176,11 @@ std::vector<PageLayout> MakeLayouts() {
                       {RecordSet::Item, "Param", std::to_string(0x80)}};
     pages.push_back(icmp);
 
-    PageLayout laurent = Poller(str::kPageLaurent, core::kModuleLaurent);
+    PageLayout laurent = Poller(str::kPageLaurent, core::kModuleLaurent, "Temperature: [temp] *C",
+                                {{RecordSet::Entry, "StrValue", "$KE,TMP"}, {RecordSet::Entry, "StrTag", "temp"}});
     laurent.hints.push_back({RecordSet::Item, "CmdListID", FieldLook::ListRef, {}});
-    laurent.proposals = {{RecordSet::Item, "Enable", "1"},
-                         {RecordSet::Item, "Port", "2424"},
-                         {RecordSet::Item, "StrPass", ""},
-                         {RecordSet::List, "Enable", "1"},
-                         {RecordSet::List, "StrOutFmt", "Temperature: [temp] *C"}};
-    laurent.proposedEntries = {{{RecordSet::Entry, "StrValue", "$KE,TMP"}, {RecordSet::Entry, "StrTag", "temp"}}};
+    laurent.proposals.insert(laurent.proposals.end(),
+                             {{RecordSet::Item, "Port", "2424"}, {RecordSet::Item, "StrPass", ""}});
     pages.push_back(laurent);
 
     PageLayout graphs;
@@ -201,7 +202,7 @@ std::vector<PageLayout> MakeLayouts() {
     pages.push_back(http);
 
     // Shown once the ModbusTCP module offers its records.
-    PageLayout modbus = Poller(str::kPageModbus, core::kModuleModbus);
+    PageLayout modbus = Poller(str::kPageModbus, core::kModuleModbus, "Value =[reg]");
     modbus.hints.push_back({RecordSet::Item, "RegListID", FieldLook::ListRef, {}});
     modbus.hints.push_back({RecordSet::Entry,
                             "Correct",
@@ -219,9 +220,6 @@ std::vector<PageLayout> MakeLayouts() {
                             "RegCount",
                             FieldLook::Choice,
                             {Literal(1, "1 byte"), Literal(2, "2 byte"), Literal(3, "3 byte"), Literal(4, "4 byte")}});
-    modbus.proposals = {{RecordSet::Item, "Enable", "1"},
-                        {RecordSet::List, "Enable", "1"},
-                        {RecordSet::List, "StrOutFmt", "Value =[reg]"}};
     pages.push_back(modbus);
     return pages;
 }
