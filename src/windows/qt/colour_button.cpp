@@ -1,10 +1,12 @@
 #include "windows/qt/colour_button.h"
 
 #include <QColorDialog>
+#include <QHBoxLayout>
 #include <QPushButton>
 #include <QVariant>
 
 #include "windows/qt/colors.h"
+#include "windows/qt/field_values.h"
 
 namespace qm::windows::qt {
 
@@ -31,5 +33,25 @@ QPushButton* ColourButton(QWidget* parent, uint32_t bgr) {
 }
 
 uint32_t ButtonColour(const QPushButton& button) { return button.property("bgr").toUInt(); }
+
+ColourRow MakeColourRow(QWidget* parent, const core::FieldDef& field, const void* record) {
+    ColourRow row;
+    row.box = new QWidget(parent);
+    auto* line = new QHBoxLayout(row.box);
+    line->setContentsMargins(0, 0, 0, 0);
+    const std::vector<uint32_t> colours = ColoursOf(field, record);
+    for (size_t i = 0; i < colours.size(); ++i) {
+        QPushButton* button = ColourButton(row.box, colours[i]);
+        button->setObjectName(QString("colour%1").arg(i));
+        line->addWidget(button);
+        row.buttons.push_back(button);
+    }
+    row.read = [&field, buttons = row.buttons] {
+        std::vector<uint32_t> now;
+        for (const QPushButton* b : buttons) now.push_back(ButtonColour(*b));
+        return ColoursText(field, now);
+    };
+    return row;
+}
 
 }  // namespace qm::windows::qt

@@ -93,24 +93,9 @@ void FieldForm::AddRow(const core::CoreContext& core, const FieldHint& hint, con
         row.read = [check] { return std::string(check->isChecked() ? "1" : "0"); };
         row.control = check;
     } else if (f.kind == core::FieldKind::Colour && f.encoding == core::FieldEncoding::Struct && f.size % 4 == 0) {
-        auto* box = new QWidget(this);  // owned by the form
-        auto* line = new QHBoxLayout(box);
-        line->setContentsMargins(0, 0, 0, 0);
-        std::vector<QPushButton*> buttons;
-        const std::vector<uint32_t> colours = ColoursOf(f, data);
-        for (size_t i = 0; i < colours.size(); ++i) {
-            QPushButton* button = ColourButton(box, colours[i]);
-            button->setObjectName(QString("colour%1").arg(i));
-            line->addWidget(button);
-            buttons.push_back(button);
-        }
-        const core::FieldDef* field = &f;
-        row.read = [field, buttons] {
-            std::vector<uint32_t> now;
-            for (const QPushButton* b : buttons) now.push_back(ButtonColour(*b));
-            return ColoursText(*field, now);
-        };
-        row.control = box;
+        ColourRow colours = MakeColourRow(this, f, data);
+        row.read = std::move(colours.read);
+        row.control = colours.box;
     } else {
         auto* edit = new QLineEdit(Q(ShownText(hint, f, data)), this);  // owned by the form
         // QLineEdit counts UTF-16 units, as the field's capacity does.

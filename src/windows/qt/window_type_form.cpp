@@ -136,24 +136,11 @@ void WindowTypeForm::AddFieldRow(const core::FieldDef& f, const core::RecordCopy
     row.field = &f;
     const void* data = record.Data();
     if (f.kind == core::FieldKind::Colour && f.encoding == core::FieldEncoding::Struct && f.size % 4 == 0) {
-        auto* box = new QWidget(body_);
-        auto* line = new QHBoxLayout(box);
-        line->setContentsMargins(0, 0, 0, 0);
-        std::vector<QPushButton*> buttons;
-        const std::vector<uint32_t> colours = ColoursOf(f, data);
-        for (size_t i = 0; i < colours.size(); ++i) {
-            QPushButton* button = ColourButton(box, colours[i]);
-            button->setObjectName(QString("colour%1").arg(i));
-            if (type_ == kWindowGraph && i < kGraphColourLabels.size()) button->setToolTip(Q(core_.Text(kGraphColourLabels[i])));
-            line->addWidget(button);
-            buttons.push_back(button);
-        }
-        row.read = [&f, buttons] {
-            std::vector<uint32_t> now;
-            for (const QPushButton* b : buttons) now.push_back(ButtonColour(*b));
-            return ColoursText(f, now);
-        };
-        row.control = box;
+        ColourRow colours = MakeColourRow(body_, f, data);
+        for (size_t i = 0; type_ == kWindowGraph && i < colours.buttons.size() && i < kGraphColourLabels.size(); ++i)
+            colours.buttons[i]->setToolTip(Q(core_.Text(kGraphColourLabels[i])));
+        row.read = std::move(colours.read);
+        row.control = colours.box;
     } else if (f.kind == core::FieldKind::Flag && f.size <= 8) {
         auto* check = new QCheckBox(body_);
         check->setChecked(core::FieldNumber(f, data) != 0);
