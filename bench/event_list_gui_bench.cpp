@@ -12,9 +12,11 @@
 #include <filesystem>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QEvent>
 #include <QHeaderView>
 #include <QTimer>
 
@@ -98,6 +100,20 @@ int main(int argc, char** argv) {
         }
     }
 
+    // One full paint of the list's rows, as every change of a sorted or
+    // scrolling list asks for.
+    {
+        QWidget* viewport = list->Table().viewport();
+        std::vector<double> paints;
+        for (int pass = 0; pass < 20; ++pass) {
+            const auto start = Clock::now();
+            viewport->repaint();
+            paints.push_back(Ms(Clock::now() - start));
+        }
+        std::sort(paints.begin(), paints.end());
+        std::printf("full repaint of the rows: median %.1f ms, longest %.1f ms\n", paints[paints.size() / 2], paints.back());
+    }
+
     // Steady arrival: a producer at `rate` events/s; a 5 ms probe timer on
     // the GUI thread measures how late it fires.
     std::atomic<bool> stop{false};
@@ -122,6 +138,15 @@ int main(int argc, char** argv) {
         worstGap = std::max(worstGap, gap);
     });
     probe.start(5);
+    // How often the rows are painted while events arrive.
+    struct PaintCounter : QObject {
+        uint64_t paints = 0;
+        bool eventFilter(QObject*, QEvent* e) override {
+            if (e->type() == QEvent::Paint) ++paints;
+            return false;
+        }
+    } paintCounter;
+    list->Table().viewport()->installEventFilter(&paintCounter);
     const int rowsBefore = model->rowCount();
     const uint64_t processedBefore = list->Logic().Processed();
     QTimer::singleShot(seconds * 1000, &app, &QCoreApplication::quit);
@@ -134,6 +159,7 @@ int main(int argc, char** argv) {
     std::printf("steady %d s at %d events/s with %d rows: longest GUI stall %.1f ms (probe every 5 ms; 99th "
                 "percentile gap %.1f ms)\n",
                 seconds, rate, rowsBefore, std::max(0.0, worstGap - 5.0), p99);
+    std::printf("paints of the rows: %llu in %d s\n", static_cast<unsigned long long>(paintCounter.paints), seconds);
     std::printf("rows applied: %llu in %d s (%.0f rows/s; the list takes at most 100 per %u ms tick)\n",
                 static_cast<unsigned long long>(applied), seconds, applied / static_cast<double>(seconds),
                 list->Logic().Settings().mainTimer);

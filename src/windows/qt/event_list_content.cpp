@@ -36,12 +36,10 @@ EventListSettings LoadSettings(core::CoreContext& core, uint64_t uid) {
 
 }  // namespace
 
-EventListStatusBar::EventListStatusBar(QWidget* parent) : QWidget(parent) {
-    auto* layout = new QHBoxLayout(this);  // owned by this widget
-    layout->setContentsMargins(2, 1, 2, 1);
-    layout->setSpacing(2);
+EventListStatusBar::EventListStatusBar(QWidget* parent) : PartedStatusBar(parent) {
+    std::vector<QWidget*> parts;
     for (int i = 0; i < kStatusParts; ++i) {
-        auto* part = new QWidget(this);
+        auto* part = new QWidget(this);  // owned by this widget
         part->setAttribute(Qt::WA_StyledBackground);
         auto* partLayout = new QHBoxLayout(part);
         partLayout->setContentsMargins(3, 0, 3, 0);
@@ -51,27 +49,22 @@ EventListStatusBar::EventListStatusBar(QWidget* parent) : QWidget(parent) {
         auto* text = new ElidedLabel(part);
         partLayout->addWidget(icon);
         partLayout->addWidget(text, 1);
-        layout->addWidget(part);
-        parts_.push_back(part);
+        parts.push_back(part);
         icons_.push_back(icon);
         texts_.push_back(text);
     }
-    layout->addStretch(1);
+    SetParts(std::move(parts));
 }
 
 void EventListStatusBar::Show(const std::vector<StatusPart>& parts, const std::vector<int32_t>& edges) {
-    visibleParts_ = static_cast<int>(std::min(parts.size(), parts_.size()));
-    int32_t left = 0;
-    for (size_t i = 0; i < parts_.size(); ++i) {
-        const bool shown = static_cast<int>(i) < visibleParts_;
-        parts_[i]->setVisible(shown);
-        if (!shown) continue;
-        const int32_t right = i < edges.size() ? edges[i] : width();
-        parts_[i]->setFixedWidth(std::max(0, right - left - 2));
-        left = right;
+    visibleParts_ = static_cast<int>(std::min({parts.size(), edges.size(), texts_.size()}));
+    PlaceParts({edges.begin(), edges.begin() + visibleParts_});
+    for (size_t i = 0; i < static_cast<size_t>(visibleParts_); ++i) {
         texts_[i]->SetFullText(QString::fromStdString(parts[i].text));
         const QIcon icon = parts[i].icon >= 0 ? ProgramIcons().Icon(parts[i].icon) : QIcon();
-        icons_[i]->setPixmap(icon.isNull() ? QPixmap() : icon.pixmap(16, 16));
+        const QPixmap pixmap = icon.isNull() ? QPixmap() : icon.pixmap(16, 16);
+        // An unchanged icon is not set again: each set asks the part for a new layout.
+        if (pixmap.cacheKey() != icons_[i]->pixmap().cacheKey()) icons_[i]->setPixmap(pixmap);
         icons_[i]->setVisible(!icon.isNull());
     }
 }
@@ -83,7 +76,7 @@ QString EventListStatusBar::PartText(int part) const {
 
 QRect EventListStatusBar::PartRect(int part) const {
     if (part < 0 || part >= visibleParts_) return {};
-    return parts_[static_cast<size_t>(part)]->geometry();
+    return Parts()[static_cast<size_t>(part)]->geometry();
 }
 
 void EventListStatusBar::mouseDoubleClickEvent(QMouseEvent* event) {
@@ -148,6 +141,7 @@ EventListContent::EventListContent(core::CoreContext& core, EventWorkerPool& poo
     connect(table_, &QWidget::customContextMenuRequested, this, &EventListContent::ShowMenu);
     connect(table_, &QAbstractItemView::doubleClicked, this, [this](const QModelIndex& index) { ShowDetails(index.row()); });
     connect(status_, &EventListStatusBar::PartDoubleClicked, this, &EventListContent::ShowStatusInfo);
+    connect(status_, &PartedStatusBar::Resized, this, &EventListContent::StatusNow);
     connect(table_->horizontalHeader(), &QHeaderView::sectionClicked, this, [this](int column) {
         logic_->HeaderClicked(column);
         ShowSortColumn();
@@ -357,11 +351,6 @@ void EventListContent::ShowMenu(const QPoint& at) {
     else if (chosen == details) ShowDetailsOf(clickedEvent);
     for (const auto& [action, index] : graphActions)
         if (chosen == action && host_.toggleWindow) host_.toggleWindow(index);
-}
-
-void EventListContent::resizeEvent(QResizeEvent* event) {
-    QWidget::resizeEvent(event);
-    StatusNow();
 }
 
 void EventListContent::SaveTypeSettings() {

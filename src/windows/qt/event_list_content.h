@@ -15,6 +15,7 @@
 #include "windows/qt/elided_label.h"
 #include "windows/qt/event_list_model.h"
 #include "windows/qt/frame_content.h"
+#include "windows/qt/parted_status_bar.h"
 
 namespace qm::core {
 struct CoreContext;
@@ -39,7 +40,7 @@ struct EventListHost {
     std::function<void(size_t index)> toggleWindow;
 };
 
-class EventListStatusBar : public QWidget {
+class EventListStatusBar : public PartedStatusBar {
     Q_OBJECT
 public:
     explicit EventListStatusBar(QWidget* parent);
@@ -61,7 +62,6 @@ protected:
 private:
     std::vector<QLabel*> icons_;  // owned by this widget
     std::vector<ElidedLabel*> texts_;
-    std::vector<QWidget*> parts_;
     int visibleParts_ = 0;
 };
 
@@ -89,9 +89,6 @@ public:
     // Zoom steps as the menu takes them (in when positive); false when every
     // step was refused.
     bool Zoom(int steps);
-
-protected:
-    void resizeEvent(QResizeEvent* event) override;
 
 private:
     void ApplyFont();

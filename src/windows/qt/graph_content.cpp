@@ -90,21 +90,16 @@ bool GraphChartView::event(QEvent* event) {
     return QWidget::event(event);
 }
 
-GraphStatusBar::GraphStatusBar(QWidget* parent) : QWidget(parent) {
-    auto* layout = new QHBoxLayout(this);  // owned by this widget
-    layout->setContentsMargins(2, 1, 2, 1);
-    layout->setSpacing(0);
-}
+GraphStatusBar::GraphStatusBar(QWidget* parent) : PartedStatusBar(parent) {}
 
 void GraphStatusBar::Show(const std::vector<GraphStatusPart>& parts) {
     // Tags come and go with the settings: the parts are made anew when their number changes.
-    if (parts.size() != parts_.size()) {
-        for (QWidget* part : parts_) delete part;
-        parts_.clear();
+    if (parts.size() != Parts().size()) {
+        for (QWidget* part : Parts()) delete part;
         texts_.clear();
-        auto* bar = static_cast<QHBoxLayout*>(layout());
+        std::vector<QWidget*> made;
         for (size_t i = 0; i < parts.size(); ++i) {
-            auto* part = new QWidget(this);
+            auto* part = new QWidget(this);  // owned by this widget
             auto* partLayout = new QHBoxLayout(part);
             partLayout->setContentsMargins(3, 0, 3, 0);
             partLayout->setSpacing(3);
@@ -116,16 +111,22 @@ void GraphStatusBar::Show(const std::vector<GraphStatusPart>& parts) {
             text->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
             partLayout->addWidget(icon);
             partLayout->addWidget(text, 1);
-            bar->addWidget(part);
-            parts_.push_back(part);
+            made.push_back(part);
             texts_.push_back(text);
         }
+        SetParts(std::move(made));
     }
+    std::vector<int32_t> edges;
+    int32_t right = 0;
+    for (const GraphStatusPart& part : parts) edges.push_back(right += part.width);
+    PlaceParts(edges);
     for (size_t i = 0; i < parts.size(); ++i) {
-        parts_[i]->setFixedWidth(std::max(0, parts[i].width - 1));
-        texts_[i]->setText(QString::fromStdString(parts[i].text));
-        texts_[i]->setToolTip(texts_[i]->text());
-        auto* icon = parts_[i]->findChild<QLabel*>(QStringLiteral("square"));
+        const QString text = QString::fromStdString(parts[i].text);
+        if (text != texts_[i]->text()) {
+            texts_[i]->setText(text);
+            texts_[i]->setToolTip(text);
+        }
+        auto* icon = Parts()[i]->findChild<QLabel*>(QStringLiteral("square"));
         icon->setVisible(parts[i].penColor.has_value());
         if (parts[i].penColor) icon->setPixmap(TagSquare(*parts[i].penColor));
     }
@@ -150,6 +151,7 @@ GraphContent::GraphContent(core::CoreContext& core, uint64_t uid, GraphHost host
     layout->addWidget(chart_, 1);
     layout->addWidget(status_);
     status_->setFont(WindowFont());
+    connect(status_, &PartedStatusBar::Resized, this, &GraphContent::ShowStatus);
 
     connect(&refreshTimer_, &QTimer::timeout, this, [this] {
         if (ShouldRefresh()) Refresh();
@@ -232,11 +234,6 @@ void GraphContent::contextMenuEvent(QContextMenuEvent* event) {
     else if (chosen == pin && host_.toggleFrameParam) host_.toggleFrameParam(kWindowPinned);
     for (size_t i = 0; i < tags.size(); ++i)
         if (chosen == tags[i]) ToggleTag(i);
-}
-
-void GraphContent::resizeEvent(QResizeEvent* event) {
-    QWidget::resizeEvent(event);
-    ShowStatus();
 }
 
 void GraphContent::ApplyTypeSettings(const WindowTypeSettings& given) {

@@ -18,6 +18,7 @@
 #include "windows/graph/graph_status.h"
 #include "windows/qt/frame_content.h"
 #include "windows/qt/graph_painter.h"
+#include "windows/qt/parted_status_bar.h"
 
 namespace qm::core {
 struct CoreContext;
@@ -54,7 +55,7 @@ private:
     std::optional<GraphPicture> picture_;
 };
 
-class GraphStatusBar : public QWidget {
+class GraphStatusBar : public PartedStatusBar {
     Q_OBJECT
 public:
     explicit GraphStatusBar(QWidget* parent);
@@ -63,8 +64,7 @@ public:
     int PartCount() const { return static_cast<int>(texts_.size()); }
 
 private:
-    std::vector<QWidget*> parts_;  // owned by this widget
-    std::vector<QLabel*> texts_;
+    std::vector<QLabel*> texts_;  // owned by the parts
 };
 
 class GraphContent : public QWidget, public FrameContent {
@@ -94,7 +94,6 @@ public:
     GraphStatusBar& StatusBar() { return *status_; }
 
 protected:
-    void resizeEvent(QResizeEvent* event) override;
     void contextMenuEvent(QContextMenuEvent* event) override;
     void showEvent(QShowEvent* event) override;
 

@@ -87,6 +87,13 @@ TEST(GraphOnQt, PaintsBackgroundLineAndErrorBarAndNamesTheSampleUnderTheMouse) {
 
     ASSERT_EQ(graph.StatusBar().PartCount(), 3);
     EXPECT_EQ(graph.StatusBar().PartText(1), "msec (mod_icmp)");
+    // Shown again every second, the parts must not add up to more than the
+    // window: it once grew a pixel wider at each turn.
+    for (int tick = 0; tick < 5; ++tick) {
+        graph.CountdownTick();
+        QCoreApplication::processEvents();
+    }
+    EXPECT_EQ(graph.width(), 640);
 }
 
 using GraphMenuOnQt = test::ProgramWindowsOnQt;
