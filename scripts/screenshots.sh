@@ -215,10 +215,13 @@ sleep 0.5
 open_menu >/dev/null
 xdotool key Up Up Up Return
 sleep 1
+# The page list has the focus; the script editor is the last page.
+xdotool key End
+sleep 1
 shoot '^Настройки$' settings.png
-# Its script editor runs the home's default script; the report comes up in
-# the protocol window.
-xdotool key ctrl+Return
+# The editor runs the home's default script; the report comes up in the
+# protocol window.
+xdotool key Tab ctrl+Return
 sleep 2
 shoot 'Script protocol' script-protocol.png
 
