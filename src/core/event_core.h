@@ -93,7 +93,7 @@ struct IntakeBounds {
     // this many bytes: more than a mover turn brings at a high rate, and
     // counted up to the moment the drainer frees each record.
     size_t drainHeadroomRecords = 8192;
-    size_t undrainedBytes = size_t(96) << 20;
+    size_t undrainedBytes = size_t(72) << 20;
 };
 
 // What waits inside the intake now, for the program's own view of a flood.
