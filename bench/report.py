@@ -43,7 +43,12 @@ table = []  # (what, quillmark, peer, ratio, goal, met)
 
 
 def add(what, q, peer, ratio, goal, met):
-    fmt = lambda v: "—" if v is None else (f"{v:,.2f}" if isinstance(v, float) and v < 100 else f"{v:,.0f}" if isinstance(v, (int, float)) else str(v))
+    def fmt(v):
+        if v is None:
+            return "—"
+        if isinstance(v, float) and v < 100 and not v.is_integer():
+            return f"{v:,.2f}"
+        return f"{v:,.0f}" if isinstance(v, (int, float)) else str(v)
     table.append((what, fmt(q), fmt(peer), "—" if ratio is None else f"{ratio:.2f}", goal,
                   "—" if met is None else ("met" if met else "**not met**")))
 

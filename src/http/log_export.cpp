@@ -8,6 +8,7 @@
 #include "core/memory_accounting.h"
 #include "http/http_request.h"
 #include "platform/codepage.h"
+#include "platform/utf16.h"
 #include "processing/dns/dns_module.h"
 
 namespace qm::http {
@@ -24,9 +25,13 @@ struct ExportedEvent {
 
 // printf's "%.Nd": at least `digits` digits, zero-padded, after the sign.
 void AppendNumber(std::string& out, int64_t value, int digits) {
-    if (digits == 2 && value >= 0 && value < 100) {
-        const char two[2] = {char('0' + value / 10), char('0' + value % 10)};
-        out.append(two, 2);
+    // Severities, days, years and counts of a page: small numbers, made
+    // without to_chars.
+    if (value >= 0 && value < 10000 && digits >= 1 && digits <= 4) {
+        const int width = std::max<int>(digits, value >= 1000 ? 4 : value >= 100 ? 3 : value >= 10 ? 2 : 1);
+        char text[4];
+        for (int i = width - 1; i >= 0; --i, value /= 10) text[i] = static_cast<char>('0' + value % 10);
+        out.append(text, static_cast<size_t>(width));
         return;
     }
     char buffer[48];
@@ -43,12 +48,10 @@ void AppendNumber(std::string& out, int64_t value, int digits) {
 // Text in the ANSI code page. ASCII is the same in every one of them, and
 // nearly every syslog line is ASCII, so it is copied as it is.
 void AppendAnsi(std::string& out, std::string_view utf8) {
-    for (const char c : utf8)
-        if (static_cast<unsigned char>(c) >= 0x80) {
-            out += platform::Utf8ToAnsi(utf8);
-            return;
-        }
-    out += utf8;
+    if (platform::AsciiPrefix(utf8) == utf8.size())
+        out += utf8;
+    else
+        out += platform::Utf8ToAnsi(utf8);
 }
 
 // "%d\t%s\t%s\t%.2d.%.2d.%.2d %.2d:%.2d:%.2d\t%s\t\n", put together directly:

@@ -9,19 +9,6 @@ namespace {
 
 constexpr char32_t kReplacement = 0xFFFD;
 
-// Length of the leading run of ASCII bytes, looked at eight at a time:
-// log lines are mostly ASCII.
-size_t AsciiPrefix(std::string_view s) {
-    size_t i = 0;
-    for (; i + 8 <= s.size(); i += 8) {
-        uint64_t word;
-        std::memcpy(&word, s.data() + i, 8);
-        if (word & 0x8080808080808080ull) break;
-    }
-    while (i < s.size() && static_cast<unsigned char>(s[i]) < 0x80) ++i;
-    return i;
-}
-
 struct Decoded {
     char32_t cp;
     size_t length;  // bytes consumed; 1 for an invalid byte
@@ -113,6 +100,17 @@ std::string DecodeUtf16(size_t count, UnitAt&& unitAt) {
 }
 
 }  // namespace
+
+size_t AsciiPrefix(std::string_view s) {
+    size_t i = 0;
+    for (; i + 8 <= s.size(); i += 8) {
+        uint64_t word;
+        std::memcpy(&word, s.data() + i, 8);
+        if (word & 0x8080808080808080ull) break;
+    }
+    while (i < s.size() && static_cast<unsigned char>(s[i]) < 0x80) ++i;
+    return i;
+}
 
 std::u16string Utf8ToUtf16(std::string_view utf8) {
     std::u16string out;

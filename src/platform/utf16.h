@@ -26,6 +26,9 @@ std::string Utf16LEBytesToUtf8(std::string_view bytes);
 // The program's one UTF-8 check: the length of the well-formed sequence at
 // the start of `bytes`, or 0 when there is none (or `bytes` is empty).
 size_t Utf8SequenceLength(std::string_view bytes);
+// Length of the leading run of ASCII bytes, looked at eight at a time: log
+// lines are mostly ASCII, and ASCII needs no conversion anywhere.
+size_t AsciiPrefix(std::string_view bytes);
 bool IsValidUtf8(std::string_view bytes);
 
 constexpr std::string_view kReplacementUtf8 = "\xEF\xBF\xBD";  // U+FFFD
