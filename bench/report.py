@@ -141,6 +141,9 @@ if curve:
     for ax in (a, b):
         ax.grid(True, alpha=0.3)
         ax.legend()
+        # Neither loss nor memory goes below 0, and a run with no loss at
+        # all still gets a scale.
+        ax.set_ylim(bottom=0, top=max(ax.get_ylim()[1], 1.0))
     fig.tight_layout()
     fig.savefig(out / "ingest.png", dpi=100)
 
