@@ -39,16 +39,11 @@ EventListSettings LoadSettings(core::CoreContext& core, uint64_t uid) {
 EventListStatusBar::EventListStatusBar(QWidget* parent) : PartedStatusBar(parent) {
     std::vector<QWidget*> parts;
     for (int i = 0; i < kStatusParts; ++i) {
-        auto* part = new QWidget(this);  // owned by this widget
-        part->setAttribute(Qt::WA_StyledBackground);
-        auto* partLayout = new QHBoxLayout(part);
-        partLayout->setContentsMargins(3, 0, 3, 0);
-        partLayout->setSpacing(3);
-        auto* icon = new QLabel(part);
+        auto* icon = new QLabel(this);  // owned by its part
         icon->setFixedSize(16, 16);
-        auto* text = new ElidedLabel(part);
-        partLayout->addWidget(icon);
-        partLayout->addWidget(text, 1);
+        auto* text = new ElidedLabel(this);
+        QWidget* part = NewPart(icon, text);
+        part->setAttribute(Qt::WA_StyledBackground);
         parts.push_back(part);
         icons_.push_back(icon);
         texts_.push_back(text);

@@ -95,23 +95,15 @@ GraphStatusBar::GraphStatusBar(QWidget* parent) : PartedStatusBar(parent) {}
 void GraphStatusBar::Show(const std::vector<GraphStatusPart>& parts) {
     // Tags come and go with the settings: the parts are made anew when their number changes.
     if (parts.size() != Parts().size()) {
-        for (QWidget* part : Parts()) delete part;
+        squares_.clear();
         texts_.clear();
         std::vector<QWidget*> made;
         for (size_t i = 0; i < parts.size(); ++i) {
-            auto* part = new QWidget(this);  // owned by this widget
-            auto* partLayout = new QHBoxLayout(part);
-            partLayout->setContentsMargins(3, 0, 3, 0);
-            partLayout->setSpacing(3);
-            auto* icon = new QLabel(part);
-            icon->setObjectName(QStringLiteral("square"));
-            icon->setFixedSize(kSquareSize, kSquareSize);
-            auto* text = new QLabel(part);
-            text->setMinimumWidth(0);
-            text->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
-            partLayout->addWidget(icon);
-            partLayout->addWidget(text, 1);
-            made.push_back(part);
+            auto* square = new QLabel(this);  // owned by its part
+            square->setFixedSize(kSquareSize, kSquareSize);
+            auto* text = new QLabel(this);
+            made.push_back(NewPart(square, text));
+            squares_.push_back(square);
             texts_.push_back(text);
         }
         SetParts(std::move(made));
@@ -126,9 +118,8 @@ void GraphStatusBar::Show(const std::vector<GraphStatusPart>& parts) {
             texts_[i]->setText(text);
             texts_[i]->setToolTip(text);
         }
-        auto* icon = Parts()[i]->findChild<QLabel*>(QStringLiteral("square"));
-        icon->setVisible(parts[i].penColor.has_value());
-        if (parts[i].penColor) icon->setPixmap(TagSquare(*parts[i].penColor));
+        squares_[i]->setVisible(parts[i].penColor.has_value());
+        if (parts[i].penColor) squares_[i]->setPixmap(TagSquare(*parts[i].penColor));
     }
 }
 

@@ -64,7 +64,8 @@ public:
     int PartCount() const { return static_cast<int>(texts_.size()); }
 
 private:
-    std::vector<QLabel*> texts_;  // owned by the parts
+    std::vector<QLabel*> squares_;  // owned by the parts
+    std::vector<QLabel*> texts_;
 };
 
 class GraphContent : public QWidget, public FrameContent {

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include <QEvent>
+#include <QHBoxLayout>
 
 namespace qm::windows::qt {
 
@@ -18,7 +19,20 @@ PartedStatusBar::PartedStatusBar(QWidget* parent) : QWidget(parent) {
     setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
 }
 
+QWidget* PartedStatusBar::NewPart(QLabel* icon, QLabel* text) {
+    auto* part = new QWidget(this);  // owned by this widget
+    auto* layout = new QHBoxLayout(part);
+    layout->setContentsMargins(3, 0, 3, 0);
+    layout->setSpacing(3);
+    text->setMinimumWidth(0);
+    text->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    layout->addWidget(icon);
+    layout->addWidget(text, 1);
+    return part;
+}
+
 void PartedStatusBar::SetParts(std::vector<QWidget*> parts) {
+    for (QWidget* old : parts_) delete old;
     parts_ = std::move(parts);
     hintHeight_ = PartHeight();
     updateGeometry();

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <vector>
 
+#include <QLabel>
 #include <QWidget>
 
 namespace qm::windows::qt {
@@ -25,7 +26,10 @@ signals:
     void Resized();
 
 protected:
-    // The part widgets, in order; the bar owns them through Qt's parenting.
+    // A part as both bars show it: an icon of a fixed size and a text that
+    // takes the rest of the part's width. The bar owns it.
+    QWidget* NewPart(QLabel* icon, QLabel* text);
+    // The parts, in order; the ones held before are deleted.
     void SetParts(std::vector<QWidget*> parts);
     const std::vector<QWidget*>& Parts() const { return parts_; }
     // Right edges of the first edges.size() parts, in the bar's coordinates;
