@@ -128,54 +128,32 @@ void WindowModule::Unload() {
     runtime_.clear();
 }
 
-std::optional<size_t> WindowModule::AddWindow(WindowEntry entry) {
-    FitToCapacity(entry);
-    std::vector<TakenFrame> displaced;
-    std::optional<size_t> index;
-    {
-        GuardedLock lock(Lock(), core_.counters.locks, Blocking::No);
-        if (!lock) return std::nullopt;
-        index = AddLocked(std::move(entry), displaced);
-    }
-    DestroyFrames(std::move(displaced), false);
-    return index;
-}
+std::optional<size_t> WindowModule::AddWindow(WindowEntry entry) { return AddWith(std::move(entry), nullptr); }
 
 std::optional<size_t> WindowModule::AddWindow(WindowEntry entry, const WindowTypeSettings& given) {
     if (given.Type() != entry.type) return std::nullopt;
     WindowTypeSettings settings = given;
     ClampWindowTypeSettings(settings, core_.dotsPerInch);
+    return AddWith(std::move(entry), &settings);
+}
+
+std::optional<size_t> WindowModule::AddWith(WindowEntry entry, const WindowTypeSettings* settings) {
     FitToCapacity(entry);
     std::vector<TakenFrame> displaced;
     std::optional<size_t> index;
     {
         GuardedLock lock(Lock(), core_.counters.locks, Blocking::No);
         if (!lock) return std::nullopt;
-        index = AddLocked(std::move(entry), displaced, &settings);
+        index = AddLocked(std::move(entry), displaced, settings);
     }
     DestroyFrames(std::move(displaced), false);
     return index;
 }
 
 bool WindowModule::ReplaceWindow(size_t index, const WindowEntry& given, const WindowTypeSettings& givenSettings) {
-    WindowEntry entry = given;
-    FitToCapacity(entry);
     WindowTypeSettings settings = givenSettings;
     ClampWindowTypeSettings(settings, core_.dotsPerInch);
-    GuardedLock lock(Lock(), core_.counters.locks, Blocking::No);
-    if (!lock) return false;
-    if (index >= table_.size()) {
-        core_.counters.errors.fetch_add(1);
-        return false;
-    }
-    const WindowEntry& stored = table_[index].record;
-    // The dialog's copy may be older than the table: a slot reused by
-    // another window meanwhile must not get this one's settings.
-    if (stored.uid != entry.uid || stored.type != settings.Type()) return false;
-    ReplaceLocked(index, entry);
-    StoreTypeSettings(stored.uid, settings);
-    if (WindowFrame* frame = runtime_[index].frame.get()) frame->ApplyTypeSettings(settings);
-    return true;
+    return ReplaceWith(index, given, &settings);
 }
 
 std::optional<WindowTypeSettings> WindowModule::TypeSettings(size_t index) {
@@ -185,7 +163,9 @@ std::optional<WindowTypeSettings> WindowModule::TypeSettings(size_t index) {
     return LoadWindowTypeSettings(*core_.config, entry.type, entry.uid, core_.dotsPerInch);
 }
 
-bool WindowModule::ReplaceWindow(size_t index, const WindowEntry& given) {
+bool WindowModule::ReplaceWindow(size_t index, const WindowEntry& given) { return ReplaceWith(index, given, nullptr); }
+
+bool WindowModule::ReplaceWith(size_t index, const WindowEntry& given, const WindowTypeSettings* settings) {
     WindowEntry entry = given;
     FitToCapacity(entry);
     GuardedLock lock(Lock(), core_.counters.locks, Blocking::No);
@@ -194,7 +174,14 @@ bool WindowModule::ReplaceWindow(size_t index, const WindowEntry& given) {
         core_.counters.errors.fetch_add(1);
         return false;
     }
+    const WindowEntry& stored = table_[index].record;
+    // The dialog's copy may be older than the table: a slot reused by
+    // another window meanwhile must not get this one's settings.
+    if (settings && (stored.uid != entry.uid || stored.type != settings->Type())) return false;
     ReplaceLocked(index, entry);
+    if (!settings) return true;
+    StoreTypeSettings(stored.uid, *settings);
+    if (WindowFrame* frame = runtime_[index].frame.get()) frame->ApplyTypeSettings(*settings);
     return true;
 }
 

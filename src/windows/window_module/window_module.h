@@ -119,6 +119,10 @@ private:
         bool live = false;  // its entry is not being removed: its settings are kept
     };
 
+    // The two ways in of AddWindow and ReplaceWindow, with settings or none.
+    std::optional<size_t> AddWith(WindowEntry entry, const WindowTypeSettings* settings);
+    bool ReplaceWith(size_t index, const WindowEntry& entry, const WindowTypeSettings* settings);
+
     // Module lock held for all of these.
     bool UidInUse(uint64_t uid, size_t except) const;
     uint64_t FreshUid(uint64_t wanted) const;
