@@ -16,7 +16,7 @@
 #include <QPainter>
 
 #include "platform/clock.h"
-#include "polling/values/value_collector.h"
+#include "core/value_collector.h"
 #include "windows/graph/graph_chart.h"
 #include "windows/graph/graph_layout.h"
 #include "windows/qt/graph_painter.h"
@@ -44,11 +44,11 @@ struct Figures {
 std::string TagName(size_t i) { return "if" + std::to_string(i) + " (mod_snmp)"; }
 
 void PushRate(uint32_t limit) {
-    polling::ValueCollector values([limit] { return limit; });
-    for (uint32_t i = 0; i + 1 < limit; ++i) values.Push("mod_snmp", "10.0.0.1", "if0", polling::Reading::U32(i));
+    core::ValueCollector values([limit] { return limit; });
+    for (uint32_t i = 0; i + 1 < limit; ++i) values.Push("mod_snmp", "10.0.0.1", "if0", core::Reading::U32(i));
     constexpr int kPushes = 200000;
     const auto start = Clock::now();
-    for (int i = 0; i < kPushes; ++i) values.Push("mod_snmp", "10.0.0.1", "if0", polling::Reading::U32(i));
+    for (int i = 0; i < kPushes; ++i) values.Push("mod_snmp", "10.0.0.1", "if0", core::Reading::U32(i));
     const double ms = Ms(Clock::now() - start);
     std::printf("push into a full vendor, L = %-7u            %8.0f pushes/s (%.3f us each)\n", limit,
                 kPushes / ms * 1000, ms * 1000 / kPushes);
@@ -67,11 +67,11 @@ int main(int argc, char** argv) {
     // One vendor with ten tags of 5,000 samples each, spread over the last hour.
     const uint64_t now = platform::UnixSecondsNow();
     uint64_t stamp = 0;
-    polling::ValueCollector values([] { return uint32_t(kTags * kPerTag + 1); }, nullptr, [&] { return stamp; });
+    core::ValueCollector values([] { return uint32_t(kTags * kPerTag + 1); }, nullptr, [&] { return stamp; });
     for (size_t n = 0; n < kPerTag; ++n) {
         stamp = now - 3600 + n * 3600 / kPerTag;
         for (size_t t = 0; t < kTags; ++t)
-            values.Push("", "10.0.0.1", TagName(t), polling::Reading::I64(int64_t((n * 37 + t * 1000) % 9973)));
+            values.Push("", "10.0.0.1", TagName(t), core::Reading::I64(int64_t((n * 37 + t * 1000) % 9973)));
     }
     windows::GraphSettings settings;
     settings.vendor = "10.0.0.1";

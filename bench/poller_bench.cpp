@@ -164,7 +164,7 @@ int main(int argc, char** argv) {
     core::CoreContext core;
     core.texts = std::make_unique<core::TextTable>(core::BuiltinStrings());
     core.events = std::make_unique<core::EventCore>(core.counters);
-    core.values = std::make_unique<polling::ValueCollector>([] { return 1000u; }, nullptr,
+    core.values = std::make_unique<core::ValueCollector>([] { return 1000u; }, nullptr,
                                                              [&pushes] { return pushes.Stamp(); });
     const int rc = mode == "snmp" ? Snmp(o, core, pushes) : mode == "icmp" ? Icmp(o, core, pushes) : 2;
     core.events->Shutdown();

@@ -48,7 +48,7 @@ void CoreStart(CoreContext& core) {
     core.ShowStatus("Loading ... Syslog helper");
     core.events = std::make_unique<EventCore>(core.counters);
     // L is read at every push: a script may change it while the program runs.
-    core.values = std::make_unique<polling::ValueCollector>(
+    core.values = std::make_unique<core::ValueCollector>(
         [&settings = core.settings] { return std::atomic_ref<uint32_t>(settings.valueCollectorStackLimit).load(std::memory_order_relaxed); },
         &core.counters.locks);
 

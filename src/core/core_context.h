@@ -19,7 +19,7 @@
 #include "core/string_ids.h"
 #include "core/statistics_timer.h"
 #include "platform/clock.h"
-#include "polling/values/value_collector.h"
+#include "core/value_collector.h"
 #include "platform/sync.h"
 
 namespace qm::core {
@@ -42,7 +42,7 @@ struct CoreContext {
     std::unique_ptr<TextTable> texts;
     std::unique_ptr<EventCore> events;
     // The store of readings; made with the event core, released after it.
-    std::unique_ptr<polling::ValueCollector> values;
+    std::unique_ptr<core::ValueCollector> values;
     std::unique_ptr<ModuleRegistry> registry;
     // The ten-second statistics; runs from the end of start-up to the start
     // of shutdown.

@@ -3,13 +3,13 @@
 #include <utility>
 
 #include "core/core_context.h"
-#include "polling/values/value_collector.h"
+#include "core/value_collector.h"
 
 namespace qm::core {
 
-using polling::Reading;
+using core::Reading;
 
-OperatingStatistics::OperatingStatistics(const CoreCounters& counters, polling::ValueCollector& values,
+OperatingStatistics::OperatingStatistics(const CoreCounters& counters, core::ValueCollector& values,
                                          MemorySource memory)
     : counters_(counters), values_(values), memory_(memory ? std::move(memory) : MemorySource(TakeMemorySnapshot)) {}
 

@@ -15,13 +15,10 @@
 #include "core/counters.h"
 #include "core/memory_accounting.h"
 
-namespace qm::polling {
-class ValueCollector;
-}
-
 namespace qm::core {
 
 struct CoreContext;
+class ValueCollector;
 
 inline constexpr std::string_view kStatisticsModule = "Core";
 inline constexpr std::string_view kStatisticsVendor = "127.0.0.1";
@@ -31,7 +28,7 @@ public:
     using MemorySource = std::function<MemorySnapshot()>;
 
     // `memory` reads the memory counters (the process-wide ones by default).
-    OperatingStatistics(const CoreCounters& counters, polling::ValueCollector& values, MemorySource memory = {});
+    OperatingStatistics(const CoreCounters& counters, core::ValueCollector& values, MemorySource memory = {});
 
     // "_act_memory", "_memory", "_act_network", "_net_recv", "_net_send"
     // (signed 64-bit), "_threads", "_windows", "_collision" (unsigned 32-bit),
@@ -42,7 +39,7 @@ public:
 
 private:
     const CoreCounters& counters_;
-    polling::ValueCollector& values_;
+    core::ValueCollector& values_;
     MemorySource memory_;
     bool pushedBefore_ = false;
     uint64_t previousAllocationTotal_ = 0;

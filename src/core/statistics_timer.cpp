@@ -2,7 +2,7 @@
 
 namespace qm::core {
 
-StatisticsTimer::StatisticsTimer(CoreCounters& counters, polling::ValueCollector& values,
+StatisticsTimer::StatisticsTimer(CoreCounters& counters, core::ValueCollector& values,
                                  std::chrono::milliseconds period)
     : statistics_(counters, values), period_(period), thread_(&counters.threads, [this] { Run(); }) {}
 

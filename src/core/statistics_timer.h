@@ -17,7 +17,7 @@ public:
     static constexpr std::chrono::milliseconds kPeriod{10000};
 
     // The counters and the collector must outlive the timer.
-    StatisticsTimer(CoreCounters& counters, polling::ValueCollector& values,
+    StatisticsTimer(CoreCounters& counters, core::ValueCollector& values,
                     std::chrono::milliseconds period = kPeriod);
     ~StatisticsTimer() { Stop(); }
     StatisticsTimer(const StatisticsTimer&) = delete;

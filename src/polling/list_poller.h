@@ -133,7 +133,7 @@ protected:
     }
     // A reading (or with no tag and no value, a gap) for the collector,
     // when the item hands its values on.
-    void Push(const Item& item, std::optional<std::string_view> tag, std::optional<Reading> value) {
+    void Push(const Item& item, std::optional<std::string_view> tag, std::optional<core::Reading> value) {
         if ((item.param & kParamToCollector) && core_.values) core_.values->Push(Shape::kSection, item.name, tag, value);
     }
     void PushGap(const Item& item) { Push(item, std::nullopt, std::nullopt); }

@@ -4,13 +4,13 @@
 
 #include <algorithm>
 
-#include "polling/values/value_collector.h"
+#include "core/value_collector.h"
 
 namespace qm::core {
 namespace {
 
-using polling::ValueCollector;
-using polling::ValueKind;
+using core::ValueCollector;
+using core::ValueKind;
 
 struct Pushed {
     std::string tag;
@@ -34,7 +34,7 @@ struct Fixture {
         statistics.Push();
         std::vector<std::pair<uint64_t, Pushed>> all;
         for (const std::string& tag : values.Tags("127.0.0.1"))
-            for (const polling::ValueSample& s : values.Read("127.0.0.1", tag).samples)
+            for (const core::ValueSample& s : values.Read("127.0.0.1", tag).samples)
                 if (s.time > seen) all.push_back({s.time, {tag, s.value.Kind(), s.value.AsSigned()}});
         std::sort(all.begin(), all.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
         seen = clock;

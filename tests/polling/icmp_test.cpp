@@ -152,7 +152,7 @@ class IcmpModuleTest : public ModuleTest<IcmpModule> {
 protected:
     void SetUp() override {
         ModuleTest::SetUp();
-        core_.values = std::make_unique<ValueCollector>([] { return 1000u; });
+        core_.values = std::make_unique<core::ValueCollector>([] { return 1000u; });
     }
     IcmpModule& Make(TransportOpener opener, IcmpCommon common, const std::vector<IcmpHost>& hosts) {
         module_ = std::make_unique<IcmpModule>(core_, std::move(opener));
@@ -253,7 +253,7 @@ TEST_F(IcmpModuleTest, AnsweredSilentAndBadHosts) {
         EXPECT_EQ(failed.back().severity, 3u);
         EXPECT_TRUE(m.Stop(Blocking::Yes));
         EXPECT_EQ(*sent_, (std::vector<size_t>{52, 52, 52})) << "one attempt answered, two not, of 20 + 32 bytes";
-        const ValueRead read = core_.values->Read("192.0.2.77", "msec (mod_icmp)");
+        const core::ValueRead read = core_.values->Read("192.0.2.77", "msec (mod_icmp)");
         ASSERT_EQ(read.samples.size(), 1u);
         EXPECT_TRUE(read.samples[0].gap);
         EXPECT_GE(m.ErrorCount(), 2u);

@@ -99,10 +99,10 @@ TEST_F(LaurentModuleTest, RepliesFillTheFormatAndTheCollector) {
     EXPECT_EQ(board.Count("$KE,BAD"), 3u);
     // The failed attempts left gaps in every series of the board, after the readings.
     ASSERT_EQ(Samples("127.0.0.1", "temp").size(), 7u);
-    EXPECT_EQ(Samples("127.0.0.1", "temp").front().value, Reading::I32(25));
+    EXPECT_EQ(Samples("127.0.0.1", "temp").front().value, core::Reading::I32(25));
     EXPECT_TRUE(Samples("127.0.0.1", "temp").back().gap);
-    EXPECT_EQ(Samples("127.0.0.1", "rel").front().value, Reading::I32(0));
-    EXPECT_EQ(Samples("127.0.0.1", "pct").back().value, Reading::I32(20));
+    EXPECT_EQ(Samples("127.0.0.1", "rel").front().value, core::Reading::I32(0));
+    EXPECT_EQ(Samples("127.0.0.1", "pct").back().value, core::Reading::I32(20));
     EXPECT_EQ(UsableTimeoutMs(500), 500u);  // under a second is still a wait
 }
 

@@ -79,7 +79,7 @@ TEST(ModbusValue, CorrectionsLimitsAndTypesWithoutAValue) {
     EXPECT_EQ(convert(kTypeUnsigned, kCorrectThousandth, 1234).text, "1.234");
     EXPECT_EQ(convert(kTypeFloat, kCorrectTenth, 0xFFF3).text, "-1.3");
     // Truncated toward zero for the limits and the collector.
-    EXPECT_EQ(convert(kTypeSigned, kCorrectTenth, 0xFFF3).reading, Reading::I64(-1));
+    EXPECT_EQ(convert(kTypeSigned, kCorrectTenth, 0xFFF3).reading, core::Reading::I64(-1));
 
     RegisterEntry tenth = Entry("", 3, 0, 1, kTypeSigned, kCorrectTenth);
     tenth.enableMax = 1;
@@ -149,9 +149,9 @@ TEST_F(ModbusModuleTest, PymodbusRegistersCoilsAndInputsFillTheFormatAndTheColle
 
     // Signed readings go as kind 2, unsigned as kind 4, corrected ones whole.
     ASSERT_EQ(Samples("127.0.0.1", "s").size(), 1u);
-    const std::pair<const char*, Reading> readings[] = {{"s", Reading::I64(-2)}, {"u", Reading::U64(65534)},
-                                                        {"w", Reading::U64(65538)}, {"c", Reading::I64(123)},
-                                                        {"on", Reading::I64(1)}};
+    const std::pair<const char*, core::Reading> readings[] = {{"s", core::Reading::I64(-2)}, {"u", core::Reading::U64(65534)},
+                                                        {"w", core::Reading::U64(65538)}, {"c", core::Reading::I64(123)},
+                                                        {"on", core::Reading::I64(1)}};
     for (const auto& [tag, reading] : readings) EXPECT_EQ(Samples("127.0.0.1", tag).at(0).value, reading) << tag;
     // The node named by its host name is its own vendor.
     EXPECT_EQ(Samples("localhost", "s").size(), 1u);
@@ -242,10 +242,10 @@ TEST_F(ModbusModuleTest, BadSplitSlowAndSilentAnswers) {
     EXPECT_EQ(Events("MODBUS: split -2 77"), 1u);
     EXPECT_EQ(Events("MODBUS: slow 12"), 1u);
     // Four gaps, the slow node's reading, the silent node's gap.
-    const std::vector<ValueSample> samples = Samples("127.0.0.1", "x");
+    const std::vector<core::ValueSample> samples = Samples("127.0.0.1", "x");
     ASSERT_EQ(samples.size(), 6u);
     for (size_t i : {0u, 1u, 2u, 3u, 5u}) EXPECT_TRUE(samples[i].gap) << i;
-    EXPECT_EQ(samples[4].value, Reading::I64(12));
+    EXPECT_EQ(samples[4].value, core::Reading::I64(12));
 }
 
 // Stop does not wait out a silent server: with a minute's time-out it ends

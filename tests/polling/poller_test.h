@@ -7,7 +7,7 @@
 #include <algorithm>
 
 #include "polling/poller_settings.h"
-#include "polling/values/value_collector.h"
+#include "core/value_collector.h"
 #include "transport/transport_test_support.h"
 
 namespace qm::testing {
@@ -17,7 +17,7 @@ class PollerTest : public ModuleTest<Module> {
 protected:
     void SetUp() override {
         ModuleTest<Module>::SetUp();
-        this->core_.values = std::make_unique<polling::ValueCollector>([] { return 1000u; });
+        this->core_.values = std::make_unique<core::ValueCollector>([] { return 1000u; });
     }
     template <typename Record>
     void Add(core::RecordSet set, const Record& record) {
@@ -36,11 +36,11 @@ protected:
     void AddList(uint64_t id, const std::vector<ListEntry>& entries, std::string format) {
         ASSERT_TRUE(this->module_->Add({core::RecordSet::List}, ListRecord(id, entries, std::move(format))));
     }
-    std::vector<polling::ValueSample> Samples(const std::string& vendor, const std::string& tag) {
+    std::vector<core::ValueSample> Samples(const std::string& vendor, const std::string& tag) {
         return this->core_.values->Read(vendor, tag + " (" + this->module_->Section() + ")").samples;
     }
     bool HasGap(const std::string& vendor, const std::string& tag) {
-        return std::ranges::any_of(Samples(vendor, tag), [](const polling::ValueSample& s) { return s.gap; });
+        return std::ranges::any_of(Samples(vendor, tag), [](const core::ValueSample& s) { return s.gap; });
     }
     std::optional<core::EventRecord> WaitForEvent(std::string_view text,
                                                   std::chrono::milliseconds limit = std::chrono::seconds(20)) {

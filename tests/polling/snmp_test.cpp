@@ -39,10 +39,10 @@ OidEntry Entry(std::string tag, std::string oid = ".1.3.6.1.2.1.1.1.0", uint8_t 
 }
 
 struct Pushed {
-    std::vector<std::pair<std::string, Reading>> values;
+    std::vector<std::pair<std::string, core::Reading>> values;
     int gaps = 0;
     ValueSink Sink() {
-        return [this](std::optional<std::string_view> tag, std::optional<Reading> v) {
+        return [this](std::optional<std::string_view> tag, std::optional<core::Reading> v) {
             if (tag && v) {
                 values.emplace_back(std::string(*tag), *v);
             } else {
@@ -104,7 +104,7 @@ TEST(SnmpPoll, WhatTheAgentSendsIsReadWithinItsBounds) {
     PollResult r = PollAgent(client, {}, entries, "[big] [hex] [more]", kMarker, pushed.Sink());
     EXPECT_EQ(r.text, "9223372036854775809 (!) 0A-00-2C [more]");
     EXPECT_EQ(r.code, kPollWarning);
-    EXPECT_EQ(pushed.values.at(0).second, Reading::U64(0x8000000000000001ull));
+    EXPECT_EQ(pushed.values.at(0).second, core::Reading::U64(0x8000000000000001ull));
 
     // An error status: one gap and every placeholder marked.
     answer.errorStatus = 2;
@@ -144,9 +144,9 @@ TEST(SnmpSimulatedAgent, ExtremeAndBinaryValuesSurviveTheWire) {
     EXPECT_EQ(r.text,
               "Sim agent\xC2\xA6" "forged %n 6.00; -2147483648 18446744073709551615 (!) 0A-00-2C 192.0.2.7 "
               "4294967295 25.0  (!)");
-    const std::vector<std::pair<std::string, Reading>> expected = {
-        {"min", Reading::I32(INT32_MIN)}, {"big", Reading::U64(UINT64_MAX)},
-        {"gauge", Reading::U32(UINT32_MAX)}, {"num", Reading::I32(2500)}};
+    const std::vector<std::pair<std::string, core::Reading>> expected = {
+        {"min", core::Reading::I32(INT32_MIN)}, {"big", core::Reading::U64(UINT64_MAX)},
+        {"gauge", core::Reading::U32(UINT32_MAX)}, {"num", core::Reading::I32(2500)}};
     EXPECT_EQ(pushed.values, expected);
     EXPECT_EQ(pushed.gaps, 0);
 }
@@ -253,8 +253,8 @@ TEST_F(SnmpModuleTest, EachAgentGivesOneEventPerCycleAndItsReadings) {
     // Numbers go to the collector as typed, texts do not.
     EXPECT_EQ(core_.values->Tags(good.name),
               (std::vector<std::string>{"int (mod_snmp)", "cnt (mod_snmp)", "up (mod_snmp)", "num (mod_snmp)"}));
-    const std::pair<const char*, Reading> readings[] = {{"int", Reading::I32(-42)}, {"cnt", Reading::U32(1234)},
-                                                        {"up", Reading::U32(8640000)}, {"num", Reading::I32(-17)}};
+    const std::pair<const char*, core::Reading> readings[] = {{"int", core::Reading::I32(-42)}, {"cnt", core::Reading::U32(1234)},
+                                                        {"up", core::Reading::U32(8640000)}, {"num", core::Reading::I32(-17)}};
     for (const auto& [tag, reading] : readings) EXPECT_EQ(Samples(good.name, tag).front().value, reading) << tag;
     // An item whose list is missing never gives an event: every event came
     // from the two others, in step.

@@ -147,7 +147,7 @@ void IcmpModule::PollHost(size_t index, const IcmpHost& host, const IcmpCommon& 
         return;
     }
     if (toCollector && core_.values)
-        core_.values->Push(kSection, host.name, kTag, Reading::I32(RoundedMsec(answer->msec)));
+        core_.values->Push(kSection, host.name, kTag, core::Reading::I32(RoundedMsec(answer->msec)));
     const IcmpOutput out = FormatIcmpOutput(host, answer->msec, answer->ttl, core_.Text(core::str::kLimitBreachMarker));
     if (common.realIp) sender = answer->from;
     Emit(out.breach ? core::str::kIcmpWarningEvent : core::str::kIcmpInfoEvent, out.text, sender);

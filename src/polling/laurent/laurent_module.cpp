@@ -49,7 +49,7 @@ LaurentModule::Answer LaurentModule::Ask(BoardSession& session, const LaurentBoa
             // The field is the board's text: it never becomes a format, and
             // a '|' in it must not start a relay suffix in the event.
             const int32_t value = ReadDeviceDecimal(*field);
-            Push(board, command.tag, Reading::I32(value));
+            Push(board, command.tag, core::Reading::I32(value));
             Answer out{DefuseDeviceText(platform::AnsiToUtf8(*field)), false};
             if ((command.enableMax || command.enableMin) && BreachesLimits(value, command)) {
                 *out.text += marker;

@@ -61,7 +61,7 @@ EntryValue ConvertValue(const RegisterEntry& entry, std::optional<RawValue> raw,
                 std::snprintf(buf, sizeof buf, "%.2f", static_cast<double>(divided));
                 out.text = d == 1 ? std::string(buf) : Text("%d", q, divided, d);
             }
-            out.reading = Reading::I64(q);
+            out.reading = core::Reading::I64(q);
             limited = q;
             break;
         }
@@ -69,7 +69,7 @@ EntryValue ConvertValue(const RegisterEntry& entry, std::optional<RawValue> raw,
             const uint32_t r = raw->bits;
             const uint32_t q = r / d;
             out.text = Text("%u", q, static_cast<float>(r) / static_cast<float>(d), d);
-            out.reading = Reading::U64(q);
+            out.reading = core::Reading::U64(q);
             // The limits are signed numbers: the reading is compared as one.
             limited = static_cast<int32_t>(q);
             break;

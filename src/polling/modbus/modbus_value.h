@@ -8,14 +8,14 @@
 
 #include "polling/modbus/modbus_frame.h"
 #include "polling/modbus/modbus_settings.h"
-#include "polling/values/value_collector.h"
+#include "core/value_collector.h"
 
 namespace qm::polling::modbus {
 
 struct EntryValue {
     std::optional<std::string> text;  // nothing: the placeholder becomes the breach marker
     bool warning = false;             // a breach, or no text
-    std::optional<Reading> reading;   // kind 2 (signed, float) or 4 (unsigned)
+    std::optional<core::Reading> reading;   // kind 2 (signed, float) or 4 (unsigned)
 };
 
 // `raw` nothing: the count asked for gives no value. `marker` ends the text

@@ -32,7 +32,7 @@ void SnmpModule::Unload() {
 
 void SnmpModule::Poll(const SnmpAgentItem& item, const OidList& list) {
     const std::string marker = core_.Text(core::str::kLimitBreachMarker);
-    const ValueSink sink = [&](std::optional<std::string_view> tag, std::optional<Reading> value) {
+    const ValueSink sink = [&](std::optional<std::string_view> tag, std::optional<core::Reading> value) {
         Push(item, tag, value);
     };
     const SnmpTarget target{item.name, item.community, item.timeout, item.retries};

@@ -11,7 +11,7 @@
 
 #include "polling/snmp/snmp_client.h"
 #include "polling/snmp/snmp_settings.h"
-#include "polling/values/value_collector.h"
+#include "core/value_collector.h"
 
 namespace qm::polling::snmp {
 
@@ -25,7 +25,7 @@ inline constexpr uint8_t kCorrectToInt = 4;
 struct ValueText {
     std::optional<std::string> text;  // nothing: the placeholder gets the breach marker
     bool breach = false;              // the marker is already appended to `text`
-    std::optional<polling::Reading> reading;  // what the collector gets
+    std::optional<core::Reading> reading;  // what the collector gets
 };
 
 // `marker` is the breach marker (" (!)") appended on a breach.
@@ -42,7 +42,7 @@ struct PollResult {
 };
 
 // Receives the agent's readings (a tag and a value) and gaps (neither).
-using ValueSink = std::function<void(std::optional<std::string_view> tag, std::optional<polling::Reading> value)>;
+using ValueSink = std::function<void(std::optional<std::string_view> tag, std::optional<core::Reading> value)>;
 
 // `sink` may be empty: the agent does not hand its values on.
 PollResult PollAgent(SnmpClient& client, const SnmpTarget& target, const std::vector<OidEntry>& entries,

@@ -9,7 +9,7 @@ namespace qm::polling::snmp {
 
 namespace {
 
-using polling::Reading;
+using core::Reading;
 
 int Divisor(uint8_t correct) {
     if (correct & kCorrectDiv10) return 10;
@@ -32,7 +32,7 @@ ValueText Signed(int32_t v, const OidEntry& e, std::string_view marker) {
     std::string text = div ? Format("%.1f", static_cast<double>(v) / div) : Format("%d", v);
     if (out.breach) text += marker;
     out.text = std::move(text);
-    out.reading = Reading::I32(v);
+    out.reading = core::Reading::I32(v);
     return out;
 }
 
@@ -44,7 +44,7 @@ ValueText Unsigned32(uint32_t v, const OidEntry& e, std::string_view marker) {
     std::string text = div ? Format("%.1f", static_cast<double>(v) / div) : Format("%u", v);
     if (out.breach) text += marker;
     out.text = std::move(text);
-    out.reading = Reading::U32(v);
+    out.reading = core::Reading::U32(v);
     return out;
 }
 
@@ -57,7 +57,7 @@ ValueText Unsigned64(uint64_t v, const OidEntry& e, std::string_view marker) {
     std::string text = div ? Format("%.1f", static_cast<double>(v) / div) : Format("%" PRIu64, v);
     if (out.breach) text += marker;
     out.text = std::move(text);
-    out.reading = Reading::U64(v);
+    out.reading = core::Reading::U64(v);
     return out;
 }
 
@@ -97,7 +97,7 @@ ValueText MakeValueText(const SnmpValue& value, const OidEntry& entry, std::stri
             return Unsigned32(static_cast<uint32_t>(value.number), entry, marker);
         case kTypeTimeTicks:
             return {TimeTicksText(static_cast<uint32_t>(value.number)), false,
-                    Reading::U32(static_cast<uint32_t>(value.number))};
+                    core::Reading::U32(static_cast<uint32_t>(value.number))};
         case kTypeCounter64:
             return Unsigned64(value.number, entry, marker);
         default:

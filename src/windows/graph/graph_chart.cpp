@@ -8,13 +8,13 @@ namespace {
 
 // Every kind fits in 128 bits with its sign, so values of any kind compare
 // and subtract without overflow (i64 and u64 extremes included).
-__int128 Wide(const polling::Reading& r) {
+__int128 Wide(const core::Reading& r) {
     return r.Signed() ? static_cast<__int128>(r.AsSigned()) : static_cast<__int128>(r.AsUnsigned());
 }
 
 }  // namespace
 
-GraphReading ReadShownTags(const polling::ValueCollector& values, const GraphSettings& settings,
+GraphReading ReadShownTags(const core::ValueCollector& values, const GraphSettings& settings,
                            const std::vector<bool>& shown) {
     GraphReading reading;
     if (settings.vendor.empty()) return reading;
@@ -36,7 +36,7 @@ TimeWindow WindowEnding(uint64_t now, uint32_t timeRangeMinutes) {
     return TimeWindow{end - span, end};
 }
 
-bool PastValueLimit(const polling::Reading& value, const GraphSettings& settings) {
+bool PastValueLimit(const core::Reading& value, const GraphSettings& settings) {
     if (!settings.enableValueLimit) return false;
     const __int128 v = Wide(value);
     // The magnitude of INT64_MIN does not fit in 64 bits; here it does.
@@ -48,12 +48,12 @@ std::optional<ChartSeries> BuildSeries(const TagRead& tag, const TimeWindow& win
     ChartSeries s;
     s.tag = tag.tag.name;
     s.penColor = tag.tag.penColor;
-    const std::vector<polling::ValueSample>& samples = tag.read.samples;
+    const std::vector<core::ValueSample>& samples = tag.read.samples;
     for (auto it = samples.rbegin(); it != samples.rend(); ++it) {
         ChartPoint p;
         p.time = it->time;
         p.value = it->value;
-        p.error = it->gap || it->value.Kind() == polling::ValueKind::None || PastValueLimit(it->value, settings);
+        p.error = it->gap || it->value.Kind() == core::ValueKind::None || PastValueLimit(it->value, settings);
         s.points.push_back(p);
         if (it->time < window.start) break;
     }

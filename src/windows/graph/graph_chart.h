@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "polling/values/value_collector.h"
+#include "core/value_collector.h"
 #include "windows/graph/graph_settings.h"
 
 namespace qm::windows {
@@ -25,7 +25,7 @@ struct ChartPoint {
     // more than 120 levels. 0 for an error point.
     double height = 0;
     uint64_t time = 0;   // UTC seconds
-    polling::Reading value;  // what was read (None for a gap)
+    core::Reading value;  // what was read (None for a gap)
 };
 
 struct ChartSeries {
@@ -51,7 +51,7 @@ struct Chart {
 // One shown tag and what the collector gave for it.
 struct TagRead {
     GraphTag tag;
-    polling::ValueRead read;
+    core::ValueRead read;
 };
 
 // What one refresh reads: the samples of each shown tag (copies, so the
@@ -61,7 +61,7 @@ struct GraphReading {
     uint32_t vendorCount = 0;
 };
 // `shown` parallels settings.tags; a missing flag counts as shown.
-GraphReading ReadShownTags(const polling::ValueCollector& values, const GraphSettings& settings,
+GraphReading ReadShownTags(const core::ValueCollector& values, const GraphSettings& settings,
                            const std::vector<bool>& shown);
 
 // The window ending at `now`; TimeRange 0 (kept out by the settings, but this
@@ -70,7 +70,7 @@ TimeWindow WindowEnding(uint64_t now, uint32_t timeRangeMinutes);
 
 // Whether a good reading is drawn as an error under the value limit: by
 // magnitude for the signed kinds, by value for the unsigned ones.
-bool PastValueLimit(const polling::Reading& value, const GraphSettings& settings);
+bool PastValueLimit(const core::Reading& value, const GraphSettings& settings);
 
 // The series of one tag within the window; nothing when no usable sample is
 // in it. Samples older than the start are left out but the newest of them,

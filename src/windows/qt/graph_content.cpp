@@ -13,7 +13,7 @@
 
 #include "core/core_context.h"
 #include "platform/clock.h"
-#include "polling/values/value_collector.h"
+#include "core/value_collector.h"
 #include "windows/info_box/info_box_settings.h"
 #include "windows/qt/colors.h"
 #include "windows/qt/popup_menus.h"

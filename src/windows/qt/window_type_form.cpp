@@ -16,7 +16,7 @@
 
 #include "core/core_context.h"
 #include "platform/utf16.h"
-#include "polling/values/value_collector.h"
+#include "core/value_collector.h"
 #include "windows/qt/colour_button.h"
 #include "windows/window_frame.h"
 #include "windows/window_module/window_module.h"

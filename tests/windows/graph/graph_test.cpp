@@ -19,7 +19,7 @@
 namespace qm::windows {
 namespace {
 
-using polling::Reading;
+using core::Reading;
 using processing::test::Put;
 
 // 2026-12-07 10:02:00 UTC.
@@ -27,11 +27,11 @@ constexpr uint64_t kNow = 1796637720;
 
 SizeF Measure(const std::string& text) { return SizeF{7.0 * static_cast<double>(text.size()), 12}; }
 
-polling::ValueSample Good(uint64_t time, Reading value) { return polling::ValueSample{time, false, nullptr, value}; }
-polling::ValueSample Gap(uint64_t time) { return polling::ValueSample{time, true, nullptr, Reading{}}; }
+core::ValueSample Good(uint64_t time, core::Reading value) { return core::ValueSample{time, false, nullptr, value}; }
+core::ValueSample Gap(uint64_t time) { return core::ValueSample{time, true, nullptr, core::Reading{}}; }
 
-TagRead Tag(std::vector<polling::ValueSample> samples) {
-    return TagRead{GraphTag{"msec (mod_icmp)", 0x0000FF}, polling::ValueRead{std::move(samples), 0, true}};
+TagRead Tag(std::vector<core::ValueSample> samples) {
+    return TagRead{GraphTag{"msec (mod_icmp)", 0x0000FF}, core::ValueRead{std::move(samples), 0, true}};
 }
 
 GraphSettings Settings() {
@@ -115,16 +115,16 @@ TEST(GraphChart, HeightsSpreadOverTheScaleInEveryKindWithoutOverflow) {
     const TimeWindow w = WindowEnding(kNow, 60);
     const GraphSettings s = Settings();
     const struct {
-        std::vector<polling::ValueSample> samples;
+        std::vector<core::ValueSample> samples;
         std::vector<double> heights;  // newest first
     } cases[] = {
-        {{Good(kNow - 20, Reading::I32(10)), Good(kNow - 10, Reading::I32(20))}, {114, 6}},
-        {{Good(kNow - 20, Reading::U32(7)), Good(kNow - 10, Reading::U32(7))}, {54, 54}},
+        {{Good(kNow - 20, core::Reading::I32(10)), Good(kNow - 10, core::Reading::I32(20))}, {114, 6}},
+        {{Good(kNow - 20, core::Reading::U32(7)), Good(kNow - 10, core::Reading::U32(7))}, {54, 54}},
         // The extremes of the wide kinds: the difference alone needs 65 bits.
-        {{Good(kNow - 30, Reading::I64(INT64_MIN)), Good(kNow - 20, Reading::I64(0)),
-          Good(kNow - 10, Reading::I64(INT64_MAX))},
+        {{Good(kNow - 30, core::Reading::I64(INT64_MIN)), Good(kNow - 20, core::Reading::I64(0)),
+          Good(kNow - 10, core::Reading::I64(INT64_MAX))},
          {114, 60, 6}},
-        {{Good(kNow - 20, Reading::U64(UINT64_MAX)), Good(kNow - 10, Reading::U64(0))}, {6, 114}},
+        {{Good(kNow - 20, core::Reading::U64(UINT64_MAX)), Good(kNow - 10, core::Reading::U64(0))}, {6, 114}},
     };
     for (const auto& c : cases) EXPECT_EQ(Heights(*BuildSeries(Tag(c.samples), w, s)), c.heights);
     // The value limit: by magnitude for signed kinds (INT64_MIN's magnitude
@@ -132,15 +132,15 @@ TEST(GraphChart, HeightsSpreadOverTheScaleInEveryKindWithoutOverflow) {
     GraphSettings limited = s;
     limited.enableValueLimit = 1;
     limited.valueLimit = 1000;
-    const auto series = BuildSeries(Tag({Good(kNow - 40, Reading::I32(-1500)), Good(kNow - 30, Reading::I64(INT64_MIN)),
-                                         Good(kNow - 20, Reading::I32(-900)), Good(kNow - 10, Reading::I32(100))}),
+    const auto series = BuildSeries(Tag({Good(kNow - 40, core::Reading::I32(-1500)), Good(kNow - 30, core::Reading::I64(INT64_MIN)),
+                                         Good(kNow - 20, core::Reading::I32(-900)), Good(kNow - 10, core::Reading::I32(100))}),
                                     w, limited);
     EXPECT_EQ(Heights(*series), (std::vector<double>{114, 6, -1, -1}));
     EXPECT_EQ(series->lowestLabel, "-900");
     EXPECT_EQ(series->highestLabel, "100");
-    EXPECT_TRUE(PastValueLimit(Reading::U64(UINT64_MAX), limited));
-    EXPECT_FALSE(PastValueLimit(Reading::U32(1000), limited));
-    EXPECT_FALSE(PastValueLimit(Reading::I32(-1000), limited));
+    EXPECT_TRUE(PastValueLimit(core::Reading::U64(UINT64_MAX), limited));
+    EXPECT_FALSE(PastValueLimit(core::Reading::U32(1000), limited));
+    EXPECT_FALSE(PastValueLimit(core::Reading::I32(-1000), limited));
     // Nothing usable: no series.
     EXPECT_FALSE(BuildSeries(Tag({Gap(kNow - 10)}), w, s));
 }
@@ -168,9 +168,9 @@ TEST(GraphChart, TimeWindowAndPositionsNeverDivideByZero) {
 
 TEST(GraphLayout, GapsBreakTheLineWithAnErrorBarAndANewestGapReachesTheRightEdge) {
     GraphSettings s = Settings();
-    const Chart chart = BuildChart(s, {Tag({Good(kNow - 1800, Reading::I32(1)), Good(kNow - 1200, Reading::I32(2)),
-                                            Gap(kNow - 900), Good(kNow - 600, Reading::I32(3)),
-                                            Good(kNow - 300, Reading::I32(4)), Gap(kNow - 60)})},
+    const Chart chart = BuildChart(s, {Tag({Good(kNow - 1800, core::Reading::I32(1)), Good(kNow - 1200, core::Reading::I32(2)),
+                                            Gap(kNow - 900), Good(kNow - 600, core::Reading::I32(3)),
+                                            Good(kNow - 300, core::Reading::I32(4)), Gap(kNow - 60)})},
                                    kNow);
     const GraphPicture p = LayOutGraph(chart, s, 640, 160, Measure, Measure);
     ASSERT_EQ(p.series.size(), 1u);
@@ -213,8 +213,8 @@ TEST(GraphLayout, LabelsGoClockwiseFromAboveAndStayInsideThePlot) {
     // A series: the newest (a circle), then the highest and lowest squares,
     // every label inside the plot and none over another.
     GraphSettings s = Settings();
-    const Chart chart = BuildChart(s, {Tag({Good(kNow - 1800, Reading::I32(50)), Good(kNow - 1200, Reading::I32(10)),
-                                            Good(kNow - 600, Reading::I32(90)), Good(kNow - 5, Reading::I32(30))})},
+    const Chart chart = BuildChart(s, {Tag({Good(kNow - 1800, core::Reading::I32(50)), Good(kNow - 1200, core::Reading::I32(10)),
+                                            Good(kNow - 600, core::Reading::I32(90)), Good(kNow - 5, core::Reading::I32(30))})},
                                    kNow);
     const GraphPicture p = LayOutGraph(chart, s, 640, 300, Measure, Measure);
     const std::vector<ChartMarker>& markers = p.series.at(0).markers;
@@ -268,7 +268,7 @@ TEST_F(GraphInUtc, TicksEveryFiveMinutesBackFromNowInLocalTimeAndNoDataWithoutAW
 
 TEST_F(GraphInUtc, HoverNamesTheNearestSampleOfALine) {
     GraphSettings s = Settings();
-    const Chart chart = BuildChart(s, {Tag({Good(kNow - 1800, Reading::I32(10)), Good(kNow - 600, Reading::I32(20))})},
+    const Chart chart = BuildChart(s, {Tag({Good(kNow - 1800, core::Reading::I32(10)), Good(kNow - 600, core::Reading::I32(20))})},
                                    kNow);
     const GraphPicture p = LayOutGraph(chart, s, 640, 160, Measure, Measure);
     // The line runs from (320, 133.5) to (520, 16.5); a point near its newer end.

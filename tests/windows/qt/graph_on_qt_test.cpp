@@ -12,7 +12,7 @@
 
 #include "core/string_table.h"
 #include "platform/clock.h"
-#include "polling/values/value_collector.h"
+#include "core/value_collector.h"
 #include "windows/qt/colors.h"
 #include "windows/qt/event_list_content.h"
 #include "windows/qt/frame.h"
@@ -47,11 +47,11 @@ TEST(GraphOnQt, PaintsBackgroundLineAndErrorBarAndNamesTheSampleUnderTheMouse) {
     core.texts = std::make_unique<core::TextTable>(core::BuiltinStrings());
     const uint64_t now = platform::UnixSecondsNow();
     uint64_t stamp = 0;
-    core.values = std::make_unique<polling::ValueCollector>([] { return 5000u; }, nullptr, [&] { return stamp; });
+    core.values = std::make_unique<core::ValueCollector>([] { return 5000u; }, nullptr, [&] { return stamp; });
     const auto push = [&](uint64_t ago, std::optional<int32_t> v) {
         stamp = now - ago;
         core.values->Push("mod_icmp", "10.0.0.1", v ? std::optional<std::string_view>("msec") : std::nullopt,
-                          v ? std::optional(polling::Reading::I32(*v)) : std::nullopt);
+                          v ? std::optional(core::Reading::I32(*v)) : std::nullopt);
     };
     push(1500, 10), push(1200, 20), push(900, std::nullopt), push(600, 15), push(300, 25);
 

@@ -14,7 +14,7 @@
 #include <QTableWidget>
 
 #include "core/core_context.h"
-#include "polling/values/value_collector.h"
+#include "core/value_collector.h"
 #include "support/program_home.h"
 #include "support/udp_peer.h"
 #include "support/wait_until.h"
@@ -102,7 +102,7 @@ TEST_F(WindowPagesTest, AHostAddedOnTheIcmpPageIsDrawnByAGraphAddedAndSetOnTheGr
     icmp.StartService();
     ASSERT_TRUE(PumpUntil([&] { return !icmp.ServiceCallRunning(); }));
     ASSERT_EQ(icmp.Status().toStdString(), Label(str::kDialogServiceStarted));
-    const std::string tag = polling::ValueCollector::StoredTag("msec", "mod_icmp");
+    const std::string tag = core::ValueCollector::StoredTag("msec", "mod_icmp");
     ASSERT_TRUE(PumpUntil([&] {
         const auto tags = core_.values->Tags("127.0.0.1");
         return std::find(tags.begin(), tags.end(), tag) != tags.end();

@@ -1,4 +1,4 @@
-#include "polling/values/value_collector.h"
+#include "core/value_collector.h"
 
 #include <cinttypes>
 #include <cstdio>
@@ -6,7 +6,7 @@
 
 #include "platform/clock.h"
 
-namespace qm::polling {
+namespace qm::core {
 
 std::string Reading::Text() const {
     char text[32];
@@ -185,4 +185,4 @@ void ValueCollector::Release() {
     vendors_.clear();
 }
 
-}  // namespace qm::polling
+}  // namespace qm::core

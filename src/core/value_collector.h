@@ -20,7 +20,7 @@
 #include "platform/guarded_lock.h"
 #include "platform/sync.h"
 
-namespace qm::polling {
+namespace qm::core {
 
 enum class ValueKind : uint8_t { None = 0, I32 = 1, I64 = 2, U32 = 3, U64 = 4 };
 
@@ -109,4 +109,4 @@ private:
     std::vector<std::unique_ptr<Vendor>> vendors_;
 };
 
-}  // namespace qm::polling
+}  // namespace qm::core
