@@ -25,10 +25,13 @@ public:
     }
 
     // Starts the item of every record that is enabled, not deleted and not running.
+    // The running flag changes only under the lock: a start or stop that
+    // cannot have it must leave the items as they are, and an item whose
+    // loop the flag ended but that stays registered is never started again.
     bool Start(platform::Blocking blocking) override {
-        running_.store(true);
         platform::GuardedLock lock(this->Lock(), this->core_.counters.locks, blocking);
         if (!lock) return false;
+        running_.store(true);
         if (!this->settings_.common.enableService) {
             this->core_.Report(Severity::Warning, disabledReport_);
             return false;
@@ -47,9 +50,9 @@ public:
     }
 
     bool Stop(platform::Blocking blocking) override {
-        running_.store(false);
         platform::GuardedLock lock(this->Lock(), this->core_.counters.locks, blocking);
         if (!lock) return false;
+        running_.store(false);
         bool any = false;
         for (auto& item : items_) {
             if (!item) continue;

@@ -305,6 +305,36 @@ TEST_F(Collector, StopIsPromptEvenWhileBlockedInReceiveAndFreesThePort) {
     }
 }
 
+// A stop that cannot have the module's lock (a busy editor, a script's
+// non-blocking call) changes nothing: the listener goes on receiving, and
+// the service still starts and stops as usual afterwards.
+TEST_F(Collector, AStopThatCannotTakeTheLockLeavesTheListenerRunning) {
+    ListenerRecord record = LocalListener(FreePort());
+    record.recvTimeout = 0;  // the loop looks at the running flag only after a datagram
+    const uint16_t port = StartOne(record);
+    {
+        platform::ManualResetEvent held, release;
+        std::thread editor([&] {
+            std::lock_guard busy(module_->Lock());
+            held.Set();
+            release.Wait();
+        });
+        held.Wait();
+        EXPECT_FALSE(module_->Stop(Blocking::No));
+        release.Set();
+        editor.join();
+    }
+    UdpPeer client;
+    ASSERT_TRUE(client.SendTo(port, "<13>after the refused stop"));
+    ASSERT_TRUE(log_->WaitForMessage("after the refused stop"));
+    EXPECT_FALSE(module_->Start(Blocking::Yes)) << "already running";
+    ASSERT_TRUE(client.SendTo(port, "<13>still received"));
+    EXPECT_TRUE(log_->WaitForMessage("still received")) << "the listener's loop ended while it stayed registered";
+    EXPECT_TRUE(module_->Stop(Blocking::Yes));
+    EXPECT_TRUE(module_->Start(Blocking::Yes));
+    EXPECT_TRUE(Handshake(client, port, 20s));
+}
+
 TEST_F(Collector, ServerCheckWarnsOnlyWhenThePeerStopsAnswering) {
     // The probe goes to the server at the listener's own port: the peer sits
     // on another loopback address with the same port number.
