@@ -16,7 +16,9 @@ std::filesystem::path Config::FileFor(std::string_view fileName) const {
     return folder_ / (std::string(fileName) + ".ini");
 }
 
-bool SettingsSection::Commit() const {
+bool SettingsSection::Commit() {
+    // Whatever the outcome, this change is over.
+    const std::unique_lock<std::mutex> done = std::move(writing_);
     if (readError_ != 0) {
         std::fprintf(stderr, "settings: %s could not be read (%s); [%s] not saved, the file is left as it is\n",
                      path_.c_str(), std::strerror(readError_), section_.c_str());
@@ -35,7 +37,10 @@ bool SettingsSection::Commit() const {
 }
 
 SettingsSection Config::Open(std::string_view fileName, std::string_view section) const {
-    std::filesystem::path path = FileFor(fileName);
+    return Read(FileFor(fileName), section);
+}
+
+SettingsSection Config::Read(std::filesystem::path path, std::string_view section) const {
     if (path.empty()) return SettingsSection(std::move(path), std::string(section), platform::ProfileFile());
     std::optional<platform::ProfileFile> file = platform::ProfileFile::TryLoad(path);
     if (!file) {
@@ -47,11 +52,38 @@ SettingsSection Config::Open(std::string_view fileName, std::string_view section
     return SettingsSection(std::move(path), std::string(section), std::move(*file));
 }
 
-SettingsSection Config::BeginSave(std::string_view fileName, std::string_view section) const {
+SettingsSection Config::OpenToChange(std::string_view fileName, std::string_view section) const {
+    std::unique_lock<std::mutex> writing(writing_);
     SettingsSection s = Open(fileName, section);
+    s.writing_ = std::move(writing);
+    return s;
+}
+
+SettingsSection Config::BeginSave(std::string_view fileName, std::string_view section) const {
+    SettingsSection s = OpenToChange(fileName, section);
     s.File().EmptySection(section);
     s.File().WriteString(section, "Version", "2");
     return s;
+}
+
+SettingsSection Config::BeginDetached(std::string_view fileName, std::string_view section) const {
+    SettingsSection s(FileFor(fileName), std::string(section), platform::ProfileFile());
+    s.File().EmptySection(section);
+    s.File().WriteString(section, "Version", "2");
+    return s;
+}
+
+bool Config::Store(const SettingsSection& filled) const {
+    std::unique_lock<std::mutex> writing(writing_);
+    SettingsSection s = Read(filled.Path(), filled.Name());
+    s.writing_ = std::move(writing);
+    // Key by key in their order: the filled section may have replaced the
+    // stamp (a section kept in its old form has none).
+    const std::string& name = filled.Name();
+    s.File().EmptySection(name);
+    for (const std::string& key : filled.File().Keys(name))
+        if (const std::optional<std::string> value = filled.File().Get(name, key)) s.File().WriteString(name, key, *value);
+    return s.Commit();
 }
 
 }  // namespace qm::core

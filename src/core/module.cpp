@@ -27,13 +27,17 @@ bool Module::SaveSection(platform::Blocking blocking) {
         core_.Report(Severity::Error, str::kFileError, path, loadError_);
         return false;
     }
-    SettingsSection section = core_.config->BeginSave(section_, section_);
+    // The records are written out under the module's lock, the file under
+    // the settings' write lock, one after the other: the file's other
+    // writers (the windows share the window module's file) read it only
+    // once this save has written it.
+    SettingsSection section = core_.config->BeginDetached(section_, section_);
     {
         platform::GuardedLock lock(lock_, core_.counters.locks, blocking);
         if (!lock) return false;
         SaveTo(section);
     }
-    if (section.Commit()) return true;
+    if (core_.config->Store(section)) return true;
     core_.Report(Severity::Error, str::kFileError, section.Path().string(), errno);
     return false;
 }

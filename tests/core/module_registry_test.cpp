@@ -1,12 +1,15 @@
-// Modules loaded, started, saved and unloaded by the registry, and settings
-// files that exist but cannot be read never replaced by a save.
+// Modules loaded, started, saved and unloaded by the registry, settings
+// files that exist but cannot be read never replaced by a save, and sections
+// of one file saved at once from two threads.
 #include "core/module_registry.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
-#include <filesystem>
 #include <algorithm>
+#include <atomic>
+#include <filesystem>
+#include <thread>
 
 #include "core/config.h"
 #include "core/core_context.h"
@@ -162,6 +165,43 @@ TEST(Config, AFileThatCannotBeReadIsNeverReplaced) {
     EXPECT_EQ(saved, 0);
     ::chmod(file.c_str(), 0600);
     EXPECT_EQ(ReadWholeFile(file), original);
+}
+
+// The window module saves its section of mod_window.ini on the core's thread
+// while a window saves its own kind's section of the same file on the GUI
+// thread: neither save may drop the other's section.
+TEST(Config, TwoSectionsOfOneFileSavedFromTwoThreadsBothStay) {
+    const qm::testing::TempDir temp("qm-twowriters");
+    CoreContext core;
+    core.paths = Paths::Build(temp.path() / "quillmark", temp.path());
+    core.paths.CreateFolders();
+    core.config = std::make_unique<Config>(core.paths.settingsFolder);
+    ProbeModule module(core, kModuleWindow, "mod_window");
+    const char* kGraphs = "mod_window -> graph";
+    auto stored = [&](const char* section, const char* key) {
+        return core.config->Open("mod_window", section).File().Get(section, key).has_value();
+    };
+
+    constexpr int kRounds = 150;
+    std::atomic<int> graphsLost{0}, windowsLost{0};
+    std::thread gui([&] {
+        for (int round = 0; round < kRounds; ++round) {
+            SettingsSection s = core.config->OpenToChange("mod_window", kGraphs);
+            s.File().WriteString(kGraphs, "Wnd.1-Round", std::to_string(round));
+            EXPECT_TRUE(s.Commit());
+            if (!stored(kGraphs, "Wnd.1-Round")) ++graphsLost;
+        }
+    });
+    for (int round = 0; round < kRounds; ++round) {
+        module.common.loads = uint32_t(round);
+        EXPECT_TRUE(module.SaveSection());
+        if (!stored("mod_window", "Common.Loads")) ++windowsLost;
+    }
+    gui.join();
+    EXPECT_EQ(graphsLost.load(), 0);
+    EXPECT_EQ(windowsLost.load(), 0);
+    EXPECT_TRUE(stored(kGraphs, "Wnd.1-Round"));
+    EXPECT_TRUE(stored("mod_window", "Common.Loads"));
 }
 
 }  // namespace

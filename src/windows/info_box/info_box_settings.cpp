@@ -45,7 +45,7 @@ std::string WindowKeyPrefix(uint64_t uid) { return "Wnd." + std::to_string(stati
 
 InfoBoxSettings LoadInfoBoxSettings(const core::Config& config, uint64_t uid, int32_t dotsPerInch) {
     InfoBoxSettings s;
-    const core::SettingsSection section = config.Open(kWindowSettingsFile, kInfoBoxSection);
+    const core::SettingsSection section = config.OpenToChange(kWindowSettingsFile, kInfoBoxSection);
     const platform::ProfileFile& file = section.File();
     const std::string prefix = WindowKeyPrefix(uid);
     // One section holds every info box, and a window saved since the section
@@ -68,7 +68,7 @@ void ClampInfoBoxSettings(InfoBoxSettings& s, int32_t dotsPerInch) {
 bool SaveInfoBoxSettings(const core::Config& config, uint64_t uid, const InfoBoxSettings& s) {
     // Only this window's keys change: the file holds every other window too
     // (and a file that could not be read is left alone by Commit).
-    core::SettingsSection section = config.Open(kWindowSettingsFile, kInfoBoxSection);
+    core::SettingsSection section = config.OpenToChange(kWindowSettingsFile, kInfoBoxSection);
     section.File().WriteString(kInfoBoxSection, "Version", "2");
     core::SaveRecord(section.File(), kInfoBoxSection, WindowKeyPrefix(uid), InfoBoxSettings::Fields(), s);
     return section.Commit();

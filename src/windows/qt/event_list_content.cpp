@@ -350,7 +350,7 @@ void EventListContent::ShowMenu(const QPoint& at) {
 
 void EventListContent::SaveTypeSettings() {
     if (!core_.config) return;
-    core::SettingsSection section = core_.config->Open(kWindowSettingsFile, kEventListSection);
+    core::SettingsSection section = core_.config->OpenToChange(kWindowSettingsFile, kEventListSection);
     SaveEventListSettings(section, uid_, logic_->Settings());
     section.File().WriteString(section.Name(), "Version", "2");
     section.Commit();

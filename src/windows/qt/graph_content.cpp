@@ -239,7 +239,7 @@ void GraphContent::ApplyTypeSettings(const WindowTypeSettings& given) {
 
 void GraphContent::SaveTypeSettings() {
     if (!core_.config) return;
-    core::SettingsSection section = core_.config->Open(kWindowSettingsFile, kGraphSection);
+    core::SettingsSection section = core_.config->OpenToChange(kWindowSettingsFile, kGraphSection);
     SaveGraphSettings(section, uid_, settings_);
     section.File().WriteString(section.Name(), "Version", "2");
     section.Commit();

@@ -30,7 +30,7 @@ void ClampWindowTypeSettings(WindowTypeSettings& settings, int32_t dotsPerInch) 
 bool StoreWindowTypeSettings(const core::Config& config, uint64_t uid, const WindowTypeSettings& settings) {
     if (const InfoBoxSettings* info = settings.InfoBox()) return SaveInfoBoxSettings(config, uid, *info);
     // Opened as it stands, not emptied: the section holds every other graph too.
-    core::SettingsSection section = config.Open(kWindowSettingsFile, kGraphSection);
+    core::SettingsSection section = config.OpenToChange(kWindowSettingsFile, kGraphSection);
     section.File().WriteString(section.Name(), "Version", "2");
     SaveGraphSettings(section, uid, *settings.Graph());
     return section.Commit();
