@@ -1,10 +1,13 @@
 // Quillmark: syslog server and network monitor.
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 
 #include "core/command_line.h"
 #include "core/core_context.h"
+#include "core/home_lock.h"
 #include "core/paths.h"
 #include "modules.h"
 #include "platform/logon.h"
@@ -79,6 +82,20 @@ int main(int argc, char** argv) {
     core::CoreContext core;
     core.options = options;
     core.paths = core::Paths::ForThisProcess();
+    // Before anything of the home is read or listens: held for the whole run.
+    const platform::FileLock home = core::TakeHomeLock(core.paths);
+    if (!home.Held()) {
+        if (home.Error() == EWOULDBLOCK) {
+            std::fprintf(stderr,
+                         "quillmark: the home %s is in use by another Quillmark (a running program, or a script run "
+                         "with -script); not started. Hand the running program a script with -script, or end it first.\n",
+                         core.paths.programFolder.string().c_str());
+            return core::kExitHomeInUse;
+        }
+        std::fprintf(stderr, "quillmark: cannot lock the home (%s: %s); not started\n", core.paths.lockFile.string().c_str(),
+                     std::strerror(home.Error()));
+        return 1;
+    }
     core.catalog = windows::qt::ProgramCatalogWithWindows();
 
     // Before any thread exists, so every later thread has the signals blocked.

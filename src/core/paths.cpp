@@ -30,6 +30,7 @@ Paths Paths::Build(const fs::path& executable, const fs::path& root) {
     };
     p.programFolder = make("");
     p.settingsFolder = make("Settings");
+    p.lockFile = make("Settings/quillmark.lock");
     p.resourceFolder = make("Resource");
     p.iconFolder = make("Resource/Icons");
     p.languageFile = make("Resource/lang.txt");

@@ -12,6 +12,9 @@ struct Paths {
     std::filesystem::path executable;
     std::filesystem::path programFolder;
     std::filesystem::path settingsFolder;
+    // Held by whoever uses the home: the running program, or a script run
+    // on a stopped home (home_lock.h).
+    std::filesystem::path lockFile;
     std::filesystem::path resourceFolder;
     std::filesystem::path iconFolder;
     std::filesystem::path languageFile;

@@ -12,9 +12,12 @@
 #include <vector>
 
 #include "core/core_context.h"
+#include "core/home_lock.h"
 #include "core/module_registry.h"
+#include "platform/clock.h"
 #include "platform/codepage.h"
 #include "platform/file_io.h"
+#include "platform/guarded_lock.h"
 #include "platform/local_socket.h"
 #include "script/module_nodes.h"
 #include "script/script_server.h"
@@ -22,6 +25,11 @@
 namespace qm::script {
 
 namespace {
+
+// How long a program that holds the home may take to open its script socket
+// (its start-up, on a loaded machine), and how often it is looked for.
+constexpr uint64_t kWaitForProgramMs = 30000;
+constexpr unsigned kRetryMs = 50;
 
 // Through the running program: nothing when nobody listens on the home.
 std::optional<ScriptCommandResult> HandOver(const std::filesystem::path& socket, std::string_view script) {
@@ -92,8 +100,35 @@ ScriptCommandResult RunOffline(const core::Paths& paths, std::string_view script
 
 ScriptCommandResult RunScriptCommand(const core::Paths& paths, std::string_view script,
                                      std::span<const core::ModuleDescriptor> modules) {
-    if (std::optional<ScriptCommandResult> handed = HandOver(ScriptSocketPath(paths.settingsFolder), script)) return *handed;
-    return RunOffline(paths, script, modules);
+    const std::filesystem::path socket = ScriptSocketPath(paths.settingsFolder);
+    const uint64_t deadline = platform::MonotonicMs() + kWaitForProgramMs;
+    for (;;) {
+        // Holding the home's lock, nobody else reads or writes its settings
+        // until the offline run has saved them.
+        const platform::FileLock home = core::TakeHomeLock(paths);
+        if (home.Held()) return RunOffline(paths, script, modules);
+        if (home.Error() != EWOULDBLOCK) {
+            // Most likely another user's home: its program, if one runs,
+            // may still be reached; nobody listening is no reason to wait.
+            if (std::optional<ScriptCommandResult> handed = HandOver(socket, script)) return *handed;
+            ScriptCommandResult result;
+            result.error = "cannot lock the home (" + paths.lockFile.string() + ": " + std::strerror(home.Error()) +
+                           "); the script was not run";
+            return result;
+        }
+        // A program holds the home. While it starts, its script socket is
+        // not there yet; while it shuts down, it is gone, and once the
+        // program has ended the lock is ours.
+        if (std::optional<ScriptCommandResult> handed = HandOver(socket, script)) return *handed;
+        if (platform::MonotonicMs() >= deadline) {
+            ScriptCommandResult result;
+            result.error = "a program runs on this home (" + paths.lockFile.string() +
+                           " is locked) but its script socket " + socket.string() + " did not answer within " +
+                           std::to_string(kWaitForProgramMs / 1000) + " s; the script was not run";
+            return result;
+        }
+        platform::SleepMs(kRetryMs);
+    }
 }
 
 std::optional<std::string> ReadScriptFile(const std::string& file, std::string& error) {

@@ -112,6 +112,28 @@ TEST(Program, SettingsAndLanguageChosenOnceStayForTheNextStarts) {
     EXPECT_EQ(ini.ReadStruct("main", "FontParam", 92).value_or(std::vector<uint8_t>(1)).at(0), 0xEE);
 }
 
+// One program per home: a second start is refused with its own exit status
+// and leaves the first one's log alone; a program that was killed keeps
+// nobody out.
+TEST(Program, ASecondProgramOnTheHomeIsRefusedAndAKilledOneKeepsNobodyOut) {
+    ProgramHome home;
+    Seed(home);
+    const std::string log = RunUntilSignal(home, {}, SIGTERM, [&] {
+        EXPECT_EQ(home.Start()->Exit(60s), 3) << home.OutputText();
+        EXPECT_TRUE(Contains(home.OutputText(), "is in use by another Quillmark (a running program")) << home.OutputText();
+    });
+    EXPECT_TRUE(Contains(log, "Модуль загружен: mod_dbase")) << log;
+    EXPECT_FALSE(Contains(log.substr(log.find("Модуль загружен: mod_dbase") + 1), "Модуль загружен: mod_dbase"))
+        << "one program's start only\n" << log;
+
+    fs::remove_all(home.Logs() / "Web");
+    const std::unique_ptr<qm::testing::ChildProcess> killed = home.Start();
+    ASSERT_TRUE(qm::testing::WaitUntil([&] { return fs::is_directory(home.Logs() / "Web"); }, 30s)) << home.OutputText();
+    ASSERT_TRUE(killed->Signal(SIGKILL));
+    ASSERT_TRUE(qm::testing::WaitUntil([&] { return !killed->Alive(); }, 30s));
+    EXPECT_TRUE(Contains(RunUntilSignal(home, {}, SIGTERM), "Модуль загружен: mod_dbase")) << home.OutputText();
+}
+
 TEST(Program, LogonWithUnknownUserReportsFailure) {
     ProgramHome home;
     EXPECT_EQ(home.Start({"-auth", ".", "nosuchuser", "Zq8pwXy"})->Exit(30s), 0);

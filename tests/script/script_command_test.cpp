@@ -76,6 +76,23 @@ TEST_F(ScriptCommand, MovesTheListenerOfARunningProgramAndOfAStoppedOne) {
     EXPECT_TRUE(Contains(Output(), "cannot read")) << Output();
 }
 
+// A script given while the program is still starting (its script socket not
+// made yet) waits for it and lands in the running program, which keeps the
+// change instead of overwriting it at exit.
+TEST_F(ScriptCommand, AScriptDuringStartUpLandsInTheRunningProgram) {
+    const uint16_t first = FreePort(), second = FreePort();
+    home_.Listen(first);
+    std::unique_ptr<ChildProcess> program = home_.Start();
+    // Said once the home is the program's, well before its socket exists.
+    ASSERT_TRUE(WaitUntil([&] { return Contains(home_.OutputText(), "Loading ... "); }, 30s)) << home_.OutputText();
+    EXPECT_EQ(RunScript(MoveListener(second)), 0) << Output();
+    EXPECT_TRUE(Listening(second)) << home_.OutputText();
+    ASSERT_TRUE(program->Signal(SIGTERM));
+    ASSERT_EQ(program->Exit(60s), 0) << home_.OutputText();
+    EXPECT_EQ(platform::ProfileFile::Load(home_.Settings("mod_collector")).ReadStruct("mod_collector", "Item.0-Port", 4),
+              LittleEndian(second));
+}
+
 // The README's examples and the shipped default script, as written, on a
 // stopped home: each runs without a failing statement.
 TEST_F(ScriptCommand, TheReadmeExamplesAndTheDefaultScriptRun) {
