@@ -47,6 +47,10 @@ struct CoreCounters {
     // Failures that have no report of their own (a window that could not be
     // made, a full table, a row that could not be added).
     std::atomic<uint64_t> errors{0};
+    // The ICMP poller's network failures (no socket, a send that failed, a
+    // reply that never came). The poller raises it; it lives here so the
+    // statistics show it without the core knowing the poller.
+    std::atomic<uint32_t> icmpErrors{0};
     // Atomic, unlike the plain additions of old: concurrent receive threads
     // must not lose increments.
     std::atomic<uint64_t> datagramsReceived{0};

@@ -31,6 +31,7 @@ void OperatingStatistics::Push() {
     push("_threads", Reading::U32(counters_.threads.load(std::memory_order_relaxed)));
     push("_windows", Reading::U32(counters_.windows.load(std::memory_order_relaxed)));
     push("_collision", Reading::U32(counters_.locks.collisions.load(std::memory_order_relaxed)));
+    push("_icmp_errors", Reading::U32(counters_.icmpErrors.load(std::memory_order_relaxed)));
     pushedBefore_ = true;
     previousAllocationTotal_ = allocationTotal;
     previousDatagrams_ = datagrams;

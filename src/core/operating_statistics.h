@@ -1,7 +1,7 @@
 #pragma once
 // The program's own counters as readings in the value collector, pushed with
 // the module name "Core" for the vendor "127.0.0.1" so that a graph draws
-// them like any device's values: every ten seconds the eight statistic tags
+// them like any device's values: every ten seconds the nine statistic tags
 // (StatisticsTimer), and at each drain of the event queue a memory point (the
 // event database).
 //
@@ -31,10 +31,11 @@ public:
     OperatingStatistics(const CoreCounters& counters, core::ValueCollector& values, MemorySource memory = {});
 
     // "_act_memory", "_memory", "_act_network", "_net_recv", "_net_send"
-    // (signed 64-bit), "_threads", "_windows", "_collision" (unsigned 32-bit),
-    // in this order. "_act_memory" needs a previous push to differ from, and
-    // "_act_network" a previous datagram sum that is not 0. Afterwards the
-    // allocation total and datagram sum of now are the previous ones.
+    // (signed 64-bit), "_threads", "_windows", "_collision", "_icmp_errors"
+    // (unsigned 32-bit), in this order. "_act_memory" needs a previous push
+    // to differ from, and "_act_network" a previous datagram sum that is not
+    // 0. Afterwards the allocation total and datagram sum of now are the
+    // previous ones.
     void Push();
 
 private:

@@ -50,25 +50,26 @@ constexpr ValueKind U32 = ValueKind::U32;
 TEST(OperatingStatistics, TagsComeInOrderWithTheirKindsAndTheChangesWaitForABaseline) {
     Fixture f;
     f.memory = {10000, 3000, 1000, 4000};  // in use 8000, allocation total 12000
-    f.counters.threads = 7, f.counters.windows = 2, f.counters.locks.collisions = 3;
+    f.counters.threads = 7, f.counters.windows = 2, f.counters.locks.collisions = 3, f.counters.icmpErrors = 4;
     // No traffic yet: neither change is pushed at the first push.
     EXPECT_EQ(f.Push(), (std::vector<Pushed>{{"_memory (Core)", I64, 8000}, {"_net_recv (Core)", I64, 0},
                                              {"_net_send (Core)", I64, 0}, {"_threads (Core)", U32, 7},
-                                             {"_windows (Core)", U32, 2}, {"_collision (Core)", U32, 3}}));
+                                             {"_windows (Core)", U32, 2}, {"_collision (Core)", U32, 3},
+                                             {"_icmp_errors (Core)", U32, 4}}));
 
     // Memory changes from the previous push, still no traffic: no
     // "_act_network", however often it is pushed.
     f.memory = {12048, 3000, 1000, 5000};  // in use 9048, total 14048
     const std::vector<Pushed> second = f.Push();
-    ASSERT_EQ(second.size(), 7u);
+    ASSERT_EQ(second.size(), 8u);
     EXPECT_EQ(std::tie(second[0], second[1], second[2].tag),
               std::tuple(Pushed{"_act_memory (Core)", I64, 2048}, Pushed{"_memory (Core)", I64, 9048}, "_net_recv (Core)"));
-    EXPECT_EQ(f.Push().size(), 7u);
+    EXPECT_EQ(f.Push().size(), 8u);
 
     // The first traffic becomes the baseline; the push after it tells the change.
     f.counters.CountReceived(500), f.counters.CountReceived(300), f.counters.CountSent(100);
     std::vector<Pushed> pushed = f.Push();
-    ASSERT_EQ(pushed.size(), 7u);
+    ASSERT_EQ(pushed.size(), 8u);
     EXPECT_EQ(std::tie(pushed[2], pushed[3]),
               std::tuple(Pushed{"_net_recv (Core)", I64, 800}, Pushed{"_net_send (Core)", I64, 100}));
 
@@ -78,10 +79,11 @@ TEST(OperatingStatistics, TagsComeInOrderWithTheirKindsAndTheChangesWaitForABase
     EXPECT_EQ(pushed, (std::vector<Pushed>{{"_act_memory (Core)", I64, -48}, {"_memory (Core)", I64, 9000},
                                            {"_act_network (Core)", I64, 2}, {"_net_recv (Core)", I64, 810},
                                            {"_net_send (Core)", I64, 120}, {"_threads (Core)", U32, 7},
-                                           {"_windows (Core)", U32, 2}, {"_collision (Core)", U32, 3}}));
+                                           {"_windows (Core)", U32, 2}, {"_collision (Core)", U32, 3},
+                                           {"_icmp_errors (Core)", U32, 4}}));
     // No traffic since: a change of 0 is still a change.
     pushed = f.Push();
-    ASSERT_EQ(pushed.size(), 8u);
+    ASSERT_EQ(pushed.size(), 9u);
     EXPECT_EQ(pushed[2], (Pushed{"_act_network (Core)", I64, 0}));
 }
 

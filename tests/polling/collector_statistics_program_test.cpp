@@ -87,19 +87,21 @@ TEST(OperatingStatisticsProgram, TheEightTagsAndTheMemoryPointsReachTheCollector
         samples[tag] = read.samples.size();
         for (const core::ValueSample& s : read.samples) {
             ASSERT_FALSE(s.gap) << tag;
-            const bool unsigned32 = tag == "_threads (Core)" || tag == "_windows (Core)" || tag == "_collision (Core)";
+            const bool unsigned32 = tag == "_threads (Core)" || tag == "_windows (Core)" || tag == "_collision (Core)" ||
+                                    tag == "_icmp_errors (Core)";
             EXPECT_EQ(s.value.Kind(), unsigned32 ? core::ValueKind::U32 : core::ValueKind::I64) << tag;
         }
     }
     const size_t pushes = samples["_memory (Core)"];
     ASSERT_GE(pushes, 2u);
-    for (const char* tag : {"_net_recv (Core)", "_net_send (Core)", "_threads (Core)", "_windows (Core)", "_collision (Core)"})
+    for (const char* tag : {"_net_recv (Core)", "_net_send (Core)", "_threads (Core)", "_windows (Core)", "_collision (Core)",
+                            "_icmp_errors (Core)"})
         EXPECT_EQ(samples[tag], pushes) << tag;
     EXPECT_EQ(samples["_act_memory (Core)"], pushes - 1) << "none at the first push";
     EXPECT_GE(samples["_act_network (Core)"], 1u);
     EXPECT_LE(samples["_act_network (Core)"], pushes - 1) << "none before there was traffic";
     EXPECT_GE(samples["_memory_point (Core)"], 1u) << "the database drained every few lines";
-    EXPECT_EQ(samples.size(), 9u);
+    EXPECT_EQ(samples.size(), 10u);
     EXPECT_GE(values.Read("127.0.0.1", "_net_recv (Core)").samples.back().value.AsSigned(), 1);
     EXPECT_GE(values.Read("127.0.0.1", "_threads (Core)").samples.back().value.AsUnsigned(), 3u);
 }

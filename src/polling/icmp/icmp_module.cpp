@@ -11,6 +11,7 @@
 #include "platform/codepage.h"
 #include "platform/udp_socket.h"
 #include "polling/icmp/icmp_output.h"
+#include "polling/list_poller.h"
 
 namespace qm::polling {
 
@@ -121,12 +122,14 @@ uint32_t IcmpModule::Round() {
 void IcmpModule::PollHost(size_t index, const IcmpHost& host, const IcmpCommon& common) {
     const bool toCollector = (host.param & kIcmpToCollector) != 0;
     const std::optional<sockaddr_in> to = platform::ParseIpv4(host.name, 0);
-    sockaddr_in sender = to.value_or(sockaddr_in{});
+    // Not an address: the event says so with the address no host has, as
+    // every poller does.
+    sockaddr_in sender = to ? *to : PollSender(host.name);
     std::optional<Answer> answer;
     if (!to) {
         // Not an address: the host cannot answer, which is a failed poll,
         // not a reason to send to whatever a bad text would parse as.
-        errors_.fetch_add(1);
+        CountError();
     } else {
         EchoRequest request;
         request.identifier = static_cast<uint16_t>(index);
@@ -160,7 +163,7 @@ std::optional<IcmpModule::Answer> IcmpModule::Attempt(const EchoRequest& base, c
     request.stamp = NowNs();
     const std::vector<uint8_t> message = BuildEchoRequest(request);
     if (const int error = transport_->Send(message, to)) {
-        errors_.fetch_add(1);
+        CountError();
         (void)error;
         return std::nullopt;
     }
@@ -177,7 +180,7 @@ std::optional<IcmpModule::Answer> IcmpModule::Attempt(const EchoRequest& base, c
         int ttl = -1;
         const int n = transport_->Receive(std::span(buffer_.data(), kReceiveBytes), wait, from, ttl);
         if (n < 0) {
-            errors_.fetch_add(1);
+            CountError();
             return std::nullopt;
         }
         if (n == 0) continue;
@@ -192,7 +195,7 @@ std::optional<IcmpModule::Answer> IcmpModule::Attempt(const EchoRequest& base, c
         core_.counters.CountReceived(static_cast<uint64_t>(n));
         return answer;
     }
-    errors_.fetch_add(1);  // the time-out
+    CountError();  // the time-out
     return std::nullopt;
 }
 
@@ -202,8 +205,12 @@ void IcmpModule::Emit(uint32_t stringId, const std::string& text, const sockaddr
     core_.events->Submit(core::kEventInternal, core::kNoSeverity, platform::Utf8ToAnsi(line), sender);
 }
 
+uint32_t IcmpModule::ErrorCount() const { return core_.counters.icmpErrors.load(); }
+
+void IcmpModule::CountError() { core_.counters.icmpErrors.fetch_add(1); }
+
 void IcmpModule::NetworkError(int code) {
-    errors_.fetch_add(1);
+    CountError();
     core_.Report(core::Severity::Error, core::str::kNetworkError, kSection, code);
 }
 

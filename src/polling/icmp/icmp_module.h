@@ -25,7 +25,8 @@ public:
     bool Start(platform::Blocking blocking) override;
     bool Stop(platform::Blocking blocking) override;
 
-    uint32_t ErrorCount() const { return errors_.load(); }
+    // Network failures, counted in the core's statistics.
+    uint32_t ErrorCount() const;
     void Wake() { worker_.Wake(); }
 
 private:
@@ -40,12 +41,12 @@ private:
     std::optional<Answer> Attempt(const EchoRequest& request, const sockaddr_in& to, uint32_t recvTimeout);
     void Emit(uint32_t stringId, const std::string& text, const sockaddr_in& sender);
     void NetworkError(int code);
+    void CountError();
 
     TransportOpener opener_;
     std::mutex serviceMutex_;  // one Start or Stop at a time
     std::unique_ptr<EchoTransport> transport_;  // while the service runs; its thread's alone
     std::vector<uint8_t> buffer_;
-    std::atomic<uint32_t> errors_{0};
     core::ServiceWorker worker_{core_};
 };
 

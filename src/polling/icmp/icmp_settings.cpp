@@ -10,26 +10,27 @@ const FieldTable<IcmpCommon>& IcmpCommon::Fields() {
     static const FieldTable<IcmpCommon> t = [] {
         FieldTable<IcmpCommon> f;
         const IcmpCommon d;
-        // A zero time-out (a missing key in an old file) would wait for ever
-        // with the module lock held; what cannot be used is the default.
+        // A file's values are kept as they are, even where a script word
+        // allows less; only what cannot work is replaced. A receive time-out
+        // of 0 would give up on every host before it could answer, a pause
+        // of 0 would poll without rest with the module lock held: both take
+        // the default (a missing key in an old file reads as 0). A send
+        // time-out of 0 is the socket's own: no limit on a datagram send.
         f.Struct<&IcmpCommon::enableService>("EnableService", 0)
             .Kind(core::FieldKind::Flag)
             .Label(core::str::kFieldEnableService)
             .Struct<&IcmpCommon::recvTimeout>("RecvTimeout", 4)
-            .Range(900, 120000)
+            .Range(1, UINT32_MAX)
             .Fallback(d.recvTimeout)
             .Label(core::str::kFieldRecvTimeout)
             .Struct<&IcmpCommon::sendTimeout>("SendTimeout", 8)
-            .Range(900, 120000)
-            .Fallback(d.sendTimeout)
             .Label(core::str::kSendTimeout)
             .Struct<&IcmpCommon::repeatTimeout>("RepeatTimeout", 12)
-            .Range(900, 120000)
+            .Range(1, UINT32_MAX)
             .Fallback(d.repeatTimeout)
             .Label(core::str::kRetryTimeout)
             .Struct<&IcmpCommon::packetSize>("PacketSize", 16)
-            .Range(kMinPacketSize, kMaxPacketSize)
-            .Fallback(d.packetSize)
+            .Range(0, kMaxPacketSize)
             .Label(core::str::kFieldPacketSize)
             .Struct<&IcmpCommon::realIp>("RealIP", 20)
             .Kind(core::FieldKind::Flag)

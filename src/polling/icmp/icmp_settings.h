@@ -35,10 +35,9 @@ struct IcmpHost {
 constexpr uint8_t kIcmpToCollector = 0x80;  // Param: values and gaps to the value collector
 constexpr size_t kIcmpNameCapacity = 32;
 constexpr size_t kIcmpFormatCapacity = 64;
-// The filler a request may carry: what the receive buffer and the script's
-// range allow, whatever a settings file says.
-constexpr uint32_t kMinPacketSize = 11;
-constexpr uint32_t kMaxPacketSize = 1999;
+// The most filler a request carries: with its 20-byte header it fills the
+// cycle's 3072-byte packet buffer. A larger size is brought down to this.
+constexpr uint32_t kMaxPacketSize = 3052;
 constexpr size_t kLegacyIcmpCommonSize = 24;
 constexpr size_t kLegacyIcmpHostSize = 212;
 
