@@ -31,9 +31,10 @@ GraphReading ReadShownTags(const core::ValueCollector& values, const GraphSettin
 
 TimeWindow WindowEnding(uint64_t now, uint32_t timeRangeMinutes) {
     const uint64_t span = uint64_t{std::max<uint32_t>(timeRangeMinutes, 1)} * 60;
-    // A clock near 1970 must not wrap the start round to the far future.
-    const uint64_t end = std::max(now, span);
-    return TimeWindow{end - span, end};
+    // A range reaching back past 1970 starts there: the start must not wrap
+    // round to the far future, nor the end move off now.
+    const uint64_t start = now > span ? now - span : 0;
+    return TimeWindow{start, std::max(now, start + 1)};
 }
 
 bool PastValueLimit(const core::Reading& value, const GraphSettings& settings) {

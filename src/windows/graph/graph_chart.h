@@ -64,8 +64,9 @@ struct GraphReading {
 GraphReading ReadShownTags(const core::ValueCollector& values, const GraphSettings& settings,
                            const std::vector<bool>& shown);
 
-// The window ending at `now`; TimeRange 0 (kept out by the settings, but this
-// must never divide by zero) counts as one minute.
+// The window ending at `now`, starting no earlier than 1970; TimeRange 0
+// (kept out by the settings, but this must never divide by zero) counts as
+// one minute.
 TimeWindow WindowEnding(uint64_t now, uint32_t timeRangeMinutes);
 
 // Whether a good reading is drawn as an error under the value limit: by

@@ -78,7 +78,14 @@ AxisTick MakeTick(uint64_t t, const TimeWindow& window, const BoxF& plot, const 
 }
 
 void LayOutTicks(GraphPicture& picture, const TimeWindow& window, const TextMeasure& axisFont) {
-    for (uint64_t back = 0; back < window.end - window.start; back += kTickSeconds)
+    // Every five minutes, but never two ticks within a pixel: closer ones
+    // draw the same band of ink, and a range of years would otherwise ask
+    // for millions of them.
+    const uint64_t span = window.end - window.start;
+    const double pixels = std::max(std::floor(picture.plot.Width()), 1.0);
+    const uint64_t perPixel = static_cast<uint64_t>(std::ceil(static_cast<double>(span / kTickSeconds) / pixels));
+    const uint64_t step = kTickSeconds * std::max<uint64_t>(perPixel, 1);
+    for (uint64_t back = 0; back < span; back += step)
         picture.ticks.push_back(MakeTick(window.end - back, window, picture.plot, axisFont));
     picture.ticks.push_back(MakeTick(window.start, window, picture.plot, axisFont));
     // From the left edge rightwards, a label that would overlap its left
@@ -132,19 +139,20 @@ SeriesPicture LayOutSeries(const ChartSeries& series, const TimeWindow& window, 
     }
     endRun();
 
-    // The newest value, then the highest and lowest where they are other
-    // points: their labels start round the compass from where the newest's
-    // went (the highest one step on, the lowest opposite it), so the three
-    // spread out instead of all trying the same side first.
+    // The newest value, then the highest and lowest, also where one of them
+    // is the newest point (a rising line's newest is its highest): their
+    // labels start round the compass from where the newest's went (the
+    // highest one step on, the lowest opposite it), so the three spread out
+    // instead of all trying the same side first. A flat line's highest and
+    // lowest are one point and get one square.
     ChartMarker newest{ChartMarker::Shape::Circle, at[series.newest], series.newestLabel, {}, LabelPlace::Above};
     newest = PlaceLabel(newest, labelFont(newest.label), LabelPlace::Above, plot, taken);
     taken.push_back(newest.labelBox);
     out.markers.push_back(newest);
     const size_t step = newest.place == LabelPlace::CentredAbove ? 0 : StepOf(newest.place);
     const auto square = [&](size_t point, const std::string& label, size_t offset) {
-        if (point == series.newest) return;
         for (const ChartMarker& m : out.markers)
-            if (m.at == at[point] && m.label == label) return;
+            if (m.shape == ChartMarker::Shape::Square && m.at == at[point] && m.label == label) return;
         ChartMarker marker{ChartMarker::Shape::Square, at[point], label, {}, LabelPlace::Above};
         marker = PlaceLabel(marker, labelFont(label), kClockwise[(step + offset) % kPlaces], plot, taken);
         taken.push_back(marker.labelBox);

@@ -73,7 +73,7 @@ struct SeriesPicture {
     // Runs of good points joined by lines, each oldest to newest in x.
     std::vector<std::vector<DrawnPoint>> lines;
     std::vector<BoxF> errorBars;
-    std::vector<ChartMarker> markers;  // newest, highest, lowest (in that order; fewer when they share a point)
+    std::vector<ChartMarker> markers;  // newest, highest, lowest (in that order; one square for a flat line)
 };
 
 struct GraphPicture {

@@ -92,6 +92,7 @@ void LoadChart(const core::SettingsSection& section, const KeyScheme& keys, Grap
 const core::FieldTable<GraphSettings>& GraphSettings::Fields() {
     static const core::FieldTable<GraphSettings> t = [] {
         core::FieldTable<GraphSettings> f;
+        const GraphSettings d;
         f.Struct<&GraphSettings::color>("Color", 0)
             .Label(core::str::kFieldColors)
             .Kind(core::FieldKind::Colour)
@@ -102,27 +103,31 @@ const core::FieldTable<GraphSettings>& GraphSettings::Fields() {
             .Kind(core::FieldKind::Bits)
             .Struct<&GraphSettings::penSize>("PenSize", 28)
             .Label(core::str::kFieldPenSize)
-            .Range(0, kMaxPenSize)
-            // Styles past dash-dot-dot are the platform's "none" and "inside
-            // frame": an invisible line helps nobody, the other is solid.
+            // Styles past dash-dot-dot (the platform's "none", "inside
+            // frame", …) stay as stored and are drawn solid: an invisible
+            // line helps nobody.
             .Struct<&GraphSettings::penStyle>("PenStyle", 32)
             .Label(core::str::kFieldPenStyle)
-            .Range(0, kMaxPenStyle)
-            .Fallback(0)
             .Struct<&GraphSettings::enableValueLimit>("EnableValueLimit", 36)
             .Label(core::str::kFieldEnableValueLimit)
             .Kind(core::FieldKind::Flag)
             .Struct<&GraphSettings::valueLimit>("ValueLimit", 40)
             .Label(core::str::kFieldValueLimit)
+            // A refresh every 0 ms would refresh without rest.
             .Struct<&GraphSettings::refreshTimeout>("RefreshTimeout", 44)
             .Label(core::str::kFieldRefreshTimeout)
-            .Range(kMinRefreshMs, kMaxRefreshMs)
+            .Range(1, UINT32_MAX)
+            .Fallback(d.refreshTimeout)
+            // The status bar takes at most half of itself for each end part
+            // whatever the second value says; the first it does not read.
             .Struct<&GraphSettings::sbarParts>("SBarParts", 48)
             .Label(core::str::kFieldStatusParts)
             // 0 minutes would be a time window of no width: every x a division by zero.
             .Struct<&GraphSettings::timeRange>("TimeRange", 56)
             .Label(core::str::kFieldTimeRange)
-            .Range(1, kMaxTimeRangeMinutes)
+            .Range(1, UINT32_MAX)
+            .Fallback(d.timeRange)
+            // Corrections that cross the edges over give an empty plot.
             .Struct<&GraphSettings::areaCorrect>("AreaCorrect", 60)
             .Label(core::str::kFieldAreaCorrect);
         return f;
@@ -137,12 +142,11 @@ void GraphSettings::Clamp(int32_t dotsPerInch) {
         if (points > kMaxZoomPoints) fontHeight = HeightOfPoints(kMaxZoomPoints, dotsPerInch);
     }
     core::ApplyFieldRules(Fields(), *this);
-    // The vendor part and the countdown part each take the second value, so
-    // it can be at most half the bar.
-    for (uint32_t& p : sbarParts) p = std::min<uint32_t>(p, 100);
-    sbarParts[1] = std::min<uint32_t>(sbarParts[1], 50);
-    for (int32_t& a : areaCorrect) a = std::clamp(a, -kMaxAreaCorrect, kMaxAreaCorrect);
     if (tags.size() > core::kMaxRecords) tags.resize(core::kMaxRecords);
+}
+
+int GraphSettings::RefreshTimerMs() const {
+    return static_cast<int>(std::clamp<uint32_t>(refreshTimeout, 1, kMaxRefreshTimerMs));
 }
 
 GraphSettings LoadGraphSettings(const core::SettingsSection& section, uint64_t uid, int32_t dotsPerInch) {

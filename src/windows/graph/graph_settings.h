@@ -6,7 +6,8 @@
 // form: the whole record as one struct `WND-<uid>` (layout below),
 // `WND-<uid>.chart-vendor`, `WND-<uid>.chart-tag.size` and
 // `WND-<uid>.chart-tag.<n>.name` / `.pencolor`. Saving writes the current
-// form. Values from a file are data: they are clamped on load.
+// form. Values from a file are data: what the window cannot work with is
+// replaced on load, with a line on stderr.
 //
 // Older record, 76 bytes, laid out as the fields in memory: Color 0 (five
 // u32), FontHeight 20, Param 24, three padding bytes, PenSize 28, PenStyle
@@ -27,15 +28,9 @@ constexpr const char* kGraphSection = "mod_window -> graph";
 constexpr size_t kGraphLegacySize = 76;
 constexpr size_t kGraphTextCapacity = 128;  // UTF-16 units with terminator
 
-// Bounds of the clamped values.
-constexpr uint32_t kMinRefreshMs = 1000;       // the countdown counts whole seconds
-constexpr uint32_t kMaxRefreshMs = 86400000;   // a day
-// A week: the collector holds a few thousand samples per vendor, and a tick
-// every five minutes over a longer window is only ink.
-constexpr uint32_t kMaxTimeRangeMinutes = 10080;
-constexpr uint32_t kMaxPenSize = 32;
-constexpr uint32_t kMaxPenStyle = 4;          // solid, dash, dot, dash-dot, dash-dot-dot
-constexpr int32_t kMaxAreaCorrect = 4096;
+// A timer counts its period in int milliseconds; a longer refresh (past
+// about 24 days) waits this long, the setting kept as it is.
+constexpr uint32_t kMaxRefreshTimerMs = 2147483647;
 
 // Colour scheme entries (0x00BBGGRR); the fifth is kept but not drawn.
 enum GraphColor : size_t { kGraphBackground = 0, kGraphText = 1, kGraphGrid = 2, kGraphError = 3 };
@@ -68,9 +63,11 @@ struct GraphSettings {
 
     bool operator==(const GraphSettings&) const = default;
 
-    // Brings raw values into the ranges the window can draw with (see the
-    // bounds above); the font between 5 and 50 points.
+    // Replaces what the window cannot work with (a refresh or time range of
+    // 0) by the default, and brings the font between 5 and 50 points.
     void Clamp(int32_t dotsPerInch);
+    // The refresh timer's period in milliseconds.
+    int RefreshTimerMs() const;
 
     // The record fields from Color to AreaCorrect.
     static const core::FieldTable<GraphSettings>& Fields();

@@ -148,7 +148,7 @@ GraphContent::GraphContent(core::CoreContext& core, uint64_t uid, GraphHost host
         if (ShouldRefresh()) Refresh();
     });
     connect(&countdownTimer_, &QTimer::timeout, this, &GraphContent::CountdownTick);
-    refreshTimer_.start(static_cast<int>(settings_.refreshTimeout));
+    refreshTimer_.start(settings_.RefreshTimerMs());
     countdownTimer_.start(1000);
     Refresh();
 }
@@ -233,7 +233,7 @@ void GraphContent::ApplyTypeSettings(const WindowTypeSettings& given) {
     settings_ = *settings;
     shown_.assign(settings_.tags.size(), true);
     status_->setFont(WindowFont());
-    refreshTimer_.start(static_cast<int>(settings_.refreshTimeout));
+    refreshTimer_.start(settings_.RefreshTimerMs());
     Refresh();
 }
 

@@ -62,7 +62,7 @@ protected:
     std::optional<std::string> saved_;
 };
 
-TEST(GraphSettings, BothFormsLoadAndRawValuesAreClamped) {
+TEST(GraphSettings, BothFormsLoadAndOnlyUnusableValuesAreReplaced) {
     // The current form round-trips, beside a window saved with defaults.
     GraphSettings s;
     s.color = {{0x202020, 0xFFFFFF, 0x505050, 0x0000FF, 0}};
@@ -89,7 +89,7 @@ TEST(GraphSettings, BothFormsLoadAndRawValuesAreClamped) {
     Put(record, 24, uint8_t(0x55)), Put(record, 28, uint32_t(3)), Put(record, 32, uint32_t(2));
     Put(record, 36, uint8_t(1)), Put(record, 40, uint32_t(77));
     Put(record, 44, uint32_t(0));                                 // refresh 0: a busy loop
-    Put(record, 48, uint32_t(60)), Put(record, 52, uint32_t(80));  // past the bar
+    Put(record, 48, uint32_t(60)), Put(record, 52, uint32_t(80));  // past the bar: the bar copes
     Put(record, 56, uint32_t(0));                                 // TimeRange 0: no window width
     Put(record, 60, int32_t(5)), Put(record, 72, int32_t(-1000000));
     core::SettingsSection older({}, kGraphSection, {});
@@ -100,15 +100,39 @@ TEST(GraphSettings, BothFormsLoadAndRawValuesAreClamped) {
     f.WriteString(kGraphSection, "WND-812345.chart-tag.0.name", "msec (mod_icmp)");
     f.WriteStruct(kGraphSection, "WND-812345.chart-tag.0.pencolor", std::vector<uint8_t>{0xFF, 0, 0, 0});
     f.WriteString(kGraphSection, "WND-812345.chart-tag.1.name", std::string(300, 'x'));
+    ::testing::internal::CaptureStderr();
     const GraphSettings got = LoadGraphSettings(older, 812345, 96);
+    const std::string said = ::testing::internal::GetCapturedStderr();
     EXPECT_EQ(std::tie(got.color[kGraphBackground], got.color[kGraphError], got.fontHeight, got.param, got.vendor),
               std::tuple(0x112233u, 0x0000FFu, -16, 0x55, "10.0.0.9"));
     EXPECT_EQ(std::tie(got.penSize, got.penStyle, got.valueLimit), std::tuple(3u, 2u, 77u));
-    EXPECT_EQ(std::tie(got.refreshTimeout, got.sbarParts[1], got.timeRange), std::tuple(kMinRefreshMs, 50u, 1u));
-    EXPECT_EQ(std::tie(got.areaCorrect[0], got.areaCorrect[3]), std::tuple(5, -kMaxAreaCorrect));
+    EXPECT_EQ(std::tie(got.refreshTimeout, got.sbarParts[1], got.timeRange), std::tuple(30000u, 80u, 60u));
+    EXPECT_EQ(std::tie(got.areaCorrect[0], got.areaCorrect[3]), std::tuple(5, -1000000));
+    for (const char* line : {"RefreshTimeout: \"0\" cannot be used, \"30000\" used instead",
+                             "TimeRange: \"0\" cannot be used, \"60\" used instead"})
+        EXPECT_NE(said.find(line), std::string::npos) << said;
     ASSERT_EQ(got.tags.size(), 2u);
     EXPECT_EQ(got.tags[0], (GraphTag{"msec (mod_icmp)", 0xFF}));
     EXPECT_EQ(got.tags[1].name.size(), kGraphTextCapacity - 1);  // text fields hold 127 units
+
+    // Every value the window can draw with is kept as the file has it: a
+    // refresh under a second, a range of two weeks, wide and unusual pens.
+    core::SettingsSection current({}, kGraphSection, {});
+    current.File().WriteString(kGraphSection, "Version", "2");
+    const auto put = [&](const char* field, uint32_t v) {
+        current.File().WriteStruct(kGraphSection, std::string("Wnd.7-") + field,
+                                   std::vector<uint8_t>{uint8_t(v), uint8_t(v >> 8), uint8_t(v >> 16), uint8_t(v >> 24)});
+    };
+    put("RefreshTimeout", 500), put("TimeRange", 20160), put("PenSize", 100), put("PenStyle", 6);
+    ::testing::internal::CaptureStderr();
+    const GraphSettings kept = LoadGraphSettings(current, 7, 96);
+    EXPECT_EQ(::testing::internal::GetCapturedStderr(), "");
+    EXPECT_EQ(std::tie(kept.refreshTimeout, kept.timeRange, kept.penSize, kept.penStyle),
+              std::tuple(500u, 20160u, 100u, 6u));
+    EXPECT_EQ(kept.RefreshTimerMs(), 500);
+    GraphSettings slow;
+    slow.refreshTimeout = UINT32_MAX;
+    EXPECT_EQ(slow.RefreshTimerMs(), INT32_MAX);
 }
 
 TEST(GraphChart, HeightsSpreadOverTheScaleInEveryKindWithoutOverflow) {
@@ -154,16 +178,31 @@ TEST(GraphChart, TimeWindowAndPositionsNeverDivideByZero) {
     EXPECT_DOUBLE_EQ(TimeX(kNow - 9999, hour, plot), 20);
     EXPECT_DOUBLE_EQ(HeightY(60, plot), 70);
 
-    // TimeRange 0 from a file: clamped to a minute, and the window itself
+    // TimeRange 0 from a file: the default hour, and the window itself
     // keeps a width whatever it is given.
     GraphSettings zero = Settings();
     zero.timeRange = 0;
     zero.Clamp(96);
-    EXPECT_EQ(zero.timeRange, 1u);
+    EXPECT_EQ(zero.timeRange, 60u);
     const TimeWindow minute = WindowEnding(kNow, 0);
     EXPECT_EQ(minute.end - minute.start, 60u);
     EXPECT_DOUBLE_EQ(TimeX(kNow - 30, minute, plot), 320);
     EXPECT_DOUBLE_EQ(TimeX(5, TimeWindow{7, 7}, plot), 20);
+
+    // A range reaching back past 1970 ends now all the same, and its ticks
+    // (every five minutes over thousands of years) are never closer than a
+    // pixel.
+    GraphSettings ages = Settings();
+    ages.timeRange = UINT32_MAX;
+    const Chart chart = BuildChart(ages, {Tag({Good(kNow - 60, core::Reading::I32(1))})}, kNow);
+    ASSERT_TRUE(chart.window);
+    EXPECT_EQ(std::tie(chart.window->start, chart.window->end), std::tuple(0u, kNow));
+    const GraphPicture p = LayOutGraph(chart, ages, 640, 160, Measure, Measure);
+    ASSERT_GE(p.ticks.size(), 2u);
+    EXPECT_LE(p.ticks.size(), 602u);
+    EXPECT_DOUBLE_EQ(p.ticks.front().x, 620);
+    EXPECT_DOUBLE_EQ(p.ticks.back().x, 20);
+    EXPECT_NEAR(p.series.at(0).markers.at(0).at.x, 620, 1);
 }
 
 TEST(GraphLayout, GapsBreakTheLineWithAnErrorBarAndANewestGapReachesTheRightEdge) {
@@ -227,6 +266,28 @@ TEST(GraphLayout, LabelsGoClockwiseFromAboveAndStayInsideThePlot) {
         EXPECT_TRUE(p.plot.Contains(markers[i].labelBox)) << i;
         for (size_t j = 0; j < i; ++j) EXPECT_FALSE(markers[i].labelBox.Overlaps(markers[j].labelBox)) << i << j;
     }
+
+    // A rising line: its newest point is its highest and carries the
+    // circle and the square, each with its label; a falling one the same
+    // at its lowest. A flat line's one extreme gets one square.
+    for (const bool rising : {true, false}) {
+        const Chart line = BuildChart(s, {Tag({Good(kNow - 1200, core::Reading::I32(rising ? 10 : 90)),
+                                               Good(kNow - 600, core::Reading::I32(50)),
+                                               Good(kNow - 5, core::Reading::I32(rising ? 90 : 10))})},
+                                      kNow);
+        const std::vector<ChartMarker> drawn = LayOutGraph(line, s, 640, 300, Measure, Measure).series.at(0).markers;
+        ASSERT_EQ(drawn.size(), 3u) << rising;
+        const ChartMarker& atNewest = rising ? drawn[1] : drawn[2];
+        EXPECT_EQ(std::tie(atNewest.shape, atNewest.at, atNewest.label),
+                  std::tuple(ChartMarker::Shape::Square, drawn[0].at, drawn[0].label));
+        EXPECT_FALSE(atNewest.labelBox.Overlaps(drawn[0].labelBox));
+        EXPECT_EQ((rising ? drawn[2] : drawn[1]).label, rising ? "10" : "90");
+    }
+    const Chart flat = BuildChart(s, {Tag({Good(kNow - 600, core::Reading::I32(7)), Good(kNow - 5, core::Reading::I32(7))})}, kNow);
+    const std::vector<ChartMarker> flatMarkers = LayOutGraph(flat, s, 640, 300, Measure, Measure).series.at(0).markers;
+    ASSERT_EQ(flatMarkers.size(), 2u);
+    EXPECT_EQ(std::tie(flatMarkers[0].shape, flatMarkers[1].shape),
+              std::tuple(ChartMarker::Shape::Circle, ChartMarker::Shape::Square));
 }
 
 TEST_F(GraphInUtc, TicksEveryFiveMinutesBackFromNowInLocalTimeAndNoDataWithoutAWindow) {
