@@ -66,7 +66,8 @@ protected:
 // a while still counts.
 TEST_F(LaurentModuleTest, RepliesFillTheFormatAndTheCollector) {
     ScriptedPeer board = Board([](const std::string& line) -> std::optional<PeerAnswer> {
-        if (line == "$KE,TMP") return PeerAnswer{{"#TMP,25.3\r\n"}, 700};
+        // The value is what follows the last comma, however many come before it.
+        if (line == "$KE,TMP") return PeerAnswer{{"#TMP,OK,25.3\r\n"}, 700};
         if (line == "$KE,REL") return PeerAnswer{{"#OK"}};  // shorter than the reply before, no line end
         if (line == "$KE,ERR") return PeerAnswer{{"#ERR\r\n"}};
         if (line == "$KE,BAD") return PeerAnswer{{"TMP,1\r\n"}};
@@ -129,18 +130,27 @@ TEST_F(LaurentModuleTest, RefusedBoardsGiveSessionErrorsAndLeaveNoSockets) {
     EXPECT_EQ(OpenDescriptors(), before);
 }
 
-// Stop does not wait for the rest of the commands to a silent board: the
-// attempt under way is the last.
-TEST_F(LaurentModuleTest, StopEndsACycleWithinOneTimeout) {
-    ScriptedPeer silent = Board([](const std::string&) { return std::nullopt; });
+// Stop does not wait for the rest of the commands to a slow board: the
+// attempt under way is the last, and a board left half asked gets no event
+// (its unread tags would read as a warning it never gave).
+TEST_F(LaurentModuleTest, StopEndsACycleWithinOneTimeoutAndTellsNothingOfIt) {
+    ScriptedPeer slow = Board([](const std::string& line) -> std::optional<PeerAnswer> {
+        if (line == "$KE,A") return PeerAnswer{{"#A,1\r\n"}};
+        if (line.starts_with("$KE,PSW")) return PeerAnswer{{"#PSW,SET,OK\r\n"}};
+        return PeerAnswer{{"#X,2\r\n"}, 3000};
+    });
     Configure(4000, 60000,
               {Command("$KE,A", "a"), Command("$KE,B", "b"), Command("$KE,C", "c"), Command("$KE,D", "d")},
               "[a][b][c][d]");
-    AddBoard(silent.Port());
+    AddBoard(slow.Port());
     ASSERT_TRUE(module_->Start(Blocking::Yes));
-    ASSERT_TRUE(WaitUntil([&] { return silent.Count("$KE,A") >= 1; }));
+    ASSERT_TRUE(WaitUntil([&] { return slow.Count("$KE,B") >= 1; }));
+    // Past the pause after the command, into the wait for B's reply.
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
     ASSERT_TRUE(module_->Stop(Blocking::Yes));
-    EXPECT_LE(silent.Requests().size(), 3u);  // the password and at most two tries of the first command
+    EXPECT_LE(slow.Requests().size(), 4u);  // the password, A and at most two tries of B
+    EXPECT_EQ(Events("LAU"), 0u);
+    EXPECT_EQ(Samples("127.0.0.1", "a").size(), 1u) << "A's reading, and no gap for the wait that Stop cut short";
 }
 
 // Start lets go of the module lock before the service thread asks for it: a

@@ -35,13 +35,17 @@ LaurentModule::Answer LaurentModule::Ask(BoardSession& session, const LaurentBoa
     for (int attempt = 0; attempt < kCommandAttempts && Polling(); ++attempt) {
         if (attempt > 0 && !Pause(kAttemptPauseMs)) break;
         std::optional<std::string_view> field;
+        // A send or wait that Stop cut short is no failure of the board:
+        // neither an error nor a gap.
         if (!session.SendLine(line)) {
+            if (!Polling()) break;
             errors_.fetch_add(1);
         } else if (!Pause(kReplyPauseMs)) {
             break;
         } else if (const std::optional<std::string_view> reply = session.Receive()) {
             field = ReplyValue(*reply);
         } else {
+            if (!Polling()) break;
             errors_.fetch_add(1);
         }
         boardError = field && *field == kBoardError;
@@ -71,6 +75,8 @@ void LaurentModule::Poll(const LaurentBoard& board, const CommandList& list) {
     BoardSession session({common.connectTimeout, common.sendTimeout, common.recvTimeout},
                          [this] { return !Polling(); }, core_.counters);
     if (sender.sin_addr.s_addr == INADDR_NONE || session.Connect(sender) != 0) {
+        // Stopped while connecting: no verdict on this board.
+        if (!Polling()) return;
         errors_.fetch_add(1);
         Emit(core::str::kLaurentSessionErrorEvent, marker, sender);
         PushGap(board);
@@ -87,6 +93,9 @@ void LaurentModule::Poll(const LaurentBoard& board, const CommandList& list) {
         warning = warning || answer.warning;
         ReplaceAll(text, Placeholder(command.tag), answer.text ? std::string_view(*answer.text) : marker);
     }
+    // Stopped in the middle: the commands not asked would read as failures
+    // the board never had, so the board gets no event this cycle.
+    if (!Polling()) return;
     text = script::Expand(text);
     Emit(warning ? core::str::kLaurentWarningEvent : core::str::kLaurentInfoEvent, text, sender);
 }
