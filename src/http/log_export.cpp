@@ -7,7 +7,6 @@
 #include "core/core_context.h"
 #include "core/memory_accounting.h"
 #include "http/http_request.h"
-#include "platform/codepage.h"
 #include "platform/utf16.h"
 #include "processing/dns/dns_module.h"
 
@@ -45,22 +44,15 @@ void AppendNumber(std::string& out, int64_t value, int digits) {
     out.append(buffer, at);
 }
 
-// Text in the ANSI code page. ASCII is the same in every one of them, and
-// nearly every syslog line is ASCII, so it is copied as it is.
-void AppendAnsi(std::string& out, std::string_view utf8) {
-    if (platform::AsciiPrefix(utf8) == utf8.size())
-        out += utf8;
-    else
-        out += platform::Utf8ToAnsi(utf8);
-}
-
 // "%d\t%s\t%s\t%.2d.%.2d.%.2d %.2d:%.2d:%.2d\t%s\t\n", put together directly:
-// a page of them is asked for every few seconds by every open browser.
+// a page of them is asked for every few seconds by every open browser. The
+// texts go out as the program holds them, in UTF-8: the locale the program
+// happens to run under says nothing about what the browser reads.
 void AppendEventLine(std::string& answer, uint32_t severity, std::string_view sender, std::string_view name,
                      const platform::SystemTime& t, std::string_view message) {
     AppendNumber(answer, static_cast<int32_t>(severity), 1);
     answer += '\t';
-    AppendAnsi(answer, sender);
+    answer += sender;
     answer += '\t';
     answer += name;
     answer += '\t';
@@ -76,7 +68,7 @@ void AppendEventLine(std::string& answer, uint32_t severity, std::string_view se
     answer += ':';
     AppendNumber(answer, t.second, 2);
     answer += '\t';
-    AppendAnsi(answer, message);
+    answer += message;
     answer += "\t\n";
 }
 
@@ -148,7 +140,7 @@ std::string LogExport(core::CoreContext& core, std::string_view query, const Log
     for (const ExportedEvent& e : copies) {
         std::string name;
         processing::Resolution r = options.names->Resolve(e.sender);
-        if (r.state == processing::NameState::Resolved) name = platform::Utf8ToAnsi(r.name);
+        if (r.state == processing::NameState::Resolved) name = std::move(r.name);
         AppendEventLine(answer, e.severity, e.sender, name, e.time, e.message);
     }
     return answer;

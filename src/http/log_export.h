@@ -1,6 +1,6 @@
 #pragma once
 // The `log` resource: the program's operating counters, then the newest
-// events of the processing queue as tab-separated text in the ANSI code page.
+// events of the processing queue as tab-separated text in UTF-8.
 #include <cstdint>
 #include <string>
 #include <string_view>

@@ -19,7 +19,9 @@ void RequestLog::OpenNew() {
 }
 
 void RequestLog::Write(std::string_view line) {
-    std::string bytes = platform::Utf8ToAnsi(line);
+    // UTF-8 whatever the locale; bytes of a request that are not UTF-8
+    // become '?', so the file stays readable as UTF-8 throughout.
+    std::string bytes = platform::ConvertFromUtf8(line, "UTF-8");
     bytes += "\r\n";
     std::lock_guard hold(mutex_);
     if (open_) file_.Write(bytes);

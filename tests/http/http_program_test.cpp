@@ -83,5 +83,40 @@ TEST(HttpProgram, DefaultPageShowsLoggedEventsInChromium) {
     EXPECT_TRUE(logged);
 }
 
+// Under a Latin-1 locale the program's own Cyrillic texts and a request's
+// UTF-8 path still reach the browser and the request log as UTF-8.
+TEST(HttpProgram, LogAndRequestLogAreUtf8UnderALatin1Locale) {
+    TempDir locales("qm-locale");
+    ChildProcess localedef({"localedef", "-i", "en_US", "-f", "ISO-8859-1", (locales.path() / "en_US.ISO-8859-1").string()},
+                           locales.path() / "localedef.txt");
+    if (localedef.Exit(60s) != 0) GTEST_SKIP() << "no Latin-1 locale can be made: " << ReadWholeFile(locales.path() / "localedef.txt");
+    ProgramHome box;
+    box.StopPinging();
+    const uint16_t httpPort = FreeTcpPort();
+    box.Edit("mod_httpserver", [&](platform::ProfileFile& ini, const char* s) {
+        ini.WriteStruct(s, "Item.0-Port", LittleEndian(httpPort));
+        ini.WriteStruct(s, "Item.0-EventParam", std::vector<uint8_t>{0x70});  // system events too
+    });
+    fs::create_directories(box.Home() / "Resource" / "Web");
+    std::ofstream(box.Home() / "Resource" / "Web" / "http.ini") << "[ip-access]\n*=A\n[content-access]\n*=A\n[log]\nlevel=3\n";
+    std::unique_ptr<ChildProcess> run =
+        box.Start({}, {"LOCPATH=" + locales.path().string(), "LC_ALL=en_US.ISO-8859-1"});
+    const std::string url = "http://127.0.0.1:" + std::to_string(httpPort) + "/";
+    const std::string started = "Web сервер [127.0.0.1:" + std::to_string(httpPort) + "] запущен";
+    std::string log;
+    EXPECT_TRUE(WaitUntil([&] { return Contains(log = Curl({url + "log"}).body, started) || !run->Alive(); }, 30s))
+        << log << box.OutputText();
+    {
+        RawClient raw(httpPort);  // curl would escape the path
+        ASSERT_TRUE(raw.Send("GET /файл.txt HTTP/1.0\r\n\r\n"));
+        EXPECT_EQ(ParseReply(raw.ReceiveAll()).status, 404);
+    }
+    ASSERT_TRUE(run->Signal(SIGTERM));
+    EXPECT_EQ(run->Exit(30s), 0) << box.OutputText();
+    std::string requests;
+    for (const auto& entry : fs::directory_iterator(box.Home() / "Logs" / "Web")) requests += ReadWholeFile(entry.path());
+    EXPECT_TRUE(Contains(requests, "REQ=\"GET /файл.txt HTTP/1.0\"")) << requests;
+}
+
 }  // namespace
 }  // namespace qm::http

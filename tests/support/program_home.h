@@ -42,11 +42,12 @@ public:
     // Without the new home's pings of 127.0.0.1, whose events would be
     // stored and relayed among a test's own lines.
     void StopPinging() const { fs::remove(Settings("mod_icmp")); }
-    // The program on this home with `args`; its stdout and stderr go to OutputText().
-    std::unique_ptr<ChildProcess> Start(std::vector<std::string> args = {}) const {
+    // The program on this home with `args` and `env` ("NAME=value", e.g. a
+    // locale); its stdout and stderr go to OutputText().
+    std::unique_ptr<ChildProcess> Start(std::vector<std::string> args = {}, std::vector<std::string> env = {}) const {
         args.insert(args.begin(), QM_BINARY);
-        return std::make_unique<ChildProcess>(std::move(args), dir_.path() / "output.txt",
-                                              ChildEnvironment({"QUILLMARK_HOME=" + home_.string()}));
+        env.push_back("QUILLMARK_HOME=" + home_.string());
+        return std::make_unique<ChildProcess>(std::move(args), dir_.path() / "output.txt", ChildEnvironment(std::move(env)));
     }
 
 private:
