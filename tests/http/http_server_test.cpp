@@ -475,8 +475,9 @@ TEST_F(HttpServer, StopClosesIdleHalfSentStalledHeldAndFloodingClientsAndLeavesN
     auto stopped = std::async(std::launch::async, [&] { return module_->Stop(Blocking::Yes); });
     const bool finished = stopped.wait_for(60s) == std::future_status::ready;
     flooding = false;
-    flood.Close();
+    flood.Shutdown();
     sender.join();
+    flood.Close();
     ASSERT_TRUE(finished) << "Stop waited on a client";
     EXPECT_TRUE(stopped.get());
     EXPECT_TRUE(log_->WaitForSystem("Web сервер [127.0.0.1:" + std::to_string(port) + "] остановлен"));

@@ -121,6 +121,12 @@ public:
         }
         return got;
     }
+    // Ends the connection but keeps the descriptor: a thread still sending
+    // on it fails instead of writing into whatever reuses the number. Join
+    // such a thread before Close.
+    void Shutdown() {
+        if (fd_ >= 0) ::shutdown(fd_, SHUT_RDWR);
+    }
     void Close() {
         if (fd_ >= 0) ::close(fd_);
         fd_ = -1;
