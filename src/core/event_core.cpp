@@ -199,7 +199,10 @@ EventPtr EventCore::Parse(const Pending& p, const Pending::Entry& e, char* bytes
         return record;
     }
 
-    std::optional<ScannedLine> line = ScanLine(bytes, e.length);
+    // A log file read back holds the program's own reports, whose text may
+    // have a bar of its own before the suffix the file added.
+    std::optional<ScannedLine> line =
+        ScanLine(bytes, e.length, p.type == kEventArchive ? SuffixAt::WrittenSuffix : SuffixAt::FirstBar);
     if (!line) return nullptr;
     record->severity = line->severity;
     record->facility = line->facility;

@@ -63,9 +63,35 @@ void ParseSuffix(std::string_view suffix, RelaySuffix& out) {
     }
 }
 
+// "a2;" sender ";" seven numbers each ended by a space, the last by ';', up
+// to the end: the suffix as kRelaySuffixFormat writes it, after its '|'.
+bool IsWrittenSuffix(std::string_view text) {
+    if (!text.starts_with("a2;")) return false;
+    text.remove_prefix(3);
+    const size_t senderEnd = text.find(';');
+    if (senderEnd == std::string_view::npos) return false;
+    text.remove_prefix(senderEnd + 1);
+    for (int number = 0; number < 7; ++number) {
+        size_t digits = 0;
+        while (digits < text.size() && text[digits] >= '0' && text[digits] <= '9') ++digits;
+        if (digits == 0 || digits == text.size() || text[digits] != (number < 6 ? ' ' : ';')) return false;
+        text.remove_prefix(digits + 1);
+    }
+    return text.empty();
+}
+
+// The last '|' at or after `from` that begins a written suffix.
+size_t WrittenSuffixBar(std::string_view line, size_t from) {
+    for (size_t bar = line.rfind('|'); bar != std::string_view::npos && bar >= from; bar = line.rfind('|', bar - 1)) {
+        if (IsWrittenSuffix(line.substr(bar + 1))) return bar;
+        if (bar == 0) break;
+    }
+    return std::string_view::npos;
+}
+
 }  // namespace
 
-std::optional<ScannedLine> ScanLine(char* data, size_t size) {
+std::optional<ScannedLine> ScanLine(char* data, size_t size, SuffixAt suffixAt) {
     for (char* p = data; (p = static_cast<char*>(std::memchr(p, '\r', size_t(data + size - p)))) != nullptr;) *p++ = ' ';
     for (char* p = data; (p = static_cast<char*>(std::memchr(p, '\n', size_t(data + size - p)))) != nullptr;) *p++ = ' ';
     const std::string_view line(data, size);
@@ -100,6 +126,18 @@ std::optional<ScannedLine> ScanLine(char* data, size_t size) {
                 priority[priorityLength++] = c;
                 break;
             case State::Message:
+                if (suffixAt == SuffixAt::WrittenSuffix) {
+                    // Looked for once, from where the message begins; without
+                    // one the line reads as it always has.
+                    suffixAt = SuffixAt::FirstBar;
+                    if (const size_t bar = WrittenSuffixBar(line, i); bar != npos) {
+                        if (bar > i) messageBegin = i;
+                        state = State::Suffix;
+                        barPos = bar;
+                        i = bar;
+                        break;
+                    }
+                }
                 if (c == '|') {
                     state = State::Suffix;
                     barPos = i;

@@ -25,11 +25,24 @@ struct ScannedLine {
     RelaySuffix suffix;
 };
 
+// Where a line's relay suffix begins.
+enum class SuffixAt {
+    // At the first '|' after the priority, as peers have always sent it.
+    FirstBar,
+    // At the '|' that begins a suffix of exactly the written form and ends the
+    // line, so that a bar inside the message stays in it; a line without
+    // one is read as FirstBar reads it. For the program's own log files,
+    // whose messages (the program's reports) may hold a bar of their own.
+    WrittenSuffix,
+};
+
 // Scans `line` in place: CR and LF are replaced by spaces first, so the views
 // in the result point into `line` and show spaces where they were. Returns
 // nothing for a refused line.
-std::optional<ScannedLine> ScanLine(char* data, size_t size);
-inline std::optional<ScannedLine> ScanLine(std::string& line) { return ScanLine(line.data(), line.size()); }
+std::optional<ScannedLine> ScanLine(char* data, size_t size, SuffixAt suffixAt = SuffixAt::FirstBar);
+inline std::optional<ScannedLine> ScanLine(std::string& line, SuffixAt suffixAt = SuffixAt::FirstBar) {
+    return ScanLine(line.data(), line.size(), suffixAt);
+}
 
 // Suffix format written by the relay and the log files.
 constexpr const char* kRelaySuffixFormat = "%s|a2;%s;%u %u %u %u %u %u %u;";

@@ -7,8 +7,8 @@ namespace {
 
 // "severity/facility [message] [raw]", then "relayed", the sender and the
 // time the suffix gave; "refused" for a line that is not taken.
-std::string Scanned(std::string line) {
-    const auto r = ScanLine(line);
+std::string Scanned(std::string line, SuffixAt suffixAt = SuffixAt::FirstBar) {
+    const auto r = ScanLine(line, suffixAt);
     if (!r) return "refused";
     std::string out = std::to_string(r->severity) + "/" + std::to_string(r->facility) + " [" + std::string(r->message) +
                       "] [" + std::string(r->raw) + "]";
@@ -46,6 +46,22 @@ TEST(LineScanner, PriorityMessageRawTextAndRelaySuffix) {
         {"<13>a|", "5/1 [a|] [<13>a|]"}, {"<13>|a2;h;1 1 2020 0 0 0 0;", "5/1 [] [<13>] relayed from h 1 1 2020 0 0 0 0"},
     };
     for (const auto& [line, scanned] : cases) EXPECT_EQ(Scanned(line), scanned) << ::testing::PrintToString(line);
+}
+
+// A line of the program's own log file: a bar of the message stays in it,
+// and a line that does not end in a written suffix reads as a peer's does.
+TEST(LineScanner, ALogFileLineKeepsTheBarsOfItsMessage) {
+    const std::pair<std::string, std::string> cases[] = {
+        {"<14>a|b|a2;10.0.0.5;31 12 2023 23 59 58 999;", "6/1 [a|b] [<14>a|b] relayed from 10.0.0.5 31 12 2023 23 59 58 999"},
+        {"<14>x|a2;y|a2;h|1;1 2 2020 3 4 5 6;", "6/1 [x|a2;y] [<14>x|a2;y] relayed from h|1 1 2 2020 3 4 5 6"},
+        {"<14>|a2;h;1 1 2020 0 0 0 0;", "6/1 [] [<14>] relayed from h 1 1 2020 0 0 0 0"},
+        // Not the written form up to the end: the first bar, as ever.
+        {"<13>a|b", "5/1 [a] [<13>a] relayed"}, {"<13>x|a2;h;5 6;", "5/1 [x] [<13>x] relayed from h 5 6 0 0 0 0 0"},
+        {"<13>a|b|a2;h;1 2 3 4 5 6 7; ", "5/1 [a] [<13>a] relayed from h 1 2 3 4 5 6 7"},
+        {"<13>a|", "5/1 [a|] [<13>a|]"},
+    };
+    for (const auto& [line, scanned] : cases)
+        EXPECT_EQ(Scanned(line, SuffixAt::WrittenSuffix), scanned) << ::testing::PrintToString(line);
 }
 
 }  // namespace

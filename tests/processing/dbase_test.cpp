@@ -332,15 +332,16 @@ TEST_F(DbaseModuleTest, ShutdownRewritesTheBufferFileAndEachStartReloadsIt) {
 }
 
 // With System events selected, the program's own reports are stored with
-// their text and a priority, and come back with text, severity and time.
+// their text and a priority, and come back with text, severity and time,
+// bars and all.
 TEST_F(DbaseModuleTest, SystemEventsAreStoredWithTheirTextAndComeBackAsTheyWere) {
     DbaseIni().Number("Common.EventParam", 0x78, 1).Save(root_);
     Start();
-    ASSERT_EQ(Events().Report(3, "Ошибка диска: 100% <занято>"), core::kOk);
+    ASSERT_EQ(Events().Report(3, "Ошибка диска: 100% <занято> | sda|a2;sdb"), core::kOk);
     Stop();
     const Lines stored = LogLines(buffer_);
     const auto own = std::find_if(stored.begin(), stored.end(), [](const std::string& line) {
-        return line.rfind("<43>Ошибка диска: 100% <занято>|a2;127.0.0.1;", 0) == 0;
+        return line.rfind("<43>Ошибка диска: 100% <занято> | sda|a2;sdb|a2;127.0.0.1;", 0) == 0;
     });
     ASSERT_NE(own, stored.end()) << ReadWholeFile(buffer_).size() << " bytes in the buffer file";
     const Records archive = Archive(Start());
@@ -352,7 +353,7 @@ TEST_F(DbaseModuleTest, SystemEventsAreStoredWithTheirTextAndComeBackAsTheyWere)
     EXPECT_EQ(back->severity, 3u);
     EXPECT_EQ(back->facility, core::kDefaultFacility);
     EXPECT_EQ(back->sender, "127.0.0.1");
-    EXPECT_EQ(back->Message(), "Ошибка диска: 100% <занято>");
+    EXPECT_EQ(back->Message(), "Ошибка диска: 100% <занято> | sda|a2;sdb");
     EXPECT_EQ(back->Raw(), "<43>" + std::string(back->Message()));
 }
 
