@@ -44,6 +44,10 @@ public:
     virtual void ShowContent(const InfoContent& content) = 0;
     // Writes the type's own settings back to their section.
     virtual void SaveTypeSettings() = 0;
+    // The type's own settings as the window holds them now, changes made in
+    // the window since they were last written included (an info box's zoom).
+    // False when the window keeps none.
+    virtual bool CurrentTypeSettings(WindowTypeSettings&) const { return false; }
     // New settings of the window's own type: the window takes them over and
     // redraws (settings of another type are ignored).
     virtual void ApplyTypeSettings(const WindowTypeSettings&) {}

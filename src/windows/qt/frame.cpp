@@ -314,6 +314,13 @@ void QtFrame::SaveTypeSettings() {
     if (!RunOnGui(save) && GuiGone()) save();
 }
 
+bool QtFrame::CurrentTypeSettings(WindowTypeSettings& out) const {
+    QPointer<FrameWidget> widget = widget_;
+    bool kept = false;
+    RunOnGui([&] { kept = widget && widget->Content() && widget->Content()->CurrentTypeSettings(out); });
+    return kept;
+}
+
 uint32_t QtFrame::BusyWorkers() const {
     // Read without the GUI thread: the content's counters are atomic. Results
     // are applied on the GUI thread; once it is gone only the workers that

@@ -95,6 +95,7 @@ public:
     void Repaint() override;
     void ShowContent(const InfoContent& content) override;
     void SaveTypeSettings() override;
+    bool CurrentTypeSettings(WindowTypeSettings& out) const override;
     void ApplyTypeSettings(const WindowTypeSettings& settings) override;
     uint32_t BusyWorkers() const override;
 

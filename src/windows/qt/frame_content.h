@@ -19,6 +19,8 @@ public:
     virtual QWidget* Widget() = 0;
     virtual void ShowContent(const InfoContent&) {}
     virtual void SaveTypeSettings() {}
+    // The settings the content works with now; false when it keeps none.
+    virtual bool CurrentTypeSettings(WindowTypeSettings&) const { return false; }
     virtual void ApplyTypeSettings(const WindowTypeSettings&) {}
     // Workers queued, computing or with results waiting for the GUI thread.
     virtual uint32_t BusyWorkers() const { return 0; }

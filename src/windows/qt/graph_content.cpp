@@ -237,6 +237,11 @@ void GraphContent::ApplyTypeSettings(const WindowTypeSettings& given) {
     Refresh();
 }
 
+bool GraphContent::CurrentTypeSettings(WindowTypeSettings& out) const {
+    out = WindowTypeSettings{settings_};
+    return true;
+}
+
 void GraphContent::SaveTypeSettings() {
     if (!core_.config) return;
     core::SettingsSection section = core_.config->OpenToChange(kWindowSettingsFile, kGraphSection);

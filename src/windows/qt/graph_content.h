@@ -78,6 +78,7 @@ public:
 
     QWidget* Widget() override { return this; }
     void SaveTypeSettings() override;
+    bool CurrentTypeSettings(WindowTypeSettings& out) const override;
     // New chart settings: every tag shown again, the refresh period
     // restarted, redrawn at once.
     void ApplyTypeSettings(const WindowTypeSettings& settings) override;

@@ -155,6 +155,11 @@ void InfoBoxContent::ApplyTypeSettings(const WindowTypeSettings& given) {
     LayoutStatus();
 }
 
+bool InfoBoxContent::CurrentTypeSettings(WindowTypeSettings& out) const {
+    out = WindowTypeSettings{settings_};
+    return true;
+}
+
 void InfoBoxContent::SaveTypeSettings() {
     if (core_.config) SaveInfoBoxSettings(*core_.config, uid_, settings_);
 }

@@ -26,6 +26,7 @@ public:
     QWidget* Widget() override { return this; }
     void ShowContent(const InfoContent& content) override;
     void SaveTypeSettings() override;
+    bool CurrentTypeSettings(WindowTypeSettings& out) const override;
     // A new font height and status parts take effect at once.
     void ApplyTypeSettings(const WindowTypeSettings& settings) override;
 

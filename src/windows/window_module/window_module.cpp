@@ -160,6 +160,12 @@ std::optional<WindowTypeSettings> WindowModule::TypeSettings(size_t index) {
     GuardedLock lock(Lock(), core_.counters.locks, Blocking::No);
     if (!lock || index >= table_.size() || !core_.config) return std::nullopt;
     const WindowEntry& entry = table_[index].record;
+    // A running window may have changed them since they were written (an
+    // info box zoomed): a form that showed the file would put that back.
+    if (const WindowFrame* frame = index < runtime_.size() ? runtime_[index].frame.get() : nullptr) {
+        WindowTypeSettings live;
+        if (frame->CurrentTypeSettings(live) && live.Type() == entry.type) return live;
+    }
     return LoadWindowTypeSettings(*core_.config, entry.type, entry.uid, core_.dotsPerInch);
 }
 

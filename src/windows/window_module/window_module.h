@@ -77,8 +77,10 @@ public:
     // entry names another window than the stored one (by UID) or the
     // settings are of another type.
     bool ReplaceWindow(size_t index, const WindowEntry& entry, const WindowTypeSettings& settings);
-    // The window's own settings as last written; nothing for an event list,
-    // a number beyond the table or a lock that stays busy.
+    // The window's own settings as the running window holds them (changes
+    // made in it since the last save included), else as last written;
+    // nothing for an event list, a number beyond the table or a lock that
+    // stays busy.
     std::optional<WindowTypeSettings> TypeSettings(size_t index);
     // Flips the visible bit and shows or hides the window.
     bool ToggleWindow(size_t index);

@@ -198,6 +198,19 @@ TEST_F(WindowPagesTest, AnInfoWindowIsAddedWithItsOwnSettingsAndChangedLater) {
     EXPECT_EQ(StoredInfoBox(added->uid).statusParts[0], 50u);
     EXPECT_EQ(box->Settings().fontHeight, -24);
     EXPECT_EQ(box->Settings().statusParts[0], 50u);
+
+    // Zoomed in the window since: the form shows the zoom, and an Apply of
+    // something else keeps it rather than writing the saved height back.
+    ASSERT_TRUE(box->ZoomIn());
+    const int32_t zoomed = box->Settings().fontHeight;
+    ASSERT_NE(zoomed, -24);
+    info.Refresh();
+    EXPECT_EQ(dynamic_cast<QLineEdit*>(form.Control("FontHeight"))->text().toStdString(), std::to_string(zoomed));
+    form.Control("SBarParts")->findChildren<QLineEdit*>()[1]->setText("25");
+    EXPECT_FALSE(form.Apply());
+    EXPECT_EQ(box->Settings().fontHeight, zoomed);
+    EXPECT_EQ(box->Settings().statusParts[1], 25u);
+    EXPECT_EQ(StoredInfoBox(added->uid).fontHeight, zoomed);
 }
 
 TEST_F(WindowPagesTest, ABusyWindowModuleAnswersWithTheBusyMessageAndNothingChanges) {
