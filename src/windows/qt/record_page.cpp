@@ -224,6 +224,11 @@ std::vector<core::RecordCopy>* RecordPage::RecordsOf(RecordSet set) {
 }
 
 void RecordPage::Refresh() {
+    // The rows chosen are remembered by the records they show: rows move
+    // when records come and go, and the old row number would now name
+    // another record, for Edit and Delete as much as for a panel's edits.
+    const std::optional<Chosen> chosenItem = ChosenAt(RecordSet::Item, shownItem_);
+    const std::optional<Chosen> chosenList = ChosenAt(RecordSet::List, shownList_);
     bool busy = false;
     if (layout_.common) {
         if (auto copy = records_.Copy({RecordSet::Common}); copy && !copy->empty()) {
@@ -257,17 +262,21 @@ void RecordPage::Refresh() {
     listRows_.clear();
     for (size_t slot = 0; slot < listCopies_.size(); ++slot) listRows_.push_back(slot);
     filling_ = true;
-    // The rows chosen stay chosen: a panel's edits belong to them.
+    // The records chosen stay chosen: a panel's edits belong to them.
     if (items_) {
         FillTable(*items_, RecordSet::Item, itemCopies_, itemRows_);
-        if (shownItem_ >= 0 && shownItem_ < items_->rowCount()) items_->selectRow(shownItem_);
+        shownItem_ = RowOf(RecordSet::Item, chosenItem);
+        if (shownItem_ >= 0) items_->selectRow(shownItem_);
+        else items_->clearSelection();
         shownItem_ = SelectedRow(items_);
         // Settings typed for the chosen window stay as typed.
         if (typeForm_ && !busy && !typeForm_->Pending()) ShowSelectedWindow();
     }
     if (lists_) {
         FillTable(*lists_, RecordSet::List, listCopies_, listRows_);
-        if (shownList_ >= 0 && shownList_ < lists_->rowCount()) lists_->selectRow(shownList_);
+        shownList_ = RowOf(RecordSet::List, chosenList);
+        if (shownList_ >= 0) lists_->selectRow(shownList_);
+        else lists_->clearSelection();
         shownList_ = SelectedRow(lists_);
         FillEntries();
     }
@@ -511,6 +520,28 @@ void RecordPage::ShowSelectedWindow() {
         name = itemCopies_[*slot].Get("Name").value_or("");
     }
     if (!typeForm_->ShowWindow(slot, uid, name)) Say(core_.Text(str::kDialogBusy));
+}
+
+std::optional<RecordPage::Chosen> RecordPage::ChosenAt(RecordSet set, int row) const {
+    const std::vector<size_t>& rows = set == RecordSet::Item ? itemRows_ : listRows_;
+    const std::vector<core::RecordCopy>& copies = set == RecordSet::Item ? itemCopies_ : listCopies_;
+    if (row < 0 || size_t(row) >= rows.size() || rows[size_t(row)] >= copies.size()) return std::nullopt;
+    Chosen chosen{rows[size_t(row)], std::nullopt};
+    const core::RecordCopy& record = copies[chosen.slot];
+    const std::string_view uidKey = set == RecordSet::List ? std::string_view(layout_.listUidKey) : "UID";
+    if (record.Find(uidKey)) chosen.uid = NumberOf(record, uidKey);
+    return chosen;
+}
+
+int RecordPage::RowOf(RecordSet set, const std::optional<Chosen>& chosen) const {
+    if (!chosen) return -1;
+    const std::vector<size_t>& rows = set == RecordSet::Item ? itemRows_ : listRows_;
+    for (size_t row = 0; row < rows.size(); ++row) {
+        if (rows[row] != chosen->slot) continue;
+        const std::optional<Chosen> now = ChosenAt(set, int(row));
+        return now && now->uid == chosen->uid ? int(row) : -1;
+    }
+    return -1;
 }
 
 void RecordPage::SelectSlot(size_t slot) {

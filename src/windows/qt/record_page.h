@@ -114,6 +114,15 @@ private:
     void ServiceCall(bool start);
     void ShowSelectedWindow();
     void SelectSlot(size_t slot);
+    // Which record a row shows: its slot, and its UID where the record has
+    // one, since a slot given up can come back holding another record.
+    struct Chosen {
+        size_t slot = 0;
+        std::optional<uint64_t> uid;
+    };
+    std::optional<Chosen> ChosenAt(core::RecordSet set, int row) const;
+    // The row showing that record now, or -1 when none does.
+    int RowOf(core::RecordSet set, const std::optional<Chosen>& chosen) const;
 
     core::CoreContext& core_;
     const PageLayout& layout_;

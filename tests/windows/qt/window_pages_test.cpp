@@ -213,6 +213,43 @@ TEST_F(WindowPagesTest, AnInfoWindowIsAddedWithItsOwnSettingsAndChangedLater) {
     EXPECT_EQ(StoredInfoBox(added->uid).fontHeight, zoomed);
 }
 
+// A window added in a slot before the chosen one moves the rows down: the
+// choice stays with its window, and Edit opens that window, not its row's.
+TEST_F(WindowPagesTest, TheChosenWindowStaysChosenWhenRowsMove) {
+    RecordPage& graphs = Page(str::kPageGraphs);
+    const std::optional<WindowSummary> ping = Window("Ping"), syslog = Window("Syslog");
+    ASSERT_TRUE(ping && syslog);
+    ASSERT_LT(syslog->index, ping->index);
+    const auto nameAt = [&](int row) {
+        const QTableWidgetItem* name = graphs.Items()->item(row, 2);
+        return row < 0 || !name ? std::string() : name->text().toStdString();
+    };
+    ASSERT_EQ(graphs.Items()->horizontalHeaderItem(2)->toolTip(), "Name");
+    int row = -1;
+    for (int r = 0; r < graphs.Items()->rowCount(); ++r)
+        if (nameAt(r) == "Ping") row = r;
+    ASSERT_GE(row, 0);
+    graphs.Items()->selectRow(row);
+
+    // The event list's slot is given up and a new graph takes it over.
+    WindowEntry gone = *Windows().Entry(syslog->index);
+    gone.marked = true;
+    ASSERT_TRUE(Windows().ReplaceWindow(syslog->index, gone));
+    WindowEntry added;
+    added.type = kWindowGraph;
+    added.name = "Newer";
+    ASSERT_EQ(Windows().AddWindow(added), syslog->index);
+    graphs.Refresh();
+
+    const QList<QTableWidgetItem*> selected = graphs.Items()->selectedItems();
+    ASSERT_FALSE(selected.isEmpty());
+    EXPECT_EQ(nameAt(selected.front()->row()), "Ping");
+    Button(graphs, "edit")->click();
+    ASSERT_NE(graphs.OpenForm(), nullptr);
+    EXPECT_EQ(dynamic_cast<QLineEdit*>(graphs.OpenForm()->Fields().Control("Name"))->text(), "Ping");
+    graphs.OpenForm()->close();
+}
+
 TEST_F(WindowPagesTest, ABusyWindowModuleAnswersWithTheBusyMessageAndNothingChanges) {
     RecordPage& graphs = Page(str::kPageGraphs);
     const std::optional<WindowSummary> ping = Window("Ping");
