@@ -3,7 +3,13 @@
 #include <malloc.h>
 
 #include <cstdlib>
+#include <mutex>
 #include <new>
+
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+// The sanitizer's allocator takes glibc's place and keeps its own count.
+extern "C" std::size_t __sanitizer_get_current_allocated_bytes();
+#endif
 
 namespace qm::core {
 
@@ -59,9 +65,34 @@ void* AlignedAllocOrThrow(std::size_t size, std::align_val_t al) {
         h();
     }
 }
+// Bytes the heap has handed out and not taken back, whoever asked for them:
+// operator new, and equally Qt's containers and the C libraries, which call
+// malloc directly and never pass the counters above.
+uint64_t HeapInUse() {
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+    return __sanitizer_get_current_allocated_bytes();
+#else
+    const struct mallinfo2 heap = mallinfo2();
+    return heap.uordblks + heap.hblkhd;
+#endif
+}
+
+// The heap beyond what operator new counted. Only its level can be read, so
+// each snapshot turns the change since the one before into bytes allocated
+// (growth) or freed (shrinkage); the counters then stay totals that never go
+// down, and memory in use comes out as the whole heap.
+struct UncountedHeap {
+    std::mutex lock;
+    uint64_t level = 0;
+    uint64_t grown = 0;
+    uint64_t shrunk = 0;
+};
+constinit UncountedHeap g_uncounted;
+
 }  // namespace
 
 MemorySnapshot TakeMemorySnapshot() {
+    std::lock_guard hold(g_uncounted.lock);
     MemorySnapshot s;
     for (const MemoryCounterStripe& stripe : g_stripes) {
         s.allocated += stripe.allocated.load(std::memory_order_relaxed);
@@ -69,6 +100,20 @@ MemorySnapshot TakeMemorySnapshot() {
         s.resizeOut += stripe.resizeOut.load(std::memory_order_relaxed);
         s.freed += stripe.freed.load(std::memory_order_relaxed);
     }
+    // operator new takes its blocks from the same heap, so they are in its
+    // figure already and only the rest is added. Counted blocks are also
+    // counted a moment before the heap has them back, and a heap that reads
+    // less than they (an allocator that keeps no figures) adds nothing.
+    const uint64_t counted = s.allocated + s.resizeIn >= s.resizeOut + s.freed ? s.InUse() : 0;
+    const uint64_t heap = HeapInUse();
+    const uint64_t rest = heap > counted ? heap - counted : 0;
+    if (rest > g_uncounted.level)
+        g_uncounted.grown += rest - g_uncounted.level;
+    else
+        g_uncounted.shrunk += g_uncounted.level - rest;
+    g_uncounted.level = rest;
+    s.allocated += g_uncounted.grown;
+    s.freed += g_uncounted.shrunk;
     return s;
 }
 

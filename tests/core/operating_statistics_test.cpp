@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdlib>
+#include <memory>
 
 #include "core/value_collector.h"
 
@@ -85,6 +87,31 @@ TEST(OperatingStatistics, TagsComeInOrderWithTheirKindsAndTheChangesWaitForABase
     pushed = f.Push();
     ASSERT_EQ(pushed.size(), 9u);
     EXPECT_EQ(pushed[2], (Pushed{"_act_network (Core)", I64, 0}));
+}
+
+// Memory taken with malloc (as Qt and the C libraries take it) counts as
+// much as memory taken with new, and a block from new, which malloc serves,
+// counts once. Blocks of 64 MB stand clear of what other threads do meanwhile.
+TEST(MemoryAccounting, TheWholeHeapCountsWhoeverAllocatedIt) {
+    constexpr uint64_t kBlock = 64u << 20, kSlack = 4u << 20;
+    const MemorySnapshot before = TakeMemorySnapshot();
+    void* taken = std::malloc(kBlock);
+    ASSERT_NE(taken, nullptr);
+    const MemorySnapshot held = TakeMemorySnapshot();
+    std::free(taken);
+    const MemorySnapshot after = TakeMemorySnapshot();
+    EXPECT_GT(held.InUse(), before.InUse() + kBlock - kSlack);
+    EXPECT_GT(held.AllocationTotal(), before.AllocationTotal() + kBlock - kSlack);
+    EXPECT_GT(after.freed, held.freed + kBlock - kSlack);
+    EXPECT_LT(after.InUse(), held.InUse() - kBlock + kSlack);
+
+    auto owned = std::make_unique<char[]>(kBlock);
+    ASSERT_NE(owned.get(), nullptr);  // used, so the block is really made
+    const MemorySnapshot withNew = TakeMemorySnapshot();
+    owned.reset();
+    EXPECT_GT(withNew.InUse(), after.InUse() + kBlock - kSlack);
+    EXPECT_LT(withNew.InUse(), after.InUse() + kBlock + kSlack);
+    EXPECT_LT(TakeMemorySnapshot().InUse(), withNew.InUse() - kBlock + kSlack);
 }
 
 }  // namespace
