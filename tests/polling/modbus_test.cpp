@@ -248,6 +248,44 @@ TEST_F(ModbusModuleTest, BadSplitSlowAndSilentAnswers) {
     EXPECT_EQ(samples[4].value, core::Reading::I64(12));
 }
 
+// Only reads are ever sent: a list with a function that writes, or any other
+// code but 1 to 4, sends nothing to its node and gives a session error that
+// names the node and the code, and says so on stderr; reads still poll.
+TEST_F(ModbusModuleTest, OnlyReadFunctionsAreEverSent) {
+    ScriptedPeer server = ModbusPeer([](const PeerRequest& r) { return Register(r, 1); });
+    SetCommon(10000, 60000);
+    const std::vector<uint8_t> others = {5, 6, 15, 16, 0, 7};
+    for (uint8_t func : others) {
+        // A read first: none of the list goes out, not even what comes before.
+        AddList(func + 100, {Entry("r", kReadHoldingRegisters, 1), Entry("w", func, 2)}, "wrote [w]");
+        AddNode(server.Port(), func + 100, func == 16 ? "localhost" : "127.0.0.1");
+    }
+    AddList(1, {Entry("a", kReadCoils, 1), Entry("b", kReadDiscreteInputs, 1), Entry("c", kReadHoldingRegisters, 1),
+                Entry("d", kReadInputRegisters, 1)},
+            "reads");
+    AddNode(server.Port(), 1);
+    ::testing::internal::CaptureStderr();
+    ASSERT_TRUE(module_->Start(Blocking::Yes));
+    const auto read = WaitForEvent("MODBUS: reads", std::chrono::seconds(60));
+    ASSERT_TRUE(module_->Stop(Blocking::Yes));
+    const std::string said = ::testing::internal::GetCapturedStderr();
+    ASSERT_TRUE(read);
+    std::vector<int> sent;
+    for (const PeerRequest& r : server.Requests()) sent.push_back(r.At(7));
+    EXPECT_EQ(sent, (std::vector<int>{1, 2, 3, 4}));
+    const auto errors = log_->Matching(EventLog::Of(core::kEventInternal, "SESSION_ERROR"));
+    ASSERT_EQ(errors.size(), others.size());
+    for (size_t i = 0; i < others.size(); ++i) {
+        const std::string node = others[i] == 16 ? "localhost" : "127.0.0.1";
+        EXPECT_EQ(errors[i].Message(), "MODBUS: SESSION_ERROR (!) " + node + ": функция " + std::to_string(others[i]) +
+                                           " не отправлена, читаются только 1-4");
+        EXPECT_EQ(errors[i].severity, 3u);
+        EXPECT_NE(said.find("node " + node + ": a register list entry has function " + std::to_string(others[i]) + ","),
+                  std::string::npos)
+            << said;
+    }
+}
+
 // Stop does not wait out a silent server: with a minute's time-out it ends
 // the cycle long before, and leaves no session error behind.
 TEST_F(ModbusModuleTest, StopEndsACycleWithinOneTimeout) {

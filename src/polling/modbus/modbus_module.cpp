@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdio>
 
 #include "polling/modbus/modbus_frame.h"
 #include "polling/modbus/modbus_value.h"
@@ -35,6 +36,13 @@ public:
           text_(list.outFormat) {}
 
     void Run() {
+        // A hand-edited or damaged list must never turn a poll into a write:
+        // none of it goes out while one entry asks for anything but a read.
+        for (const RegisterEntry& entry : list_.entries)
+            if (!IsReadFunction(entry.func)) {
+                m_.WriteRefused(node_, sender_, entry.func);
+                return;
+            }
         int error = 0;
         const int rc = session_.StartConnect(node_.name, static_cast<uint16_t>(node_.port), error);
         if (rc != TcpSession::kOk) {
@@ -185,6 +193,19 @@ void ModbusModule::SessionError(const ModbusNode& node, const sockaddr_in& sende
         lastFailure_ = {std::move(step), error};
     }
     Emit(core::str::kModbusSessionErrorEvent, core_.Text(core::str::kLimitBreachMarker), sender);
+    PushGap(node);
+}
+
+void ModbusModule::WriteRefused(const ModbusNode& node, const sockaddr_in& sender, uint8_t func) {
+    std::fprintf(stderr, "mod_modbus: node %s: a register list entry has function %u, which is not a read (1-4); "
+                         "nothing is sent to the node\n", node.name.c_str(), func);
+    errors_.fetch_add(1);
+    {
+        std::lock_guard hold(failureLock_);
+        lastFailure_ = {"function " + std::to_string(func), 0};
+    }
+    const std::string marker = core_.Text(core::str::kLimitBreachMarker);
+    Emit(core::str::kModbusSessionErrorEvent, core_.Text(core::str::kModbusWriteRefused, marker, node.name, func), sender);
     PushGap(node);
 }
 

@@ -61,6 +61,9 @@ private:
     class NodeExchange;
 
     void SessionError(const ModbusNode& node, const sockaddr_in& sender, std::string step, int error);
+    // The session error of a list that asks for function `func`, which is
+    // not a read: it names the node and the function, here and on stderr.
+    void WriteRefused(const ModbusNode& node, const sockaddr_in& sender, uint8_t func);
 
     std::unique_ptr<transport::TcpSession> session_;
     std::atomic<uint32_t> errors_{0};

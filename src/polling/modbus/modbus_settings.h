@@ -41,6 +41,10 @@ enum ModbusFunction : uint8_t {
     kReadInputRegisters = 4,    // "AO (0x04)"
 };
 
+// Only these are ever sent: the other codes (5, 6, 15, 16 among them) write
+// to the device.
+constexpr bool IsReadFunction(uint8_t func) { return func >= kReadCoils && func <= kReadInputRegisters; }
+
 struct ModbusCommon {
     uint8_t enableService = 0;
     uint32_t timeout = 5000;         // ms: the longest wait for a connection's next network event; 0 means 5000
