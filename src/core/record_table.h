@@ -4,6 +4,7 @@
 // which writes only live records, numbered from 0; an added record takes the
 // first free slot before the table grows.
 #include <cstddef>
+#include <cstdint>
 #include <functional>
 #include <optional>
 #include <vector>
@@ -77,5 +78,29 @@ private:
     std::vector<Slot> slots_;
     std::function<bool(size_t)> reusable_ = [](size_t) { return true; };
 };
+
+// Identities (rule and window UIDs, poller list IDs) are 64-bit numbers kept
+// in a field of each record; 0 means "none yet". Marked records count: they
+// stay in the table, and items may still name them, until the next save.
+constexpr size_t kNoSlot = SIZE_MAX;
+
+// Whether a slot other than `except` holds `value` in its `id` field.
+template <typename T>
+bool IdTaken(const RecordTable<T>& table, uint64_t T::*id, uint64_t value, size_t except = kNoSlot) {
+    for (size_t i = 0; i < table.size(); ++i)
+        if (i != except && table[i].record.*id == value) return true;
+    return false;
+}
+
+// A new identity for a record of `table`: `wanted` (the clock's seconds, the
+// form stored files and their readers know) when no slot holds it, else the
+// next number nobody has. Two records made within one second, or one in the
+// epoch's very first second, would otherwise share a number or get 0.
+template <typename T>
+uint64_t FreshId(const RecordTable<T>& table, uint64_t T::*id, uint64_t wanted) {
+    uint64_t value = wanted == 0 ? 1 : wanted;
+    while (value == 0 || IdTaken(table, id, value)) ++value;
+    return value;
+}
 
 }  // namespace qm::core

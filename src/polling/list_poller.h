@@ -22,6 +22,7 @@
 #include <netinet/in.h>
 
 #include <atomic>
+#include <cstdio>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -58,6 +59,7 @@ public:
         Settings loaded;
         LoadPollerSettings(section, loaded);
         settings_ = std::move(loaded);
+        GiveListsOwnIds();
     }
     void SaveTo(core::SettingsSection& section) override { SavePollerSettings(section, settings_); }
 
@@ -143,9 +145,29 @@ protected:
 
 private:
     const List* ListFor(uint64_t id) const {
+        // 0 is an item that names no list, never a list's identity.
+        if (id == 0) return nullptr;
         for (const auto& slot : settings_.lists)
             if (!slot.deleted && slot.record.enable && slot.record.id == id) return &slot.record;
         return nullptr;
+    }
+    uint64_t FreshListId() const { return core::FreshId(settings_.lists, &List::id, core_.SecondsSinceEpoch()); }
+    // A file from before lists had their identity checked may hold a list
+    // with ID 0 (which every item without a list named) or two with one ID
+    // (the items named only the first): the first holder keeps its ID, and
+    // the others get a fresh one, so each can be named on its own.
+    void GiveListsOwnIds() {
+        for (size_t i = 0; i < settings_.lists.size(); ++i) {
+            List& list = settings_.lists[i].record;
+            bool taken = list.id == 0;
+            for (size_t j = 0; j < i && !taken; ++j) taken = settings_.lists[j].record.id == list.id;
+            if (!taken) continue;
+            const uint64_t old = list.id;
+            list.id = FreshListId();
+            std::fprintf(stderr, "settings: [%s] list %zu had ID %llu, %s; it now has ID %llu\n", Shape::kSection, i,
+                         static_cast<unsigned long long>(old), old == 0 ? "which means no list" : "as an earlier list has",
+                         static_cast<unsigned long long>(list.id));
+        }
     }
     static void FitList(List& list) {
         core::ApplyFieldRules(List::Fields(), list);

@@ -66,9 +66,13 @@ bool ListPoller<Shape>::Add(core::SetRef set, const core::RecordCopy& record) {
             if (!given) return false;
             List& list = *given;
             FitList(list);
-            if (list.id == 0) list.id = core_.SecondsSinceEpoch();
             GuardedLock lock(Lock(), core_.counters.locks, Blocking::No);
             if (!lock) return false;
+            // Chosen before a free slot is taken over, so the new list never
+            // gets the ID of the marked one it displaces; an ID that another
+            // list has is refused, as items would find only one of the two.
+            if (list.id == 0) list.id = FreshListId();
+            else if (core::IdTaken(settings_.lists, &List::id, list.id)) return false;
             const std::optional<size_t> index = settings_.lists.Add(list);
             return index && (!record.deleted || settings_.lists.MarkDeleted(*index));
         }
@@ -110,8 +114,10 @@ bool ListPoller<Shape>::Replace(core::SetRef set, size_t index, const core::Reco
                 return false;
             List& list = *given;
             FitList(list);
-            // The identity the items refer to stays.
-            list.id = settings_.lists[index].record.id;
+            // A new ID is taken as asked, 0 for a fresh one; one that
+            // another list has is refused.
+            if (list.id == 0) list.id = FreshListId();
+            else if (core::IdTaken(settings_.lists, &List::id, list.id, index)) return false;
             return settings_.lists.Replace(index, list) && settings_.lists.MarkDeleted(index, record.deleted);
         }
         case core::RecordSet::Entry: {

@@ -25,7 +25,8 @@ enum class RuleKind : uint8_t {
     Refused,   // "Deprecated method", nothing changes
     Reset,     // the listed fields take the listed values
     ListRef,     // the UID of the first list named by the value, or 0
-    ListUid,     // n when n >= 1, else a fresh UID from the clock
+    ListUid,     // n when n >= 1 and no other list has it (else refused), otherwise 0:
+                 // the module gives a fresh UID as it takes the list
     Correction,  // 1/10 -> 64, 2/100 -> 32, 3/1000 -> 16, -1 -> 8, -2 -> 4, else 0
     Push,        // list mode: a zero entry with the value as its tag, unless one has it
     Pop,         // list mode: every entry with the value as its tag goes

@@ -230,11 +230,31 @@ int ModuleCommands::ChangeList(const WordRule& rule, const std::optional<std::st
         if (entry == nullptr) entry = &append(*pipe);
         return SetText(*entry, words_.entryTagKey, value, kTagLength) ? kReplyOk : kReplySystemError;
     }
+    if (rule.kind == RuleKind::ListUid && !rule.entry) {
+        const int64_t n = ReadDecimal(value);
+        if (n >= 1) {
+            const std::optional<bool> taken = ListUidTaken(n);
+            if (!taken) return kReplySystemError;
+            // Items would find only one of two lists with one identity.
+            if (*taken) return kReplyUnknownRequest;
+        }
+    }
     if (!rule.entry) return ApplyRule(rule, value, buffer_) ? kReplyOk : kReplySystemError;
     if (!pipe) return kReplySyntaxError;
     core::RecordCopy* entry = EntryTagged(*pipe);
     if (entry == nullptr) entry = &append(*pipe);
     return ApplyRule(rule, value, *entry) ? kReplyOk : kReplySystemError;
+}
+
+std::optional<bool> ModuleCommands::ListUidTaken(int64_t uid) {
+    const std::optional<std::vector<core::RecordCopy>> lists = records_.Copy({core::RecordSet::List});
+    if (!lists) return std::nullopt;
+    for (size_t i = 0; i < lists->size(); ++i) {
+        if (i == target_) continue;
+        const core::FieldDef* id = (*lists)[i].Find(words_.listUidKey);
+        if (id && core::FieldNumber(*id, (*lists)[i].Data()) == uid) return true;
+    }
+    return false;
 }
 
 bool ModuleCommands::ApplyRule(const WordRule& rule, const std::string& value, core::RecordCopy& record) {
@@ -272,7 +292,9 @@ bool ModuleCommands::ApplyRule(const WordRule& rule, const std::string& value, c
         case RuleKind::Signed32: core::SetFieldNumber(*field, static_cast<int32_t>(n), data); break;
         case RuleKind::Correction: core::SetFieldNumber(*field, CorrectionCode(n), data); break;
         case RuleKind::ListUid:
-            core::SetFieldNumber(*field, n >= 1 ? n : static_cast<int64_t>(module_.Core().SecondsSinceEpoch()), data);
+            // 0 asks the module for a fresh identity, which only it can
+            // choose unused, under its lock, as it takes the list.
+            core::SetFieldNumber(*field, n >= 1 ? n : 0, data);
             break;
         case RuleKind::ListRef: {
             // The search takes the module lock; when it stays busy nothing changes.

@@ -39,6 +39,9 @@ private:
     // False when the table names a field the record does not have.
     bool ApplyRule(const WordRule& rule, const std::string& value, core::RecordCopy& record);
     void EchoLists(ScriptOutput& out, int64_t filter);
+    // Whether a list other than the one being edited has this identity;
+    // nothing when the module was busy.
+    std::optional<bool> ListUidTaken(int64_t uid);
     // The entry of the list being edited with this tag (cut to what a tag holds), or null.
     core::RecordCopy* EntryTagged(std::string_view tag);
 

@@ -13,6 +13,7 @@
 #include "polling/snmp/snmp_client.h"
 #include "polling/snmp/snmp_module.h"
 #include "polling/snmp/snmp_poll.h"
+#include "platform/clock.h"
 #include "polling/snmp_agent.h"
 #include "processing/dns/dns_settings.h"
 #include "script/module_nodes.h"
@@ -171,23 +172,54 @@ protected:
     }
 };
 
-// A list without identity gets one and keeps it through an edit; entries
-// are cut to their fields.
-TEST_F(SnmpModuleTest, ListsKeepTheirIdentityThroughEditsAndEntriesTheirFields) {
+// A list's identity is its own: a new list gets one no other list has, not
+// even a marked one or one made in the same second, and never 0 (which items
+// without a list name), even in the epoch's first second; an edit keeps it,
+// or takes a new one that is free. A file with lists that share an identity,
+// or have 0, is mended as it loads. Entries are cut to their fields.
+TEST_F(SnmpModuleTest, ListIdentitiesAreOwnAndNeverZeroAndEntriesAreCutToTheirFields) {
+    core_.settings.beginUtc = platform::UnixSecondsNow() + 1000;  // the clock's seconds stay at 0
+    const auto ids = [&] {
+        std::vector<uint64_t> out;
+        const std::vector<RecordCopy> lists = module_->Copy({RecordSet::List}).value();
+        for (const RecordCopy& list : lists) out.push_back(list.As<OidList>().id);
+        return out;
+    };
     ASSERT_TRUE(module_->Add({RecordSet::List}, ListRecord(0, {Entry("desc"), Entry("cnt")}, "")));
+    ASSERT_TRUE(module_->Add({RecordSet::List}, ListRecord(0, {}, "")));
+    EXPECT_EQ(ids(), (std::vector<uint64_t>{1, 2}));
+    // The new list takes the marked one's slot, not its identity.
+    RecordCopy second = module_->Copy({RecordSet::List}).value().at(1);
+    RecordCopy marked = second;
+    marked.deleted = true;
+    ASSERT_TRUE(module_->Replace({RecordSet::List}, 1, marked, second));
+    ASSERT_TRUE(module_->Add({RecordSet::List}, ListRecord(0, {}, "")));
+    EXPECT_EQ(ids(), (std::vector<uint64_t>{1, 3}));
+    EXPECT_FALSE(module_->Add({RecordSet::List}, ListRecord(3, {}, "")));
+
     const RecordCopy stored = module_->Copy({RecordSet::List}).value().at(0);
-    const uint64_t id = stored.As<OidList>().id;
-    EXPECT_NE(id, 0u);
     OidList renumbered = stored.As<OidList>();
-    renumbered.id = 99;
+    renumbered.id = 3;
     RecordCopy changed = RecordCopy::Of(renumbered);
     changed.entries = {stored.entries.at(0)};
-    ASSERT_TRUE(module_->Replace({RecordSet::List}, 0, changed, stored));
+    EXPECT_FALSE(module_->Replace({RecordSet::List}, 0, changed, stored));
+    renumbered.id = 99;
+    RecordCopy free = RecordCopy::Of(renumbered);
+    free.entries = changed.entries;
+    ASSERT_TRUE(module_->Replace({RecordSet::List}, 0, free, stored));
+    EXPECT_EQ(ids(), (std::vector<uint64_t>{99, 3}));
     OidEntry extra;
     extra.tag = "a-tag-far-longer-than-sixteen";
     ASSERT_TRUE(module_->Add({RecordSet::Entry, 0}, RecordCopy::Of(extra)));
     EXPECT_EQ(module_->Copy({RecordSet::Entry, 0}).value().at(1).As<OidEntry>().tag, "a-tag-far-longe");
-    EXPECT_EQ(module_->Copy({RecordSet::List}).value().at(0).As<OidList>().id, id);
+
+    TempDir home("qm-snmpids");
+    core::Config config(home.path());
+    std::ofstream(config.FileFor("mod_snmp"), std::ios::binary)
+        << "[mod_snmp]\r\nVersion=2\r\nListCount=0300000003\r\nList.0-ID=070000000000000007\r\n"
+           "List.1-ID=070000000000000007\r\nList.2-ID=000000000000000000\r\n";
+    module_->Load(config.Open("mod_snmp", "mod_snmp"));
+    EXPECT_EQ(ids(), (std::vector<uint64_t>{7, 1, 2}));
 }
 
 // The old whole-record form is not decoded; saving must not turn the agents
@@ -376,6 +408,32 @@ TEST(SnmpWords, SetBlocksMakeAndChangeAgentsAndListsAndTheEchoPrintsThem) {
     EXPECT_NE(lists.find("1.Enable=0\r\n1.CmdListID=0\r\n"), std::string::npos) << lists;
     EXPECT_EQ(lists.find("1.UID=0\r\n"), std::string::npos) << lists;
     EXPECT_EQ(lists.find("\tTag="), std::string::npos) << lists;
+}
+
+// Lists made by script in one second, the epoch's first, each get their
+// own identity, and never 0; "uid" on a list that exists takes a free one
+// and is refused (reply 1) for one another list has.
+TEST(SnmpWords, ListIdentitiesFromScriptsAreOwnAndATakenOneIsRefused) {
+    ProgramCore program(FreePort());
+    program.core.settings.beginUtc = platform::UnixSecondsNow() + 1000;  // the clock's seconds stay at 0
+    script::ModuleNodes nodes(*program.core.registry);
+    script::ScriptEnvironment env = script::EnvironmentFor(program.core, nodes);
+    const auto uids = [&] {
+        std::string out;
+        const std::string echo = script::RunScript("#echo:mod_snmp.list", env).text;
+        for (size_t at = echo.find(".UID="); at != std::string::npos; at = echo.find(".UID=", at + 1))
+            out += echo.substr(at + 5, echo.find('\r', at) - at - 5) + " ";
+        return out;
+    };
+    const script::ScriptRun made = script::RunScript(
+        "#set:mod_snmp.list=a{#set:uid=0}#set:mod_snmp.list=b{#set:reset=1}#set:mod_snmp.list=c{#set:uid=5}", env);
+    EXPECT_EQ(made.failures, 0u) << made.text;
+    EXPECT_EQ(uids(), "1 2 5 ");
+    const script::ScriptRun taken = script::RunScript("#set:mod_snmp.list=a{#set:uid=2}", env);
+    EXPECT_EQ(taken.failures, 1u);
+    EXPECT_NE(taken.text.find("FAIL (_SET_) -> \"uid\": Unknown request"), std::string::npos) << taken.text;
+    EXPECT_EQ(script::RunScript("#set:mod_snmp.list=a{#set:uid=40}#set:mod_snmp.list=c{#set:uid=5}", env).failures, 0u);
+    EXPECT_EQ(uids(), "40 2 5 ");
 }
 
 }  // namespace

@@ -1,7 +1,6 @@
 #include "processing/rules/rules_module.h"
 
 #include <algorithm>
-#include <unordered_set>
 
 #include "core/core_context.h"
 #include "platform/process.h"
@@ -32,23 +31,12 @@ void RulesModule::Reindex(size_t slot) {
 
 void RulesModule::SaveTo(core::SettingsSection& section) { SaveRulesSettings(section, settings_); }
 
-template <typename T>
-uint64_t RulesModule::NewUid(const core::RecordTable<T>& table) const {
-    // The clock alone gives two records made in one second the same UID, and
-    // 0 in the very second of the epoch; 0 means "no UID yet".
-    std::unordered_set<uint64_t> taken;
-    for (const auto& slot : table) taken.insert(slot.record.uid);
-    uint64_t uid = std::max<uint64_t>(core_.SecondsSinceEpoch(), 1);
-    while (taken.count(uid) || uid == 0) ++uid;
-    return uid;
-}
-
 void RulesModule::AssignUid(Rule& rule) const {
-    if (rule.uid == 0) rule.uid = NewUid(settings_.rules);
+    if (rule.uid == 0) rule.uid = core::FreshId(settings_.rules, &Rule::uid, core_.SecondsSinceEpoch());
 }
 
 void RulesModule::AssignUid(MatchList& list) const {
-    if (list.uid == 0) list.uid = NewUid(settings_.lists);
+    if (list.uid == 0) list.uid = core::FreshId(settings_.lists, &MatchList::uid, core_.SecondsSinceEpoch());
 }
 
 std::optional<size_t> RulesModule::AddRule(const Rule& rule) {

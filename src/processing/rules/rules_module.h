@@ -78,8 +78,6 @@ public:
     bool Matches(const Rule& rule, const core::EventRecord& event) const;
 
 private:
-    template <typename T>
-    uint64_t NewUid(const core::RecordTable<T>& table) const;
     void AssignUid(Rule& rule) const;
     void AssignUid(MatchList& list) const;
     // The rule to act on for one UID of a selection, copied under the lock

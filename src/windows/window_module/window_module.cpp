@@ -337,19 +337,10 @@ void WindowModule::FramePinTick(uint64_t uid) {
 // ---- with the module lock held ----
 
 bool WindowModule::UidInUse(uint64_t uid, size_t except) const {
-    for (size_t i = 0; i < table_.size(); ++i) {
-        if (i != except && table_[i].record.uid == uid) return true;
-    }
-    return false;
+    return core::IdTaken(table_, &WindowEntry::uid, uid, except);
 }
 
-uint64_t WindowModule::FreshUid(uint64_t wanted) const {
-    // Two windows made within one second would get the same time; the later
-    // one takes the next number nobody has.
-    uint64_t uid = std::max<uint64_t>(wanted, 1);
-    while (UidInUse(uid, kNoIndex)) ++uid;
-    return uid;
-}
+uint64_t WindowModule::FreshUid(uint64_t wanted) const { return core::FreshId(table_, &WindowEntry::uid, wanted); }
 
 std::optional<size_t> WindowModule::Find(uint64_t uid) const {
     for (size_t i = 0; i < table_.size(); ++i) {
