@@ -99,7 +99,7 @@ void Print(const char* what, std::vector<double> ms, size_t items) {
 }
 
 int Snmp(const Options& o, core::CoreContext& core, PushCounter& pushes) {
-    polling::snmp::InitSnmpLibrary();
+    platform::InitSnmpLibrary();
     polling::snmp::SnmpModule module(core);
     core::RecordSets& sets = *module.Records();
     Need(sets.Add({core::RecordSet::List},

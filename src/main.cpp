@@ -12,7 +12,7 @@
 #include "modules.h"
 #include "platform/logon.h"
 #include "platform/signals.h"
-#include "polling/snmp/snmp_client.h"
+#include "platform/snmp_session.h"
 #include "script/script_command.h"
 #include "windows/qt/program.h"
 #include "windows/qt/program_windows.h"
@@ -35,7 +35,7 @@ std::string ForTerminal(std::string text) {
 int main(int argc, char** argv) {
     using namespace qm;
     // The SNMP library keeps process-wide settings: set once, before any thread.
-    polling::snmp::InitSnmpLibrary();
+    platform::InitSnmpLibrary();
 
     // Not through the start options: those cut every word to fifteen
     // characters, and a script's path is usually longer.

@@ -5,21 +5,24 @@
 // program's core.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <fstream>
 #include <future>
+#include <thread>
 
 #include "core/config.h"
+#include "platform/clock.h"
 #include "polling/poller_test.h"
 #include "polling/snmp/snmp_client.h"
 #include "polling/snmp/snmp_module.h"
 #include "polling/snmp/snmp_poll.h"
-#include "platform/clock.h"
 #include "polling/snmp_agent.h"
 #include "processing/dns/dns_settings.h"
 #include "script/module_nodes.h"
 #include "script/script_interpreter.h"
 #include "support/program_core.h"
 #include "support/temp_dir.h"
+#include "support/udp_peer.h"
 
 namespace qm::polling::snmp {
 namespace {
@@ -56,7 +59,10 @@ struct Pushed {
 class FakeClient : public SnmpClient {
 public:
     std::optional<SnmpResponse> answer;
-    std::optional<SnmpResponse> Get(const SnmpTarget&, const std::vector<std::string>&) override { return answer; }
+    std::optional<SnmpResponse> Get(const SnmpTarget&, const std::vector<std::string>&,
+                                    const std::function<bool()>&) override {
+        return answer;
+    }
 };
 
 TEST(SnmpOid, DottedTextWithOrWithoutLeadingDot) {
@@ -151,6 +157,38 @@ TEST(SnmpSimulatedAgent, ExtremeAndBinaryValuesSurviveTheWire) {
     EXPECT_EQ(pushed.values, expected);
     EXPECT_EQ(pushed.gaps, 0);
 }
+
+// Between a poller and an agent ("127.0.0.1:port"): every datagram, either
+// way, 50 ms late.
+class DelayingRelay {
+public:
+    explicit DelayingRelay(const std::string& agent)
+        : agentPort_(static_cast<uint16_t>(std::stoi(agent.substr(agent.find(':') + 1)))), thread_([this] { Run(); }) {}
+    ~DelayingRelay() {
+        running_ = false;
+        thread_.join();
+    }
+    uint16_t Port() const { return front_.Port(); }
+
+private:
+    void Run() {
+        while (running_) {
+            sockaddr_in poller{};
+            const std::optional<std::string> request = front_.Receive(std::chrono::milliseconds(100), &poller);
+            if (!request) continue;
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+            back_.SendTo(agentPort_, *request);
+            if (const std::optional<std::string> answer = back_.Receive(std::chrono::seconds(5))) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(50));
+                front_.SendTo(ntohs(poller.sin_port), *answer);
+            }
+        }
+    }
+    UdpPeer front_, back_;
+    const uint16_t agentPort_;
+    std::atomic<bool> running_{true};
+    std::thread thread_;
+};
 
 class SnmpModuleTest : public PollerTest<SnmpModule> {
 protected:
@@ -326,6 +364,43 @@ TEST_F(SnmpModuleTest, StopEndsACycleAfterTheAgentBeingAsked) {
     ASSERT_TRUE(WaitForEvent("REQUEST_ERROR"));
     ASSERT_TRUE(module_->Stop(Blocking::Yes));
     EXPECT_LE(Events("REQUEST_ERROR"), 2u);
+}
+
+// Stop does not wait out the request in flight: an agent that reads and
+// never answers, asked with a minute's time-out and five retries, holds a
+// Stop for no more than a slice of the wait, and leaves no error behind.
+TEST_F(SnmpModuleTest, StopDoesNotWaitForTheRequestInFlight) {
+    UdpPeer silent;
+    SnmpAgentItem item;
+    item.name = "127.0.0.1:" + std::to_string(silent.Port());
+    item.timeout = 60000;
+    item.retries = 5;
+    item.oidId = 7;
+    Start(60000, {item});
+    ASSERT_TRUE(silent.Receive(std::chrono::seconds(30)));
+    auto stopped = std::async(std::launch::async, [&] { return module_->Stop(Blocking::Yes); });
+    EXPECT_EQ(stopped.wait_for(std::chrono::seconds(10)), std::future_status::ready);
+    EXPECT_TRUE(stopped.get());
+    EXPECT_EQ(Events("REQUEST_ERROR"), 0u);
+}
+
+// A time-out of 0 (an agent made by script, a missing key) is a second, not
+// no time at all: an agent whose answers take 50 ms on their way is read.
+TEST_F(SnmpModuleTest, ATimeoutOfZeroWaitsForASlowAgent) {
+    if (!SnmpAgent::Installed()) GTEST_SKIP() << "snmpd is not installed (Debian package snmpd)";
+    SnmpAgent agent;
+    ASSERT_TRUE(agent.Ready());
+    const DelayingRelay relay(agent.Agent());
+    SnmpAgentItem item;
+    item.name = "127.0.0.1:" + std::to_string(relay.Port());
+    item.community = SnmpAgent::kCommunity;
+    item.timeout = 0;
+    item.retries = 1;
+    item.oidId = 7;
+    Start(60000, {item});
+    EXPECT_TRUE(WaitForEvent("SNMP: Agent", std::chrono::seconds(30)));
+    EXPECT_EQ(Events("REQUEST_ERROR"), 0u);
+    EXPECT_TRUE(module_->Stop(Blocking::Yes));
 }
 
 // The name resolution asks the agent for its sysName with its own session,

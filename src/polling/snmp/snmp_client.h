@@ -5,11 +5,14 @@
 // MakeNetSnmpClient. Implementations are safe to call from several threads
 // at once, each call with its own session.
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "platform/snmp_session.h"
 
 namespace qm::polling::snmp {
 
@@ -26,34 +29,24 @@ inline constexpr uint8_t kTypeCounter64 = 0x46;
 inline constexpr uint8_t kTypeUInteger32 = 0x47;
 inline constexpr uint8_t kTypeNoSuchObject = 0x80;
 
-// One returned value. `bytes` holds an OCTET STRING or IpAddress exactly as
-// received (not NUL-terminated, may hold NULs); `number` every integer type,
-// an INTEGER sign-extended.
-struct SnmpValue {
-    uint8_t type = kTypeNull;
-    std::string bytes;
-    uint64_t number = 0;
-};
+// The values, targets and answers of the platform's SNMP session.
+using platform::SnmpResponse;
+using platform::SnmpTarget;
+using platform::SnmpValue;
 
-struct SnmpTarget {
-    std::string agent;      // dotted IPv4 or host name, optionally ":port"
-    std::string community;
-    int32_t timeoutMs = 1000;
-    int32_t retries = 2;
-};
-
-struct SnmpResponse {
-    long errorStatus = 0;
-    long errorIndex = 0;
-    std::vector<SnmpValue> values;  // in request order, as many as the agent returned
-};
+// A time-out as used: 0 (an agent made by script, a missing key) would give
+// every attempt no time at all; it means the dialog's proposal instead.
+inline constexpr int32_t kDefaultTimeoutMs = 1000;
+int32_t UsableTimeoutMs(int32_t configured);
 
 class SnmpClient {
 public:
     virtual ~SnmpClient() = default;
     // Nothing when the session cannot be opened, an OID does not convert,
-    // or the request fails (time-out included).
-    virtual std::optional<SnmpResponse> Get(const SnmpTarget& target, const std::vector<std::string>& oids) = 0;
+    // the request fails (time-out included) or `stopping` said yes between
+    // two slices of the wait.
+    virtual std::optional<SnmpResponse> Get(const SnmpTarget& target, const std::vector<std::string>& oids,
+                                            const std::function<bool()>& stopping = {}) = 0;
 };
 
 // An OID in dotted text, the leading dot optional: at least two
@@ -63,12 +56,7 @@ std::optional<std::vector<uint32_t>> ParseOid(std::string_view text);
 // The address part of "address[:port]".
 std::string_view AgentAddress(std::string_view agent);
 
-// Readies the library once for the whole process, without the user's or the
-// system's net-snmp configuration, MIB files or persistent state; called at
-// start-up, and again harmlessly by MakeNetSnmpClient.
-void InitSnmpLibrary();
-
-// SNMP v2c through net-snmp's single-session API.
+// SNMP v2c through the platform's session (net-snmp).
 std::unique_ptr<SnmpClient> MakeNetSnmpClient();
 
 }  // namespace qm::polling::snmp

@@ -35,8 +35,11 @@ void SnmpModule::Poll(const SnmpAgentItem& item, const OidList& list) {
     const ValueSink sink = [&](std::optional<std::string_view> tag, std::optional<core::Reading> value) {
         Push(item, tag, value);
     };
-    const SnmpTarget target{item.name, item.community, item.timeout, item.retries};
-    const PollResult result = PollAgent(*client_, target, list.entries, list.outFormat, marker, sink);
+    const SnmpTarget target{item.name, item.community, UsableTimeoutMs(item.timeout), item.retries};
+    const PollResult result =
+        PollAgent(*client_, target, list.entries, list.outFormat, marker, sink, [this] { return !Polling(); });
+    // A poll cut short by Stop says nothing about the agent.
+    if (result.code == kPollFailed && !Polling()) return;
     switch (result.code) {
         case kPollNormal: Emit(core::str::kSnmpInfoEvent, result.text, AgentSender(item.name)); break;
         case kPollFailed: Emit(core::str::kSnmpRequestErrorEvent, marker, AgentSender(item.name)); break;

@@ -8,7 +8,8 @@
 namespace qm::polling::snmp {
 
 PollResult PollAgent(SnmpClient& client, const SnmpTarget& target, const std::vector<OidEntry>& entries,
-                     std::string_view outFormat, std::string_view marker, const ValueSink& sink) {
+                     std::string_view outFormat, std::string_view marker, const ValueSink& sink,
+                     const std::function<bool()>& stopping) {
     if (entries.empty()) return {kPollWarning, {}};
     const auto gap = [&] {
         if (sink) sink(std::nullopt, std::nullopt);
@@ -17,7 +18,7 @@ PollResult PollAgent(SnmpClient& client, const SnmpTarget& target, const std::ve
     std::vector<std::string> oids;
     oids.reserve(entries.size());
     for (const OidEntry& e : entries) oids.push_back(e.value);
-    const std::optional<SnmpResponse> response = client.Get(target, oids);
+    const std::optional<SnmpResponse> response = client.Get(target, oids, stopping);
     if (!response) {
         gap();
         return {kPollFailed, {}};

@@ -44,8 +44,10 @@ struct PollResult {
 // Receives the agent's readings (a tag and a value) and gaps (neither).
 using ValueSink = std::function<void(std::optional<std::string_view> tag, std::optional<core::Reading> value)>;
 
-// `sink` may be empty: the agent does not hand its values on.
+// `sink` may be empty: the agent does not hand its values on. `stopping`
+// (when given) ends the wait for the agent early, as a failed request.
 PollResult PollAgent(SnmpClient& client, const SnmpTarget& target, const std::vector<OidEntry>& entries,
-                     std::string_view outFormat, std::string_view marker, const ValueSink& sink);
+                     std::string_view outFormat, std::string_view marker, const ValueSink& sink,
+                     const std::function<bool()>& stopping = {});
 
 }  // namespace qm::polling::snmp
