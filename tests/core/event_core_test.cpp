@@ -268,9 +268,11 @@ TEST(EventCore, ShutdownWithRecordsInFlightFreesEverything) {
     EXPECT_EQ(counters.threads.load(), 0u);
     EXPECT_EQ(counters.locks.users.load(), 0u);
     // Everything the core allocated was given back (other threads of the test
-    // binary are idle here, so the difference is the core's own).
+    // binary are idle here, so the difference is the core's own). The figure
+    // is the whole heap, whose level also holds what the ended threads left
+    // in its caches: a few KiB, where the records in flight would be hundreds.
     const MemorySnapshot after = TakeMemorySnapshot();
-    EXPECT_LE(after.InUse(), before.InUse() + 4096);
+    EXPECT_LE(after.InUse(), before.InUse() + 64 * 1024);
 }
 
 // The database thread shifts while windows read: every snapshot read holds
