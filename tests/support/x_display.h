@@ -22,18 +22,27 @@ public:
 
     // `windowManager`: start openbox and wait until it manages the screen.
     explicit XDisplay(bool windowManager = false, const std::string& screen = "1280x1024x24") {
+        // -noreset: a server resets when its last client leaves, and the
+        // reset drops every client still opening its connection. A test's
+        // short-lived probes (xprop, xdotool) leave while a slow client
+        // (openbox, trayer, the program) opens, which then "cannot open display".
         server_ = std::make_unique<ChildProcess>(
-            std::vector<std::string>{"/usr/bin/Xvfb", "-displayfd", "1", "-nolisten", "tcp", "-screen", "0", screen},
+            std::vector<std::string>{"/usr/bin/Xvfb", "-displayfd", "1", "-nolisten", "tcp", "-noreset", "-screen", "0",
+                                     screen},
             dir_.path() / "xvfb.txt");
         WaitUntil([&] { return !(name_ = ReadDisplayName()).empty() || !server_->Alive(); }, std::chrono::seconds(30));
-        if (name_.empty()) return;
+        if (name_.empty()) {
+            problem_ = "Xvfb gave no display: " + ReadWholeFile(dir_.path() / "xvfb.txt");
+            return;
+        }
         ready_ = !windowManager;
         if (windowManager) {
             wm_ = std::make_unique<ChildProcess>(std::vector<std::string>{"/usr/bin/openbox", "--sm-disable"},
                                                  dir_.path() / "openbox.txt", Environment());
             // openbox announces itself on the root window once it manages the screen.
-            ready_ = WaitUntil([&] { return Contains(Run({"xprop", "-root", "_NET_SUPPORTING_WM_CHECK"}), "window id"); },
-                               std::chrono::seconds(30));
+            ready_ = WaitUntil([&] { return !wm_->Alive() || Contains(Run({"xprop", "-root", "_NET_SUPPORTING_WM_CHECK"}), "window id"); },
+                               std::chrono::seconds(30)) && wm_->Alive();
+            if (!ready_) problem_ = "openbox did not manage " + name_ + ": " + ReadWholeFile(dir_.path() / "openbox.txt");
         }
     }
     ~XDisplay() { Kill(); }
@@ -41,6 +50,8 @@ public:
     XDisplay& operator=(const XDisplay&) = delete;
 
     bool Ok() const { return ready_ && !name_.empty(); }
+    // Why the display is not Ok(): what Xvfb or openbox printed.
+    const std::string& Problem() const { return problem_; }
     // ":N"
     const std::string& Name() const { return name_; }
     // A minimal environment for a child on this display.
@@ -79,7 +90,7 @@ private:
     TempDir dir_{"qm-x"};
     std::unique_ptr<ChildProcess> server_;
     std::unique_ptr<ChildProcess> wm_;
-    std::string name_;
+    std::string name_, problem_;
     bool ready_ = false;
     mutable int runs_ = 0;
 };

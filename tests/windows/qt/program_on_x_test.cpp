@@ -208,7 +208,8 @@ public:
     ChildProcess& Run() { return *run_; }
     const ProgramHome& Home() const { return home_; }
     std::string Output() const {
-        return "\n" + ReadWholeFile(Out(runs_)) + "\ntrayer: " + ReadWholeFile(output_.path() / "trayer.txt");
+        return "\n" + ReadWholeFile(Out(runs_)) + "\ntrayer: " + ReadWholeFile(output_.path() / "trayer.txt") +
+               (display_.Problem().empty() ? "" : "\ndisplay: " + display_.Problem());
     }
     // What the program printed and what the X server holds, for a failure.
     std::string Diagnosis() const {
@@ -250,8 +251,9 @@ private:
         }
         wm_ = std::make_unique<ChildProcess>(std::vector<std::string>{"/usr/bin/openbox", "--sm-disable"},
                                              output_.path() / "openbox.txt", display_.Environment());
-        const bool managed = WaitUntil(
-            [&] { return Contains(display_.Run({"xprop", "-root", "_NET_SUPPORTING_WM_CHECK"}), "window id"); }, 60s);
+        const bool managed = WaitUntil([&] {
+            return !wm_->Alive() || Contains(display_.Run({"xprop", "-root", "_NET_SUPPORTING_WM_CHECK"}), "window id");
+        }, 60s) && wm_->Alive();
         if (!managed) ADD_FAILURE() << "no window manager: " << ReadWholeFile(output_.path() / "openbox.txt");
         return managed;
     }
