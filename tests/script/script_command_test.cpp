@@ -9,6 +9,7 @@
 
 #include <sstream>
 
+#include "platform/local_socket.h"
 #include "support/program_home.h"
 #include "support/udp_peer.h"
 #include "transport/transport_test_support.h"
@@ -35,6 +36,14 @@ protected:
                "}\r\n#call:mod_collector.stop\r\n#call:mod_collector.start\r\n#echo:mod_collector.item.0";
     }
     bool Listening(uint16_t port) { return Handshake(sender_, port, 30s); }
+    // A started program takes scripts once its socket listens. That comes
+    // after the collector answers (the windows are made in between): a
+    // script sent before it finds no program and runs offline instead. The
+    // probe sends nothing, which is an empty script.
+    bool TakesScripts() const {
+        const fs::path socket = home_.Home() / "Settings" / "quillmark.sock";
+        return WaitUntil([&] { return platform::ConnectLocal(socket).Valid(); }, 60s);
+    }
 
     ProgramHome home_;
     TempDir scripts_{"qm-scripts"};
@@ -48,7 +57,7 @@ TEST_F(ScriptCommand, MovesTheListenerOfARunningProgramAndOfAStoppedOne) {
     home_.Listen(first);
     {
         std::unique_ptr<ChildProcess> program = home_.Start();
-        ASSERT_TRUE(Listening(first)) << home_.OutputText();
+        ASSERT_TRUE(Listening(first) && TakesScripts()) << home_.OutputText();
         EXPECT_EQ(RunScript(MoveListener(second)), 0) << Output();
         EXPECT_TRUE(Contains(Output(), "0.Port=" + std::to_string(second) + "\n")) << Output();
         ASSERT_TRUE(Listening(second)) << home_.OutputText();
@@ -130,7 +139,7 @@ TEST_F(ScriptCommand, AnotherUsersConnectionIsRefused) {
     const uint16_t port = FreePort();
     home_.Listen(port);
     std::unique_ptr<ChildProcess> program = home_.Start();
-    ASSERT_TRUE(Listening(port)) << home_.OutputText();
+    ASSERT_TRUE(Listening(port) && TakesScripts()) << home_.OutputText();
     // The user "nobody" may reach the home and read the script. Only our own
     // folders: the system's temporary folder keeps its sticky, open mode.
     const fs::path temp = fs::temp_directory_path();
