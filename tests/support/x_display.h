@@ -7,6 +7,7 @@
 
 #include <fstream>
 #include <memory>
+#include <thread>
 
 #include "support/child_process.h"
 #include "support/files.h"
@@ -61,8 +62,12 @@ public:
         return ChildEnvironment(std::move(more));
     }
     // Runs an X client (xdotool, xprop, xwininfo) to its end and returns what
-    // it printed.
+    // it printed. A wait that probes with X clients would start hundreds a
+    // second and take the CPU from the program it waits for: one starts at
+    // most every kRunEvery.
     std::string Run(std::vector<std::string> argv) const {
+        std::this_thread::sleep_until(lastRun_ + kRunEvery);
+        lastRun_ = std::chrono::steady_clock::now();
         const std::filesystem::path out = dir_.path() / ("run" + std::to_string(++runs_) + ".txt");
         ChildProcess(std::move(argv), out, Environment()).Exit(std::chrono::seconds(30));
         const std::string printed = ReadWholeFile(out);
@@ -93,6 +98,8 @@ private:
     std::string name_, problem_;
     bool ready_ = false;
     mutable int runs_ = 0;
+    static constexpr std::chrono::milliseconds kRunEvery{25};
+    mutable std::chrono::steady_clock::time_point lastRun_;
 };
 
 }  // namespace qm::testing
