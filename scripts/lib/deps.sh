@@ -20,11 +20,15 @@ BUILD_PACKAGES=(g++ cmake ninja-build pkg-config libpam0g-dev qt6-base-dev qt6-q
 FUZZ_PACKAGES=(clang libclang-rt-14-dev cmake ninja-build)
 TEST_PACKAGES=(libgtest-dev libgmock-dev bsdutils procps locales rsyslog dnsmasq-base curl apache2-utils chromium xvfb openbox xdotool x11-utils x11-apps trayer fonts-dejavu-core snmpd snmp snmpsim python3-pymodbus python3-serial python3-serial-asyncio)
 
-# Configures and builds into the given folder.
+# Configures and builds into the given folder: build_tree DIR [cmake options]
+# [-- targets]; every target when none are named.
 build_tree() {
     local dir="$1"; shift
-    cmake -S "$ROOT" -B "$ROOT/$dir" -G Ninja "$@" >/dev/null
-    cmake --build "$ROOT/$dir" -- -j"$(nproc)"
+    local options=()
+    while [ $# -gt 0 ] && [ "$1" != "--" ]; do options+=("$1"); shift; done
+    [ $# -gt 0 ] && shift
+    cmake -S "$ROOT" -B "$ROOT/$dir" -G Ninja "${options[@]}" >/dev/null
+    cmake --build "$ROOT/$dir" -- -j"$(nproc)" "$@"
 }
 
 # A Release tree for a benchmark, its build output shown only when it fails.
