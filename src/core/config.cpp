@@ -59,18 +59,18 @@ SettingsSection Config::OpenToChange(std::string_view fileName, std::string_view
     return s;
 }
 
-SettingsSection Config::BeginSave(std::string_view fileName, std::string_view section) const {
-    SettingsSection s = OpenToChange(fileName, section);
-    s.File().EmptySection(section);
-    s.File().WriteString(section, "Version", "2");
+SettingsSection Config::Emptied(SettingsSection s) {
+    s.File().EmptySection(s.Name());
+    s.File().WriteString(s.Name(), "Version", "2");
     return s;
 }
 
+SettingsSection Config::BeginSave(std::string_view fileName, std::string_view section) const {
+    return Emptied(OpenToChange(fileName, section));
+}
+
 SettingsSection Config::BeginDetached(std::string_view fileName, std::string_view section) const {
-    SettingsSection s(FileFor(fileName), std::string(section), platform::ProfileFile());
-    s.File().EmptySection(section);
-    s.File().WriteString(section, "Version", "2");
-    return s;
+    return Emptied(SettingsSection(FileFor(fileName), std::string(section), platform::ProfileFile()));
 }
 
 bool Config::Store(const SettingsSection& filled) const {

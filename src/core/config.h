@@ -76,6 +76,8 @@ public:
 
 private:
     SettingsSection Read(std::filesystem::path path, std::string_view section) const;
+    // Emptied and stamped `Version=2`, ready for the fields.
+    static SettingsSection Emptied(SettingsSection s);
 
     std::filesystem::path folder_;
     mutable std::mutex writing_;

@@ -103,4 +103,22 @@ uint64_t FreshId(const RecordTable<T>& table, uint64_t T::*id, uint64_t wanted) 
     return value;
 }
 
+// Gives every record read from a file an identity of its own: a stored 0, or
+// one an earlier record already has, becomes a fresh one (the first holder
+// keeps its identity and whatever names it). `mended(slot, old)` is told of
+// each change.
+template <typename T>
+void MendIds(RecordTable<T>& table, uint64_t T::*id, uint64_t wanted,
+             const std::function<void(size_t, uint64_t)>& mended = {}) {
+    for (size_t i = 0; i < table.size(); ++i) {
+        uint64_t& value = table[i].record.*id;
+        bool taken = value == 0;
+        for (size_t j = 0; j < i && !taken; ++j) taken = table[j].record.*id == value;
+        if (!taken) continue;
+        const uint64_t old = value;
+        value = FreshId(table, id, wanted);
+        if (mended) mended(i, old);
+    }
+}
+
 }  // namespace qm::core

@@ -157,17 +157,11 @@ private:
     // (the items named only the first): the first holder keeps its ID, and
     // the others get a fresh one, so each can be named on its own.
     void GiveListsOwnIds() {
-        for (size_t i = 0; i < settings_.lists.size(); ++i) {
-            List& list = settings_.lists[i].record;
-            bool taken = list.id == 0;
-            for (size_t j = 0; j < i && !taken; ++j) taken = settings_.lists[j].record.id == list.id;
-            if (!taken) continue;
-            const uint64_t old = list.id;
-            list.id = FreshListId();
-            std::fprintf(stderr, "settings: [%s] list %zu had ID %llu, %s; it now has ID %llu\n", Shape::kSection, i,
+        core::MendIds(settings_.lists, &List::id, core_.SecondsSinceEpoch(), [this](size_t slot, uint64_t old) {
+            std::fprintf(stderr, "settings: [%s] list %zu had ID %llu, %s; it now has ID %llu\n", Shape::kSection, slot,
                          static_cast<unsigned long long>(old), old == 0 ? "which means no list" : "as an earlier list has",
-                         static_cast<unsigned long long>(list.id));
-        }
+                         static_cast<unsigned long long>(settings_.lists[slot].record.id));
+        });
     }
     static void FitList(List& list) {
         core::ApplyFieldRules(List::Fields(), list);

@@ -73,13 +73,8 @@ void WindowModule::Load(const core::SettingsSection& section) {
     // Frame events and type settings find a window by its UID, so a stored 0
     // or a UID that an earlier entry already has gets a fresh one.
     // The first holder of a UID keeps it, and with it its type settings.
-    for (size_t i = 0; i < table_.size(); ++i) {
-        WindowEntry& entry = table_[i].record;
-        FitToCapacity(entry);
-        bool taken = entry.uid == 0;
-        for (size_t j = 0; j < i && !taken; ++j) taken = table_[j].record.uid == entry.uid;
-        if (taken) entry.uid = FreshUid(core_.SecondsSinceEpoch());
-    }
+    for (auto& slot : table_) FitToCapacity(slot.record);
+    core::MendIds(table_, &WindowEntry::uid, core_.SecondsSinceEpoch());
     // Until the tray can bring a closed window back, the reset option is the
     // way back: every enabled window reopens shown (and stays so, as its
     // reset place does).
