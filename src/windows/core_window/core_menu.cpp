@@ -14,8 +14,17 @@ CoreMenuItem Command(std::string text, CoreCommand command, bool enabled = true)
     return item;
 }
 
-CoreMenuItem WindowItem(const WindowSummary& w) {
-    CoreMenuItem item = Command(w.name.empty() ? std::to_string(w.uid) : w.name, CoreCommand::ToggleWindow);
+// A window without a name or a title of its own is an info box the program
+// opened in an earlier run: what it showed, its title with it, is not kept,
+// and its UID (seconds since the first start) would mean nothing to a user.
+std::string WindowLabel(const core::CoreContext& core, const WindowSummary& w) {
+    if (!w.name.empty()) return w.name;
+    if (w.type == kWindowInfoBox) return core.Text(core::str::kPageInfoWindow);
+    return std::to_string(w.uid);
+}
+
+CoreMenuItem WindowItem(const core::CoreContext& core, const WindowSummary& w) {
+    CoreMenuItem item = Command(WindowLabel(core, w), CoreCommand::ToggleWindow);
     item.window = w.index;
     item.uid = w.uid;
     item.checkable = true;
@@ -33,8 +42,8 @@ std::vector<CoreMenuItem> BuildCoreMenu(const core::CoreContext& core, const std
     // A disabled or removed entry is never shown: toggling it would do nothing.
     for (const WindowSummary& w : windows) {
         if (!w.active || !w.hasFrame) continue;
-        if (w.type == kWindowGraph) graphs.submenu.push_back(WindowItem(w));
-        else menu.push_back(WindowItem(w));
+        if (w.type == kWindowGraph) graphs.submenu.push_back(WindowItem(core, w));
+        else menu.push_back(WindowItem(core, w));
     }
     if (!graphs.submenu.empty()) menu.push_back(std::move(graphs));
     if (!menu.empty()) {

@@ -235,6 +235,20 @@ TEST_F(CoreWindowTest, WithoutATrayTheNoteStaysShownAndItsMenuLeadsToEverything)
     EXPECT_TRUE(core_.exitEvent.Wait(20s));
 }
 
+// The box About opened in an earlier run comes back with neither a name nor
+// a title (its text is not kept): its entry says what it is, not its UID.
+TEST_F(CoreWindowTest, AnUntitledInfoBoxGoesByItsKindInTheMenu) {
+    CoreWindow& window = Start();
+    WindowEntry box;
+    box.enable = 1;
+    box.type = kWindowInfoBox;
+    box.param = kWindowVisible | kWindowToolFrame;
+    ASSERT_TRUE(module_->AddWindow(box));
+    const std::vector<std::string> entries = MenuEntries(window);
+    ASSERT_GE(entries.size(), 2u);
+    EXPECT_EQ(entries[1], "Информационное окно [x]");
+}
+
 TEST_F(CoreWindowTest, ServicesStopAndStartOnAWorkerWhileAPollerHoldsItsLock) {
     CoreWindow& window = Start();
     ASSERT_TRUE(AllRunning(true));
