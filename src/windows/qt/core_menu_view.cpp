@@ -9,7 +9,9 @@ namespace qm::windows::qt {
 
 namespace {
 
-void Fill(QMenu& menu, const std::vector<CoreMenuItem>& items, QList<QVariant> path) {
+using Choose = std::function<void(const CoreMenuItem&)>;
+
+void Fill(QMenu& menu, const std::vector<CoreMenuItem>& items, QList<QVariant> path, const Choose& choose) {
     for (size_t i = 0; i < items.size(); ++i) {
         const CoreMenuItem& item = items[i];
         if (item.separator) {
@@ -22,7 +24,7 @@ void Fill(QMenu& menu, const std::vector<CoreMenuItem>& items, QList<QVariant> p
         if (!item.submenu.empty()) {
             QMenu* sub = menu.addMenu(text);  // owned by `menu`
             sub->setEnabled(item.enabled);
-            Fill(*sub, item.submenu, here);
+            Fill(*sub, item.submenu, here, choose);
             continue;
         }
         QAction* action = menu.addAction(text);
@@ -30,12 +32,23 @@ void Fill(QMenu& menu, const std::vector<CoreMenuItem>& items, QList<QVariant> p
         action->setChecked(item.checked);
         action->setEnabled(item.enabled);
         action->setData(here);
+        // The item by value: the list it came from is gone by the time a
+        // desktop's menu reports the choice.
+        if (choose) QObject::connect(action, &QAction::triggered, action, [choose, item] { choose(item); });
     }
 }
 
 }  // namespace
 
-void FillCoreMenu(QMenu& menu, const std::vector<CoreMenuItem>& items) { Fill(menu, items, {}); }
+void FillCoreMenu(QMenu& menu, const std::vector<CoreMenuItem>& items) { Fill(menu, items, {}, nullptr); }
+
+void RefillCoreMenu(QMenu& menu, const std::vector<CoreMenuItem>& items, const Choose& choose) {
+    // clear() leaves the submenus, which are the menu's children; they go
+    // once the caller (a menu's own signal, perhaps) has returned.
+    menu.clear();
+    for (QMenu* sub : menu.findChildren<QMenu*>(Qt::FindDirectChildrenOnly)) sub->deleteLater();
+    Fill(menu, items, {}, choose);
+}
 
 std::optional<CoreMenuItem> RunCoreMenu(const std::vector<CoreMenuItem>& items, QWidget& owner, const QPoint& at) {
     QMenu menu;

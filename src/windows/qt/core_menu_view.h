@@ -1,6 +1,7 @@
 #pragma once
 // Shows the program's menu (core_window/core_menu.h) as a Qt popup menu and
 // tells which item was chosen. GUI thread only.
+#include <functional>
 #include <optional>
 #include <vector>
 
@@ -15,6 +16,13 @@ namespace qm::windows::qt {
 // Fills `menu` with the items; each action's data is the item's path
 // (indexes from the top, through submenus).
 void FillCoreMenu(QMenu& menu, const std::vector<CoreMenuItem>& items);
+
+// Puts the items into `menu` in place of everything it held, submenus
+// included; choosing an entry, whenever that comes, calls `choose` with the
+// item it stands for. For a menu that lives on and is shown by someone else
+// (the tray's, which the desktop may show through D-Bus).
+void RefillCoreMenu(QMenu& menu, const std::vector<CoreMenuItem>& items,
+                    const std::function<void(const CoreMenuItem&)>& choose);
 
 // Runs the menu for `owner` at `at` (through the popup menu guard); the item
 // chosen, or nothing. The caller checks that the owner still exists.

@@ -5,8 +5,8 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QContextMenuEvent>
-#include <QCursor>
 #include <QGuiApplication>
+#include <QMenu>
 #include <QPainter>
 #include <QPointer>
 #include <QScreen>
@@ -57,14 +57,16 @@ CoreWindow::CoreWindow(core::CoreContext& core, ServiceControl& services, script
     if (QSystemTrayIcon::isSystemTrayAvailable()) {
         tray_ = std::make_unique<QSystemTrayIcon>();
         tray_->setToolTip("Quillmark");
+        // A menu popped up at the pointer on a right click shows on X only:
+        // a StatusNotifier host shows the menu the icon exports (none without
+        // this one), and Wayland refuses a popup at the pointer anyway.
+        trayMenu_ = std::make_unique<QMenu>();
+        connect(trayMenu_.get(), &QMenu::aboutToShow, this, [this] { RefillTrayMenu(); });
+        // Filled now as well: a host may read the menu before it asks to show it.
+        RefillTrayMenu();
+        tray_->setContextMenu(trayMenu_.get());
         connect(tray_.get(), &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
-            if (reason == QSystemTrayIcon::Trigger) {
-                ShowNote();
-            } else if (reason == QSystemTrayIcon::Context) {
-                // Not from inside the icon's own mouse handler: the menu runs
-                // a loop of its own and the icon may be gone when it returns.
-                QTimer::singleShot(0, this, [this] { OpenMenu(QCursor::pos()); });
-            }
+            if (reason == QSystemTrayIcon::Trigger) ShowNote();
         });
     }
     Tick();  // the first icon at once: busy while start-up is still going on
@@ -132,6 +134,14 @@ std::vector<CoreMenuItem> CoreWindow::Menu() {
         }
     }
     return BuildCoreMenu(core_, windows, services_.Busy());
+}
+
+void CoreWindow::RefillTrayMenu() {
+    // Choices come back later, from the menu's own signal: carried out once
+    // that has returned, as they may end the menu's run or the program.
+    RefillCoreMenu(*trayMenu_, Menu(), [this](const CoreMenuItem& item) {
+        QTimer::singleShot(0, this, [this, item] { Carry(item); });
+    });
 }
 
 void CoreWindow::OpenMenu(const QPoint& at) {

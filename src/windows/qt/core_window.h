@@ -1,7 +1,10 @@
 #pragma once
 // The core window: the program's tray icon with its menu, and the small
-// status note a left click on the icon shows for about ten seconds. Without
-// a tray to put the icon in (off-screen drawing, desktops without one) the
+// status note a left click on the icon shows for about ten seconds. The tray
+// gets the menu to keep: a StatusNotifier host (KDE, GNOME's AppIndicator,
+// waybar, any Wayland desktop) shows it itself through D-Bus, an XEmbed tray
+// through Qt; it is filled afresh whenever it is about to show. Without a
+// tray to put the icon in (off-screen drawing, desktops without one) the
 // note stays shown instead and its right click opens the same menu.
 // Made and destroyed on the GUI thread (see CoreEnvironment); closing it
 // only hides it. It owns the settings dialog, made when first asked for.
@@ -13,6 +16,7 @@
 
 #include "windows/core_window/status_note.h"
 
+class QMenu;
 class QSystemTrayIcon;
 
 namespace qm::core {
@@ -69,12 +73,15 @@ protected:
 private:
     void PlaceInCorner();
     void OpenMenu(const QPoint& at);
+    void RefillTrayMenu();
     void SetTrayIcon(int number);
     WindowModule* Module();
 
     core::CoreContext& core_;
     ServiceControl& services_;
     script::ScriptHost* const scripts_;
+    // Before the icon, which keeps a pointer to it and goes first.
+    std::unique_ptr<QMenu> trayMenu_;
     std::unique_ptr<QSystemTrayIcon> tray_;
     std::unique_ptr<SettingsDialog> settings_;
     std::array<NoteLine, 3> lines_;
