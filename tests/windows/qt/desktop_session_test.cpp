@@ -232,6 +232,16 @@ TEST(StatusNotifierTrayOnX, TheExportedMenuIsCurrentAndItsExitEndsTheProgram) {
         return shown.size() > 2 && shown[2] == "О программе... [x]";
     }, 60s)) << ::testing::PrintToString(shown);
 
+    // A left click shows the status note, as in any tray.
+    // xdotool prints window ids, and an X error for a window that went meanwhile.
+    const auto note = [&] {
+        const std::string ids = display.Run({"xdotool", "search", "--onlyvisible", "--name", "^Quillmark$"});
+        return std::regex_search(ids, std::regex("(^|\n)\\d+\n"));
+    };
+    EXPECT_FALSE(note());
+    ASSERT_EQ(host.Ask({"activate", item}), std::vector<std::string>{"activated"});
+    EXPECT_TRUE(WaitUntil(note, 30s)) << "no status note";
+
     ASSERT_NO_FATAL_FAILURE(p.Send(0, 10));
     ASSERT_EQ(host.Ask({"click", item, "Выход"}), std::vector<std::string>{"clicked Выход"});
     ASSERT_NO_FATAL_FAILURE(p.ExpectEndedInOrder(10));

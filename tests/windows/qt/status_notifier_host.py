@@ -9,6 +9,7 @@ on an item's exported menu.
   status_notifier_host.py show NAME         the item's menu path, then its
                                             entries as a host shows them
   status_notifier_host.py click NAME LABEL  chooses the entry shown as LABEL
+  status_notifier_host.py activate NAME     a left click on the item
 """
 import sys
 
@@ -150,6 +151,10 @@ def main(args):
         if path != "/NO_DBUSMENU":
             for _, line in opened(menu):
                 say(line)
+        return 0
+    if len(args) == 2 and args[0] == "activate":
+        bus.get_object(args[1], "/StatusNotifierItem").Activate(0, 0, dbus_interface=ITEM)
+        say("activated")
         return 0
     if len(args) == 3 and args[0] == "click":
         _, menu = menu_of(bus, args[1])
