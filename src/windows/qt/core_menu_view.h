@@ -1,6 +1,7 @@
 #pragma once
-// Shows the program's menu (core_window/core_menu.h) as a Qt popup menu and
-// tells which item was chosen. GUI thread only.
+// Shows the program's menu (core_window/core_menu.h) as a Qt menu: a popup
+// run here that tells which item was chosen, or a menu kept filled for the
+// tray, which reports choices as they come. GUI thread only.
 #include <functional>
 #include <optional>
 #include <vector>
