@@ -63,8 +63,14 @@ void EventListLogic::ApplyOptions(uint8_t param, uint8_t eventParam) {
 }
 
 void EventListLogic::ApplySettings(EventListSettings settings) {
+    settings.Clamp(core_.dotsPerInch);
+    // Rows chosen, coloured or named by the old event types, rules or
+    // options would stay as they were: the list reads the queue again.
+    constexpr uint8_t kRowOptions = kListColorScheme | kListGroupBySender | kListResolveNames;
+    if (settings.eventParam != settings_.eventParam || settings.rules != settings_.rules ||
+        (settings.param & kRowOptions) != (settings_.param & kRowOptions))
+        rereadPending_ = true;
     settings_ = std::move(settings);
-    settings_.Clamp(core_.dotsPerInch);
     options_.reset();
 }
 
@@ -127,10 +133,11 @@ void EventListLogic::Tick() {
     // read position means nothing in the new queue. While workers are busy
     // the rows can't go yet, and reading on would start them twice on the
     // same events or skip new ones: the whole turn waits.
-    if (const uint32_t generation = events->Generation(); generation != reader_.generation) {
+    if (const uint32_t generation = events->Generation(); generation != reader_.generation || rereadPending_) {
         if (BusyWorkers() != 0) return;
         ClearRows();
         reader_ = {0, generation};
+        rereadPending_ = false;
     }
     core::ReaderState next = reader_;
     core::QueueSlice slice;

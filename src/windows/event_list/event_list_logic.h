@@ -49,7 +49,9 @@ public:
     void SetColumnWidth(int column, uint32_t width);
     // Param and EventParam from the window module or the settings dialog.
     void ApplyOptions(uint8_t param, uint8_t eventParam);
-    // Everything at once (Apply type settings); rows stay.
+    // Everything at once (Apply type settings). Rows stay, unless what fills
+    // them changed (event types, rules, colour scheme, grouping, names):
+    // then the next tick shows the queue again from its start.
     void ApplySettings(EventListSettings settings);
     // The font height to create: FontHeight, else the core font's, else 10.
     int32_t EffectiveFontHeight() const;
@@ -129,6 +131,7 @@ private:
     bool senderIndexValid_ = true;
     core::ReaderState reader_;
     bool rowsChanged_ = false;
+    bool rereadPending_ = false;
     // Keys of the rows that are in order for sortedDirection_, one per row
     // from the first, in row order: a sort after new rows were added merges
     // them in instead of sorting everything. Emptied when a sorted row changes.

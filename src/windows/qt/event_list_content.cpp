@@ -20,6 +20,7 @@
 #include "windows/qt/icon_set.h"
 #include "windows/qt/popup_menus.h"
 #include "windows/qt/program_font.h"
+#include "windows/window_module/window_type_settings.h"
 #include "windows/window_module/window_entry.h"
 
 namespace qm::windows::qt {
@@ -346,6 +347,23 @@ void EventListContent::ShowMenu(const QPoint& at) {
     else if (chosen == details) ShowDetailsOf(clickedEvent);
     for (const auto& [action, index] : graphActions)
         if (chosen == action && host_.toggleWindow) host_.toggleWindow(index);
+}
+
+bool EventListContent::CurrentTypeSettings(WindowTypeSettings& out) const {
+    out = WindowTypeSettings{logic_->Settings()};
+    return true;
+}
+
+void EventListContent::ApplyTypeSettings(const WindowTypeSettings& given) {
+    const EventListSettings* settings = given.EventList();
+    if (!settings) return;
+    logic_->ApplySettings(*settings);
+    ApplyColumns(logic_->Settings().colSize);
+    ApplyFont();
+    ApplyHeaderStyle();
+    listTimer_.start(static_cast<int>(logic_->Settings().mainTimer));
+    statusTimer_.start(static_cast<int>(logic_->Settings().statusTimer));
+    StatusNow();
 }
 
 void EventListContent::SaveTypeSettings() {

@@ -74,6 +74,9 @@ public:
 
     QWidget* Widget() override { return this; }
     void SaveTypeSettings() override;
+    bool CurrentTypeSettings(WindowTypeSettings& out) const override;
+    // The dialog's settings: shown at once, the timers on their new periods.
+    void ApplyTypeSettings(const WindowTypeSettings& settings) override;
     uint32_t BusyWorkers() const override { return logic_ ? logic_->BusyWorkers() : 0; }
     uint32_t RunningWorkers() const override { return logic_ ? logic_->RunningWorkers() : 0; }
 
