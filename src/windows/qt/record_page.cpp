@@ -258,7 +258,8 @@ void RecordPage::Refresh() {
     }
     itemRows_.clear();
     for (size_t slot = 0; slot < itemCopies_.size(); ++slot)
-        if (!layout_.windowType || NumberOf(itemCopies_[slot], "Type") == *layout_.windowType) itemRows_.push_back(slot);
+        if (!layout_.windowType || layout_.everyWindow || NumberOf(itemCopies_[slot], "Type") == *layout_.windowType)
+            itemRows_.push_back(slot);
     listRows_.clear();
     for (size_t slot = 0; slot < listCopies_.size(); ++slot) listRows_.push_back(slot);
     filling_ = true;
@@ -269,8 +270,10 @@ void RecordPage::Refresh() {
         if (shownItem_ >= 0) items_->selectRow(shownItem_);
         else items_->clearSelection();
         shownItem_ = SelectedRow(items_);
-        // Settings typed for the chosen window stay as typed.
+        // Settings typed for the chosen window stay as typed; the rules it
+        // may pick are those of now.
         if (typeForm_ && !busy && !typeForm_->Pending()) ShowSelectedWindow();
+        if (typeForm_) typeForm_->OfferRules();
     }
     if (lists_) {
         FillTable(*lists_, RecordSet::List, listCopies_, listRows_);
@@ -313,7 +316,8 @@ void RecordPage::FillTable(QTableWidget& table, RecordSet set, const std::vector
             QString text = Q(ShownText(hint, f, record.Data()));
             const bool number = f.encoding == core::FieldEncoding::Struct && f.size <= 8;
             const uint64_t value = number ? static_cast<uint64_t>(core::FieldNumber(f, record.Data())) : 0;
-            if (hint.look == FieldLook::Choice && number) {
+            // Names also for values kept as they are (a window's type).
+            if ((hint.look == FieldLook::Choice || hint.look == FieldLook::ReadOnly) && number && !hint.names.empty()) {
                 for (const Named& n : hint.names)
                     if (n.value == value) text = Q(NamedText(core_, n));
             } else if (hint.look == FieldLook::ListRef && number) {
@@ -414,7 +418,9 @@ std::optional<std::string> RecordPage::EditRecord(RecordSet set, int row, const 
     const size_t slot = (*rows)[size_t(row)];
     const core::RecordCopy original = (*RecordsOf(set))[slot];
     core::RecordCopy edited = original;
-    if (auto refusal = ApplyFieldTexts(core_, layout_, set, texts, GodMode(), edited)) {
+    std::optional<std::string> refusal = ApplyFieldTexts(core_, layout_, set, texts, GodMode(), edited);
+    if (!refusal && typeForm_ && set == RecordSet::Item) refusal = typeForm_->EditRefusal(original, edited);
+    if (refusal) {
         Say(*refusal);
         return refusal;
     }

@@ -6,7 +6,9 @@
 
 #include "core/module.h"
 #include "core/string_ids.h"
+#include "windows/event_list/event_list_settings.h"
 #include "windows/window_frame.h"
+#include "windows/window_module/window_entry.h"
 
 namespace qm::windows::qt {
 
@@ -111,6 +113,20 @@ std::vector<PageLayout> MakeLayouts() {
     lists.listUidKey = "UID";
     lists.proposals = {{RecordSet::List, "Enable", "1"}};
     pages.push_back(lists);
+
+    // Every window, to see them all in one place; the windows added here and
+    // the settings shown below the table are an event list's.
+    PageLayout windows;
+    windows.title = str::kPageWindows;
+    windows.module = core::kModuleWindow;
+    windows.items = true;
+    windows.windowType = kWindowEventList;
+    windows.everyWindow = true;
+    windows.hints = {{RecordSet::Item, "Param", FieldLook::Bits, WindowBits()},
+                     {RecordSet::Item, "Type", FieldLook::ReadOnly, WindowTypeNames()}};
+    windows.proposals = {{RecordSet::Item, "Enable", "1"}, {RecordSet::Item, "Type", std::to_string(kWindowEventList)},
+                         {RecordSet::Item, "Param", std::to_string(kWindowVisible)}};
+    pages.push_back(windows);
 
     PageLayout info;
     info.title = str::kPageInfoWindow;
@@ -230,6 +246,28 @@ bool SameKey(std::string_view a, std::string_view b) {
 }
 
 }  // namespace
+
+const std::vector<OptionGroup>& EventListOptionGroups() {
+    // What decides which events a list shows and how their rows are filled,
+    // then what only changes how the list looks and behaves.
+    static const std::vector<OptionGroup> groups{
+        {str::kEventHandling, "EventParam", EventTypeBits(true)},
+        {str::kEventHandling,
+         "Param",
+         {Id(kListColorScheme, str::kColorScheme), Id(kListGroupBySender, str::kGroupBySender),
+          Id(kListResolveNames, str::kUseDns)}},
+        {str::kInterfaceOptions,
+         "Param",
+         {Id(kListAutoscroll, str::kAutoscroll), Id(kListSortable, str::kSortList),
+          Id(kListSimpleStatus, str::kSimpleStatusBar), Id(kListDeselectGrouped, str::kDeselectRow)}},
+    };
+    return groups;
+}
+
+std::vector<Named> WindowTypeNames() {
+    return {Id(kWindowEventList, str::kWindowTypeEventList), Id(kWindowInfoBox, str::kWindowTypeInfoBox),
+            Id(kWindowGraph, str::kWindowTypeGraph)};
+}
 
 const std::vector<PageLayout>& RecordPageLayouts() {
     static const std::vector<PageLayout> layouts = MakeLayouts();

@@ -52,13 +52,28 @@ struct PageLayout {
     bool items = false;
     bool lists = false;  // lists with their entries
     bool service = false;  // start and stop buttons
-    std::optional<uint8_t> windowType;  // window pages: only the entries of this type
+    std::optional<uint8_t> windowType;  // window pages: the type they add and whose own settings they edit
+    bool everyWindow = false;            // ... listing every window, not only the entries of that type
     std::string listUidKey = "ID";     // the lists' own UID field, which ListRef fields name
     std::string listNameKey = "StrName";
     std::vector<FieldHint> hints;
     std::vector<Proposal> proposals;
     std::vector<std::vector<Proposal>> proposedEntries;  // a new list's first entries
 };
+
+// Named bits of one field of a window's own settings, under one heading of
+// its settings panel.
+struct OptionGroup {
+    uint32_t title = 0;  // string id of the heading
+    std::string key;     // the field of the type's settings
+    std::vector<Named> bits;
+};
+
+// An event list's options and event types as its panel groups them.
+const std::vector<OptionGroup>& EventListOptionGroups();
+
+// The names of the window types, for the Type field.
+std::vector<Named> WindowTypeNames();
 
 // Every record page, in the order the dialog lists them.
 const std::vector<PageLayout>& RecordPageLayouts();

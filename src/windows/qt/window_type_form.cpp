@@ -10,13 +10,16 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
+#include <QListWidget>
 #include <QPushButton>
 #include <QTableWidget>
 #include <QVBoxLayout>
 
 #include "core/core_context.h"
+#include "core/module.h"
 #include "platform/utf16.h"
 #include "core/value_collector.h"
+#include "windows/qt/record_page_layout.h"
 #include "windows/qt/colour_button.h"
 #include "windows/window_frame.h"
 #include "windows/window_module/window_module.h"
@@ -56,8 +59,18 @@ const PageLayout& TypeLayout() {
 
 core::RecordCopy RecordOf(const WindowTypeSettings& settings) {
     if (const GraphSettings* graph = settings.Graph()) return core::RecordCopy::Of(*graph);
+    if (const EventListSettings* list = settings.EventList()) return core::RecordCopy::Of(*list);
     return core::RecordCopy::Of(*settings.InfoBox());
 }
+
+// The page on which a window of the type has its own settings.
+uint32_t PageOfType(uint8_t type) {
+    if (type == kWindowGraph) return str::kPageGraphs;
+    if (type == kWindowInfoBox) return str::kPageInfoWindow;
+    return str::kPageWindows;
+}
+
+uint64_t UidOf(const QListWidgetItem& item) { return item.data(Qt::UserRole).toULongLong(); }
 
 }  // namespace
 
@@ -83,7 +96,8 @@ bool WindowTypeForm::ShowWindow(std::optional<size_t> slot, uint64_t uid, const 
         settings = module_.TypeSettings(*slot);
         if (!settings) return false;
     }
-    if (!settings || settings->Type() != type_) settings = DefaultTypeSettings(type_);
+    if (!settings) settings = DefaultTypeSettings(type_);
+    if (!settings) return false;
     slot_ = slot;
     uid_ = uid;
     setTitle(Q(slot ? core_.Text(str::kDialogWindowSettings, name.c_str()) : core_.Text(str::kDialogNewWindowSettings)));
@@ -98,8 +112,11 @@ bool WindowTypeForm::ShowWindow(std::optional<size_t> slot, uint64_t uid, const 
 void WindowTypeForm::Build(const WindowTypeSettings& settings) {
     shown_ = settings;
     rows_.clear();
+    options_.clear();
     vendor_ = nullptr;
     tags_ = nullptr;
+    rules_ = nullptr;
+    offeredRules_ = nullptr;
     if (body_) {
         // Its Apply button may be what is running now.
         body_->hide();
@@ -111,8 +128,17 @@ void WindowTypeForm::Build(const WindowTypeSettings& settings) {
     column->setContentsMargins(0, 0, 0, 0);
     auto* form = new QFormLayout;
     column->addLayout(form);
+    const bool ownType = settings.Type() == type_;
+    if (!ownType) {
+        // A page listing every window edits only its own type's settings.
+        auto* note = new QLabel(Q(core_.Text(str::kDialogOtherTypePage, core_.Text(PageOfType(settings.Type())).c_str())), body_);
+        note->setObjectName("otherTypePage");
+        note->setWordWrap(true);
+        column->addWidget(note);
+    }
     const core::RecordCopy record = RecordOf(settings);
-    for (const core::FieldDef& f : record.Fields()) AddFieldRow(f, record);
+    if (ownType && !settings.EventList())
+        for (const core::FieldDef& f : record.Fields()) AddFieldRow(f, record);
     for (const Row& row : rows_) {
         std::string label = FieldLabel(core_, *row.field);
         if (HintFor(TypeLayout(), RecordSet::Item, row.field->key).look == FieldLook::Seconds)
@@ -120,11 +146,12 @@ void WindowTypeForm::Build(const WindowTypeSettings& settings) {
         if (row.field->key == "TimeRange") label = core_.Text(str::kDialogInMinutes, label.c_str());
         form->addRow(Q(label), row.control);
     }
-    if (const GraphSettings* graph = settings.Graph()) AddChart(*graph);
+    if (const GraphSettings* graph = settings.Graph(); graph && ownType) AddChart(*graph);
+    if (const EventListSettings* list = settings.EventList(); list && ownType) AddEventList(*list);
     auto* apply = new QPushButton(Q(core_.Text(str::kDialogApply)), body_);
     apply->setObjectName("applyWindow");
     // A new window takes these through Add.
-    apply->setVisible(slot_.has_value());
+    apply->setVisible(slot_.has_value() && ownType);
     connect(apply, &QPushButton::clicked, this, [this] { Apply(); });
     column->addWidget(apply, 0, Qt::AlignRight);
     apply_ = apply;
@@ -225,6 +252,144 @@ void WindowTypeForm::AddChart(const GraphSettings& graph) {
     OfferTags();
 }
 
+void WindowTypeForm::AddEventList(const EventListSettings& list) {
+    auto* column = static_cast<QVBoxLayout*>(body_->layout());
+    const core::RecordCopy record = core::RecordCopy::Of(list);
+    // One box per heading; the bits come from the page's table of named bits.
+    QGroupBox* box = nullptr;
+    uint32_t boxTitle = 0;
+    for (const OptionGroup& group : EventListOptionGroups()) {
+        const core::FieldDef* field = record.Find(group.key);
+        if (!field) continue;
+        if (!box || group.title != boxTitle) {
+            box = new QGroupBox(Q(core_.Text(group.title)), body_);
+            new QVBoxLayout(box);  // owned by the box
+            column->addWidget(box);
+            boxTitle = group.title;
+        }
+        const auto value = static_cast<uint64_t>(core::FieldNumber(*field, record.Data()));
+        for (const Named& n : group.bits) {
+            auto* check = new QCheckBox(Q(NamedText(core_, n)), box);
+            check->setChecked((value & n.value) != 0);
+            box->layout()->addWidget(check);
+            options_.push_back({group.key, n.value, check});
+        }
+    }
+
+    auto* rules = new QGroupBox(Q(core_.Text(str::kRules)), body_);
+    auto* ruleColumn = new QVBoxLayout(rules);
+    rules_ = new QListWidget(rules);
+    rules_->setObjectName("rules");
+    rules_->setMinimumHeight(100);
+    ruleColumn->addWidget(rules_);
+    offeredRules_ = new QComboBox(rules);
+    offeredRules_->setObjectName("offeredRules");
+    ruleColumn->addWidget(offeredRules_);
+    auto* line = new QHBoxLayout;
+    const auto button = [&](uint32_t text, const char* name) {
+        auto* b = new QPushButton(Q(core_.Text(text)), rules);
+        b->setObjectName(name);
+        line->addWidget(b);
+        return b;
+    };
+    connect(button(str::kDialogAdd, "addRule"), &QPushButton::clicked, this, &WindowTypeForm::AddRule);
+    connect(button(str::kDialogDelete, "removeRule"), &QPushButton::clicked, this, &WindowTypeForm::RemoveRule);
+    connect(button(str::kDialogMoveUp, "ruleUp"), &QPushButton::clicked, this, [this] { MoveRule(-1); });
+    connect(button(str::kDialogMoveDown, "ruleDown"), &QPushButton::clicked, this, [this] { MoveRule(1); });
+    line->addStretch(1);
+    ruleColumn->addLayout(line);
+    column->addWidget(rules);
+    OfferRules();
+    for (uint64_t uid : list.rules) AddRuleRow(uid);
+}
+
+void WindowTypeForm::OfferRules() {
+    if (!offeredRules_) return;
+    core::Module* module = core_.registry ? core_.registry->Find(core::kModuleRules) : nullptr;
+    core::RecordSets* records = module ? module->Records() : nullptr;
+    if (records) {
+        if (auto copies = records->Copy({RecordSet::Item})) {
+            ruleNames_.clear();
+            for (const core::RecordCopy& rule : *copies) {
+                if (rule.deleted) continue;
+                const core::FieldDef* uid = rule.Find("UID");
+                const core::FieldDef* enable = rule.Find("Enable");
+                if (!uid) continue;
+                ruleNames_.push_back({static_cast<uint64_t>(core::FieldNumber(*uid, rule.Data())),
+                                      rule.Get("StrName").value_or(""),
+                                      !enable || core::FieldNumber(*enable, rule.Data()) != 0});
+            }
+        }
+    }
+    const QVariant chosen = offeredRules_->currentData();
+    offeredRules_->clear();
+    for (const RuleName& rule : ruleNames_)
+        offeredRules_->addItem(RuleText(rule.uid), QVariant::fromValue<qulonglong>(rule.uid));
+    if (const int at = offeredRules_->findData(chosen); at >= 0) offeredRules_->setCurrentIndex(at);
+    for (int row = 0; rules_ && row < rules_->count(); ++row) rules_->item(row)->setText(RuleText(UidOf(*rules_->item(row))));
+}
+
+QString WindowTypeForm::RuleText(uint64_t uid) const {
+    for (const RuleName& rule : ruleNames_) {
+        if (rule.uid != uid) continue;
+        const std::string name = rule.name.empty() ? std::to_string(uid) : rule.name;
+        // Such a rule is kept in the list but matches nothing until it is enabled.
+        return Q(rule.enabled ? name : core_.Text(str::kDialogDisabledRule, name.c_str()));
+    }
+    return Q(core_.Text(str::kDialogNoSuchRule, std::to_string(uid).c_str()));
+}
+
+void WindowTypeForm::AddRuleRow(uint64_t uid) {
+    auto* item = new QListWidgetItem(RuleText(uid));
+    item->setData(Qt::UserRole, QVariant::fromValue<qulonglong>(uid));
+    rules_->addItem(item);  // the list takes it over
+}
+
+void WindowTypeForm::AddRule() {
+    if (!rules_ || offeredRules_->currentIndex() < 0) return;
+    const uint64_t uid = offeredRules_->currentData().toULongLong();
+    // A rule is applied once per event; a second place in the list would
+    // only make its place unclear.
+    for (int row = 0; row < rules_->count(); ++row) {
+        if (UidOf(*rules_->item(row)) == uid) {
+            rules_->setCurrentRow(row);
+            return;
+        }
+    }
+    AddRuleRow(uid);
+    rules_->setCurrentRow(rules_->count() - 1);
+}
+
+void WindowTypeForm::RemoveRule() {
+    if (!rules_) return;
+    const int row = rules_->currentRow();
+    if (row < 0) {
+        say_(core_.Text(str::kDialogSelectRecord));
+        return;
+    }
+    delete rules_->takeItem(row);
+}
+
+void WindowTypeForm::MoveRule(int by) {
+    if (!rules_) return;
+    const int row = rules_->currentRow();
+    if (row < 0) {
+        say_(core_.Text(str::kDialogSelectRecord));
+        return;
+    }
+    const int to = row + by;
+    if (to < 0 || to >= rules_->count()) return;
+    QListWidgetItem* item = rules_->takeItem(row);
+    rules_->insertItem(to, item);
+    rules_->setCurrentRow(to);
+}
+
+QCheckBox* WindowTypeForm::Option(const std::string& key, uint64_t bit) const {
+    for (const OptionCheck& o : options_)
+        if (o.key == key && o.bit == bit) return o.check;
+    return nullptr;
+}
+
 void WindowTypeForm::AddTag(const std::string& name, uint32_t penColor) {
     if (!tags_) return;
     const int row = tags_->rowCount();
@@ -266,7 +431,7 @@ QWidget* WindowTypeForm::Control(const std::string& key) const {
 }
 
 bool WindowTypeForm::Pending() const {
-    if (!slot_) return false;
+    if (!slot_ || shown_.Type() != type_) return false;
     WindowTypeSettings now;
     // Settings the controls cannot give (a box without a number) are an edit too.
     return Collect(now).has_value() || !baseline_ || !(now == *baseline_);
@@ -283,6 +448,21 @@ std::optional<std::string> WindowTypeForm::Collect(WindowTypeSettings& out) cons
         if (now != row.initial) texts.emplace_back(row.field->key, std::move(now));
     }
     if (auto refusal = ApplyFieldTexts(core_, TypeLayout(), RecordSet::Item, texts, core_.settings.godMode, record)) return refusal;
+    if (shown_.EventList()) {
+        // The bits are set by the fields' names, as the table of named bits gives them.
+        for (const OptionCheck& o : options_) {
+            const core::FieldDef* field = record.Find(o.key);
+            if (!field) continue;
+            auto value = static_cast<uint64_t>(core::FieldNumber(*field, record.Data()));
+            value = o.check->isChecked() ? (value | o.bit) : (value & ~o.bit);
+            record.Set(o.key, std::to_string(value));
+        }
+        EventListSettings list = record.As<EventListSettings>();
+        list.rules.clear();
+        for (int row = 0; rules_ && row < rules_->count(); ++row) list.rules.push_back(UidOf(*rules_->item(row)));
+        out = WindowTypeSettings{std::move(list)};
+        return std::nullopt;
+    }
     if (!shown_.Graph()) {
         out = WindowTypeSettings{record.As<InfoBoxSettings>()};
         return std::nullopt;
@@ -309,7 +489,7 @@ std::optional<std::string> WindowTypeForm::Collect(WindowTypeSettings& out) cons
 }
 
 std::optional<std::string> WindowTypeForm::Apply() {
-    if (!slot_) {
+    if (!slot_ || shown_.Type() != type_) {
         const std::string said = core_.Text(str::kDialogSelectRecord);
         say_(said);
         return said;
@@ -321,11 +501,23 @@ std::optional<std::string> WindowTypeForm::Apply() {
     }
     const size_t slot = *slot_;
     const uint64_t uid = uid_;
+    WindowTypeSettings sent = settings;
+    if (const EventListSettings* chosen = settings.EventList()) {
+        // The list's zoom, column widths and sort may have changed since the
+        // form was shown: only what the form shows goes over them.
+        if (std::optional<WindowTypeSettings> now = module_.TypeSettings(slot); now && now->EventList()) {
+            EventListSettings merged = *now->EventList();
+            merged.param = chosen->param;
+            merged.eventParam = chosen->eventParam;
+            merged.rules = chosen->rules;
+            sent = WindowTypeSettings{std::move(merged)};
+        }
+    }
     std::optional<std::string> result = change_([&] {
         // The slot may hold another window by now: then nothing changes and
         // the page shows what is there.
         const std::optional<WindowEntry> entry = module_.Entry(slot);
-        return entry && entry->uid == uid && module_.ReplaceWindow(slot, *entry, settings);
+        return entry && entry->uid == uid && module_.ReplaceWindow(slot, *entry, sent);
     });
     if (!result && slot_ == slot) baseline_ = std::move(settings);
     return result;
@@ -333,18 +525,33 @@ std::optional<std::string> WindowTypeForm::Apply() {
 
 std::optional<std::string> WindowTypeForm::AddWindow(const core::RecordCopy& record, std::optional<size_t>& added) {
     if (!record.Holds<WindowEntry>()) return core_.Text(str::kDialogNotAccepted);
-    std::optional<WindowTypeSettings> settings = DefaultTypeSettings(type_);
-    if (!slot_) {
+    const WindowEntry entry = record.As<WindowEntry>();
+    // GodMode may give a new window another type than the page's: it starts
+    // with that type's defaults.
+    std::optional<WindowTypeSettings> settings = DefaultTypeSettings(entry.type);
+    if (!settings) {
+        const std::string said = core_.Text(str::kDialogWindowTypeUnknown, unsigned(entry.type));
+        say_(said);
+        return said;
+    }
+    if (!slot_ && entry.type == type_ && shown_.Type() == type_) {
         if (auto refusal = Collect(*settings)) {
             say_(*refusal);
             return refusal;
         }
     }
-    const WindowEntry entry = record.As<WindowEntry>();
     return change_([&] {
         added = module_.AddWindow(entry, *settings);
         return added.has_value();
     });
+}
+
+std::optional<std::string> WindowTypeForm::EditRefusal(const core::RecordCopy& original,
+                                                    const core::RecordCopy& edited) const {
+    // The module keeps a window's type, its settings and its running window
+    // being of that type: a new type would be dropped without a word.
+    if (original.Get("Type") != edited.Get("Type")) return core_.Text(str::kDialogWindowTypeKept);
+    return std::nullopt;
 }
 
 }  // namespace qm::windows::qt

@@ -1,15 +1,21 @@
 // The settings dialog's window pages on real Qt widgets (off-screen), over
-// the program's own modules with its windows: a graph's and an info window's
-// own settings chosen on the page, handed to the window module, drawn by the
-// running window and written to mod_window.ini; a busy module changes nothing.
+// the program's own modules with its windows: a graph's, an info window's and
+// an event list's own settings chosen on the page, handed to the window
+// module, taken by the running window and written to mod_window.ini; a busy
+// module changes nothing.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <atomic>
+#include <map>
+#include <set>
 #include <thread>
 
+#include <QCheckBox>
 #include <QComboBox>
+#include <QLabel>
 #include <QLineEdit>
+#include <QListWidget>
 #include <QPushButton>
 #include <QTableWidget>
 
@@ -20,6 +26,8 @@
 #include "support/wait_until.h"
 #include "windows/graph/graph_settings.h"
 #include "windows/info_box/info_box_settings.h"
+#include "windows/event_list/event_list_settings.h"
+#include "windows/qt/event_list_content.h"
 #include "windows/qt/field_form.h"
 #include "windows/qt/frame.h"
 #include "windows/qt/graph_content.h"
@@ -43,7 +51,7 @@ class WindowPagesTest : public ::testing::Test {
 protected:
     WindowPagesTest() {
         App();
-        home_.Listen(qm::testing::FreePort());
+        home_.Listen(port_);
         // The story adds its own host.
         home_.StopPinging();
         core_.paths = core::Paths::Build(home_.Home() / "quillmark", home_.Home());
@@ -85,6 +93,20 @@ protected:
     std::string Label(uint32_t id) { return core_.Text(id); }
     static QPushButton* Button(QWidget& in, const char* name) { return in.findChild<QPushButton*>(name); }
 
+    // The row of `page`'s table whose window has this name, selected.
+    static int SelectWindow(RecordPage& page, const std::string& name) {
+        for (int r = 0; r < page.Items()->rowCount(); ++r) {
+            for (int c = 0; c < page.Items()->columnCount(); ++c) {
+                if (page.Items()->item(r, c) && page.Items()->item(r, c)->text().toStdString() == name) {
+                    page.Items()->selectRow(r);
+                    return r;
+                }
+            }
+        }
+        return -1;
+    }
+
+    const uint16_t port_ = qm::testing::FreePort();
     qm::testing::ProgramHome home_;
     core::CoreContext core_;
     std::unique_ptr<ProgramWindows> windows_;
@@ -298,6 +320,135 @@ TEST_F(WindowPagesTest, ABusyWindowModuleAnswersWithTheBusyMessageAndNothingChan
     EXPECT_EQ(form.Vendor()->currentText(), "10.0.0.9");
     EXPECT_FALSE(form.Apply());
     EXPECT_EQ(StoredGraph(ping->uid).vendor, "10.0.0.9");
+}
+
+// The user story: a rule made on the Rules page and attached to the shipped
+// "Syslog" window on the Windows page colours the matching datagrams in it,
+// those already shown included, and nothing else; no file is edited.
+TEST_F(WindowPagesTest, ARuleMadeInTheDialogAndAttachedToTheSyslogWindowColoursWhatItMatches) {
+    const std::optional<WindowSummary> syslog = Window("Syslog");
+    ASSERT_TRUE(syslog);
+    EventListContent* list = ContentOf<EventListContent>(syslog->uid);
+    ASSERT_NE(list, nullptr);
+    qm::testing::UdpPeer device;
+    ASSERT_TRUE(device.SendTo(port_, "<14>router: link down on port 3"));
+    const auto rowOf = [&](const std::string& text) -> std::optional<size_t> {
+        for (size_t r = 0; r < list->Logic().RowCount(); ++r)
+            if (list->Logic().Row(r).filled && list->Logic().Row(r).event->Message().find(text) != std::string::npos) return r;
+        return std::nullopt;
+    };
+    ASSERT_TRUE(PumpUntil([&] { return rowOf("link down").has_value(); }, std::chrono::seconds(30)));
+    const RowColors scheme = list->Logic().ColorsOf(*rowOf("link down"));
+
+    RecordPage& rules = Page(str::kPageRules);
+    const RowColors marked{0x654321, 0x123456};
+    const uint64_t colours = uint64_t{marked.text} << 32 | marked.background;
+    ASSERT_FALSE(rules.AddRecord(RecordSet::Item, {{"StrName", "Links"}, {"InCond1", "1"}, {"StrInCond1", "link"},
+                                                   {"Param", "256"}, {"OutColor", std::to_string(colours)}}));
+
+    RecordPage& windows = Page(str::kPageWindows);
+    std::set<std::string> listed;
+    for (int r = 0; r < windows.Items()->rowCount(); ++r)
+        for (int c = 0; c < windows.Items()->columnCount(); ++c)
+            if (const QTableWidgetItem* item = windows.Items()->item(r, c)) listed.insert(item->text().toStdString());
+    for (const char* name : {"Syslog", "Program", "Ping"}) EXPECT_TRUE(listed.count(name)) << name;
+    EXPECT_TRUE(listed.count(Label(str::kWindowTypeGraph))) << "types are named";
+    ASSERT_GE(SelectWindow(windows, "Syslog"), 0);
+    WindowTypeForm& form = *windows.TypeForm();
+    ASSERT_FALSE(form.ForNewWindow());
+    ASSERT_NE(form.Option("EventParam", 0x20), nullptr);
+    EXPECT_TRUE(form.Option("EventParam", 0x20)->isChecked());
+    EXPECT_EQ(form.Option("EventParam", 0x20)->text().toStdString(), Label(str::kEventTypeExternal));
+    ASSERT_EQ(form.Rules()->count(), 0);
+    const int offered = form.OfferedRules()->findText("Links");
+    ASSERT_GE(offered, 0) << "the rule made a moment ago is offered";
+    form.OfferedRules()->setCurrentIndex(offered);
+    EXPECT_FALSE(form.Pending());
+    Button(form, "addRule")->click();
+    ASSERT_EQ(form.Rules()->count(), 1);
+    EXPECT_TRUE(form.Pending());
+
+    // Apply writes this window's keys and no other's.
+    const auto othersOf = [&](const platform::ProfileFile& file) {
+        std::map<std::string, std::string> kept;
+        for (const std::string& section : file.Sections())
+            for (const std::string& key : file.Keys(section))
+                if (key.rfind("Wnd." + std::to_string(syslog->uid), 0) != 0 &&
+                    key.rfind("Item." + std::to_string(syslog->index) + "-", 0) != 0)
+                    kept[section + "/" + key] = file.Get(section, key).value_or("");
+        return kept;
+    };
+    const auto before = othersOf(platform::ProfileFile::Load(home_.Settings("mod_window")));
+    Button(form, "applyWindow")->click();
+    EXPECT_EQ(windows.Status().toStdString(), Label(str::kDialogSaved));
+    EXPECT_FALSE(form.Pending());
+    const platform::ProfileFile file = platform::ProfileFile::Load(home_.Settings("mod_window"));
+    EXPECT_EQ(othersOf(file), before);
+    const core::Config config(core_.paths.settingsFolder);
+    const EventListSettings stored =
+        LoadEventListSettings(config.Open(kWindowSettingsFile, kEventListSection), syslog->uid, core_.dotsPerInch);
+    const auto rulesNow = core_.registry->Find(core::kModuleRules)->Records()->Copy({RecordSet::Item});
+    ASSERT_TRUE(rulesNow && rulesNow->size() == 1u);
+    const std::string uid = *(*rulesNow)[0].Get("UID");
+    ASSERT_EQ(stored.rules.size(), 1u);
+    EXPECT_EQ(std::to_string(stored.rules[0]), uid);
+
+    // The running window colours the row it showed, the next such line, and nothing else.
+    ASSERT_TRUE(PumpUntil([&] { return rowOf("link down") && list->Logic().ColorsOf(*rowOf("link down")) == marked; },
+                          std::chrono::seconds(30)));
+    ASSERT_TRUE(device.SendTo(port_, "<14>router: link up on port 3"));
+    ASSERT_TRUE(device.SendTo(port_, "<14>router: fan speed normal"));
+    ASSERT_TRUE(PumpUntil([&] { return rowOf("link up") && rowOf("fan speed"); }, std::chrono::seconds(30)));
+    EXPECT_EQ(list->Logic().ColorsOf(*rowOf("link up")), marked);
+    EXPECT_EQ(list->Logic().ColorsOf(*rowOf("fan speed")), scheme);
+}
+
+// A new event list starts with the dialog's options: sorted, coloured by the
+// scheme, with names, every event type. A window keeps its type; GodMode may
+// add a window of another type than the page's, and an unknown type is named.
+TEST_F(WindowPagesTest, NewEventListsStartWithTheDialogDefaultsAndWindowsKeepTheirType) {
+    RecordPage& windows = Page(str::kPageWindows);
+    WindowTypeForm& form = *windows.TypeForm();
+    ASSERT_TRUE(form.ForNewWindow());
+    for (const auto& [bit, on] : std::vector<std::pair<uint64_t, bool>>{
+             {0x80, false}, {0x40, true}, {0x20, true}, {0x10, false}, {0x08, true}, {0x04, false}, {0x02, false}}) {
+        ASSERT_NE(form.Option("Param", bit), nullptr) << bit;
+        EXPECT_EQ(form.Option("Param", bit)->isChecked(), on) << bit;
+    }
+    for (uint64_t type : {0x40, 0x20, 0x10, 0x08}) EXPECT_TRUE(form.Option("EventParam", type)->isChecked()) << type;
+    form.Option("Param", 0x80)->setChecked(true);
+    ASSERT_FALSE(windows.AddRecord(RecordSet::Item, {{"Name", "Errors"}}));
+    const std::optional<WindowSummary> added = Window("Errors");
+    ASSERT_TRUE(added);
+    EXPECT_EQ(added->type, kWindowEventList);
+    const core::Config config(core_.paths.settingsFolder);
+    const auto stored = [&](uint64_t uid) {
+        return LoadEventListSettings(config.Open(kWindowSettingsFile, kEventListSection), uid, core_.dotsPerInch);
+    };
+    EXPECT_EQ(stored(added->uid).param, kNewWindowParam | kListAutoscroll);
+    EXPECT_EQ(stored(added->uid).eventParam, 0x78);
+
+    // A graph chosen here is named with its own page.
+    ASSERT_GE(SelectWindow(windows, "Ping"), 0);
+    const auto* note = form.findChild<QLabel*>("otherTypePage");
+    ASSERT_NE(note, nullptr);
+    EXPECT_EQ(note->text().toStdString(), core_.Text(str::kDialogOtherTypePage, Label(str::kPageGraphs).c_str()));
+    EXPECT_FALSE(form.Pending());
+
+    core_.settings.godMode = true;
+    RecordPage& graphs = Page(str::kPageGraphs);
+    ASSERT_FALSE(graphs.AddRecord(RecordSet::Item, {{"Name", "Typed"}, {"Type", "1"}}));
+    const std::optional<WindowSummary> typed = Window("Typed");
+    ASSERT_TRUE(typed);
+    EXPECT_EQ(typed->type, kWindowEventList);
+    EXPECT_EQ(stored(typed->uid).param, kNewWindowParam);
+    EXPECT_EQ(graphs.AddRecord(RecordSet::Item, {{"Name", "Odd"}, {"Type", "7"}}),
+              core_.Text(str::kDialogWindowTypeUnknown, 7u));
+    EXPECT_FALSE(Window("Odd"));
+    const int ping = SelectWindow(graphs, "Ping");
+    ASSERT_GE(ping, 0);
+    EXPECT_EQ(graphs.EditRecord(RecordSet::Item, ping, {{"Type", "1"}}), Label(str::kDialogWindowTypeKept));
+    EXPECT_EQ(Window("Ping")->type, kWindowGraph);
 }
 
 }  // namespace
