@@ -131,7 +131,8 @@ void WindowTypeForm::Build(const WindowTypeSettings& settings) {
     const bool ownType = settings.Type() == type_;
     if (!ownType) {
         // A page listing every window edits only its own type's settings.
-        auto* note = new QLabel(Q(core_.Text(str::kDialogOtherTypePage, core_.Text(PageOfType(settings.Type())).c_str())), body_);
+        const std::string page = core_.Text(PageOfType(settings.Type()));
+        auto* note = new QLabel(Q(core_.Text(str::kDialogOtherTypePage, page.c_str())), body_);
         note->setObjectName("otherTypePage");
         note->setWordWrap(true);
         column->addWidget(note);
@@ -326,7 +327,8 @@ void WindowTypeForm::OfferRules() {
     for (const RuleName& rule : ruleNames_)
         offeredRules_->addItem(RuleText(rule.uid), QVariant::fromValue<qulonglong>(rule.uid));
     if (const int at = offeredRules_->findData(chosen); at >= 0) offeredRules_->setCurrentIndex(at);
-    for (int row = 0; rules_ && row < rules_->count(); ++row) rules_->item(row)->setText(RuleText(UidOf(*rules_->item(row))));
+    for (int row = 0; rules_ && row < rules_->count(); ++row)
+        rules_->item(row)->setText(RuleText(UidOf(*rules_->item(row))));
 }
 
 QString WindowTypeForm::RuleText(uint64_t uid) const {

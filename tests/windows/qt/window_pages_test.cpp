@@ -334,7 +334,8 @@ TEST_F(WindowPagesTest, ARuleMadeInTheDialogAndAttachedToTheSyslogWindowColoursW
     ASSERT_TRUE(device.SendTo(port_, "<14>router: link down on port 3"));
     const auto rowOf = [&](const std::string& text) -> std::optional<size_t> {
         for (size_t r = 0; r < list->Logic().RowCount(); ++r)
-            if (list->Logic().Row(r).filled && list->Logic().Row(r).event->Message().find(text) != std::string::npos) return r;
+            if (const EventRow& row = list->Logic().Row(r); row.filled && row.event->Message().find(text) != std::string::npos)
+                return r;
         return std::nullopt;
     };
     ASSERT_TRUE(PumpUntil([&] { return rowOf("link down").has_value(); }, std::chrono::seconds(30)));
@@ -401,6 +402,24 @@ TEST_F(WindowPagesTest, ARuleMadeInTheDialogAndAttachedToTheSyslogWindowColoursW
     ASSERT_TRUE(PumpUntil([&] { return rowOf("link up") && rowOf("fan speed"); }, std::chrono::seconds(30)));
     EXPECT_EQ(list->Logic().ColorsOf(*rowOf("link up")), marked);
     EXPECT_EQ(list->Logic().ColorsOf(*rowOf("fan speed")), scheme);
+
+    // The list's order is the order the rules are tried in: a rule for
+    // every message, moved up before the first, is the one that colours.
+    const RowColors every{0x0000FF, 0xFFFF00};
+    const std::string everyColours = std::to_string(uint64_t{every.text} << 32 | every.background);
+    ASSERT_FALSE(Page(str::kPageRules).AddRecord(RecordSet::Item, {{"StrName", "Every"}, {"InCond1", "1"}, {"StrInCond1", "*"},
+                                                                  {"Param", "256"}, {"OutColor", everyColours}}));
+    Page(str::kPageWindows);
+    form.OfferedRules()->setCurrentIndex(form.OfferedRules()->findText("Every"));
+    Button(form, "addRule")->click();
+    Button(form, "ruleUp")->click();
+    ASSERT_EQ(form.Rules()->count(), 2);
+    EXPECT_EQ(form.Rules()->item(0)->text(), "Every");
+    EXPECT_FALSE(form.Apply());
+    ASSERT_TRUE(PumpUntil([&] {
+        const auto link = rowOf("link down"), fan = rowOf("fan speed");
+        return link && fan && list->Logic().ColorsOf(*link) == every && list->Logic().ColorsOf(*fan) == every;
+    }, std::chrono::seconds(30)));
 }
 
 // A new event list starts with the dialog's options: sorted, coloured by the
