@@ -5,6 +5,7 @@
 #include <cstdio>
 
 #include "core/record_table.h"
+#include "core/string_ids.h"
 
 #include "platform/profile_file.h"
 #include "platform/utf16.h"
@@ -252,6 +253,17 @@ std::vector<FieldFix> ApplyFieldRules(std::span<const FieldDef> fields, void* re
         }
     }
     return fixes;
+}
+
+std::vector<FieldName> EventTypeNames(uint64_t types) {
+    std::vector<FieldName> names;
+    constexpr std::pair<uint64_t, uint32_t> kTypes[] = {{0x40, str::kEventTypeSystem},
+                                                        {0x20, str::kEventTypeExternal},
+                                                        {0x10, str::kEventTypeInternal},
+                                                        {0x08, str::kEventTypeArchive}};
+    for (const auto& [bit, text] : kTypes)
+        if (types & bit) names.push_back({bit, text, {}, 0});
+    return names;
 }
 
 }  // namespace qm::core

@@ -34,7 +34,23 @@ enum class FieldKind : uint8_t {
     Address,  // a host name or address as text
     Colour,   // 0x00BBGGRR
     Text,
-    Blob,     // a fixed record of bytes (font, colour arrays, rectangles)
+    Blob,     // a fixed record of bytes (font, colour arrays, status parts)
+    Choice,   // one of the field's named values (a window's type, a sort order)
+    Rect,     // left, top, right, bottom as four signed 32-bit numbers
+    Milliseconds,  // a time in milliseconds
+    Minutes,       // a time in minutes
+};
+
+// A named value of a field: one of its option bits, one of its choices or,
+// in a run of colours, which colour the value's index is. The text is a
+// string id; `text` stands in where there is no id, and with both the id is
+// a format taking `text` and `argId`'s number. With only `argId`, the id is
+// a format taking that string's text ("Status: <%s>" with a severity name).
+struct FieldName {
+    uint64_t value = 0;
+    uint32_t textId = 0;
+    std::string text;
+    uint32_t argId = 0;
 };
 
 // Texts a module can only use in some forms (formats with their arguments,
@@ -90,6 +106,10 @@ struct FieldDef {
     // Texts: the forms the module can use; any other becomes `textFallback`.
     TextCheck valid = nullptr;
     std::string textFallback;
+    // Bits and Choice: the named bits or values, in the order a form shows
+    // them; Colour runs: what each colour is for. Bits not named here keep
+    // their value wherever the field is edited by name.
+    std::vector<FieldName> names;
 };
 
 template <typename R>
@@ -151,6 +171,24 @@ public:
     }
     FieldTable& Label(uint32_t stringId) {
         fields.back().label = stringId;
+        return *this;
+    }
+    // A named option bit; the field becomes a Bits field.
+    FieldTable& Bit(uint64_t bit, uint32_t textId) {
+        fields.back().kind = FieldKind::Bits;
+        fields.back().names.push_back({bit, textId, {}, 0});
+        return *this;
+    }
+    // A named value; the field becomes a Choice field.
+    FieldTable& Choice(uint64_t value, uint32_t textId) {
+        fields.back().kind = FieldKind::Choice;
+        fields.back().names.push_back({value, textId, {}, 0});
+        return *this;
+    }
+    // Names of every sort at once (shared sets such as the event types, or
+    // the colours of a run by their index); the kind stays as it is.
+    FieldTable& Names(std::vector<FieldName> names) {
+        fields.back().names = std::move(names);
         return *this;
     }
     FieldTable& Valid(TextCheck check, std::string fallback) {
@@ -219,6 +257,11 @@ const FieldDef* FieldTable<R>::Find(std::string_view key) const {
     }
     return nullptr;
 }
+
+// The event type bits (0x40 System, 0x20 External, 0x10 Internal, 0x08
+// Archive) named by their labels: the type masks of the modules that take
+// events share them. `types` picks the bits a mask can use.
+std::vector<FieldName> EventTypeNames(uint64_t types = 0x78);
 
 // Reads every field present under `prefix`; missing or corrupt keys leave the
 // record's value (or the field's value when missing). Values outside a field's

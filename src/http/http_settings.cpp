@@ -24,6 +24,7 @@ const FieldTable<HttpCommon>& HttpCommon::Fields() {
             .Struct<&HttpCommon::errorTimeout>("ErrorTimeout", 8)
             .Range(900, 120000)
             .Fallback(d.errorTimeout)
+            .Kind(core::FieldKind::Milliseconds)
             .Label(core::str::kFieldErrorPause)
             .Struct<&HttpCommon::maxConn>("MaxConn", 12)
             .Range(1, 100)
@@ -32,6 +33,7 @@ const FieldTable<HttpCommon>& HttpCommon::Fields() {
             .Struct<&HttpCommon::timeout>("Timeout", 16)
             .Range(900, 120000)
             .Fallback(d.timeout)
+            .Kind(core::FieldKind::Milliseconds)
             .Label(core::str::kFieldIdleTimeout);
         return f;
     }();
@@ -50,10 +52,11 @@ const FieldTable<HttpServerItem>& HttpServerItem::Fields() {
             .Kind(core::FieldKind::Address)
             .Label(core::str::kFieldAddress)
             .Struct<&HttpServerItem::param>("Param", 66)
-            .Kind(core::FieldKind::Bits)
+            .Bit(0x80, core::str::kUseDns)
             .Label(core::str::kFieldOptions)
             .Struct<&HttpServerItem::eventParam>("EventParam", 67)
             .Kind(core::FieldKind::Bits)
+            .Names(core::EventTypeNames(0x30))
             .Label(core::str::kEventTypesLabel)
             .Struct<&HttpServerItem::port>("Port", 68)
             .Kind(core::FieldKind::Port)

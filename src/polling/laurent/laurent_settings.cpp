@@ -11,10 +11,12 @@ const FieldTable<LaurentCommon>& LaurentCommon::Fields() {
     static const FieldTable<LaurentCommon> t = [] {
         FieldTable<LaurentCommon> f;
         f.Struct<&LaurentCommon::enableService>("EnableService").Kind(FieldKind::Flag).Label(core::str::kFieldEnableService)
-            .Struct<&LaurentCommon::recvTimeout>("RecvTimeout").Label(core::str::kFieldRecvTimeout)
-            .Struct<&LaurentCommon::sendTimeout>("SendTimeout").Label(core::str::kSendTimeout)
-            .Struct<&LaurentCommon::connectTimeout>("ConnectTimeout").Label(core::str::kFieldConnectTimeout)
-            .Struct<&LaurentCommon::repeatTimeout>("RepeatTimeout").Label(core::str::kRetryTimeout);
+            .Struct<&LaurentCommon::recvTimeout>("RecvTimeout").Kind(FieldKind::Milliseconds).Label(core::str::kFieldRecvTimeout)
+            .Struct<&LaurentCommon::sendTimeout>("SendTimeout").Kind(FieldKind::Milliseconds).Label(core::str::kSendTimeout)
+            .Struct<&LaurentCommon::connectTimeout>("ConnectTimeout")
+            .Kind(FieldKind::Milliseconds)
+            .Label(core::str::kFieldConnectTimeout)
+            .Struct<&LaurentCommon::repeatTimeout>("RepeatTimeout").Kind(FieldKind::Milliseconds).Label(core::str::kRetryTimeout);
         return f;
     }();
     return t;
@@ -25,7 +27,7 @@ const FieldTable<LaurentBoard>& LaurentBoard::Fields() {
         FieldTable<LaurentBoard> f;
         f.Struct<&LaurentBoard::enable>("Enable").Kind(FieldKind::Flag).Label(core::str::kEnabled)
             .Text<&LaurentBoard::name>("StrName", kBoardNameCapacity).Kind(FieldKind::Address).Label(core::str::kFieldAddress)
-            .Struct<&LaurentBoard::param>("Param").Kind(FieldKind::Bits).Label(core::str::kFieldOptions)
+            .Struct<&LaurentBoard::param>("Param").Bit(0x80, core::str::kDialogValuesToGraphs).Label(core::str::kFieldOptions)
             .Struct<&LaurentBoard::cmdListId>("CmdListID").Label(core::str::kFieldCommandList)
             .Struct<&LaurentBoard::port>("Port").Kind(FieldKind::Port).Label(core::str::kPort)
             .Text<&LaurentBoard::password>("StrPass", kPasswordCapacity).Label(core::str::kFieldPassword);

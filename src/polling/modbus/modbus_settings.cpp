@@ -13,8 +13,8 @@ const FieldTable<ModbusCommon>& ModbusCommon::Fields() {
     static const FieldTable<ModbusCommon> t = [] {
         FieldTable<ModbusCommon> f;
         f.Struct<&ModbusCommon::enableService>("EnableService").Kind(FieldKind::Flag).Label(core::str::kFieldEnableService)
-            .Struct<&ModbusCommon::timeout>("Timeout").Label(core::str::kFieldNetworkTimeout)
-            .Struct<&ModbusCommon::repeatTimeout>("RepeatTimeout").Label(core::str::kRetryTimeout);
+            .Struct<&ModbusCommon::timeout>("Timeout").Kind(FieldKind::Milliseconds).Label(core::str::kFieldNetworkTimeout)
+            .Struct<&ModbusCommon::repeatTimeout>("RepeatTimeout").Kind(FieldKind::Milliseconds).Label(core::str::kRetryTimeout);
         return f;
     }();
     return t;
@@ -25,8 +25,8 @@ const FieldTable<ModbusNode>& ModbusNode::Fields() {
         FieldTable<ModbusNode> f;
         f.Struct<&ModbusNode::enable>("Enable").Kind(FieldKind::Flag).Label(core::str::kEnabled)
             .Text<&ModbusNode::name>("StrName", kNodeNameCapacity).Kind(FieldKind::Address).Label(core::str::kFieldAddress)
-            .Struct<&ModbusNode::param>("Param").Kind(FieldKind::Bits).Label(core::str::kFieldOptions)
-            .Struct<&ModbusNode::timeout>("Timeout").Label(core::str::kFieldRequestTimeout)
+            .Struct<&ModbusNode::param>("Param").Bit(0x80, core::str::kDialogValuesToGraphs).Label(core::str::kFieldOptions)
+            .Struct<&ModbusNode::timeout>("Timeout").Kind(FieldKind::Milliseconds).Label(core::str::kFieldRequestTimeout)
             .Struct<&ModbusNode::retries>("Retries").Label(core::str::kFieldRetries)
             .Struct<&ModbusNode::regListId>("RegListID").Label(core::str::kRequestTemplate)
             .Struct<&ModbusNode::port>("Port").Kind(FieldKind::Port).Label(core::str::kPort);

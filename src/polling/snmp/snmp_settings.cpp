@@ -13,7 +13,7 @@ const FieldTable<SnmpCommon>& SnmpCommon::Fields() {
     static const FieldTable<SnmpCommon> t = [] {
         FieldTable<SnmpCommon> f;
         f.Struct<&SnmpCommon::enableService>("EnableService").Kind(FieldKind::Flag).Label(core::str::kFieldEnableService)
-            .Struct<&SnmpCommon::repeatTimeout>("RepeatTimeout").Label(core::str::kRetryTimeout);
+            .Struct<&SnmpCommon::repeatTimeout>("RepeatTimeout").Kind(FieldKind::Milliseconds).Label(core::str::kRetryTimeout);
         return f;
     }();
     return t;
@@ -24,10 +24,12 @@ const FieldTable<SnmpAgentItem>& SnmpAgentItem::Fields() {
         FieldTable<SnmpAgentItem> f;
         f.Struct<&SnmpAgentItem::enable>("Enable").Kind(FieldKind::Flag).Label(core::str::kEnabled)
             .Text<&SnmpAgentItem::name>("StrName", kAgentNameCapacity).Kind(FieldKind::Address).Label(core::str::kFieldAddress)
-            .Struct<&SnmpAgentItem::param>("Param").Kind(FieldKind::Bits).Label(core::str::kFieldOptions)
+            .Struct<&SnmpAgentItem::param>("Param").Bit(0x80, core::str::kDialogValuesToGraphs).Label(core::str::kFieldOptions)
             .Text<&SnmpAgentItem::community>("StrCommunity", kCommunityCapacity).Label(core::str::kFieldCommunity)
             // A negative time-out or retry count means nothing to the library.
-            .Struct<&SnmpAgentItem::timeout>("Timeout").SignedRange(0, INT32_MAX).Label(core::str::kFieldRequestTimeout)
+            .Struct<&SnmpAgentItem::timeout>("Timeout").SignedRange(0, INT32_MAX)
+            .Kind(FieldKind::Milliseconds)
+            .Label(core::str::kFieldRequestTimeout)
             .Struct<&SnmpAgentItem::retries>("Retries").SignedRange(0, INT32_MAX).Label(core::str::kFieldRetries)
             .Struct<&SnmpAgentItem::oidId>("OIDID").Label(core::str::kFieldOidList);
         return f;

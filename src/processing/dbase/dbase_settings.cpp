@@ -21,9 +21,11 @@ const FieldTable<DbaseCommon>& DbaseCommon::Fields() {
             .Label(core::str::kReportFormat)
             .Struct<&DbaseCommon::eventParam>("EventParam", 256)
             .Kind(core::FieldKind::Bits)
+            .Names(core::EventTypeNames())
             .Label(core::str::kEventTypes)
             .Struct<&DbaseCommon::timeout>("Timeout", 260)
             .Range(kMinDbaseTimeoutMs, UINT32_MAX)
+            .Kind(core::FieldKind::Milliseconds)
             .Label(core::str::kPollTimeout)
             .Struct<&DbaseCommon::msgLimit>("MsgLimit", 264)
             .Label(core::str::kMessageLimit);

@@ -123,6 +123,16 @@ void LoadLegacy(const platform::ProfileFile& file, const std::string& name, Rule
     }
 }
 
+// The scheme's colours by index: the severities, then System events, then
+// every other severity (100 among them).
+std::vector<core::FieldName> LevelNames() {
+    std::vector<core::FieldName> names;
+    for (uint32_t i = 0; i < 8; ++i) names.push_back({i, core::str::kSeverityEmergency + i, {}, 0});
+    names.push_back({8, core::str::kEventTypeSystem, {}, 0});
+    names.push_back({9, core::str::kSeverityUnknown, {}, 0});
+    return names;
+}
+
 }  // namespace
 
 const FieldTable<Rule>& Rule::Fields() {
@@ -145,6 +155,7 @@ const FieldTable<Rule>& Rule::Fields() {
             .Struct<&Rule::inListId2>("InListID2", 360).Label(core::str::kFieldList2)
             .Struct<&Rule::outColor>("OutColor", 368)
             .Kind(core::FieldKind::Colour)
+            .Names({{0, core::str::kGraphBackground, {}, 0}, {1, core::str::kFieldActionText, {}, 0}})
             .Label(core::str::kColorSchemeLabel)
             .Text<&Rule::strOutText>("StrOutText", kOutTextCapacity, 376).Label(core::str::kFieldActionText)
             .Struct<&Rule::outTextMode>("OutTextMode", 504).Label(core::str::kFieldActionColumn)
@@ -182,9 +193,11 @@ const FieldTable<ColorScheme>& ColorScheme::Fields() {
         FieldTable<ColorScheme> f;
         f.Struct<&ColorScheme::background>("LogTypeBgColor")
             .Kind(core::FieldKind::Colour)
+            .Names(LevelNames())
             .Label(core::str::kFieldLevelBackgrounds)
             .Struct<&ColorScheme::text>("LogTypeTextColor")
             .Kind(core::FieldKind::Colour)
+            .Names(LevelNames())
             .Label(core::str::kFieldLevelTexts);
         return f;
     }();

@@ -14,9 +14,11 @@ const FieldTable<RelayCommon>& RelayCommon::Fields() {
             .Kind(core::FieldKind::Flag)
             .Label(core::str::kFieldEnableService)
             .Struct<&RelayCommon::sendTimeout>("SendTimeout", 4)
+            .Kind(core::FieldKind::Milliseconds)
             .Label(core::str::kSendTimeout)
             .Struct<&RelayCommon::repeatTimeout>("RepeatTimeout", 8)
             .Range(kMinRepeatTimeoutMs, UINT32_MAX)
+            .Kind(core::FieldKind::Milliseconds)
             .Label(core::str::kRetryTimeout);
         return f;
     }();
@@ -35,6 +37,7 @@ const FieldTable<RelayDestination>& RelayDestination::Fields() {
             .Label(core::str::kRecipientSettings)
             .Struct<&RelayDestination::eventParam>("EventParam", 66)
             .Kind(core::FieldKind::Bits)
+            .Names(core::EventTypeNames(0x30))
             .Label(core::str::kEventTypesLabel)
             .Struct<&RelayDestination::port>("Port", 68)
             .Kind(core::FieldKind::Port)

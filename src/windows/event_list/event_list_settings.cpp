@@ -4,6 +4,7 @@
 #include <numeric>
 
 #include "core/record_table.h"
+#include "core/string_ids.h"
 #include "platform/profile_file.h"
 #include "windows/zoom.h"
 
@@ -41,6 +42,18 @@ void LoadRules(const core::SettingsSection& section, uint64_t uid, std::vector<u
     }
 }
 
+// Sorting by a column (1 to 4, the date to the message), greater texts
+// first when positive.
+std::vector<core::FieldName> SortNames() {
+    std::vector<core::FieldName> names{{0, core::str::kSortNone, {}, 0}};
+    for (int64_t column = 1; column <= 4; ++column) {
+        const uint32_t title = core::str::kColumnNumber + uint32_t(column);
+        names.push_back({uint64_t(column), core::str::kSortDescending, {}, title});
+        names.push_back({uint64_t(-column), core::str::kSortAscending, {}, title});
+    }
+    return names;
+}
+
 }  // namespace
 
 const core::FieldTable<EventListSettings>& EventListSettings::Fields() {
@@ -50,17 +63,28 @@ const core::FieldTable<EventListSettings>& EventListSettings::Fields() {
             .Struct<&EventListSettings::sortDirection>("SortDirection", 4)
             .SignedRange(-4, 4)
             .Fallback(0)
+            .Names(SortNames())
+            .Kind(core::FieldKind::Choice)
             .Struct<&EventListSettings::colSize>("ColSize", 8)
             .Struct<&EventListSettings::sbarParts>("SBarParts", 28)
             // A zero period would be a busy loop; a huge one a list that never moves.
             .Struct<&EventListSettings::mainTimer>("MainTimer", 48)
             .Range(kMinTimerMs, kMaxTimerMs)
+            .Kind(core::FieldKind::Milliseconds)
             .Struct<&EventListSettings::statusTimer>("StatusTimer", 52)
             .Range(kMinTimerMs, kMaxTimerMs)
+            .Kind(core::FieldKind::Milliseconds)
             .Struct<&EventListSettings::param>("Param", 56)
-            .Kind(core::FieldKind::Bits)
+            .Bit(0x80, core::str::kAutoscroll)
+            .Bit(0x40, core::str::kSortList)
+            .Bit(0x20, core::str::kColorScheme)
+            .Bit(0x10, core::str::kGroupBySender)
+            .Bit(0x08, core::str::kUseDns)
+            .Bit(0x04, core::str::kSimpleStatusBar)
+            .Bit(0x02, core::str::kDeselectRow)
             .Struct<&EventListSettings::eventParam>("EventParam", 57)
-            .Kind(core::FieldKind::Bits);
+            .Kind(core::FieldKind::Bits)
+            .Names(core::EventTypeNames());
         return f;
     }();
     return t;

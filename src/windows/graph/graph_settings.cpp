@@ -96,6 +96,10 @@ const core::FieldTable<GraphSettings>& GraphSettings::Fields() {
         f.Struct<&GraphSettings::color>("Color", 0)
             .Label(core::str::kFieldColors)
             .Kind(core::FieldKind::Colour)
+            .Names({{0, core::str::kGraphBackground, {}, 0},
+                    {1, core::str::kGraphTextUnsupported, {}, 0},
+                    {2, core::str::kGraphGrid, {}, 0},
+                    {3, core::str::kGraphError, {}, 0}})
             .Struct<&GraphSettings::fontHeight>("FontHeight", 20)
             .Label(core::str::kFieldFontHeight)
             .Struct<&GraphSettings::param>("Param", 24)
@@ -108,6 +112,11 @@ const core::FieldTable<GraphSettings>& GraphSettings::Fields() {
             // line helps nobody.
             .Struct<&GraphSettings::penStyle>("PenStyle", 32)
             .Label(core::str::kFieldPenStyle)
+            .Choice(0, core::str::kPenSolid)
+            .Choice(1, core::str::kPenDash)
+            .Choice(2, core::str::kPenDot)
+            .Choice(3, core::str::kPenDashDot)
+            .Choice(4, core::str::kPenDashDotDot)
             .Struct<&GraphSettings::enableValueLimit>("EnableValueLimit", 36)
             .Label(core::str::kFieldEnableValueLimit)
             .Kind(core::FieldKind::Flag)
@@ -118,6 +127,7 @@ const core::FieldTable<GraphSettings>& GraphSettings::Fields() {
             .Label(core::str::kFieldRefreshTimeout)
             .Range(1, UINT32_MAX)
             .Fallback(d.refreshTimeout)
+            .Kind(core::FieldKind::Milliseconds)
             // The status bar takes at most half of itself for each end part
             // whatever the second value says; the first it does not read.
             .Struct<&GraphSettings::sbarParts>("SBarParts", 48)
@@ -127,6 +137,7 @@ const core::FieldTable<GraphSettings>& GraphSettings::Fields() {
             .Label(core::str::kFieldTimeRange)
             .Range(1, UINT32_MAX)
             .Fallback(d.timeRange)
+            .Kind(core::FieldKind::Minutes)
             // Corrections that cross the edges over give an empty plot.
             .Struct<&GraphSettings::areaCorrect>("AreaCorrect", 60)
             .Label(core::str::kFieldAreaCorrect);

@@ -1,7 +1,9 @@
 #include "windows/qt/colour_button.h"
 
 #include <QColorDialog>
+#include <QGridLayout>
 #include <QHBoxLayout>
+#include <QLabel>
 #include <QPushButton>
 #include <QVariant>
 
@@ -34,16 +36,31 @@ QPushButton* ColourButton(QWidget* parent, uint32_t bgr) {
 
 uint32_t ButtonColour(const QPushButton& button) { return button.property("bgr").toUInt(); }
 
-ColourRow MakeColourRow(QWidget* parent, const core::FieldDef& field, const void* record) {
+ColourRow MakeColourRow(QWidget* parent, const core::FieldDef& field, const void* record,
+                        const std::vector<QString>& captions) {
     ColourRow row;
     row.box = new QWidget(parent);
-    auto* line = new QHBoxLayout(row.box);
-    line->setContentsMargins(0, 0, 0, 0);
     const std::vector<uint32_t> colours = ColoursOf(field, record);
+    const bool named = !captions.empty();
+    // Named colours stand in a grid of caption and button, five to a column,
+    // so that a scheme of ten stays readable; plain ones stay in one line.
+    auto* grid = named ? new QGridLayout(row.box) : nullptr;
+    auto* line = named ? nullptr : new QHBoxLayout(row.box);
+    (named ? static_cast<QLayout*>(grid) : line)->setContentsMargins(0, 0, 0, 0);
     for (size_t i = 0; i < colours.size(); ++i) {
         QPushButton* button = ColourButton(row.box, colours[i]);
         button->setObjectName(QString("colour%1").arg(i));
-        line->addWidget(button);
+        if (named) {
+            const QString caption = i < captions.size() ? captions[i] : QString();
+            auto* label = new QLabel(caption, row.box);
+            label->setBuddy(button);
+            button->setToolTip(caption);
+            button->setAccessibleName(caption);
+            grid->addWidget(label, int(i % 5), int(i / 5) * 2);
+            grid->addWidget(button, int(i % 5), int(i / 5) * 2 + 1);
+        } else {
+            line->addWidget(button);
+        }
         row.buttons.push_back(button);
     }
     row.read = [&field, buttons = row.buttons] {

@@ -1,8 +1,9 @@
 #pragma once
 // One record's fields as controls, built from its field table: a check box
 // for a flag, check boxes for named bits, a drop-down list for named values
-// and list references, colour buttons that open the colour chooser, line
-// edits limited to a text's capacity in UTF-16 units. Read-only fields stay
+// and list references, colour buttons (each with what it colours) that open
+// the colour chooser, a rectangle as x, y, width and height, line edits
+// limited to a text's capacity in UTF-16 units, labels with their units. Read-only fields stay
 // disabled unless GodMode is on. The form only reads and shows values; the
 // page checks and applies them. GUI thread only.
 #include <functional>
@@ -25,6 +26,15 @@ struct ListName {
     uint64_t uid = 0;
     std::string name;
 };
+
+// One field's control (owned by `parent`) and how to read it back in the
+// record's text form; both of the dialog's forms build their rows with it.
+struct FieldControlRow {
+    QWidget* control = nullptr;
+    std::function<std::string()> read;
+};
+FieldControlRow MakeFieldControl(const core::CoreContext& core, const FieldHint& hint, const core::FieldDef& field,
+                                 const void* record, const std::vector<ListName>& lists, QWidget* parent);
 
 class FieldForm : public QWidget {
     Q_OBJECT

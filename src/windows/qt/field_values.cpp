@@ -1,6 +1,7 @@
 #include "windows/qt/field_values.h"
 
 #include <charconv>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 
@@ -15,6 +16,7 @@ namespace fs = std::filesystem;
 namespace str = core::str;
 
 bool IsNumber(const core::FieldDef& f) { return f.encoding == core::FieldEncoding::Struct && f.size <= 8; }
+uint64_t WidthMask(const core::FieldDef& f) { return f.size >= 8 ? ~uint64_t(0) : (uint64_t(1) << (8 * f.size)) - 1; }
 
 std::string Bound(const core::FieldDef& f, uint64_t v) {
     return f.isSigned ? std::to_string(static_cast<int64_t>(v)) : std::to_string(v);
@@ -67,12 +69,70 @@ std::string FieldLabel(const core::CoreContext& core, const core::FieldDef& fiel
     return text.empty() ? field.key : text;
 }
 
+std::string FieldCaption(const core::CoreContext& core, const FieldHint& hint, const core::FieldDef& field) {
+    const std::string label = FieldLabel(core, field);
+    if (!IsNumber(field)) return label;
+    if (hint.look == FieldLook::Seconds) return core.Text(str::kDialogInSeconds, label.c_str());
+    if (hint.look == FieldLook::Plain || hint.look == FieldLook::ReadOnly) {
+        if (field.kind == core::FieldKind::Milliseconds) return core.Text(str::kDialogInMilliseconds, label.c_str());
+        if (field.kind == core::FieldKind::Minutes) return core.Text(str::kDialogInMinutes, label.c_str());
+        if (ControlFor(hint, field) == FieldControl::Line && field.kind == core::FieldKind::Bits)
+            return core.Text(str::kDialogInHex, label.c_str());
+    }
+    return label;
+}
+
+FieldControl ControlFor(const FieldHint& hint, const core::FieldDef& field) {
+    const bool number = IsNumber(field);
+    const bool named = !hint.names.empty();
+    const bool readOnly = hint.look == FieldLook::ReadOnly;
+    if (number && named && (hint.look == FieldLook::Bits || (readOnly && field.kind == core::FieldKind::Bits)))
+        return FieldControl::Bits;
+    if (number && named && (hint.look == FieldLook::Choice || (readOnly && field.kind == core::FieldKind::Choice)))
+        return FieldControl::Choice;
+    if (number && hint.look == FieldLook::ListRef) return FieldControl::ListRef;
+    if (number && field.kind == core::FieldKind::Flag) return FieldControl::Flag;
+    if (field.kind == core::FieldKind::Colour && field.encoding == core::FieldEncoding::Struct && field.size % 4 == 0)
+        return FieldControl::Colours;
+    if (field.kind == core::FieldKind::Rect && field.encoding == core::FieldEncoding::Struct && field.size == 16)
+        return FieldControl::Rect;
+    return FieldControl::Line;
+}
+
+std::string HexText(uint64_t value) {
+    char text[20];
+    std::snprintf(text, sizeof text, "%llX", static_cast<unsigned long long>(value));
+    return text;
+}
+
+std::string BitNames(const core::CoreContext& core, const std::vector<Named>& names, uint64_t value) {
+    std::string out;
+    uint64_t rest = value;
+    for (const Named& n : names) {
+        if ((value & n.value) == 0) continue;
+        rest &= ~n.value;
+        if (!out.empty()) out += ", ";
+        out += NamedText(core, n);
+    }
+    if (rest != 0) out += (out.empty() ? "" : ", ") + HexText(rest);
+    return out;
+}
+
 std::string ShownText(const FieldHint& hint, const core::FieldDef& field, const void* record) {
     if (hint.look == FieldLook::Seconds && IsNumber(field)) return std::to_string(core::FieldNumber(field, record) / 1000);
+    if (field.kind == core::FieldKind::Bits && IsNumber(field))
+        return HexText(static_cast<uint64_t>(core::FieldNumber(field, record)) & WidthMask(field));
     return core::FieldToText(field, record);
 }
 
-std::string StoredText(const FieldHint& hint, std::string_view shown) {
+std::string StoredText(const FieldHint& hint, const core::FieldDef& field, std::string_view shown) {
+    if (field.kind == core::FieldKind::Bits && IsNumber(field) && hint.look != FieldLook::Seconds) {
+        uint64_t v = 0;
+        const auto [end, ec] = std::from_chars(shown.data(), shown.data() + shown.size(), v, 16);
+        // Not hexadecimal: passed on as it is, so the check names the field.
+        if (shown.empty() || ec != std::errc() || end != shown.data() + shown.size()) return std::string(shown);
+        return std::to_string(v);
+    }
     if (hint.look != FieldLook::Seconds) return std::string(shown);
     int64_t seconds = 0;
     const auto [end, ec] = std::from_chars(shown.data(), shown.data() + shown.size(), seconds);

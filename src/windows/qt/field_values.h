@@ -26,11 +26,28 @@ namespace qm::windows::qt {
 // The field's label text (its string without a closing colon, else its key).
 std::string FieldLabel(const core::CoreContext& core, const core::FieldDef& field);
 
-// What a control shows for the field: the record's text form, except
-// Seconds (whole seconds of a millisecond value).
+// The field's label with the unit its control shows it in ("Receive
+// time-out, ms"; option bits typed as a number say "hex").
+std::string FieldCaption(const core::CoreContext& core, const FieldHint& hint, const core::FieldDef& field);
+
+// The control a field gets: named bits as check boxes, named values as a
+// list, a rectangle as x, y, width and height, else by its kind. A
+// read-only field keeps its control, disabled.
+enum class FieldControl : uint8_t { Line, Flag, Bits, Choice, ListRef, Colours, Rect };
+FieldControl ControlFor(const FieldHint& hint, const core::FieldDef& field);
+
+// Option bits as a number are hexadecimal everywhere, in the digits the
+// script's echo prints ("C0"): a user comparing the two sees one value.
+std::string HexText(uint64_t value);
+// What a table cell shows for option bits: the names of those set, then
+// any set bit no name covers, in hexadecimal.
+std::string BitNames(const core::CoreContext& core, const std::vector<Named>& names, uint64_t value);
+
+// What a line edit shows for the field: the record's text form, except
+// Seconds (whole seconds of a millisecond value) and option bits (hex).
 std::string ShownText(const FieldHint& hint, const core::FieldDef& field, const void* record);
-// The record's text form of what a control shows.
-std::string StoredText(const FieldHint& hint, std::string_view shown);
+// The record's text form of what a line edit shows.
+std::string StoredText(const FieldHint& hint, const core::FieldDef& field, std::string_view shown);
 
 // The colours of a Colour field, each 0x00BBGGRR (several for a colour array),
 // and the field's text form of a set of them.

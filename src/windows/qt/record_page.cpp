@@ -302,7 +302,11 @@ void RecordPage::FillTable(QTableWidget& table, RecordSet set, const std::vector
     table.clear();
     table.setColumnCount(int(fields.size()) + 1);
     QStringList headers{Q(core_.Text(str::kDialogDeletedColumn))};
-    for (const core::FieldDef& f : fields) headers << Q(FieldLabel(core_, f));
+    std::vector<FieldHint> hints;
+    for (const core::FieldDef& f : fields) {
+        hints.push_back(HintFor(layout_, set, f));
+        headers << Q(FieldCaption(core_, hints.back(), f));
+    }
     table.setHorizontalHeaderLabels(headers);
     for (int c = 0; c < int(fields.size()); ++c) table.horizontalHeaderItem(c + 1)->setToolTip(Q(fields[size_t(c)].key));
     table.setRowCount(int(rows.size()));
@@ -312,24 +316,47 @@ void RecordPage::FillTable(QTableWidget& table, RecordSet set, const std::vector
         table.setItem(r, 0, new QTableWidgetItem(record.deleted ? "x" : ""));
         for (int c = 0; c < int(fields.size()); ++c) {
             const core::FieldDef& f = fields[size_t(c)];
-            const FieldHint hint = HintFor(layout_, set, f.key);
+            const FieldHint& hint = hints[size_t(c)];
             QString text = Q(ShownText(hint, f, record.Data()));
+            QString tip;
             const bool number = f.encoding == core::FieldEncoding::Struct && f.size <= 8;
             const uint64_t value = number ? static_cast<uint64_t>(core::FieldNumber(f, record.Data())) : 0;
-            // Names also for values kept as they are (a window's type).
-            if ((hint.look == FieldLook::Choice || hint.look == FieldLook::ReadOnly) && number && !hint.names.empty()) {
-                for (const Named& n : hint.names)
-                    if (n.value == value) text = Q(NamedText(core_, n));
-            } else if (hint.look == FieldLook::ListRef && number) {
-                for (const ListName& l : lists)
-                    if (l.uid == value && value != 0) text = Q(l.name);
-            } else if (f.kind == core::FieldKind::Colour && f.encoding == core::FieldEncoding::Struct) {
-                QStringList colours;
-                for (uint32_t c32 : ColoursOf(f, record.Data()))
-                    colours << QColor(int(c32 & 0xFF), int((c32 >> 8) & 0xFF), int((c32 >> 16) & 0xFF)).name();
-                text = colours.join(' ');
+            switch (ControlFor(hint, f)) {
+                case FieldControl::Bits:
+                    text = Q(BitNames(core_, hint.names, value));
+                    tip = Q(HexText(value));
+                    break;
+                case FieldControl::Choice:
+                    for (const Named& n : hint.names)
+                        if (n.value == value) text = Q(NamedText(core_, n));
+                    break;
+                case FieldControl::ListRef:
+                    for (const ListName& l : lists)
+                        if (l.uid == value && value != 0) text = Q(l.name);
+                    break;
+                case FieldControl::Flag: text = value != 0 ? QString(QChar(0x2713)) : QString(); break;
+                case FieldControl::Colours: {
+                    QStringList colours;
+                    for (uint32_t c32 : ColoursOf(f, record.Data()))
+                        colours << QColor(int(c32 & 0xFF), int((c32 >> 8) & 0xFF), int((c32 >> 16) & 0xFF)).name();
+                    text = colours.join(' ');
+                    break;
+                }
+                case FieldControl::Rect: {
+                    const std::vector<uint32_t> e = ColoursOf(f, record.Data());
+                    const int64_t left = int32_t(e[0]), top = int32_t(e[1]);
+                    text = QString("%1, %2, %3 \u00D7 %4")
+                               .arg(left)
+                               .arg(top)
+                               .arg(int64_t(int32_t(e[2])) - left)
+                               .arg(int64_t(int32_t(e[3])) - top);
+                    break;
+                }
+                case FieldControl::Line: break;
             }
-            table.setItem(r, c + 1, new QTableWidgetItem(text));  // the table takes it over
+            auto* item = new QTableWidgetItem(text);  // the table takes it over
+            if (!tip.isEmpty()) item->setToolTip(tip);
+            table.setItem(r, c + 1, item);
         }
     }
     table.resizeColumnsToContents();

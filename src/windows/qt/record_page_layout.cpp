@@ -29,20 +29,6 @@ std::vector<Named> ConditionKinds() {
     return kinds;
 }
 
-std::vector<Named> EventTypeBits(bool withSystem) {
-    std::vector<Named> bits;
-    if (withSystem) bits.push_back(Id(0x40, str::kEventTypeSystem));
-    bits.push_back(Id(0x20, str::kEventTypeExternal));
-    bits.push_back(Id(0x10, str::kEventTypeInternal));
-    bits.push_back(Id(0x08, str::kEventTypeArchive));
-    return bits;
-}
-
-std::vector<Named> WindowBits() {
-    return {Id(0x1000, str::kWindowOptionShow), Id(0x2000, str::kWindowOptionPin), Id(0x4000, str::kWindowOptionOnTop),
-            Id(0x8000, str::kWindowOptionToolWindow)};
-}
-
 std::vector<Named> CorrectCodes() {
     return {Literal(0, "---"),      Literal(64, "0.0 /10"), Literal(32, "0.0 /100"),
             Literal(16, "0.0 /1000"), Literal(8, "HEX"),    Literal(4, "0 /1 (to int)")};
@@ -122,8 +108,7 @@ std::vector<PageLayout> MakeLayouts() {
     windows.items = true;
     windows.windowType = kWindowEventList;
     windows.everyWindow = true;
-    windows.hints = {{RecordSet::Item, "Param", FieldLook::Bits, WindowBits()},
-                     {RecordSet::Item, "Type", FieldLook::ReadOnly, WindowTypeNames()}};
+    windows.hints = {{RecordSet::Item, "Type", FieldLook::ReadOnly, {}}};
     windows.proposals = {{RecordSet::Item, "Enable", "1"}, {RecordSet::Item, "Type", std::to_string(kWindowEventList)},
                          {RecordSet::Item, "Param", std::to_string(kWindowVisible)}};
     pages.push_back(windows);
@@ -133,7 +118,6 @@ std::vector<PageLayout> MakeLayouts() {
     info.module = core::kModuleWindow;
     info.items = true;
     info.windowType = kWindowInfoBox;
-    info.hints = {{RecordSet::Item, "Param", FieldLook::Bits, WindowBits()}};
     info.proposals = {{RecordSet::Item, "Enable", "1"}, {RecordSet::Item, "Type", std::to_string(kWindowInfoBox)},
                       {RecordSet::Item, "Param", std::to_string(0x1000 | 0x8000)}};
     pages.push_back(info);
@@ -142,17 +126,12 @@ std::vector<PageLayout> MakeLayouts() {
     dns.title = str::kPageDns;
     dns.module = core::kModuleDns;
     dns.common = dns.items = true;
-    dns.hints = {{RecordSet::Item,
-                  "Param",
-                  FieldLook::Bits,
-                  {Id(0x80, str::kUseLocalStore), Id(0x40, str::kUseDnsServer), Id(0x20, str::kUseSnmp)}}};
     pages.push_back(dns);
 
     PageLayout dbase;
     dbase.title = str::kPageDatabase;
     dbase.module = core::kModuleDbase;
     dbase.common = dbase.items = dbase.service = true;
-    dbase.hints = {{RecordSet::Common, "EventParam", FieldLook::Bits, EventTypeBits(true)}};
     pages.push_back(dbase);
 
     PageLayout collector;
@@ -166,7 +145,6 @@ std::vector<PageLayout> MakeLayouts() {
     relay.title = str::kPageRelay;
     relay.module = core::kModuleRelay;
     relay.common = relay.items = relay.service = true;
-    relay.hints = {{RecordSet::Item, "EventParam", FieldLook::Bits, EventTypeBits(true)}};
     relay.proposals = {{RecordSet::Item, "Enable", "1"}, {RecordSet::Item, "Port", "514"}};
     pages.push_back(relay);
 
@@ -186,7 +164,6 @@ std::vector<PageLayout> MakeLayouts() {
     icmp.module = core::kModuleIcmp;
     icmp.common = icmp.items = icmp.service = true;
     // A host's replies reach the graphs only with bit 0x80; a new host sends them.
-    icmp.hints = {{RecordSet::Item, "Param", FieldLook::Bits, {Id(0x80, str::kDialogValuesToGraphs)}}};
     icmp.proposals = {{RecordSet::Item, "Enable", "1"},
                       {RecordSet::Item, "StrOutFmt", "On-line, response [msec]"},
                       {RecordSet::Item, "Param", std::to_string(0x80)}};
@@ -204,7 +181,6 @@ std::vector<PageLayout> MakeLayouts() {
     graphs.module = core::kModuleWindow;
     graphs.items = true;
     graphs.windowType = kWindowGraph;
-    graphs.hints = {{RecordSet::Item, "Param", FieldLook::Bits, WindowBits()}};
     graphs.proposals = {{RecordSet::Item, "Enable", "1"}, {RecordSet::Item, "Type", std::to_string(kWindowGraph)},
                         {RecordSet::Item, "Param", std::to_string(0x1000)}};
     pages.push_back(graphs);
@@ -213,7 +189,6 @@ std::vector<PageLayout> MakeLayouts() {
     http.title = str::kPageHttp;
     http.module = core::kModuleHttpServer;
     http.common = http.items = http.service = true;
-    http.hints = {{RecordSet::Item, "EventParam", FieldLook::Bits, EventTypeBits(true)}};
     http.proposals = {{RecordSet::Item, "Enable", "1"}};
     pages.push_back(http);
 
@@ -251,7 +226,7 @@ const std::vector<OptionGroup>& EventListOptionGroups() {
     // What decides which events a list shows and how their rows are filled,
     // then what only changes how the list looks and behaves.
     static const std::vector<OptionGroup> groups{
-        {str::kEventHandling, "EventParam", EventTypeBits(true)},
+        {str::kEventHandling, "EventParam", core::EventTypeNames()},
         {str::kEventHandling,
          "Param",
          {Id(kListColorScheme, str::kColorScheme), Id(kListGroupBySender, str::kGroupBySender),
@@ -262,11 +237,6 @@ const std::vector<OptionGroup>& EventListOptionGroups() {
           Id(kListSimpleStatus, str::kSimpleStatusBar), Id(kListDeselectGrouped, str::kDeselectRow)}},
     };
     return groups;
-}
-
-std::vector<Named> WindowTypeNames() {
-    return {Id(kWindowEventList, str::kWindowTypeEventList), Id(kWindowInfoBox, str::kWindowTypeInfoBox),
-            Id(kWindowGraph, str::kWindowTypeGraph)};
 }
 
 const std::vector<PageLayout>& RecordPageLayouts() {
@@ -288,6 +258,19 @@ FieldHint HintFor(const PageLayout& page, RecordSet set, std::string_view key) {
     const bool kept = any(kKept) || (set == RecordSet::List && SameKey("ID", key)) || (page.windowType && any(kWindowKept));
     if (kept) return {set, std::string(key), FieldLook::ReadOnly, {}};
     return {set, std::string(key), FieldLook::Plain, {}};
+}
+
+FieldHint HintFor(const PageLayout& page, RecordSet set, const core::FieldDef& field) {
+    FieldHint hint = HintFor(page, set, field.key);
+    // A read-only field still shows its names, in a disabled control.
+    if (hint.names.empty() &&
+        (hint.look == FieldLook::Bits || hint.look == FieldLook::Choice || hint.look == FieldLook::ReadOnly))
+        hint.names = field.names;
+    if (hint.look != FieldLook::Plain || field.names.empty()) return hint;
+    if (field.kind == core::FieldKind::Bits) hint.look = FieldLook::Bits;
+    if (field.kind == core::FieldKind::Choice) hint.look = FieldLook::Choice;
+    if (hint.look != FieldLook::Plain) hint.names = field.names;
+    return hint;
 }
 
 }  // namespace qm::windows::qt

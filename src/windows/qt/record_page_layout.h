@@ -16,7 +16,7 @@
 namespace qm::windows::qt {
 
 enum class FieldLook : uint8_t {
-    Plain,     // the control of its kind
+    Plain,     // the control of its kind (named bits and values included)
     Choice,    // a drop-down list of named values
     Bits,      // named option bits as check boxes
     Seconds,   // stored in milliseconds, shown in whole seconds
@@ -24,13 +24,8 @@ enum class FieldLook : uint8_t {
     ReadOnly,  // editable only in GodMode
 };
 
-// A named value or bit: the text is a string id, or the literal text when the id is 0.
-struct Named {
-    uint64_t value = 0;
-    uint32_t textId = 0;
-    std::string text;
-    uint32_t argId = 0;  // the text is a format taking this string's text
-};
+// A named value or bit, as the field tables name them.
+using Named = core::FieldName;
 
 struct FieldHint {
     core::RecordSet set = core::RecordSet::Item;
@@ -72,9 +67,6 @@ struct OptionGroup {
 // An event list's options and event types as its panel groups them.
 const std::vector<OptionGroup>& EventListOptionGroups();
 
-// The names of the window types, for the Type field.
-std::vector<Named> WindowTypeNames();
-
 // Every record page, in the order the dialog lists them.
 const std::vector<PageLayout>& RecordPageLayouts();
 
@@ -82,5 +74,9 @@ const std::vector<PageLayout>& RecordPageLayouts();
 // or layout the program keeps (UIDs, IDs, counts, types, rectangles) are
 // ReadOnly everywhere.
 FieldHint HintFor(const PageLayout& page, core::RecordSet set, std::string_view key);
+// The same, completed from the field's table: a field the page says nothing
+// special about shows its named bits or values, and a page's Bits or Choice
+// without names of its own takes the field's.
+FieldHint HintFor(const PageLayout& page, core::RecordSet set, const core::FieldDef& field);
 
 }  // namespace qm::windows::qt

@@ -21,6 +21,7 @@
 #include "core/value_collector.h"
 #include "windows/qt/record_page_layout.h"
 #include "windows/qt/colour_button.h"
+#include "windows/qt/field_form.h"
 #include "windows/window_frame.h"
 #include "windows/window_module/window_module.h"
 
@@ -33,8 +34,6 @@ using core::RecordSet;
 
 // Lines of a new tag, in turn, so that a chart's lines tell apart.
 constexpr std::array<uint32_t, 6> kNewPenColours{0x0000FF, 0x00A000, 0xFF0000, 0x00C8FF, 0xFF00FF, 0xFFFF00};
-constexpr std::array<uint32_t, 4> kGraphColourLabels{str::kGraphBackground, str::kGraphTextUnsupported, str::kGraphGrid,
-                                                     str::kGraphError};
 
 QString Q(const std::string& text) { return QString::fromStdString(text); }
 
@@ -140,13 +139,8 @@ void WindowTypeForm::Build(const WindowTypeSettings& settings) {
     const core::RecordCopy record = RecordOf(settings);
     if (ownType && !settings.EventList())
         for (const core::FieldDef& f : record.Fields()) AddFieldRow(f, record);
-    for (const Row& row : rows_) {
-        std::string label = FieldLabel(core_, *row.field);
-        if (HintFor(TypeLayout(), RecordSet::Item, row.field->key).look == FieldLook::Seconds)
-            label = core_.Text(str::kDialogInSeconds, label.c_str());
-        if (row.field->key == "TimeRange") label = core_.Text(str::kDialogInMinutes, label.c_str());
-        form->addRow(Q(label), row.control);
-    }
+    for (const Row& row : rows_)
+        form->addRow(Q(FieldCaption(core_, HintFor(TypeLayout(), RecordSet::Item, *row.field), *row.field)), row.control);
     if (const GraphSettings* graph = settings.Graph(); graph && ownType) AddChart(*graph);
     if (const EventListSettings* list = settings.EventList(); list && ownType) AddEventList(*list);
     auto* apply = new QPushButton(Q(core_.Text(str::kDialogApply)), body_);
@@ -163,18 +157,8 @@ void WindowTypeForm::AddFieldRow(const core::FieldDef& f, const core::RecordCopy
     Row row;
     row.field = &f;
     const void* data = record.Data();
-    if (f.kind == core::FieldKind::Colour && f.encoding == core::FieldEncoding::Struct && f.size % 4 == 0) {
-        ColourRow colours = MakeColourRow(body_, f, data);
-        for (size_t i = 0; type_ == kWindowGraph && i < colours.buttons.size() && i < kGraphColourLabels.size(); ++i)
-            colours.buttons[i]->setToolTip(Q(core_.Text(kGraphColourLabels[i])));
-        row.read = std::move(colours.read);
-        row.control = colours.box;
-    } else if (f.kind == core::FieldKind::Flag && f.size <= 8) {
-        auto* check = new QCheckBox(body_);
-        check->setChecked(core::FieldNumber(f, data) != 0);
-        row.read = [check] { return std::string(check->isChecked() ? "1" : "0"); };
-        row.control = check;
-    } else if (IsNumberRun(f)) {
+    const FieldHint hint = HintFor(TypeLayout(), RecordSet::Item, f);
+    if (IsNumberRun(f)) {
         auto* box = new QWidget(body_);
         auto* line = new QHBoxLayout(box);
         line->setContentsMargins(0, 0, 0, 0);
@@ -197,15 +181,12 @@ void WindowTypeForm::AddFieldRow(const core::FieldDef& f, const core::RecordCopy
         };
         row.control = box;
     } else {
-        const FieldHint hint = HintFor(TypeLayout(), RecordSet::Item, f.key);
-        auto* edit = new QLineEdit(Q(ShownText(hint, f, data)), body_);
-        if (f.encoding == core::FieldEncoding::String) edit->setMaxLength(int(f.size ? f.size - 1 : 0));
-        row.read = [edit, hint] { return StoredText(hint, edit->text().trimmed().toStdString()); };
-        row.control = edit;
+        FieldControlRow made = MakeFieldControl(core_, hint, f, data, {}, body_);
+        row.read = std::move(made.read);
+        row.control = made.control;
     }
     row.control->setObjectName(Q(f.key));
-    row.control->setEnabled(core_.settings.godMode ||
-                            HintFor(TypeLayout(), RecordSet::Item, f.key).look != FieldLook::ReadOnly);
+    row.control->setEnabled(core_.settings.godMode || hint.look != FieldLook::ReadOnly);
     row.initial = row.read();
     rows_.push_back(std::move(row));
 }

@@ -2,7 +2,8 @@
 // the program's own modules with its windows: a graph's, an info window's and
 // an event list's own settings chosen on the page, handed to the window
 // module, taken by the running window and written to mod_window.ini; a busy
-// module changes nothing.
+// module changes nothing; numbers shown by what they mean, as the script's
+// echo agrees.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -17,10 +18,13 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
+#include <QSpinBox>
 #include <QTableWidget>
 
 #include "core/core_context.h"
 #include "core/value_collector.h"
+#include "script/module_nodes.h"
+#include "script/script_interpreter.h"
 #include "support/program_home.h"
 #include "support/udp_peer.h"
 #include "support/wait_until.h"
@@ -92,6 +96,23 @@ protected:
     }
     std::string Label(uint32_t id) { return core_.Text(id); }
     static QPushButton* Button(QWidget& in, const char* name) { return in.findChild<QPushButton*>(name); }
+    // A row's cell under the column of that field.
+    static QTableWidgetItem* Cell(QTableWidget* table, int row, const std::string& key) {
+        for (int c = 0; c < table->columnCount(); ++c)
+            if (table->horizontalHeaderItem(c)->toolTip().toStdString() == key) return table->item(row, c);
+        return nullptr;
+    }
+    static int RowNamed(QTableWidget* table, const std::string& key, const std::string& name) {
+        for (int r = 0; r < table->rowCount(); ++r)
+            if (QTableWidgetItem* cell = Cell(table, r, key); cell && cell->text().toStdString() == name) return r;
+        return -1;
+    }
+    // A label as rows and headers show it: without the colon some texts end in.
+    std::string Caption(uint32_t id) {
+        std::string text = core_.Text(id);
+        while (!text.empty() && (text.back() == ':' || text.back() == ' ')) text.pop_back();
+        return text;
+    }
 
     // The row of `page`'s table whose window has this name, selected.
     static int SelectWindow(RecordPage& page, const std::string& name) {
@@ -468,6 +489,132 @@ TEST_F(WindowPagesTest, NewEventListsStartWithTheDialogDefaultsAndWindowsKeepThe
     ASSERT_GE(ping, 0);
     EXPECT_EQ(graphs.EditRecord(RecordSet::Item, ping, {{"Type", "1"}}), Label(str::kDialogWindowTypeKept));
     EXPECT_EQ(Window("Ping")->type, kWindowGraph);
+}
+
+// Numbers are shown by what they stand for: option bits as their named
+// check boxes (each writing its own bit back), a window's type by name and
+// its place as x, y, width and height, colours by what they colour, times
+// with their unit; the tables say the same as the forms.
+TEST_F(WindowPagesTest, FieldsShowTheNamesUnitsAndPlacesTheirNumbersStandFor) {
+    RecordPage& collector = Page(str::kPageCollector);
+    collector.OpenRecordForm(RecordSet::Item, -1);
+    FieldForm& listener = collector.OpenForm()->Fields();
+    // Another address than the home's own listener, and not started.
+    dynamic_cast<QLineEdit*>(listener.Control("StrName"))->setText("127.0.0.2");
+    dynamic_cast<QCheckBox*>(listener.Control("Enable"))->setChecked(false);
+    auto* filter = listener.Control("Param")->findChild<QCheckBox*>("Param.80");
+    auto* serverCheck = listener.Control("Param")->findChild<QCheckBox*>("Param.40");
+    ASSERT_TRUE(filter && serverCheck);
+    EXPECT_EQ(filter->text().toStdString(), Label(str::kPacketFilter));
+    EXPECT_EQ(serverCheck->text().toStdString(), Label(str::kServerCheck));
+    serverCheck->setChecked(true);
+    collector.OpenForm()->Submit();
+    ASSERT_TRUE(PumpUntil([&] { return collector.OpenForm() == nullptr; }));
+    const int row = RowNamed(collector.Items(), "StrName", "127.0.0.2");
+    ASSERT_GE(row, 0);
+    EXPECT_EQ(Cell(collector.Items(), row, "Param")->text().toStdString(), Label(str::kServerCheck));
+    collector.OpenRecordForm(RecordSet::Item, row);
+    QWidget* param = collector.OpenForm()->Fields().Control("Param");
+    EXPECT_TRUE(param->findChild<QCheckBox*>("Param.40")->isChecked());
+    param->findChild<QCheckBox*>("Param.80")->setChecked(true);
+    collector.OpenForm()->Submit();
+    ASSERT_TRUE(PumpUntil([&] { return collector.OpenForm() == nullptr; }));
+    const std::vector<core::RecordCopy> listeners = *core_.registry->Find(core::kModuleCollector)->Records()->CopyItems();
+    const auto added = std::find_if(listeners.begin(), listeners.end(),
+                                    [](const core::RecordCopy& r) { return r.Get("StrName") == "127.0.0.2"; });
+    ASSERT_NE(added, listeners.end());
+    EXPECT_EQ(added->Get("Param"), std::to_string(0x80 | 0x40));
+    const QTableWidgetItem* recv = nullptr;
+    for (int c = 0; c < collector.Items()->columnCount(); ++c)
+        if (collector.Items()->horizontalHeaderItem(c)->toolTip() == "RecvTimeout") recv = collector.Items()->horizontalHeaderItem(c);
+    ASSERT_NE(recv, nullptr);
+    EXPECT_EQ(recv->text().toStdString(), core_.Text(str::kDialogInMilliseconds, Caption(str::kFieldRecvTimeout).c_str()));
+
+    // A rule's options by name rather than 256.
+    RecordPage& rules = Page(str::kPageRules);
+    ASSERT_FALSE(rules.AddRecord(RecordSet::Item, {{"StrName", "Coloured"}, {"Param", "256"}}));
+    const int rule = RowNamed(rules.Items(), "StrName", "Coloured");
+    ASSERT_GE(rule, 0);
+    EXPECT_EQ(Cell(rules.Items(), rule, "Param")->text().toStdString(), Label(str::kColorSchemeLabel));
+
+    // A graph window's type and place, read-only outside GodMode.
+    RecordPage& graphs = Page(str::kPageGraphs);
+    const std::optional<WindowSummary> ping = Window("Ping");
+    ASSERT_TRUE(ping);
+    const Rect place = Windows().Entry(ping->index)->rect;
+    const int graph = RowNamed(graphs.Items(), "Name", "Ping");
+    ASSERT_GE(graph, 0);
+    EXPECT_EQ(Cell(graphs.Items(), graph, "Type")->text().toStdString(), Label(str::kWindowTypeGraph));
+    graphs.OpenRecordForm(RecordSet::Item, graph);
+    FieldForm& window = graphs.OpenForm()->Fields();
+    auto* type = dynamic_cast<QComboBox*>(window.Control("Type"));
+    ASSERT_NE(type, nullptr);
+    EXPECT_EQ(type->currentText().toStdString(), Label(str::kWindowTypeGraph));
+    EXPECT_FALSE(type->isEnabled());
+    QWidget* rect = window.Control("Rect");
+    const std::pair<const char*, int> parts[] = {
+        {"x", place.left}, {"y", place.top}, {"width", place.right - place.left}, {"height", place.bottom - place.top}};
+    for (const auto& [name, value] : parts) {
+        auto* spin = rect->findChild<QSpinBox*>(name);
+        ASSERT_NE(spin, nullptr) << name;
+        EXPECT_EQ(spin->value(), value) << name;
+    }
+    EXPECT_TRUE(window.Control("Param")->findChild<QCheckBox*>("Param.1000"));
+    graphs.OpenForm()->close();
+
+    // The severity scheme's colours say which severity each one colours.
+    RecordPage& scheme = Page(str::kPageColorScheme);
+    QWidget* backgrounds = scheme.CommonForm()->Control("LogTypeBgColor");
+    ASSERT_NE(backgrounds, nullptr);
+    EXPECT_EQ(backgrounds->findChild<QPushButton*>("colour0")->toolTip().toStdString(), Label(str::kSeverityEmergency));
+    EXPECT_EQ(backgrounds->findChild<QPushButton*>("colour8")->toolTip().toStdString(), Label(str::kEventTypeSystem));
+    QStringList captions;
+    for (const QLabel* l : backgrounds->findChildren<QLabel*>()) captions << l->text();
+    EXPECT_TRUE(captions.contains(QString::fromStdString(Label(str::kSeverityDebug))));
+}
+
+// Option bits read as a number say the same in the dialog and in the
+// script's echo (hexadecimal, as the echo prints them), and a check box
+// changed in the dialog is what the echo then prints.
+TEST_F(WindowPagesTest, TheDialogAndTheScriptEchoAgreeOnOptionBits) {
+    script::ModuleNodes nodes(*core_.registry);
+    const script::ScriptEnvironment env = script::EnvironmentFor(core_, nodes);
+    const auto echoedParam = [&] {
+        const std::string out = script::RunScript("#echo:mod_icmp.item", env).text;
+        const size_t at = out.find("0.Param=");
+        return at == std::string::npos ? out : out.substr(at + 8, out.find('\r', at) - at - 8);
+    };
+    RecordPage& icmp = Page(str::kPageIcmp);
+    icmp.OpenRecordForm(RecordSet::Item, -1);
+    dynamic_cast<QLineEdit*>(icmp.OpenForm()->Fields().Control("StrName"))->setText("127.0.0.1");
+    auto* graphs = icmp.OpenForm()->Fields().Control("Param")->findChild<QCheckBox*>("Param.80");
+    ASSERT_NE(graphs, nullptr);
+    EXPECT_EQ(graphs->text().toStdString(), Label(str::kDialogValuesToGraphs));
+    EXPECT_TRUE(graphs->isChecked());
+    icmp.OpenForm()->Submit();
+    ASSERT_TRUE(PumpUntil([&] { return icmp.OpenForm() == nullptr; }));
+    EXPECT_EQ(echoedParam(), "80");
+    EXPECT_EQ(Cell(icmp.Items(), 0, "Param")->toolTip().toStdString(), echoedParam());
+    EXPECT_EQ(Cell(icmp.Items(), 0, "Param")->text().toStdString(), Label(str::kDialogValuesToGraphs));
+
+    icmp.OpenRecordForm(RecordSet::Item, 0);
+    QWidget* param = icmp.OpenForm()->Fields().Control("Param");
+    EXPECT_EQ(param->toolTip().toStdString(), echoedParam());
+    param->findChild<QCheckBox*>("Param.80")->setChecked(false);
+    EXPECT_EQ(param->toolTip().toStdString(), "0");
+    icmp.OpenForm()->Submit();
+    ASSERT_TRUE(PumpUntil([&] { return icmp.OpenForm() == nullptr; }));
+    EXPECT_EQ(echoedParam(), "0");
+
+    // A bit field without names is typed in the echo's digits too.
+    RecordPage& collector = Page(str::kPageCollector);
+    auto* common = dynamic_cast<QLineEdit*>(collector.CommonForm()->Control("Param"));
+    ASSERT_NE(common, nullptr);
+    common->setText("C0");
+    ASSERT_FALSE(collector.ApplyCommon(collector.CommonForm()->Changed()));
+    const std::string echoed = script::RunScript("#echo:mod_collector.common", env).text;
+    EXPECT_NE(echoed.find("Param=C0"), std::string::npos) << echoed;
+    EXPECT_EQ(dynamic_cast<QLineEdit*>(collector.CommonForm()->Control("Param"))->text(), "C0");
 }
 
 }  // namespace
