@@ -22,6 +22,7 @@
 #include "windows/qt/icon_set.h"
 #include "windows/qt/loading_window.h"
 #include "windows/qt/program_windows.h"
+#include "windows/qt/screen_colormap.h"
 
 namespace qm::windows::qt {
 
@@ -83,6 +84,7 @@ int RunWithWindows(core::CoreContext& core, int& argc, char** argv) {
     ChoosePlatform();
     QApplication app(argc, argv);
     SayWhereWindowsAre();
+    UseScreenColormap(app);
     // Tool windows hide when closed; only the exit event ends the run.
     app.setQuitOnLastWindowClosed(false);
     if (const QScreen* screen = QGuiApplication::primaryScreen())
