@@ -18,6 +18,7 @@
 #include "support/x_display.h"
 #include "transport/transport_test_support.h"
 #include "windows/qt/qt_test_support.h"
+#include "windows/qt/record_page_layout.h"
 #include "windows/window_module/window_entry.h"
 
 namespace qm::windows {
@@ -81,6 +82,40 @@ std::pair<Spot, Spot> FindIcons(const std::string& xwd) {
             if (pixel == kBusy) found.second.Add(int(x), int(y));
         }
     return found;
+}
+
+// Whether the screen, in an xwd dump of it, shows more than one colour
+// within `r`: a window that came out as a flat rectangle shows one.
+bool ManyColoursWithin(const std::string& xwd, const Rect& r) {
+    const auto* bytes = reinterpret_cast<const unsigned char*>(xwd.data());
+    const auto field = [&](size_t i) {
+        const unsigned char* p = bytes + i * 4;
+        return uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | p[3];
+    };
+    if (xwd.size() < 100) return false;
+    const uint32_t width = field(4), height = field(5), pixelBytes = field(11) / 8, lineBytes = field(12);
+    const size_t start = size_t(field(0)) + size_t(field(19)) * 12;
+    if ((pixelBytes != 3 && pixelBytes != 4) || xwd.size() < start + size_t(lineBytes) * height) return false;
+    const int left = std::max(r.left, 0), top = std::max(r.top, 0);
+    const int right = std::min<int>(r.right, int(width)), bottom = std::min<int>(r.bottom, int(height));
+    if (left >= right || top >= bottom) return false;
+    const unsigned char* first = bytes + start + size_t(top) * lineBytes + size_t(left) * pixelBytes;
+    for (int y = top; y < bottom; ++y)
+        for (int x = left; x < right; ++x)
+            if (!std::equal(first, first + 3, bytes + start + size_t(y) * lineBytes + size_t(x) * pixelBytes))
+                return true;
+    return false;
+}
+
+// A shown window's client area on the screen.
+std::optional<Rect> ShownRect(const XDisplay& display, const std::string& id) {
+    const std::string info = display.Run({"xwininfo", "-id", id});
+    std::vector<int32_t> v;
+    std::smatch m;
+    for (const char* label : {"Absolute upper-left X:", "Absolute upper-left Y:", "Width:", "Height:"})
+        if (std::regex_search(info, m, std::regex(label + std::string(R"(\s*(-?\d+))")))) v.push_back(std::stoi(m[1]));
+    if (v.size() < 4 || !Contains(info, "IsViewable")) return std::nullopt;
+    return Rect{v[0], v[1], v[0] + v[2], v[1] + v[3]};
 }
 
 Rect SavedRect(const ProgramHome& home) {
@@ -412,6 +447,150 @@ TEST(ProgramOnX, AFramedWindowKeepsItsSizeAndPlaceOverRestarts) {
         ASSERT_NO_FATAL_FAILURE(p.Stop());
         EXPECT_EQ(SavedRect(p.Home()), saved);
     }
+}
+
+// Every kind of window the program shows is painted on the screen, also
+// where it lies over another of the program's windows (where a capture used
+// to show a black rectangle): the event list, its menu, the info box, a graph
+// moved and resized over the list, the settings dialog, the list shown
+// again over it, the record editors of the rules and the lists, and the
+// colour chooser.
+TEST(ProgramOnX, EveryKindOfWindowIsPaintedOnScreen) {
+    QM_NEEDS_TOOLS(Desk::WindowManager);
+    if (::access("/usr/bin/xwd", X_OK) != 0) GTEST_SKIP() << "needs xwd";
+    ProgramOnX p(Desk::WindowManager);
+    ASSERT_TRUE(p.Start()) << p.Output();
+    ASSERT_NO_FATAL_FAILURE(p.Send(0, 20));
+    const std::string list = p.ListWindow();
+    ASSERT_FALSE(list.empty()) << p.Diagnosis();
+    XDisplay& x = p.Display();
+    // Without a tray the status window stays, once the loading one has gone.
+    std::set<std::string> status;
+    ASSERT_TRUE(WaitUntil([&] { return (status = p.Search({"--name", "^Quillmark$"})).size() == 1; }, 60s))
+        << p.Diagnosis();
+    const std::string core = *status.begin();
+
+    const auto painted = [&](const std::string& id, const std::string& what) {
+        std::optional<Rect> shown;
+        EXPECT_TRUE(WaitUntil([&] {
+            return (shown = ShownRect(x, id)) && ManyColoursWithin(x.Run({"xwd", "-root", "-silent"}), *shown);
+        }, 30s)) << what << " (" << id << ") is not painted at " << (shown ? *shown : Rect{}) << p.Diagnosis();
+    };
+    // Moves or resizes a window with xdotool and waits until it has.
+    const auto reshape = [&](const std::string& id, const char* how, int a, int b, auto done) {
+        x.Run({"xdotool", how, id, std::to_string(a), std::to_string(b)});
+        EXPECT_TRUE(WaitUntil([&] {
+            const std::optional<Rect> at = ShownRect(x, id);
+            return at && done(*at);
+        }, 30s)) << how << " " << id << p.Diagnosis();
+    };
+    std::set<std::string> known = p.Search({"--class", "quillmark"});
+    // A shown window of the program that was not there before `open`.
+    const auto next = [&](const std::function<void()>& open, std::chrono::milliseconds wait = 30s) {
+        open();
+        std::string found;
+        WaitUntil([&] {
+            for (const std::string& id : p.Search({"--class", "quillmark"}))
+                if (!known.count(id)) found = id;
+            return !found.empty();
+        }, wait);
+        return found;
+    };
+    const auto gone = [&](const std::string& id) {
+        return WaitUntil([&] { return !p.Search({"--class", "quillmark"}).count(id); }, 30s);
+    };
+    // The status window's menu, counted from its end: Exit, About, Settings,
+    // the services, the graphs.
+    const auto menu = [&](std::vector<std::string> keys) {
+        const std::string popup = next([&] { x.Run({"xdotool", "mousemove", "--window", core, "150", "40", "click", "3"}); });
+        ASSERT_FALSE(popup.empty()) << p.Diagnosis();
+        painted(popup, "the status window's menu");
+        x.Run({"xdotool", "mousemove", "5", "1015"});
+        keys.insert(keys.begin(), {"xdotool", "key", "--delay", "100"});
+        x.Run(keys);
+        ASSERT_TRUE(gone(popup)) << p.Diagnosis();
+    };
+
+    painted(list, "the event list");
+    const std::optional<Rect> listRect = ShownRect(x, list);
+    ASSERT_TRUE(listRect);
+
+    ASSERT_NO_FATAL_FAILURE(menu({"Up", "Up", "Up", "Up", "Up", "Right", "Return"}));
+    std::set<std::string> graphs;
+    ASSERT_TRUE(WaitUntil([&] { return !(graphs = p.Search({"--name", "^Program$"})).empty(); }, 30s)) << p.Diagnosis();
+    const std::string graph = *graphs.begin();
+    painted(graph, "the graph");
+    // Over the list, below its first rows.
+    const Rect to{listRect->left + 60, listRect->top + 120, 0, 0};
+    reshape(graph, "windowmove", to.left, to.top, [&](const Rect& at) { return at.left >= to.left && at.top >= to.top; });
+    painted(graph, "the graph moved over the list");
+    const Rect before = ShownRect(x, graph).value_or(Rect{});
+    reshape(graph, "windowsize", before.Width() + 80, before.Height() + 60,
+            [&](const Rect& at) { return at.Width() > before.Width() && at.Height() > before.Height(); });
+    painted(graph, "the graph resized");
+    known.insert(graph);
+
+    // A double click on a row opens its info box; the rows fill within the
+    // list's one-second timer.
+    std::string box;
+    ASSERT_TRUE(WaitUntil([&] {
+        box = next([&] { x.Run({"xdotool", "mousemove", "--window", list, "150", "45", "click", "--repeat", "2", "1"}); },
+                   1s);
+        return !box.empty();
+    }, 30s)) << p.Diagnosis();
+    painted(box, "the info box");
+    known.insert(box);
+
+    ASSERT_NO_FATAL_FAILURE(menu({"Up", "Up", "Up", "Return"}));
+    const std::string dialog = next([] {});
+    ASSERT_FALSE(dialog.empty()) << p.Diagnosis();
+    painted(dialog, "the settings dialog");
+    known.insert(dialog);
+    // Clear of the status window, whose menu comes next.
+    reshape(dialog, "windowmove", 0, 0, [](const Rect& at) { return at.top < 100; });
+
+    // The list is the menu's first entry: hidden, then shown over the dialog.
+    ASSERT_NO_FATAL_FAILURE(menu({"Down", "Return"}));
+    ASSERT_TRUE(gone(list)) << "the list was not hidden";
+    ASSERT_NO_FATAL_FAILURE(menu({"Down", "Return"}));
+    ASSERT_TRUE(WaitUntil([&] { return p.Search({"--class", "quillmark"}).count(list) > 0; }, 30s));
+    painted(list, "the event list shown again");
+    const std::string listMenu =
+        next([&] { x.Run({"xdotool", "mousemove", "--window", list, "150", "60", "click", "3"}); });
+    ASSERT_FALSE(listMenu.empty()) << p.Diagnosis();
+    painted(listMenu, "the event list's menu");
+    x.Run({"xdotool", "key", "Escape"});
+    ASSERT_TRUE(gone(listMenu));
+
+    // In the dialog, a page is chosen on its list from the first; the focus
+    // then goes past Export, Import and the page's scroll area to the first
+    // button the page has: on the colour scheme its first colour, on the
+    // rules and the lists (whose tables are empty in this home, so a Tab
+    // leaves them) the Add of the first table.
+    ASSERT_TRUE(WaitUntil([&] {
+        x.Run({"xdotool", "windowactivate", dialog});
+        return Contains(x.Run({"xdotool", "getactivewindow"}), dialog);
+    }, 30s)) << p.Diagnosis();
+    const std::vector<windows::qt::PageLayout>& pages = windows::qt::RecordPageLayouts();
+    for (size_t page = 0; page < pages.size(); ++page) {
+        const uint32_t title = pages[page].title;
+        if (title != core::str::kPageColorScheme && title != core::str::kPageRules && title != core::str::kPageLists)
+            continue;
+        SCOPED_TRACE("page " + std::to_string(page));
+        const std::string opened = next([&] {
+            x.Run({"xdotool", "mousemove", "--window", dialog, "40", "18", "click", "1"});
+            std::vector<std::string> keys{"xdotool", "key", "--delay", "50"};
+            keys.insert(keys.end(), page, "Down");
+            keys.insert(keys.end(), {"Tab", "Tab", "Tab", "Tab", "Tab", "space"});
+            x.Run(keys);
+        });
+        ASSERT_FALSE(opened.empty()) << p.Diagnosis();
+        painted(opened, title == core::str::kPageColorScheme ? "the colour chooser" : "a record editor");
+        x.Run({"xdotool", "key", "Escape"});
+        ASSERT_TRUE(gone(opened)) << p.Diagnosis();
+    }
+
+    ASSERT_NO_FATAL_FAILURE(p.Stop());
 }
 
 }  // namespace
