@@ -69,7 +69,7 @@ std::vector<PageLayout> MakeLayouts() {
          "Param",
          FieldLook::Bits,
          {Formatted(0x8000, str::kRuleConditionMark, 1), Formatted(0x4000, str::kRuleConditionMark, 2),
-          Formatted(0x2000, str::kRuleConditionMark, 1), Formatted(0x1000, str::kRuleConditionMark, 2),
+          Id(0x2000, str::kRuleListCondition1), Id(0x1000, str::kRuleListCondition2),
           Id(0x0800, str::kDoNotAddEvent), Id(0x0400, str::kContinueRules), Id(0x0200, str::kModify),
           Id(0x0100, str::kColorSchemeLabel), Id(0x0080, str::kCutFromMessage), Id(0x0040, str::kRunProgram),
           Id(0x0020, str::kNoWindow)}},
@@ -83,12 +83,11 @@ std::vector<PageLayout> MakeLayouts() {
         {RecordSet::Item, "InListID2", FieldLook::ListRef, {}},
         {RecordSet::Item, "OutTextMode", FieldLook::Choice, {Id(0, str::kConditionAddress), Id(1, str::kConditionMessage)}},
     };
-    // The "=" and "Список:" marks sit beside their condition on the rule page;
-    // here each says which condition it belongs to.
+    // The "=" and list marks sit beside their condition on the rule page;
+    // here each says which condition it belongs to. "=" reads the same in
+    // every language, the list marks come from the string table.
     rules.hints[0].names[0].text = "=";
     rules.hints[0].names[1].text = "=";
-    rules.hints[0].names[2].text = "Список:";
-    rules.hints[0].names[3].text = "Список:";
     rules.proposals = {{RecordSet::Item, "Enable", "1"}};
     pages.push_back(rules);
 

@@ -34,6 +34,7 @@
 #include "support/wait_until.h"
 #include "transport/relay/relay_module.h"
 #include "windows/qt/field_form.h"
+#include "windows/qt/field_values.h"
 #include "windows/qt/qt_test_support.h"
 #include "windows/qt/record_page.h"
 #include "windows/qt/settings_dialog.h"
@@ -549,6 +550,27 @@ TEST(RecordPagesOfTheProgram, NoPageShowsAFieldKeyAsItsLabelInEitherLanguage) {
     core.registry->UnloadAll();
     core.registry.reset();
     core.events->Shutdown();
+}
+
+// Under English no named value of any page stays Russian, the marks beside
+// the rule conditions included.
+TEST(RecordPagesOfTheProgram, EveryNamedValueHasItsEnglishText) {
+    core::CoreContext core;
+    const fs::path english = fs::path(QM_SOURCE_DIR) / "resources/default-home/Resource/lang.txt";
+    core.texts = std::make_unique<core::TextTable>(core::BuiltinStrings(), english, "EN");
+    // Cyrillic letters are the two-byte UTF-8 sequences that start with 0xD0 or 0xD1.
+    const auto russian = [](const std::string& text) {
+        return std::any_of(text.begin(), text.end(), [](char c) { return (uint8_t(c) & 0xFE) == 0xD0; });
+    };
+    size_t named = 0;
+    for (const PageLayout& page : RecordPageLayouts())
+        for (const FieldHint& hint : page.hints)
+            for (const Named& value : hint.names) {
+                const std::string text = NamedText(core, value);
+                EXPECT_FALSE(russian(text)) << core.Text(page.title) << ", " << hint.key << ": " << text;
+                ++named;
+            }
+    EXPECT_GT(named, 20u);
 }
 
 // Over the program's own modules on a new home: every module with records
