@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include "platform/profile_file.h"
 #include "processing/processing_test_support.h"
 
@@ -37,6 +39,17 @@ TEST(EventListSettings, CurrentFormRoundTripsWithRuleSelectionUnderTheWindowsUid
     EXPECT_EQ(LoadEventListSettings(loading, kUid + 1, kDpi), EventListSettings{});
     // A window nobody configured shows nothing until the dialog gives it a mask.
     EXPECT_EQ(LoadEventListSettings(loading, 99, kDpi).eventParam, 0);
+}
+
+// A new home's "Syslog" follows new events; a list the dialog adds does not
+// until asked, and so does a file's list without the bit.
+TEST(EventListSettings, TheNewHomesListFollowsNewEventsAndANewListDoesNot) {
+    const auto shipped = platform::ProfileFile::Load(std::filesystem::path(QM_SOURCE_DIR) /
+                                                     "resources/default-home/Settings/mod_window.ini");
+    const EventListSettings syslog = LoadEventListSettings(Section(shipped), 1, kDpi);
+    EXPECT_TRUE(syslog.Has(kListAutoscroll));
+    EXPECT_EQ(syslog.param & ~kListAutoscroll, kListSortable | kListColorScheme | kListResolveNames);
+    EXPECT_EQ(kNewWindowParam & kListAutoscroll, 0);
 }
 
 TEST(EventListSettings, LegacyRecordIsDecodedAndTheSelectionStillReadFromItsKeys) {
