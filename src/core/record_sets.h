@@ -8,6 +8,7 @@
 #include <memory>
 #include <optional>
 #include <span>
+#include <string>
 #include <vector>
 
 #include "core/record_table.h"
@@ -107,6 +108,11 @@ public:
     // included. Refused also when the slot no longer holds `original` (the
     // record the edit was copied from): someone changed it meanwhile.
     virtual bool Replace(SetRef set, size_t index, const RecordCopy& record, const RecordCopy& original) = 0;
+    // Why the module refuses `record` in slot `index` (a new record: none)
+    // for a reason of its own beyond the fields' rules, such as a second
+    // host with one address, as a text for the user; empty when it has none.
+    // Editors ask after a refusal, so that they can say why.
+    virtual std::string Refusal(SetRef, const RecordCopy&, std::optional<size_t>) { return {}; }
 
     // The script engine's common cases.
     std::optional<RecordCopy> CopyCommon();

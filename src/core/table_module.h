@@ -44,21 +44,24 @@ public:
         platform::GuardedLock lock(Lock(), core_.counters.locks, platform::Blocking::Yes);
         return settings_.common;
     }
-    // Index of the new record; nothing at 500 records or when the lock is busy.
+    // Index of the new record; nothing at 500 records, when the lock is
+    // busy or when the module refuses the record (Conflict).
     std::optional<size_t> AddRecord(R record) {
         ApplyFieldRules(R::Fields(), record);
         platform::GuardedLock lock(Lock(), core_.counters.locks, platform::Blocking::No);
-        if (!lock) return std::nullopt;
+        if (!lock || !Conflict(record, std::nullopt).empty()) return std::nullopt;
         return settings_.records.Add(record);
     }
     bool ReplaceRecord(size_t index, R record) {
         ApplyFieldRules(R::Fields(), record);
         platform::GuardedLock lock(Lock(), core_.counters.locks, platform::Blocking::No);
-        return lock && settings_.records.Replace(index, record);
+        if (!lock || index >= settings_.records.size()) return false;
+        return Live(index, record, settings_.records[index].deleted) && settings_.records.Replace(index, record);
     }
     bool DeleteRecord(size_t index, bool deleted = true) {
         platform::GuardedLock lock(Lock(), core_.counters.locks, platform::Blocking::No);
-        return lock && settings_.records.MarkDeleted(index, deleted);
+        if (!lock || index >= settings_.records.size()) return false;
+        return Live(index, settings_.records[index].record, deleted) && settings_.records.MarkDeleted(index, deleted);
     }
     std::optional<R> Record(size_t index) {
         platform::GuardedLock lock(Lock(), core_.counters.locks, platform::Blocking::Yes);
@@ -87,8 +90,12 @@ public:
     bool Add(SetRef set, const RecordCopy& record) override {
         if (set.set == RecordSet::Common && record.Holds<C>()) return SetCommon(record.As<C>());
         if (set.set != RecordSet::Item || !record.Holds<R>()) return false;
-        const std::optional<size_t> index = AddRecord(record.As<R>());
-        return index && (!record.deleted || DeleteRecord(*index));
+        const R item = Ruled(record.As<R>());
+        platform::GuardedLock lock(Lock(), core_.counters.locks, platform::Blocking::No);
+        // A record added with its deletion mark stands in for nobody.
+        if (!lock || (!record.deleted && !Conflict(item, std::nullopt).empty())) return false;
+        const std::optional<size_t> index = settings_.records.Add(item);
+        return index && (!record.deleted || settings_.records.MarkDeleted(*index));
     }
     bool Replace(SetRef set, size_t index, const RecordCopy& record, const RecordCopy& original) override {
         if (set.set == RecordSet::Common) {
@@ -102,16 +109,31 @@ public:
         if (set.set != RecordSet::Item || !record.Holds<R>()) return false;
         const R item = Ruled(record.As<R>());
         platform::GuardedLock lock(Lock(), core_.counters.locks, platform::Blocking::No);
-        if (!lock || !SlotHolds(settings_.records, index, original)) return false;
+        if (!lock || !SlotHolds(settings_.records, index, original) || !Live(index, item, record.deleted)) return false;
         return settings_.records.Replace(index, item) && settings_.records.MarkDeleted(index, record.deleted);
+    }
+    std::string Refusal(SetRef set, const RecordCopy& record, std::optional<size_t> index) override {
+        if (set.set != RecordSet::Item || !record.Holds<R>() || record.deleted) return {};
+        platform::GuardedLock lock(Lock(), core_.counters.locks, platform::Blocking::No);
+        return lock ? Conflict(Ruled(record.As<R>()), index) : std::string();
     }
 
 protected:
     virtual void AfterLoad() {}
+    // With the lock held: why `record` may not stand in slot `index` (a new
+    // record: none) beside the table's other live records, as a text for
+    // the user; empty when it may.
+    virtual std::string Conflict(const R&, std::optional<size_t>) const { return {}; }
 
     TableSettings<C, R> settings_;
 
 private:
+    // Whether slot `index` may hold `record` with this deletion mark: a
+    // marked record conflicts with nothing.
+    bool Live(size_t index, const R& record, bool deleted) const {
+        return deleted || Conflict(record, index).empty();
+    }
+
     const TableLayout layout_;
 };
 

@@ -106,12 +106,12 @@ void ModuleCommands::EchoLists(ScriptOutput& out, int64_t filter) {
     out.Ok(words_.module, "Complete");
 }
 
-int ModuleCommands::Set(ScriptOutput&, std::string_view word, const std::vector<std::string>& path,
+int ModuleCommands::Set(ScriptOutput& out, std::string_view word, const std::vector<std::string>& path,
                         const std::optional<std::string>& pipe, const std::optional<std::string>& value) {
     if (word.empty()) return kReplyUnknownRequest;
     std::lock_guard guard(editLock_);
     if (word == "_MODIFY_") return Modify(path, value);
-    if (word == "_APPLY_") return Apply();
+    if (word == "_APPLY_") return Apply(out);
     if (mode_ == Mode::None || owner_ != std::this_thread::get_id() || !value) return kReplySyntaxError;
     return Change(word, pipe, *value);
 }
@@ -168,13 +168,15 @@ int ModuleCommands::Modify(const std::vector<std::string>& path, const std::opti
     return kReplyOk;
 }
 
-int ModuleCommands::Apply() {
+int ModuleCommands::Apply(ScriptOutput& out) {
     if (mode_ == Mode::None || owner_ != std::this_thread::get_id()) return kReplySyntaxError;
     bool accepted = false;
     const core::SetRef set{mode_ == Mode::List ? core::RecordSet::List : core::RecordSet::Item};
+    const std::optional<size_t> slot = target_ == kNewRecord ? std::nullopt : std::optional<size_t>(target_);
     if (mode_ == Mode::Common) accepted = records_.SetCommon(buffer_);
-    else if (target_ == kNewRecord) accepted = records_.Add(set, buffer_);
-    else accepted = records_.Replace(set, target_, buffer_, original_);
+    else if (!slot) accepted = records_.Add(set, buffer_);
+    else accepted = records_.Replace(set, *slot, buffer_, original_);
+    if (!accepted && mode_ != Mode::Common) out.reason = records_.Refusal(set, buffer_, slot);
     buffer_ = {};
     original_ = {};
     target_ = kNewRecord;

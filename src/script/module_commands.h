@@ -33,7 +33,8 @@ private:
 
     int Modify(const std::vector<std::string>& path, const std::optional<std::string>& value);
     int ModifyList(const std::string& name);
-    int Apply();
+    // A record the module refuses for a reason of its own leaves the reason in `out`.
+    int Apply(ScriptOutput& out);
     int Change(std::string_view word, const std::optional<std::string>& pipe, const std::string& value);
     int ChangeList(const WordRule& rule, const std::optional<std::string>& pipe, const std::string& value);
     // False when the table names a field the record does not have.

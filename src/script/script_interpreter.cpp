@@ -6,6 +6,7 @@
 #include <climits>
 #include <cstdio>
 #include <thread>
+#include <utility>
 
 #include "core/core_context.h"
 #include "core/memory_accounting.h"
@@ -116,9 +117,12 @@ private:
             Echo(s, frame);
         } else if (k == "set") {
             const int reply = Set(s, frame);
+            std::string reason = std::exchange(out_.reason, {});
             if (reply != kReplyOk) {
-                if (s.name) out_.FailNamed("_SET_", *s.name, ReplyWord(reply));
-                else out_.Fail("_SET_", ReplyWord(reply));
+                std::string text(ReplyWord(reply));
+                if (!reason.empty()) text += ": " + reason;
+                if (s.name) out_.FailNamed("_SET_", *s.name, text);
+                else out_.Fail("_SET_", text);
             }
         } else if (k == "func") {
             if (s.name) Define(frame.variables, Variable{*s.name, VariableKind::Function, s.block.value_or(""), s.block.has_value(), 0});

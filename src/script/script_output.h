@@ -35,6 +35,10 @@ public:
     const std::string& Text() const { return text_; }
     uint32_t Failures() const { return failures_; }
 
+    // Why the statement being run was refused, when its handler knows more
+    // than its reply code (a module that refuses a record for a reason of
+    // its own); the statement's failure line ends with it.
+    std::string reason;
     bool colour = true;
     bool logging = true;
     int32_t depth = 0;

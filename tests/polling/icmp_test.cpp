@@ -299,6 +299,50 @@ TEST_F(IcmpModuleTest, FileValuesAreKeptAndOnlyUnusableOnesReplaced) {
         EXPECT_TRUE(Contains(said, line)) << said;
 }
 
+// One address is one host: a second one with it is refused whichever way
+// it comes (added, renamed, or a marked one brought back), saying why; a
+// marked host stands in for nobody. The new home's example host is kept
+// but switched off, so a new home pings nothing.
+TEST_F(IcmpModuleTest, ASecondHostWithOneAddressIsRefusedAndTheNewHomePingsNothing) {
+    IcmpModule& m = MakeFake({}, {Host("192.0.2.5"), Host("gateway.example")});
+    core::RecordSets& records = *m.Records();
+    const auto copy = [](IcmpHost h, bool deleted = false) { return core::RecordCopy::Of(std::move(h), deleted); };
+    const std::string taken = "Узел 192.0.2.5 уже есть в списке ICMP";
+    EXPECT_FALSE(m.AddRecord(Host("192.0.2.5")));
+    EXPECT_FALSE(records.Add({core::RecordSet::Item}, copy(Host("192.0.2.5", "other"))));
+    EXPECT_EQ(records.Refusal({core::RecordSet::Item}, copy(Host("192.0.2.5")), std::nullopt), taken);
+    EXPECT_FALSE(records.Add({core::RecordSet::Item}, copy(Host("GATEWAY.example"))));
+    EXPECT_EQ(m.RecordCount(), 2u);
+
+    // Renaming the second host to the first one's address is refused; the
+    // first keeps its own address when edited.
+    const std::vector<core::RecordCopy> before = *records.CopyItems();
+    EXPECT_FALSE(records.ReplaceItem(1, copy(Host("192.0.2.5")), before[1]));
+    EXPECT_EQ(records.Refusal({core::RecordSet::Item}, copy(Host("192.0.2.5")), 1), taken);
+    EXPECT_EQ(records.Refusal({core::RecordSet::Item}, copy(Host("192.0.2.5")), 0), "");
+    EXPECT_TRUE(records.ReplaceItem(0, copy(Host("192.0.2.5", "edited")), before[0]));
+
+    // Marked for deletion, the first leaves its address free; it cannot come
+    // back while another host has it.
+    ASSERT_TRUE(m.DeleteRecord(0));
+    const std::vector<core::RecordCopy> marked = *records.CopyItems();
+    ASSERT_TRUE(records.ReplaceItem(1, copy(Host("192.0.2.5")), marked[1]));
+    EXPECT_FALSE(m.DeleteRecord(0, false));
+    core::RecordCopy back = (*records.CopyItems())[0];
+    back.deleted = false;
+    EXPECT_FALSE(records.ReplaceItem(0, back, (*records.CopyItems())[0]));
+    EXPECT_EQ(records.Refusal({core::RecordSet::Item}, back, 0), taken);
+    EXPECT_TRUE(m.Record(1)->name == "192.0.2.5" && (*records.CopyItems())[0].deleted);
+
+    module_ = std::make_unique<IcmpModule>(core_);
+    const fs::path shipped = fs::path(QM_SOURCE_DIR) / "resources/default-home/Settings/mod_icmp.ini";
+    module_->Load(core::SettingsSection({}, "mod_icmp", platform::ProfileFile::Load(shipped)));
+    ASSERT_EQ(module_->RecordCount(), 1u);
+    EXPECT_EQ(module_->Record(0)->name, "127.0.0.1");
+    EXPECT_EQ(module_->Record(0)->enable, 0) << "kept as an example, not polled";
+    EXPECT_TRUE(module_->Common()->enableService) << "switching the host on is enough";
+}
+
 TEST_F(IcmpModuleTest, StopEndsACycleWaitingOnTheNetwork) {
     IcmpCommon common;
     common.recvTimeout = 120000;  // two attempts of this would hold Stop for four minutes

@@ -176,6 +176,20 @@ TEST_F(ModuleCommandsTest, IcmpCommonAndHostWordsKeepTheirRanges) {
     EXPECT_EQ(Run("#call:mod_icmp.nosuchword"), "FAIL (mod_icmp): Unknown request");
 }
 
+// A host renamed to another host's address is refused, and the failure
+// line says why; the host keeps its own address.
+TEST_F(ModuleCommandsTest, IcmpRefusesASecondHostWithOneAddressSayingWhy) {
+    const std::string made = Run("#set:mod_icmp=192.0.2.1{#set:en=1}#set:mod_icmp=192.0.2.2{#set:en=1}");
+    EXPECT_EQ(made.find("FAIL"), std::string::npos) << made;
+    const std::string refused = Run("#set:mod_icmp=192.0.2.2{#set:name=192.0.2.1}");
+    EXPECT_NE(refused.find("FAIL (_SET_) -> \"mod_icmp\": System error: Узел 192.0.2.1 уже есть в списке ICMP"),
+              std::string::npos)
+        << refused;
+    const std::string hosts = Run("#echo:mod_icmp.item");
+    EXPECT_NE(hosts.find("0.Name=192.0.2.1\r\n"), std::string::npos) << hosts;
+    EXPECT_NE(hosts.find("1.Name=192.0.2.2\r\n"), std::string::npos) << hosts;
+}
+
 // List mode, on the one module with lists of entries that exists today (the
 // rules' match lists, whose entries are tagged by their value), through a
 // word table of the test's own.

@@ -3,7 +3,9 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
+#include <cctype>
 #include <chrono>
 #include <cstdio>
 
@@ -31,6 +33,13 @@ uint64_t NowNs() {
     return static_cast<uint64_t>(
         std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch())
             .count());
+}
+
+// Host names compare as DNS names do, without regard to ASCII case.
+bool SameText(std::string_view a, std::string_view b) {
+    return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
+        return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
+    });
 }
 
 uint32_t ThreadId() { return static_cast<uint32_t>(::syscall(SYS_gettid)); }
@@ -105,6 +114,22 @@ bool IcmpModule::Stop(Blocking) {
     if (!worker_.Stop()) return false;
     transport_.reset();
     return true;
+}
+
+std::string IcmpModule::Conflict(const IcmpHost& host, std::optional<size_t> index) const {
+    const std::optional<sockaddr_in> address = platform::ParseIpv4(host.name, 0);
+    // Texts that are not addresses name the same host when they read alike.
+    const auto same = [&](const IcmpHost& other) {
+        const std::optional<sockaddr_in> o = platform::ParseIpv4(other.name, 0);
+        if (address && o) return address->sin_addr.s_addr == o->sin_addr.s_addr;
+        return !address && !o && SameText(host.name, other.name);
+    };
+    for (size_t i = 0; i < settings_.records.size(); ++i) {
+        const auto& slot = settings_.records[i];
+        if (i == index || slot.deleted || !same(slot.record)) continue;
+        return core_.Text(core::str::kIcmpHostTaken, host.name.c_str());
+    }
+    return {};
 }
 
 uint32_t IcmpModule::Round() {

@@ -29,6 +29,11 @@ public:
     uint32_t ErrorCount() const;
     void Wake() { worker_.Wake(); }
 
+protected:
+    // One host address is pinged once: a second host with it would only
+    // double its events and mix two hosts' values under one vendor.
+    std::string Conflict(const IcmpHost& host, std::optional<size_t> index) const override;
+
 private:
     uint32_t Round();
     void PollHost(size_t index, const IcmpHost& host, const IcmpCommon& common);

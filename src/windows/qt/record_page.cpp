@@ -382,7 +382,8 @@ std::vector<ListName> RecordPage::ListNames() const {
     return names;
 }
 
-std::optional<std::string> RecordPage::Change(const std::function<bool()>& operation) {
+std::optional<std::string> RecordPage::Change(const std::function<bool()>& operation,
+                                              const std::function<std::string()>& why) {
     std::string said;
     switch (Attempt(core_.counters, operation)) {
         case Outcome::Busy:
@@ -391,8 +392,9 @@ std::optional<std::string> RecordPage::Change(const std::function<bool()>& opera
             Say(said);
             return said;
         case Outcome::Refused:
+            if (why) said = why();
             Refresh();
-            said = core_.Text(str::kDialogNotAccepted);
+            if (said.empty()) said = core_.Text(str::kDialogNotAccepted);
             Say(said);
             return said;
         case Outcome::Done: break;
@@ -436,7 +438,8 @@ std::optional<std::string> RecordPage::AddRecord(RecordSet set, const FieldTexts
         if (added) SelectSlot(*added);
         return result;
     }
-    return Change([&] { return records_.Add({set}, record); });
+    return Change([&] { return records_.Add({set}, record); },
+                  [&] { return records_.Refusal({set}, record, std::nullopt); });
 }
 
 std::optional<std::string> RecordPage::EditRecord(RecordSet set, int row, const FieldTexts& texts) {
@@ -451,7 +454,8 @@ std::optional<std::string> RecordPage::EditRecord(RecordSet set, int row, const 
         Say(*refusal);
         return refusal;
     }
-    return Change([&] { return records_.Replace({set}, slot, edited, original); });
+    return Change([&] { return records_.Replace({set}, slot, edited, original); },
+                  [&] { return records_.Refusal({set}, edited, slot); });
 }
 
 std::optional<std::string> RecordPage::ToggleDeleted(RecordSet set, int row) {
@@ -461,7 +465,8 @@ std::optional<std::string> RecordPage::ToggleDeleted(RecordSet set, int row) {
     const core::RecordCopy original = (*RecordsOf(set))[slot];
     core::RecordCopy edited = original;
     edited.deleted = !edited.deleted;
-    return Change([&] { return records_.Replace({set}, slot, edited, original); });
+    return Change([&] { return records_.Replace({set}, slot, edited, original); },
+                  [&] { return records_.Refusal({set}, edited, slot); });
 }
 
 std::optional<std::string> RecordPage::ReplaceList(int listRow, core::RecordCopy list) {

@@ -108,7 +108,9 @@ private:
     std::vector<core::RecordCopy>* RecordsOf(core::RecordSet set);
     bool GodMode() const;
     // Runs one module operation; then saved and refreshed, or the reason it did not happen.
-    std::optional<std::string> Change(const std::function<bool()>& operation);
+    // `why`, when given, tells a module's own reason for refusing the change.
+    std::optional<std::string> Change(const std::function<bool()>& operation,
+                                      const std::function<std::string()>& why = {});
     std::optional<std::string> ReplaceList(int listRow, core::RecordCopy list);
     void Say(const std::string& text);
     void ServiceCall(bool start);

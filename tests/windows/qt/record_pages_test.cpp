@@ -615,6 +615,11 @@ TEST(RecordPagesOfTheProgram, EveryModulePageShowsItsRecordsAndProposesNewOnes) 
     icmp.OpenRecordForm(RecordSet::Item, -1);
     EXPECT_EQ(dynamic_cast<QLineEdit*>(icmp.OpenForm()->Fields().Control("StrOutFmt"))->text(), "On-line, response [msec]");
     icmp.OpenForm()->close();
+    // A second host with one address is refused, the page saying why.
+    ASSERT_FALSE(icmp.AddRecord(RecordSet::Item, {{"StrName", "192.0.2.7"}}));
+    EXPECT_EQ(icmp.AddRecord(RecordSet::Item, {{"StrName", "192.0.2.7"}}), "Узел 192.0.2.7 уже есть в списке ICMP");
+    EXPECT_EQ(icmp.Status().toStdString(), "Узел 192.0.2.7 уже есть в списке ICMP");
+    EXPECT_EQ(icmp.Items()->rowCount(), 1);
 }
 
 }  // namespace
