@@ -77,6 +77,19 @@ AxisTick MakeTick(uint64_t t, const TimeWindow& window, const BoxF& plot, const 
     return tick;
 }
 
+// How many ticks apart labels go so that labels `needed` pixels wide clear
+// each other at `spacing` pixels between ticks: steps a reader counts in
+// (5, 10, 15, 30 minutes, an hour, ...), never fewer ticks than that.
+size_t LabelEvery(double needed, double spacing) {
+    size_t every = 1;
+    for (const size_t next : {2, 3, 6, 12}) {
+        if (double(every) * spacing >= needed) return every;
+        every = next;
+    }
+    while (double(every) * spacing < needed && every < (size_t{1} << 40)) every *= 2;
+    return every;
+}
+
 void LayOutTicks(GraphPicture& picture, const TimeWindow& window, const TextMeasure& axisFont) {
     // Every five minutes, but never two ticks within a pixel: closer ones
     // draw the same band of ink, and a range of years would otherwise ask
@@ -88,18 +101,27 @@ void LayOutTicks(GraphPicture& picture, const TimeWindow& window, const TextMeas
     for (uint64_t back = 0; back < span; back += step)
         picture.ticks.push_back(MakeTick(window.end - back, window, picture.plot, axisFont));
     picture.ticks.push_back(MakeTick(window.start, window, picture.plot, axisFont));
-    // From the left edge rightwards, a label that would overlap its left
-    // neighbour on the same text line drops a line; one that only overlaps
-    // a dropped neighbour stays up, so crowded labels alternate.
-    for (size_t i = picture.ticks.size() - 1; i-- > 0;) {
-        AxisTick& tick = picture.ticks[i];
-        const AxisTick& left = picture.ticks[i + 1];
-        if (left.line == 0 && tick.labelBox.Overlaps(left.labelBox)) {
-            const double h = tick.labelBox.Height();
-            tick.line = 1;
-            tick.labelBox.top += h;
-            tick.labelBox.bottom += h;
-        }
+    // Labels wider than the ticks are apart would run into each other: only
+    // every so many ticks, counted from now, keeps its label.
+    double widest = 0;
+    for (const AxisTick& tick : picture.ticks) widest = std::max(widest, tick.labelBox.Width());
+    const double spacing = span == 0 ? 0 : static_cast<double>(step) * picture.plot.Width() / static_cast<double>(span);
+    const size_t every = LabelEvery(widest + kLabelSpacing, spacing);
+    const size_t edge = picture.ticks.size() - 1;
+    const auto unlabel = [&](size_t i) {
+        picture.ticks[i].label.clear();
+        picture.ticks[i].labelBox = BoxF{};
+    };
+    for (size_t i = 1; i < edge; ++i)
+        if (i % every != 0) unlabel(i);
+    // The left edge keeps its label; the nearest label that it would touch
+    // gives way, unless that is the label of now.
+    for (size_t i = edge; i-- > 0;) {
+        if (picture.ticks[i].label.empty()) continue;
+        BoxF wide = picture.ticks[edge].labelBox;
+        wide.right += kLabelSpacing;
+        if (wide.Overlaps(picture.ticks[i].labelBox)) unlabel(i == 0 ? edge : i);
+        break;
     }
 }
 

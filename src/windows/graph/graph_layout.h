@@ -48,9 +48,8 @@ constexpr double kLabelDistance = 10;
 struct AxisTick {
     double x = 0;
     uint64_t time = 0;
-    std::string label;   // local "hh:mm"
+    std::string label;   // local "hh:mm"; empty where labels would crowd
     BoxF labelBox;       // where the label text goes
-    int line = 0;        // 0, or 1 when it dropped a line to clear its neighbour
 };
 
 // Label positions round a marker, clockwise from above.

@@ -101,7 +101,7 @@ void GraphStatusBar::Show(const std::vector<GraphStatusPart>& parts) {
         for (size_t i = 0; i < parts.size(); ++i) {
             auto* square = new QLabel(this);  // owned by its part
             square->setFixedSize(kSquareSize, kSquareSize);
-            auto* text = new QLabel(this);
+            auto* text = new ElidedLabel(this);
             made.push_back(NewPart(square, text));
             squares_.push_back(square);
             texts_.push_back(text);
@@ -113,17 +113,18 @@ void GraphStatusBar::Show(const std::vector<GraphStatusPart>& parts) {
     for (const GraphStatusPart& part : parts) edges.push_back(right += part.width);
     PlaceParts(edges);
     for (size_t i = 0; i < parts.size(); ++i) {
-        const QString text = QString::fromStdString(parts[i].text);
-        if (text != texts_[i]->text()) {
-            texts_[i]->setText(text);
-            texts_[i]->setToolTip(text);
-        }
+        texts_[i]->SetFullText(QString::fromStdString(parts[i].text));
         squares_[i]->setVisible(parts[i].penColor.has_value());
         if (parts[i].penColor) squares_[i]->setPixmap(TagSquare(*parts[i].penColor));
     }
 }
 
 QString GraphStatusBar::PartText(int part) const {
+    if (part < 0 || part >= PartCount()) return {};
+    return texts_[static_cast<size_t>(part)]->FullText();
+}
+
+QString GraphStatusBar::ShownText(int part) const {
     if (part < 0 || part >= PartCount()) return {};
     return texts_[static_cast<size_t>(part)]->text();
 }

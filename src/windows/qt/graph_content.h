@@ -16,6 +16,7 @@
 #include "windows/graph/graph_layout.h"
 #include "windows/graph/graph_settings.h"
 #include "windows/graph/graph_status.h"
+#include "windows/qt/elided_label.h"
 #include "windows/qt/frame_content.h"
 #include "windows/qt/graph_painter.h"
 #include "windows/qt/parted_status_bar.h"
@@ -60,12 +61,14 @@ class GraphStatusBar : public PartedStatusBar {
 public:
     explicit GraphStatusBar(QWidget* parent);
     void Show(const std::vector<GraphStatusPart>& parts);
+    // The whole text of a part, and what of it fits (ending in "…" when cut).
     QString PartText(int part) const;
+    QString ShownText(int part) const;
     int PartCount() const { return static_cast<int>(texts_.size()); }
 
 private:
     std::vector<QLabel*> squares_;  // owned by the parts
-    std::vector<QLabel*> texts_;
+    std::vector<ElidedLabel*> texts_;
 };
 
 class GraphContent : public QWidget, public FrameContent {

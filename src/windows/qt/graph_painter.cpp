@@ -30,7 +30,8 @@ void PaintAxis(QPainter& painter, const GraphPicture& picture, const GraphFonts&
     painter.drawLine(QPointF(plot.left, plot.bottom), QPointF(plot.right, plot.bottom));
     for (const AxisTick& tick : picture.ticks) {
         painter.drawLine(QPointF(tick.x, plot.bottom), QPointF(tick.x, plot.bottom + kTickLength));
-        painter.drawText(ToQ(tick.labelBox), Qt::AlignCenter | Qt::TextDontClip, QString::fromStdString(tick.label));
+        if (!tick.label.empty())
+            painter.drawText(ToQ(tick.labelBox), Qt::AlignCenter | Qt::TextDontClip, QString::fromStdString(tick.label));
     }
 }
 

@@ -306,14 +306,32 @@ TEST_F(GraphInUtc, TicksEveryFiveMinutesBackFromNowInLocalTimeAndNoDataWithoutAW
     EXPECT_EQ(p.ticks[12].label, "09:02");  // the left edge
     EXPECT_DOUBLE_EQ(p.ticks[12].x, 20);
     EXPECT_EQ(p.ticks[0].labelBox, (BoxF{602.5, 150, 637.5, 162}));
-    for (const AxisTick& t : p.ticks) EXPECT_EQ(t.line, 0);
+    for (const AxisTick& t : p.ticks) EXPECT_FALSE(t.label.empty());
 
-    // Narrow: neighbours overlap, so every other label drops a line.
-    const GraphPicture narrow = LayOutGraph(chart, s, 240, 160, Measure, Measure);
-    EXPECT_EQ(narrow.ticks[12].line, 0);
-    EXPECT_EQ(narrow.ticks[11].line, 1);
-    EXPECT_EQ(narrow.ticks[10].line, 0);
-    EXPECT_EQ(narrow.ticks[11].labelBox.top, narrow.ticks[10].labelBox.bottom);
+    // Narrower, the ticks stay every five minutes and the labels go every 5,
+    // 10, 15, 30 or 60 minutes, as many as clear each other on one line; the
+    // left edge keeps its label and a neighbour it would touch gives way.
+    const auto labelled = [&](double width, uint32_t minutes = 60) {
+        s.timeRange = minutes;
+        const GraphPicture narrow = LayOutGraph(BuildChart(s, {}, kNow), s, width, 160, Measure, Measure);
+        std::vector<size_t> at;
+        const AxisTick* left = nullptr;
+        for (size_t i = 0; i < narrow.ticks.size(); ++i) {
+            if (narrow.ticks[i].label.empty()) continue;
+            if (left) {
+                EXPECT_LE(narrow.ticks[i].labelBox.right + 4, left->labelBox.left) << width << ", tick " << i;
+            }
+            left = &narrow.ticks[i];
+            at.push_back(i);
+        }
+        EXPECT_EQ(narrow.ticks.size(), (minutes + 4) / 5 + 1) << width;
+        return at;
+    };
+    EXPECT_EQ(labelled(480), (std::vector<size_t>{0, 2, 4, 6, 8, 10, 12}));
+    EXPECT_EQ(labelled(240), (std::vector<size_t>{0, 3, 6, 9, 12}));
+    EXPECT_EQ(labelled(120), (std::vector<size_t>{0, 6, 12}));
+    EXPECT_EQ(labelled(100), (std::vector<size_t>{0, 12}));
+    EXPECT_EQ(labelled(520, 57), (std::vector<size_t>{0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 12})) << "tick 11 gives way";
 
     // Without a tag there is no time window: the grid and "NO DATA".
     s.tags.clear();

@@ -94,6 +94,13 @@ TEST(GraphOnQt, PaintsBackgroundLineAndErrorBarAndNamesTheSampleUnderTheMouse) {
         QCoreApplication::processEvents();
     }
     EXPECT_EQ(graph.width(), 640);
+
+    // A part too narrow for its text shows it cut with "…", the whole text kept.
+    graph.resize(300, 400);
+    ASSERT_TRUE(PumpUntil([&] { return graph.StatusBar().ShownText(0).endsWith(QChar(0x2026)); }))
+        << graph.StatusBar().ShownText(0).toStdString();
+    EXPECT_TRUE(graph.StatusBar().PartText(0).startsWith("10.0.0.1 (")) << graph.StatusBar().PartText(0).toStdString();
+    EXPECT_TRUE(graph.StatusBar().PartText(0).endsWith(")"));
 }
 
 using GraphMenuOnQt = test::ProgramWindowsOnQt;
