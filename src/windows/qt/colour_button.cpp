@@ -2,7 +2,6 @@
 
 #include <QColorDialog>
 #include <QGridLayout>
-#include <QHBoxLayout>
 #include <QLabel>
 #include <QPushButton>
 #include <QVariant>
@@ -13,6 +12,8 @@
 namespace qm::windows::qt {
 
 namespace {
+
+constexpr size_t kColoursPerLine = 5;
 
 uint32_t ToBgr(const QColor& c) { return uint32_t(c.red()) | uint32_t(c.green()) << 8 | uint32_t(c.blue()) << 16; }
 
@@ -43,10 +44,10 @@ ColourRow MakeColourRow(QWidget* parent, const core::FieldDef& field, const void
     const std::vector<uint32_t> colours = ColoursOf(field, record);
     const bool named = !captions.empty();
     // Named colours stand in a grid of caption and button, five to a column,
-    // so that a scheme of ten stays readable; plain ones stay in one line.
-    auto* grid = named ? new QGridLayout(row.box) : nullptr;
-    auto* line = named ? nullptr : new QHBoxLayout(row.box);
-    (named ? static_cast<QLayout*>(grid) : line)->setContentsMargins(0, 0, 0, 0);
+    // so that a scheme of ten stays readable; plain ones go five to a line, so
+    // a long run never pushes the page wider than the dialog.
+    auto* grid = new QGridLayout(row.box);
+    grid->setContentsMargins(0, 0, 0, 0);
     for (size_t i = 0; i < colours.size(); ++i) {
         QPushButton* button = ColourButton(row.box, colours[i]);
         button->setObjectName(QString("colour%1").arg(i));
@@ -56,10 +57,10 @@ ColourRow MakeColourRow(QWidget* parent, const core::FieldDef& field, const void
             label->setBuddy(button);
             button->setToolTip(caption);
             button->setAccessibleName(caption);
-            grid->addWidget(label, int(i % 5), int(i / 5) * 2);
-            grid->addWidget(button, int(i % 5), int(i / 5) * 2 + 1);
+            grid->addWidget(label, int(i % kColoursPerLine), int(i / kColoursPerLine) * 2);
+            grid->addWidget(button, int(i % kColoursPerLine), int(i / kColoursPerLine) * 2 + 1);
         } else {
-            line->addWidget(button);
+            grid->addWidget(button, int(i / kColoursPerLine), int(i % kColoursPerLine));
         }
         row.buttons.push_back(button);
     }

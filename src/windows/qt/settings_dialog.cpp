@@ -1,12 +1,17 @@
 #include "windows/qt/settings_dialog.h"
 
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
 #include <vector>
 
 #include <QCloseEvent>
+#include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QListWidget>
 #include <QPushButton>
+#include <QScreen>
 #include <QStackedWidget>
 #include <QVBoxLayout>
 
@@ -19,6 +24,7 @@
 #include "windows/qt/record_page.h"
 #include "windows/qt/record_page_layout.h"
 #include "windows/qt/script_editor_page.h"
+#include "windows/window_module/dialog_place.h"
 
 namespace qm::windows::qt {
 
@@ -61,9 +67,14 @@ SettingsDialog::SettingsDialog(core::CoreContext& core, script::ScriptHost* scri
     transfers->addWidget(export_);
     transfers->addWidget(import_);
     transfers->addWidget(transferStatus_, 1);
+    close_ = new QPushButton(QString::fromStdString(core.Text(core::str::kDialogClose)), this);
+    close_->setObjectName("close");
+    transfers->addWidget(close_);
     outer->addLayout(transfers);
     connect(export_, &QPushButton::clicked, this, [this] { Transfer(exportCall_, false); });
     connect(import_, &QPushButton::clicked, this, [this] { Transfer(importCall_, true); });
+    // As the frame's close: unapplied edits are asked about first.
+    connect(close_, &QPushButton::clicked, this, &QWidget::close);
     SetTransfers(nullptr, nullptr);
 
     for (const PageLayout& page : RecordPageLayouts()) {
@@ -72,6 +83,38 @@ SettingsDialog::SettingsDialog(core::CoreContext& core, script::ScriptHost* scri
         AddPage(QString::fromStdString(core.Text(page.title)), new RecordPage(core, page, *module));
     }
     AddPage(QString::fromStdString(core.Text(core::str::kScriptEditorTitle)), new ScriptEditorPage(core, scripts));
+    OpenAtKeptPlace();
+}
+
+SettingsDialog::~SettingsDialog() {
+    // The program ends with the dialog open: it opens there at the next start.
+    if (isVisible()) KeepPlace();
+}
+
+void SettingsDialog::OpenAtKeptPlace() {
+    if (!core_.config) return;
+    std::vector<Rect> screens;
+    for (const QScreen* screen : QGuiApplication::screens()) {
+        const QRect g = screen->availableGeometry();
+        screens.push_back(Rect{g.left(), g.top(), g.left() + g.width(), g.top() + g.height()});
+    }
+    const QSize least = minimumSizeHint();
+    const std::optional<Rect> kept = DialogOpeningRect(LoadDialogPlace(*core_.config), core_.options.windowReset,
+                                                       screens, least.width(), least.height());
+    if (!kept) return;
+    resize(kept->Width(), kept->Height());
+    move(kept->left, kept->top);
+}
+
+void SettingsDialog::KeepPlace() const {
+    if (!core_.config) return;
+    // pos() is the frame's corner and size() the inner size: what move()
+    // and resize() take back, whatever frame the window manager draws.
+    const QPoint at = pos();
+    const DialogPlace place{Rect{at.x(), at.y(), at.x() + width(), at.y() + height()}};
+    if (!SaveDialogPlace(*core_.config, place))
+        std::fprintf(stderr, "quillmark: the settings dialog's place could not be kept in %s (%s)\n",
+                     core_.config->FileFor(kWindowSettingsFile).c_str(), std::strerror(errno));
 }
 
 void SettingsDialog::SetTransfers(SettingsTransfer exportSettings, SettingsTransfer importSettings) {
@@ -110,8 +153,12 @@ void SettingsDialog::AddPage(const QString& title, QWidget* page) {
 }
 
 void SettingsDialog::closeEvent(QCloseEvent* event) {
-    if (SettleEdits()) event->accept();
-    else event->ignore();
+    if (!SettleEdits()) {
+        event->ignore();
+        return;
+    }
+    KeepPlace();
+    event->accept();
 }
 
 bool SettingsDialog::SettleEdits() {

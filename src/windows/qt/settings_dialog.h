@@ -7,7 +7,9 @@
 // it only hides it, and the program's end destroys it. It changes modules
 // only through what its pages run, never by itself. Edits typed on a page
 // and not applied stay while the user moves between pages; closing the
-// dialog with such edits asks whether to apply them, drop them or stay.
+// dialog (its Close button or the frame's) with such edits asks whether to
+// apply them, drop them or stay. Its place and size are kept for the next
+// start each time it closes and when the program ends with it open.
 #include <functional>
 #include <string>
 
@@ -41,6 +43,7 @@ class SettingsDialog : public QWidget {
 public:
     // `scripts` (may be null: scripts cannot run then) must outlive the dialog.
     SettingsDialog(core::CoreContext& core, script::ScriptHost* scripts);
+    ~SettingsDialog() override;
 
     // Takes the page into the dialog, listed under `title`; the first page
     // added is the one shown first.
@@ -58,6 +61,7 @@ public:
     void SetTransfers(SettingsTransfer exportSettings, SettingsTransfer importSettings);
     QPushButton& ExportButton() { return *export_; }
     QPushButton& ImportButton() { return *import_; }
+    QPushButton& CloseButton() { return *close_; }
     QString TransferStatus() const;
     bool TransferRunning() const { return transfer_.Busy(); }
 
@@ -68,12 +72,16 @@ private:
     // Settles the pages' unapplied edits as the user answers; false: stay open.
     bool SettleEdits();
     void Transfer(const SettingsTransfer& call, bool reload);
+    // To the place kept from the last time, where there is one.
+    void OpenAtKeptPlace();
+    void KeepPlace() const;
 
     core::CoreContext& core_;
     QListWidget* list_ = nullptr;      // widgets owned by this widget
     QStackedWidget* pages_ = nullptr;
     QPushButton* export_ = nullptr;
     QPushButton* import_ = nullptr;
+    QPushButton* close_ = nullptr;
     QLabel* transferStatus_ = nullptr;
     SettingsTransfer exportCall_;
     SettingsTransfer importCall_;

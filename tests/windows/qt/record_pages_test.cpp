@@ -435,6 +435,46 @@ TEST_F(RecordPagesTest, UnappliedEditsOutliveAPageSwitchAndClosingAsksWhatBecome
     EXPECT_EQ(dbase.Status().toStdString().rfind(Label(str::kPollTimeout), 0), 0u) << dbase.Status().toStdString();
 }
 
+// At its opening size the colour scheme's Apply is in view; Close asks about
+// unapplied edits as the frame does; the next dialog (as at the next start)
+// opens where the last one closed or where the program ended with it open,
+// and at its own size after -wndreset.
+TEST_F(RecordPagesTest, TheDialogClosesFromItsButtonKeepsItsPlaceAndShowsTheColourSchemesApply) {
+    dialog_->show();
+    const QSize opening = dialog_->size();
+    RecordPage& scheme = Page(str::kPageColorScheme);
+    ASSERT_TRUE(PumpUntil([&] { return scheme.isVisible(); }));
+    auto* apply = scheme.findChild<QPushButton*>("apply");
+    ASSERT_NE(apply, nullptr);
+    const QRect shown = apply->visibleRegion().boundingRect();
+    EXPECT_EQ(shown.size(), apply->size()) << "Apply wholly in view at " << opening.width() << "x" << opening.height();
+
+    RecordPage& relay = Page(str::kPageRelay);
+    dynamic_cast<QLineEdit*>(relay.CommonForm()->Control("SendTimeout"))->setText("2500");
+    const auto close = [&](const char* button) {
+        EditsAnswerer answer(button);
+        dialog_->CloseButton().click();
+        return answer.asked;
+    };
+    EXPECT_EQ(close("cancel"), 1);
+    EXPECT_TRUE(dialog_->isVisible());
+    dialog_->move(40, 30);
+    dialog_->resize(700, 520);
+    EXPECT_EQ(close("discard"), 1);
+    EXPECT_FALSE(dialog_->isVisible());
+
+    dialog_ = std::make_unique<SettingsDialog>(core_, nullptr);
+    EXPECT_EQ(std::pair(dialog_->pos(), dialog_->size()), std::pair(QPoint(40, 30), QSize(700, 520)));
+    dialog_->show();
+    dialog_->move(60, 50);
+    dialog_.reset();  // the program ends with it open
+    dialog_ = std::make_unique<SettingsDialog>(core_, nullptr);
+    EXPECT_EQ(std::pair(dialog_->pos(), dialog_->size()), std::pair(QPoint(60, 50), QSize(700, 520)));
+    core_.options.windowReset = true;
+    dialog_ = std::make_unique<SettingsDialog>(core_, nullptr);
+    EXPECT_EQ(dialog_->size(), opening);
+}
+
 TEST_F(RecordPagesTest, ChoosingAnotherRecordWhileItsEditsArePendingAsksFirst) {
     RecordPage& lists = Page(str::kPageLists);
     ASSERT_FALSE(lists.AddRecord(RecordSet::List, {{"StrName", "a"}}));
