@@ -563,7 +563,7 @@ TEST(ProgramOnX, EveryKindOfWindowIsPaintedOnScreen) {
     ASSERT_TRUE(gone(listMenu));
 
     // In the dialog, a page is chosen on its list from the first; the focus
-    // then goes past Export, Import and the page's scroll area to the first
+    // then goes past Export, Import, Close and the page's scroll area to the first
     // button the page has: on the colour scheme its first colour, on the
     // rules and the lists (whose tables are empty in this home, so a Tab
     // leaves them) the Add of the first table.
@@ -581,7 +581,7 @@ TEST(ProgramOnX, EveryKindOfWindowIsPaintedOnScreen) {
             x.Run({"xdotool", "mousemove", "--window", dialog, "40", "18", "click", "1"});
             std::vector<std::string> keys{"xdotool", "key", "--delay", "50"};
             keys.insert(keys.end(), page, "Down");
-            keys.insert(keys.end(), {"Tab", "Tab", "Tab", "Tab", "Tab", "space"});
+            keys.insert(keys.end(), {"Tab", "Tab", "Tab", "Tab", "Tab", "Tab", "space"});
             x.Run(keys);
         });
         ASSERT_FALSE(opened.empty()) << p.Diagnosis();

@@ -112,7 +112,7 @@ TEST_F(ScriptEditorTest, TheMenuOpensOneDialogWhoseEditorRunsTheDefaultScript) {
     EXPECT_TRUE(dialog->isVisible());
     EXPECT_EQ(OpenSettings(), dialog) << "a second Settings made a second dialog";
     // The record pages of the rules, relay and window modules, then the editor.
-    ASSERT_EQ(dialog->PageCount(), 7);
+    ASSERT_EQ(dialog->PageCount(), 8);
     EXPECT_TRUE(dialog->ShowPage("QMK Script Editor"));
     auto* page = dynamic_cast<ScriptEditorPage*>(dialog->Page(dialog->PageCount() - 1));
     ASSERT_NE(page, nullptr);
