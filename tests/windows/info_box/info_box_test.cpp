@@ -26,16 +26,16 @@ std::vector<std::string> Marked(std::string_view text, const HighlightRule& rule
     return out;
 }
 
-using Texts = std::vector<std::string>;
+using MarkedTexts = std::vector<std::string>;
 const std::string kDetails = "Details\r\n- Sender: 10.0.0.1\r\n- Level: Warning\r\n- Time: 12:30:01\r\n";
 
 TEST(HighlightFinder, MarksOccurrencesByNumberFromFirstToBelowTheLimitWhenEnabled) {
-    EXPECT_EQ(Marked(kDetails, Rule("- ", ":")), (Texts{"Sender", "Level", "Time"}));
-    EXPECT_EQ(Marked(kDetails, Rule("- ", ":", 1, 2)), Texts{"Level"});
-    EXPECT_EQ(Marked(kDetails, Rule("- ", ":", 1)), (Texts{"Level", "Time"}));
+    EXPECT_EQ(Marked(kDetails, Rule("- ", ":")), (MarkedTexts{"Sender", "Level", "Time"}));
+    EXPECT_EQ(Marked(kDetails, Rule("- ", ":", 1, 2)), MarkedTexts{"Level"});
+    EXPECT_EQ(Marked(kDetails, Rule("- ", ":", 1)), (MarkedTexts{"Level", "Time"}));
     EXPECT_TRUE(Marked(kDetails, Rule("- ", ":", 2, 2)).empty());
-    EXPECT_EQ(Marked("[a] [b] [c", Rule("[", "]")), (Texts{"a", "b"})) << "an unclosed start ends the search";
-    EXPECT_EQ(Marked("<>", Rule("<", ">")), Texts{""});
+    EXPECT_EQ(Marked("[a] [b] [c", Rule("[", "]")), (MarkedTexts{"a", "b"})) << "an unclosed start ends the search";
+    EXPECT_EQ(Marked("<>", Rule("<", ">")), MarkedTexts{""});
     // A disabled rule or an empty marker marks nothing.
     HighlightRule off = Rule("- ", ":");
     off.enabled = false;
