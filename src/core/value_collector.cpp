@@ -20,7 +20,8 @@ std::string Reading::Text() const {
     return text;
 }
 
-namespace {
+// Named, not anonymous: the collector's own members hold these types.
+namespace collector_detail {
 
 constexpr uint32_t kNoTag = UINT32_MAX;
 
@@ -54,7 +55,9 @@ struct StringHash {
     size_t operator()(std::string_view s) const { return std::hash<std::string_view>{}(s); }
 };
 
-}  // namespace
+}  // namespace collector_detail
+
+using namespace collector_detail;
 
 // Samples in a ring, oldest at `head`: dropping the oldest at the limit is
 // one step, not a move of the whole array, and the order is the same.

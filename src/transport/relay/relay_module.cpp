@@ -11,7 +11,7 @@ using platform::Blocking;
 using platform::GuardedLock;
 
 namespace {
-constexpr const char* kSection = "mod_relay";
+constexpr const char* kRelaySection = "mod_relay";
 constexpr uint32_t kIdleWaitMs = 2000;  // no destinations yet
 constexpr uint32_t kBusyRetryMs = 10;   // the module lock was taken for a moment
 }  // namespace
@@ -38,7 +38,7 @@ bool IsForwardable(const core::EventRecord& e) {
 
 std::unique_ptr<core::Module> CreateRelayModule(core::CoreContext& core) { return std::make_unique<RelayModule>(core); }
 
-RelayModule::RelayModule(core::CoreContext& core) : TableModule(core, core::kModuleRelay, kSection, kRelayLayout) {}
+RelayModule::RelayModule(core::CoreContext& core) : TableModule(core, core::kModuleRelay, kRelaySection, kRelayLayout) {}
 
 RelayModule::~RelayModule() { Stop(Blocking::Yes); }
 
@@ -188,7 +188,7 @@ void RelayModule::Send(const std::vector<Outgoing>& lines) {
 
 void RelayModule::NetworkError(int code) {
     errors_.fetch_add(1);
-    core_.Report(core::Severity::Error, core::str::kNetworkError, kSection, code);
+    core_.Report(core::Severity::Error, core::str::kNetworkError, kRelaySection, code);
 }
 
 }  // namespace qm::transport

@@ -12,21 +12,21 @@ namespace {
 constexpr size_t kBarLength = 30;
 
 // The formats here are the program's own and always fit their arguments.
-std::string Formatted(std::optional<std::string> text) { return text.value_or(std::string()); }
+std::string TextOrEmpty(std::optional<std::string> text) { return text.value_or(std::string()); }
 
 }  // namespace
 
 std::string SizeText(uint64_t bytes) {
-    if (bytes < 1024) return Formatted(core::Format("%I64d byte", static_cast<int64_t>(bytes)));
-    if (bytes < 1048576) return Formatted(core::Format("%.2f KB", static_cast<double>(bytes) / 1024.0));
-    return Formatted(core::Format("%.2f MB", static_cast<double>(bytes) / 1048576.0));
+    if (bytes < 1024) return TextOrEmpty(core::Format("%I64d byte", static_cast<int64_t>(bytes)));
+    if (bytes < 1048576) return TextOrEmpty(core::Format("%.2f KB", static_cast<double>(bytes) / 1024.0));
+    return TextOrEmpty(core::Format("%.2f MB", static_cast<double>(bytes) / 1048576.0));
 }
 
 std::string RunningTimeText(uint64_t seconds) {
     const auto days = static_cast<int64_t>(seconds / 86400), hours = static_cast<int64_t>(seconds / 3600 % 24),
                minutes = static_cast<int64_t>(seconds / 60 % 60), secs = static_cast<int64_t>(seconds % 60);
-    if (days > 0) return Formatted(core::Format("%.2I64d %.2I64d:%.2I64d:%.2I64d", days, hours, minutes, secs));
-    return Formatted(core::Format("%.2I64d:%.2I64d:%.2I64d", hours, minutes, secs));
+    if (days > 0) return TextOrEmpty(core::Format("%.2I64d %.2I64d:%.2I64d:%.2I64d", days, hours, minutes, secs));
+    return TextOrEmpty(core::Format("%.2I64d:%.2I64d:%.2I64d", hours, minutes, secs));
 }
 
 StatusPart StatePart(const core::CoreContext& core, const StatusInputs& in) {
