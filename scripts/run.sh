@@ -8,9 +8,10 @@ ensure_packages "${BUILD_PACKAGES[@]}"
 build_tree build -DCMAKE_BUILD_TYPE=RelWithDebInfo
 
 HOME_DIR="${QUILLMARK_HOME:-$ROOT/run-home}"
-if [ ! -d "$HOME_DIR" ]; then
+# A new home (no folder, or an empty one such as mktemp -d makes) starts
+# from the shipped defaults; the program fills in the rest.
+if [ ! -d "$HOME_DIR" ] || [ -z "$(ls -A "$HOME_DIR")" ]; then
     mkdir -p "$HOME_DIR"
-    # A new home starts from the shipped defaults; the program fills in the rest.
     if [ -d "$ROOT/resources/default-home" ]; then
         cp -R "$ROOT/resources/default-home/." "$HOME_DIR/"
     fi
