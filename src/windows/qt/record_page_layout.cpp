@@ -225,15 +225,9 @@ const std::vector<OptionGroup>& EventListOptionGroups() {
     // What decides which events a list shows and how their rows are filled,
     // then what only changes how the list looks and behaves.
     static const std::vector<OptionGroup> groups{
-        {str::kEventHandling, "EventParam", core::EventTypeNames()},
-        {str::kEventHandling,
-         "Param",
-         {Id(kListColorScheme, str::kColorScheme), Id(kListGroupBySender, str::kGroupBySender),
-          Id(kListResolveNames, str::kUseDns)}},
-        {str::kInterfaceOptions,
-         "Param",
-         {Id(kListAutoscroll, str::kAutoscroll), Id(kListSortable, str::kSortList),
-          Id(kListSimpleStatus, str::kSimpleStatusBar), Id(kListDeselectGrouped, str::kDeselectRow)}},
+        {str::kEventHandling, "EventParam", ~uint64_t{0}},
+        {str::kEventHandling, "Param", kListColorScheme | kListGroupBySender | kListResolveNames},
+        {str::kInterfaceOptions, "Param", kListAutoscroll | kListSortable | kListSimpleStatus | kListDeselectGrouped},
     };
     return groups;
 }

@@ -56,12 +56,12 @@ struct PageLayout {
     std::vector<std::vector<Proposal>> proposedEntries;  // a new list's first entries
 };
 
-// Named bits of one field of a window's own settings, under one heading of
-// its settings panel.
+// Some bits of one field of a window's own settings, under one heading of
+// its settings panel; their names are the field table's.
 struct OptionGroup {
     uint32_t title = 0;  // string id of the heading
     std::string key;     // the field of the type's settings
-    std::vector<Named> bits;
+    uint64_t bits = 0;   // which of its named bits
 };
 
 // An event list's options and event types as its panel groups them.

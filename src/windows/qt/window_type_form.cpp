@@ -237,7 +237,7 @@ void WindowTypeForm::AddChart(const GraphSettings& graph) {
 void WindowTypeForm::AddEventList(const EventListSettings& list) {
     auto* column = static_cast<QVBoxLayout*>(body_->layout());
     const core::RecordCopy record = core::RecordCopy::Of(list);
-    // One box per heading; the bits come from the page's table of named bits.
+    // One box per heading; the bits and their names are the field table's.
     QGroupBox* box = nullptr;
     uint32_t boxTitle = 0;
     for (const OptionGroup& group : EventListOptionGroups()) {
@@ -250,7 +250,8 @@ void WindowTypeForm::AddEventList(const EventListSettings& list) {
             boxTitle = group.title;
         }
         const auto value = static_cast<uint64_t>(core::FieldNumber(*field, record.Data()));
-        for (const Named& n : group.bits) {
+        for (const Named& n : field->names) {
+            if ((n.value & group.bits) == 0) continue;
             auto* check = new QCheckBox(Q(NamedText(core_, n)), box);
             check->setChecked((value & n.value) != 0);
             box->layout()->addWidget(check);
