@@ -7,10 +7,7 @@ namespace qm::core {
 
 const FieldDef* RecordCopy::Find(std::string_view key) const {
     for (const FieldDef& f : Fields()) {
-        if (f.key.size() == key.size() &&
-            std::equal(key.begin(), key.end(), f.key.begin(),
-                       [](char a, char b) { return std::tolower(uint8_t(a)) == std::tolower(uint8_t(b)); }))
-            return &f;
+        if (SameIgnoringCase(f.key, key)) return &f;
     }
     return nullptr;
 }

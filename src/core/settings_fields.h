@@ -3,7 +3,9 @@
 // drives loading the current form (one key per field), saving, decoding the
 // legacy form (the whole record as one struct-form key) and, for the script
 // language, reading and setting a field by name.
+#include <algorithm>
 #include <array>
+#include <cctype>
 #include <cstdint>
 #include <cstring>
 #include <optional>
@@ -248,13 +250,17 @@ private:
     }
 };
 
+// Keys, words and host names compare with ASCII case ignored.
+inline bool SameIgnoringCase(std::string_view a, std::string_view b) {
+    return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
+        return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
+    });
+}
+
 template <typename R>
 const FieldDef* FieldTable<R>::Find(std::string_view key) const {
-    for (const FieldDef& f : fields) {
-        if (f.key.size() == key.size() &&
-            std::equal(key.begin(), key.end(), f.key.begin(), [](char a, char b) { return std::tolower(a) == std::tolower(b); }))
-            return &f;
-    }
+    for (const FieldDef& f : fields)
+        if (SameIgnoringCase(f.key, key)) return &f;
     return nullptr;
 }
 

@@ -35,13 +35,6 @@ uint64_t NowNs() {
             .count());
 }
 
-// Host names compare as DNS names do, without regard to ASCII case.
-bool SameText(std::string_view a, std::string_view b) {
-    return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
-        return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
-    });
-}
-
 uint32_t ThreadId() { return static_cast<uint32_t>(::syscall(SYS_gettid)); }
 
 // Said once per run on stderr: the System event alone does not tell what to grant.
@@ -118,11 +111,12 @@ bool IcmpModule::Stop(Blocking) {
 
 std::string IcmpModule::Conflict(const IcmpHost& host, std::optional<size_t> index) const {
     const std::optional<sockaddr_in> address = platform::ParseIpv4(host.name, 0);
-    // Texts that are not addresses name the same host when they read alike.
+    // Texts that are not addresses name the same host when they read alike,
+    // without regard to ASCII case, as DNS names do.
     const auto same = [&](const IcmpHost& other) {
         const std::optional<sockaddr_in> o = platform::ParseIpv4(other.name, 0);
         if (address && o) return address->sin_addr.s_addr == o->sin_addr.s_addr;
-        return !address && !o && SameText(host.name, other.name);
+        return !address && !o && core::SameIgnoringCase(host.name, other.name);
     };
     for (size_t i = 0; i < settings_.records.size(); ++i) {
         const auto& slot = settings_.records[i];

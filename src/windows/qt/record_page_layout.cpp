@@ -214,11 +214,6 @@ std::vector<PageLayout> MakeLayouts() {
     return pages;
 }
 
-bool SameKey(std::string_view a, std::string_view b) {
-    return a.size() == b.size() &&
-           std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) { return std::tolower(uint8_t(x)) == std::tolower(uint8_t(y)); });
-}
-
 }  // namespace
 
 const std::vector<OptionGroup>& EventListOptionGroups() {
@@ -239,16 +234,16 @@ const std::vector<PageLayout>& RecordPageLayouts() {
 
 FieldHint HintFor(const PageLayout& page, RecordSet set, std::string_view key) {
     for (const FieldHint& h : page.hints)
-        if (h.set == set && SameKey(h.key, key)) return h;
+        if (h.set == set && core::SameIgnoringCase(h.key, key)) return h;
     // Identities the module hands out, counts it keeps in step and what the
     // window itself stores: changing them by hand breaks references. (A
     // resolver's `ID` is no identity but its choice of role, and stays open.)
     static constexpr std::array<std::string_view, 2> kKept{"UID", "ListSize"};
     static constexpr std::array<std::string_view, 3> kWindowKept{"Type", "Rect", "Icon"};
     const auto any = [&](const auto& keys) {
-        return std::any_of(keys.begin(), keys.end(), [&](std::string_view k) { return SameKey(k, key); });
+        return std::any_of(keys.begin(), keys.end(), [&](std::string_view k) { return core::SameIgnoringCase(k, key); });
     };
-    const bool kept = any(kKept) || (set == RecordSet::List && SameKey("ID", key)) || (page.windowType && any(kWindowKept));
+    const bool kept = any(kKept) || (set == RecordSet::List && core::SameIgnoringCase("ID", key)) || (page.windowType && any(kWindowKept));
     if (kept) return {set, std::string(key), FieldLook::ReadOnly, {}};
     return {set, std::string(key), FieldLook::Plain, {}};
 }
