@@ -26,7 +26,7 @@
 #include "windows/event_list/event_list_settings.h"
 #include "windows/event_list/event_worker_pool.h"
 #include "windows/info_box/info_box_settings.h"
-#include "windows/qt/event_list_content.h"
+#include "windows/event_list/qt/event_list_content.h"
 
 using namespace qm;
 using Clock = std::chrono::steady_clock;

@@ -19,7 +19,7 @@
 #include "core/value_collector.h"
 #include "windows/graph/graph_chart.h"
 #include "windows/graph/graph_layout.h"
-#include "windows/qt/graph_painter.h"
+#include "windows/graph/qt/graph_painter.h"
 
 using namespace qm;
 using Clock = std::chrono::steady_clock;

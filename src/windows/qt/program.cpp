@@ -17,7 +17,7 @@
 #include "script/script_server.h"
 #include "windows/info_box/protocol_content.h"
 #include "windows/qt/application.h"
-#include "windows/qt/core_environment.h"
+#include "windows/core_window/qt/core_environment.h"
 #include "windows/qt/gui_thread.h"
 #include "windows/qt/icon_set.h"
 #include "windows/qt/loading_window.h"

@@ -5,9 +5,9 @@
 
 #include "core/core_context.h"
 #include "modules.h"
-#include "windows/qt/event_list_content.h"
-#include "windows/qt/graph_content.h"
-#include "windows/qt/info_box_content.h"
+#include "windows/event_list/qt/event_list_content.h"
+#include "windows/graph/qt/graph_content.h"
+#include "windows/info_box/qt/info_box_content.h"
 #include "windows/window_module/window_module.h"
 
 namespace qm::windows::qt {

@@ -10,9 +10,9 @@
 
 #include "core/module_registry.h"
 #include "windows/event_list/event_worker_pool.h"
-#include "windows/qt/event_list_content.h"
+#include "windows/event_list/qt/event_list_content.h"
 #include "windows/qt/frame.h"
-#include "windows/qt/graph_content.h"
+#include "windows/graph/qt/graph_content.h"
 
 namespace qm::core {
 struct CoreContext;

@@ -18,7 +18,7 @@
 #include "support/x_display.h"
 #include "transport/transport_test_support.h"
 #include "windows/qt/qt_test_support.h"
-#include "windows/qt/record_page_layout.h"
+#include "windows/settings_dialog/record_page_layout.h"
 #include "windows/window_module/window_entry.h"
 
 namespace qm::windows {

@@ -11,7 +11,7 @@
 #include "core/string_table.h"
 #include "processing/rules/rules_module.h"
 #include "support/temp_dir.h"
-#include "windows/qt/event_list_content.h"
+#include "windows/event_list/qt/event_list_content.h"
 #include "windows/qt/frame.h"
 #include "windows/qt/program_windows.h"
 #include "windows/qt/qt_test_support.h"

@@ -16,9 +16,9 @@
 #include "core/string_table.h"
 #include "platform/profile_file.h"
 #include "windows/qt/colors.h"
-#include "windows/qt/event_list_content.h"
+#include "windows/event_list/qt/event_list_content.h"
 #include "windows/qt/frame.h"
-#include "windows/qt/info_box_content.h"
+#include "windows/info_box/qt/info_box_content.h"
 #include "windows/qt/loading_window.h"
 #include "windows/qt/program_windows_fixture.h"
 
