@@ -38,7 +38,7 @@ EventCore::EventCore(CoreCounters& counters, unsigned intakeWorkers) : counters_
 
 EventCore::~EventCore() { Shutdown(); }
 
-int EventCore::Submit(uint32_t type, uint32_t severity, std::string_view bytes, const sockaddr_in& sender) {
+int EventCore::Submit(uint32_t type, uint32_t severity, std::string_view bytes, const platform::SocketAddress& sender) {
     if (!Running() || bytes.empty() || bytes.data() == nullptr) return kRefused;
     Pending p(type, severity);
     p.Add(bytes, sender);
@@ -226,7 +226,7 @@ EventPtr EventCore::Parse(const Pending& p, const Pending::Entry& e, char* bytes
             line->message.empty() ? raw.size() : charset == platform::kUtf8Text ? head.size() : platform::DecodeWith(head, charset).size();
         record->SetRaw(std::move(raw), headLength);
     }
-    record->sender = platform::Ipv4Text(e.sender);
+    record->sender = e.sender.Text();
     if (line->relayed) {
         record->relayed = true;
         const RelaySuffix& s = line->suffix;

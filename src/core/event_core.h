@@ -20,6 +20,7 @@
 #include "core/counters.h"
 #include "core/event_record.h"
 #include "platform/guarded_lock.h"
+#include "platform/socket_address.h"
 #include "platform/sync.h"
 #include "platform/thread.h"
 
@@ -58,7 +59,7 @@ class IntakeBatch {
 public:
     IntakeBatch(uint32_t type = kEventExternal, uint32_t severity = kNoSeverity) : type(type), severity(severity) {}
     // Copies the line; empty lines are not lines and are skipped.
-    void Add(std::string_view line, const sockaddr_in& sender) {
+    void Add(std::string_view line, const platform::SocketAddress& sender) {
         if (line.empty()) return;
         entries.push_back({bytes.size(), line.size(), sender});
         bytes.append(line);
@@ -77,7 +78,7 @@ public:
     struct Entry {
         size_t offset;
         size_t length;
-        sockaddr_in sender;
+        platform::SocketAddress sender;
     };
     std::vector<Entry> entries;
 };
@@ -123,7 +124,7 @@ public:
 
     // Copies the bytes for an intake worker and returns at once. Producers pass
     // severity 100 except for System events.
-    int Submit(uint32_t type, uint32_t severity, std::string_view bytes, const sockaddr_in& sender);
+    int Submit(uint32_t type, uint32_t severity, std::string_view bytes, const platform::SocketAddress& sender);
     // Several lines in one handover (a receive batch): the same as a Submit
     // of each, for a fraction of the cost. kOk empties the batch (it may come
     // back with a spare buffer's capacity); kRefused (stopping) leaves the

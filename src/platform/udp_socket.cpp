@@ -47,10 +47,15 @@ UdpSocket& UdpSocket::operator=(UdpSocket&& o) noexcept {
     return *this;
 }
 
-int UdpSocket::Open() {
+int UdpSocket::Open(int family) {
     Close();
-    fd_ = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, IPPROTO_UDP);
-    return fd_ < 0 ? errno : 0;
+    fd_ = ::socket(family, SOCK_DGRAM | SOCK_CLOEXEC, IPPROTO_UDP);
+    if (fd_ < 0) return errno;
+    if (family == AF_INET6) {
+        const int off = 0;
+        ::setsockopt(fd_, IPPROTO_IPV6, IPV6_V6ONLY, &off, sizeof off);  // best effort: some systems refuse
+    }
+    return 0;
 }
 
 namespace {
@@ -77,15 +82,15 @@ std::optional<uint32_t> UdpSocket::KernelDrops() const {
     return info[SK_MEMINFO_DROPS];
 }
 
-int UdpSocket::Bind(const sockaddr_in& local) {
-    return ::bind(fd_, reinterpret_cast<const sockaddr*>(&local), sizeof local) == 0 ? 0 : errno;
+int UdpSocket::Bind(const SocketAddress& local) {
+    return ::bind(fd_, local.Raw(), local.Length()) == 0 ? 0 : errno;
 }
 
-std::optional<sockaddr_in> UdpSocket::LocalAddress() const {
-    sockaddr_in a{};
-    socklen_t len = sizeof a;
-    if (::getsockname(fd_, reinterpret_cast<sockaddr*>(&a), &len) != 0) return std::nullopt;
-    return a;
+std::optional<SocketAddress> UdpSocket::LocalAddress() const {
+    SocketAddress a;
+    socklen_t len = SocketAddress::Capacity();
+    if (::getsockname(fd_, a.Raw(), &len) != 0) return std::nullopt;
+    return SocketAddress::FromRaw(a.Raw(), len);
 }
 
 int UdpSocket::ReceiveBatch(std::span<const std::span<char>> buffers, std::span<Datagram> out, bool dontWait) {
@@ -101,9 +106,9 @@ int UdpSocket::ReceiveBatch(std::span<const std::span<char>> buffers, std::span<
         headers[i] = mmsghdr{};
         headers[i].msg_hdr.msg_iov = &iov[i];
         headers[i].msg_hdr.msg_iovlen = 1;
-        headers[i].msg_hdr.msg_name = &out[i].from;
-        headers[i].msg_hdr.msg_namelen = sizeof(sockaddr_in);
-        out[i].from = sockaddr_in{};
+        out[i].from = SocketAddress();
+        headers[i].msg_hdr.msg_name = out[i].from.Raw();
+        headers[i].msg_hdr.msg_namelen = SocketAddress::Capacity();
     }
     // MSG_TRUNC makes each length the datagram's real one, so an oversize
     // datagram is seen for what it is instead of passing as a shorter one.
@@ -121,13 +126,13 @@ int UdpSocket::ReceiveBatch(std::span<const std::span<char>> buffers, std::span<
     return got;
 }
 
-int UdpSocket::SendTo(std::string_view bytes, const sockaddr_in& to) {
-    const ssize_t sent = ::sendto(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL, reinterpret_cast<const sockaddr*>(&to), sizeof to);
+int UdpSocket::SendTo(std::string_view bytes, const SocketAddress& to) {
+    const ssize_t sent = ::sendto(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL, to.Raw(), to.Length());
     if (sent < 0) return errno;
     return size_t(sent) == bytes.size() ? 0 : EMSGSIZE;
 }
 
-int UdpSocket::SendSome(std::span<const std::string_view> payloads, size_t first, const sockaddr_in& to) {
+int UdpSocket::SendSome(std::span<const std::string_view> payloads, size_t first, const SocketAddress& to) {
     const size_t n = std::min<size_t>(payloads.size() - first, 256);
     std::vector<mmsghdr> headers(n);
     std::vector<iovec> iov(n);
@@ -137,8 +142,8 @@ int UdpSocket::SendSome(std::span<const std::string_view> payloads, size_t first
         headers[i] = mmsghdr{};
         headers[i].msg_hdr.msg_iov = &iov[i];
         headers[i].msg_hdr.msg_iovlen = 1;
-        headers[i].msg_hdr.msg_name = const_cast<sockaddr_in*>(&to);
-        headers[i].msg_hdr.msg_namelen = sizeof to;
+        headers[i].msg_hdr.msg_name = const_cast<sockaddr*>(to.Raw());
+        headers[i].msg_hdr.msg_namelen = to.Length();
     }
     const int sent = ::sendmmsg(fd_, headers.data(), static_cast<unsigned>(n), MSG_NOSIGNAL);
     return sent < 0 ? -errno : sent == 0 ? -EAGAIN : sent;

@@ -39,7 +39,10 @@ Listener::Listener(core::CoreContext& core, CollectorShared& shared, const Liste
     shared_.startCount.fetch_add(1);
     shared_.networkErrors.store(0);
 
-    if (int error = socket_.Open()) {
+    // The address decides the family: an IPv6 listener on :: hears IPv4
+    // senders as well where the system allows it.
+    const std::optional<platform::SocketAddress> local = platform::SocketAddress::Parse(record_.name, record_.Port());
+    if (int error = socket_.Open(local ? local->Family() : AF_INET)) {
         ReportNetworkError(error);
         return;
     }
@@ -48,14 +51,13 @@ Listener::Listener(core::CoreContext& core, CollectorShared& shared, const Liste
     if (error) ReportNetworkError(error);
     socket_.SetReceiveBufferBytes(kSocketReceiveBuffer);  // best effort: the system may cap it
 
-    const std::optional<sockaddr_in> local = platform::ParseIpv4(record_.name, record_.Port());
     error = local ? socket_.Bind(*local) : EINVAL;
     if (error) {
         ReportNetworkError(error);
         socket_.Close();
         return;
     }
-    if (auto bound = socket_.LocalAddress()) boundPort_ = ntohs(bound->sin_port);
+    if (auto bound = socket_.LocalAddress()) boundPort_ = bound->Port();
     kernelDropsSeen_ = socket_.KernelDrops();
     try {
         thread_ = platform::Thread(&core_.counters.threads, [this] { Run(); });
@@ -158,7 +160,7 @@ void Listener::Run() {
     core_.Report(core::Severity::Info, core::str::kCollectorStopped, record_.name, uint32_t(record_.Port()));
 }
 
-void Listener::HandleDatagram(const char* data, size_t length, const sockaddr_in& from) {
+void Listener::HandleDatagram(const char* data, size_t length, const platform::SocketAddress& from) {
     const std::string_view bytes(data, length);
     if (length >= 5 && bytes.substr(0, 3) == "$$$") {
         if (bytes[3] == 'H' && bytes[4] == 'I') {
@@ -236,7 +238,7 @@ void Listener::ServerCheck() {
         probeOutstanding_ = false;
         return;
     }
-    const std::optional<sockaddr_in> peer = platform::ParseIpv4(record_.server, record_.Port());
+    const std::optional<platform::SocketAddress> peer = platform::SocketAddress::Parse(record_.server, record_.Port());
     if (!peer || socket_.SendTo(kHello, *peer) != 0) {
         shared_.networkErrors.fetch_add(1);
         return;

@@ -51,7 +51,7 @@ public:
 
 private:
     void Run();
-    void HandleDatagram(const char* data, size_t length, const sockaddr_in& from);
+    void HandleDatagram(const char* data, size_t length, const platform::SocketAddress& from);
     // Hands the held lines to the intake; with `wait` false it keeps them
     // when the handover is busy. False when lines are still held.
     bool HandOverHeld(bool wait);

@@ -54,6 +54,9 @@ bool RelayModule::Start(Blocking blocking) {
         return false;
     }
     if (int error = socket_.SetSendTimeout(settings_.common.sendTimeout)) NetworkError(error);
+    // IPv6 destinations go through a socket of their own; a system without
+    // IPv6 counts what it cannot send to them as errors.
+    if (socket6_.Open(AF_INET6) == 0) socket6_.SetSendTimeout(settings_.common.sendTimeout);
 
     // Only what arrives after the start is forwarded.
     reader_ = core_.events->Tail();
@@ -77,6 +80,7 @@ bool RelayModule::Start(Blocking blocking) {
         active_ = false;
         core_.events->RemoveDrainObserver(drainObserver_);
         socket_.Close();
+        socket6_.Close();
         return false;
     }
     return true;
@@ -88,6 +92,7 @@ bool RelayModule::Stop(Blocking) {
     worker_.Stop();
     if (core_.events) core_.events->RemoveDrainObserver(drainObserver_);
     socket_.Close();
+    socket6_.Close();
     return true;
 }
 
@@ -171,12 +176,13 @@ void RelayModule::Send(const std::vector<Outgoing>& lines) {
             bytes += o.line.size();
         }
         if (batch.empty()) continue;
-        const std::optional<sockaddr_in> to = platform::ParseIpv4(d.name, d.Port());
-        if (!to) {
+        const std::optional<platform::SocketAddress> to = platform::SocketAddress::Parse(d.name, d.Port());
+        platform::UdpSocket& socket = to && to->IsIpv6() ? socket6_ : socket_;
+        if (!to || !socket.IsOpen()) {
             errors_.fetch_add(static_cast<uint32_t>(batch.size()));
             continue;
         }
-        const size_t sent = socket_.SendEach(batch, *to, [&](size_t index, int) {
+        const size_t sent = socket.SendEach(batch, *to, [&](size_t index, int) {
             errors_.fetch_add(1);
             bytes -= batch[index].size();
         });

@@ -56,6 +56,7 @@ private:
     void NetworkError(int code);
 
     platform::UdpSocket socket_;
+    platform::UdpSocket socket6_;
     core::ReaderState reader_;
     uint64_t drainObserver_ = 0;
     // Set from the start until Stop: the drain observer works only then.
