@@ -13,15 +13,11 @@ bool HostNameLookup::Temporary() const {
     return error == EAI_AGAIN || error == EAI_SYSTEM || error == EAI_MEMORY;
 }
 
-HostNameLookup LookUpHostName(const Ipv4Bytes& address) {
-    sockaddr_in sa{};
-    sa.sin_family = AF_INET;
-    std::memcpy(&sa.sin_addr, address.data(), address.size());
-
+HostNameLookup LookUpHostName(const SocketAddress& address) {
     char host[NI_MAXHOST] = {};
     HostNameLookup result;
     errno = 0;
-    result.error = ::getnameinfo(reinterpret_cast<const sockaddr*>(&sa), sizeof sa, host, sizeof host, nullptr, 0,
+    result.error = ::getnameinfo(address.Raw(), address.Length(), host, sizeof host, nullptr, 0,
                                  NI_NAMEREQD);
     if (result.error == EAI_SYSTEM) result.systemError = errno;
     if (result.error == 0) {

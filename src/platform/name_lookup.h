@@ -1,10 +1,12 @@
 #pragma once
-// The system's reverse name lookup for one IPv4 address: a name is required
+// The system's reverse name lookup for one address: a name is required
 // (no numeric fallback), and the answer comes through the system resolver
 // (hosts file, name servers, whatever the system is configured for).
 #include <array>
 #include <cstdint>
 #include <string>
+
+#include "platform/socket_address.h"
 
 namespace qm::platform {
 
@@ -24,6 +26,6 @@ struct HostNameLookup {
 
 // Blocks for as long as the system resolver takes, which its own timeout and
 // attempt settings bound (resolv.conf `options timeout: attempts:`).
-HostNameLookup LookUpHostName(const Ipv4Bytes& address);
+HostNameLookup LookUpHostName(const SocketAddress& address);
 
 }  // namespace qm::platform

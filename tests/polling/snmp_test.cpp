@@ -421,7 +421,7 @@ TEST_F(SnmpModuleTest, SystemNamesForTheNameResolution) {
     ASSERT_TRUE(standard.Ready());
     TempDir home("qm-snmpdns");
     core_.paths.resourceFolder = home.path();
-    processing::DnsModule dns(core_, [](const platform::Ipv4Bytes&) { return platform::HostNameLookup{}; });
+    processing::DnsModule dns(core_, [](const platform::SocketAddress&) { return platform::HostNameLookup{}; });
     dns.Load(core::SettingsSection({}, "mod_dns", {}));
     processing::DnsResolver r = processing::DefaultResolver();
     r.param = processing::kDnsSnmp;

@@ -165,11 +165,11 @@ TEST(DnsDnsmasq, EachAddressIsAskedOnceUntilRefreshAndOnlyAddressesAreAsked) {
                     out << module.NameFor(sender) << ",";
                 out << "\n";
             }
-            out << Describe(platform::LookUpHostName({127, 0, 99, 1}));  // also ends the phase in the log
+            out << Describe(platform::LookUpHostName(*platform::SocketAddress::Parse("127.0.99.1", 0)));  // also ends the phase in the log
         }
-        out << Describe(platform::LookUpHostName({127, 0, 10, 9}));
+        out << Describe(platform::LookUpHostName(*platform::SocketAddress::Parse("127.0.10.9", 0)));
         server.Stop();
-        out << Describe(platform::LookUpHostName({127, 0, 10, 1})) << "\n";
+        out << Describe(platform::LookUpHostName(*platform::SocketAddress::Parse("127.0.10.1", 0))) << "\n";
         return out.str() + CountQueries(log, "1.99.0.127.in-addr.arpa");
     });
     if (result.rfind("SKIP ", 0) == 0) GTEST_SKIP() << "no network and mount namespaces: " << result.substr(5);

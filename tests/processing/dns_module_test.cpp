@@ -49,10 +49,10 @@ struct FakeNetwork : SystemNameSource {
     static std::string Ip(const Ipv4Bytes& a) {
         return std::to_string(a[0]) + "." + std::to_string(a[1]) + "." + std::to_string(a[2]) + "." + std::to_string(a[3]);
     }
-    HostNameLookup Dns(const Ipv4Bytes& a) {
-        if (auto name = Ask("dns", Ip(a))) return {*name, 0, 0};
+    HostNameLookup Dns(const platform::SocketAddress& a) {
+        if (auto name = Ask("dns", a.Text())) return {*name, 0, 0};
         std::lock_guard lock(mutex);
-        return {{}, dnsAgain.count(Ip(a)) ? EAI_AGAIN : EAI_NONAME, 0};
+        return {{}, dnsAgain.count(a.Text()) ? EAI_AGAIN : EAI_NONAME, 0};
     }
     std::optional<std::string> SystemName(const Ipv4Bytes& a) override { return Ask("snmp", Ip(a)); }
     void Hold(const std::string& question) {
@@ -78,7 +78,7 @@ protected:
         core_.texts = std::make_unique<core::TextTable>(core::BuiltinStrings());
         core_.events = std::make_unique<core::EventCore>(core_.counters);
         module_ = std::make_unique<DnsModule>(
-            core_, [this](const Ipv4Bytes& a) { return net_.Dns(a); }, [this] { return nowMs_.load(); });
+            core_, [this](const platform::SocketAddress& a) { return net_.Dns(a); }, [this] { return nowMs_.load(); });
         module_->Load(core::SettingsSection({}, "mod_dns", {}));
     }
     void TearDown() override {
@@ -159,6 +159,19 @@ TEST_F(Dns, MethodsGoInOrderAndOnlyAddressesReachTheNetwork) {
                                      "snmp 10.0.0.4"}));
     const DnsHits hits = module_->Hits();
     EXPECT_EQ(std::tie(hits.localStorage, hits.systemLookup, hits.snmp), std::make_tuple(2u, 1u, 1u));
+}
+
+TEST_F(Dns, AnIpv6SenderIsLookedUpByTheSystemInTheFormTheCollectorWrites) {
+    UseMethods(kDnsSystemLookup | kDnsSnmp);
+    module_->AttachSystemNameSource(net_);
+    net_.dns = {{"2001:db8::7", "core-sw.example"}, {"2001:db8::8", "2001:db8::9"}};
+    EXPECT_EQ(Show("2001:db8::7"), "core-sw.example");
+    EXPECT_EQ(Show("2001:db8::8"), "2001:db8::8");  // a name that is another address is no name
+    // Other spellings of an address are texts a sender chose: nothing is asked.
+    for (const char* sender : {"2001:DB8::7", "2001:0db8::7", "[2001:db8::7]", "2001:db8::7%1x", "::ffff:10.0.0.5"})
+        EXPECT_EQ(Show(sender), sender);
+    // The SNMP poller's agents are IPv4 ones: an IPv6 sender is not asked of it.
+    EXPECT_EQ(net_.Asked(), (Strings{"dns 2001:db8::7", "dns 2001:db8::8"}));
 }
 
 TEST_F(Dns, TemporaryFailuresAreRetriedAfterAWhileNoNameIsNot) {

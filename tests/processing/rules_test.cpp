@@ -62,6 +62,15 @@ TEST(RulesMatch, TextConditionsWholeSubstringAndLeadingStar) {
     EXPECT_TRUE(MatchRule(Cond(kCondMessage, "ошибка диска"), Event("h", "<3> ошибка диска sda"), {}));
 }
 
+TEST(RulesMatch, AnIpv6SenderMatchesItsAddressHoweverTheRuleSpellsIt) {
+    const auto e = Event("2001:db8::7", "m");
+    EXPECT_TRUE(MatchRule(Cond(kCondSender, "2001:0DB8:0:0::7", kWholeString1), e, {}));
+    EXPECT_TRUE(MatchRule(Cond(kCondSender, "[2001:db8::7]", kWholeString1), e, {}));
+    EXPECT_FALSE(MatchRule(Cond(kCondSender, "2001:db8::8", kWholeString1), e, {}));
+    EXPECT_TRUE(MatchRule(Cond(kCondSender, "2001:db8:", 0), e, {}));  // a part of the text, as for IPv4
+    EXPECT_FALSE(MatchRule(Cond(kCondSender, "2001:0db8:", 0), e, {}));
+}
+
 TEST(RulesMatch, SeverityAndTypeKinds) {
     for (uint32_t severity : {0u, 3u, 7u, 8u, core::kNoSeverity}) {
         for (uint8_t kind = kCondSeverityFirst; kind <= kCondSeverityUnknown; ++kind) {

@@ -124,7 +124,7 @@ NameCache::Outcome DnsModule::LookUp(std::string_view address, uint8_t param, co
         }
     }
 
-    const std::optional<platform::Ipv4Bytes> ip = ParseDottedIpv4(address);
+    const std::optional<platform::SocketAddress> ip = ParseSenderAddress(address);
     if (!ip) return outcome;
 
     if (param & kDnsSystemLookup) {
@@ -132,7 +132,7 @@ NameCache::Outcome DnsModule::LookUp(std::string_view address, uint8_t param, co
         if (found.Found()) {
             std::string name = CleanName(platform::AnsiToUtf8(found.name));
             // A pointer record naming another address would pass one host off as another.
-            if (!name.empty() && !ParseDottedIpv4(name)) {
+            if (!name.empty() && !ParseDottedIpv4(name) && !platform::SocketAddress::Parse(name, 0)) {
                 outcome.name = std::move(name);
                 systemLookupHits_.fetch_add(1, std::memory_order_relaxed);
                 return outcome;
@@ -142,8 +142,10 @@ NameCache::Outcome DnsModule::LookUp(std::string_view address, uint8_t param, co
         }
     }
 
-    if (param & kDnsSnmp) {
-        if (std::optional<std::string> name = AskSystemNameSource(*ip)) {
+    // The SNMP poller asks IPv4 agents only.
+    const std::optional<platform::Ipv4Bytes> v4 = ParseDottedIpv4(address);
+    if ((param & kDnsSnmp) && v4) {
+        if (std::optional<std::string> name = AskSystemNameSource(*v4)) {
             outcome.name = CleanName(*name);
             if (!outcome.name.empty()) {
                 snmpHits_.fetch_add(1, std::memory_order_relaxed);

@@ -40,7 +40,7 @@ struct DnsHits {
 
 class DnsModule : public core::TableModule<DnsCommon, DnsResolver> {
 public:
-    using ReverseLookup = std::function<platform::HostNameLookup(const platform::Ipv4Bytes&)>;
+    using ReverseLookup = std::function<platform::HostNameLookup(const platform::SocketAddress&)>;
     using MillisecondClock = std::function<uint64_t()>;
 
     explicit DnsModule(core::CoreContext& core, ReverseLookup reverseLookup = platform::LookUpHostName,

@@ -1,5 +1,7 @@
 #include "processing/dns/sender_address.h"
 
+#include <cstring>
+
 namespace qm::processing {
 
 std::optional<platform::Ipv4Bytes> ParseDottedIpv4(std::string_view text) {
@@ -23,6 +25,18 @@ std::optional<platform::Ipv4Bytes> ParseDottedIpv4(std::string_view text) {
     }
     if (pos != text.size()) return std::nullopt;
     return out;
+}
+
+std::optional<platform::SocketAddress> ParseSenderAddress(std::string_view text) {
+    if (const std::optional<platform::Ipv4Bytes> v4 = ParseDottedIpv4(text)) {
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        std::memcpy(&a.sin_addr, v4->data(), v4->size());
+        return platform::SocketAddress(a);
+    }
+    std::optional<platform::SocketAddress> v6 = platform::SocketAddress::Parse(text, 0);
+    if (!v6 || !v6->IsIpv6() || v6->Text() != text) return std::nullopt;
+    return v6;
 }
 
 }  // namespace qm::processing

@@ -12,5 +12,9 @@ namespace qm::processing {
 // source. A relay suffix can put any text in the sender field, and none of
 // that may turn into a network query.
 std::optional<platform::Ipv4Bytes> ParseDottedIpv4(std::string_view text);
+// A dotted IPv4 address as above, or an IPv6 address in the one form the
+// collector writes (the shortest, as "2001:db8::7"): another spelling of an
+// address is a text some sender chose, not a source the network gave.
+std::optional<platform::SocketAddress> ParseSenderAddress(std::string_view text);
 
 }  // namespace qm::processing

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "platform/socket_address.h"
+
 namespace qm::processing {
 
 namespace {
@@ -12,6 +14,16 @@ namespace {
 // boundaries), so nothing is converted on this path.
 bool Occurs(std::string_view subject, std::string_view pattern, bool whole) {
     return whole ? subject == pattern : subject.find(pattern) != std::string_view::npos;
+}
+
+// An IPv6 address has many spellings ("2001:DB8:0::7" is "2001:db8::7"),
+// and the sender text has the shortest; a whole-text pattern that is an
+// address matches that address however the rule's author wrote it.
+bool SameIpv6Address(std::string_view sender, std::string_view pattern) {
+    if (pattern.find(':') == std::string_view::npos || sender.find(':') == std::string_view::npos) return false;
+    const auto a = platform::SocketAddress::Parse(sender, 0);
+    const auto b = a ? platform::SocketAddress::Parse(pattern, 0) : std::nullopt;
+    return b && *a == *b;
 }
 
 struct FoundList {
@@ -33,7 +45,8 @@ bool Condition(uint8_t kind, const std::string& pattern, FoundList found, bool w
                                    [&](const std::string& entry) { return Occurs(subject, entry, whole); });
             }
             if (!pattern.empty() && pattern.front() == '*') return true;
-            return Occurs(subject, pattern, whole);
+            if (Occurs(subject, pattern, whole)) return true;
+            return whole && kind == kCondSender && SameIpv6Address(subject, pattern);
         }
         case kCondSeverityUnknown:
             return event.severity == core::kNoSeverity;

@@ -96,7 +96,7 @@ protected:
     // when `gated`, else have no name; `storage` is its local name file.
     processing::DnsModule& AddDns(const std::string& storage, bool gated = false) {
         std::ofstream(core_.paths.resourceFolder / "name.conf") << "[CACHE]\n" << storage;
-        auto dns = std::make_unique<processing::DnsModule>(core_, [this, gated](const platform::Ipv4Bytes&) {
+        auto dns = std::make_unique<processing::DnsModule>(core_, [this, gated](const platform::SocketAddress&) {
             return gated ? gate_.Ask() : platform::HostNameLookup{{}, EAI_NONAME, 0};
         });
         dns->Load(core::SettingsSection({}, "mod_dns", {}));
