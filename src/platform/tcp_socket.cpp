@@ -46,9 +46,9 @@ TcpSocket& TcpSocket::operator=(TcpSocket&& o) noexcept {
     return *this;
 }
 
-int TcpSocket::Open() {
+int TcpSocket::Open(int family) {
     Close();
-    fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, IPPROTO_TCP);
+    fd_ = ::socket(family, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, IPPROTO_TCP);
     return fd_ < 0 ? errno : 0;
 }
 
@@ -64,14 +64,26 @@ int TcpSocket::SetReuseAddress() {
     return ::setsockopt(fd_, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on) == 0 ? 0 : errno;
 }
 
+int TcpSocket::SetIpv6Only(bool on) {
+    const int value = on ? 1 : 0;
+    return ::setsockopt(fd_, IPPROTO_IPV6, IPV6_V6ONLY, &value, sizeof value) == 0 ? 0 : errno;
+}
+
 int TcpSocket::Bind(const sockaddr_in& local) {
     return ::bind(fd_, reinterpret_cast<const sockaddr*>(&local), sizeof local) == 0 ? 0 : errno;
 }
+
+int TcpSocket::Bind(const SocketAddress& local) { return ::bind(fd_, local.Raw(), local.Length()) == 0 ? 0 : errno; }
 
 int TcpSocket::Listen(int backlog) { return ::listen(fd_, backlog) == 0 ? 0 : errno; }
 
 int TcpSocket::StartConnect(const sockaddr_in& remote) {
     if (::connect(fd_, reinterpret_cast<const sockaddr*>(&remote), sizeof remote) == 0) return 0;
+    return errno;
+}
+
+int TcpSocket::StartConnect(const SocketAddress& remote) {
+    if (::connect(fd_, remote.Raw(), remote.Length()) == 0) return 0;
     return errno;
 }
 
@@ -88,6 +100,15 @@ int TcpSocket::Accept(TcpSocket& connection, sockaddr_in& peer) {
     peer = sockaddr_in{};
     socklen_t len = sizeof peer;
     const int fd = ::accept4(fd_, reinterpret_cast<sockaddr*>(&peer), &len, SOCK_CLOEXEC | SOCK_NONBLOCK);
+    if (fd < 0) return errno;
+    connection = TcpSocket(fd);
+    return 0;
+}
+
+int TcpSocket::Accept(TcpSocket& connection, SocketAddress& peer) {
+    peer = SocketAddress();
+    socklen_t len = SocketAddress::Capacity();
+    const int fd = ::accept4(fd_, peer.Raw(), &len, SOCK_CLOEXEC | SOCK_NONBLOCK);
     if (fd < 0) return errno;
     connection = TcpSocket(fd);
     return 0;
@@ -149,6 +170,12 @@ int TcpSocket::LocalAddress(sockaddr_in& out) const {
     out = sockaddr_in{};
     socklen_t len = sizeof out;
     return ::getsockname(fd_, reinterpret_cast<sockaddr*>(&out), &len) == 0 ? 0 : errno;
+}
+
+int TcpSocket::LocalAddress(SocketAddress& out) const {
+    out = SocketAddress();
+    socklen_t len = SocketAddress::Capacity();
+    return ::getsockname(fd_, out.Raw(), &len) == 0 ? 0 : errno;
 }
 
 }  // namespace qm::platform

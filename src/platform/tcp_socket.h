@@ -1,6 +1,6 @@
 #pragma once
-// IPv4 TCP sockets, the only place the program touches the socket calls for
-// streams. Every call is non-blocking; waiting is done explicitly through
+// TCP sockets of either family, the only place the program touches the
+// socket calls for streams. Every call is non-blocking; waiting is done explicitly through
 // Poll, so whoever waits chooses the time limit. Errors come back as errno
 // values.
 #include <netinet/in.h>
@@ -11,6 +11,8 @@
 #include <span>
 #include <string>
 #include <string_view>
+
+#include "platform/socket_address.h"
 
 namespace qm::platform {
 
@@ -35,16 +37,21 @@ public:
     TcpSocket& operator=(const TcpSocket&) = delete;
 
     // The calls below give 0 or errno.
-    int Open();
+    int Open(int family = AF_INET);
     // Non-blocking mode; sockets attached from elsewhere get it too, so a
     // stray call can never hang a session's thread.
     int SetNonBlocking();
     int SetReuseAddress();
+    // An IPv6 socket that takes IPv6 only (on) or IPv4 as well, as mapped
+    // addresses (off), whatever the system's default is.
+    int SetIpv6Only(bool on);
     int Bind(const sockaddr_in& local);
+    int Bind(const SocketAddress& local);
     int Listen(int backlog);
     // Starts a connect; EINPROGRESS is normal and means "wait for writable,
     // then ask ConnectResult".
     int StartConnect(const sockaddr_in& remote);
+    int StartConnect(const SocketAddress& remote);
     // The outcome of a started connect, read from SO_ERROR (a refused one
     // shows as writable too).
     int ConnectResult() const;
@@ -52,6 +59,7 @@ public:
     int PendingError() const;
     // A connection waiting on a listening socket; EAGAIN when none is.
     int Accept(TcpSocket& connection, sockaddr_in& peer);
+    int Accept(TcpSocket& connection, SocketAddress& peer);
 
     // poll on this socket alone; `ready` is 0 when the time ran out.
     int Poll(short events, int timeoutMs, short& ready) const;
@@ -73,6 +81,7 @@ public:
     bool IsOpen() const { return fd_ >= 0; }
     int Fd() const { return fd_; }
     int LocalAddress(sockaddr_in& out) const;
+    int LocalAddress(SocketAddress& out) const;
 
 private:
     int fd_ = -1;
