@@ -203,6 +203,8 @@ TlsSession::~TlsSession() {
 std::string TlsSession::Open(const TlsContext& context, int fd) {
     if (!context.IsOpen()) return "no TLS context";
     if (ssl_) SSL_free(ssl_);
+    broken_ = false;
+    failure_.clear();
     ERR_clear_error();
     ssl_ = SSL_new(context.ctx_);
     BIO* link = LinkMethod() ? BIO_new(LinkMethod()) : nullptr;
@@ -256,6 +258,7 @@ TlsStatus TlsSession::Result(int rc, const char* step) {
     if (verify != X509_V_OK && !SSL_is_init_finished(ssl_))
         reason = "certificate check failed: " + std::string(X509_verify_cert_error_string(verify));
     failure_ = std::string(step) + " failed: " + (reason.empty() ? "unknown error" : reason);
+    broken_ = true;
     return TlsStatus::kFailed;
 }
 
@@ -290,7 +293,7 @@ TlsStatus TlsSession::Write(std::string_view bytes, size_t& count) {
 }
 
 void TlsSession::Close() {
-    if (!ssl_ || !SSL_is_init_finished(ssl_)) return;
+    if (!ssl_ || broken_ || !SSL_is_init_finished(ssl_)) return;
     ERR_clear_error();
     SSL_shutdown(ssl_);
     ERR_clear_error();

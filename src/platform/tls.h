@@ -119,6 +119,7 @@ private:
 
     ssl_st* ssl_ = nullptr;
     std::string failure_;
+    bool broken_ = false;  // a step failed: OpenSSL must not be asked to close it
 };
 
 // Whether a key file can be read by its group or by everyone, which a
