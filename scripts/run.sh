@@ -5,7 +5,8 @@ ROOT="$(cd "$(dirname "$0")/.." && pwd)"
 . "$ROOT/scripts/lib/deps.sh"
 
 ensure_packages "${BUILD_PACKAGES[@]}"
-build_tree build -DCMAKE_BUILD_TYPE=RelWithDebInfo
+# Only the program: the tests and benchmarks are built by their own scripts.
+build_tree build -DCMAKE_BUILD_TYPE=RelWithDebInfo -- quillmark
 
 HOME_DIR="${QUILLMARK_HOME:-$ROOT/run-home}"
 # A new home (no folder, or an empty one such as mktemp -d makes) starts
