@@ -23,7 +23,7 @@ using namespace std::string_literals;
 using test::Event;
 using test::Put;
 
-constexpr const char* kSection = "mod_rules";
+constexpr const char* kRulesSection = "mod_rules";
 
 // A condition on its own, for matching.
 Rule Cond(uint8_t kind, std::string pattern, uint16_t param = 0, uint64_t list = 0) {
@@ -205,7 +205,7 @@ TEST(RulesActions, ColourChoiceOrder) {
 
 class RulesModuleTest : public ::testing::Test {
 protected:
-    core::SettingsSection Open() { return config_.Open(kSection, kSection); }
+    core::SettingsSection Open() { return config_.Open(kRulesSection, kRulesSection); }
     uint64_t UidOf(std::optional<size_t> slot) { return rules_.RuleAt(*slot)->record.uid; }
 
     qm::testing::TempDir home_{"qm-rules"};
@@ -228,15 +228,15 @@ TEST_F(RulesModuleTest, CurrentFormRoundTripWritesLiveRecordsRenumbered) {
     scheme.text[9] = 0xABCDEF;
     ASSERT_TRUE(rules_.SetScheme(scheme));
 
-    core::SettingsSection saving = config_.BeginSave(kSection, kSection);
+    core::SettingsSection saving = config_.BeginSave(kRulesSection, kRulesSection);
     rules_.SaveTo(saving);
     ASSERT_TRUE(saving.Commit());
     RulesModule again(core_);
     const core::SettingsSection s = Open();
     again.Load(s);
-    EXPECT_EQ(s.File().Get(kSection, "Item.0-Param"), "E0FFDF");
-    EXPECT_EQ(s.File().Get(kSection, "List.0-item.2-StrValue"), "Привет");
-    EXPECT_FALSE(s.File().Get(kSection, "Item.1-UID"));
+    EXPECT_EQ(s.File().Get(kRulesSection, "Item.0-Param"), "E0FFDF");
+    EXPECT_EQ(s.File().Get(kRulesSection, "List.0-item.2-StrValue"), "Привет");
+    EXPECT_FALSE(s.File().Get(kRulesSection, "Item.1-UID"));
     ASSERT_EQ(again.RuleCount(), 1u);
     EXPECT_EQ(again.RuleAt(0)->record, full);
     ASSERT_EQ(again.ListCount(), 1u);
@@ -247,7 +247,7 @@ TEST_F(RulesModuleTest, CurrentFormRoundTripWritesLiveRecordsRenumbered) {
 TEST_F(RulesModuleTest, LegacyFormIsDecodedFromItsRecordLayouts) {
     {
         core::SettingsSection s = Open();
-        s.File().WriteString(kSection, "Count", "2");
+        s.File().WriteString(kRulesSection, "Count", "2");
         std::vector<uint8_t> item(kLegacyRuleSize, 0), list(kLegacyListSize, 0), entry(kLegacyEntrySize, 0);
         Put<uint8_t>(item, 0, 1), Put(item, 2, "Старое"), Put<uint64_t>(item, 72, 0x0102030405060708);
         Put<uint16_t>(item, 80, 0xA340), Put<uint8_t>(item, 82, kOr), Put<uint8_t>(item, 83, kCondMessage);
@@ -255,14 +255,14 @@ TEST_F(RulesModuleTest, LegacyFormIsDecodedFromItsRecordLayouts) {
         Put(item, 226, "two"), Put<uint64_t>(item, 360, 32), Put<uint32_t>(item, 368, 0x00FF00);
         Put<uint32_t>(item, 372, 0x0000FF), Put(item, 376, "out"), Put<uint8_t>(item, 504, kOutMessage);
         Put(item, 506, "/usr/bin/logger");
-        s.File().WriteStruct(kSection, "Item.0", item);
-        s.File().WriteStruct(kSection, "Item.1", std::vector<uint8_t>(kLegacyRuleSize, 0));  // saved before UIDs
+        s.File().WriteStruct(kRulesSection, "Item.0", item);
+        s.File().WriteStruct(kRulesSection, "Item.1", std::vector<uint8_t>(kLegacyRuleSize, 0));  // saved before UIDs
         Put<uint8_t>(list, 0, 1), Put<uint64_t>(list, 8, 31), Put(list, 16, "Список"), Put<uint32_t>(list, 80, 3);
-        s.File().WriteStruct(kSection, "List.0", list);
+        s.File().WriteStruct(kRulesSection, "List.0", list);
         Put(entry, 0, "first");
-        s.File().WriteStruct(kSection, "List.0-item.0", entry);
+        s.File().WriteStruct(kRulesSection, "List.0-item.0", entry);
         Put(entry, 0, "third");  // the second is missing: no entry, not an empty one
-        s.File().WriteStruct(kSection, "List.0-item.2", entry);
+        s.File().WriteStruct(kRulesSection, "List.0-item.2", entry);
         ASSERT_TRUE(s.Commit());
     }
     rules_.Load(Open());
@@ -280,16 +280,16 @@ TEST_F(RulesModuleTest, LegacyFormIsDecodedFromItsRecordLayouts) {
 // counts beyond the written records bring no ghosts.
 TEST_F(RulesModuleTest, OddFilesBringNoGhostsAndNoHalfScheme) {
     {
-        core::SettingsSection s = config_.BeginSave(kSection, kSection);
-        s.File().WriteStruct(kSection, "Common.LogTypeTextColor", std::vector<uint8_t>(40, 0x11));
-        s.File().WriteStruct(kSection, "ItemCount", std::vector<uint8_t>{3, 0, 0, 0});
-        s.File().WriteString(kSection, "Item.1-StrName", "only this one");
-        s.File().WriteStruct(kSection, "ListCount", std::vector<uint8_t>{3, 0, 0, 0});
-        s.File().WriteStruct(kSection, "List.0-ListSize", std::vector<uint8_t>{0xFF, 0xFF, 0xFF, 0xFF});
-        s.File().WriteString(kSection, "List.0-item.1-StrValue", "kept");
-        s.File().WriteString(kSection, "List.0-item.70000-StrValue", "beyond the bound");
-        s.File().WriteStruct(kSection, "List.2-ListSize", std::vector<uint8_t>{1, 0, 0, 0});
-        s.File().WriteString(kSection, "List.2-item.0-StrValue", "entry");
+        core::SettingsSection s = config_.BeginSave(kRulesSection, kRulesSection);
+        s.File().WriteStruct(kRulesSection, "Common.LogTypeTextColor", std::vector<uint8_t>(40, 0x11));
+        s.File().WriteStruct(kRulesSection, "ItemCount", std::vector<uint8_t>{3, 0, 0, 0});
+        s.File().WriteString(kRulesSection, "Item.1-StrName", "only this one");
+        s.File().WriteStruct(kRulesSection, "ListCount", std::vector<uint8_t>{3, 0, 0, 0});
+        s.File().WriteStruct(kRulesSection, "List.0-ListSize", std::vector<uint8_t>{0xFF, 0xFF, 0xFF, 0xFF});
+        s.File().WriteString(kRulesSection, "List.0-item.1-StrValue", "kept");
+        s.File().WriteString(kRulesSection, "List.0-item.70000-StrValue", "beyond the bound");
+        s.File().WriteStruct(kRulesSection, "List.2-ListSize", std::vector<uint8_t>{1, 0, 0, 0});
+        s.File().WriteString(kRulesSection, "List.2-item.0-StrValue", "entry");
         ASSERT_TRUE(s.Commit());
     }
     rules_.Load(Open());

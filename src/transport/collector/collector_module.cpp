@@ -1,6 +1,7 @@
 #include "transport/collector/collector_module.h"
 
 #include "core/core_context.h"
+#include "transport/collector/stream_listener.h"
 
 namespace qm::transport {
 
@@ -16,8 +17,9 @@ CollectorModule::CollectorModule(core::CoreContext& core)
 
 CollectorModule::~CollectorModule() { Stop(Blocking::Yes); }
 
-std::unique_ptr<Listener> CollectorModule::MakeItem(const ListenerRecord& record) {
-    return std::make_unique<Listener>(core_, shared_, record, settings_.common);
+std::unique_ptr<CollectorItem> CollectorModule::MakeItem(const ListenerRecord& record) {
+    if (record.proto == kProtoUdp) return std::make_unique<Listener>(core_, shared_, record, settings_.common);
+    return std::make_unique<StreamListener>(core_, shared_, record, settings_.common);
 }
 
 void CollectorModule::AfterStop() {
@@ -26,7 +28,7 @@ void CollectorModule::AfterStop() {
 }
 
 uint16_t CollectorModule::BoundPort(size_t index) {
-    return FromItem<uint16_t>(index, 0, [](Listener& listener) { return listener.BoundPort(); });
+    return FromItem<uint16_t>(index, 0, [](CollectorItem& listener) { return listener.BoundPort(); });
 }
 
 }  // namespace qm::transport

@@ -1,17 +1,19 @@
 #pragma once
-// The syslog collector (module id 4, section mod_collector): a list of UDP
-// listeners, each with its own receive thread.
+// The syslog collector (module id 4, section mod_collector): a list of
+// listeners, each with its own thread: UDP ones receive datagrams, TCP and
+// TLS ones serve their connections from one event loop.
 #include <memory>
 #include <optional>
 #include <vector>
 
 #include "core/item_service_module.h"
 #include "transport/collector/collector_settings.h"
+#include "transport/collector/collector_item.h"
 #include "transport/collector/listener.h"
 
 namespace qm::transport {
 
-class CollectorModule : public core::ItemServiceModule<CollectorCommon, ListenerRecord, Listener> {
+class CollectorModule : public core::ItemServiceModule<CollectorCommon, ListenerRecord, CollectorItem> {
 public:
     explicit CollectorModule(core::CoreContext& core);
     ~CollectorModule() override;
@@ -22,7 +24,7 @@ public:
     CollectorShared& Shared() { return shared_; }
 
 protected:
-    std::unique_ptr<Listener> MakeItem(const ListenerRecord& record) override;
+    std::unique_ptr<CollectorItem> MakeItem(const ListenerRecord& record) override;
     void AfterStop() override;
 
 private:

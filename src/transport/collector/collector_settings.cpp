@@ -52,7 +52,20 @@ const FieldTable<ListenerRecord>& ListenerRecord::Fields() {
             .Label(core::str::kFieldAddress)
             .Text<&ListenerRecord::server>("StrServer", kNameCapacity, 80)
             .Kind(core::FieldKind::Address)
-            .Label(core::str::kFieldCheckServer);
+            .Label(core::str::kFieldCheckServer)
+            // Not in the legacy record: a file without them has UDP listeners.
+            .Struct<&ListenerRecord::proto>("Proto")
+            .Choice(kProtoUdp, core::str::kProtoUdp)
+            .Choice(kProtoTcp, core::str::kProtoTcp)
+            .Choice(kProtoTls, core::str::kProtoTls)
+            .Range(kProtoUdp, kProtoTls)
+            .Label(core::str::kFieldProtocol)
+            .Text<&ListenerRecord::certFile>("StrCertFile", kFileCapacity)
+            .Label(core::str::kFieldCertFile)
+            .Text<&ListenerRecord::keyFile>("StrKeyFile", kFileCapacity)
+            .Label(core::str::kFieldKeyFile)
+            .Text<&ListenerRecord::caFile>("StrCAFile", kFileCapacity)
+            .Label(core::str::kFieldCaFile);
         return f;
     }();
     return t;

@@ -19,6 +19,10 @@ struct CollectorCommon {
     static const core::FieldTable<CollectorCommon>& Fields();
 };
 
+// How a listener receives: datagrams, or streams of frames (RFC 6587)
+// over TCP, plain or inside TLS (RFC 5425).
+enum ListenerProto : uint8_t { kProtoUdp = 0, kProtoTcp = 1, kProtoTls = 2 };
+
 enum ListenerParam : uint8_t {
     kPacketFilter = 0x80,  // only datagrams that begin with '<'
     kServerCheck = 0x40,   // probe a peer server with "$$$HI"
@@ -32,12 +36,19 @@ struct ListenerRecord {
     uint32_t sendTimeout = 0;
     uint32_t recvTimeout = 0;
     std::string server;   // peer for the server check
+    uint8_t proto = kProtoUdp;
+    // TLS: PEM files, absolute or inside the home. With a CA file, clients
+    // must show a certificate it signed.
+    std::string certFile{};
+    std::string keyFile{};
+    std::string caFile{};
 
     uint16_t Port() const { return static_cast<uint16_t>(port); }
     static const core::FieldTable<ListenerRecord>& Fields();
 };
 
 constexpr size_t kNameCapacity = 32;  // UTF-16 units with terminator
+constexpr size_t kFileCapacity = 260;
 // No UDP datagram over IPv4 is longer; a larger receive buffer would only
 // hold memory (a few GiB at the top of the field's range).
 constexpr uint32_t kMaxDatagramBytes = 65535;

@@ -1,5 +1,5 @@
 #pragma once
-// One running listener: a bound UDP socket and the thread that receives on
+// One running UDP listener: a bound UDP socket and the thread that receives on
 // it, answers the control exchange, submits syslog datagrams and probes the
 // peer server.
 #include <atomic>
@@ -10,6 +10,7 @@
 #include "platform/sync.h"
 #include "platform/thread.h"
 #include "platform/udp_socket.h"
+#include "transport/collector/collector_item.h"
 #include "transport/collector/collector_settings.h"
 
 namespace qm::core {
@@ -24,27 +25,32 @@ struct CollectorShared {
     std::atomic<uint32_t> threadCount{0};
     std::atomic<uint32_t> startCount{0};
     std::atomic<uint32_t> networkErrors{0};
-    std::atomic<uint64_t> oversize{0};       // datagrams longer than the buffer, dropped
+    std::atomic<uint64_t> oversize{0};       // datagrams longer than the buffer (frames: the limit), dropped
     std::atomic<uint64_t> submitRefused{0};  // datagrams the event intake could not take
     // Datagrams the system dropped at a full socket buffer while a flood
     // outran the program: the one place a flood may lose anything.
     std::atomic<uint64_t> kernelDrops{0};
     // Period of the server check; shortened only by tests.
     std::atomic<uint64_t> serverCheckMs{30000};
+    // TCP and TLS listeners: the connections open now, those refused at
+    // the limit, and the limit of each listener (lowered only by tests).
+    std::atomic<uint32_t> connections{0};
+    std::atomic<uint64_t> refusedConnections{0};
+    std::atomic<uint32_t> maxConnections{1000};
 };
 
-class Listener {
+class Listener final : public CollectorItem {
 public:
     // Binds and starts the thread; check Running() afterwards (failures are
     // reported as System events and leave the listener stopped).
     Listener(core::CoreContext& core, CollectorShared& shared, const ListenerRecord& record, const CollectorCommon& common);
-    ~Listener() { Stop(); }
+    ~Listener() override { Stop(); }
     Listener(const Listener&) = delete;
     Listener& operator=(const Listener&) = delete;
 
-    bool Started() const { return started_; }
-    void Stop();
-    uint16_t BoundPort() const { return boundPort_; }
+    bool Started() const override { return started_; }
+    void Stop() override;
+    uint16_t BoundPort() const override { return boundPort_; }
 
     static constexpr const char* kHello = "$$$HI";
     static std::string OkReply();  // "$$$OK [QMK 3.2.0]"
