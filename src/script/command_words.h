@@ -3,6 +3,7 @@
 // by which rule, which names the echo prints in which form, and what the call
 // words do. One engine (ModuleCommands) runs every module's table.
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -30,6 +31,8 @@ enum class RuleKind : uint8_t {
     Correction,  // 1/10 -> 64, 2/100 -> 32, 3/1000 -> 16, -1 -> 8, -2 -> 4, else 0
     Push,        // list mode: a zero entry with the value as its tag, unless one has it
     Pop,         // list mode: every entry with the value as its tag goes
+    Choice,      // the number of the value's name in `choices` (or the number itself,
+                 // when one of them); anything else is refused
 };
 
 struct WordRule {
@@ -40,6 +43,7 @@ struct WordRule {
     int64_t fallback = 0;  // Range; Bit: the bit
     size_t length = 0;     // Text, in UTF-16 units
     std::vector<std::pair<std::string, std::string>> reset;  // key, value as text
+    std::vector<std::pair<std::string, int64_t>> choices;    // Choice: name, value
     // List mode: the word changes the entry the statement's pipe text names
     // (taken, or appended when there is none) instead of the list itself.
     bool entry = false;
@@ -76,6 +80,11 @@ inline WordRule Text(std::string key, size_t length) {
     return r;
 }
 inline WordRule Refused() { return MakeRule(RuleKind::Refused); }
+inline WordRule Choice(std::string key, std::vector<std::pair<std::string, int64_t>> choices) {
+    WordRule r = MakeRule(RuleKind::Choice, std::move(key));
+    r.choices = std::move(choices);
+    return r;
+}
 inline WordRule ListRef(std::string key) { return MakeRule(RuleKind::ListRef, std::move(key)); }
 inline WordRule ListUid(std::string key) { return MakeRule(RuleKind::ListUid, std::move(key)); }
 inline WordRule Correction(std::string key) { return MakeRule(RuleKind::Correction, std::move(key)); }
@@ -116,6 +125,11 @@ struct ModuleWords {
     std::vector<PrintedName> printedCommon;
     std::vector<PrintedName> printedItem;
     std::string nameKey = "StrName";  // the field "_MODIFY_=name" looks for
+    // The item word (a Choice) whose names may follow the module's name to
+    // tell items of one name apart: "#set:mod_collector.tcp=0.0.0.0{...}"
+    // edits the TCP listener on 0.0.0.0 (or adds one), leaving a UDP one on
+    // the same address alone. Empty: none.
+    std::string kindWord;
     // Modules with lists of entries: the list words, what the echo prints of
     // a list and of an entry, and the fields that name them.
     std::vector<WordRow> list;
@@ -130,6 +144,10 @@ struct ModuleWords {
     // An unknown call word is answered with a FAIL line (otherwise silently).
     bool reportsUnknownCall = false;
 };
+
+// The value a Choice rule gives `text`: one of its names, or the number of
+// one; nothing for anything else.
+std::optional<int64_t> ChoiceValue(const WordRule& rule, std::string_view text);
 
 // The row whose alias equals `word` (without regard to case), or -1.
 template <typename Row>

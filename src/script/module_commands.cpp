@@ -65,6 +65,13 @@ int64_t CorrectionCode(int64_t n) {
 
 }  // namespace
 
+std::optional<int64_t> ChoiceValue(const WordRule& rule, std::string_view text) {
+    text = TrimBlanks(text);
+    for (const auto& [name, value] : rule.choices)
+        if (SameWord(name, text) || (!text.empty() && std::to_string(value) == text)) return value;
+    return std::nullopt;
+}
+
 ModuleCommands::ModuleCommands(core::Module& module, core::RecordSets& records, const ModuleWords& words,
                                std::function<void()> refresh)
     : module_(module), records_(records), words_(words), refresh_(std::move(refresh)) {}
@@ -144,12 +151,24 @@ int ModuleCommands::Modify(const std::vector<std::string>& path, const std::opti
         buffer_ = std::move(*common);
         mode_ = Mode::Common;
     } else {
+        // "#set:module.kind=name": only an item of that kind answers to the name.
+        const WordRule* kindRule = nullptr;
+        std::optional<int64_t> kind;
+        if (!words_.kindWord.empty() && !path.empty()) {
+            if (const int row = Lookup(words_.item, words_.kindWord); row >= 0) kindRule = &words_.item[size_t(row)].rule;
+            if (kindRule) kind = ChoiceValue(*kindRule, path[0]);
+            if (!kind) return kReplySyntaxError;
+        }
+        const auto ofKind = [&](const core::RecordCopy& item) {
+            const core::FieldDef* field = kind ? item.Find(kindRule->key) : nullptr;
+            return !kind || (field && core::FieldNumber(*field, item.Data()) == *kind);
+        };
         std::optional<std::vector<core::RecordCopy>> items = records_.CopyItems();
         if (!items) return kReplySystemError;
         target_ = kNewRecord;
         for (size_t i = 0; i < items->size() && target_ == kNewRecord; ++i) {
             const core::FieldDef* name = (*items)[i].Find(words_.nameKey);
-            if (name && SameWord(*name->text((*items)[i].Data()), *value)) {
+            if (name && SameWord(*name->text((*items)[i].Data()), *value) && ofKind((*items)[i])) {
                 original_ = (*items)[i];
                 buffer_ = std::move((*items)[i]);
                 target_ = i;
@@ -161,6 +180,8 @@ int ModuleCommands::Modify(const std::vector<std::string>& path, const std::opti
             SetText(buffer_, words_.nameKey, *value, 31);
             for (const auto& [key, text] : words_.newItem)
                 if (const core::FieldDef* field = buffer_.Find(key)) core::SetFieldNumber(*field, ReadDecimal(text), buffer_.Data());
+            if (kind)
+                if (const core::FieldDef* field = buffer_.Find(kindRule->key)) core::SetFieldNumber(*field, *kind, buffer_.Data());
         }
         mode_ = Mode::Item;
     }
@@ -191,6 +212,7 @@ int ModuleCommands::Change(std::string_view word, const std::optional<std::strin
     if (row < 0) return kReplyUnknownRequest;
     const WordRule& rule = rows[size_t(row)].rule;
     if (rule.kind == RuleKind::Refused) return kReplyDeprecated;
+    if (rule.kind == RuleKind::Choice && !ChoiceValue(rule, value)) return kReplySyntaxError;
     if (mode_ == Mode::List) return ChangeList(rule, pipe, value);
     return ApplyRule(rule, value, buffer_) ? kReplyOk : kReplySystemError;
 }
@@ -293,6 +315,12 @@ bool ModuleCommands::ApplyRule(const WordRule& rule, const std::string& value, c
         case RuleKind::Range: core::SetFieldNumber(*field, n >= rule.low && n <= rule.high ? n : rule.fallback, data); break;
         case RuleKind::Signed32: core::SetFieldNumber(*field, static_cast<int32_t>(n), data); break;
         case RuleKind::Correction: core::SetFieldNumber(*field, CorrectionCode(n), data); break;
+        case RuleKind::Choice: {
+            const std::optional<int64_t> chosen = ChoiceValue(rule, value);
+            if (!chosen) return false;
+            core::SetFieldNumber(*field, *chosen, data);
+            break;
+        }
         case RuleKind::ListUid:
             // 0 asks the module for a fresh identity, which only it can
             // choose unused, under its lock, as it takes the list.

@@ -85,8 +85,17 @@ ModuleWords Collector() {
     w.printedItem = {{"Delete", std::string(kDeleteMark), P::Signed}, {"Enable", "Enable", P::Signed},
                      {"RecvTimeout", "RecvTimeout", P::Signed},      {"SendTimeout", "SendTimeout", P::Signed},
                      {"Param", "Param", P::Hex},                      {"Port", "Port", P::Unsigned},
-                     {"Name", "StrName", P::Text},                    {"Server", "StrServer", P::Text}};
+                     {"Name", "StrName", P::Text},                    {"Server", "StrServer", P::Text},
+                     {"Proto", "Proto", P::Unsigned},                 {"CertFile", "StrCertFile", P::Text},
+                     {"KeyFile", "StrKeyFile", P::Text},              {"CAFile", "StrCAFile", P::Text}};
+    // A TCP or TLS listener may share its address with a UDP one:
+    // "#set:mod_collector.tcp=0.0.0.0{...}" names it.
+    w.kindWord = "proto";
     w.item = {{{"delete", "del"}, Flag(std::string(kDeleteMark))},
+              {{"proto", "protocol"}, Choice("Proto", {{"udp", 0}, {"tcp", 1}, {"tls", 2}})},
+              {{"cert", "certfile", "cert_file"}, Text("StrCertFile", 259)},
+              {{"key", "keyfile", "key_file"}, Text("StrKeyFile", 259)},
+              {{"ca", "cafile", "ca_file"}, Text("StrCAFile", 259)},
               {{"enable", "en"}, Flag("Enable")},
               {{"name"}, Text("StrName", 31)},
               {{"port"}, Range("Port", 1, 65535, 514)},

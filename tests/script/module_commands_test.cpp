@@ -42,7 +42,9 @@ TEST_F(ModuleCommandsTest, EchoPrintsTheTablesFormsAndFiltersItems) {
               "LogFormat=%s|a2;%s;%u %u %u %u %u %u %u;\r\nOK (mod_dbase): Complete");
     EXPECT_EQ(Run("#echo:mod_collector.item"),
               "0.Delete=0\r\n0.Enable=1\r\n0.RecvTimeout=1000\r\n0.SendTimeout=1000\r\n0.Param=0\r\n0.Port=" +
-                  std::to_string(port_) + "\r\n0.Name=127.0.0.1\r\n0.Server=\r\nOK (mod_collector): Complete");
+                  std::to_string(port_) +
+                  "\r\n0.Name=127.0.0.1\r\n0.Server=\r\n0.Proto=0\r\n0.CertFile=\r\n0.KeyFile=\r\n0.CAFile=\r\n"
+                  "OK (mod_collector): Complete");
     // Two new relay targets, then one of them alone, by value and by path.
     EXPECT_EQ(Run("#set:mod_relay=A{#set:port=1514;#set:ext=1}#set:mod_relay=B{#set:port=70000}"),
               " * SET node found: mod_relay\r\n * SET node found: mod_relay\r\n * SET node found: mod_relay");
@@ -88,6 +90,34 @@ TEST_F(ModuleCommandsTest, SetBlocksApplyTheWordRulesAndReplyAsDesigned) {
         << items;
     Run("#set:mod_collector=" + std::string(31, 'N') + "{#set:delete=1}");
     EXPECT_EQ(Run("#echo:mod_collector.item.1").substr(0, 12), "1.Delete=1\r\n");
+}
+
+// A TCP or TLS listener beside the UDP one on the same address: the
+// protocol after the module's name tells them apart, and names the
+// protocol of a listener it adds.
+TEST_F(ModuleCommandsTest, CollectorItemsOfOneAddressAreToldApartByTheirProtocol) {
+    const auto item = [&](int i, const std::string& line) {
+        return Run("#echo:mod_collector.item." + std::to_string(i)).find(std::to_string(i) + "." + line + "\r\n") !=
+               std::string::npos;
+    };
+    EXPECT_EQ(Run("#set:mod_collector.tcp=127.0.0.1{#set:port=1514}"), " * SET node found: mod_collector");
+    EXPECT_TRUE(item(1, "Proto=1") && item(1, "Port=1514") && item(1, "Name=127.0.0.1"));
+    EXPECT_TRUE(item(0, "Proto=0") && item(0, "Port=" + std::to_string(port_)));
+    Run("#set:mod_collector.TLS=127.0.0.1{#set:port=6514;#set:cert=tls/cert.pem;#set:key=/etc/qm/key.pem;#set:ca=tls/ca.pem}");
+    EXPECT_TRUE(item(2, "Proto=2") && item(2, "CertFile=tls/cert.pem") && item(2, "KeyFile=/etc/qm/key.pem") &&
+                item(2, "CAFile=tls/ca.pem"));
+    // Each edits its own; without a protocol the first of the name answers.
+    Run("#set:mod_collector.tcp=127.0.0.1{#set:port=2514}#set:mod_collector.udp=127.0.0.1{#set:send=7000}");
+    Run("#set:mod_collector=127.0.0.1{#set:recv=8000}");
+    EXPECT_TRUE(item(1, "Port=2514") && item(2, "Port=6514") && item(0, "SendTimeout=7000") && item(0, "RecvTimeout=8000"));
+    // The word takes a name or its number; anything else changes nothing.
+    EXPECT_EQ(Run("#set:mod_collector.tcp=127.0.0.1{#set:proto=sctp;#set:proto=3}"),
+              " * SET node found: mod_collector\r\nFAIL (_SET_) -> \"proto\": Syntax error\r\n"
+              " * SET node found: mod_collector\r\nFAIL (_SET_) -> \"proto\": Syntax error");
+    EXPECT_EQ(Run("#set:mod_collector.sctp=127.0.0.1{#set:port=1}"), "FAIL (_SET_) -> \"mod_collector\": Syntax error");
+    Run("#set:mod_collector.tcp=127.0.0.1{#set:proto=2}");
+    EXPECT_TRUE(item(1, "Proto=2"));
+    EXPECT_EQ(Run("#echo:mod_collector.item").find("3.Delete"), std::string::npos) << "no listener was added";
 }
 
 TEST_F(ModuleCommandsTest, CallsActOnTheModuleAndABusyModuleIsACollision) {

@@ -48,6 +48,10 @@ std::string RuleFault(const WordRule& rule, const RecordCopy& blank) {
             for (const char* v : {"0", "4", "8", "16", "32", "64"})
                 if (!takes(rule.key, v)) return "no correction field";
             return "";
+        case RuleKind::Choice:
+            for (const auto& [name, value] : rule.choices)
+                if (!takes(rule.key, std::to_string(value))) return "choice " + name + " not taken";
+            return rule.choices.empty() ? "no choices" : "";
         case RuleKind::Reset:
             for (const auto& [key, value] : rule.reset)
                 if (!takes(key, value)) return "reset " + key + "=" + value + " not taken";
