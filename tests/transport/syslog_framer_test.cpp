@@ -78,6 +78,7 @@ TEST(SyslogFramer, OversizeFramesAreSkippedAndTheStreamStaysInStep) {
     // alone are a line.
     EXPECT_TRUE(FrameInPieces("30 <13>cut short", 64, {}).frames.empty());
     EXPECT_EQ(FrameInPieces("12345", 64, {}).frames, std::vector<std::string>{"12345"});
+    EXPECT_EQ(FrameInPieces("<13>" + std::string(17, 'z') + "\r", 20, {}).skipped, std::vector<uint64_t>{22});
 }
 
 }  // namespace

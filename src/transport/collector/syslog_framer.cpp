@@ -37,7 +37,11 @@ void SyslogFramer::Feed(std::string_view bytes, FrameSink& sink) {
 void SyslogFramer::Finish(FrameSink& sink) {
     // Digits alone, or a line without its terminator, are a last line; a
     // counted frame cut short is not a whole frame.
-    if ((state_ == State::kCount || state_ == State::kLine) && partial_.size() <= maxFrame_) Emit(partial_, sink);
+    if (state_ == State::kCount || state_ == State::kLine) {
+        // Held one byte past the limit for a CR that no LF followed.
+        if (partial_.size() > maxFrame_) sink.Oversize(partial_.size());
+        else Emit(partial_, sink);
+    }
     partial_.clear();
     state_ = State::kStart;
     count_ = 0;
