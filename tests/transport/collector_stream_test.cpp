@@ -287,10 +287,15 @@ TEST_F(StreamCollector, TlsWithRsyslogOpensslAndClientsThatFail) {
                                   "\" DefaultNetstreamDriverKeyFile=\"" + certs_->ClientKey() + "\"");
         RsyslogForwarder anon(ports[1], "StreamDriver=\"ossl\" StreamDriverMode=\"1\" StreamDriverAuthMode=\"anon\"",
                               {"rsyslog tls anon"}, ca);
+        RsyslogForwarder named(ports[1],
+                               "StreamDriver=\"ossl\" StreamDriverMode=\"1\" StreamDriverAuthMode=\"x509/name\" "
+                               "StreamDriverPermittedPeers=\"localhost\" TCP_Framing=\"octet-counted\"",
+                               {"rsyslog tls x509/name"}, ca);
         const std::optional<EventRecord> e = Line("seq: rsyslog tls x509");
         ASSERT_TRUE(e) << x509.Log();
         EXPECT_EQ(e->sender, "127.0.0.1");
         EXPECT_TRUE(Line("seq: rsyslog tls anon")) << anon.Log();
+        EXPECT_TRUE(Line("seq: rsyslog tls x509/name")) << named.Log();
     }
 
     // A connection that holds a place without a word does not stop anyone.
