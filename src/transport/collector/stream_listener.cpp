@@ -309,6 +309,8 @@ void StreamListener::ReadIn(Handle c) {
             c->framer.Feed(std::string_view(buffer_.get(), n), intake);
         }
     }
+    // Many busy connections in one turn must not pile up lines without bound.
+    if (held_.size() >= kStreamMaxHeldLines) HandOverHeld(true);
     if (ended) {
         End(c);
         return;
