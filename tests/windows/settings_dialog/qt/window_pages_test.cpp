@@ -508,6 +508,11 @@ TEST_F(WindowPagesTest, FieldsShowTheNamesUnitsAndPlacesTheirNumbersStandFor) {
     EXPECT_EQ(filter->text().toStdString(), Label(str::kPacketFilter));
     EXPECT_EQ(serverCheck->text().toStdString(), Label(str::kServerCheck));
     serverCheck->setChecked(true);
+    // The protocol by name: UDP unless told otherwise.
+    auto* proto = dynamic_cast<QComboBox*>(listener.Control("Proto"));
+    ASSERT_NE(proto, nullptr);
+    EXPECT_EQ(proto->currentText().toStdString(), Label(str::kProtoUdp));
+    proto->setCurrentIndex(proto->findText(QString::fromStdString(Label(str::kProtoTcp))));
     collector.OpenForm()->Submit();
     ASSERT_TRUE(PumpUntil([&] { return collector.OpenForm() == nullptr; }));
     const int row = RowNamed(collector.Items(), "StrName", "127.0.0.2");
@@ -524,6 +529,7 @@ TEST_F(WindowPagesTest, FieldsShowTheNamesUnitsAndPlacesTheirNumbersStandFor) {
                                     [](const core::RecordCopy& r) { return r.Get("StrName") == "127.0.0.2"; });
     ASSERT_NE(added, listeners.end());
     EXPECT_EQ(added->Get("Param"), std::to_string(0x80 | 0x40));
+    EXPECT_EQ(added->Get("Proto"), "1");
     const QTableWidgetItem* recv = nullptr;
     for (int c = 0; c < collector.Items()->columnCount(); ++c)
         if (collector.Items()->horizontalHeaderItem(c)->toolTip() == "RecvTimeout") recv = collector.Items()->horizontalHeaderItem(c);
