@@ -87,7 +87,8 @@ ModuleWords Collector() {
                      {"Param", "Param", P::Hex},                      {"Port", "Port", P::Unsigned},
                      {"Name", "StrName", P::Text},                    {"Server", "StrServer", P::Text},
                      {"Proto", "Proto", P::Unsigned},                 {"CertFile", "StrCertFile", P::Text},
-                     {"KeyFile", "StrKeyFile", P::Text},              {"CAFile", "StrCAFile", P::Text}};
+                     {"KeyFile", "StrKeyFile", P::Text},              {"CAFile", "StrCAFile", P::Text},
+                     {"IdleTimeout", "IdleTimeout", P::Unsigned}};
     // A TCP or TLS listener may share its address with a UDP one:
     // "#set:mod_collector.tcp=0.0.0.0{...}" names it.
     w.kindWord = "proto";
@@ -96,6 +97,7 @@ ModuleWords Collector() {
               {{"cert", "certfile", "cert_file"}, Text("StrCertFile", 259)},
               {{"key", "keyfile", "key_file"}, Text("StrKeyFile", 259)},
               {{"ca", "cafile", "ca_file"}, Text("StrCAFile", 259)},
+              {{"idle", "idle_timeout"}, Range("IdleTimeout", 0, 86400000, 600000)},
               {{"enable", "en"}, Flag("Enable")},
               {{"name"}, Text("StrName", 31)},
               {{"port"}, Range("Port", 1, 65535, 514)},

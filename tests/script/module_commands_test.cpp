@@ -43,7 +43,7 @@ TEST_F(ModuleCommandsTest, EchoPrintsTheTablesFormsAndFiltersItems) {
     EXPECT_EQ(Run("#echo:mod_collector.item"),
               "0.Delete=0\r\n0.Enable=1\r\n0.RecvTimeout=1000\r\n0.SendTimeout=1000\r\n0.Param=0\r\n0.Port=" +
                   std::to_string(port_) +
-                  "\r\n0.Name=127.0.0.1\r\n0.Server=\r\n0.Proto=0\r\n0.CertFile=\r\n0.KeyFile=\r\n0.CAFile=\r\n"
+                  "\r\n0.Name=127.0.0.1\r\n0.Server=\r\n0.Proto=0\r\n0.CertFile=\r\n0.KeyFile=\r\n0.CAFile=\r\n0.IdleTimeout=600000\r\n"
                   "OK (mod_collector): Complete");
     // Two new relay targets, then one of them alone, by value and by path.
     EXPECT_EQ(Run("#set:mod_relay=A{#set:port=1514;#set:ext=1}#set:mod_relay=B{#set:port=70000}"),

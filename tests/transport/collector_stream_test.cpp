@@ -187,19 +187,18 @@ TEST_F(StreamCollector, AnIpv6ListenerTakesBothFamilies) {
 
 TEST_F(StreamCollector, LimitsAreToldAndNoSenderHoldsUpTheOthers) {
     CollectorCommon common;
-    common.bufferSize = 64;  // the frame limit
     module_->Shared().maxConnections.store(3);
     ListenerRecord record = StreamRecord(kProtoTcp);
-    record.recvTimeout = 2000;
+    record.idleTimeout = 2000;
     record.param = kPacketFilter;
     const uint16_t port = Start({record}, common).at(0);
 
     // Past the limit a frame is skipped and the rest of the stream stays in
     // step; without a priority the filter keeps a frame out.
     StreamPeer talking(port);
-    ASSERT_TRUE(talking.Send("<13>first\n70 " + std::string(70, 'x') + "no priority\n<13>after the long one\n"));
+    ASSERT_TRUE(talking.Send("<13>first\n9000 " + std::string(9000, 'x') + "no priority\n<13>after the long one\n"));
     ASSERT_TRUE(Line("after the long one"));
-    EXPECT_TRUE(log_->WaitForSystem("кадр от 127.0.0.1 (70 байт) длиннее предела в 64 байт и пропущен"));
+    EXPECT_TRUE(log_->WaitForSystem("кадр от 127.0.0.1 (9000 байт) длиннее предела в 8192 байт и пропущен"));
     EXPECT_EQ(module_->Shared().oversize.load(), 1u);
     EXPECT_EQ(core_.counters.datagramsReceived.load(), 3u);
 

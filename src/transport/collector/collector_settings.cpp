@@ -65,7 +65,11 @@ const FieldTable<ListenerRecord>& ListenerRecord::Fields() {
             .Text<&ListenerRecord::keyFile>("StrKeyFile", kFileCapacity)
             .Label(core::str::kFieldKeyFile)
             .Text<&ListenerRecord::caFile>("StrCAFile", kFileCapacity)
-            .Label(core::str::kFieldCaFile);
+            .Label(core::str::kFieldCaFile)
+            .Struct<&ListenerRecord::idleTimeout>("IdleTimeout")
+            .WhenMissing(600000)
+            .Kind(core::FieldKind::Milliseconds)
+            .Label(core::str::kFieldIdleTimeout);
         return f;
     }();
     return t;

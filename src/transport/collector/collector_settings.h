@@ -42,6 +42,9 @@ struct ListenerRecord {
     std::string certFile{};
     std::string keyFile{};
     std::string caFile{};
+    // TCP and TLS: a connection silent this long (ms) is closed, so dead
+    // peers do not hold connection slots; 0 keeps it open.
+    uint32_t idleTimeout = 600000;
 
     uint16_t Port() const { return static_cast<uint16_t>(port); }
     static const core::FieldTable<ListenerRecord>& Fields();
@@ -52,6 +55,10 @@ constexpr size_t kFileCapacity = 260;
 // No UDP datagram over IPv4 is longer; a larger receive buffer would only
 // hold memory (a few GiB at the top of the field's range).
 constexpr uint32_t kMaxDatagramBytes = 65535;
+// The longest frame a TCP or TLS listener always takes, whatever BufferSize
+// says: RFC 5425 asks receivers for 8192 octets, and stream senders such as
+// rsyslog send lines of that length.
+constexpr uint32_t kMinStreamFrameBytes = 8192;
 constexpr size_t kLegacyCommonSize = 12;
 constexpr size_t kLegacyListenerSize = 144;
 

@@ -62,7 +62,7 @@ StreamListener::StreamListener(core::CoreContext& core, CollectorShared& shared,
       common_(common),
       // A frame may be as long as a datagram may be (BufferSize), so the
       // same line is taken or refused by either kind of listener.
-      maxFrame_(common.bufferSize ? common.bufferSize : kMaxDatagramBytes) {
+      maxFrame_(common.bufferSize ? std::max(common.bufferSize, kMinStreamFrameBytes) : kMaxDatagramBytes) {
     shared_.startCount.fetch_add(1);
     shared_.networkErrors.store(0);
     if (!Open()) {
@@ -218,9 +218,9 @@ void StreamListener::Accepted(platform::TcpSocket socket, const platform::Socket
     c.peer = peer;
     c.peerText = peer.Text();
     shared_.connections.fetch_add(1);
-    uint32_t limitMs = record_.recvTimeout;
+    uint32_t limitMs = record_.idleTimeout;
     if (record_.proto == kProtoTls) {
-        limitMs = limitMs ? std::min(limitMs, kHandshakeMs) : kHandshakeMs;
+        limitMs = kHandshakeMs;
         c.tls = std::make_unique<platform::TlsSession>();
         if (const std::string error = c.tls->Open(tls_, c.socket.Fd()); !error.empty()) {
             core_.Report(core::Severity::Warning, core::str::kCollectorHandshakeFailed, record_.name,
@@ -248,7 +248,7 @@ void StreamListener::Serve(Handle c) {
 bool StreamListener::ShakeHands(Handle c) {
     switch (c->tls->Handshake()) {
         case platform::TlsStatus::kOk:
-            c->deadline = record_.recvTimeout ? Clock::now() + std::chrono::milliseconds(record_.recvTimeout)
+            c->deadline = record_.idleTimeout ? Clock::now() + std::chrono::milliseconds(record_.idleTimeout)
                                               : Clock::time_point::max();
             return true;
         case platform::TlsStatus::kWantRead: Watch(c, EPOLLIN); return false;
@@ -315,8 +315,8 @@ void StreamListener::ReadIn(Handle c) {
         End(c);
         return;
     }
-    if (received && record_.recvTimeout)
-        c->deadline = Clock::now() + std::chrono::milliseconds(record_.recvTimeout);
+    if (received && record_.idleTimeout)
+        c->deadline = Clock::now() + std::chrono::milliseconds(record_.idleTimeout);
     if (wait == 0) {
         // Bytes are left: they are read next turn, after the other
         // connections have had theirs.
@@ -367,13 +367,12 @@ void StreamListener::ExpireSilent() {
         const Handle c = it++;
         if (c->deadline > now) continue;
         if (c->tls && !c->tls->HandshakeDone()) {
-            const uint32_t limitMs = record_.recvTimeout ? std::min(record_.recvTimeout, kHandshakeMs) : kHandshakeMs;
             core_.Report(core::Severity::Warning, core::str::kCollectorHandshakeFailed, record_.name,
                          uint32_t(record_.Port()), c->peerText,
-                         "no handshake within " + std::to_string(limitMs) + " ms");
+                         "no handshake within " + std::to_string(kHandshakeMs) + " ms");
         } else {
             core_.Report(core::Severity::Info, core::str::kCollectorIdleClosed, ProtoName(), record_.name,
-                         uint32_t(record_.Port()), c->peerText, record_.recvTimeout);
+                         uint32_t(record_.Port()), c->peerText, record_.idleTimeout);
         }
         End(c);
     }

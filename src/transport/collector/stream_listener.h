@@ -7,8 +7,8 @@
 //
 // No connection can hold up the others: a connection gets a few reads per
 // turn of the loop and waits for the next turn when it has more; a peer
-// that stays silent past the item's RecvTimeout is closed; a TLS handshake
-// must end within kHandshakeMs (or RecvTimeout when shorter); a connection
+// that stays silent past the item's IdleTimeout is closed; a TLS handshake
+// must end within kHandshakeMs; a connection
 // past the limit is closed at once. Everything here runs on the listener's
 // thread except the constructor, Stop() and BoundPort().
 #include <atomic>
