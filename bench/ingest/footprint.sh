@@ -8,6 +8,7 @@
 set -euo pipefail
 ROOT="$(cd "$(dirname "$0")/../.." && pwd)"
 . "$ROOT/scripts/lib/deps.sh"
+. "$ROOT/bench/ingest/common.sh"
 
 BUILD_DIR=build-release
 EVENTS=100000
@@ -38,22 +39,14 @@ cleanup() {
 }
 trap cleanup EXIT
 
-struct_u32() {
-    local v=$1 b sum=0 out="" i
-    for i in 0 1 2 3; do
-        b=$(( (v >> (8 * i)) & 255 )); out+=$(printf '%02X' "$b"); sum=$((sum + b))
-    done
-    printf '%s%02X\n' "$out" $((sum & 255))
-}
 rss_mb() { awk '/^VmRSS/ {printf "%.1f", $2 / 1024}' "/proc/$PID/status"; }
 hwm_mb() { awk '/^VmHWM/ {printf "%.1f", $2 / 1024}' "/proc/$PID/status"; }
-cpu_ticks() { awk '{print $14 + $15}' "/proc/$PID/stat"; }
 udp_line() { grep -E "^ *[0-9]+: 0100007F:$(printf '%04X' "$1") " /proc/net/udp || true; }
 # Until the socket is empty and the process has used no CPU for a second.
 wait_quiet() {
     local last=-1 now still=0 i
     for ((i = 0; i < 600; i++)); do
-        now="$(cpu_ticks)"
+        now="$(cpu_ticks "$PID")"
         if [ "$now" -le $((last + 1)) ] && [ "$(udp_line "$PORT" | awk '{split($5, q, ":"); print q[2]}')" = 00000000 ]; then
             still=$((still + 1)); [ "$still" -ge 10 ] && return 0
         else

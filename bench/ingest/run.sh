@@ -7,6 +7,7 @@
 set -euo pipefail
 ROOT="$(cd "$(dirname "$0")/../.." && pwd)"
 . "$ROOT/scripts/lib/deps.sh"
+. "$ROOT/bench/ingest/common.sh"
 
 QUICK=0
 BUILD_DIR=build-release  # not build/: that one is the run script's RelWithDebInfo tree
@@ -16,7 +17,6 @@ KEEP=0
 # the sender, which pays for most of the loopback path, tops out near 200k/s
 # on two cores. The receivers still get one datagram at a time.
 GSO=64
-PORT_BASE=$((20000 + RANDOM % 20000))
 RATES_ARG=""
 SECS_ARG=""
 SEARCH=1
@@ -28,7 +28,7 @@ while [ $# -gt 0 ]; do
         --raise-rmem) RAISE_RMEM=1 ;;
         --keep) KEEP=1 ;;
         --gso) GSO="$2"; shift ;;
-        --port) PORT_BASE="$2"; shift ;;
+        --port) NEXT_PORT="$2"; shift ;;
         --rates) RATES_ARG="$2"; shift ;;
         --secs) SECS_ARG="$2"; shift ;;
         --no-search) SEARCH=0 ;;
@@ -50,12 +50,8 @@ fi
 # shellcheck disable=SC2206
 [ -n "$RATES_ARG" ] && FIXED_RATES=($RATES_ARG)
 [ -n "$SECS_ARG" ] && FIXED_SECS="$SECS_ARG"
-SETTLE_MAX_S=20     # longest wait for a receiver to catch up after the send
-STOP_MAX_S=60       # longest wait for an orderly exit before SIGKILL
 # The receive buffer Quillmark asks for (SO_RCVBUF) in its listener.
 QM_RCVBUF=$((8 * 1024 * 1024))
-
-log() { echo "$*" >&2; }
 
 # --- set-up -------------------------------------------------------------------
 
@@ -71,7 +67,6 @@ TMPROOT="$(mktemp -d "${TMPDIR:-/tmp}/qm-ingest.XXXXXX")"
 RMEM_FILE=/proc/sys/net/core/rmem_max
 RMEM_ORIG="$(cat "$RMEM_FILE")"
 RMEM_CHANGED=0
-PID=""
 
 cleanup() {
     if [ -n "$PID" ] && kill -0 "$PID" 2>/dev/null; then kill -KILL "$PID" 2>/dev/null || true; fi
@@ -99,10 +94,9 @@ RS_RCVBUF=$(( RMEM_NOW < QM_RCVBUF ? RMEM_NOW : QM_RCVBUF ))
 
 # --- helpers ------------------------------------------------------------------
 
-kv() { sed -n "s/.*\\b$1=\\([^ ]*\\).*/\\1/p" <<<"$2" | head -1; }
-
 # The /proc/net/udp line of the socket bound to 127.0.0.1:port.
 udp_line() { grep -E "^ *[0-9]+: 0100007F:$(printf '%04X' "$1") " /proc/net/udp || true; }
+udp_bound() { [ -n "$(udp_line "$1")" ]; }
 rx_queue_bytes() {
     local l; l="$(udp_line "$1")"
     [ -n "$l" ] || { echo 0; return; }
@@ -111,97 +105,27 @@ rx_queue_bytes() {
 socket_drops() { local l; l="$(udp_line "$1")"; [ -n "$l" ] && awk '{print $13}' <<<"$l" || echo "?"; }
 socket_rb() { ss -uamn "sport = :$1" 2>/dev/null | sed -n 's/.*skmem:(.*,rb\([0-9]*\),.*/\1/p' | head -1; }
 
-# Running and not a zombie: a child that has exited still answers kill -0.
-alive() {
-    local state
-    state="$(sed -n 's/^State:[[:space:]]*\(.\).*/\1/p' "/proc/$1/status" 2>/dev/null)" || return 1
-    [ -n "$state" ] && [ "$state" != Z ] && [ "$state" != X ]
-}
-MAXTHR=0
-sample_threads() {
-    local k v
-    { while read -r k v _; do
-          if [ "$k" = "Threads:" ]; then [ "$v" -gt "$MAXTHR" ] && MAXTHR=$v; break; fi
-      done <"/proc/$PID/status"; } 2>/dev/null || true
-}
-# User plus system CPU time in clock ticks.
-cpu_ticks() { awk '{print $14 + $15}' "/proc/$1/stat" 2>/dev/null || echo 0; }
-vm_hwm_kb() { sed -n 's/^VmHWM:[[:space:]]*\([0-9]*\).*/\1/p' "/proc/$1/status" 2>/dev/null || true; }
-total_size() { local s=0 f; for f in "$@"; do [ -f "$f" ] && s=$((s + $(stat -c %s "$f"))); done; echo "$s"; }
-
-NEXT_PORT=$PORT_BASE
-free_port() {
-    while [ -n "$(udp_line "$NEXT_PORT")" ] || grep -qE "^ *[0-9]+: [0-9A-F]{8}:$(printf '%04X' "$NEXT_PORT") " /proc/net/udp; do
-        NEXT_PORT=$((NEXT_PORT + 1))
-    done
-    echo "$NEXT_PORT"
-    NEXT_PORT=$((NEXT_PORT + 1))
-}
-
-# The 4 little-endian bytes of a number as hex, then their byte sum's low 8 bits.
-struct_u32() {
-    local v=$1 b sum=0 out="" i
-    for i in 0 1 2 3; do
-        b=$(( (v >> (8 * i)) & 255 ))
-        out+=$(printf '%02X' "$b")
-        sum=$((sum + b))
-    done
-    printf '%s%02X\n' "$out" $((sum & 255))
-}
-
-start_quillmark() {  # dir port
-    local home="$1/home"
-    mkdir -p "$home/Settings"
-    cp "$ROOT"/resources/default-home/Settings/*.ini "$home/Settings/"
-    sed -i -e "s/^Item.0-Port=.*/Item.0-Port=$(struct_u32 "$2")/" \
-           -e "s/^Item.0-StrName=.*/Item.0-StrName=127.0.0.1/" "$home/Settings/mod_collector.ini"
-    # The worker looks at the queue every 200 ms instead of every 10 s, so a
-    # run's events reach the files while it is still being measured.
-    sed -i -e "s/^Common.Timeout=.*/Common.Timeout=$(struct_u32 200)/" "$home/Settings/mod_dbase.ini"
-    QUILLMARK_HOME="$home" "$QM" >"$1/stdout" 2>"$1/stderr" &
-    PID=$!
-}
-quillmark_outputs() { local d="$1/home/Logs"; echo "$d"/*.log "$d"/*.log.next; }
-
+start_quillmark() { launch_quillmark "$1" "$2"; }  # dir port
+# rsyslog gets the socket buffer Quillmark's request ends up as.
 start_rsyslog() {  # dir port
-    mkdir -p "$1/work"
-    # Only what the run needs: no imuxsock/imklog and no include of
-    # /etc/rsyslog.d, so the system's log is never touched.
-    cat >"$1/rsyslog.conf" <<EOF
-global(workDirectory="$1/work" maxMessageSize="8k")
-module(load="imudp")
-input(type="imudp" port="$2" address="127.0.0.1" rcvbufSize="$RS_RCVBUF")
-template(name="rawline" type="string" string="%rawmsg%\n")
-action(type="omfile" file="$1/out.log" template="rawline")
-EOF
-    "$RSYSLOGD" -n -f "$1/rsyslog.conf" -i "$1/rsyslogd.pid" >"$1/stdout" 2>"$1/stderr" &
-    PID=$!
+    launch_rsyslog "$1" "" 'module(load="imudp")' \
+        "input(type=\"imudp\" port=\"$2\" address=\"127.0.0.1\" rcvbufSize=\"$RS_RCVBUF\")"
 }
-rsyslog_outputs() { echo "$1/out.log"; }
 
 # --- one measurement ----------------------------------------------------------
 
 # Fills R_* with the results of one fresh instance receiving rate*secs datagrams.
 measure() {  # system rate secs
     local sys="$1" rate="$2" secs="$3"
-    local dir port count i waited
+    local dir port count
     dir="$(mktemp -d "$TMPROOT/$sys.XXXX")"
-    port="$(free_port)"
+    port="$(free_port /proc/net/udp)"
     count=$((rate * secs))
     MAXTHR=0
     R_RC="" R_NOTE=""
 
     "start_$sys" "$dir" "$port"
-    for ((i = 0; i < 200; i++)); do
-        [ -n "$(udp_line "$port")" ] && break
-        alive "$PID" || break
-        sleep 0.05
-    done
-    if [ -z "$(udp_line "$port")" ]; then
-        log "$sys did not bind 127.0.0.1:$port; stderr:"; cat "$dir/stderr" >&2
-        kill -KILL "$PID" 2>/dev/null || true; wait "$PID" 2>/dev/null || true; PID=""
-        return 1
-    fi
+    wait_bound udp_bound "$port" "$dir" "$sys" || return 1
     R_RB="$(socket_rb "$port")"
     sample_threads
     local cpu0; cpu0="$(cpu_ticks "$PID")"
@@ -212,74 +136,21 @@ measure() {  # system rate secs
     wait "$sender" || { log "udp_flood failed"; return 1; }
     local send; send="$(cat "$dir/send.txt")"
 
-    # Settled: nothing left in the socket, the output unchanged and the
-    # receiver idle for 0.5 s. Idle matters: Quillmark holds a backlog in
-    # memory and writes it in bursts, so a still file alone proves nothing.
-    local size last=-1 cpu lastcpu=-1 still=0
-    for ((waited = 0; waited < SETTLE_MAX_S * 10; waited++)); do
-        sample_threads
-        # shellcheck disable=SC2046
-        size="$(shopt -s nullglob; total_size $("${sys}_outputs" "$dir"))"
-        cpu="$(cpu_ticks "$PID")"
-        if [ "$(rx_queue_bytes "$port")" = 0 ] && [ "$size" = "$last" ] && [ $((cpu - lastcpu)) -le 1 ]; then
-            still=$((still + 1)); [ "$still" -ge 5 ] && break
-        else
-            still=0
-        fi
-        last="$size"
-        lastcpu="$cpu"
-        sleep 0.1
-    done
-    # The last five samples were the quiet window itself.
-    R_SETTLE_MS=$(( (waited > 4 ? waited - 4 : 0) * 100 ))
-    [ "$waited" -ge $((SETTLE_MAX_S * 10)) ] && R_NOTE+="settle-timeout "
-
+    settle "${sys}_outputs" rx_queue_bytes "$port" "$dir"
     sample_threads
     R_HWM_KB="$(vm_hwm_kb "$PID")"
-    # CPU per sent datagram in nanoseconds (clock ticks are 10 ms).
-    R_CPU_NS="$(( ($(cpu_ticks "$PID") - cpu0) * 10000 * 1000 / (rate * secs > 0 ? rate * secs : 1) ))"
+    # CPU per sent datagram in nanoseconds.
+    R_CPU_NS="$(( ($(cpu_ticks "$PID") - cpu0) * TICK_NS / (rate * secs > 0 ? rate * secs : 1) ))"
     R_KDROPS="$(socket_drops "$port")"
+    stop_receiver
 
-    local t0 t1
-    t0=$(date +%s%N)
-    kill -TERM "$PID"
-    for ((i = 0; i < STOP_MAX_S * 20; i++)); do
-        alive "$PID" || break
-        [ $((i % 2)) = 0 ] && sample_threads
-        sleep 0.05
-    done
-    if alive "$PID"; then
-        kill -KILL "$PID" 2>/dev/null || true
-        R_NOTE+="killed-after-${STOP_MAX_S}s "
-    fi
-    R_RC=0; wait "$PID" || R_RC=$?
-    t1=$(date +%s%N)
-    PID=""
-    R_STOP_MS=$(( (t1 - t0) / 1000000 ))
-    R_THREADS=$MAXTHR
-
-    local verify
-    # shellcheck disable=SC2046
-    verify="$(shopt -s nullglob; "$FLOOD" verify --expect "$count" $("${sys}_outputs" "$dir") 2>&1 || true)"
     R_SENT="$(kv sent "$send")"
     R_SENT_RATE="$(kv rate "$send")"
-    R_UNIQUE="$(kv unique "$verify")"
-    R_MISSING="$(kv missing "$verify")"
-    R_DUP="$(kv duplicates "$verify")"
-    R_LOSS="$(kv loss_pct "$verify")"
-    R_LOSSLESS="$(kv lossless "$verify")"
-    R_RANGES="$(kv missing_ranges "$verify")"
-    [ -n "$R_LOSSLESS" ] || { R_LOSSLESS=no; R_NOTE+="verify-failed "; }
     [ "$(kv refused "$send")" = 0 ] || R_NOTE+="send-refused=$(kv refused "$send") "
     # A sender that could not keep the pace measured the sender, not the receiver.
     R_LIMITED=no
     if [ -n "$R_SENT_RATE" ] && [ "$R_SENT_RATE" -lt $((rate * 95 / 100)) ]; then R_LIMITED=yes; R_NOTE+="sender-limited "; fi
-
-    # Anything the program said beyond its start/stop progress lines is worth seeing.
-    local said
-    said="$(grep -vE '^(Loading|Shutting down) \.\.\.' "$dir/stderr" | head -3 | tr '\n' ' ' || true)"
-    [ -n "$said" ] && R_NOTE+="stderr: $said"
-    [ -n "$R_RANGES" ] && R_NOTE+="gaps: $R_RANGES "
+    verify_outputs "${sys}_outputs" "$dir" "$count"
 
     [ "$KEEP" = 1 ] || rm -rf "$dir"
     return 0
@@ -371,7 +242,7 @@ echo "kdrops: datagrams the kernel dropped at the full socket; peakRSS: VmHWM be
 echo "idle_ms: end of the send until the receiver was idle with its socket empty; stop_ms: SIGTERM to exit; rc: exit status"
 for sys in quillmark rsyslog; do
     echo
-    if [ "$sys" = quillmark ]; then what="$QM"; else what="$("$RSYSLOGD" -v | head -1 | sed 's/ *compiled with:$//')"; fi
+    if [ "$sys" = quillmark ]; then what="$QM"; else what="$(rsyslog_version)"; fi
     echo "== ${NAME[$sys]} ($what) =="
     echo "$HEADER"
     printf '%s' "${ROWS[$sys]}"

@@ -11,7 +11,6 @@
 #include <netinet/udp.h>
 #include <sys/prctl.h>
 #include <sys/socket.h>
-#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -26,15 +25,16 @@
 #include <string_view>
 #include <vector>
 
+#include "numbered_message.h"
+
 namespace {
 
 constexpr size_t kDefaultDatagramBytes = 120;
-constexpr size_t kMinDatagramBytes = 64;   // room for the head and the number
+constexpr size_t kMinDatagramBytes = bench::kMinMessageBytes;
 constexpr size_t kMaxDatagramBytes = 1400;  // one loopback segment, no fragments
 constexpr size_t kMaxBatch = 256;
 // The kernel's limit on segments in one UDP_SEGMENT send.
 constexpr size_t kMaxSegments = 64;
-constexpr unsigned kSeqDigits = 10;
 
 [[noreturn]] void Usage() {
     std::fputs(
@@ -50,50 +50,7 @@ constexpr unsigned kSeqDigits = 10;
     std::exit(2);
 }
 
-uint64_t ParseNumber(const char* text, const char* what) {
-    char* end = nullptr;
-    errno = 0;
-    const double v = std::strtod(text, &end);
-    // Suffixes keep the command lines in run.sh readable: 200k, 1.6M.
-    double scale = 1;
-    if (end && *end == 'k') scale = 1e3, ++end;
-    else if (end && *end == 'M') scale = 1e6, ++end;
-    if (errno || end == text || *end != '\0' || v < 0) {
-        std::fprintf(stderr, "udp_flood: bad %s: %s\n", what, text);
-        std::exit(2);
-    }
-    return static_cast<uint64_t>(v * scale + 0.5);
-}
-
-uint64_t NowNs() {
-    timespec ts{};
-    clock_gettime(CLOCK_MONOTONIC, &ts);
-    return uint64_t(ts.tv_sec) * 1'000'000'000u + uint64_t(ts.tv_nsec);
-}
-
-void SleepUntilNs(uint64_t deadline) {
-    timespec ts{};
-    ts.tv_sec = time_t(deadline / 1'000'000'000u);
-    ts.tv_nsec = long(deadline % 1'000'000'000u);
-    while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &ts, nullptr) == EINTR) {
-    }
-}
-
-// Every datagram has the same length, so the receivers' work per datagram
-// does not drift with the sequence number.
-void FormatDatagram(char* out, size_t size, uint32_t seq) {
-    static const char kHead[] = "<134>Dec  6 18:04:02 benchhost bench[1]: seq=";
-    static const char kTail[] = " payload ";
-    size_t n = sizeof kHead - 1;
-    std::memcpy(out, kHead, n);
-    char digits[kSeqDigits + 1];
-    std::snprintf(digits, sizeof digits, "%010u", seq);
-    std::memcpy(out + n, digits, kSeqDigits);
-    n += kSeqDigits;
-    std::memcpy(out + n, kTail, sizeof kTail - 1);
-    n += sizeof kTail - 1;
-    for (; n < size; ++n) out[n] = char('a' + (n % 26));
-}
+uint64_t ParseNumber(const char* text, const char* what) { return bench::ParseNumber("udp_flood", text, what); }
 
 int Send(int argc, char** argv) {
     std::string host = "127.0.0.1";
@@ -159,7 +116,7 @@ int Send(int argc, char** argv) {
     std::vector<mmsghdr> headers(kMaxBatch);
 
     uint64_t sent = 0, refused = 0, retries = 0, late = 0;
-    const uint64_t start = NowNs();
+    const uint64_t start = bench::NowNs();
     while (sent < count) {
         const uint64_t n = std::min(batch, count - sent);
         if (rate != 0) {
@@ -167,11 +124,11 @@ int Send(int argc, char** argv) {
             // a late wake-up is made good by the next burst instead of
             // lowering the rate for the rest of the run.
             const uint64_t due = start + uint64_t((long double)sent * 1e9L / (long double)rate);
-            const uint64_t now = NowNs();
-            if (due > now) SleepUntilNs(due);
+            const uint64_t now = bench::NowNs();
+            if (due > now) bench::SleepUntilNs(due);
             else if (now - due > 1'000'000) ++late;
         }
-        for (uint64_t i = 0; i < n; ++i) FormatDatagram(storage.data() + i * datagramBytes, datagramBytes, uint32_t(first + sent + i));
+        for (uint64_t i = 0; i < n; ++i) bench::FormatMessage(storage.data() + i * datagramBytes, datagramBytes, uint32_t(first + sent + i));
         const uint64_t messages = (n + segments - 1) / segments;
         for (uint64_t m = 0; m < messages; ++m) {
             const uint64_t in = std::min(segments, n - m * segments);
@@ -204,7 +161,7 @@ int Send(int argc, char** argv) {
         }
         sent += n;
     }
-    const uint64_t elapsed = NowNs() - start;
+    const uint64_t elapsed = bench::NowNs() - start;
     close(fd);
     const double seconds = double(elapsed) / 1e9;
     std::printf("sent=%llu elapsed_s=%.3f rate=%.0f target=%llu batch=%llu gso=%llu refused=%llu retries=%llu late_bursts=%llu\n",
@@ -259,10 +216,10 @@ int Verify(int argc, char** argv) {
             continue;
         }
         for (size_t at = text.find("seq="); at != std::string::npos; at = text.find("seq=", at + 4)) {
-            if (at + 4 + kSeqDigits > text.size()) break;
+            if (at + 4 + bench::kSeqDigits > text.size()) break;
             uint64_t seq = 0;
             bool digits = true;
-            for (unsigned d = 0; d < kSeqDigits; ++d) {
+            for (unsigned d = 0; d < bench::kSeqDigits; ++d) {
                 const char c = text[at + 4 + d];
                 if (c < '0' || c > '9') {
                     digits = false;
