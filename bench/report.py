@@ -71,6 +71,19 @@ if best:
     add("Highest lossless rate, 400 B, datagrams/s", int(best.group(2)), int(best.group(3)), float(best.group(1)),
         "(no goal)", None)
 
+# bench/ingest/tcp_run.sh prints one "figures" line per case.
+for m in re.finditer(r"^figures (\w+)-(\w+): (.*)$", text("ingest-tcp"), re.M):
+    f = dict(kv.split("=", 1) for kv in m.group(3).split())
+    proto, framing = m.group(1).upper(), m.group(2)
+    peer = "imptcp" if proto == "TCP" else "imtcp+ossl"
+    target, rate = int(f["target"]), int(f["quillmark_rate"])
+    lost_q, lost_r = int(f["quillmark_lost"]), int(f["rsyslog_lost"])
+    add(f"{proto} ({framing}), {int(f['size'])} B at {target:,}/s over {f['conns']} connections, {f['secs']} s "
+        f"({rate:,}/s sent): lost (rsyslog {peer})", lost_q, lost_r, None, "0 lost", lost_q == 0 and rate >= target * 0.95)
+    q, r = int(f["quillmark_ns"]), int(f["rsyslog_ns"])
+    add(f"{proto}: CPU per stored message, ns (ratio rsyslog/Quillmark)", q, r, r / q if q else None, "ratio ≥ 1.0",
+        q > 0 and r / q >= 1.0)
+
 asan = (ingest_rows("ingest-asan").get("Quillmark") or [None])[0]
 if asan:
     add(f"Sanitizer build, {asan[1]:,}/s for a short run: lost % (exit status; 23 = leak)", asan[3], None, None,

@@ -32,12 +32,12 @@ while [ $# -gt 0 ]; do
 done
 mkdir -p "$OUT"
 
-ensure_packages "${BUILD_PACKAGES[@]}" rsyslog wrk nginx-light curl python3 python3-matplotlib snmpsim snmp fping iputils-ping
+ensure_packages "${BUILD_PACKAGES[@]}" libssl-dev openssl rsyslog rsyslog-openssl wrk nginx-light curl python3 python3-matplotlib snmpsim snmp fping iputils-ping
 BUILD_DIR=build-release
 # The program and the benchmark programs only: the tests are not timed here.
 echo "Building into $BUILD_DIR/ (Release) ..." >&2
 cmake -S "$ROOT" -B "$ROOT/$BUILD_DIR" -G Ninja -DCMAKE_BUILD_TYPE=Release >"$OUT/build.log" 2>&1 &&
-    cmake --build "$ROOT/$BUILD_DIR" --target quillmark udp_flood ingest_latency event_list_gui_bench poller_bench \
+    cmake --build "$ROOT/$BUILD_DIR" --target quillmark udp_flood tcp_flood ingest_latency event_list_gui_bench poller_bench \
         intake_bench rules_bench relay_bench event_list_bench expression_bench graph_bench script_bench \
         -- -j"$(nproc)" >>"$OUT/build.log" 2>&1 || { cat "$OUT/build.log" >&2; exit 1; }
 export QM_BENCH_NO_BUILD=1
@@ -71,6 +71,8 @@ step() {  # name command...
 step ingest-curve "$ROOT/bench/ingest/run.sh" --no-search --rates "50000 100000 150000 200000 250000" \
     --secs "$CURVE_SECS" --size 400
 step ingest-sustained "$ROOT/bench/ingest/run.sh" --no-search --rates 250000 --secs "$LONG_SECS" --size 400
+# TCP and TLS: 100k/s over 10 connections against rsyslog's imptcp and its TLS input.
+step ingest-tcp "$ROOT/bench/ingest/tcp_run.sh" --secs "$CURVE_SECS" --size 400
 step ingest-max "$ROOT/bench/ingest/run.sh" $([ "$QUICK" = 1 ] && echo --quick) --size 400
 step http "$ROOT/bench/http/run.sh" --build-dir "$BUILD_DIR" --secs "$HTTP_SECS"
 step footprint "$ROOT/bench/ingest/footprint.sh" --build-dir "$BUILD_DIR"

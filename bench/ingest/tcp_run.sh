@@ -224,10 +224,10 @@ for kase in $CASES; do
             # The figures with goals, one line for bench/report.py.
             block+="$(awk -v k="$kase-$framing" -v lq="${LOST[quillmark]}" -v lr="${LOST[rsyslog]}" \
                 -v sq="${SENT_RATE[quillmark]}" -v sr="${SENT_RATE[rsyslog]}" -v target="$RATE" \
-                -v q="${CPU[quillmark]}" -v r="${CPU[rsyslog]}" 'BEGIN {
+                -v q="${CPU[quillmark]}" -v r="${CPU[rsyslog]}" -v run="conns=$CONNS size=$SIZE secs=$SECS" 'BEGIN {
                     ratio = q > 0 ? r / q : 0
-                    printf "figures %s: quillmark_lost=%d rsyslog_lost=%d quillmark_rate=%d rsyslog_rate=%d target=%d quillmark_ns=%d rsyslog_ns=%d ratio=%.2f\n",
-                        k, lq, lr, sq, sr, target, q, r, ratio
+                    printf "figures %s: quillmark_lost=%d rsyslog_lost=%d quillmark_rate=%d rsyslog_rate=%d target=%d quillmark_ns=%d rsyslog_ns=%d ratio=%.2f %s\n",
+                        k, lq, lr, sq, sr, target, q, r, ratio, run
                     lossless = (lq == 0 && sq >= target * 0.95) ? "met" : "NOT MET"
                     cheaper = (ratio >= 1.0) ? "met" : "NOT MET"
                     printf "lost: Quillmark %d, rsyslog %d (goal 0 at %d/s: %s); rsyslog/Quillmark CPU per stored message: %.2f (goal >= 1.0: %s)",
