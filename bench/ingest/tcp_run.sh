@@ -188,11 +188,12 @@ measure() {  # system case framing
 
 # --- tables -------------------------------------------------------------------
 
-HEADER=$(printf '%-22s %8s %8s %9s %9s %8s %5s %6s %7s %8s %7s %7s %6s %4s %7s %7s %3s  %s' \
-    receiver target/s sent/s sent stored missing dup waits wait_ms close_ms peakRSS cpu_ms ns/msg thr idle_ms stop_ms rc notes)
+HEADER=$(printf '%-22s %8s %8s %9s %9s %8s %5s %6s %7s %8s %6s %7s %7s %6s %4s %7s %7s %3s  %s' \
+    receiver target/s sent/s sent stored missing dup waits wait_ms close_ms snd_ms peakRSS cpu_ms ns/msg thr idle_ms stop_ms rc notes)
 row() {  # label
-    printf '%-22s %8s %8s %9s %9s %8s %5s %6s %7s %8s %6sM %7s %6s %4s %7s %7s %3s  %s' "$1" "$RATE" "$R_SENT_RATE" \
-        "$R_SENT" "$R_UNIQUE" "$R_MISSING" "$R_DUP" "$R_WAITS" "$R_WAIT_MS" "$R_CLOSE_MS" "$(( ${R_HWM_KB:-0} / 1024 ))" "$R_CPU_MS" \
+    printf '%-22s %8s %8s %9s %9s %8s %5s %6s %7s %8s %6s %6sM %7s %6s %4s %7s %7s %3s  %s' "$1" "$RATE" "$R_SENT_RATE" \
+        "$R_SENT" "$R_UNIQUE" "$R_MISSING" "$R_DUP" "$R_WAITS" "$R_WAIT_MS" "$R_CLOSE_MS" "$R_SENDER_CPU_MS" \
+        "$(( ${R_HWM_KB:-0} / 1024 ))" "$R_CPU_MS" \
         "$R_CPU_NS" "$R_THREADS" "$R_SETTLE_MS" "$R_STOP_MS" "$R_RC" "$R_NOTE"
 }
 
@@ -202,7 +203,8 @@ declare -A CASE_NAME=([tcp]=TCP [tls]=TLS)
 declare -A FRAMING_NAME=([octet]="octet counting" [lf]="LF framing")
 OUTPUT="" TLS_NOTE="" PERF_NOTE=""
 START_S=$(date +%s)
-log "Runs: $RATE messages/s of $SIZE bytes over $CONNS connections for ${SECS}s; cases: $CASES; framing: $FRAMINGS; load $(cut -d' ' -f1-3 /proc/loadavg)"
+LOAD_START="$(cut -d' ' -f1-3 /proc/loadavg)"
+log "Runs: $RATE messages/s of $SIZE bytes over $CONNS connections for ${SECS}s; cases: $CASES; framing: $FRAMINGS; load $LOAD_START"
 for kase in $CASES; do
     for framing in $FRAMINGS; do
         declare -A LOST=() CPU=() SENT_RATE=() DONE=()
@@ -234,17 +236,18 @@ for kase in $CASES; do
                         lq, lr, target, lossless, ratio, cheaper
                 }')"$'\n'
         fi
-        OUTPUT+="$block"$'\n'
+        # Other work on the cores shows here first.
+        OUTPUT+="${block}load average after the pair: $(cut -d' ' -f1-3 /proc/loadavg)"$'\n\n'
     done
 done
 
 echo
-echo "Stream ingest on 127.0.0.1, $(nproc) CPU(s), $(uname -r)$([ "$QUICK" = 1 ] && echo ', --quick'); load before the runs: $(cut -d' ' -f1-3 /proc/loadavg)"
+echo "Stream ingest on 127.0.0.1, $(nproc) CPU(s), $(uname -r)$([ "$QUICK" = 1 ] && echo ', --quick'); load before the runs: $LOAD_START"
 echo "Quillmark: $QM"
 echo "rsyslog: $(rsyslog_version) (defaults apart from the input and the output file)"
 echo "Messages of $SIZE bytes (framing not counted), message k on connection k mod $CONNS; a fresh instance per row.${TLS_NOTE:+ TLS: $TLS_NOTE.}"
 echo "waits/wait_ms: times and milliseconds the sender waited for a receiver to read; close_ms: the last byte sent until the receiver"
-echo "had closed every connection (it had read everything); ns/msg: receiver CPU (user + system) per stored message;"
+echo "had closed every connection (it had read everything); snd_ms: the sender's CPU; ns/msg: receiver CPU (user + system) per stored message;"
 echo "cpu_ms: its CPU over the run; peakRSS: VmHWM before stop; thr: most threads seen; idle_ms: end of the send until the receiver was idle"
 echo "with its sockets empty; stop_ms: SIGTERM to exit; rc: exit status."
 echo
