@@ -31,13 +31,14 @@ build_tree() {
     cmake --build "$ROOT/$dir" -- -j"$(nproc)" "$@"
 }
 
-# A Release tree for a benchmark, its build output shown only when it fails.
+# A Release tree for a benchmark, its build output shown only when it fails:
+# build_release_quietly DIR [targets]; every target when none are named.
 build_release_quietly() {
-    local dir="$1"
+    local dir="$1"; shift
     echo "Building into $dir/ (Release) ..." >&2
     local log
     log="$(mktemp)"
-    if ! build_tree "$dir" -DCMAKE_BUILD_TYPE=Release >"$log" 2>&1; then
+    if ! build_tree "$dir" -DCMAKE_BUILD_TYPE=Release -- "$@" >"$log" 2>&1; then
         cat "$log" >&2
         rm -f "$log"
         exit 1
