@@ -128,24 +128,36 @@ ModuleWords Relay() {
     w.module = "mod_relay";
     w.printedCommon = {{"EnableService", "EnableService", P::Signed},
                        {"SendTimeout", "SendTimeout", P::Signed},
-                       {"RepeatTimeout", "RepeatTimeout", P::Unsigned}};
+                       {"RepeatTimeout", "RepeatTimeout", P::Unsigned},
+                       {"BacklogSize", "BacklogSize", P::Unsigned}};
     w.printedItem = {{"Delete", std::string(kDeleteMark), P::Signed},
                      {"Enable", "Enable", P::Signed},
                      {"EventParam", "EventParam", P::Hex},
                      {"Port", "Port", P::Unsigned},
-                     {"Name", "StrName", P::Text}};
+                     {"Name", "StrName", P::Text},
+                     {"Proto", "Proto", P::Unsigned},
+                     {"CAFile", "StrCAFile", P::Text}};
     w.item = {{{"delete", "del"}, Flag(std::string(kDeleteMark))},
               {{"enable", "en"}, Flag("Enable")},
               {{"name"}, Text("StrName", 31)},
               {{"port"}, Range("Port", 1, 65535, 514)},
               {{"event_internal", "event_int", "int"}, Bit("EventParam", 0x10)},
               {{"event_external", "event_ext", "ext"}, Bit("EventParam", 0x20)},
+              {{"proto", "protocol"}, Choice("Proto", {{"udp", 0}, {"tcp", 1}, {"tls", 2}})},
+              {{"ca", "cafile", "ca_file"}, Text("StrCAFile", 259)},
               {{"default", "reset"},
-               Reset({{std::string(kDeleteMark), "0"}, {"Enable", "0"}, {"EventParam", "48"}, {"Port", "514"}})}};
+               Reset({{std::string(kDeleteMark), "0"},
+                      {"Enable", "0"},
+                      {"EventParam", "48"},
+                      {"Port", "514"},
+                      {"Proto", "0"},
+                      {"StrCAFile", ""}})}};
     w.common = {{{"enable", "en"}, Flag("EnableService")},
                 {{"timeout", "tmo"}, Range("SendTimeout", 900, 120000, 5000)},
                 {{"repeat", "repeat"}, Range("RepeatTimeout", 900, 120000, 10000)},
-                {{"default", "reset"}, Reset({{"EnableService", "0"}, {"SendTimeout", "5000"}, {"RepeatTimeout", "10000"}})}};
+                {{"backlog", "backlog_size"}, Range("BacklogSize", 1, 4096, 64)},
+                {{"default", "reset"},
+                 Reset({{"EnableService", "0"}, {"SendTimeout", "5000"}, {"RepeatTimeout", "10000"}, {"BacklogSize", "64"}})}};
     w.call = {{{"start"}, CallAction::Start}, {{"stop"}, CallAction::Stop}, {{"save"}, CallAction::Save}};
     return w;
 }

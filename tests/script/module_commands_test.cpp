@@ -48,11 +48,26 @@ TEST_F(ModuleCommandsTest, EchoPrintsTheTablesFormsAndFiltersItems) {
     // Two new relay targets, then one of them alone, by value and by path.
     EXPECT_EQ(Run("#set:mod_relay=A{#set:port=1514;#set:ext=1}#set:mod_relay=B{#set:port=70000}"),
               " * SET node found: mod_relay\r\n * SET node found: mod_relay\r\n * SET node found: mod_relay");
-    const std::string second = "1.Delete=0\r\n1.Enable=0\r\n1.EventParam=0\r\n1.Port=514\r\n1.Name=B\r\nOK (mod_relay): Complete";
+    const std::string second =
+        "1.Delete=0\r\n1.Enable=0\r\n1.EventParam=0\r\n1.Port=514\r\n1.Name=B\r\n1.Proto=0\r\n1.CAFile=\r\nOK (mod_relay): Complete";
     EXPECT_EQ(Run("#echo:mod_relay.item=1"), second);
     EXPECT_EQ(Run("#echo:mod_relay.item.1"), second);
-    EXPECT_NE(Run("#echo:mod_relay.item").find("0.Port=1514\r\n0.Name=A\r\n1.Delete=0"), std::string::npos);
+    EXPECT_NE(Run("#echo:mod_relay.item").find("0.Port=1514\r\n0.Name=A\r\n0.Proto=0\r\n0.CAFile=\r\n1.Delete=0"), std::string::npos);
     EXPECT_EQ(Run("#echo:mod_relay.item.0").substr(0, 41), "0.Delete=0\r\n0.Enable=0\r\n0.EventParam=20\r\n");
+
+    // A stream destination by its protocol's name or number, with its CA
+    // file; a name the word does not know changes nothing.
+    Run("#set:mod_relay=B{#set:proto=TLS;#set:ca=pki/central-ca.pem}");
+    EXPECT_NE(Run("#echo:mod_relay.item.1").find("1.Name=B\r\n1.Proto=2\r\n1.CAFile=pki/central-ca.pem\r\n"), std::string::npos);
+    EXPECT_EQ(Run("#set:mod_relay=B{#set:proto=tpc}"),
+              " * SET node found: mod_relay\r\nFAIL (_SET_) -> \"proto\": Syntax error");
+    Run("#set:mod_relay=B{#set:proto=1}");
+    EXPECT_NE(Run("#echo:mod_relay.item.1").find("1.Proto=1\r\n"), std::string::npos);
+    Run("#set:mod_relay=B{#set:reset=1}");
+    EXPECT_NE(Run("#echo:mod_relay.item.1").find("1.Proto=0\r\n1.CAFile=\r\n"), std::string::npos);
+    EXPECT_NE(Run("#echo:mod_relay.common").find("RepeatTimeout=10000\r\nBacklogSize=64\r\n"), std::string::npos);
+    Run("#set:mod_relay{#set:backlog=5000}#set:mod_relay{#set:backlog_size=256}");
+    EXPECT_NE(Run("#echo:mod_relay.common").find("BacklogSize=256\r\n"), std::string::npos);
 }
 
 TEST_F(ModuleCommandsTest, SetBlocksApplyTheWordRulesAndReplyAsDesigned) {

@@ -2,7 +2,6 @@
 
 #include "core/string_ids.h"
 
-
 namespace qm::transport {
 
 using core::FieldTable;
@@ -19,7 +18,10 @@ const FieldTable<RelayCommon>& RelayCommon::Fields() {
             .Struct<&RelayCommon::repeatTimeout>("RepeatTimeout", 8)
             .Range(kMinRepeatTimeoutMs, UINT32_MAX)
             .Kind(core::FieldKind::Milliseconds)
-            .Label(core::str::kRetryTimeout);
+            .Label(core::str::kRetryTimeout)
+            .Struct<&RelayCommon::backlogSize>("BacklogSize")
+            .Range(1, kMaxBacklogMiB)
+            .Label(core::str::kRelayBacklogSize);
         return f;
     }();
     return t;
@@ -41,7 +43,16 @@ const FieldTable<RelayDestination>& RelayDestination::Fields() {
             .Label(core::str::kEventTypesLabel)
             .Struct<&RelayDestination::port>("Port", 68)
             .Kind(core::FieldKind::Port)
-            .Label(core::str::kPort);
+            .Label(core::str::kPort)
+            .Struct<&RelayDestination::proto>("Proto")
+            .Range(kRelayUdp, kRelayTls)
+            .Fallback(kRelayUdp)
+            .Choice(kRelayUdp, core::str::kProtoUdp)
+            .Choice(kRelayTcp, core::str::kProtoTcp)
+            .Choice(kRelayTls, core::str::kProtoTls)
+            .Label(core::str::kFieldProtocol)
+            .Text<&RelayDestination::caFile>("StrCAFile", kRelayPathCapacity)
+            .Label(core::str::kFieldCaFile);
         return f;
     }();
     return t;
