@@ -2,6 +2,7 @@
 
 #include <arpa/inet.h>
 #include <fcntl.h>
+#include <linux/sockios.h>
 #include <netdb.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
@@ -146,6 +147,11 @@ ssize_t TcpSocket::Receive(std::span<char> into, bool peek) {
 int TcpSocket::PendingBytes(int& count) const {
     count = 0;
     return ::ioctl(fd_, FIONREAD, &count) == 0 ? 0 : errno;
+}
+
+int TcpSocket::UnacknowledgedBytes(int& count) const {
+    count = 0;
+    return ::ioctl(fd_, SIOCOUTQ, &count) == 0 ? 0 : errno;
 }
 
 ssize_t TcpSocket::Send(std::string_view bytes) {

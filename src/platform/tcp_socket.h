@@ -69,6 +69,9 @@ public:
     ssize_t Receive(std::span<char> into, bool peek = false);
     // Bytes waiting to be received (FIONREAD).
     int PendingBytes(int& count) const;
+    // Bytes sent but not yet acknowledged by the peer, with those not sent
+    // at all (SIOCOUTQ): what a peer that dies now may never have seen.
+    int UnacknowledgedBytes(int& count) const;
     // Bytes sent, or -errno (-EAGAIN when the send buffer is full). A peer
     // that has gone away gives -EPIPE, never SIGPIPE.
     ssize_t Send(std::string_view bytes);

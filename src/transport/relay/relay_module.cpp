@@ -1,5 +1,7 @@
 #include "transport/relay/relay_module.h"
 
+#include <algorithm>
+#include <cctype>
 #include <iterator>
 
 #include "core/core_context.h"
@@ -14,6 +16,19 @@ namespace {
 constexpr const char* kRelaySection = "mod_relay";
 constexpr uint32_t kIdleWaitMs = 2000;  // no destinations yet
 constexpr uint32_t kBusyRetryMs = 10;   // the module lock was taken for a moment
+// The stop's last pass waits this long for the module lock (10 ms a try)
+// and for events still on their way into the queue.
+constexpr int kFinalLockTries = 200;
+constexpr unsigned kFinalSettleMs = 500;
+constexpr uint32_t kMinConnectTimeoutMs = 1000;
+
+// File names keep to letters, digits and . : - (an IPv6 zone's % goes).
+std::string BacklogName(std::string_view text) {
+    std::string out(text);
+    for (char& c : out)
+        if (!std::isalnum(static_cast<unsigned char>(c)) && c != '.' && c != ':' && c != '-') c = '_';
+    return out;
+}
 }  // namespace
 
 std::string RelayLine(const core::EventRecord& e) {
@@ -34,6 +49,29 @@ std::string RelayLine(const core::EventRecord& e) {
 
 bool IsForwardable(const core::EventRecord& e) {
     return (e.type == core::kEventExternal || e.type == core::kEventInternal) && !e.Raw().empty() && !e.relayed;
+}
+
+std::optional<StreamTarget> StreamTargetOf(const RelayDestination& d, const core::Paths& paths) {
+    if (d.proto != kRelayTcp && d.proto != kRelayTls) return std::nullopt;
+    const std::optional<platform::SocketAddress> address = platform::SocketAddress::Parse(d.name, d.Port());
+    if (!address) return std::nullopt;
+    const bool tls = d.proto == kRelayTls;
+    const std::string host = address->Text();
+    const std::string port = std::to_string(d.Port());
+    StreamTarget t;
+    t.proto = d.proto;
+    t.address = *address;
+    t.key = (tls ? "tls-" : "tcp-") + BacklogName(host) + "-" + port;
+    t.label = (address->IsIpv6() ? "[" + host + "]" : host) + ":" + port + (tls ? " (TLS)" : " (TCP)");
+    if (tls && !d.caFile.empty()) {
+        const std::filesystem::path ca(d.caFile);
+        t.caFile = (ca.is_absolute() ? ca : paths.programFolder / ca).string();
+    }
+    return t;
+}
+
+std::filesystem::path BacklogFolder(const core::Paths& paths) {
+    return paths.logFolder.empty() ? std::filesystem::path() : paths.logFolder / "relay-backlog";
 }
 
 std::unique_ptr<core::Module> CreateRelayModule(core::CoreContext& core) { return std::make_unique<RelayModule>(core); }
@@ -57,6 +95,15 @@ bool RelayModule::Start(Blocking blocking) {
     // IPv6 destinations go through a socket of their own; a system without
     // IPv6 counts what it cannot send to them as errors.
     if (socket6_.Open(AF_INET6) == 0) socket6_.SetSendTimeout(settings_.common.sendTimeout);
+    if (int error = streams_.Start(BacklogFolder(core_.paths))) {
+        NetworkError(error);
+        socket_.Close();
+        socket6_.Close();
+        return false;
+    }
+    // Lines a previous run left in the backlogs go out from now on, before
+    // the first event arrives.
+    UseStreams();
 
     // Only what arrives after the start is forwarded.
     reader_ = core_.events->Tail();
@@ -74,11 +121,13 @@ bool RelayModule::Start(Blocking blocking) {
     // round is only put off, not skipped.
     rounds.lock = &Lock();
     rounds.busyPause = kBusyRetryMs;
+    rounds.finish = [this] { FinalPass(); };
     rounds.startedReport = core::str::kRelayStarted;
     rounds.stoppedReport = core::str::kRelayStopped;
     if (!worker_.Start(std::move(rounds))) {
         active_ = false;
         core_.events->RemoveDrainObserver(drainObserver_);
+        streams_.Stop();
         socket_.Close();
         socket6_.Close();
         return false;
@@ -90,6 +139,7 @@ bool RelayModule::Stop(Blocking) {
     if (!worker_.Started()) return false;
     active_ = false;
     worker_.Stop();
+    streams_.Stop();
     if (core_.events) core_.events->RemoveDrainObserver(drainObserver_);
     socket_.Close();
     socket6_.Close();
@@ -97,12 +147,39 @@ bool RelayModule::Stop(Blocking) {
 }
 
 uint32_t RelayModule::Round() {
+    UseStreams();
     if (settings_.records.LiveCount() == 0) return kIdleWaitMs;
     ForwardAvailable();
     return settings_.common.repeatTimeout;
 }
 
-void RelayModule::ForwardAvailable() {
+void RelayModule::UseStreams() {
+    std::vector<StreamTarget> targets;
+    for (const auto& slot : settings_.records) {
+        if (slot.deleted || !slot.record.enable) continue;
+        if (std::optional<StreamTarget> t = StreamTargetOf(slot.record, core_.paths)) targets.push_back(std::move(*t));
+    }
+    RelayStreams::Limits limits;
+    limits.backlogBytes = uint64_t(std::clamp<uint32_t>(settings_.common.backlogSize, 1, kMaxBacklogMiB)) << 20;
+    limits.connectTimeout = std::chrono::milliseconds(std::max(settings_.common.sendTimeout, kMinConnectTimeoutMs));
+    streams_.Use(targets, limits);
+}
+
+void RelayModule::FinalPass() {
+    if (!core_.events) return;
+    int tries = 0;
+    if (!platform::AcquireRetrying(Lock(), core_.counters.locks, [&] { return ++tries < kFinalLockTries; })) return;
+    const bool streams = std::any_of(settings_.records.begin(), settings_.records.end(), [](const auto& slot) {
+        return !slot.deleted && slot.record.enable && slot.record.proto != kRelayUdp;
+    });
+    if (streams) {
+        core_.events->Settle(kFinalSettleMs);
+        ForwardAvailable(true);
+    }
+    platform::Release(Lock(), core_.counters.locks);
+}
+
+void RelayModule::ForwardAvailable(bool streamsOnly) {
     if (!core_.events) return;
     // Slices are read one after another while full ones keep coming, so a
     // busy queue is caught up in one round rather than 100 events a round.
@@ -111,7 +188,7 @@ void RelayModule::ForwardAvailable() {
         const int read = core_.events->ReadNext(reader_, Blocking::Yes, slice);
         // What a drain took before this round could read it goes out ahead
         // of anything that reached the queue after that drain.
-        ForwardHeldBack();
+        ForwardHeldBack(streamsOnly);
         if (read != core::kOk) break;
         // The lines are made under the queue lock and sent after it is let
         // go, so the mover and the database never wait for the network.
@@ -121,7 +198,7 @@ void RelayModule::ForwardAvailable() {
             if (IsForwardable(*e)) lines.push_back({e->type, RelayLine(*e)});
         }
         slice.Release();
-        Send(lines);
+        Send(lines, streamsOnly);
         if (count < core::EventCore::kSliceMax) break;
     }
 }
@@ -149,7 +226,7 @@ void RelayModule::CatchUpBeforeDrain() {
     worker_.Wake();
 }
 
-void RelayModule::ForwardHeldBack() {
+void RelayModule::ForwardHeldBack(bool streamsOnly) {
     std::vector<core::EventRecord> held;
     {
         std::lock_guard lock(heldBackMutex_);
@@ -158,16 +235,16 @@ void RelayModule::ForwardHeldBack() {
     }
     std::vector<Outgoing> lines;
     for (const core::EventRecord& e : held) lines.push_back({e.type, RelayLine(e)});
-    Send(lines);
+    Send(lines, streamsOnly);
 }
 
-void RelayModule::Send(const std::vector<Outgoing>& lines) {
+void RelayModule::Send(const std::vector<Outgoing>& lines, bool streamsOnly) {
     if (lines.empty()) return;
     // Each destination gets its lines in queue order, many per system call.
     std::vector<std::string_view> batch;
     for (const auto& slot : settings_.records) {
         const RelayDestination& d = slot.record;
-        if (slot.deleted || !d.enable) continue;
+        if (slot.deleted || !d.enable || (streamsOnly && d.proto == kRelayUdp)) continue;
         batch.clear();
         uint64_t bytes = 0;
         for (const Outgoing& o : lines) {
@@ -176,6 +253,12 @@ void RelayModule::Send(const std::vector<Outgoing>& lines) {
             bytes += o.line.size();
         }
         if (batch.empty()) continue;
+        if (d.proto != kRelayUdp) {
+            // Into the destination's backlog; its sending thread takes it from there.
+            const std::optional<StreamTarget> target = StreamTargetOf(d, core_.paths);
+            if (!target || !streams_.Deliver(target->key, batch)) errors_.fetch_add(static_cast<uint32_t>(batch.size()));
+            continue;
+        }
         const std::optional<platform::SocketAddress> to = platform::SocketAddress::Parse(d.name, d.Port());
         platform::UdpSocket& socket = to && to->IsIpv6() ? socket6_ : socket_;
         if (!to || !socket.IsOpen()) {
