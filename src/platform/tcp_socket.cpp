@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <linux/sockios.h>
 #include <netdb.h>
+#include <netinet/tcp.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -152,6 +153,12 @@ int TcpSocket::PendingBytes(int& count) const {
 int TcpSocket::UnacknowledgedBytes(int& count) const {
     count = 0;
     return ::ioctl(fd_, SIOCOUTQ, &count) == 0 ? 0 : errno;
+}
+
+bool TcpSocket::IsEstablished() const {
+    tcp_info info{};
+    socklen_t len = sizeof info;
+    return ::getsockopt(fd_, IPPROTO_TCP, TCP_INFO, &info, &len) == 0 && info.tcpi_state == TCP_ESTABLISHED;
 }
 
 ssize_t TcpSocket::Send(std::string_view bytes) {

@@ -72,6 +72,10 @@ public:
     // Bytes sent but not yet acknowledged by the peer, with those not sent
     // at all (SIOCOUTQ): what a peer that dies now may never have seen.
     int UnacknowledgedBytes(int& count) const;
+    // Whether the connection is up both ways (TCP_INFO's state): after a
+    // reset or the peer's close the send queue is gone, and with it what
+    // UnacknowledgedBytes would have counted.
+    bool IsEstablished() const;
     // Bytes sent, or -errno (-EAGAIN when the send buffer is full). A peer
     // that has gone away gives -EPIPE, never SIGPIPE.
     ssize_t Send(std::string_view bytes);

@@ -33,6 +33,7 @@ void StreamLink::Advance(platform::Epoll& epoll, Clock::time_point now) {
             if (now >= retryAt_) Connect(epoll, now);
             break;
         case Phase::kConnecting:
+        case Phase::kHandshake:
             if (now >= retryAt_) Fail(epoll, ETIMEDOUT, now);
             break;
         case Phase::kSending:
@@ -43,11 +44,22 @@ void StreamLink::Advance(platform::Epoll& epoll, Clock::time_point now) {
 }
 
 void StreamLink::Connect(platform::Epoll& epoll, Clock::time_point now) {
+    if (target_.proto == kRelayTls && !tls_) {
+        // Made once; a CA file that cannot be read is tried again at the next attempt.
+        auto context = std::make_unique<platform::TlsContext>();
+        platform::TlsFiles files;
+        files.ca = target_.caFile;
+        if (std::string reason = context->OpenClient(files); !reason.empty()) {
+            Fail(epoll, EINVAL, now, reason);
+            return;
+        }
+        tls_ = std::move(context);
+    }
+    retryAt_ = now + connectTimeout_;  // for the connect and the handshake together
     int error = socket_.Open(target_.address.Family());
     if (error == 0) error = socket_.StartConnect(target_.address);
     if (error == 0) {
-        Connected(epoll);
-        Send(epoll, now);
+        Opened(epoll, now);
         return;
     }
     if (error != EINPROGRESS) {
@@ -55,8 +67,37 @@ void StreamLink::Connect(platform::Epoll& epoll, Clock::time_point now) {
         return;
     }
     phase_ = Phase::kConnecting;
-    retryAt_ = now + connectTimeout_;
     Watch(epoll, EPOLLOUT);
+}
+
+void StreamLink::Opened(platform::Epoll& epoll, Clock::time_point now) {
+    if (target_.proto != kRelayTls) {
+        Connected(epoll);
+        Send(epoll, now);
+        return;
+    }
+    session_ = std::make_unique<platform::TlsSession>();
+    std::string reason = session_->Open(*tls_, socket_.Fd());
+    if (reason.empty()) reason = session_->ExpectServerName(target_.address.Text());
+    if (!reason.empty()) {
+        Fail(epoll, EPROTO, now, reason);
+        return;
+    }
+    phase_ = Phase::kHandshake;
+    Shake(epoll, now);
+}
+
+void StreamLink::Shake(platform::Epoll& epoll, Clock::time_point now) {
+    switch (session_->Handshake()) {
+        case platform::TlsStatus::kOk:
+            Connected(epoll);
+            Send(epoll, now);
+            return;
+        case platform::TlsStatus::kWantRead: Watch(epoll, kWatchReads); return;
+        case platform::TlsStatus::kWantWrite: Watch(epoll, EPOLLOUT); return;
+        case platform::TlsStatus::kClosed:
+        case platform::TlsStatus::kFailed: Fail(epoll, EPROTO, now, session_->Failure()); return;
+    }
 }
 
 void StreamLink::Connected(platform::Epoll& epoll) {
@@ -74,19 +115,35 @@ void StreamLink::Ready(platform::Epoll& epoll, uint32_t events, Clock::time_poin
             Fail(epoll, error, now);
             return;
         }
-        Connected(epoll);
-        Send(epoll, now);
+        Opened(epoll, now);
+        return;
+    }
+    if (phase_ == Phase::kHandshake) {
+        Shake(epoll, now);
         return;
     }
     if (phase_ != Phase::kSending) return;
     if ((events & (EPOLLIN | EPOLLRDHUP | EPOLLHUP | EPOLLERR)) && !Drain(epoll, now)) return;
-    if (events & EPOLLOUT) Send(epoll, now);
+    // A TLS write that waited for the peer's bytes goes on after they came.
+    if ((events & EPOLLOUT) || (wantsRead_ && !(watched_ & EPOLLOUT))) Send(epoll, now);
 }
 
 bool StreamLink::Drain(platform::Epoll& epoll, Clock::time_point now) {
     // A syslog receiver says nothing on this stream; whatever comes is read
     // only to see the close behind it.
     char buffer[4096];
+    if (session_) {
+        for (;;) {
+            size_t count = 0;
+            switch (session_->Read(buffer, count)) {
+                case platform::TlsStatus::kOk: continue;
+                case platform::TlsStatus::kWantRead:
+                case platform::TlsStatus::kWantWrite: return true;
+                case platform::TlsStatus::kClosed: Fail(epoll, 0, now); return false;
+                case platform::TlsStatus::kFailed: Fail(epoll, EPROTO, now, session_->Failure()); return false;
+            }
+        }
+    }
     for (;;) {
         const ssize_t n = socket_.Receive(buffer);
         if (n > 0) continue;
@@ -94,6 +151,20 @@ bool StreamLink::Drain(platform::Epoll& epoll, Clock::time_point now) {
         Fail(epoll, n == 0 ? 0 : int(-n), now);
         return false;
     }
+}
+
+ssize_t StreamLink::Write(std::string_view bytes) {
+    wantsRead_ = false;
+    if (!session_) return socket_.Send(bytes);
+    size_t count = 0;
+    switch (session_->Write(bytes, count)) {
+        case platform::TlsStatus::kOk: return ssize_t(count);
+        case platform::TlsStatus::kWantRead: wantsRead_ = true; return -EAGAIN;
+        case platform::TlsStatus::kWantWrite: return -EAGAIN;
+        case platform::TlsStatus::kClosed: return -EPIPE;
+        case platform::TlsStatus::kFailed: break;
+    }
+    return -EPROTO;
 }
 
 bool StreamLink::Send(platform::Epoll& epoll, Clock::time_point now) {
@@ -121,13 +192,13 @@ bool StreamLink::Send(platform::Epoll& epoll, Clock::time_point now) {
             }
             inFlight_.push_back({next, streamBytes_ + out_.size(), frames, std::nullopt});
         }
-        const ssize_t n = socket_.Send(std::string_view(out_).substr(outSent_));
+        const ssize_t n = Write(std::string_view(out_).substr(outSent_));
         if (n == -EAGAIN) {
-            Watch(epoll, kWatchReads | EPOLLOUT);
+            Watch(epoll, wantsRead_ ? kWatchReads : kWatchReads | EPOLLOUT);
             return true;
         }
         if (n < 0) {
-            Fail(epoll, int(-n), now);
+            Fail(epoll, int(-n), now, n == -EPROTO && session_ ? session_->Failure() : std::string());
             return false;
         }
         outSent_ += size_t(n);
@@ -149,7 +220,7 @@ void StreamLink::Watch(platform::Epoll& epoll, uint32_t events) {
     if (error == 0) watched_ = events;
 }
 
-void StreamLink::Fail(platform::Epoll& epoll, int error, Clock::time_point now) {
+void StreamLink::Fail(platform::Epoll& epoll, int error, Clock::time_point now, std::string tlsReason) {
     const bool wasSending = phase_ == Phase::kSending;
     CloseSocket(epoll);
     // Everything not yet released goes again on the next connection.
@@ -162,7 +233,9 @@ void StreamLink::Fail(platform::Epoll& epoll, int error, Clock::time_point now) 
     retryAt_ = now + retry_;
     retry_ = std::min(retry_ * 2, kLastRetry);
     // One report per outage, not one per attempt.
-    if (wasSending) {
+    if (!tlsReason.empty() && (wasSending || !reportedDown_)) {
+        core_.Report(core::Severity::Warning, core::str::kRelayTlsFailed, target_.label, tlsReason);
+    } else if (wasSending) {
         core_.Report(core::Severity::Warning, core::str::kRelayConnectionLost, target_.label, error);
     } else if (!reportedDown_) {
         core_.Report(core::Severity::Warning, core::str::kRelayNoConnection, target_.label, error);
@@ -172,7 +245,8 @@ void StreamLink::Fail(platform::Epoll& epoll, int error, Clock::time_point now) 
 
 void StreamLink::Acknowledge(Clock::time_point now, std::chrono::milliseconds keep) {
     int unacknowledged = 0;
-    if (socket_.UnacknowledgedBytes(unacknowledged) != 0) return;
+    // A connection that is going or gone says nothing about what arrived.
+    if (!socket_.IsEstablished() || socket_.UnacknowledgedBytes(unacknowledged) != 0) return;
     const uint64_t acknowledged = streamBytes_ - std::min<uint64_t>(streamBytes_, uint64_t(unacknowledged));
     // The receiver takes what it is sent: the pause before the next outage
     // starts short again.
@@ -206,7 +280,7 @@ void StreamLink::Tick(Clock::time_point now) {
 void StreamLink::Close(platform::Epoll& epoll) {
     const Clock::time_point now = Clock::now();
     if (phase_ == Phase::kSending) Acknowledge(now, std::chrono::milliseconds(0));
-    CloseSocket(epoll);
+    CloseSocket(epoll, phase_ == Phase::kSending);
     phase_ = Phase::kWaiting;
     droppedUnreported_ += backlog_->TakeDropped();
     if (droppedUnreported_ != 0)
@@ -215,7 +289,10 @@ void StreamLink::Close(platform::Epoll& epoll) {
     backlog_->SavePosition();
 }
 
-void StreamLink::CloseSocket(platform::Epoll& epoll) {
+void StreamLink::CloseSocket(platform::Epoll& epoll, bool orderly) {
+    if (session_ && orderly) session_->Close();
+    session_.reset();
+    wantsRead_ = false;
     if (watched_ != 0) epoll.Remove(socket_.Fd());
     watched_ = 0;
     socket_.Close();

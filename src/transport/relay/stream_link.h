@@ -1,10 +1,12 @@
 #pragma once
-// One TCP (or TLS) destination of the relay, as the relay's sending loop
-// drives it: the connection, made again after a pause that doubles while it
-// fails (1 s up to 60 s), and the sending of the destination's backlog as
-// octet-counted frames (RFC 6587: "LEN SP MSG", MSG being the relay line a
-// datagram would carry). Everything here runs on the loop's thread; only the
-// backlog is shared, with the relay's worker, which appends to it.
+// One TCP or TLS destination of the relay, as the relay's sending loop
+// drives it: the connection (for TLS with the handshake, the server's
+// certificate checked against the CA file and the destination's address),
+// made again after a pause that doubles while it fails (1 s up to 60 s), and
+// the sending of the destination's backlog as octet-counted frames (RFC 6587
+// and RFC 5425: "LEN SP MSG", MSG being the relay line a datagram would
+// carry). Everything here runs on the loop's thread; only the backlog is
+// shared, with the relay's worker, which appends to it.
 //
 // A line leaves the backlog only once the receiver has acknowledged its
 // bytes and has stayed connected for kKeepAfterAck more: a receiver that
@@ -22,7 +24,9 @@
 #include "platform/epoll.h"
 #include "platform/socket_address.h"
 #include "platform/tcp_socket.h"
+#include "platform/tls.h"
 #include "transport/relay/relay_backlog.h"
+#include "transport/relay/relay_settings.h"
 
 namespace qm::transport {
 
@@ -31,7 +35,7 @@ struct StreamTarget {
     std::string key;    // the backlog's file name without extension: "tcp-192.0.2.1-6514"
     std::string label;  // for reports: "192.0.2.1:6514 (TCP)", "[2001:db8::1]:6514 (TLS)"
     platform::SocketAddress address;
-    uint8_t proto = 1;
+    uint8_t proto = kRelayTcp;
     std::string caFile;  // TLS: absolute, or empty for the system's store
 
     bool operator==(const StreamTarget& o) const {
@@ -84,7 +88,7 @@ public:
     void Close(platform::Epoll& epoll);
 
 private:
-    enum class Phase { kWaiting, kConnecting, kSending };
+    enum class Phase { kWaiting, kConnecting, kHandshake, kSending };
     struct InFlight {
         uint64_t end;        // backlog offset after the chunk
         uint64_t streamEnd;  // stream bytes up to the chunk's end
@@ -93,9 +97,17 @@ private:
     };
 
     void Connect(platform::Epoll& epoll, Clock::time_point now);
+    // The TCP connection is there: TLS begins, or the sending.
+    void Opened(platform::Epoll& epoll, Clock::time_point now);
+    // One step of the TLS handshake.
+    void Shake(platform::Epoll& epoll, Clock::time_point now);
     void Connected(platform::Epoll& epoll);
-    // The connection is over; `error` is an errno, or 0 for the peer's close.
-    void Fail(platform::Epoll& epoll, int error, Clock::time_point now);
+    // The connection is over; `error` is an errno, or 0 for the peer's
+    // close. `tlsReason`: the TLS failure to report instead (a copy: the
+    // session that gave it goes here).
+    void Fail(platform::Epoll& epoll, int error, Clock::time_point now, std::string tlsReason = {});
+    // Bytes the connection took, or -errno (-EAGAIN: wait; wantsRead_ says for what).
+    ssize_t Write(std::string_view bytes);
     // Writes while the socket takes bytes; false when the connection failed.
     bool Send(platform::Epoll& epoll, Clock::time_point now);
     // Reads (and drops) what the receiver says; false when it has closed or failed.
@@ -105,7 +117,8 @@ private:
     // Marks what the peer has acknowledged; releases what was acknowledged
     // at least `keep` ago.
     void Acknowledge(Clock::time_point now, std::chrono::milliseconds keep);
-    void CloseSocket(platform::Epoll& epoll);
+    // `orderly`: a TLS session says goodbye first.
+    void CloseSocket(platform::Epoll& epoll, bool orderly = false);
 
     core::CoreContext& core_;
     StreamTarget target_;
@@ -116,6 +129,9 @@ private:
 
     Phase phase_ = Phase::kWaiting;
     platform::TcpSocket socket_;
+    std::unique_ptr<platform::TlsContext> tls_;  // TLS: made at the first connect
+    std::unique_ptr<platform::TlsSession> session_;
+    bool wantsRead_ = false;  // a TLS write waits for the peer's bytes
     uint32_t watched_ = 0;  // the epoll bits asked for; 0: not in the set
     Clock::time_point retryAt_{};  // kWaiting: the next attempt; kConnecting: the give-up time
     std::chrono::milliseconds retry_ = kFirstRetry;
