@@ -137,6 +137,9 @@ ModuleWords Relay() {
                      {"Name", "StrName", P::Text},
                      {"Proto", "Proto", P::Unsigned},
                      {"CAFile", "StrCAFile", P::Text}};
+    // "#set:mod_relay.tcp=192.0.2.10{...}": the TCP destination on an
+    // address that may have a UDP one as well.
+    w.kindWord = "proto";
     w.item = {{{"delete", "del"}, Flag(std::string(kDeleteMark))},
               {{"enable", "en"}, Flag("Enable")},
               {{"name"}, Text("StrName", 31)},

@@ -65,6 +65,11 @@ TEST_F(ModuleCommandsTest, EchoPrintsTheTablesFormsAndFiltersItems) {
     EXPECT_NE(Run("#echo:mod_relay.item.1").find("1.Proto=1\r\n"), std::string::npos);
     Run("#set:mod_relay=B{#set:reset=1}");
     EXPECT_NE(Run("#echo:mod_relay.item.1").find("1.Proto=0\r\n1.CAFile=\r\n"), std::string::npos);
+    // The same address over TCP is a destination of its own, named by its protocol.
+    Run("#set:mod_relay.tcp=B{#set:port=6514}#set:mod_relay.tcp=B{#set:en=1}#set:mod_relay.udp=B{#set:port=1514}");
+    EXPECT_NE(Run("#echo:mod_relay.item.1").find("1.Port=1514\r\n1.Name=B\r\n1.Proto=0\r\n"), std::string::npos);
+    EXPECT_EQ(Run("#echo:mod_relay.item.2"),
+              "2.Delete=0\r\n2.Enable=1\r\n2.EventParam=0\r\n2.Port=6514\r\n2.Name=B\r\n2.Proto=1\r\n2.CAFile=\r\nOK (mod_relay): Complete");
     EXPECT_NE(Run("#echo:mod_relay.common").find("RepeatTimeout=10000\r\nBacklogSize=64\r\n"), std::string::npos);
     Run("#set:mod_relay{#set:backlog=5000}#set:mod_relay{#set:backlog_size=256}");
     EXPECT_NE(Run("#echo:mod_relay.common").find("BacklogSize=256\r\n"), std::string::npos);
