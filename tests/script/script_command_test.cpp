@@ -131,7 +131,7 @@ TEST_F(ScriptCommand, TheReadmeExamplesAndTheDefaultScriptRun) {
     // What the examples changed is in the files.
     RunScript("#echo:mod_dbase.common;#echo:mod_relay.item;#echo:mod_collector.item");
     for (const char* expected : {"MsgLimit=2000", "0.Name=192.0.2.10", "0.Port=514", "1.Port=1514", "2.Proto=1", "3.Proto=2",
-                                 "3.CertFile=tls/cert.pem"})
+                                 "3.CertFile=tls/cert.pem", "2.CAFile=tls/central.pem"})
         EXPECT_TRUE(Contains(Output(), expected)) << expected << "\n" << Output();
 }
 

@@ -397,6 +397,30 @@ TEST_F(StreamRelay, OverTlsOnlyAServerTheCaVouchesForGetsTheLines) {
     EXPECT_EQ(log_->CountSystem("соединение с 127.0.0.1:" + std::to_string(central.Port()) + " (TLS) установлено"), 2u);
 }
 
+// Another instance of the program as the receiver, on a TCP listener: it
+// reads the frames and keeps the first sender and time the lines carry.
+TEST_F(StreamRelay, AnotherInstanceOnTcpStoresTheFirstSenderAndTime) {
+    ProgramHome box;
+    box.StopPinging();
+    const uint16_t port = FreeStreamPort("127.0.0.1");
+    box.Listen(port);
+    box.Edit("mod_collector", [](platform::ProfileFile& ini, const char* s) {
+        ini.WriteStruct(s, "Item.0-Proto", std::vector<uint8_t>{kRelayTcp});
+    });
+    std::unique_ptr<ChildProcess> program = box.Start();
+    ASSERT_TRUE(WaitUntil([&] { return Accepting("127.0.0.1", port); }, 10s)) << box.OutputText();
+    Begin({StreamTo(port)});
+    SubmitSequence("second instance", 0, 300);
+    std::vector<std::string> expected = LinesOf("second instance");
+    ASSERT_TRUE(WaitUntil([&] { return module_->Forwarded() >= expected.size(); }, 20s));
+    module_->Stop(Blocking::Yes);  // an orderly close: the receiver reads to the end
+    ASSERT_TRUE(program->Signal(SIGTERM));
+    ASSERT_EQ(program->Exit(20s), 0) << box.OutputText();
+    std::vector<std::string> stored = LogLines(box.Logs() / "log_last.log");
+    std::erase_if(stored, [](const std::string& line) { return !Contains(line, "second instance"); });
+    EXPECT_TRUE(stored == expected) << stored.size() << " stored";
+}
+
 // Numbered lines from..to-1 to the program's listener, each hundred
 // confirmed by a handshake.
 void SendSequenceTo(const UdpPeer& sender, uint16_t port, const std::string& tag, int from, int to) {
