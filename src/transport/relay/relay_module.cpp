@@ -137,8 +137,10 @@ bool RelayModule::Start(Blocking blocking) {
 
 bool RelayModule::Stop(Blocking) {
     if (!worker_.Started()) return false;
-    active_ = false;
+    // The worker's last act is the final pass; until it is done a drain
+    // still leaves what the relay had not read for it.
     worker_.Stop();
+    active_ = false;
     streams_.Stop();
     if (core_.events) core_.events->RemoveDrainObserver(drainObserver_);
     socket_.Close();
