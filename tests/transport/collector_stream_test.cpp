@@ -313,15 +313,19 @@ TEST_F(StreamCollector, TlsWithRsyslogOpensslAndClientsThatFail) {
     StreamPeer plain(ports[1]);
     ASSERT_TRUE(plain.Send("<13>plain text to tls\n"));
     EXPECT_TRUE(plain.Closed(20s));
-    EXPECT_TRUE(log_->WaitForSystem("не установлено: handshake failed: "));
-    const auto failures = [&] { return log_->CountSystem("не установлено: handshake failed"); };
-    EXPECT_TRUE(WaitUntil([&] { return failures() == 3; })) << failures();
+    EXPECT_TRUE(log_->WaitForSystem("не установлено: handshake failed: wrong version number"));
+    // Counted by reason: an rsyslog stopped above in the middle of a
+    // reconnect may add a reset of its own on a loaded machine.
+    const char* reasons[] = {"tlsv1 alert unknown ca", "peer did not return a certificate", "wrong version number"};
+    const auto failures = [&](const char* reason) {
+        return log_->CountSystem(std::string("не установлено: handshake failed: ") + reason);
+    };
 
     EXPECT_EQ(SClient(ports[1], "-CAfile " + certs_->Ca(), "<13>after the failures\n"), 0);
     EXPECT_TRUE(Line("after the failures"));
     for (const char* text : {"distrusting", "no certificate", "plain text to tls"})
         EXPECT_FALSE(log_->WaitForMessage(text, 0ms)) << text;
-    EXPECT_EQ(failures(), 3u) << "one event per failed handshake";
+    for (const char* reason : reasons) EXPECT_EQ(failures(reason), 1u) << "one event per failed handshake: " << reason;
 
     // A listener whose certificate cannot be read does not start, and says why.
     module_->Stop(Blocking::Yes);

@@ -80,12 +80,19 @@ TEST(RelayBacklog, ACrashLeavesWholeRecordsAndALaggingPositionOnlyRepeats) {
         ASSERT_EQ(backlog.Open(file, 1 << 20), 0);
         EXPECT_EQ(AllFrom(backlog), std::vector<std::string>{"<13>five"}) << position;
     }
-    // Not a backlog at all: set aside, and a new one begins.
-    WriteWholeFile(file, "some other file");
-    RelayBacklog backlog;
-    ASSERT_EQ(backlog.Open(file, 1 << 20), 0);
-    EXPECT_TRUE(AllFrom(backlog).empty());
-    EXPECT_EQ(ReadWholeFile(dir.path() / "tcp-127.0.0.1-6514.q.damaged"), "some other file");
+    // Not a backlog at all, or one whose first offset is so large that the
+    // offsets after it would wrap (found by fuzzing): set aside, and a new
+    // one begins that takes and gives back lines.
+    const std::string wrapping = "QMRELAYQ" + std::string(8, '\xff') + std::string(40, 'x');
+    for (const std::string& content : {std::string("some other file"), wrapping}) {
+        WriteWholeFile(file, content);
+        RelayBacklog backlog;
+        ASSERT_EQ(backlog.Open(file, 1 << 20), 0);
+        EXPECT_TRUE(AllFrom(backlog).empty());
+        EXPECT_EQ(ReadWholeFile(dir.path() / "tcp-127.0.0.1-6514.q.damaged"), content);
+        ASSERT_EQ(Append(backlog, {"<13>six"}), 0);
+        EXPECT_EQ(AllFrom(backlog), std::vector<std::string>{"<13>six"});
+    }
 }
 
 // Megabytes of lines: records straddle the blocks the file is read in.

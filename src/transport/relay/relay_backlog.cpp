@@ -88,7 +88,12 @@ int RelayBacklog::Open(const std::filesystem::path& file, uint64_t bound) {
     if (size >= kHeaderSize) {
         if (int error = file_.ReadAt(0, header, got)) return error;
     }
-    if (size < kHeaderSize || std::memcmp(header, kBacklogMagic, sizeof kBacklogMagic) != 0) {
+    uint64_t base = 0;
+    for (int i = 0; i < 8; ++i) base |= uint64_t(static_cast<uint8_t>(header[8 + i])) << (8 * i);
+    // No backlog ever passes 2^62 bytes; a larger first offset is a damaged
+    // header, and offsets counted from it would wrap.
+    constexpr uint64_t kMaxBase = uint64_t(1) << 62;
+    if (size < kHeaderSize || std::memcmp(header, kBacklogMagic, sizeof kBacklogMagic) != 0 || base > kMaxBase) {
         // Not a backlog (or a header the crash cut short): keep it aside
         // for whoever wants to look, and begin a new one.
         if (size > 0) {
@@ -103,8 +108,7 @@ int RelayBacklog::Open(const std::filesystem::path& file, uint64_t bound) {
         recovered_ = 0;
         return 0;
     }
-    base_ = 0;
-    for (int i = 0; i < 8; ++i) base_ |= uint64_t(static_cast<uint8_t>(header[8 + i])) << (8 * i);
+    base_ = base;
     end_ = base_ + (size - kHeaderSize);
 
     head_ = base_;
