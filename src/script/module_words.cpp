@@ -77,7 +77,7 @@ ModuleWords Dns() {
 ModuleWords Collector() {
     ModuleWords w;
     w.module = "mod_collector";
-    w.newItem = {{"Port", "514"}, {"SendTimeout", "5000"}, {"RecvTimeout", "60000"}, {"Param", "128"}};
+    w.newItem = {{"Port", "514"}, {"SendTimeout", "5000"}, {"RecvTimeout", "60000"}, {"Param", "128"}, {"IdleTimeout", "600000"}};
     w.printedCommon = {{"EnableService", "EnableService", P::Signed},
                        {"BufferSize", "BufferSize", P::Unsigned},
                        {"ErrorTimeout", "ErrorTimeout", P::Unsigned},
@@ -113,7 +113,8 @@ ModuleWords Collector() {
                       {"SendTimeout", "5000"},
                       {"Param", "128"},
                       {"Port", "514"},
-                      {"StrServer", ""}})}};
+                      {"StrServer", ""},
+                      {"IdleTimeout", "600000"}})}};
     w.common = {{{"enable", "en"}, Flag("EnableService")},
                 {{"buffer", "buffer_size"}, Range("BufferSize", 100, 10240, 1024)},
                 {{"error"}, Range("ErrorTimeout", 900, 120000, 10000)},

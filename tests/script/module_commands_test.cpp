@@ -108,6 +108,7 @@ TEST_F(ModuleCommandsTest, SetBlocksApplyTheWordRulesAndReplyAsDesigned) {
                          std::string(31, 'n') + "\r\n1.Server=" + std::string(31, 's') + "\r\n"),
               std::string::npos)
         << items;
+    EXPECT_NE(items.find("1.IdleTimeout=600000\r\n"), std::string::npos) << items;
     Run("#set:mod_collector=" + std::string(31, 'N') + "{#set:delete=1}");
     EXPECT_EQ(Run("#echo:mod_collector.item.1").substr(0, 12), "1.Delete=1\r\n");
 }

@@ -137,7 +137,8 @@ std::vector<PageLayout> MakeLayouts() {
     collector.title = str::kPageCollector;
     collector.module = core::kModuleCollector;
     collector.common = collector.items = collector.service = true;
-    collector.proposals = {{RecordSet::Item, "Enable", "1"}, {RecordSet::Item, "Port", "514"}};
+    // A new listener closes silent TCP connections as a file without the key does.
+    collector.proposals = {{RecordSet::Item, "Enable", "1"}, {RecordSet::Item, "Port", "514"}, {RecordSet::Item, "IdleTimeout", "600000"}};
     pages.push_back(collector);
 
     PageLayout relay;
