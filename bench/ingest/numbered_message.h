@@ -44,6 +44,18 @@ inline void SleepUntilNs(uint64_t deadline) {
     }
 }
 
+// Waits until message `sent` is due at `rate` per second from `start`. The
+// schedule is absolute (message k at start + k/rate), so a late wake-up is
+// made good by the next burst instead of lowering the rate for the rest of
+// the run; a wake-up more than 1 ms late is counted in `late`.
+inline void WaitForSchedule(uint64_t start, uint64_t sent, uint64_t rate, uint64_t& late) {
+    if (rate == 0) return;
+    const uint64_t due = start + uint64_t((long double)sent * 1e9L / (long double)rate);
+    const uint64_t now = NowNs();
+    if (due > now) SleepUntilNs(due);
+    else if (now - due > 1'000'000) ++late;
+}
+
 // Every message has the same length, so the receivers' work per message
 // does not drift with the sequence number. size >= kMinMessageBytes; no
 // byte is a line end, so the line can be framed by LF as well.

@@ -345,14 +345,7 @@ int main(int argc, char** argv) {
     const uint64_t start = bench::NowNs();
     while (sent < count) {
         const uint64_t n = std::min(batch, count - sent);
-        if (rate != 0) {
-            // Absolute schedule: message k is due at start + k/rate, so a late
-            // wake-up is made good by the next burst.
-            const uint64_t due = start + uint64_t((long double)sent * 1e9L / (long double)rate);
-            const uint64_t now = bench::NowNs();
-            if (due > now) bench::SleepUntilNs(due);
-            else if (now - due > 1'000'000) ++late;
-        }
+        bench::WaitForSchedule(start, sent, rate, late);
         for (uint64_t i = 0; i < n; ++i) {
             const uint64_t k = sent + i;
             bench::FormatMessage(line.data(), size, uint32_t(first + k));

@@ -119,15 +119,7 @@ int Send(int argc, char** argv) {
     const uint64_t start = bench::NowNs();
     while (sent < count) {
         const uint64_t n = std::min(batch, count - sent);
-        if (rate != 0) {
-            // The schedule is absolute (datagram k is due at start + k/rate), so
-            // a late wake-up is made good by the next burst instead of
-            // lowering the rate for the rest of the run.
-            const uint64_t due = start + uint64_t((long double)sent * 1e9L / (long double)rate);
-            const uint64_t now = bench::NowNs();
-            if (due > now) bench::SleepUntilNs(due);
-            else if (now - due > 1'000'000) ++late;
-        }
+        bench::WaitForSchedule(start, sent, rate, late);
         for (uint64_t i = 0; i < n; ++i) bench::FormatMessage(storage.data() + i * datagramBytes, datagramBytes, uint32_t(first + sent + i));
         const uint64_t messages = (n + segments - 1) / segments;
         for (uint64_t m = 0; m < messages; ++m) {

@@ -3,8 +3,19 @@
 // receives on: datagrams (Listener) or TCP and TLS streams (StreamListener).
 // The module makes, stops and ends items under its lock.
 #include <cstdint>
+#include <functional>
+
+#include "platform/thread.h"
+
+namespace qm::core {
+struct CoreContext;
+}
 
 namespace qm::transport {
+
+// Starts an item's thread; a system that refuses one is reported as a
+// System event, and false tells the item to close what it opened.
+bool StartItemThread(core::CoreContext& core, platform::Thread& thread, std::function<void()> run);
 
 class CollectorItem {
 public:

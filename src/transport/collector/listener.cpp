@@ -59,12 +59,17 @@ Listener::Listener(core::CoreContext& core, CollectorShared& shared, const Liste
     }
     if (auto bound = socket_.LocalAddress()) boundPort_ = bound->Port();
     kernelDropsSeen_ = socket_.KernelDrops();
+    started_ = StartItemThread(core_, thread_, [this] { Run(); });
+    if (!started_) socket_.Close();
+}
+
+bool StartItemThread(core::CoreContext& core, platform::Thread& thread, std::function<void()> run) {
     try {
-        thread_ = platform::Thread(&core_.counters.threads, [this] { Run(); });
-        started_ = true;
+        thread = platform::Thread(&core.counters.threads, std::move(run));
+        return true;
     } catch (const std::system_error& e) {
-        core_.Report(core::Severity::Error, core::str::kSystemError, static_cast<uint32_t>(e.code().value()));
-        socket_.Close();
+        core.Report(core::Severity::Error, core::str::kSystemError, static_cast<uint32_t>(e.code().value()));
+        return false;
     }
 }
 

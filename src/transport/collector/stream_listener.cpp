@@ -60,8 +60,8 @@ StreamListener::StreamListener(core::CoreContext& core, CollectorShared& shared,
       shared_(shared),
       record_(record),
       common_(common),
-      // A frame may be as long as a datagram may be (BufferSize), so the
-      // same line is taken or refused by either kind of listener.
+      // A frame may be as long as a datagram may be (BufferSize), and at
+      // least as long as RFC 5425 asks receivers to take.
       maxFrame_(common.bufferSize ? std::max(common.bufferSize, kMinStreamFrameBytes) : kMaxDatagramBytes) {
     shared_.startCount.fetch_add(1);
     shared_.networkErrors.store(0);
@@ -69,13 +69,8 @@ StreamListener::StreamListener(core::CoreContext& core, CollectorShared& shared,
         socket_.Close();
         return;
     }
-    try {
-        thread_ = platform::Thread(&core_.counters.threads, [this] { Run(); });
-        started_ = true;
-    } catch (const std::system_error& e) {
-        core_.Report(core::Severity::Error, core::str::kSystemError, static_cast<uint32_t>(e.code().value()));
-        socket_.Close();
-    }
+    started_ = StartItemThread(core_, thread_, [this] { Run(); });
+    if (!started_) socket_.Close();
 }
 
 bool StreamListener::Open() {
