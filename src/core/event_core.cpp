@@ -226,6 +226,7 @@ EventPtr EventCore::Parse(const Pending& p, const Pending::Entry& e, char* bytes
             line->message.empty() ? raw.size() : charset == platform::kUtf8Text ? head.size() : platform::DecodeWith(head, charset).size();
         record->SetRaw(std::move(raw), headLength);
     }
+    record->ReadHeader();
     record->sender = e.sender.Text();
     if (line->relayed) {
         record->relayed = true;

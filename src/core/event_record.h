@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "core/string_ids.h"
+#include "core/syslog_header.h"
 #include "platform/clock.h"
 
 namespace qm::core {
@@ -46,6 +47,7 @@ struct EventRecord {
     // texts right (offsets, not pointers, survive a short string's move).
     // `messageAt` is where the message begins in `raw` (none past its end).
     void SetRaw(std::string raw, size_t messageAt) {
+        header_ = SyslogHeader();
         text_ = std::move(raw);
         rawSize_ = static_cast<uint32_t>(text_.size());
         messageAt_ = static_cast<uint32_t>(std::min(messageAt, text_.size()));
@@ -53,6 +55,7 @@ struct EventRecord {
     }
     // An event without raw text: the program's own, or one made by hand.
     void SetMessage(std::string message) {
+        header_ = SyslogHeader();
         text_ = std::move(message);
         rawSize_ = 0;
         messageAt_ = 0;
@@ -61,6 +64,7 @@ struct EventRecord {
     // Any two texts: the message is shared when it is a byte-identical part
     // of the raw text and kept behind it in the same buffer otherwise.
     void SetTexts(std::string_view raw, std::string_view message) {
+        header_ = SyslogHeader();
         const size_t found = message.empty() ? raw.size() : raw.rfind(message);
         std::string text;
         text.reserve(raw.size() + (found == std::string_view::npos ? message.size() : 0));
@@ -71,6 +75,22 @@ struct EventRecord {
         messageAt_ = static_cast<uint32_t>(found == std::string_view::npos ? raw.size() : found);
         messageSize_ = static_cast<uint32_t>(message.size());
     }
+    // The header fields of the message, read once at intake (ReadHeader).
+    // Each view is empty when the message has no such field; Body() is the
+    // whole message when no header was recognised.
+    const SyslogHeader& Header() const { return header_; }
+    std::string_view SenderTime() const { return header_.time.In(Message()); }
+    std::string_view Host() const { return header_.host.In(Message()); }
+    std::string_view App() const { return header_.app.In(Message()); }
+    std::string_view ProcId() const { return header_.procId.In(Message()); }
+    std::string_view MsgId() const { return header_.msgId.In(Message()); }
+    std::string_view StructuredData() const { return header_.data.In(Message()); }
+    std::string_view Body() const {
+        const std::string_view m = Message();
+        return m.substr(std::min<size_t>(header_.bodyAt, m.size()));
+    }
+    void ReadHeader() { header_ = ParseSyslogHeader(Message()); }
+
     // Heap bytes the texts hold, for the intake's accounting of a backlog.
     size_t TextBytes() const { return text_.capacity() > 15 ? text_.capacity() + 1 : 0; }
 
@@ -79,6 +99,7 @@ private:
     uint32_t rawSize_ = 0;
     uint32_t messageAt_ = 0;
     uint32_t messageSize_ = 0;
+    SyslogHeader header_;
 };
 
 using EventPtr = std::unique_ptr<EventRecord>;
