@@ -82,7 +82,25 @@ TEST(RulesMatch, SeverityAndTypeKinds) {
     for (uint8_t kind = kCondSystem; kind <= kCondArchive; ++kind) {
         for (uint32_t type : bits) EXPECT_EQ(MatchRule(Cond(kind, ""), Event("h", "m", 6, type), {}), bits[kind - kCondSystem] == type);
     }
-    EXPECT_FALSE(MatchRule(Cond(15, ""), Event("h", "m"), {}));
+    EXPECT_FALSE(MatchRule(Cond(18, ""), Event("h", "m"), {}));
+}
+
+// Host, application and message id come from the message's header; a
+// message without one has nothing to test, so even "*" does not match it.
+TEST(RulesMatch, HeaderFieldConditions) {
+    core::EventRecord e = Event("10.0.0.9", "1 2024-05-01T10:00:00Z core-sw sshd 812 LOGIN_FAIL - bad password");
+    e.ReadHeader();
+    ListTable lists;
+    lists.Add(MatchList{1, 7, "shells", {"telnetd", "sshd"}});
+    EXPECT_TRUE(MatchRule(Cond(kCondHost, "core-"), e, {}));
+    EXPECT_FALSE(MatchRule(Cond(kCondHost, "core-", kWholeString1), e, {}));
+    EXPECT_TRUE(MatchRule(Cond(kCondApp, "sshd", kWholeString1), e, {}));
+    EXPECT_TRUE(MatchRule(Cond(kCondApp, "x", kUseList1 | kWholeString1, 7), e, lists));
+    EXPECT_TRUE(MatchRule(Cond(kCondMsgId, "LOGIN_FAIL", kWholeString1), e, {}));
+    EXPECT_FALSE(MatchRule(Cond(kCondMsgId, "812"), e, {}));
+    core::EventRecord plain = Event("10.0.0.9", "core-sw sshd LOGIN_FAIL");
+    plain.ReadHeader();
+    for (uint8_t kind : {kCondHost, kCondApp, kCondMsgId}) EXPECT_FALSE(MatchRule(Cond(kind, "*"), plain, {})) << int(kind);
 }
 
 TEST(RulesMatch, ListConditionsAndTheirFallback) {

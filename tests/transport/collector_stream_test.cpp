@@ -244,18 +244,36 @@ TEST_F(StreamCollector, LimitsAreToldAndNoSenderHoldsUpTheOthers) {
     EXPECT_EQ(module_->Shared().connections.load(), 0u);
 }
 
-TEST_F(StreamCollector, RsyslogForwardsOverTcpInBothFramings) {
+// Both framings, and rsyslog's forwarding templates, whose headers the
+// events show as fields.
+TEST_F(StreamCollector, RsyslogForwardsOverTcpInBothFramingsAndItsTemplates) {
     if (!Rsyslog::Installed()) GTEST_SKIP() << "rsyslogd is not installed (Debian package rsyslog)";
     const uint16_t port = Start({StreamRecord(kProtoTcp)}).at(0);
-    for (const char* framing : {"traditional", "octet-counted"}) {
-        const std::string line = std::string("rsyslog ") + framing + " framing";
-        RsyslogForwarder rsyslog(port, std::string("TCP_Framing=\"") + framing + "\"", {line, line + " again"});
+    const struct {
+        const char* framing;
+        const char* format;  // none: omfwd's default, the traditional forward format
+    } cases[] = {{"traditional", nullptr},
+                 {"octet-counted", "RSYSLOG_ForwardFormat"},
+                 {"traditional", "RSYSLOG_SyslogProtocol23Format"},
+                 {"octet-counted", "RSYSLOG_TraditionalForwardFormat"}};
+    char hostBuffer[256] = {};
+    ::gethostname(hostBuffer, sizeof hostBuffer - 1);
+    const std::string host(hostBuffer, strcspn(hostBuffer, "."));
+    for (const auto& c : cases) {
+        const std::string line = std::string("rsyslog ") + c.framing + " framing " + (c.format ? c.format : "");
+        std::string forward = std::string("TCP_Framing=\"") + c.framing + "\"";
+        if (c.format) forward += std::string(" template=\"") + c.format + "\"";
+        RsyslogForwarder rsyslog(port, forward, {line, line + " again"});
         const std::optional<EventRecord> e = Line(line + " again");
         ASSERT_TRUE(e) << rsyslog.Log();
         EXPECT_TRUE(Line(line));
         EXPECT_EQ(e->sender, "127.0.0.1");
-        EXPECT_TRUE(Contains(e->Raw(), "seq: " + line + " again")) << e->Raw();
+        EXPECT_TRUE(Contains(e->Raw(), line + " again")) << e->Raw();
         EXPECT_EQ(e->Raw().back(), 'n') << "the terminator is not part of the line";
+        EXPECT_EQ(e->Host(), host) << e->Raw();
+        EXPECT_EQ(e->App(), "seq") << e->Raw();
+        EXPECT_FALSE(e->SenderTime().empty()) << e->Raw();
+        EXPECT_EQ(e->Body(), line + " again") << e->Raw();
     }
 }
 

@@ -63,12 +63,19 @@ TEST_F(Collector, LoggerLinesBecomeExternalEventsWithTheirPriority) {
         uint32_t severity, facility;
     } cases[] = {{"user.notice", 5, 1}, {"local7.debug", 7, 23}, {"kern.emerg", 0, 1}, {"auth.err", 3, 4}};
     TempDir dir("qm-logger");
+    char hostBuffer[256] = {};
+    ::gethostname(hostBuffer, sizeof hostBuffer - 1);
+    const std::string host = hostBuffer;
     for (const char* mode : {"--rfc3164", "--rfc5424"}) {
+        const bool rfc5424 = std::string_view(mode) == "--rfc5424";
         for (const auto& c : cases) {
             SCOPED_TRACE(std::string(mode) + " " + c.priority);
             const std::string text = std::string("quillmark check ") + (mode + 2) + " " + c.priority;
-            ChildProcess logger({"logger", "-n", "127.0.0.1", "-P", port, "-d", mode, "-p", c.priority, text},
-                                dir.path() / "logger.txt");
+            std::vector<std::string> args{"logger", "-n", "127.0.0.1", "-P", port, "-d", mode, "-p", c.priority,
+                                          "-t", "qmcheck", "--id=4321"};
+            if (rfc5424) args.insert(args.end(), {"--msgid", "LINKCHK", "--sd-id", "origin@32473", "--sd-param", "ip=\"10.0.0.1\""});
+            args.push_back(text);
+            ChildProcess logger(args, dir.path() / "logger.txt");
             ASSERT_EQ(logger.Exit(30s), 0) << ReadWholeFile(dir.path() / "logger.txt");
             const std::optional<EventRecord> e = log_->WaitForMessage(text);
             ASSERT_TRUE(e);
@@ -76,6 +83,15 @@ TEST_F(Collector, LoggerLinesBecomeExternalEventsWithTheirPriority) {
             EXPECT_EQ(e->facility, c.facility);
             EXPECT_EQ(e->sender, "127.0.0.1");
             EXPECT_TRUE(StartsWith(e->Raw(), "<" + std::to_string(c.facility * 8 + c.severity) + ">")) << e->Raw();
+            // The header as logger writes it, field by field.
+            EXPECT_EQ(e->Host(), rfc5424 ? host : host.substr(0, host.find('.')));  // logger's own choice
+            EXPECT_EQ(e->App(), "qmcheck");
+            EXPECT_EQ(e->ProcId(), "4321");
+            EXPECT_EQ(e->MsgId(), rfc5424 ? "LINKCHK" : "");
+            EXPECT_FALSE(e->SenderTime().empty());
+            EXPECT_EQ(e->StructuredData().find("[origin@32473 ip=\"10.0.0.1\"]") != std::string_view::npos, rfc5424)
+                << e->StructuredData();
+            EXPECT_EQ(e->Body(), text);
         }
     }
     EXPECT_EQ(log_->CountExternal(), 8u);

@@ -31,12 +31,25 @@ struct FoundList {
     const ListIndex* index = nullptr;
 };
 
+std::string_view TextOf(uint8_t kind, const core::EventRecord& event) {
+    switch (kind) {
+        case kCondSender: return event.sender;
+        case kCondMessage: return event.Message();
+        case kCondHost: return event.Host();
+        case kCondApp: return event.App();
+        default: return event.MsgId();
+    }
+}
+
 bool Condition(uint8_t kind, const std::string& pattern, FoundList found, bool whole,
                const core::EventRecord& event) {
     switch (kind) {
         case kCondSender:
-        case kCondMessage: {
-            const std::string_view subject = kind == kCondSender ? std::string_view(event.sender) : event.Message();
+        case kCondMessage:
+        case kCondHost:
+        case kCondApp:
+        case kCondMsgId: {
+            const std::string_view subject = TextOf(kind, event);
             // An event without the text has nothing to test, not an empty text.
             if (subject.empty()) return false;
             if (found.index) return whole ? found.index->AnyEquals(subject) : found.index->AnyOccursIn(subject);

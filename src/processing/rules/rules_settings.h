@@ -41,6 +41,11 @@ enum ConditionKind : uint8_t {
     kCondExternal = 12,
     kCondInternal = 13,
     kCondArchive = 14,
+    // The syslog header's fields, tested with a pattern or a list as the
+    // sender and the message are.
+    kCondHost = 15,
+    kCondApp = 16,
+    kCondMsgId = 17,
 };
 
 // What the text action changes (`OutTextMode`).

@@ -26,6 +26,7 @@ std::vector<Named> ConditionKinds() {
     std::vector<Named> kinds{Id(0, str::kConditionAddress), Id(1, str::kConditionMessage)};
     for (uint32_t s = 0; s <= 8; ++s) kinds.push_back(Formatted(2 + s, str::kConditionStatus, str::kSeverityEmergency + s));
     for (uint32_t t = 0; t < 4; ++t) kinds.push_back(Formatted(11 + t, str::kConditionVendor, str::kEventTypeSystem + t));
+    kinds.insert(kinds.end(), {Id(15, str::kConditionHost), Id(16, str::kConditionApp), Id(17, str::kConditionMsgId)});
     return kinds;
 }
 
