@@ -1,5 +1,6 @@
 #include "core/syslog_header.h"
 
+#include <algorithm>
 #include <array>
 #include <optional>
 
@@ -10,6 +11,7 @@ constexpr size_t kNotFound = std::string_view::npos;
 constexpr size_t kSpanLimit = 0xFFFF;
 constexpr size_t kTagLimit = 48;   // RFC 5424's APP-NAME; RFC 3164 says 32, devices send more
 constexpr size_t kPidLimit = 128;
+constexpr size_t kHostLimit = 255;
 
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 bool IsPrintable(char c) { return c > ' ' && c < 127; }
@@ -92,9 +94,13 @@ size_t MatchTime(std::string_view m, size_t at) {
     return end;
 }
 
-size_t WordEnd(std::string_view m, size_t at) {
-    while (at < m.size() && m[at] != ' ') ++at;
-    return at;
+// The end of the word at `at`, or kNotFound past `limit` bytes: header words
+// are short, and a long message without spaces is not scanned to its end.
+size_t WordEnd(std::string_view m, size_t at, size_t limit) {
+    const size_t stop = std::min(m.size(), at + limit + 1);
+    const size_t q = m.substr(0, stop).find(' ', at);
+    if (q == kNotFound) return stop - at > limit ? kNotFound : stop;
+    return q;
 }
 
 // A tag: TAG: or TAG[PID]: followed by a space or the end. Senders that
@@ -140,11 +146,11 @@ std::optional<SyslogHeader> Parse5424(std::string_view m) {
 
     // TIMESTAMP HOSTNAME APP-NAME PROCID MSGID, each a word of printable
     // ASCII within RFC 5424's lengths; "-" is the nil value.
-    static constexpr std::array<size_t, 5> kLimits = {40, 255, 48, 128, 32};
+    static constexpr std::array<size_t, 5> kLimits = {40, kHostLimit, kTagLimit, kPidLimit, 32};
     std::array<HeaderSpan, 5> fields;
     for (size_t i = 0; i < kLimits.size(); ++i) {
-        const size_t end = WordEnd(m, p);
-        if (end == p || end - p > kLimits[i]) return std::nullopt;
+        const size_t end = WordEnd(m, p, kLimits[i]);
+        if (end == kNotFound || end == p) return std::nullopt;
         for (size_t q = p; q < end; ++q)
             if (!IsPrintable(m[q])) return std::nullopt;
         const bool nil = end - p == 1 && m[p] == '-';
@@ -218,8 +224,8 @@ SyslogHeader Parse3164(std::string_view m) {
     if (timeEnd == kNotFound) {
         // The host before the time stamp ("host: *Mar 1 …"), as some switches
         // name themselves.
-        const size_t word = WordEnd(m, p);
-        if (word > p + 1 && m[word - 1] == ':') {
+        const size_t word = WordEnd(m, p, kHostLimit + 1);
+        if (word != kNotFound && word > p + 1 && m[word - 1] == ':') {
             const size_t next = SkipSpaces(m, word);
             timeEnd = MatchTime(m, next);
             if (timeEnd != kNotFound) {
@@ -240,8 +246,8 @@ SyslogHeader Parse3164(std::string_view m) {
             // leaves its name out).
             const Tag tag = MatchTag(m, p, false);
             if (tag.end == kNotFound) {
-                const size_t word = WordEnd(m, p);
-                if (word > p) {
+                const size_t word = WordEnd(m, p, kHostLimit);
+                if (word != kNotFound && word > p) {
                     h.host = Span(p, word - p);
                     p = SkipSpaces(m, word);
                 }

@@ -288,6 +288,8 @@ TEST_F(RecordPagesTest, ReadOnlyFieldsOpenOnlyInGodMode) {
     auto* kind = dynamic_cast<QComboBox*>(rules.OpenForm()->Fields().Control("InCond1"));
     ASSERT_NE(kind, nullptr);
     EXPECT_EQ(kind->itemText(2).toStdString(), core_.Text(str::kConditionStatus, Label(str::kSeverityEmergency).c_str()));
+    ASSERT_EQ(kind->count(), 18);
+    EXPECT_EQ(kind->itemText(17).toStdString(), Label(str::kConditionMsgId));
     rules.OpenForm()->Submit();
     ASSERT_EQ(Copy(core::kModuleRules, RecordSet::Item).size(), 1u);
     EXPECT_EQ(Copy(core::kModuleRules, RecordSet::Item)[0].Get("InListID1"), "77");
