@@ -16,7 +16,7 @@ set -euo pipefail
 ROOT="$(cd "$(dirname "$0")/.." && pwd)"
 . "$ROOT/scripts/lib/deps.sh"
 
-TARGETS=(fuzz_line_scanner fuzz_settings fuzz_log_reload fuzz_http_request fuzz_http_ini fuzz_expression fuzz_script fuzz_syslog_framer fuzz_relay_backlog)
+TARGETS=(fuzz_line_scanner fuzz_settings fuzz_log_reload fuzz_http_request fuzz_http_ini fuzz_expression fuzz_script fuzz_syslog_framer fuzz_syslog_header fuzz_relay_backlog)
 if [ "${1:-}" = "-l" ]; then
     printf '%s\n' "${TARGETS[@]}"
     exit 0
