@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <chrono>
 #include <iterator>
+#include <random>
 #include <thread>
 
 #include "core/line_scanner.h"
@@ -25,9 +26,20 @@ constexpr size_t kIntakeBatchLines = 256;
 constexpr size_t kMaxSpareBatches = 8;
 constexpr auto kDrainerPoll = std::chrono::milliseconds(200);
 
+uint64_t NewRunId() {
+    uint64_t id = platform::MonotonicNs();
+    try {
+        std::random_device random;
+        id ^= (uint64_t{random()} << 32) ^ random();
+    } catch (const std::exception&) {
+        // No random source: the clock alone still differs between runs.
+    }
+    return id;
+}
+
 }  // namespace
 
-EventCore::EventCore(CoreCounters& counters, unsigned intakeWorkers) : counters_(counters) {
+EventCore::EventCore(CoreCounters& counters, unsigned intakeWorkers) : counters_(counters), runId_(NewRunId()) {
     // One core is left for the receivers and the writer that feed and drain the intake.
     if (intakeWorkers == 0) intakeWorkers = std::clamp(std::thread::hardware_concurrency(), 2u, 5u) - 1;
     workers_.reserve(intakeWorkers);
@@ -183,13 +195,13 @@ int EventCore::Enqueue(Pending&& pending, bool wait) {
     return kOk;
 }
 
-EventPtr EventCore::Parse(const Pending& p, const Pending::Entry& e, char* bytes, uint64_t sequence,
+EventPtr EventCore::Parse(const Pending& p, const Pending::Entry& e, char* bytes, uint64_t place,
                           const platform::SystemTime& now) const {
     auto record = std::make_unique<EventRecord>();
     record->time = now;
     record->type = p.type;
     record->rawLength = static_cast<uint32_t>(std::min<size_t>(e.length, UINT32_MAX));
-    record->sequence = sequence;
+    record->sequence = place;
     const std::string_view text(bytes, e.length);
 
     if (p.type == kEventSystem) {
@@ -282,20 +294,30 @@ void EventCore::IntakeWorker() {
         roomCv_.notify_all();
         // One clock reading per batch: its lines arrived within the same moment.
         const platform::SystemTime now = platform::LocalTimeNow();
-        uint64_t sequence = messageCounter_.fetch_add(lines, std::memory_order_relaxed);
+        // A record first holds its line's place in the batch; it gets its
+        // number when it joins the intake buffer.
+        uint64_t place = 0;
         parsed.reserve(lines);
         size_t parsedBytes = 0;
         for (Pending& p : batch) {
             for (const Pending::Entry& e : p.entries) {
-                if (EventPtr record = Parse(p, e, p.bytes.data() + e.offset, ++sequence, now)) {
+                if (EventPtr record = Parse(p, e, p.bytes.data() + e.offset, ++place, now)) {
                     parsedBytes += Footprint(*record);
                     parsed.push_back(std::move(record));
                 }
             }
         }
         Recycle(batch);
+        bool numbered = false;
         if (!parsed.empty()) {
             if (platform::AcquireRetrying(intakeLock_, counters_.locks, [this] { return Running(); })) {
+                // Numbered under the intake lock, so the buffer and then the
+                // queue hold records in the order of their numbers whichever
+                // worker finished first: a reader that follows the numbers
+                // (the JSON feed) never sees a lower one arrive after a higher.
+                const uint64_t base = messageCounter_.fetch_add(lines, std::memory_order_relaxed);
+                numbered = true;
+                for (EventPtr& record : parsed) record->sequence += base;
                 if (Running()) {
                     try {
                         intake_.insert(intake_.end(), std::make_move_iterator(parsed.begin()),
@@ -310,6 +332,8 @@ void EventCore::IntakeWorker() {
                 platform::Release(intakeLock_, counters_.locks);
             }
         }
+        // Lines that gave no record (refused, or dropped while stopping) count as intakes too.
+        if (!numbered) messageCounter_.fetch_add(lines, std::memory_order_relaxed);
         parsed.clear();
         activeIntake_.fetch_sub(static_cast<uint32_t>(lines), std::memory_order_release);
     }
@@ -429,6 +453,7 @@ int EventCore::DrainWhen(Pred shouldDrain, Blocking blocking, std::vector<EventP
     if (!lock) return kCollision;
     if (!shouldDrain(queue_.size())) return kNothingToRead;
     for (auto& [id, observer] : drainObservers_) observer();
+    if (!queue_.empty()) drainedThrough_.store(queue_.back()->sequence, std::memory_order_release);
     out.swap(queue_);
     generation_.fetch_add(1, std::memory_order_release);
     unfreedBytes_.store(queueBytes_, std::memory_order_relaxed);

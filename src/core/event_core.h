@@ -2,7 +2,8 @@
 // The event core: producers hand in raw lines with Submit/Report and return at
 // once; intake workers parse them into records and collect them in the intake
 // buffer; the mover appends that buffer to the processing queue every 500 ms,
-// where readers scan by position and the event database drains it.
+// where readers scan by position and the event database drains it. The
+// queue holds records in the order of their sequence numbers.
 #include <netinet/in.h>
 
 #include <atomic>
@@ -195,6 +196,12 @@ public:
     bool Running() const { return running_.load(std::memory_order_acquire); }
     uint32_t Generation() const { return generation_.load(std::memory_order_acquire); }
     uint64_t MessageCounter() const { return messageCounter_.load(std::memory_order_relaxed); }
+    // Tells one numbering from another: sequence numbers start again at 1
+    // with every event core, that is with every run of the program.
+    uint64_t RunId() const { return runId_; }
+    // The number of the newest record a drain has taken (0 before the first):
+    // every record numbered up to it has left the queue.
+    uint64_t DrainedThrough() const { return drainedThrough_.load(std::memory_order_acquire); }
     uint32_t ActiveIntake() const { return activeIntake_.load(std::memory_order_relaxed); }
     size_t QueueCount();
     platform::LockStats& Locks() { return counters_.locks; }
@@ -209,7 +216,9 @@ private:
     bool DrainerBehind() const;
     void Forget(size_t records, size_t bytes);  // records that left the undrained count
     void Recycle(std::vector<Pending>& done);
-    EventPtr Parse(const Pending& p, const Pending::Entry& e, char* bytes, uint64_t sequence,
+    // `place` (the line's, from 1) is the record's sequence until the
+    // worker numbers it.
+    EventPtr Parse(const Pending& p, const Pending::Entry& e, char* bytes, uint64_t place,
                    const platform::SystemTime& now) const;
     template <typename Pred>
     int DrainWhen(Pred shouldDrain, platform::Blocking blocking, std::vector<EventPtr>& out);
@@ -219,6 +228,8 @@ private:
     std::atomic<uint64_t> messageCounter_{0};
     std::atomic<uint32_t> activeIntake_{0};
     std::atomic<uint32_t> generation_{0};
+    const uint64_t runId_;
+    std::atomic<uint64_t> drainedThrough_{0};  // written under the queue lock
 
     // Handover from producers to intake workers: held only for a push or a pop.
     std::mutex pendingMutex_;

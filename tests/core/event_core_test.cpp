@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <set>
 #include <thread>
@@ -79,9 +80,9 @@ TEST(EventCore, SubmitParsesIntoTheQueue) {
     }
 }
 
-TEST(EventCore, ConcurrentProducersLoseNothing) {
+TEST(EventCore, ConcurrentProducersLoseNothingAndRecordsKeepTheirNumbersInOrder) {
     CoreCounters counters;
-    EventCore core(counters);
+    EventCore core(counters, 3);  // workers that finish in any order
     constexpr int kProducers = 4, kPerProducer = 5000;
     std::vector<std::thread> producers;
     std::atomic<int> refused{0};
@@ -118,6 +119,10 @@ TEST(EventCore, ConcurrentProducersLoseNothing) {
     for (const EventPtr& r : drained) sequences.insert(r->sequence), messages.insert(std::string(r->Message()));
     EXPECT_EQ(std::tuple(sequences.size(), messages.size()), std::tuple(drained.size(), drained.size()));
     EXPECT_EQ(std::tuple(*sequences.begin(), *sequences.rbegin()), std::tuple(1u, uint64_t(kProducers * kPerProducer)));
+    // Drains take the queue whole, so their order is the queue's.
+    const auto disorder = std::adjacent_find(drained.begin(), drained.end(),
+                                             [](const EventPtr& a, const EventPtr& b) { return a->sequence >= b->sequence; });
+    EXPECT_EQ(disorder, drained.end()) << "number " << (*disorder)->sequence << " before " << (*std::next(disorder))->sequence;
 }
 
 TEST(EventCore, ReceiveBatchesWaitForASlowDrainerInsteadOfPilingUp) {
