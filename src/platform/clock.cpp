@@ -35,6 +35,19 @@ SystemTime LocalTimeNow() {
     return ToLocalTime(ts.tv_sec, static_cast<uint16_t>(ts.tv_nsec / 1000000));
 }
 
+int32_t UtcOffsetSeconds(const SystemTime& local) {
+    tm t{};
+    t.tm_year = local.year - 1900;
+    t.tm_mon = local.month - 1;
+    t.tm_mday = local.day;
+    t.tm_hour = local.hour;
+    t.tm_min = local.minute;
+    t.tm_sec = local.second;
+    t.tm_isdst = -1;  // the zone's rules say whether summer time applies
+    if (mktime(&t) == static_cast<time_t>(-1)) return 0;
+    return static_cast<int32_t>(t.tm_gmtoff);
+}
+
 uint64_t UnixSecondsNow() {
     timespec ts{};
     clock_gettime(CLOCK_REALTIME, &ts);

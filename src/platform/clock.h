@@ -24,5 +24,9 @@ uint64_t MonotonicNs();
 SystemTime LocalTimeNow();
 uint64_t UnixSecondsNow();
 SystemTime ToLocalTime(int64_t unixSeconds, uint16_t milliseconds = 0);
+// East of UTC, in seconds, of the local time zone at this local time (the
+// dayOfWeek and milliseconds fields are not read); 0 when it is not a time
+// the zone knows.
+int32_t UtcOffsetSeconds(const SystemTime& local);
 
 }  // namespace qm::platform

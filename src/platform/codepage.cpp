@@ -337,6 +337,12 @@ std::string EncodeAsReceived(std::string_view text, TextCharset charset) {
     return std::string(text);
 }
 
+std::string_view CharsetName(TextCharset charset) {
+    if (charset == kAnsiByIconv) return AnsiCharset();
+    if (const SingleByteCharset* table = CharsetRegistry::Instance().Table(charset)) return table->Name();
+    return "UTF-8";
+}
+
 ReceivedText DecodeReceived(std::string_view bytes) {
     ReceivedText out;
     out.charset = ChooseCharset({bytes});

@@ -49,6 +49,10 @@ std::string DecodeWith(std::string_view bytes, TextCharset charset);
 // The bytes a text decoded with `charset` came from.
 std::string EncodeAsReceived(std::string_view text, TextCharset charset);
 
+// The name of the charset a text was decoded with ("UTF-8", "CP1251", ...),
+// valid for the whole run.
+std::string_view CharsetName(TextCharset charset);
+
 struct ReceivedText {
     std::string text;
     TextCharset charset = kUtf8Text;
