@@ -2,6 +2,8 @@
 
 #include <array>
 
+#include "http/log_feed.h"
+
 namespace qm::http {
 
 namespace {
@@ -23,6 +25,23 @@ std::optional<HttpResponse> ServeLog(const DynamicRequest& request) {
     return response;
 }
 
+// The newest events as JSON, under the same access rules as `log`. Its
+// type comes from its own entry, then the "json" one, and is JSON whatever
+// the default type says.
+std::optional<HttpResponse> ServeLogFeed(const DynamicRequest& request) {
+    std::string body = LogFeed(*request.setup.core, request.resource.query, request.setup.logExport.eventParam);
+    if (body.empty()) return std::nullopt;
+    const std::string& key = request.resource.key;
+    std::optional<std::string> mime = IniEntry(request.ini, "mime", key, kIniValueCapacity);
+    if (!mime) mime = IniEntry(request.ini, "mime", request.resource.extension, kIniValueCapacity);
+    HttpResponse response;
+    response.headers =
+        ContentHeaders(mime.value_or("application/json"),
+                       IniEntry(request.ini, "cache", key, kIniValueCapacity).value_or(request.setup.defaults.cacheControl));
+    response.body = std::move(body);
+    return response;
+}
+
 struct Row {
     std::string_view name;
     DynamicResource serve;
@@ -30,6 +49,7 @@ struct Row {
 
 constexpr std::array kResources{
     Row{"log", &ServeLog},
+    Row{"log.json", &ServeLogFeed},
 };
 
 }  // namespace

@@ -27,7 +27,9 @@ struct DynamicRequest {
 // The response, or nothing when there is nothing to serve ("404 Not Found").
 using DynamicResource = std::optional<HttpResponse> (*)(const DynamicRequest&);
 
-// The resource of this bare name (any case), or null.
+// The resource of this name (any case), or null. A name in the table is
+// made up on request even when it has an extension ("log.json"): a file of
+// that name in the web root is not served.
 DynamicResource FindDynamicResource(std::string_view name);
 
 }  // namespace qm::http

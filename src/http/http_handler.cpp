@@ -178,9 +178,8 @@ std::optional<HttpResponse> RequestHandler::CheckCredential(const HttpRequest& r
 }
 
 HttpResponse RequestHandler::Serve(const HttpResource& resource) {
-    if (!resource.IsDynamic()) return ServeFile(resource);
-    const DynamicResource serve = FindDynamicResource(resource.bareName);
-    if (!serve) return Refusal(HttpStatus::kNotFound);
+    const DynamicResource serve = FindDynamicResource(resource.name);
+    if (!serve) return resource.IsDynamic() ? Refusal(HttpStatus::kNotFound) : ServeFile(resource);
     std::optional<HttpResponse> response = serve(DynamicRequest{setup_, *ini_, resource, names_});
     return response ? std::move(*response) : Refusal(HttpStatus::kNotFound);
 }

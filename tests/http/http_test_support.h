@@ -83,6 +83,27 @@ inline HttpReply Curl(const std::vector<std::string>& args) {
     return ParseReply(ReadWholeFile(dir.path() / "out"));
 }
 
+// Python's strict JSON reader as the judge of an answer: `expression` is
+// evaluated with the parsed answer as `d` and printed as JSON (sorted keys,
+// non-ASCII escaped); "INVALID: ..." when the bytes are not UTF-8 or not JSON.
+inline std::string JsonEval(std::string_view json, std::string_view expression) {
+    TempDir dir("qm-json");
+    std::ofstream(dir.path() / "answer.json", std::ios::binary) << json;
+    const std::string program =
+        "import json, sys\n"
+        "try:\n"
+        "    d = json.loads(open(sys.argv[1], 'rb').read().decode('utf-8'))\n"
+        "except Exception as e:\n"
+        "    print('INVALID: %s' % e); sys.exit(0)\n"
+        "print(json.dumps(eval(sys.argv[2]), sort_keys=True))\n";
+    ChildProcess python({"/usr/bin/python3", "-c", program, (dir.path() / "answer.json").string(), std::string(expression)},
+                        dir.path() / "out.txt");
+    EXPECT_EQ(python.Exit(std::chrono::seconds(60)), 0) << ReadWholeFile(dir.path() / "out.txt");
+    std::string out = ReadWholeFile(dir.path() / "out.txt");
+    while (!out.empty() && out.back() == '\n') out.pop_back();
+    return out;
+}
+
 // A client that sends exactly the bytes it is given.
 class RawClient {
 public:
