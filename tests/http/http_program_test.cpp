@@ -54,25 +54,48 @@ TEST(HttpProgram, DefaultPageShowsLoggedEventsInChromium) {
     // The page fetches the log itself; virtual time lets its timers run
     // while waiting for what it fetched.
     std::string dom;
-    const bool rendered = WaitUntil(
-        [&] {
-            TempDir profile("qm-chromium");
-            ChildProcess chromium({kChromium, "--headless", "--no-sandbox", "--disable-gpu", "--disable-quic",
-                                   "--no-first-run", "--disable-background-networking", "--disable-component-update",
-                                   "--disable-sync", "--user-data-dir=" + (profile.path() / "data").string(),
-                                   "--virtual-time-budget=5000", "--dump-dom", url},
-                                  profile.path() / "dom.html");
-            chromium.Exit(120s);
-            dom = ReadWholeFile(profile.path() / "dom.html");
-            return Contains(dom, marker + "-info");
-        },
-        180s);
-    ASSERT_TRUE(rendered) << dom;
+    const auto rendered = [&](const std::string& page) {
+        return WaitUntil(
+            [&] {
+                TempDir profile("qm-chromium");
+                ChildProcess chromium({kChromium, "--headless", "--no-sandbox", "--disable-gpu", "--disable-quic",
+                                       "--no-first-run", "--disable-background-networking", "--disable-component-update",
+                                       "--disable-sync", "--user-data-dir=" + (profile.path() / "data").string(),
+                                       "--virtual-time-budget=5000", "--dump-dom", page},
+                                      profile.path() / "dom.html");
+                chromium.Exit(120s);
+                dom = ReadWholeFile(profile.path() / "dom.html");
+                return Contains(dom, marker + "-info");
+            },
+            180s);
+    };
+    ASSERT_TRUE(rendered(url)) << dom;
     EXPECT_TRUE(std::regex_search(dom, std::regex("<tr class=\"sev-3\"><td class=\"time\">[0-9.: ]+</td><td class=\"level\">Error</td>"
                                                   "<td class=\"sender\">127\\.0\\.0\\.1</td><td class=\"message\">[^<]*" +
                                                   marker + "-error</td></tr>")))
         << dom;
     EXPECT_TRUE(Contains(dom, "<td class=\"level\">Informational</td>")) << dom;
+    EXPECT_TRUE(std::regex_search(dom, std::regex("<span id=\"shown\">[1-9][0-9]* events</span>"))) << dom;
+
+    // A filter given in the address: the text in another case, at least a
+    // warning. The error row stays, the informational one is hidden, and
+    // the page counts them.
+    std::string upper = marker;
+    for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    ASSERT_TRUE(rendered(url + "#text=" + upper + "&sev=4")) << dom;
+    const std::regex visibleError("<tr class=\"sev-3\"><td class=\"time\">[^<]*</td><td class=\"level\">Error</td>"
+                                  "<td class=\"sender\">127\\.0\\.0\\.1</td><td class=\"message\">[^<]*" + marker + "-error<");
+    const std::regex hiddenInfo("<tr class=\"sev-6\" hidden=\"\"><td class=\"time\">[^<]*</td><td class=\"level\">"
+                                "Informational</td><td class=\"sender\">127\\.0\\.0\\.1</td><td class=\"message\">[^<]*" +
+                                marker + "-info<");
+    EXPECT_TRUE(std::regex_search(dom, visibleError)) << dom;
+    EXPECT_TRUE(std::regex_search(dom, hiddenInfo)) << dom;
+    EXPECT_TRUE(std::regex_search(dom, std::regex("<span id=\"shown\">1 of [1-9][0-9]* shown</span>"))) << dom;
+    // An invalid regular expression says so and filters by the rest only.
+    ASSERT_TRUE(rendered(url + "#regex=1&text=(&sev=3")) << dom;
+    EXPECT_TRUE(Contains(dom, "<span id=\"hint\">not a valid regular expression")) << dom;
+    EXPECT_TRUE(std::regex_search(dom, visibleError)) << dom;
+    EXPECT_TRUE(std::regex_search(dom, hiddenInfo)) << dom;
 
     ASSERT_TRUE(run->Signal(SIGTERM));
     EXPECT_EQ(run->Exit(30s), 0) << box.OutputText();
