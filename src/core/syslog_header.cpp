@@ -103,6 +103,13 @@ size_t WordEnd(std::string_view m, size_t at, size_t limit) {
     return q;
 }
 
+// A host name word: no control characters (names in UTF-8 are let through).
+bool HostWord(std::string_view m, size_t at, size_t end) {
+    for (size_t q = at; q < end; ++q)
+        if (static_cast<unsigned char>(m[q]) < ' ' || m[q] == 127) return false;
+    return end > at;
+}
+
 // A tag: TAG: or TAG[PID]: followed by a space or the end. Senders that
 // leave the colon out are understood only with a PID after a time stamp:
 // a plain word there is as likely the first word of the message.
@@ -225,7 +232,7 @@ SyslogHeader Parse3164(std::string_view m) {
         // The host before the time stamp ("host: *Mar 1 …"), as some switches
         // name themselves.
         const size_t word = WordEnd(m, p, kHostLimit + 1);
-        if (word != kNotFound && word > p + 1 && m[word - 1] == ':') {
+        if (word != kNotFound && word > p + 1 && m[word - 1] == ':' && HostWord(m, p, word - 1)) {
             const size_t next = SkipSpaces(m, word);
             timeEnd = MatchTime(m, next);
             if (timeEnd != kNotFound) {
@@ -247,7 +254,7 @@ SyslogHeader Parse3164(std::string_view m) {
             const Tag tag = MatchTag(m, p, false);
             if (tag.end == kNotFound) {
                 const size_t word = WordEnd(m, p, kHostLimit);
-                if (word != kNotFound && word > p) {
+                if (word != kNotFound && HostWord(m, p, word)) {
                     h.host = Span(p, word - p);
                     p = SkipSpaces(m, word);
                 }

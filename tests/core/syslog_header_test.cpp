@@ -91,7 +91,8 @@ TEST(SyslogHeader, Rfc3164AndTheFormsDevicesSend) {
     // word with a colon inside, a month that is not one, an empty message.
     for (const char* plain : {R"(date=2024-01-02 time=03:04:05 devname="FG100" type="traffic")",
                               "dhcp,info dhcp-client on ether1 got IP address 10.1.1.5", "http://example.com/ down",
-                              "Foo 11 22:14:15 host app: x", "Oct 11 22:14 host app: x", "", "   "}) {
+                              "Foo 11 22:14:15 host app: x", "Oct 11 22:14 host app: x", "", "   ",
+                              "8\x11: *Mar  1 00:05:29.618: %SYS-5-CONFIG_I: a control byte is no host name"}) {
         ExpectHeader(plain, {kNone, "", "", "", "", "", "", plain});
     }
 }
