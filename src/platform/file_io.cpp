@@ -1,5 +1,6 @@
 #include "platform/file_io.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -28,11 +29,27 @@ int CloseChecked(int fd, int error) {
 }
 }  // namespace
 
-int AppendFile::Open(const std::filesystem::path& path) {
+int AppendFile::OpenWith(const std::filesystem::path& path, int flags) {
     Close();
-    fd_ = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+    fd_ = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC | flags, 0644);
     return fd_ < 0 ? errno : 0;
 }
+
+int AppendFile::Open(const std::filesystem::path& path, uint64_t* size) {
+    if (int error = OpenWith(path, 0)) return error;
+    if (size) {
+        struct stat st {};
+        if (::fstat(fd_, &st) != 0) {
+            const int error = errno;
+            Close();
+            return error;
+        }
+        *size = static_cast<uint64_t>(st.st_size);
+    }
+    return 0;
+}
+
+int AppendFile::Create(const std::filesystem::path& path) { return OpenWith(path, O_EXCL); }
 
 int AppendFile::Write(std::string_view bytes) {
     if (fd_ < 0) return EBADF;
@@ -93,6 +110,34 @@ int ReadWholeFile(const std::filesystem::path& path, std::string& out) {
     }
     ::close(fd);
     return 0;
+}
+
+int ListFolderFiles(const std::filesystem::path& folder, std::vector<FolderFile>& out) {
+    out.clear();
+    const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return errno;
+    DIR* dir = ::fdopendir(fd);
+    if (!dir) {
+        const int error = errno;
+        ::close(fd);
+        return error;
+    }
+    int error = 0;
+    for (;;) {
+        errno = 0;
+        const dirent* entry = ::readdir(dir);
+        if (!entry) {
+            error = errno;
+            break;
+        }
+        // Not followed: a link named like a log file is no log file.
+        struct stat st {};
+        if (::fstatat(fd, entry->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(st.st_mode)) continue;
+        out.push_back({entry->d_name, static_cast<uint64_t>(st.st_size),
+                       int64_t(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec});
+    }
+    ::closedir(dir);  // closes fd as well
+    return error;
 }
 
 }  // namespace qm::platform

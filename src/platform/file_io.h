@@ -1,8 +1,11 @@
 #pragma once
-// Whole-file reads and writes for log files; errors come back as errno values.
+// Whole-file reads and writes for log files, and what a log folder holds;
+// errors come back as errno values.
+#include <cstdint>
 #include <filesystem>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace qm::platform {
 
@@ -15,11 +18,17 @@ public:
     AppendFile(const AppendFile&) = delete;
     AppendFile& operator=(const AppendFile&) = delete;
 
-    int Open(const std::filesystem::path& path);  // 0 or errno
+    // Opens the file, made when missing; `size`, when given, gets the bytes
+    // it already holds. 0 or errno.
+    int Open(const std::filesystem::path& path, uint64_t* size = nullptr);
+    // Makes a new, empty file; one that exists already is EEXIST and is
+    // left as it is. 0 or errno.
+    int Create(const std::filesystem::path& path);
     int Write(std::string_view bytes);             // 0 or errno
     int Close();                                   // 0 or errno (a failed close loses data too)
 
 private:
+    int OpenWith(const std::filesystem::path& path, int flags);
     int fd_ = -1;
 };
 
@@ -30,5 +39,16 @@ int AppendToFile(const std::filesystem::path& path, std::string_view bytes);
 int ReplaceFile(const std::filesystem::path& path, std::string_view bytes);
 // Reads the whole file into `out`; 0 or errno (ENOENT when it does not exist).
 int ReadWholeFile(const std::filesystem::path& path, std::string& out);
+
+// A regular file directly inside a folder.
+struct FolderFile {
+    std::string name;
+    uint64_t size = 0;
+    int64_t modifiedNs = 0;  // last write, nanoseconds since 1970 UTC
+};
+// The regular files in `folder`, in no particular order. Links, folders and
+// anything else are left out, so whoever deletes by this list deletes
+// files only. 0 or errno.
+int ListFolderFiles(const std::filesystem::path& folder, std::vector<FolderFile>& out);
 
 }  // namespace qm::platform
