@@ -86,6 +86,10 @@ void AppendLogLine(std::string& out, std::string_view logFormat, const core::Eve
     platform::AppendUtf16LEBytes(out, std::string_view(numbers, size_t(w - numbers)));
 }
 
+std::string_view UsableLogNameFormat(std::string_view nameFormat) {
+    return IsValidLogNameFormat(nameFormat) ? nameFormat : std::string_view(kDefaultLogNameFormat);
+}
+
 std::string LogFileName(std::string_view nameFormat, const platform::SystemTime& now) {
     const core::FormatArg args[] = {
         core::FormatArg::From(uint32_t(now.day)),  core::FormatArg::From(uint32_t(now.month)),

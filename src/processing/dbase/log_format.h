@@ -45,5 +45,7 @@ void ForEachStoredLine(std::string_view content, F&& each) {
 void AppendLogLine(std::string& out, std::string_view logFormat, const core::EventRecord& event);
 // The file name for a write at `now`; the default format when the target's is unusable.
 std::string LogFileName(std::string_view nameFormat, const platform::SystemTime& now);
+// The name format that names a target's files: its own, or the default when its own is unusable.
+std::string_view UsableLogNameFormat(std::string_view nameFormat);
 
 }  // namespace qm::processing
