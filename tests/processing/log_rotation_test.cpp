@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cerrno>
 
 #include "processing/dbase/dbase_settings.h"
 #include "processing/processing_test_support.h"
@@ -14,21 +13,6 @@ namespace {
 namespace fs = std::filesystem;
 using platform::FolderFile;
 using platform::SystemTime;
-
-SystemTime At(uint16_t day, uint16_t hour, uint16_t minute, uint16_t second) {
-    SystemTime t;
-    t.year = 2026, t.month = 12, t.day = day, t.hour = hour, t.minute = minute, t.second = second;
-    return t;
-}
-
-std::vector<std::string> Names(const fs::path& folder) {
-    std::vector<FolderFile> files;
-    EXPECT_EQ(platform::ListFolderFiles(folder, files), 0);
-    std::vector<std::string> names;
-    for (const FolderFile& f : files) names.push_back(f.name);
-    std::sort(names.begin(), names.end());
-    return names;
-}
 
 TEST(LogNamePattern, ConversionsAreDigitRunsAndTakenNamesGetANumberBeforeTheExtension) {
     const LogNamePattern standard(kDefaultLogNameFormat);
@@ -70,105 +54,51 @@ TEST(LogRetention, DeletesBeyondTheCountAndAgeOldestFirstButNeverWhatIsKept) {
     EXPECT_TRUE(ExpiredFiles(files, {0, UINT32_MAX}, now, {}).empty());
 }
 
-class TargetLogTest : public ::testing::Test {
-protected:
-    // One write as the worker does it: open, the pieces, close.
-    int Write(TargetLog& log, const RotationRule& rule, const SystemTime& now, const std::vector<std::string>& pieces,
-              const std::string& format = "r.log") {
-        platform::AppendFile file;
-        if (int error = log.Open(folder_, format, rule, now, file, [&] { return neighbours_; })) return error;
-        for (const std::string& piece : pieces) {
-            if (int error = log.RollIfFull(folder_, now, file)) return error;
-            if (int error = file.Write(piece)) return error;
-            log.Wrote(piece.size());
-        }
-        return file.Close();
+// Writes the pieces as the worker does: open, then each piece after a roll
+// when the file is full.
+int WritePieces(TargetLog& log, const fs::path& folder, const RotationRule& rule, const Neighbours& around,
+                const std::vector<std::string>& pieces) {
+    const SystemTime now = platform::LocalTimeNow();
+    platform::AppendFile file;
+    if (int error = log.Open(folder, "r.log", rule, now, file, [&] { return around; })) return error;
+    for (const std::string& piece : pieces) {
+        if (int error = log.RollIfFull(folder, now, file)) return error;
+        if (int error = file.Write(piece)) return error;
+        log.Wrote(piece.size());
     }
-    std::string Read(const std::string& name) { return test::ReadWholeFile(folder_ / name); }
+    return file.Close();
+}
 
-    qm::testing::TempDir temp_{"qm-rotation"};
-    fs::path folder_ = temp_.path();
-    Neighbours neighbours_;
-};
-
-TEST_F(TargetLogTest, SizeRotationFillsFilesInTurnAndNeverTakesAnExistingName) {
-    test::Spill(folder_ / "r-1.log", "someone else's");
-    TargetLog log;
+// Size and the restart case run through the module's tests; here the names
+// a target must not write into.
+TEST(TargetLog, ANewFileTakesNoExistingNameAndNoFileAnotherTargetCouldHaveNamed) {
+    qm::testing::TempDir temp{"qm-rotation"};
+    const fs::path folder = temp.path();
+    const auto read = [&](const char* name) { return test::ReadWholeFile(folder / name); };
+    test::Spill(folder / "r-1.log", "someone else's, full");
     const RotationRule rule{10, false};
-    ASSERT_EQ(Write(log, rule, At(6, 8, 0, 0), {"aaaa", "bbbb"}), 0);
-    ASSERT_EQ(Write(log, rule, At(6, 8, 0, 1), {"cccc", "dddd", "eeee"}), 0);  // passes 10 after "cccc"
-    ASSERT_EQ(Write(log, rule, At(6, 8, 0, 2), {"ffff"}), 0);
-    EXPECT_EQ(Read("r.log"), "aaaabbbbcccc");
-    EXPECT_EQ(Read("r-1.log"), "someone else's");
-    EXPECT_EQ(Read("r-2.log"), "ddddeeeeffff");
-    EXPECT_EQ(log.Name(), "r-2.log");
-
-    // Without rotation every write forms its name again and appends to it.
-    TargetLog plain;
-    ASSERT_EQ(Write(plain, {}, At(6, 8, 0, 0), {"1"}, "p_%.2u%.2u.log"), 0);
-    ASSERT_EQ(Write(plain, {}, At(6, 8, 0, 0), {"2"}, "p_%.2u%.2u.log"), 0);
-    ASSERT_EQ(Write(plain, {}, At(7, 8, 0, 0), {"3"}, "p_%.2u%.2u.log"), 0);
-    EXPECT_EQ(Read("p_0612.log"), "12");
-    EXPECT_EQ(Read("p_0712.log"), "3");
-}
-
-TEST_F(TargetLogTest, MidnightStartsAFileNamedByTheNewDayAndTheNameIsFormedOnce) {
     TargetLog log;
-    const RotationRule rule{0, true};
-    ASSERT_EQ(Write(log, rule, At(6, 23, 59, 58), {"x"}, kDefaultLogNameFormat), 0);
-    ASSERT_EQ(Write(log, rule, At(6, 23, 59, 59), {"y"}, kDefaultLogNameFormat), 0);
-    ASSERT_EQ(Write(log, rule, At(7, 0, 0, 1), {"z"}, kDefaultLogNameFormat), 0);
-    EXPECT_EQ(Names(folder_), (std::vector<std::string>{"log_06122026_235958.log", "log_07122026_000001.log"}));
-    EXPECT_EQ(Read("log_06122026_235958.log"), "xy");
-}
+    ASSERT_EQ(WritePieces(log, folder, rule, {}, {"aaaa", "bbbb", "cccc", "dddd"}), 0);
+    EXPECT_EQ(read("r.log"), "aaaabbbbcccc");
+    EXPECT_EQ(read("r-1.log"), "someone else's, full");
+    EXPECT_EQ(read("r-2.log"), "dddd");
 
-TEST_F(TargetLogTest, AfterARestartTheNewestOwnFileIsTakenUpWhileItQualifies) {
-    const RotationRule rule{10, true};
-    const SystemTime today = platform::LocalTimeNow();
-    test::Spill(folder_ / "r.log", "old");
-    test::Spill(folder_ / "r-1.log", "newer");  // written last
-    fs::last_write_time(folder_ / "r.log", fs::last_write_time(folder_ / "r-1.log") - std::chrono::hours(1));
-    TargetLog restarted;
-    ASSERT_EQ(Write(restarted, rule, today, {"+"}), 0);
-    EXPECT_EQ(Read("r-1.log"), "newer+");
-
-    // Full: a new file.
-    test::Spill(folder_ / "r-1.log", std::string(10, 'f'));
-    TargetLog full;
-    ASSERT_EQ(Write(full, rule, today, {"a"}), 0);
-    EXPECT_EQ(full.Name(), "r-2.log");
-    // Last written two days ago, with midnight rotation: a new file.
-    for (const char* name : {"r.log", "r-1.log", "r-2.log"})
-        fs::last_write_time(folder_ / name, fs::file_time_type::clock::now() - std::chrono::hours(48));
-    TargetLog stale;
-    ASSERT_EQ(Write(stale, rule, today, {"b"}), 0);
-    EXPECT_EQ(stale.Name(), "r-3.log");
-
-    // A file another target's pattern gives too, or one named as never to
-    // take, is not continued: two targets never write one file.
-    neighbours_.formats = {"r-%u.log"};
-    TargetLog shared;
-    ASSERT_EQ(Write(shared, rule, today, {"c"}), 0);
-    EXPECT_EQ(shared.Name(), "r-4.log") << "r-3.log could be the other target's";
-    neighbours_ = {{}, {"r-4.log"}};
-    TargetLog never;
-    ASSERT_EQ(Write(never, rule, today, {"d"}), 0);
+    // After a restart the newest own file (r-2.log) is taken up, unless
+    // another target's format could have named it or it is never to be taken.
+    TargetLog shared, resumed, never;
+    ASSERT_EQ(WritePieces(shared, folder, rule, {{"r-%u.log"}, {}}, {"e"}), 0);
+    EXPECT_EQ(shared.Name(), "r-3.log");
+    // Written last: r-2.log, before it r-3.log.
+    const auto now = fs::file_time_type::clock::now();
+    int hours = 4;
+    for (const char* name : {"r.log", "r-1.log", "r-3.log", "r-2.log"})
+        fs::last_write_time(folder / name, now - std::chrono::hours(hours--));
+    ASSERT_EQ(WritePieces(resumed, folder, rule, {}, {"f"}), 0);
+    EXPECT_EQ(resumed.Name(), "r-2.log");
+    ASSERT_EQ(WritePieces(never, folder, rule, {{}, {"r-2.log"}}, {"g"}), 0);
     EXPECT_EQ(never.Name(), "r-3.log");
-    EXPECT_EQ(Read("r-3.log"), "bd");
-}
-
-TEST_F(TargetLogTest, AFileThatCannotBeMadeIsAnErrorAndTheNextWriteTriesAgain) {
-    TargetLog log;
-    const RotationRule rule{4, false};
-    ASSERT_EQ(Write(log, rule, At(6, 8, 0, 0), {"full"}), 0);
-    fs::rename(folder_, folder_.string() + ".away");
-    test::Spill(folder_, "");  // a file where the folder was
-    EXPECT_EQ(Write(log, rule, At(6, 8, 0, 1), {"next"}), ENOTDIR);
-    fs::remove(folder_);
-    fs::rename(folder_.string() + ".away", folder_);
-    ASSERT_EQ(Write(log, rule, At(6, 8, 0, 2), {"next"}), 0);
-    EXPECT_EQ(Read("r-1.log"), "next");
-    EXPECT_EQ(Read("r.log"), "full");
+    EXPECT_EQ(read("r-2.log"), "ddddf");
+    EXPECT_EQ(read("r-3.log"), "eg");
 }
 
 }  // namespace
