@@ -23,13 +23,28 @@ ModuleWords Dbase() {
     w.printedItem = {{"Delete", std::string(kDeleteMark), P::Signed},
                      {"Enable", "Enable", P::Signed},
                      {"LogNameFormat", "StrLogNameFormat", P::Text},
-                     {"Name", "StrName", P::Text}};
+                     {"Name", "StrName", P::Text},
+                     {"RotateSize", "RotateSize", P::Unsigned},
+                     {"RotateMidnight", "RotateMidnight", P::Signed},
+                     {"KeepFiles", "KeepFiles", P::Unsigned},
+                     {"KeepDays", "KeepDays", P::Unsigned}};
+    // Rotation and retention: sizes in MB, counts and days; 0 switches each off.
     w.item = {{{"delete", "del"}, Refused()},
               {{"enable", "en"}, Flag("Enable")},
               {{"name"}, Refused()},
               {{"nameformat", "namefmt"}, Text("StrLogNameFormat", 63)},
+              {{"rotatesize", "rotate_size"}, Range("RotateSize", 0, 1048576, 0)},
+              {{"rotatemidnight", "rotate_midnight"}, Flag("RotateMidnight")},
+              {{"keepfiles", "keep_files"}, Range("KeepFiles", 0, 100000, 0)},
+              {{"keepdays", "keep_days"}, Range("KeepDays", 0, 36500, 0)},
               {{"default", "reset"},
-               Reset({{"Enable", "1"}, {"StrName", "Default"}, {"StrLogNameFormat", "log_%.2u%.2u%.2u_%.2u%.2u%.2u.log"}})}};
+               Reset({{"Enable", "1"},
+                      {"StrName", "Default"},
+                      {"StrLogNameFormat", "log_%.2u%.2u%.2u_%.2u%.2u%.2u.log"},
+                      {"RotateSize", "0"},
+                      {"RotateMidnight", "0"},
+                      {"KeepFiles", "0"},
+                      {"KeepDays", "0"}})}};
     w.common = {{{"lastlog", "last_log"}, Text("StrLastLog", 63)},
                 {{"format", "fmt"}, Text("StrLogFormat", 63)},
                 {{"timeout", "tmo"}, Range("Timeout", 900, 120000, 10000)},

@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
+#include <ctime>
 #include <regex>
 #include <stdexcept>
 
@@ -29,6 +31,7 @@ const std::string kSaved = "База данных сохранена ";
 const std::string kFileError = "Ошибка при работе с файлом ";
 const std::string kLoading = "Загрузка базы данных из ";
 const std::string kLoaded = "База данных загружена (";
+const std::string kDeleted = "Удалён старый файл журнала ";
 
 template <typename T>
 std::vector<T> operator+(std::vector<T> a, const std::vector<T>& b) {
@@ -206,6 +209,36 @@ protected:
         }, "too few file reports");
     }
 
+    // Hands `lines` over in one piece, as a flood comes, and wakes the worker.
+    void Flood(const Lines& lines) {
+        core::IntakeBatch batch(core::kEventExternal, core::kNoSeverity);
+        sockaddr_in from{};
+        from.sin_family = AF_INET;
+        from.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        for (const std::string& line : lines) batch.Add(line, from);
+        ASSERT_EQ(Events().HandOver(batch, true), core::kOk);
+        module_->Wake();
+    }
+    // A write, and exactly `count` deletion reports after it.
+    Records Deleting(const Lines& lines, size_t count) {
+        const auto deletions = [](const Records& r) {
+            return size_t(std::count_if(r.begin(), r.end(), [](const core::EventRecord& e) { return Has({e}, kDeleted, true); }));
+        };
+        const Records written = WriteBatch(lines, 1);
+        const Records all = written + TakeUntil([&](const Records& seen) { return deletions(written + seen) >= count; },
+                                                "too few deletions");
+        EXPECT_EQ(deletions(all), count);
+        return all;
+    }
+    // A write in which targets fail without a word: waits for the module's error count.
+    Records WriteFailing(const Lines& lines, uint32_t errors) {
+        Queue(lines);
+        module_->Wake();
+        EXPECT_TRUE(WaitUntil([&] { return module_->ErrorCount() >= errors; })) << "the write never failed";
+        return Take();
+    }
+
+    std::atomic<int64_t> clock_{0};  // what the worker's clock says, once a test sets it
     qm::testing::TempDir temp_{"qm-dbase"};
     fs::path root_ = temp_.path() / "home";
     fs::path logs_ = root_ / "Logs";
@@ -441,7 +474,11 @@ TEST_F(DbaseModuleTest, LinesSeveralFailingTargetsMissedGoToTheBufferFileOnceInO
     EXPECT_TRUE(Has(WriteBatch(first, 2), kSaved + (logs_ / "b.log").string()));
     fs::remove(logs_ / "b.log");
     fs::create_directories(logs_ / "b.log");
-    EXPECT_FALSE(Has(WriteBatch(second, 2), kSaved, true));
+    // a.log's failure goes on without a second report; b.log's is new.
+    const Records failed = WriteBatch(second, 1);
+    EXPECT_FALSE(Has(failed, kSaved, true));
+    EXPECT_TRUE(Has(failed, FileError(logs_ / "b.log", EISDIR)));
+    EXPECT_FALSE(Has(failed, FileError(logs_ / "a.log", EISDIR)));
     Queue(queued);
     Stop();
     EXPECT_EQ(LogLines(buffer_), first + second + queued);
@@ -458,6 +495,169 @@ TEST_F(DbaseModuleTest, UnreadableBufferFileIsNeverOverwritten) {
     RunOnce(second);
     EXPECT_EQ(Sorted(LogLines(next)), Sorted(first + second));
     EXPECT_TRUE(fs::is_directory(buffer_ / "inside"));
+}
+
+// ---- rotation and retention ------------------------------------------------------------
+
+// Seconds since 1970 of a local time.
+int64_t LocalUnix(int day, int hour, int minute, int second) {
+    std::tm t{};
+    t.tm_year = 2026 - 1900, t.tm_mon = 11, t.tm_mday = day, t.tm_hour = hour, t.tm_min = minute, t.tm_sec = second;
+    t.tm_isdst = -1;
+    return int64_t(std::mktime(&t));
+}
+
+TEST_F(DbaseModuleTest, SizeRotationSpreadsTheLogOverFilesThatReadInTurnAsTheWholeLog) {
+    DbaseIni().Targets({"rot.log", "plain.log"}).Number("Item.0-RotateSize", 1).Save(root_);
+    Start();
+    // Three floods of about 1 MB each, drained in batches as they come.
+    Lines all;
+    for (int flood = 0; flood < 3; ++flood) {
+        Lines lines;
+        for (int n = 0; n < 10000; ++n)
+            lines.push_back("<13>flood " + std::to_string(flood) + " line " + std::to_string(n) + "|a2;10.0.0.7;6 12 2026 8 5 9 " +
+                            std::to_string(n % 1000) + ";");
+        Flood(lines);
+        all = all + lines;
+        const uintmax_t bytes = Stored(all).size();
+        ASSERT_TRUE(WaitUntil([&] {
+            std::error_code ec;
+            return fs::file_size(logs_ / "plain.log", ec) == bytes && !ec;
+        })) << "flood " << flood;
+    }
+    Stop();
+    std::string joined;
+    size_t files = 0;
+    for (std::string name = "rot.log"; fs::exists(logs_ / name); name = "rot-" + std::to_string(++files) + ".log") {
+        const std::string bytes = ReadWholeFile(logs_ / name);
+        EXPECT_EQ(Stored(LogLines(logs_ / name)), bytes) << name << " holds whole lines only";
+        const bool last = !fs::exists(logs_ / ("rot-" + std::to_string(files + 1) + ".log"));
+        // A file passes its size by less than a piece of the batch.
+        if (!last) {
+            EXPECT_TRUE(bytes.size() >= kRotateUnitBytes && bytes.size() < kRotateUnitBytes + 140 * 1024) << name;
+        }
+        joined += bytes;
+    }
+    EXPECT_GE(files, 3u);
+    EXPECT_EQ(joined, ReadWholeFile(logs_ / "plain.log"));
+    EXPECT_EQ(Sorted(LogLines(logs_ / "plain.log")), Sorted(all));
+}
+
+TEST_F(DbaseModuleTest, MidnightRotationNamesTheFileOnceAndStartsAnotherOnTheNewDay) {
+    DbaseIni().Targets({kDefaultLogNameFormat}).Number("Item.0-RotateMidnight", 1, 1).Save(root_);
+    Start();
+    clock_ = LocalUnix(6, 23, 59, 58);
+    module_->SetClock([this] { return clock_.load(); });
+    const Lines a = Relayed("a", 0, 21), b = Relayed("b", 100, 21), c = Relayed("c", 200, 21);
+    WriteBatch(a, 1);
+    clock_ = LocalUnix(6, 23, 59, 59);
+    WriteBatch(b, 1);
+    clock_ = LocalUnix(7, 0, 0, 1);
+    WriteBatch(c, 1);
+    EXPECT_EQ(FileNames(logs_), (Lines{"log_06122026_235958.log", "log_07122026_000001.log"}));
+    EXPECT_EQ(ReadWholeFile(logs_ / "log_06122026_235958.log"), Stored(a + b));
+    EXPECT_EQ(ReadWholeFile(logs_ / "log_07122026_000001.log"), Stored(c));
+}
+
+TEST_F(DbaseModuleTest, ARestartedTargetTakesItsFileUpAgainUntilItNoLongerQualifies) {
+    DbaseIni().Targets({kDefaultLogNameFormat}).Number("Item.0-RotateSize", 1).Number("Item.0-RotateMidnight", 1, 1).Save(root_);
+    const Lines a = Relayed("a", 0, 21), b = Relayed("b", 100, 21), c = Relayed("c", 200, 21);
+    Start();
+    WriteBatch(a, 1);
+    Stop();
+    const Lines files = FileNames(logs_);
+    ASSERT_EQ(files.size(), 2u);  // the log and log_last.log
+    const fs::path first = logs_ / files[0];
+    Start();
+    // A later second, which the format alone would give a file of its own.
+    const uint16_t second = platform::LocalTimeNow().second;
+    ASSERT_TRUE(WaitUntil([&] { return platform::LocalTimeNow().second != second; }));
+    WriteBatch(b, 1);
+    EXPECT_EQ(FileNames(logs_), files);
+    EXPECT_EQ(ReadWholeFile(first), Stored(a + b));
+    // Last written yesterday: midnight has passed for it.
+    Stop();
+    fs::last_write_time(first, fs::last_write_time(first) - std::chrono::hours(25));
+    Start();
+    WriteBatch(c, 1);
+    const Lines now = FileNames(logs_);
+    ASSERT_EQ(now.size(), 3u);
+    EXPECT_EQ(ReadWholeFile(first), Stored(a + b));
+    for (const std::string& name : now) {
+        if (name != files[0] && name != files[1]) {
+            EXPECT_EQ(ReadWholeFile(logs_ / name), Stored(c));
+        }
+    }
+}
+
+TEST_F(DbaseModuleTest, RetentionDeletesOnlyTheTargetsOwnOldestFilesAndSaysSo) {
+    // The buffer file is named so that the target's format could have named it.
+    const std::string buffer = "log_01011999_000000.log";
+    DbaseIni().Text("Common.StrLastLog", buffer).Targets({kDefaultLogNameFormat, "other_%u.log"})
+        .Number("Item.0-KeepFiles", 3).Save(root_);
+    const auto plant = [&](const std::string& name, int hoursAgo) {
+        Spill(logs_ / name, "");
+        fs::last_write_time(logs_ / name, fs::file_time_type::clock::now() - std::chrono::hours(hoursAgo));
+    };
+    // Ranked by last write, not by the date in the name.
+    plant("log_01012026_000000.log", 30), plant("log_31122025_000000.log", 20);
+    plant("log_02012026_000000-1.log", 10), plant("log_05012026_000000.log", 5);
+    for (const char* foreign : {"other_1.log", "notes.txt", "log_01012026_000000.log.bak", "log_1_2.log"}) plant(foreign, 100);
+    plant(buffer, 100);
+    fs::create_directories(logs_ / "log_01012020_000000.log");
+    fs::create_symlink(logs_ / "notes.txt", logs_ / "log_01012019_000000.log");
+    Start();
+    Lines kept = FileNames(logs_);
+    const Records first = Deleting(Relayed("a", 0, 21), 2);
+    for (const char* gone : {"log_01012026_000000.log", "log_31122025_000000.log"}) {
+        EXPECT_TRUE(Has(first, kDeleted + (logs_ / gone).string())) << gone;
+        std::erase(kept, gone);
+    }
+    const Lines written = FileNames(logs_);
+    ASSERT_EQ(written.size(), kept.size() + 2);  // and each target's new file
+    EXPECT_TRUE(std::includes(written.begin(), written.end(), kept.begin(), kept.end()));
+
+    // By age: a day kept, the file written 30 hours ago goes.
+    LogTarget target = *module_->Record(0);
+    target.keepFiles = 0, target.keepDays = 1;
+    ASSERT_TRUE(module_->ReplaceRecord(0, target));
+    plant("log_03012026_000000.log", 30);
+    EXPECT_TRUE(Has(Deleting(Relayed("b", 0, 21), 1), kDeleted + (logs_ / "log_03012026_000000.log").string()));
+    for (const std::string& name : written) EXPECT_TRUE(fs::exists(logs_ / name)) << name;
+}
+
+// A full disk (/dev/full says ENOSPC to every write) and a rotation whose
+// new file cannot be made: each told once, and every line arrives later.
+TEST_F(DbaseModuleTest, FailedWritesAreToldOncePerEpisodeAndTheirLinesArriveLater) {
+    DbaseIni().Targets({"r.log", "full.log"}).Number("Item.0-RotateSize", 1).Save(root_);
+    const std::string planted(kRotateUnitBytes - 2, 'a');  // taken up, then full
+    Spill(logs_ / "r.log", planted);
+    fs::create_symlink("/dev/full", logs_ / "full.log");
+    Start();
+    const uint32_t errors = module_->ErrorCount();
+    const Lines a = Relayed("a", 0, 21), b = Relayed("b", 100, 21), c = Relayed("c", 200, 21), d = Relayed("d", 300, 21);
+    const Records first = WriteBatch(a, 2);
+    EXPECT_TRUE(Has(first, FileError(logs_ / "full.log", ENOSPC)));
+    EXPECT_TRUE(Has(first, kSaved + (logs_ / "r.log").string()));
+
+    // No log folder: r.log is full and its next file cannot be made.
+    const fs::path away = logs_.string() + ".away";
+    fs::rename(logs_, away);
+    Spill(logs_, "");
+    const Records second = WriteFailing(b, errors + 3);
+    EXPECT_TRUE(Has(second, FileError(logs_ / "r.log", ENOTDIR)));
+    EXPECT_EQ(std::count_if(second.begin(), second.end(), [](const core::EventRecord& e) { return Has({e}, kFileError, true); }), 1);
+    EXPECT_FALSE(Has(WriteFailing(c, errors + 5), kFileError, true)) << "the same episodes";
+
+    fs::remove(logs_);
+    fs::rename(away, logs_);
+    fs::remove(logs_ / "full.log");
+    const Records recovered = WriteBatch(d, 2);
+    EXPECT_FALSE(Has(recovered, kFileError, true));
+    EXPECT_TRUE(Has(recovered, kSaved + (logs_ / "r-1.log").string()));
+    EXPECT_EQ(ReadWholeFile(logs_ / "r.log"), planted + Stored(a));
+    EXPECT_EQ(ReadWholeFile(logs_ / "r-1.log"), Stored(b + c + d));
+    EXPECT_EQ(ReadWholeFile(logs_ / "full.log"), Stored(a + b + c + d));
 }
 
 // ---- settings -------------------------------------------------------------------------
@@ -583,11 +783,25 @@ TEST_F(DbaseModuleTest, ACountBeyondTheWrittenTargetsBringsNoGhostAndAMissingEna
     const LogTarget t0 = *module.Record(0), t1 = *module.Record(1);
     EXPECT_EQ(std::tie(t0.enable, t0.name, t0.logNameFormat), std::make_tuple(uint8_t(1), std::string("Main"), std::string("main_%.2u.log")));
     EXPECT_EQ(std::tie(t1.enable, t1.name), std::make_tuple(uint8_t(0), std::string("Half")));
+    // Without the rotation keys nothing rotates and nothing is deleted; they are saved as such.
+    EXPECT_EQ(std::tie(t0.rotateSize, t0.rotateMidnight, t0.keepFiles, t0.keepDays), std::make_tuple(0u, uint8_t(0), 0u, 0u));
     ASSERT_TRUE(module.SaveSection());
     const auto saved = platform::ProfileFile::Load(root_ / "Settings" / "mod_dbase.ini");
     EXPECT_EQ(saved.Get(kSection, "ItemCount"), "0200000002");
     EXPECT_EQ(saved.Get(kSection, "Item.1-Enable"), "0000");
+    EXPECT_EQ(saved.Get(kSection, "Item.0-StrLogNameFormat"), "main_%.2u.log");
+    EXPECT_EQ(saved.Get(kSection, "Item.0-RotateSize"), "0000000000");
+    EXPECT_EQ(saved.Get(kSection, "Item.1-RotateMidnight"), "0000");
     EXPECT_FALSE(saved.Get(kSection, "Item.2-Enable"));
+}
+
+TEST_F(DbaseModuleTest, RotationKeysAreReadAndBroughtIntoTheirRanges) {
+    DbaseIni().Targets({"a.log"}).Number("Item.0-RotateSize", 5000000).Number("Item.0-RotateMidnight", 1, 1)
+        .Number("Item.0-KeepFiles", 12).Number("Item.0-KeepDays", 99999).Save(root_);
+    Offline offline(root_);
+    const LogTarget t = *offline.module.Record(0);
+    EXPECT_EQ(std::tie(t.rotateSize, t.rotateMidnight, t.keepFiles, t.keepDays),
+              std::make_tuple(kMaxRotateSizeMb, uint8_t(1), 12u, kMaxKeepDays));
 }
 
 }  // namespace

@@ -96,6 +96,16 @@ TEST_F(ModuleCommandsTest, SetBlocksApplyTheWordRulesAndReplyAsDesigned) {
               " * SET node found: mod_dbase\r\nFAIL (_SET_) -> \"nosuchword\": Unknown request");
     EXPECT_EQ(Run("#set:mod_dbase{#set:_APPLY_=1}"),
               " * SET node found: mod_dbase\r\nFAIL (_SET_) -> \"_APPLY_\": Unknown request");
+    // A log target's rotation and retention, by either spelling; out of range is off.
+    const auto target = [&] { return Run("#echo:mod_dbase.item.0"); };
+    EXPECT_NE(target().find("0.RotateSize=0\r\n0.RotateMidnight=0\r\n0.KeepFiles=0\r\n0.KeepDays=0\r\nOK"), std::string::npos);
+    Run("#set:mod_dbase=Default{#set:rotatesize=100;#set:rotate_midnight=1;#set:keep_files=5;#set:keepdays=30}");
+    EXPECT_NE(target().find("0.RotateSize=100\r\n0.RotateMidnight=1\r\n0.KeepFiles=5\r\n0.KeepDays=30\r\n"), std::string::npos)
+        << target();
+    Run("#set:mod_dbase=Default{#set:rotate_size=2000000;#set:keepdays=36501}");
+    EXPECT_NE(target().find("0.RotateSize=0\r\n0.RotateMidnight=1\r\n0.KeepFiles=5\r\n0.KeepDays=0\r\n"), std::string::npos);
+    Run("#set:mod_dbase=Default{#set:reset=1}");
+    EXPECT_NE(target().find("0.RotateSize=0\r\n0.RotateMidnight=0\r\n0.KeepFiles=0\r\n0.KeepDays=0\r\n"), std::string::npos);
     Run("#set:mod_dns{#set:reset=1}");  // a resolver the default home has not: no edit is open
     EXPECT_NE(Run("#set:mod_dns{#set:enable=1}").find("Deprecated method"), std::string::npos);
 

@@ -5,17 +5,20 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <iterator>
 #include <utility>
 
 #include "core/core_context.h"
 #include "core/line_scanner.h"
 #include "core/operating_statistics.h"
 #include "platform/clock.h"
+#include "platform/data_file.h"
 #include "platform/file_io.h"
 #include "platform/memory.h"
 #include "platform/utf16.h"
 #include "processing/dbase/line_backlog.h"
 #include "processing/dbase/log_format.h"
+#include "processing/dbase/log_rotation.h"
 
 namespace qm::processing {
 
@@ -118,12 +121,13 @@ void DbaseModule::Cycle(bool final) {
     RecordMemorySnapshot();
     trimDue_ = trimDue_ || !batch.empty();
 
+    const int64_t now = clock_ ? clock_() : int64_t(platform::UnixSecondsNow());
     if (!final) {
-        if (!batch.empty()) WriteTargets(batch, platform::LocalTimeNow());
+        if (!batch.empty()) WriteTargets(batch, now);
         return;
     }
     std::vector<core::EventPtr> none;
-    WriteTargets(none, platform::LocalTimeNow());  // a last try for earlier failures
+    WriteTargets(none, now);  // a last try for earlier failures
     // Lines a target still could not take go to the buffer file, ahead of the
     // newer ones: once, when several targets missed the same lines, and in
     // the order they were formed.
@@ -140,15 +144,27 @@ namespace {
 // One target's file during a write.
 struct OpenTarget {
     size_t index;
-    std::filesystem::path path;
     platform::AppendFile file;
     int error = 0;
-    bool wrote = false;
+    bool wrote = false;  // into the file open now
 };
+
+RotationRule RotationOf(const LogTarget& target) {
+    return {uint64_t(target.rotateSize) * kRotateUnitBytes, target.rotateMidnight != 0};
+}
+RetentionRule RetentionOf(const LogTarget& target) { return {target.keepFiles, target.keepDays}; }
 }  // namespace
 
-void DbaseModule::WriteTargets(std::vector<core::EventPtr>& batch, const platform::SystemTime& now) {
+void DbaseModule::SetClock(WallClock clock) {
+    GuardedLock lock(Lock(), core_.counters.locks, Blocking::Yes);
+    clock_ = std::move(clock);
+}
+
+void DbaseModule::WriteTargets(std::vector<core::EventPtr>& batch, int64_t nowUnix) {
+    const platform::SystemTime now = platform::ToLocalTime(nowUnix);
+    const std::filesystem::path& folder = core_.paths.logFolder;
     unwritten_.resize(settings_.records.size());
+    files_.resize(settings_.records.size());
     const uint8_t mask = settings_.common.eventParam;
     const std::string& format = settings_.common.logFormat;
     const uint64_t batchFirst = linesFormed_;
@@ -164,14 +180,33 @@ void DbaseModule::WriteTargets(std::vector<core::EventPtr>& batch, const platfor
         if (pending.empty() && batchLines == 0) continue;
         auto t = std::make_unique<OpenTarget>();
         t->index = i;
-        t->path = core_.paths.logFolder / LogFileName(slot.record.logNameFormat, now);
-        t->error = core_.paths.logFolder.empty() ? ENAMETOOLONG : t->file.Open(t->path);
+        TargetLog& log = files_[i];
+        t->error = folder.empty() ? ENAMETOOLONG
+                                  : log.Open(folder, slot.record.logNameFormat, RotationOf(slot.record), now, t->file,
+                                             [this, i] { return NeighboursOf(i); });
         if (t->error == 0 && !pending.empty()) {
-            t->error = t->file.Write(pending.Joined());
-            if (t->error == 0) pending.clear();
+            const std::string lines = pending.Joined();
+            t->error = t->file.Write(lines);
+            if (t->error == 0) {
+                log.Wrote(lines.size());
+                t->wrote = true;
+                pending.clear();
+            }
         }
         targets.push_back(std::move(t));
     }
+    // A target whose file passed its size moves on between two pieces, so
+    // no line is split and the files, read in turn, hold the lines in order.
+    const auto rollIfFull = [&](OpenTarget& t) {
+        TargetLog& log = files_[t.index];
+        const std::filesystem::path before = log.Path();
+        const int error = log.RollIfFull(folder, now, t.file);
+        if (log.Path() != before) {
+            if (t.wrote && active_) core_.Report(core::Severity::Info, core::str::kDbaseSaved, before.string());
+            t.wrote = false;
+        }
+        return error;
+    };
 
     // Every target takes the same lines (the format and the type mask are
     // common), so each piece is formed once and written to all of them.
@@ -195,9 +230,11 @@ void DbaseModule::WriteTargets(std::vector<core::EventPtr>& batch, const platfor
         if (core_.events) core_.events->Freed(freed);
         if (chunk_.empty()) continue;
         for (const auto& t : targets) {
+            if (t->error == 0) t->error = rollIfFull(*t);
             if (t->error == 0) {
                 t->error = t->file.Write(chunk_);
                 if (t->error == 0) {
+                    files_[t->index].Wrote(chunk_.size());
                     t->wrote = true;
                     continue;
                 }
@@ -208,18 +245,78 @@ void DbaseModule::WriteTargets(std::vector<core::EventPtr>& batch, const platfor
     }
     chunk_.clear();
 
+    std::vector<size_t> tried;
     for (const auto& t : targets) {
+        TargetLog& log = files_[t->index];
+        tried.push_back(t->index);
         if (t->error == 0) t->error = t->file.Close();
         if (t->error == 0) {
-            if (t->wrote) core_.Report(core::Severity::Info, core::str::kDbaseSaved, t->path.string());
+            log.writeFailing = false;
+            if (t->wrote && active_) core_.Report(core::Severity::Info, core::str::kDbaseSaved, log.Path().string());
             continue;
         }
-        FileError(t->path, t->error, true);
+        // A full disk fails every batch until space is made: told once, at
+        // the first, while the lines wait. (At shutdown nothing is told.)
+        FileError(log.Path(), t->error, !log.writeFailing);
+        if (active_) log.writeFailing = true;
         LineBacklog& pending = unwritten_[t->index];
         if (const size_t dropped = pending.KeepNewest(kMaxUnwrittenBytes)) {
             std::fprintf(stderr, "mod_dbase: %zu bytes of log lines for %s dropped after repeated write errors\n",
-                         dropped, t->path.string().c_str());
+                         dropped, log.Path().string().c_str());
         }
+    }
+    // Also after a failed write: deleting old files is what frees a full disk.
+    if (active_ && !folder.empty()) DeleteOldFiles(tried, nowUnix);
+}
+
+Neighbours DbaseModule::NeighboursOf(size_t index) {
+    Neighbours around;
+    around.names = BufferFileNames();
+    for (size_t j = 0; j < settings_.records.size(); ++j) {
+        if (j == index || settings_.records[j].deleted) continue;
+        around.formats.push_back(settings_.records[j].record.logNameFormat);
+        if (j < files_.size() && !files_[j].Name().empty()) around.names.insert(files_[j].Name());
+    }
+    return around;
+}
+
+std::set<std::string> DbaseModule::BufferFileNames() {
+    const std::string buffer = BufferFilePath().filename().string();
+    return {buffer, buffer + ".next"};
+}
+
+void DbaseModule::DeleteOldFiles(const std::vector<size_t>& targets, int64_t nowUnix) {
+    std::vector<size_t> pruned;
+    for (const size_t i : targets) {
+        if (RetentionOf(settings_.records[i].record).On()) pruned.push_back(i);
+    }
+    std::vector<platform::FolderFile> files;
+    if (pruned.empty() || platform::ListFolderFiles(core_.paths.logFolder, files) != 0) return;
+    // Never deleted: the buffer file and any target's file being written.
+    std::set<std::string> keep = BufferFileNames();
+    for (const TargetLog& log : files_) {
+        if (!log.Name().empty()) keep.insert(log.Name());
+    }
+    for (const size_t i : pruned) {
+        const LogTarget& target = settings_.records[i].record;
+        const LogNamePattern pattern(UsableLogNameFormat(target.logNameFormat));
+        std::vector<platform::FolderFile> own;
+        std::copy_if(files.begin(), files.end(), std::back_inserter(own),
+                     [&](const platform::FolderFile& f) { return pattern.Matches(f.name); });
+        bool failed = false;
+        for (const std::string& name : ExpiredFiles(std::move(own), RetentionOf(target), nowUnix, keep)) {
+            const std::filesystem::path path = core_.paths.logFolder / name;
+            if (const int error = platform::RemoveFile(path)) {
+                if (!failed && !files_[i].deleteFailing)
+                    core_.Report(core::Severity::Warning, core::str::kDbaseOldLogNotDeleted, path.string(), error);
+                failed = true;
+                continue;
+            }
+            core_.Report(core::Severity::Info, core::str::kDbaseOldLogDeleted, path.string());
+            // A later target whose pattern matches it too must not count it.
+            std::erase_if(files, [&](const platform::FolderFile& f) { return f.name == name; });
+        }
+        files_[i].deleteFailing = failed;
     }
 }
 

@@ -4,6 +4,7 @@
 // left at shutdown in the temporary buffer file, and reads that file back as
 // Archive events at the next start.
 #include <atomic>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <vector>
@@ -13,6 +14,7 @@
 #include "core/table_module.h"
 #include "processing/dbase/dbase_settings.h"
 #include "processing/dbase/line_backlog.h"
+#include "processing/dbase/log_rotation.h"
 
 namespace qm::processing {
 
@@ -28,6 +30,10 @@ public:
     uint32_t ErrorCount() const { return errors_.load(); }
     // Wakes the worker now instead of at its next period.
     void Wake() { worker_.Wake(); }
+    // The wall clock (seconds since 1970 UTC) the worker names files by and
+    // ages them against; the system's unless a test crosses midnight.
+    using WallClock = std::function<int64_t()>;
+    void SetClock(WallClock clock);
 
 protected:
     void AfterLoad() override;
@@ -41,7 +47,13 @@ private:
     void LoadBufferFile();
     // Writes the batch's lines to every target, freeing each event once its
     // line is formed.
-    void WriteTargets(std::vector<core::EventPtr>& batch, const platform::SystemTime& now);
+    void WriteTargets(std::vector<core::EventPtr>& batch, int64_t nowUnix);
+    // What target `index` must know of the others to choose its first file.
+    Neighbours NeighboursOf(size_t index);
+    // Retention for the targets that wrote in this cycle.
+    void DeleteOldFiles(const std::vector<size_t>& wrote, int64_t nowUnix);
+    // The buffer file and what it may leave beside it: never a target's to delete or take up.
+    std::set<std::string> BufferFileNames();
     void WriteBufferFile(std::string lines);
     std::filesystem::path BufferFilePath();
     void RecordMemorySnapshot();
@@ -49,6 +61,9 @@ private:
 
     // Lines a target could not take yet, per record index, retried each cycle.
     std::vector<LineBacklog> unwritten_;
+    // The file each target writes, per record index.
+    std::vector<TargetLog> files_;
+    WallClock clock_;
     uint64_t linesFormed_ = 0;  // the ordinal the next batch's first line gets
     std::string chunk_;  // the piece of lines being written
     // The limit this module last gave the event core as its drainer, which

@@ -44,7 +44,19 @@ const FieldTable<LogTarget>& LogTarget::Fields() {
             .Text<&LogTarget::name>("StrName", kDbaseTextCapacity, 2).Label(core::str::kFieldName)
             .Text<&LogTarget::logNameFormat>("StrLogNameFormat", kDbaseTextCapacity, 130)
             .Valid(IsValidLogNameFormat, kDefaultLogNameFormat)
-            .Label(core::str::kFileNameFormat);
+            .Label(core::str::kFileNameFormat)
+            .Struct<&LogTarget::rotateSize>("RotateSize")
+            .Range(0, kMaxRotateSizeMb)
+            .Label(core::str::kFieldRotateSize)
+            .Struct<&LogTarget::rotateMidnight>("RotateMidnight")
+            .Kind(core::FieldKind::Flag)
+            .Label(core::str::kFieldRotateMidnight)
+            .Struct<&LogTarget::keepFiles>("KeepFiles")
+            .Range(0, kMaxKeepFiles)
+            .Label(core::str::kFieldKeepFiles)
+            .Struct<&LogTarget::keepDays>("KeepDays")
+            .Range(0, kMaxKeepDays)
+            .Label(core::str::kFieldKeepDays);
         return f;
     }();
     return t;

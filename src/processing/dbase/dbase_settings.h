@@ -27,11 +27,22 @@ struct DbaseCommon {
     static const core::FieldTable<DbaseCommon>& Fields();
 };
 
+// The bounds of the rotation and retention fields.
+constexpr uint32_t kMaxRotateSizeMb = 1048576;  // 1 TB
+constexpr uint32_t kMaxKeepFiles = 100000;
+constexpr uint32_t kMaxKeepDays = 36500;
+
 struct LogTarget {
     uint8_t enable = 1;
     bool primary = false;  // the target numbered 0 when loaded; not stored
     std::string name;
     std::string logNameFormat = kDefaultLogNameFormat;
+    // Rotation and retention, all off by default: a target without them
+    // names a file per write and deletes nothing, as it always did.
+    uint32_t rotateSize = 0;     // MB; a new file once the current one holds this much
+    uint8_t rotateMidnight = 0;  // a new file on each new local day
+    uint32_t keepFiles = 0;      // the newest files kept, the rest deleted
+    uint32_t keepDays = 0;       // files last written longer ago are deleted
 
     static const core::FieldTable<LogTarget>& Fields();
 };
