@@ -59,7 +59,7 @@ LogNamePattern::LogNamePattern(std::string_view format) {
         }
         const char letter = i < format.size() ? format[i++] : '\0';
         // A width pads with blanks unless zero-padding fills it without a precision.
-        if (!std::strchr("udi", letter) || letter == '\0' || (width > 1 && (!zero || hasPrecision) && width > precision))
+        if (letter == '\0' || !std::strchr("udi", letter) || (width > 1 && (!zero || hasPrecision) && width > precision))
             usable_ = false;
         flush();
         const size_t least = hasPrecision ? precision : (zero ? std::max<size_t>(width, 1) : 1);
