@@ -15,7 +15,7 @@ ensure_packages() {
     $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >&2
 }
 
-BUILD_PACKAGES=(g++ cmake ninja-build pkg-config libpam0g-dev qt6-base-dev qt6-qpa-plugins qt6-wayland libxcb1-dev fonts-crosextra-carlito libsnmp-dev libssl-dev)
+BUILD_PACKAGES=(g++ cmake ninja-build pkg-config libpam0g-dev qt6-base-dev qt6-qpa-plugins qt6-wayland libxcb1-dev fonts-crosextra-carlito libsnmp-dev libssl-dev libpcre2-dev)
 # scripts/fuzz.sh: clang with its libFuzzer and sanitizer runtimes.
 FUZZ_PACKAGES=(clang libclang-rt-14-dev cmake ninja-build)
 TEST_PACKAGES=(libgtest-dev libgmock-dev gdb bsdutils procps locales python3 rsyslog rsyslog-openssl openssl dnsmasq-base curl apache2-utils chromium xvfb openbox xdotool x11-utils x11-apps trayer weston dbus-daemon python3-dbus python3-gi fonts-dejavu-core snmpd snmp snmpsim python3-pymodbus python3-serial python3-serial-asyncio)
