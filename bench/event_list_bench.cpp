@@ -34,8 +34,10 @@ double Seconds(Clock::time_point since) { return std::chrono::duration<double>(C
 struct NullView : windows::EventListView {
     void BeginResetRows() override {}
     void EndResetRows() override {}
-    void BeginAppendRows(size_t, size_t) override {}
-    void EndAppendRows() override {}
+    void BeginInsertRows(size_t, size_t) override {}
+    void EndInsertRows() override {}
+    void BeginRemoveRows(size_t, size_t) override {}
+    void EndRemoveRows() override {}
     void RowsChanged(size_t, size_t) override {}
     void BeginReorderRows() override {}
     void EndReorderRows(std::span<const size_t>) override {}

@@ -1,6 +1,7 @@
 #include "windows/event_list/event_list_logic.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <mutex>
 #include <new>
 
@@ -10,6 +11,7 @@
 #include "processing/dbase/dbase_module.h"
 #include "processing/dns/dns_module.h"
 #include "processing/rules/rules_module.h"
+#include "windows/event_list/csv_text.h"
 #include "windows/event_list/event_details.h"
 #include "windows/event_list/event_worker_pool.h"
 #include "windows/event_list/row_sort.h"
@@ -40,6 +42,7 @@ EventListLogic::EventListLogic(core::CoreContext& core, EventWorkerPool& pool, E
       scheme_(processing::ColorScheme::Defaults()),
       listColors_(core.settings.listColors) {
     settings_.Clamp(core_.dotsPerInch);
+    columns_ = ShownColumns(settings_.columns);
     RefreshColorSources();
 }
 
@@ -51,10 +54,7 @@ EventListLogic::~EventListLogic() {
 
 // --- Settings
 
-void EventListLogic::SetColumnWidth(int column, uint32_t width) {
-    if (column >= 0 && column < static_cast<int>(kEventListColumns))
-        settings_.colSize[column] = std::min(width, kMaxColumnWidth);
-}
+void EventListLogic::SetColumnWidth(int column, uint32_t width) { settings_.SetColumnWidth(column, width); }
 
 void EventListLogic::ApplyOptions(uint8_t param, uint8_t eventParam) {
     settings_.param = param;
@@ -70,8 +70,29 @@ void EventListLogic::ApplySettings(EventListSettings settings) {
     if (settings.eventParam != settings_.eventParam || settings.rules != settings_.rules ||
         (settings.param & kRowOptions) != (settings_.param & kRowOptions))
         rereadPending_ = true;
+    // Other columns need the view reset, which SetColumns brackets.
+    const uint8_t columns = settings.columns;
+    settings.columns = settings_.columns;
     settings_ = std::move(settings);
     options_.reset();
+    SetColumns(columns);
+}
+
+void EventListLogic::SetColumns(uint8_t columnBits) {
+    if (columnBits == settings_.columns) return;
+    const bool bodyChanged = ((columnBits ^ settings_.columns) & kShowBodyOnly) != 0;
+    view_.BeginResetRows();
+    settings_.columns = columnBits;
+    columns_ = ShownColumns(columnBits);
+    // A column no longer shown no longer sorts the rows, as its arrow is gone.
+    const int sortColumn = std::abs(settings_.sortDirection);
+    if (ColumnBit(sortColumn) != 0 && !settings_.Shows(ColumnBit(sortColumn))) settings_.sortDirection = 0;
+    if (bodyChanged) {
+        // The message texts are others now: sort keys and the filter's verdicts go.
+        sortKeys_.clear();
+        if (filter_) RestartFilter();
+    }
+    view_.EndResetRows();
 }
 
 int32_t EventListLogic::EffectiveFontHeight() const {
@@ -100,6 +121,9 @@ void EventListLogic::SetResultsReadyCallback(ResultInbox::ReadyCallback callback
 size_t EventListLogic::ApplyResults() {
     std::vector<RowResult> results = inbox_->Take();
     size_t applied = 0, first = SIZE_MAX, last = 0;
+    // With a filter: rows it lets through now and did not before, the
+    // reverse, and rows shown before and after.
+    std::vector<uint32_t> toShow, toHide, changed;
     for (RowResult& r : results) {
         // Rows cleared meanwhile, or given a newer event of the same sender:
         // the result belongs to nobody.
@@ -109,11 +133,29 @@ size_t EventListLogic::ApplyResults() {
         if (r.row < sortKeys_.size()) sortKeys_.clear();
         row.fill = std::move(r.fill);
         row.filled = true;
-        first = std::min(first, r.row);
-        last = std::max(last, r.row);
         ++applied;
+        if (!filter_) {
+            first = std::min(first, r.row);
+            last = std::max(last, r.row);
+        } else if (r.row < scanAt_) {  // rows beyond are the running test's
+            const bool passes = Passes(row);
+            if (passes && row.shown) changed.push_back(static_cast<uint32_t>(r.row));
+            else if (passes) toShow.push_back(static_cast<uint32_t>(r.row));
+            else if (row.shown) toHide.push_back(static_cast<uint32_t>(r.row));
+        }
     }
-    if (applied) view_.RowsChanged(first, last);
+    if (!filter_) {
+        if (applied) view_.RowsChanged(first, last);
+        return applied;
+    }
+    std::sort(toHide.begin(), toHide.end());
+    std::sort(toShow.begin(), toShow.end());
+    HideRows(toHide);
+    ShowRows(toShow);
+    if (!changed.empty()) {
+        const auto [low, high] = std::minmax_element(changed.begin(), changed.end());
+        view_.RowsChanged(PlaceOf(*low), PlaceOf(*high));
+    }
     return applied;
 }
 
@@ -121,7 +163,8 @@ void EventListLogic::Tick() {
     ApplyResults();
     if (RefreshColorSources()) view_.ColorsChanged();
 
-    if (rowsChanged_ && BusyWorkers() == 0) {
+    // While a new filter tests the rows, the places it has given stay put.
+    if (rowsChanged_ && BusyWorkers() == 0 && !FilterPending()) {
         if (settings_.Has(kListSortable) && settings_.sortDirection != 0) Sort();
         if (settings_.Has(kListAutoscroll) && !rows_.empty()) view_.EnsureLastVisible();
         rowsChanged_ = false;
@@ -193,16 +236,18 @@ void EventListLogic::TakeEvents(const std::vector<std::shared_ptr<const core::Ev
             rowsChanged_ = true;
         } else {
             row = index < first ? rows_[index].get() : appended[index - first].get();
-            if (settings_.Has(kListDeselectGrouped) && index < first) view_.DeselectRow(index);
+            if (settings_.Has(kListDeselectGrouped) && index < first && (!filter_ || (row->shown && index < scanAt_)))
+                view_.DeselectRow(filter_ ? PlaceOf(index) : index);
         }
         row->event = event;
         row->stamp = ++nextStamp_;
         work.push_back(EventWork{inbox_, options, event, index, row->stamp});
     }
     if (!appended.empty()) {
-        view_.BeginAppendRows(first, appended.size());
+        // With a filter a new row is shown once its result lets it through.
+        if (!filter_) view_.BeginInsertRows(first, appended.size());
         rows_.insert(rows_.end(), std::make_move_iterator(appended.begin()), std::make_move_iterator(appended.end()));
-        view_.EndAppendRows();
+        if (!filter_) view_.EndInsertRows();
     }
     for (EventWork& w : work) {
         inbox_->ItemStarted();
@@ -213,6 +258,9 @@ void EventListLogic::TakeEvents(const std::vector<std::shared_ptr<const core::Ev
 void EventListLogic::ClearRows() {
     view_.BeginResetRows();
     rows_.clear();
+    shown_.clear();
+    // A test of the rows under way goes on with the rows to come.
+    if (FilterPending()) scanAt_ = 0;
     sortKeys_.clear();
     senderRows_.clear();
     senderIndexValid_ = true;
@@ -222,14 +270,14 @@ void EventListLogic::ClearRows() {
 void EventListLogic::Sort() {
     const int32_t direction = settings_.sortDirection;
     const int column = direction < 0 ? -direction : direction;
-    if (column < 1 || column > 4) return;
+    if (column < 1 || column >= kColumnCount) return;
     // The keys of the rows sorted last time are still good while their texts
     // are: only the rows added since get keys and are merged in.
     if (sortedDirection_ != direction) sortKeys_.clear();
     const size_t alreadySorted = sortKeys_.size();
     sortKeys_.reserve(rows_.size());
     for (size_t i = alreadySorted; i < rows_.size(); ++i)
-        sortKeys_.push_back(MakeSortKey(column, rows_[i]->fill.texts[column], i));
+        sortKeys_.push_back(MakeSortKey(column, windows::CellText(rows_[i]->fill, column, BodyOnly()), i));
     SortKeys(sortKeys_, alreadySorted, direction);
 
     std::vector<size_t> newIndexOfOld(rows_.size());
@@ -247,7 +295,151 @@ void EventListLogic::Sort() {
     // Made again when grouping next needs it.
     senderRows_.clear();
     senderIndexValid_ = false;
-    view_.EndReorderRows(newIndexOfOld);
+    if (!filter_) {
+        view_.EndReorderRows(newIndexOfOld);
+        return;
+    }
+    // The rows shown are the same ones, at the places their new order gives:
+    // marked by their new numbers, then counted in order (one pass over
+    // numbers, none over the rows themselves).
+    constexpr uint32_t kHidden = UINT32_MAX;
+    std::vector<uint32_t> placeOfRow(rows_.size(), kHidden);
+    for (uint32_t row : shown_) placeOfRow[newIndexOfOld[row]] = 0;
+    std::vector<uint32_t> shown;
+    shown.reserve(shown_.size());
+    for (size_t k = 0; k < placeOfRow.size(); ++k) {
+        if (placeOfRow[k] == kHidden) continue;
+        placeOfRow[k] = static_cast<uint32_t>(shown.size());
+        shown.push_back(static_cast<uint32_t>(k));
+    }
+    std::vector<size_t> newPlaceOfOld(shown_.size());
+    for (size_t place = 0; place < shown_.size(); ++place) newPlaceOfOld[place] = placeOfRow[newIndexOfOld[shown_[place]]];
+    shown_.swap(shown);
+    view_.EndReorderRows(newPlaceOfOld);
+}
+
+// --- Filter
+
+bool EventListLogic::Passes(const EventRow& row) const {
+    if (!row.filled || !row.fill.event) return false;
+    const core::EventRecord& e = *row.fill.event;
+    return filter_->Matches({windows::CellText(row.fill, kColumnMessage, BodyOnly()), e.severity,
+                             row.fill.texts[kColumnSender], e.sender, e.Host()});
+}
+
+size_t EventListLogic::PlaceOf(size_t row) const {
+    return static_cast<size_t>(std::lower_bound(shown_.begin(), shown_.end(), static_cast<uint32_t>(row)) -
+                               shown_.begin());
+}
+
+void EventListLogic::ShowRows(const std::vector<uint32_t>& rows) {
+    size_t i = 0;
+    while (i < rows.size()) {
+        const size_t at = PlaceOf(rows[i]);
+        // The rows that follow go to the same place while no shown row lies
+        // between them: one insertion for the run.
+        size_t j = i + 1;
+        while (j < rows.size() && (at == shown_.size() || shown_[at] > rows[j])) ++j;
+        view_.BeginInsertRows(at, j - i);
+        shown_.insert(shown_.begin() + static_cast<std::ptrdiff_t>(at), rows.begin() + static_cast<std::ptrdiff_t>(i),
+                      rows.begin() + static_cast<std::ptrdiff_t>(j));
+        for (size_t k = i; k < j; ++k) rows_[rows[k]]->shown = true;
+        view_.EndInsertRows();
+        i = j;
+    }
+}
+
+void EventListLogic::HideRows(const std::vector<uint32_t>& rows) {
+    // From the last run back, so the places of the runs before stay right.
+    size_t end = rows.size();
+    while (end > 0) {
+        size_t begin = end - 1;
+        const size_t last = PlaceOf(rows[begin]);
+        size_t first = last;
+        while (begin > 0 && first > 0 && shown_[first - 1] == rows[begin - 1]) --begin, --first;
+        view_.BeginRemoveRows(first, last - first + 1);
+        shown_.erase(shown_.begin() + static_cast<std::ptrdiff_t>(first),
+                     shown_.begin() + static_cast<std::ptrdiff_t>(last + 1));
+        for (size_t k = begin; k < end; ++k) rows_[rows[k]]->shown = false;
+        view_.EndRemoveRows();
+        end = begin;
+    }
+}
+
+void EventListLogic::RestartFilter() {
+    shown_.clear();
+    for (const std::unique_ptr<EventRow>& row : rows_) row->shown = false;
+    scanAt_ = 0;
+}
+
+std::optional<std::string> EventListLogic::SetFilter(const RowFilterSpec& spec) {
+    if (!spec.Active()) {
+        ClearFilter();
+        return std::nullopt;
+    }
+    if (filter_ && filter_->Spec() == spec) return std::nullopt;
+    std::string error;
+    std::optional<RowFilter> made = RowFilter::Make(spec, &error);
+    if (!made) return error;
+    view_.BeginResetRows();
+    filter_ = std::move(made);
+    RestartFilter();
+    view_.EndResetRows();
+    return std::nullopt;
+}
+
+void EventListLogic::ClearFilter() {
+    if (!filter_) return;
+    view_.BeginResetRows();
+    filter_.reset();
+    shown_ = {};
+    scanAt_ = kNotScanning;
+    view_.EndResetRows();
+}
+
+bool EventListLogic::FilterStep(uint64_t budgetNs) {
+    if (!FilterPending()) return true;
+    const uint64_t start = platform::MonotonicNs();
+    std::vector<uint32_t> found;
+    size_t i = scanAt_;
+    while (i < rows_.size()) {
+        EventRow& row = *rows_[i];
+        row.shown = Passes(row);
+        if (row.shown) found.push_back(static_cast<uint32_t>(i));
+        ++i;
+        // The clock is read now and then: most rows take far less than a read.
+        if (i % 256 == 0 && platform::MonotonicNs() - start >= budgetNs) break;
+    }
+    scanAt_ = i;
+    // Every row found lies after every row shown so far: one run at the end.
+    if (!found.empty()) {
+        view_.BeginInsertRows(shown_.size(), found.size());
+        shown_.insert(shown_.end(), found.begin(), found.end());
+        view_.EndInsertRows();
+    }
+    if (scanAt_ < rows_.size()) return false;
+    scanAt_ = kNotScanning;
+    return true;
+}
+
+// --- Saving
+
+std::string EventListLogic::ShownRowsCsv() const {
+    std::vector<int> columns;
+    for (int c : columns_)
+        if (c != kColumnIcon) columns.push_back(c);
+    std::vector<std::string> titles;
+    for (int c : columns) titles.push_back(core_.Text(ColumnTitleId(c)));
+    std::vector<std::string_view> fields(titles.begin(), titles.end());
+    std::string out;
+    AppendCsvRecord(out, fields);
+    for (size_t place = 0; place < ShownCount(); ++place) {
+        const RowFill& fill = rows_[RowOfShown(place)]->fill;
+        fields.clear();
+        for (int c : columns) fields.push_back(windows::CellText(fill, c, BodyOnly()));
+        AppendCsvRecord(out, fields);
+    }
+    return out;
 }
 
 void EventListLogic::RebuildSenderIndex() {
@@ -292,6 +484,8 @@ std::vector<StatusPart> EventListLogic::StatusTick() {
         in.queueLimit = queueLimit_;
     }
     in.rows = rows_.size();
+    in.filtered = filter_.has_value();
+    in.shownRows = ShownCount();
     in.processed = Processed();
     in.processingMs = ProcessingMs();
     const uint64_t now = platform::UnixSecondsNow();
@@ -329,6 +523,10 @@ std::vector<int32_t> EventListLogic::StatusEdges(int32_t clientWidth) const {
 
 // --- Rows
 
+std::string_view EventListLogic::CellText(size_t row, int column) const {
+    return windows::CellText(rows_[row]->fill, column, BodyOnly());
+}
+
 RowColors EventListLogic::ColorsOf(size_t row) const {
     const processing::ColorChoice& c = rows_[row]->fill.colors;
     if (!rows_[row]->filled) return ListColors();
@@ -353,8 +551,9 @@ bool EventListLogic::HeaderClicked(int column) {
     if (direction == settings_.sortDirection) return false;
     settings_.sortDirection = direction;
     // Items in flight carry row numbers: with any busy the rows are sorted at
-    // the first tick that finds the workers done.
-    if (BusyWorkers() != 0) {
+    // the first tick that finds the workers done (and a new filter's test
+    // of the rows finished).
+    if (BusyWorkers() != 0 || FilterPending()) {
         rowsChanged_ = true;
         return false;
     }

@@ -2,13 +2,20 @@
 // One event list window without its widgets: reads the processing queue on
 // the list timer, keeps the rows (each with its own event copy), hands each
 // new or reused row to the worker pool and applies the results, sorts,
-// composes the status bar and the details. Every call is made on the GUI
-// thread; only the workers run elsewhere, and they never touch the rows.
+// filters, composes the status bar, the details and the rows as CSV. Every
+// call is made on the GUI thread; only the workers run elsewhere, and they
+// never touch the rows.
+//
+// A filter only decides which rows are shown: the rows stay. Each row is
+// tested once when its worker's result arrives; a new filter tests the
+// rows already there in slices (FilterStep), so a long list never holds
+// the GUI thread for long. Meanwhile the rows not yet tested are hidden.
 #include <array>
 #include <cstdint>
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 #include <vector>
 
@@ -20,6 +27,7 @@
 #include "windows/event_list/event_row.h"
 #include "windows/event_list/event_worker.h"
 #include "windows/event_list/result_inbox.h"
+#include "windows/event_list/row_filter.h"
 #include "windows/event_list/row_sort.h"
 #include "windows/event_list/status_info.h"
 #include "windows/event_list/status_texts.h"
@@ -44,8 +52,8 @@ public:
 
     // --- Settings
     const EventListSettings& Settings() const { return settings_; }
-    // The current record, with the column widths the view reports; what is
-    // written back when the window goes.
+    // The current record, with the column widths the view reports (by column
+    // number); what is written back when the window goes.
     void SetColumnWidth(int column, uint32_t width);
     // Param and EventParam from the window module or the settings dialog.
     void ApplyOptions(uint8_t param, uint8_t eventParam);
@@ -69,9 +77,40 @@ public:
     std::vector<StatusPart> StatusTick();
     std::vector<int32_t> StatusEdges(int32_t clientWidth) const;
 
+    // --- Columns
+    // The column numbers shown, in display order.
+    const std::vector<int>& Columns() const { return columns_; }
+    // Which header fields are shown and whether the message loses its
+    // header (kShow... bits). The view is reset; no worker is needed.
+    void SetColumns(uint8_t columnBits);
+
     // --- Rows, for the model
+    // Every row the list holds, shown or not.
     size_t RowCount() const { return rows_.size(); }
     const EventRow& Row(size_t row) const { return *rows_[row]; }
+    // The text of a column of a row, as shown.
+    std::string_view CellText(size_t row, int column) const;
+    // The rows shown: all of them without a filter; the row at each place.
+    size_t ShownCount() const { return filter_ ? shown_.size() : rows_.size(); }
+    size_t RowOfShown(size_t place) const { return filter_ ? shown_[place] : place; }
+
+    // --- Filter
+    // A new filter (the view is reset and the rows are tested again in
+    // slices); one that lets everything through clears it. When the text is
+    // an expression that does not compile: the reason, and nothing changes.
+    std::optional<std::string> SetFilter(const RowFilterSpec& spec);
+    void ClearFilter();
+    const RowFilter* Filter() const { return filter_ ? &*filter_ : nullptr; }
+    // Rows wait to be tested against a new filter.
+    bool FilterPending() const { return scanAt_ != kNotScanning; }
+    // Tests waiting rows for about `budgetNs`; true when none wait any more.
+    bool FilterStep(uint64_t budgetNs);
+
+    // --- Saving
+    // The rows shown, in their order, as CSV: a header record with the
+    // titles of the columns shown (but "#", which has no text), then one
+    // record per row.
+    std::string ShownRowsCsv() const;
     // The live colours of a row (scheme and list colours as they are now).
     RowColors ColorsOf(size_t row) const;
     // The list's own colours: ListColor.0 background, .1 text.
@@ -106,7 +145,19 @@ public:
     uint64_t ProcessingMs() const;
 
 private:
+    static constexpr size_t kNotScanning = SIZE_MAX;
+
     void ClearRows();
+    bool BodyOnly() const { return settings_.Shows(kShowBodyOnly); }
+    // The filter's verdict on a filled row; an empty row is not shown.
+    bool Passes(const EventRow& row) const;
+    // Where a shown row is among the rows shown.
+    size_t PlaceOf(size_t row) const;
+    // Shows or hides rows (ascending row numbers), telling the view in runs.
+    void ShowRows(const std::vector<uint32_t>& rows);
+    void HideRows(const std::vector<uint32_t>& rows);
+    // Every row waits for the filter again (within a view reset).
+    void RestartFilter();
     void Sort();
     // The events of one slice that pass the type mask, in queue order: the
     // do-not-add rules, grouping, new rows, and an item for the pool each.
@@ -126,6 +177,12 @@ private:
 
     // By pointer, so sorting a long list moves pointers, not rows.
     std::vector<std::unique_ptr<EventRow>> rows_;
+    std::vector<int> columns_;
+    // With a filter: the rows it lets through, ascending, of those tested;
+    // the rows from scanAt_ on are not tested yet (kNotScanning: all are).
+    std::optional<RowFilter> filter_;
+    std::vector<uint32_t> shown_;
+    size_t scanAt_ = kNotScanning;
     // First row of each sender, for grouping; kept only while grouping is on.
     std::unordered_map<std::string, size_t> senderRows_;
     bool senderIndexValid_ = true;

@@ -42,12 +42,12 @@ void LoadRules(const core::SettingsSection& section, uint64_t uid, std::vector<u
     }
 }
 
-// Sorting by a column (1 to 4, the date to the message), greater texts
-// first when positive.
+// Sorting by a column (1 to 4, the date to the message; 5 to 9 the
+// header's fields), greater texts first when positive.
 std::vector<core::FieldName> SortNames() {
     std::vector<core::FieldName> names{{0, core::str::kSortNone, {}, 0}};
-    for (int64_t column = 1; column <= 4; ++column) {
-        const uint32_t title = core::str::kColumnNumber + uint32_t(column);
+    for (int64_t column = 1; column < kColumnCount; ++column) {
+        const uint32_t title = ColumnTitleId(int(column));
         names.push_back({uint64_t(column), core::str::kSortDescending, {}, title});
         names.push_back({uint64_t(-column), core::str::kSortAscending, {}, title});
     }
@@ -61,7 +61,7 @@ const core::FieldTable<EventListSettings>& EventListSettings::Fields() {
         core::FieldTable<EventListSettings> f;
         f.Struct<&EventListSettings::fontHeight>("FontHeight", 0)
             .Struct<&EventListSettings::sortDirection>("SortDirection", 4)
-            .SignedRange(-4, 4)
+            .SignedRange(-(kColumnCount - 1), kColumnCount - 1)
             .Fallback(0)
             .Names(SortNames())
             .Kind(core::FieldKind::Choice)
@@ -84,7 +84,17 @@ const core::FieldTable<EventListSettings>& EventListSettings::Fields() {
             .Bit(kListDeselectGrouped, core::str::kDeselectRow)
             .Struct<&EventListSettings::eventParam>("EventParam", 57)
             .Kind(core::FieldKind::Bits)
-            .Names(core::EventTypeNames());
+            .Names(core::EventTypeNames())
+            // Newer than the legacy record, so only in the current form.
+            .Struct<&EventListSettings::columns>("Columns")
+            .Label(core::str::kColumns)
+            .Bit(kShowSenderTime, core::str::kColumnSenderTime)
+            .Bit(kShowHost, core::str::kColumnHost)
+            .Bit(kShowApp, core::str::kColumnApp)
+            .Bit(kShowProcId, core::str::kColumnProcId)
+            .Bit(kShowMsgId, core::str::kColumnMsgId)
+            .Bit(kShowBodyOnly, core::str::kMessageBodyOnly)
+            .Struct<&EventListSettings::headerColSize>("HeaderColSize");
         return f;
     }();
     return t;
@@ -100,9 +110,27 @@ void EventListSettings::Clamp(int32_t dotsPerInch) {
     core::ApplyFieldRules(Fields(), *this);
     // All zero means "keep the widths the view has", so it stays as it is.
     for (uint32_t& w : colSize) w = std::min(w, kMaxColumnWidth);
+    // A header column is only there when asked for: a width of 0 would
+    // hide it all the same.
+    for (size_t i = 0; i < headerColSize.size(); ++i)
+        headerColSize[i] = headerColSize[i] == 0 ? EventListSettings{}.headerColSize[i]
+                                                 : std::min(headerColSize[i], kMaxColumnWidth);
     for (uint32_t& p : sbarParts) p = std::min<uint32_t>(p, 100);
     // Parts that add up to nothing would leave the status bar without room.
     if (std::accumulate(sbarParts.begin(), sbarParts.end(), uint64_t{0}) == 0) sbarParts = EventListSettings{}.sbarParts;
+}
+
+uint32_t EventListSettings::ColumnWidth(int column) const {
+    if (column >= 0 && column < int(kEventListColumns)) return colSize[size_t(column)];
+    if (column >= kFirstHeaderColumn && column < kColumnCount) return headerColSize[size_t(column - kFirstHeaderColumn)];
+    return 0;
+}
+
+void EventListSettings::SetColumnWidth(int column, uint32_t width) {
+    width = std::min(width, kMaxColumnWidth);
+    if (column >= 0 && column < int(kEventListColumns)) colSize[size_t(column)] = width;
+    else if (column >= kFirstHeaderColumn && column < kColumnCount && width != 0)
+        headerColSize[size_t(column - kFirstHeaderColumn)] = width;
 }
 
 std::string EventListKeyPrefix(uint64_t uid) { return "Wnd." + UidText(uid) + "-"; }

@@ -10,6 +10,7 @@
 
 #include "core/config.h"
 #include "core/settings_fields.h"
+#include "windows/event_list/event_columns.h"
 
 namespace qm::windows {
 
@@ -43,10 +44,13 @@ constexpr uint32_t kMaxTimerMs = 600000;
 
 // Five u32 (20 bytes stored): column widths in pixels, status parts in percent.
 struct FiveValues : std::array<uint32_t, kEventListColumns> {};
+// The widths of the header's columns, from the sender's time to the message id.
+struct HeaderColumnWidths : std::array<uint32_t, kHeaderColumns> {};
 
 struct EventListSettings {
     int32_t fontHeight = 0;  // 0: the core font height
-    int32_t sortDirection = 0;  // 0 unsorted; ±column (1..4), positive = greater texts first
+    // 0 unsorted; ±column (1..4, or a header column 5..9), positive = greater texts first
+    int32_t sortDirection = 0;
     FiveValues colSize{40, 100, 150, 100, 250};
     FiveValues sbarParts{10, 10, 35, 35, 10};
     uint32_t mainTimer = 1000;
@@ -56,15 +60,24 @@ struct EventListSettings {
     uint8_t param = 0;
     uint8_t eventParam = 0;
     std::vector<uint64_t> rules;  // the rule selection, applied in this order
+    // Which of the syslog header's fields are shown (kShow... bits); a
+    // record from before they existed shows none, as it always did.
+    uint8_t columns = 0;
+    HeaderColumnWidths headerColSize{130, 110, 100, 60, 90};
 
     bool Has(uint8_t bits) const { return (param & bits) != 0; }
+    bool Shows(uint8_t columnBits) const { return (columns & columnBits) != 0; }
+    // The width of any column, and setting it (clamped).
+    uint32_t ColumnWidth(int column) const;
+    void SetColumnWidth(int column, uint32_t width);
     bool operator==(const EventListSettings&) const = default;
 
     // Brings raw values into sane ranges (see the .cpp for each bound); the
     // font height is kept between 5 and 50 points at this resolution.
     void Clamp(int32_t dotsPerInch);
 
-    // The fields from FontHeight to EventParam; the selection has keys of its own.
+    // The fields from FontHeight to EventParam, then Columns and
+    // HeaderColSize (current form only); the selection has keys of its own.
     static const core::FieldTable<EventListSettings>& Fields();
 };
 
@@ -82,4 +95,6 @@ void SaveEventListSettings(core::SettingsSection& section, uint64_t uid, const E
 namespace qm::core {
 template <>
 struct BlobCodec<windows::FiveValues> : U32ArrayCodec<windows::kEventListColumns> {};
+template <>
+struct BlobCodec<windows::HeaderColumnWidths> : U32ArrayCodec<windows::kHeaderColumns> {};
 }  // namespace qm::core

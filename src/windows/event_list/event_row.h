@@ -4,26 +4,27 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
 
 #include "core/event_record.h"
 #include "processing/rules/rule_match.h"
+#include "windows/event_list/event_columns.h"
 
 namespace qm::windows {
-
-// Column numbers, in display order; "#" carries the icon and no text.
-enum EventListColumn : int {
-    kColumnIcon = 0,
-    kColumnDate = 1,
-    kColumnSender = 2,
-    kColumnLevel = 3,
-    kColumnMessage = 4,
-};
 
 constexpr int32_t kNoIcon = -1;
 
 // What a worker fills in for a row.
 struct RowFill {
-    std::array<std::string, 5> texts;  // texts[kColumnIcon] stays empty
+    // The event the texts were made from, shared with the row. The message
+    // and the header's fields are read from it where they are shown, so a
+    // row keeps no second copy of its message, and showing another column
+    // needs no worker.
+    std::shared_ptr<const core::EventRecord> event;
+    // Date, sender and level; texts[kColumnMessage] only when a rule
+    // replaced the message (messageReplaced); texts[kColumnIcon] stays empty.
+    std::array<std::string, 5> texts;
+    bool messageReplaced = false;
     int32_t icon = kNoIcon;            // 20 + severity, 28 for an undecoded one
     // Rule colours are the worker's own copy; scheme and list colours are
     // kept as an index so a later change of the scheme or the list colours
@@ -37,10 +38,18 @@ struct EventRow {
     std::shared_ptr<const core::EventRecord> event;
     RowFill fill;
     bool filled = false;   // a worker result has been applied
+    // With a filter: the row is among those shown (see EventListLogic).
+    bool shown = false;
     // Changes whenever the row is given an event, so a result computed for an
     // earlier event of the row (grouping) is recognised and dropped.
     uint64_t stamp = 0;
 };
+
+// The text of column `column` as the row shows it; empty before the row is
+// filled. With `bodyOnly` the message column shows the message after its
+// syslog header (a rule's replacement stays whole). The view lives as long
+// as the row's fill.
+std::string_view CellText(const RowFill& fill, int column, bool bodyOnly);
 
 // A worker's answer for one row.
 struct RowResult {

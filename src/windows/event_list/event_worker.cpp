@@ -15,20 +15,27 @@ std::string DateText(core::CoreContext& core, const core::EventRecord& event) {
 
 int32_t SeverityIcon(uint32_t severity) { return severity <= 7 ? static_cast<int32_t>(20 + severity) : 28; }
 
-RowFill ComputeRow(core::CoreContext& core, const WorkerOptions& options, const core::EventRecord& event) {
+RowFill ComputeRow(core::CoreContext& core, const WorkerOptions& options,
+                   std::shared_ptr<const core::EventRecord> shared) {
+    RowFill fill;
+    if (!shared) return fill;
+    const core::EventRecord& event = *shared;
     processing::RuleOutcome outcome;
     processing::RulesModule* rules =
         core.registry ? core.registry->FindAs<processing::RulesModule>(core::kModuleRules) : nullptr;
     if (rules && !options.rules.empty()) outcome = rules->Apply(event, options.rules);
 
-    RowFill fill;
     const bool scheme = (options.param & kListColorScheme) != 0;
     // The scheme is read (under the rules lock) only when it decides.
     const processing::ColorScheme colors =
         rules && scheme && !outcome.colors ? rules->Scheme() : processing::ColorScheme::Defaults();
     fill.colors = processing::ChooseColors(outcome.colors, event, scheme, colors, options.listColors);
 
-    fill.texts[kColumnMessage] = outcome.message ? std::move(*outcome.message) : std::string(event.Message());
+    // The event's own message is read from the event where it is shown.
+    if (outcome.message) {
+        fill.texts[kColumnMessage] = std::move(*outcome.message);
+        fill.messageReplaced = true;
+    }
     fill.texts[kColumnDate] = DateText(core, event);
     fill.texts[kColumnLevel] = core.Text(core::SeverityNameId(event.severity));
     fill.icon = SeverityIcon(event.severity);
@@ -41,6 +48,7 @@ RowFill ComputeRow(core::CoreContext& core, const WorkerOptions& options, const 
     } else {
         fill.texts[kColumnSender] = event.sender;
     }
+    fill.event = std::move(shared);
     return fill;
 }
 

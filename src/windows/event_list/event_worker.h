@@ -39,8 +39,9 @@ struct EventWork {
 // The row as the worker fills it: rules (Rules module, the selection in
 // order; start actions only for External and Internal events), colours,
 // texts, the sender name (DNS module, with option 0x08). A missing module
-// skips its step.
-RowFill ComputeRow(core::CoreContext& core, const WorkerOptions& options, const core::EventRecord& event);
+// skips its step. The fill keeps the event; no event, an empty fill.
+RowFill ComputeRow(core::CoreContext& core, const WorkerOptions& options,
+                   std::shared_ptr<const core::EventRecord> event);
 
 // The texts that do not depend on rules: "Дата" and "Уровень" with the icon.
 std::string DateText(core::CoreContext& core, const core::EventRecord& event);

@@ -75,7 +75,7 @@ void EventWorkerPool::Run(EventWork& work) {
         return;
     }
     const uint64_t start = platform::MonotonicNs();
-    RowResult result{work.row, work.stamp, ComputeRow(core_, *work.options, *work.event)};
+    RowResult result{work.row, work.stamp, ComputeRow(core_, *work.options, work.event)};
     const uint64_t elapsedMs = (platform::MonotonicNs() - start) / 1000000;
     {
         std::lock_guard lock(core_.generalLock);

@@ -59,7 +59,7 @@ int CompareColumnTexts(int column, std::string_view a, std::string_view b) {
     return CompareUtf16Order(a, b);
 }
 
-SortKey MakeSortKey(int column, const std::string& text, size_t row) {
+SortKey MakeSortKey(int column, std::string_view text, size_t row) {
     SortKey key;
     key.row = row;
     if (column == kColumnDate) key.swapped = MonthFirst(text);
@@ -92,17 +92,17 @@ std::vector<size_t> SortOrder(const std::vector<EventRow>& rows, int32_t sortDir
     std::vector<size_t> order(rows.size());
     std::iota(order.begin(), order.end(), size_t{0});
     const int column = sortDirection < 0 ? -sortDirection : sortDirection;
-    if (column < 1 || column > 4) return order;
+    if (column < 1 || column >= kColumnCount) return order;
     std::vector<SortKey> keys;
     keys.reserve(rows.size());
-    for (size_t i = 0; i < rows.size(); ++i) keys.push_back(MakeSortKey(column, rows[i].fill.texts[column], i));
+    for (size_t i = 0; i < rows.size(); ++i) keys.push_back(MakeSortKey(column, CellText(rows[i].fill, column, false), i));
     SortKeys(keys, sortedPrefix, sortDirection);
     for (size_t k = 0; k < keys.size(); ++k) order[k] = keys[k].row;
     return order;
 }
 
 int32_t DirectionAfterHeaderClick(int32_t sortDirection, int column, bool sortable) {
-    if (!sortable || column < 1 || column > 4) return sortDirection;
+    if (!sortable || column < 1 || column >= kColumnCount) return sortDirection;
     if (sortDirection == column || sortDirection == -column) return -sortDirection;
     return column;
 }

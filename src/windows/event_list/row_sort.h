@@ -28,7 +28,7 @@ struct SortKey {
     std::string_view Text() const { return swapped.empty() ? rowText : std::string_view(swapped); }
 };
 
-SortKey MakeSortKey(int column, const std::string& text, size_t row);
+SortKey MakeSortKey(int column, std::string_view text, size_t row);
 
 // Sorts the keys for a sort direction (±column, see the settings), stable.
 // When the first `sortedPrefix` keys are already in order, only the rest are
@@ -38,11 +38,12 @@ void SortKeys(std::vector<SortKey>& keys, size_t sortedPrefix, int32_t sortDirec
 
 // The order of the rows for a sort direction: order[k] is the index of the
 // row that goes to place k. Stable, so rows with equal texts keep their
-// order. Direction 0 or beyond ±4 keeps the order.
+// order. Direction 0 or beyond the columns keeps the order. The texts are
+// the rows' as shown with the whole message.
 std::vector<size_t> SortOrder(const std::vector<EventRow>& rows, int32_t sortDirection, size_t sortedPrefix = 0);
 
 // The sort direction after a click on a column header, or the old one when
-// the click changes nothing (column 0, or sorting not enabled).
+// the click changes nothing ("#", no such column, or sorting not enabled).
 int32_t DirectionAfterHeaderClick(int32_t sortDirection, int column, bool sortable);
 
 }  // namespace qm::windows

@@ -48,12 +48,19 @@ std::string FillBar(uint32_t percent) {
 
 std::vector<StatusPart> StatusParts(const core::CoreContext& core, const StatusInputs& in, bool simple) {
     StatusPart state = StatePart(core, in);
+    // First in its part, where a narrow part does not cut it off.
+    std::string shown;
+    if (in.filtered)
+        shown = core.Text(core::str::kStatusShownRows, static_cast<uint32_t>(std::min<uint64_t>(in.shownRows, UINT32_MAX)),
+                          static_cast<uint32_t>(std::min<uint64_t>(in.rows, UINT32_MAX))) +
+                " | ";
     if (simple) {
         // Without a database there is no limit to measure against, so no bar.
         const uint32_t percent = QueueFillPercent(in);
         if (in.queueLimit != 0 && in.queueCount > 0 && percent < 100) {
             if (auto text = core::Format("%s   %s %u%%", state.text, FillBar(percent), percent)) state.text = *text;
         }
+        state.text.insert(0, shown);
         return {std::move(state)};
     }
     std::vector<StatusPart> parts;
@@ -63,10 +70,10 @@ std::vector<StatusPart> StatusParts(const core::CoreContext& core, const StatusI
                                static_cast<int64_t>(in.datagramsReceived), SizeText(in.bytesSent), static_cast<int64_t>(in.datagramsSent)),
                      kNetworkIcon});
     const uint64_t average = in.processed ? in.processingMs / in.processed : 0;
-    parts.push_back({core.Text(core::str::kStatusBufferAndList, static_cast<uint32_t>(in.queueCount),
-                               static_cast<int64_t>(in.eventsPerMinute),
-                               static_cast<int32_t>(std::min<uint64_t>(in.rows, INT32_MAX)),
-                               static_cast<int64_t>(average)),
+    parts.push_back({shown + core.Text(core::str::kStatusBufferAndList, static_cast<uint32_t>(in.queueCount),
+                                       static_cast<int64_t>(in.eventsPerMinute),
+                                       static_cast<int32_t>(std::min<uint64_t>(in.rows, INT32_MAX)),
+                                       static_cast<int64_t>(average)),
                      kQueueIcon});
     parts.push_back({RunningTimeText(in.runningSeconds), kClockIcon});
     return parts;

@@ -36,6 +36,8 @@ struct StatusInputs {
     uint64_t queueLimit = 0;  // the database's MsgLimit; 0 without a database
     uint64_t eventsPerMinute = 0;
     uint64_t rows = 0;
+    bool filtered = false;   // a filter hides rows: shownRows of rows are shown
+    uint64_t shownRows = 0;
     uint64_t processed = 0;
     uint64_t processingMs = 0;
     uint64_t runningSeconds = 0;
@@ -57,7 +59,8 @@ StatusPart StatePart(const core::CoreContext& core, const StatusInputs& in);
 uint32_t QueueFillPercent(const StatusInputs& in);
 std::string FillBar(uint32_t percent);
 
-// One part with 0x04 (simple), else five.
+// One part with 0x04 (simple), else five. While a filter is on, the list's
+// part (the only part when simple) begins with "N of M shown".
 std::vector<StatusPart> StatusParts(const core::CoreContext& core, const StatusInputs& in, bool simple);
 
 // Right edges of the parts in pixels, from the percentages (cumulative,

@@ -220,11 +220,13 @@ std::vector<PageLayout> MakeLayouts() {
 
 const std::vector<OptionGroup>& EventListOptionGroups() {
     // What decides which events a list shows and how their rows are filled,
-    // then what only changes how the list looks and behaves.
+    // then what only changes how the list looks and behaves, then its columns.
     static const std::vector<OptionGroup> groups{
         {str::kEventHandling, "EventParam", ~uint64_t{0}},
         {str::kEventHandling, "Param", kListColorScheme | kListGroupBySender | kListResolveNames},
         {str::kInterfaceOptions, "Param", kListAutoscroll | kListSortable | kListSimpleStatus | kListDeselectGrouped},
+        // The syslog header's fields shown as columns, and the message without them.
+        {str::kColumns, "Columns", ~uint64_t{0}},
     };
     return groups;
 }

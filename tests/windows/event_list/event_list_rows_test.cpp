@@ -184,7 +184,9 @@ TEST_F(EventListTest, RowsGetDateLevelSenderMessageIconAndColoursByTheChoiceOrde
     }
 
     const EventRow& first = scheme->Row(0);
-    EXPECT_EQ(first.fill.texts, (std::array<std::string, 5>{"", "31.12  23:59:58", "10.0.0.1", "Error", "hello"}));
+    // The message is the event's own, not a copy in the row.
+    EXPECT_EQ(first.fill.texts, (std::array<std::string, 5>{"", "31.12  23:59:58", "10.0.0.1", "Error", ""}));
+    EXPECT_EQ(scheme->CellText(0, kColumnMessage), "hello");
     EXPECT_EQ(first.fill.icon, 23);
     EXPECT_EQ(first.fill.colors.source, ColorSource::Scheme);
     EXPECT_EQ(first.fill.colors.index, 3u);
@@ -196,8 +198,8 @@ TEST_F(EventListTest, RowsGetDateLevelSenderMessageIconAndColoursByTheChoiceOrde
     EXPECT_EQ(Text(*scheme, 3, kColumnLevel), "Unknown");
     EXPECT_EQ(scheme->Row(3).fill.icon, 28);
     EXPECT_EQ(scheme->Row(3).fill.colors.index, processing::kSchemeSystem);
-    core::EventRecord undecoded;
-    undecoded.type = core::kEventInternal;
+    auto undecoded = std::make_shared<core::EventRecord>();
+    undecoded->type = core::kEventInternal;
     const RowFill other = ComputeRow(core_, WorkerOptions{kListColorScheme, {}, {}}, undecoded);
     EXPECT_EQ(other.texts[kColumnLevel], "Unknown");
     EXPECT_EQ(other.colors.index, processing::kSchemeOther);

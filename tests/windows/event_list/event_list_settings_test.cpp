@@ -25,6 +25,8 @@ TEST(EventListSettings, CurrentFormRoundTripsWithRuleSelectionUnderTheWindowsUid
     s.sbarParts = {20, 20, 20, 20, 20};
     s.param = kNewWindowParam, s.eventParam = kNewWindowEventParam;
     s.rules = {7, 1ull << 40, 3};
+    s.columns = kShowHost | kShowBodyOnly;
+    s.headerColSize = {11, 22, 33, 44, 55};
 
     core::SettingsSection saving = Section();
     saving.File().WriteString(kEventListSection, "Version", "2");
@@ -33,6 +35,8 @@ TEST(EventListSettings, CurrentFormRoundTripsWithRuleSelectionUnderTheWindowsUid
     EXPECT_TRUE(saving.File().Get(kEventListSection, "Wnd.812345-ColSize"));
     EXPECT_TRUE(saving.File().Get(kEventListSection, "Wnd.812345.Rule.2-ID"));
     EXPECT_EQ(saving.File().Get(kEventListSection, "Wnd.812345-EventParam"), "7878");  // value and checksum
+    EXPECT_EQ(saving.File().Get(kEventListSection, "Wnd.812345-Columns"), "8282");
+    EXPECT_TRUE(saving.File().Get(kEventListSection, "Wnd.812345-HeaderColSize"));
 
     const core::SettingsSection loading = Section(saving.File());
     EXPECT_EQ(LoadEventListSettings(loading, kUid, kDpi), s);
@@ -73,15 +77,21 @@ TEST(EventListSettings, LegacyRecordIsDecodedAndTheSelectionStillReadFromItsKeys
 TEST(EventListSettings, RawValuesAreClampedToSaneRanges) {
     EventListSettings s;
     s.fontHeight = -2;            // 1 point
-    s.sortDirection = 9;          // no such column
+    s.sortDirection = 10;         // no such column
     s.colSize = {0, 100000, 5, 0, 0};
+    s.headerColSize = {0, 100000, 5, 0, 0};
     s.sbarParts = {0, 0, 0, 0, 0};
     s.mainTimer = 0, s.statusTimer = 0xFFFFFFFF;
     s.Clamp(kDpi);
     EXPECT_EQ(std::tie(s.fontHeight, s.sortDirection, s.mainTimer, s.statusTimer),
               std::tuple(-7, 0, kMinTimerMs, kMaxTimerMs));  // 5 points at 96 dpi
     EXPECT_EQ(s.colSize, (FiveValues{0, kMaxColumnWidth, 5, 0, 0}));
+    // A header column shown at width 0 could not be seen: its default width.
+    EXPECT_EQ(s.headerColSize, (HeaderColumnWidths{130, kMaxColumnWidth, 5, 60, 90}));
     EXPECT_EQ(s.sbarParts, EventListSettings{}.sbarParts);
+    s.sortDirection = -kColumnMsgId;
+    s.Clamp(kDpi);
+    EXPECT_EQ(s.sortDirection, -kColumnMsgId);
 
     s.fontHeight = -500;
     s.sbarParts = {250, 0, 0, 0, 0};
@@ -94,6 +104,28 @@ TEST(EventListSettings, RawValuesAreClampedToSaneRanges) {
     s.Clamp(kDpi);
     EXPECT_EQ(s.fontHeight, 0);
     EXPECT_EQ(s.colSize, FiveValues{});
+}
+
+// A file written before the header's columns: every list shows what it
+// showed, and writing it back leaves each of its keys as it was.
+TEST(EventListSettings, AnOlderFileLoadsAsItDidAndKeepsTheBytesOfItsKeys) {
+    const auto older = platform::ProfileFile::Load(std::filesystem::path(QM_SOURCE_DIR) /
+                                                   "scripts/screenshots/home/Settings/mod_window.ini");
+    const core::SettingsSection before = Section(older);
+    core::SettingsSection after = Section(older);
+    for (uint64_t uid : {1, 2, 5}) {
+        SCOPED_TRACE(uid);
+        const EventListSettings s = LoadEventListSettings(before, uid, kDpi);
+        EXPECT_EQ(s.columns, 0) << "no header column, the whole message";
+        EXPECT_EQ(ShownColumns(s.columns), ShownColumns(0));
+        EXPECT_EQ(s.headerColSize, EventListSettings{}.headerColSize);
+        SaveEventListSettings(after, uid, s);
+        EXPECT_EQ(LoadEventListSettings(Section(after.File()), uid, kDpi), s);
+    }
+    EXPECT_EQ(LoadEventListSettings(before, 2, kDpi).sortDirection, -2) << "sorted by sender as before";
+    for (const std::string& key : older.Keys(kEventListSection))
+        EXPECT_EQ(after.File().Get(kEventListSection, key), older.Get(kEventListSection, key)) << key;
+    EXPECT_EQ(after.File().Get(kEventListSection, "Wnd.5-Columns"), "0000");
 }
 
 }  // namespace

@@ -41,8 +41,10 @@ struct FakeView : EventListView {
 
     void BeginResetRows() override {}
     void EndResetRows() override { ++resets, selected.clear(); }
-    void BeginAppendRows(size_t, size_t) override {}
-    void EndAppendRows() override {}
+    void BeginInsertRows(size_t, size_t) override {}
+    void EndInsertRows() override {}
+    void BeginRemoveRows(size_t, size_t) override {}
+    void EndRemoveRows() override {}
     void RowsChanged(size_t, size_t) override {}
     void BeginReorderRows() override {}
     void EndReorderRows(std::span<const size_t> order) override { lastOrder.assign(order.begin(), order.end()); }
@@ -150,7 +152,7 @@ protected:
             return w.BusyWorkers() == 0;
         });
     }
-    static std::string Text(const EventListLogic& w, size_t row, int column) { return w.Row(row).fill.texts[column]; }
+    static std::string Text(const EventListLogic& w, size_t row, int column) { return std::string(w.CellText(row, column)); }
 
     qm::testing::TempDir home_{"qm-evl"};
     core::CoreContext core_;

@@ -45,6 +45,7 @@ TEST(EventListSort, MergingNewRowsIntoASortedListGivesTheFullSortsOrder) {
                                         std::to_string(v % 9 + 1) + "  10:00:00";
             r.fill.texts[kColumnSender] = "10.0.0." + std::to_string(v);
             r.fill.texts[kColumnMessage] = v % 3 ? "link \xD0\xB2\xD0\xB2\xD0\xB5\xD1\x80\xD1\x85" : "\xF0\x9F\x98\x80 up";
+            r.fill.messageReplaced = true;
         }
         // The first 300 in order, as a previous sort left them; 100 new at the end.
         const std::vector<size_t> first = SortOrder(std::vector<EventRow>(rows.begin(), rows.begin() + 300), direction);

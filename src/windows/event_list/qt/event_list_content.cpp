@@ -3,6 +3,11 @@
 #include <cstdlib>
 
 #include <QContextMenuEvent>
+#include <QDir>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QMessageBox>
+#include <QShortcut>
 #include <QStyle>
 #include <QStyleOptionViewItem>
 #include <QHBoxLayout>
@@ -13,6 +18,7 @@
 #include <QVBoxLayout>
 
 #include "core/core_context.h"
+#include "platform/file_io.h"
 #include "windows/event_list/event_list_settings.h"
 #include "windows/info_box/info_box_settings.h"
 #include "windows/qt/colors.h"
@@ -28,6 +34,9 @@ namespace qm::windows::qt {
 namespace {
 
 constexpr int kStatusParts = 5;
+// A slice of the test of the rows against a new filter: well below what a
+// user notices, and few slices for a full list.
+constexpr uint64_t kFilterSliceNs = 10'000'000;
 
 EventListSettings LoadSettings(core::CoreContext& core, uint64_t uid) {
     if (!core.config) return {};
@@ -97,16 +106,18 @@ EventListContent::EventListContent(core::CoreContext& core, EventWorkerPool& poo
     auto* layout = new QVBoxLayout(this);  // owned by this widget
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(0);
+    filterBar_ = new EventListFilterBar(core, this);
+    filterBar_->hide();
     table_ = new QTableView(this);
     status_ = new EventListStatusBar(this);
+    layout->addWidget(filterBar_);
     layout->addWidget(table_, 1);
     layout->addWidget(status_);
 
-    model_.SetHeaders({QString::fromStdString(core.Text(core::str::kColumnNumber)),
-                       QString::fromStdString(core.Text(core::str::kColumnDate)),
-                       QString::fromStdString(core.Text(core::str::kColumnSender)),
-                       QString::fromStdString(core.Text(core::str::kColumnLevel)),
-                       QString::fromStdString(core.Text(core::str::kColumnMessage))});
+    QStringList headers;
+    for (int column = 0; column < kColumnCount; ++column)
+        headers << QString::fromStdString(core.Text(ColumnTitleId(column)));
+    model_.SetHeaders(headers);
     model_.SetSelectionHooks([this](size_t row) { return Deselect(row); },
                              [this] {
                                  if (model_.rowCount() > 0) table_->scrollToBottom();
@@ -138,21 +149,33 @@ EventListContent::EventListContent(core::CoreContext& core, EventWorkerPool& poo
     connect(table_, &QAbstractItemView::doubleClicked, this, [this](const QModelIndex& index) { ShowDetails(index.row()); });
     connect(status_, &EventListStatusBar::PartDoubleClicked, this, &EventListContent::ShowStatusInfo);
     connect(status_, &PartedStatusBar::Resized, this, &EventListContent::StatusNow);
-    connect(table_->horizontalHeader(), &QHeaderView::sectionClicked, this, [this](int column) {
-        logic_->HeaderClicked(column);
+    connect(table_->horizontalHeader(), &QHeaderView::sectionClicked, this, [this](int section) {
+        logic_->HeaderClicked(model_.ColumnAt(section));
         ShowSortColumn();
     });
-    connect(table_->horizontalHeader(), &QHeaderView::sectionResized, this, [this](int column, int, int width) {
-        logic_->SetColumnWidth(column, static_cast<uint32_t>(std::max(0, width)));
+    connect(table_->horizontalHeader(), &QHeaderView::sectionResized, this, [this](int section, int, int width) {
+        if (!applyingColumns_) logic_->SetColumnWidth(model_.ColumnAt(section), static_cast<uint32_t>(std::max(0, width)));
+    });
+
+    // The bar: its filter to the logic as it changes; closing it shows every row.
+    connect(filterBar_, &EventListFilterBar::Changed, this, &EventListContent::FilterChanged);
+    connect(filterBar_, &EventListFilterBar::CloseRequested, this, &EventListContent::CloseFilter);
+    auto* find = new QShortcut(QKeySequence::Find, this);  // owned by this widget
+    find->setContext(Qt::WidgetWithChildrenShortcut);
+    connect(find, &QShortcut::activated, this, &EventListContent::OpenFilter);
+    connect(&filterTimer_, &QTimer::timeout, this, [this] {
+        if (!logic_->FilterStep(kFilterSliceNs)) return;
+        filterTimer_.stop();
+        StatusNow();
     });
 
     // A reset shows the record's default widths (widened where the font
     // needs it); they are what is saved then, as the window's place is.
-    ApplyColumns(resetColumns ? EventListSettings{}.colSize : logic_->Settings().colSize);
+    ApplyColumns(resetColumns ? EventListSettings{} : logic_->Settings());
     ApplyFont();
     if (resetColumns)
-        for (int column = 0; column < 5; ++column)
-            logic_->SetColumnWidth(column, static_cast<uint32_t>(table_->columnWidth(column)));
+        for (int section = 0; section < model_.columnCount(); ++section)
+            logic_->SetColumnWidth(model_.ColumnAt(section), static_cast<uint32_t>(table_->columnWidth(section)));
     ApplyColors();
     ApplyHeaderStyle();
     StartTimers();
@@ -161,6 +184,7 @@ EventListContent::EventListContent(core::CoreContext& core, EventWorkerPool& poo
 EventListContent::~EventListContent() {
     listTimer_.stop();
     statusTimer_.stop();
+    filterTimer_.stop();
     model_.SetLogic(nullptr);
     logic_.reset();
 }
@@ -172,7 +196,10 @@ void EventListContent::StartTimers() {
     statusTimer_.start(static_cast<int>(logic_->Settings().statusTimer));
 }
 
-void EventListContent::TickNow() { logic_->Tick(); }
+void EventListContent::TickNow() {
+    logic_->Tick();
+    KeepFiltering();
+}
 
 void EventListContent::StatusNow() {
     status_->Show(logic_->StatusTick(), logic_->StatusEdges(status_->width()));
@@ -219,32 +246,109 @@ void EventListContent::FitColumnsToFont() {
 
     QHeaderView* header = table_->horizontalHeader();
     const auto widen = [&](int column, int content) {
-        const int needed = std::max(content, header->sectionSizeHint(column));
-        if (table_->columnWidth(column) < needed) table_->setColumnWidth(column, needed);
+        const int section = model_.SectionOf(column);
+        if (section < 0) return;
+        const int needed = std::max(content, header->sectionSizeHint(section));
+        if (table_->columnWidth(section) < needed) table_->setColumnWidth(section, needed);
     };
     widen(kColumnDate, date);
     widen(kColumnSender, 0);  // senders vary; only the header must fit
     widen(kColumnLevel, level);
+    for (int column = kFirstHeaderColumn; column < kColumnCount; ++column) widen(column, 0);
 }
 
 void EventListContent::ShowSortColumn() {
     const EventListSettings& settings = logic_->Settings();
-    const bool shown = settings.Has(kListSortable) && settings.sortDirection != 0;
+    const int section = model_.SectionOf(std::abs(settings.sortDirection));
+    const bool shown = settings.Has(kListSortable) && settings.sortDirection != 0 && section >= 0;
     QHeaderView* header = table_->horizontalHeader();
     header->setSortIndicatorShown(shown);
     // Greater texts first is the descending order.
-    header->setSortIndicator(shown ? std::abs(settings.sortDirection) : -1,
+    header->setSortIndicator(shown ? section : -1,
                              settings.sortDirection > 0 ? Qt::DescendingOrder : Qt::AscendingOrder);
     // The arrow takes room in the header.
     FitColumnsToFont();
 }
 
-void EventListContent::ApplyColumns(const FiveValues& widths) {
+void EventListContent::ApplyColumns(const EventListSettings& widths) {
     bool any = false;
-    for (uint32_t w : widths) any = any || w != 0;
-    if (!any) return;
-    for (int column = 0; column < 5; ++column)
-        table_->setColumnWidth(column, static_cast<int>(widths[static_cast<size_t>(column)]));
+    for (uint32_t w : widths.colSize) any = any || w != 0;
+    applyingColumns_ = true;
+    for (int section = 0; section < model_.columnCount(); ++section) {
+        const int column = model_.ColumnAt(section);
+        if (column < static_cast<int>(kEventListColumns) && !any) continue;
+        table_->setColumnWidth(section, static_cast<int>(widths.ColumnWidth(column)));
+    }
+    applyingColumns_ = false;
+}
+
+void EventListContent::ShowColumns(uint8_t columnBits) {
+    // The view forgets which column a width was for while it is reset.
+    applyingColumns_ = true;
+    logic_->SetColumns(columnBits);
+    applyingColumns_ = false;
+    ApplyColumns(logic_->Settings());
+    FitColumnsToFont();
+    ShowSortColumn();
+    KeepFiltering();
+}
+
+// --- Filter
+
+void EventListContent::OpenFilter() {
+    filterBar_->show();
+    filterBar_->FocusText();
+}
+
+void EventListContent::CloseFilter() {
+    filterBar_->Reset();
+    filterBar_->hide();
+    logic_->ClearFilter();
+    filterTimer_.stop();
+    table_->setFocus();
+    StatusNow();
+}
+
+void EventListContent::FilterChanged() {
+    const std::optional<std::string> refused = logic_->SetFilter(filterBar_->Spec());
+    filterBar_->ShowRefusal(
+        refused ? QString::fromStdString(core_.Text(core::str::kFilterBadRegex, refused->c_str())) : QString());
+    KeepFiltering();
+    StatusNow();
+}
+
+void EventListContent::KeepFiltering() {
+    if (logic_->FilterPending() && !filterTimer_.isActive()) filterTimer_.start(0);
+}
+
+// --- Saving
+
+std::optional<std::string> EventListContent::SaveCsv(const std::string& path) {
+    if (const int error = platform::ReplaceFile(path, logic_->ShownRowsCsv()))
+        return core_.Text(core::str::kRawFileWriteFailed, path.c_str(), error);
+    return std::nullopt;
+}
+
+void EventListContent::AskCsvFile() {
+    QString title = QString::fromStdString(core_.Text(core::str::kSaveCsv));
+    if (title.endsWith("...")) title.chop(3);
+    // Not run in a loop of its own: the window may go while the dialog is
+    // open, and takes the dialog with it.
+    auto* dialog = new QFileDialog(this, title, csvFolder_.isEmpty() ? QDir::homePath() : csvFolder_,
+                                   QString::fromStdString(core_.Text(core::str::kCsvFileTypes)));
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    dialog->setAcceptMode(QFileDialog::AcceptSave);
+    dialog->setDefaultSuffix("csv");
+    connect(dialog, &QFileDialog::fileSelected, this, [this](const QString& file) {
+        csvFolder_ = QFileInfo(file).absolutePath();
+        const std::optional<std::string> failed = SaveCsv(file.toStdString());
+        if (!failed) return;
+        auto* box = new QMessageBox(QMessageBox::Warning, windowTitle(), QString::fromStdString(*failed), QMessageBox::Ok,
+                                    this);
+        box->setAttribute(Qt::WA_DeleteOnClose);
+        box->open();
+    });
+    dialog->open();
 }
 
 void EventListContent::ApplyColors() {
@@ -318,6 +422,24 @@ void EventListContent::ShowMenu(const QPoint& at) {
     QAction* zoomOut = menu.addAction(text(core::str::kZoomOut));
     zoomOut->setEnabled(state.zoomOutEnabled);
     menu.addSeparator();
+    // The header's fields as columns, and the message without them.
+    QMenu* columns = menu.addMenu(text(core::str::kColumns));
+    std::vector<std::pair<QAction*, uint8_t>> columnActions;
+    const uint8_t shown = logic_->Settings().columns;
+    const auto addColumn = [&](uint32_t title, uint8_t bit) {
+        QAction* action = columns->addAction(text(title));
+        action->setCheckable(true);
+        action->setChecked((shown & bit) != 0);
+        columnActions.emplace_back(action, bit);
+    };
+    for (int column = kFirstHeaderColumn; column < kColumnCount; ++column)
+        addColumn(ColumnTitleId(column), ColumnBit(column));
+    columns->addSeparator();
+    addColumn(core::str::kMessageBodyOnly, kShowBodyOnly);
+    QAction* filter = menu.addAction(text(core::str::kFilterMenu));
+    filter->setShortcut(QKeySequence::Find);  // shown; the window's own shortcut does the work
+    QAction* saveCsv = menu.addAction(text(core::str::kSaveCsv));
+    menu.addSeparator();
     // The graphs of the clicked row's sender: a graph whose vendor is that
     // address draws the values polled from the same device.
     QMenu* graphs = menu.addMenu(text(core::str::kShowGraph));
@@ -345,6 +467,10 @@ void EventListContent::ShowMenu(const QPoint& at) {
     else if (chosen == zoomIn && logic_->ZoomIn()) ApplyFont();
     else if (chosen == zoomOut && logic_->ZoomOut()) ApplyFont();
     else if (chosen == details) ShowDetailsOf(clickedEvent);
+    else if (chosen == filter) OpenFilter();
+    else if (chosen == saveCsv) AskCsvFile();
+    for (const auto& [action, bit] : columnActions)
+        if (chosen == action) ShowColumns(logic_->Settings().columns ^ bit);
     for (const auto& [action, index] : graphActions)
         if (chosen == action && host_.toggleWindow) host_.toggleWindow(index);
 }
@@ -357,12 +483,15 @@ bool EventListContent::CurrentTypeSettings(WindowTypeSettings& out) const {
 void EventListContent::ApplyTypeSettings(const WindowTypeSettings& given) {
     const EventListSettings* settings = given.EventList();
     if (!settings) return;
+    applyingColumns_ = true;
     logic_->ApplySettings(*settings);
-    ApplyColumns(logic_->Settings().colSize);
+    applyingColumns_ = false;
+    ApplyColumns(logic_->Settings());
     ApplyFont();
     ApplyHeaderStyle();
     listTimer_.start(static_cast<int>(logic_->Settings().mainTimer));
     statusTimer_.start(static_cast<int>(logic_->Settings().statusTimer));
+    KeepFiltering();
     StatusNow();
 }
 

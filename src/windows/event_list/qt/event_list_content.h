@@ -1,6 +1,7 @@
 #pragma once
-// The event list window's inside: the table, the status bar, the two timers
-// and the context menu, over an EventListLogic that does the thinking.
+// The event list window's inside: the filter bar (Ctrl+F), the table, the
+// status bar, the two timers and the context menu (with the columns, the
+// filter and saving as CSV), over an EventListLogic that does the thinking.
 #include <functional>
 #include <memory>
 #include <string>
@@ -13,6 +14,7 @@
 
 #include "windows/event_list/event_list_logic.h"
 #include "windows/qt/elided_label.h"
+#include "windows/event_list/qt/event_list_filter_bar.h"
 #include "windows/event_list/qt/event_list_model.h"
 #include "windows/qt/frame_content.h"
 #include "windows/qt/parted_status_bar.h"
@@ -92,10 +94,26 @@ public:
     // Zoom steps as the menu takes them (in when positive); false when every
     // step was refused.
     bool Zoom(int steps);
+    // The Columns submenu's entries: the header fields shown (kShow... bits).
+    void ShowColumns(uint8_t columnBits);
+    // Ctrl+F: the bar shown, the caret in its text. Esc or its close button:
+    // the bar hidden and every row shown again.
+    void OpenFilter();
+    void CloseFilter();
+    EventListFilterBar& FilterBar() { return *filterBar_; }
+    // "Save as CSV...": the rows shown, as shown, into `path`; the reason
+    // in words when the file could not be written.
+    std::optional<std::string> SaveCsv(const std::string& path);
 
 private:
     void ApplyFont();
-    void ApplyColumns(const FiveValues& widths);
+    // Column widths by column number: the five list columns unless all of
+    // them are 0, and the header's columns shown.
+    void ApplyColumns(const EventListSettings& widths);
+    // The bar's filter to the logic, and its test of the rows under way.
+    void FilterChanged();
+    void KeepFiltering();
+    void AskCsvFile();
     // Widens the date, sender and level columns to what the font needs, so
     // a larger font does not cut a date, a level name or a header.
     void FitColumnsToFont();
@@ -114,9 +132,16 @@ private:
     EventListModel model_;
     QTableView* table_ = nullptr;        // owned by this widget
     EventListStatusBar* status_ = nullptr;
+    EventListFilterBar* filterBar_ = nullptr;
     std::unique_ptr<EventListLogic> logic_;
     QTimer listTimer_;
     QTimer statusTimer_;
+    // Runs the test of the rows against a new filter, a slice a turn.
+    QTimer filterTimer_;
+    // Set while the program itself sets the widths, which the view reports
+    // back by place, not by column.
+    bool applyingColumns_ = false;
+    QString csvFolder_;  // where the last file was saved
 };
 
 }  // namespace qm::windows::qt

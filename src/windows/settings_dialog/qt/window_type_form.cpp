@@ -493,6 +493,7 @@ std::optional<std::string> WindowTypeForm::Apply() {
             EventListSettings merged = *now->EventList();
             merged.param = chosen->param;
             merged.eventParam = chosen->eventParam;
+            merged.columns = chosen->columns;
             merged.rules = chosen->rules;
             sent = WindowTypeSettings{std::move(merged)};
         }

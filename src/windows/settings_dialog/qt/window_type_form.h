@@ -5,7 +5,7 @@
 // of the type's field table (colours with the colour chooser, each number
 // of a run in a box of its own), and a graph its vendor and tags, chosen
 // from what the value collector knows now or typed, each tag with its pen
-// colour. An event list shows its options and event types as named check
+// colour. An event list shows its options, event types and columns as named check
 // boxes and the rules it applies, picked from the rules module, in order.
 // A window of another type than the page's is named with the page that
 // edits it. Apply hands them to the window module's replace with type
