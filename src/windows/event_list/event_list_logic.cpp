@@ -275,7 +275,9 @@ void EventListLogic::Sort() {
     // are: only the rows added since get keys and are merged in.
     if (sortedDirection_ != direction) sortKeys_.clear();
     const size_t alreadySorted = sortKeys_.size();
-    sortKeys_.reserve(rows_.size());
+    // Grown by half at a time: reserving only the rows of this tick would
+    // move every key of a long list again at each tick.
+    if (sortKeys_.capacity() < rows_.size()) sortKeys_.reserve(std::max(rows_.size(), sortKeys_.capacity() * 3 / 2));
     for (size_t i = alreadySorted; i < rows_.size(); ++i)
         sortKeys_.push_back(MakeSortKey(column, windows::CellText(rows_[i]->fill, column, BodyOnly()), i));
     SortKeys(sortKeys_, alreadySorted, direction);
