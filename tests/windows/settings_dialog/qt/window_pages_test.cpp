@@ -389,6 +389,10 @@ TEST_F(WindowPagesTest, ARuleMadeInTheDialogAndAttachedToTheSyslogWindowColoursW
     Button(form, "addRule")->click();
     ASSERT_EQ(form.Rules()->count(), 1);
     EXPECT_TRUE(form.Pending());
+    // And the header's host as a column, from the window's Columns box.
+    ASSERT_NE(form.Option("Columns", kShowHost), nullptr);
+    EXPECT_EQ(form.Option("Columns", kShowHost)->text().toStdString(), Label(str::kColumnHost));
+    form.Option("Columns", kShowHost)->setChecked(true);
 
     // Apply writes this window's keys and no other's.
     const auto othersOf = [&](const platform::ProfileFile& file) {
@@ -414,6 +418,8 @@ TEST_F(WindowPagesTest, ARuleMadeInTheDialogAndAttachedToTheSyslogWindowColoursW
     const std::string uid = *(*rulesNow)[0].Get("UID");
     ASSERT_EQ(stored.rules.size(), 1u);
     EXPECT_EQ(std::to_string(stored.rules[0]), uid);
+    EXPECT_EQ(stored.columns, kShowHost);
+    EXPECT_TRUE(PumpUntil([&] { return list->Logic().Columns() == ShownColumns(kShowHost); })) << "the running window shows it";
 
     // The running window colours the row it showed, the next such line, and nothing else.
     ASSERT_TRUE(PumpUntil([&] { return rowOf("link down") && list->Logic().ColorsOf(*rowOf("link down")) == marked; },
