@@ -583,13 +583,13 @@ bool EventListLogic::ZoomOut() {
     return true;
 }
 
-EventListMenuState EventListLogic::MenuState(bool onTop, bool pinned, std::optional<size_t> clickedRow) const {
-    return MenuStateFor(settings_.param, onTop, pinned, clickedRow && *clickedRow < rows_.size(),
+EventListMenuState EventListLogic::MenuState(bool onTop, bool pinned, std::optional<size_t> clickedPlace) const {
+    return MenuStateFor(settings_.param, onTop, pinned, clickedPlace && *clickedPlace < ShownCount(),
                         EffectiveFontHeight(), core_.dotsPerInch);
 }
 
-std::shared_ptr<const core::EventRecord> EventListLogic::EventAt(size_t row) const {
-    return row < rows_.size() ? rows_[row]->event : nullptr;
+std::shared_ptr<const core::EventRecord> EventListLogic::EventAt(size_t place) const {
+    return place < ShownCount() ? rows_[RowOfShown(place)]->event : nullptr;
 }
 
 InfoContent EventListLogic::Details(const core::EventRecord& event) const {

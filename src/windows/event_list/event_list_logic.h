@@ -126,10 +126,11 @@ public:
     // Zoom steps; true when FontHeight changed (the view sets the new font).
     bool ZoomIn();
     bool ZoomOut();
-    EventListMenuState MenuState(bool onTop, bool pinned, std::optional<size_t> clickedRow) const;
-    // The event a row shows now (nothing beyond the rows): what a menu keeps
-    // while it is open, as rows move under it.
-    std::shared_ptr<const core::EventRecord> EventAt(size_t row) const;
+    // `clickedPlace`: the place among the rows shown of the row clicked.
+    EventListMenuState MenuState(bool onTop, bool pinned, std::optional<size_t> clickedPlace) const;
+    // The event of the row at a place among the rows shown, now (nothing
+    // beyond them): what a menu keeps while it is open, as rows move under it.
+    std::shared_ptr<const core::EventRecord> EventAt(size_t place) const;
     // The info box content for an event ("Подробно...", double click).
     InfoContent Details(const core::EventRecord& event) const;
     // The info box content for a double click on status part `part`.

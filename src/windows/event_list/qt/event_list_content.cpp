@@ -377,9 +377,9 @@ bool EventListContent::Deselect(size_t row) {
     return was;
 }
 
-void EventListContent::ShowDetails(int row) {
-    if (row < 0) return;
-    ShowDetailsOf(logic_->EventAt(static_cast<size_t>(row)));
+void EventListContent::ShowDetails(int place) {
+    if (place < 0) return;
+    ShowDetailsOf(logic_->EventAt(static_cast<size_t>(place)));
 }
 
 void EventListContent::ShowDetailsOf(const std::shared_ptr<const core::EventRecord>& event) {

@@ -88,7 +88,8 @@ public:
     EventListStatusBar& StatusBar() { return *status_; }
     void TickNow();
     void StatusNow();
-    void ShowDetails(int row);
+    // The details of the row at this place of the table.
+    void ShowDetails(int place);
     // The operating or memory information of a status part in the info box.
     void ShowStatusInfo(int part);
     // Zoom steps as the menu takes them (in when positive); false when every

@@ -15,6 +15,7 @@
 
 #include "platform/profile_file.h"
 #include "windows/geometry.h"
+#include "windows/info_box/qt/info_box_content.h"
 #include "windows/qt/program_windows_fixture.h"
 
 namespace qm::windows::qt {
@@ -65,6 +66,13 @@ TEST_F(EventListFilterOnQt, CtrlFOpensTheBarItsFilterHidesAndShowsRowsAndEscClos
     for (int r = 0; r < 10; ++r)
         EXPECT_TRUE(model.data(model.index(r, kColumnMessage)).toString().startsWith("link down")) << r;
     EXPECT_EQ(list->Logic().RowCount(), 20u);
+    // The second row shown is the list's third: its details are of that event.
+    list->ShowDetails(1);
+    FrameWidget* box = ShownFrame("Событие #");
+    ASSERT_NE(box, nullptr);
+    auto* info = dynamic_cast<InfoBoxContent*>(box->Content());
+    ASSERT_NE(info, nullptr);
+    EXPECT_TRUE(info->Text().toPlainText().contains("Сообщение: link down 2\n")) << info->Text().toPlainText().toStdString();
     list->StatusNow();
     EXPECT_TRUE(list->StatusBar().PartText(3).startsWith("Показано 10 из 20 | Буфер: "))
         << list->StatusBar().PartText(3).toStdString();
