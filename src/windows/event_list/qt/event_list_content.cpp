@@ -318,7 +318,9 @@ void EventListContent::FilterChanged() {
 }
 
 void EventListContent::KeepFiltering() {
-    if (logic_->FilterPending() && !filterTimer_.isActive()) filterTimer_.start(0);
+    // Not a zero timer: the event loop may run those back to back in one
+    // turn, and the slices would add up to one long stall.
+    if (logic_->FilterPending() && !filterTimer_.isActive()) filterTimer_.start(1);
 }
 
 // --- Saving

@@ -137,7 +137,8 @@ private:
     std::unique_ptr<EventListLogic> logic_;
     QTimer listTimer_;
     QTimer statusTimer_;
-    // Runs the test of the rows against a new filter, a slice a turn.
+    // Runs the test of the rows against a new filter, a slice a turn of
+    // the event loop, with the loop's other work between slices.
     QTimer filterTimer_;
     // Set while the program itself sets the widths, which the view reports
     // back by place, not by column.
