@@ -117,6 +117,9 @@ add("Datagram → queue latency at 10k/s, p50 ms", p50, None, None, "(floor: the
 add("Datagram → queue latency at 10k/s, p99 ms", p99, None, None, "≤ 600 ms", p99 is not None and p99 <= 600)
 stall = number(r"longest GUI stall ([\d.]+) ms", "gui-stall")
 add("GUI: 10k events/s into 100,000 rows, longest stall ms", stall, None, None, "≤ 50 ms", stall is not None and stall <= 50)
+stall = number(r"longest GUI stall ([\d.]+) ms", "gui-stall-filter")
+add("GUI, filter and header columns on: 10k events/s into 100,000 rows, longest stall ms", stall, None, None,
+    "≤ 50 ms", stall is not None and stall <= 50)
 
 for label, pattern in (("SNMP cycle, 100 agents: snmpget/module", r"snmpget/module = ([\d.]+)"),
                        ("ICMP cycle, 50 hosts: fping/module", r"fping/module = ([\d.]+)")):
