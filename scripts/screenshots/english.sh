@@ -90,7 +90,7 @@ shoot_page() {  # index file [x y of a row to choose [wheel steps down]]
     for _ in $(seq "$1"); do xdotool key Down; sleep 0.2; done
     sleep 1
     [ $# -lt 4 ] || { xdotool mousemove --window "$DIALOG" "$3" "$4" click 1; sleep 1; }
-    [ $# -lt 5 ] || { xdotool mousemove --window "$DIALOG" 620 560 click --repeat "$5" 5; sleep 1; }
+    [ $# -lt 5 ] || { xdotool mousemove --window "$DIALOG" 950 300 click --repeat "$5" 5; sleep 1; }
     xdotool windowraise "$DIALOG"
     sleep 0.5
     import -window "$DIALOG" "$OUT/$2"
@@ -103,10 +103,10 @@ shoot_page 9 settings-snmp-en.png
 # The home's ping graph, chosen: its own settings below the table.
 shoot_page 12 settings-graphs-en.png 420 121
 # The Syslog window, chosen: its event types, options and rules below.
-shoot_page 3 settings-windows-en.png 420 100 6
+shoot_page 3 settings-windows-en.png 420 100 20
 
 kill -TERM "$PID" && wait "$PID" || true
 PID=""
 start RU
 open_settings "Настройки"
-shoot_page 3 settings-windows.png 420 100 6
+shoot_page 3 settings-windows.png 420 100 20
