@@ -121,14 +121,16 @@ TEST_F(EventListFilterOnQt, TheColumnsMenuShowsAHeaderFieldAndTheNextStartShowsI
     QAbstractItemModel& model = *list->Table().model();
     ASSERT_EQ(model.columnCount(), 5);
 
-    // Right click, "Столбцы", "Хост", as the keyboard chooses them.
-    QTimer::singleShot(200ms, [&] {
+    // Right click, "Столбцы", "Хост", as the keyboard chooses them. The
+    // steps belong to this test: none of them fires into a later one.
+    QObject steps;
+    QTimer::singleShot(200ms, &steps, [&] {
         auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
         ASSERT_NE(menu, nullptr);
         QAction* columns = ActionTitled(*menu, "Столбцы");
         ASSERT_NE(columns, nullptr);
         menu->setActiveAction(columns);  // opens the submenu
-        QTimer::singleShot(200ms, [&] {
+        QTimer::singleShot(200ms, &steps, [&] {
             auto* sub = qobject_cast<QMenu*>(QApplication::activePopupWidget());
             ASSERT_NE(sub, nullptr);
             QAction* host = ActionTitled(*sub, "Хост");
@@ -139,7 +141,7 @@ TEST_F(EventListFilterOnQt, TheColumnsMenuShowsAHeaderFieldAndTheNextStartShowsI
         });
     });
     // Never left open should a step above fail.
-    QTimer::singleShot(10s, [] {
+    QTimer::singleShot(10s, &steps, [] {
         while (QWidget* popup = QApplication::activePopupWidget()) popup->close();
     });
     const QRect row0 = list->Table().visualRect(model.index(0, kColumnMessage));
