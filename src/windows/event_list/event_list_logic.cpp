@@ -374,14 +374,14 @@ void EventListLogic::RestartFilter() {
     scanAt_ = 0;
 }
 
-std::optional<std::string> EventListLogic::SetFilter(const RowFilterSpec& spec) {
-    if (!spec.Active()) {
+std::optional<std::string> EventListLogic::SetFilter(const FilterTerms& terms) {
+    if (!terms.Active()) {
         ClearFilter();
         return std::nullopt;
     }
-    if (filter_ && filter_->Spec() == spec) return std::nullopt;
+    if (filter_ && filter_->Terms() == terms) return std::nullopt;
     std::string error;
-    std::optional<RowFilter> made = RowFilter::Make(spec, &error);
+    std::optional<RowFilter> made = RowFilter::Make(terms, &error);
     if (!made) return error;
     view_.BeginResetRows();
     filter_ = std::move(made);

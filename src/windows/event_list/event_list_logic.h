@@ -98,7 +98,7 @@ public:
     // A new filter (the view is reset and the rows are tested again in
     // slices); one that lets everything through clears it. When the text is
     // an expression that does not compile: the reason, and nothing changes.
-    std::optional<std::string> SetFilter(const RowFilterSpec& spec);
+    std::optional<std::string> SetFilter(const FilterTerms& terms);
     void ClearFilter();
     const RowFilter* Filter() const { return filter_ ? &*filter_ : nullptr; }
     // Rows wait to be tested against a new filter.

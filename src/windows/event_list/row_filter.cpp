@@ -2,21 +2,21 @@
 
 namespace qm::windows {
 
-std::optional<RowFilter> RowFilter::Make(const RowFilterSpec& spec, std::string* error) {
+std::optional<RowFilter> RowFilter::Make(const FilterTerms& terms, std::string* error) {
     std::optional<platform::TextPattern> text;
-    if (!spec.text.empty()) {
-        text = platform::TextPattern::Compile(spec.text, spec.regex, spec.matchCase, error);
+    if (!terms.text.empty()) {
+        text = platform::TextPattern::Compile(terms.text, terms.regex, terms.matchCase, error);
         if (!text) return std::nullopt;
     }
     // Senders and hosts are names and addresses: a part of one, any case.
     std::optional<platform::TextPattern> source;
-    if (!spec.source.empty()) source = platform::TextPattern::Compile(spec.source, false, false);
-    return RowFilter(spec, std::move(text), std::move(source));
+    if (!terms.source.empty()) source = platform::TextPattern::Compile(terms.source, false, false);
+    return RowFilter(terms, std::move(text), std::move(source));
 }
 
 bool RowFilter::Matches(const FilterSubject& row) const {
     // The cheap test first: most filtered rows fail on their level.
-    if (spec_.severityAtLeast != kAnySeverity && row.severity > spec_.severityAtLeast) return false;
+    if (terms_.severityAtLeast != kAnySeverity && row.severity > terms_.severityAtLeast) return false;
     if (source_ && !source_->FoundIn(row.senderShown) && !source_->FoundIn(row.senderAddress) &&
         !source_->FoundIn(row.host))
         return false;

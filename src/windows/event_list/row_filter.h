@@ -17,7 +17,7 @@ namespace qm::windows {
 constexpr uint32_t kAnySeverity = UINT32_MAX;
 
 // What the filter bar holds.
-struct RowFilterSpec {
+struct FilterTerms {
     std::string text;
     bool regex = false;
     bool matchCase = false;
@@ -26,7 +26,7 @@ struct RowFilterSpec {
 
     // False when the filter would let every row through.
     bool Active() const { return !text.empty() || severityAtLeast != kAnySeverity || !source.empty(); }
-    bool operator==(const RowFilterSpec&) const = default;
+    bool operator==(const FilterTerms&) const = default;
 };
 
 // What of a row the filter looks at.
@@ -42,16 +42,16 @@ class RowFilter {
 public:
     // Nothing, and why in words, when the text is an expression that does
     // not compile.
-    static std::optional<RowFilter> Make(const RowFilterSpec& spec, std::string* error = nullptr);
+    static std::optional<RowFilter> Make(const FilterTerms& terms, std::string* error = nullptr);
 
-    const RowFilterSpec& Spec() const { return spec_; }
+    const FilterTerms& Terms() const { return terms_; }
     bool Matches(const FilterSubject& row) const;
 
 private:
-    RowFilter(RowFilterSpec spec, std::optional<platform::TextPattern> text, std::optional<platform::TextPattern> source)
-        : spec_(std::move(spec)), text_(std::move(text)), source_(std::move(source)) {}
+    RowFilter(FilterTerms terms, std::optional<platform::TextPattern> text, std::optional<platform::TextPattern> source)
+        : terms_(std::move(terms)), text_(std::move(text)), source_(std::move(source)) {}
 
-    RowFilterSpec spec_;
+    FilterTerms terms_;
     std::optional<platform::TextPattern> text_;    // none: every message
     std::optional<platform::TextPattern> source_;  // none: every sender
 };

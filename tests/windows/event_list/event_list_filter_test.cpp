@@ -10,7 +10,7 @@ namespace qm::windows::test {
 namespace {
 
 // What the bar would hold: a text, how it is read, a lowest level, a sender.
-RowFilterSpec FilterOf(std::string text, bool regex = false, bool matchCase = false,
+FilterTerms FilterOf(std::string text, bool regex = false, bool matchCase = false,
                        uint32_t severityAtLeast = kAnySeverity, std::string source = {}) {
     return {std::move(text), regex, matchCase, severityAtLeast, std::move(source)};
 }
@@ -19,12 +19,12 @@ TEST(RowFilter, TextLevelAndSourceMustAllHold) {
     const FilterSubject down{"Link DOWN on port 3", 3, "core switch", "10.0.0.1", "sw-core"};
     const FilterSubject up{"link up on port 3", 6, "10.0.0.2", "10.0.0.2", ""};
     const FilterSubject undecoded{"link down", core::kNoSeverity, "10.0.0.3", "10.0.0.3", ""};
-    const auto passes = [](const RowFilterSpec& spec, const FilterSubject& row) {
-        std::optional<RowFilter> f = RowFilter::Make(spec);
+    const auto passes = [](const FilterTerms& terms, const FilterSubject& row) {
+        std::optional<RowFilter> f = RowFilter::Make(terms);
         EXPECT_TRUE(f);
         return f && f->Matches(row);
     };
-    EXPECT_FALSE(RowFilterSpec{}.Active());
+    EXPECT_FALSE(FilterTerms{}.Active());
     EXPECT_TRUE(passes({}, undecoded));
 
     EXPECT_TRUE(passes(FilterOf("link down"), down));
@@ -179,7 +179,7 @@ TEST_F(EventListFilterTest, AFilterOnlyHidesRowsTestsNewOnesAsTheyComeAndANewOne
 
     // An expression that does not compile changes nothing.
     EXPECT_TRUE(w->SetFilter(FilterOf("(down", true)));
-    EXPECT_EQ(w->Filter()->Spec().text, "down");
+    EXPECT_EQ(w->Filter()->Terms().text, "down");
     // Level and sender together: the severe downs of one sender.
     ASSERT_FALSE(w->SetFilter(FilterOf("down", false, false, 2, "10.0.0.9")));
     FilterAll(*w);

@@ -310,7 +310,7 @@ void EventListContent::CloseFilter() {
 }
 
 void EventListContent::FilterChanged() {
-    const std::optional<std::string> refused = logic_->SetFilter(filterBar_->Spec());
+    const std::optional<std::string> refused = logic_->SetFilter(filterBar_->Terms());
     filterBar_->ShowRefusal(
         refused ? QString::fromStdString(core_.Text(core::str::kFilterBadRegex, refused->c_str())) : QString());
     KeepFiltering();

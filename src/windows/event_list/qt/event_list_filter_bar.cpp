@@ -86,14 +86,14 @@ EventListFilterBar::EventListFilterBar(const core::CoreContext& core, QWidget* p
     connect(close_, &QToolButton::clicked, this, &EventListFilterBar::CloseRequested);
 }
 
-RowFilterSpec EventListFilterBar::Spec() const {
-    RowFilterSpec spec;
-    spec.text = text_->text().toStdString();
-    spec.regex = regex_->isChecked();
-    spec.matchCase = matchCase_->isChecked();
-    spec.severityAtLeast = severity_->currentData().toUInt();
-    spec.source = source_->text().trimmed().toStdString();
-    return spec;
+FilterTerms EventListFilterBar::Terms() const {
+    FilterTerms terms;
+    terms.text = text_->text().toStdString();
+    terms.regex = regex_->isChecked();
+    terms.matchCase = matchCase_->isChecked();
+    terms.severityAtLeast = severity_->currentData().toUInt();
+    terms.source = source_->text().trimmed().toStdString();
+    return terms;
 }
 
 void EventListFilterBar::Reset() {

@@ -25,7 +25,7 @@ class EventListFilterBar : public QWidget {
 public:
     EventListFilterBar(const core::CoreContext& core, QWidget* parent);
 
-    RowFilterSpec Spec() const;
+    FilterTerms Terms() const;
     // Every control back to letting every row through, without a Changed.
     void Reset();
     // Marks the text as refused with the reason; an empty reason unmarks it.
