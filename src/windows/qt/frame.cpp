@@ -323,11 +323,13 @@ bool QtFrame::CurrentTypeSettings(WindowTypeSettings& out) const {
 
 uint32_t QtFrame::BusyWorkers() const {
     // Read without the GUI thread: the content's counters are atomic. Results
-    // are applied on the GUI thread; once it is gone only the workers that
-    // still compute hold the window.
+    // are applied on the GUI thread; once it is gone, or when the window is
+    // ended on that thread itself (which then cannot apply them while it
+    // waits), only the workers that still compute hold the window. Waiting
+    // results are dropped with the content.
     const FrameWidget* widget = widget_.data();
     if (!widget || !widget->Content()) return 0;
-    return GuiGone() ? widget->Content()->RunningWorkers() : widget->Content()->BusyWorkers();
+    return GuiGone() || OnGuiThread() ? widget->Content()->RunningWorkers() : widget->Content()->BusyWorkers();
 }
 
 std::vector<Rect> QtWindowSystem::Screens() const {

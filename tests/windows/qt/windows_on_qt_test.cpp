@@ -15,6 +15,7 @@
 
 #include "core/string_table.h"
 #include "platform/profile_file.h"
+#include "support/wait_until.h"
 #include "windows/qt/colors.h"
 #include "windows/event_list/qt/event_list_content.h"
 #include "windows/qt/frame.h"
@@ -107,6 +108,22 @@ TEST_F(WindowsOnQt, TheDefaultListShowsEventsAndItsDetailsReuseOneInfoBox) {
     EXPECT_TRUE(saved.Get("mod_window -> std_report", "Wnd.1-ColSize").has_value());
     EXPECT_EQ(saved.Get("mod_window", "Item.0-Name"), "Syslog");
 }
+// A worker's result waits for the GUI thread to apply it. A window ended on
+// that thread itself (the program's unload, the dialog replacing a window)
+// must not wait for it: nothing would ever apply it, and the thread hung.
+TEST_F(WindowsOnQt, AWindowEndedOnTheGuiThreadDoesNotWaitForAResultOnlyThatThreadCouldApply) {
+    auto* list = Shown<EventListContent>("Syslog");
+    ASSERT_NE(list, nullptr) << "the default event list is shown";
+    Submit("<14>waiting for the GUI thread", "192.0.2.1");
+    ASSERT_TRUE(core_.events->Settle(20000));
+    list->TickNow();
+    // Not pumped: the worker finishes and its result stays waiting.
+    ASSERT_TRUE(qm::testing::WaitUntil([&] { return list->RunningWorkers() == 0; }));
+    ASSERT_GT(list->BusyWorkers(), 0u);
+    core_.registry->UnloadAll();
+    EXPECT_EQ(core_.counters.windows.load(), 0u);
+}
+
 
 TEST_F(WindowsOnQt, ADoubleClickOnTheStatusBarShowsTheMemoryHistoryOrTheOperatingFigures) {
     auto* list = Shown<EventListContent>("Syslog");
