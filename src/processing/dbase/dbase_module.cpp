@@ -288,7 +288,8 @@ std::set<std::string> DbaseModule::BufferFileNames() {
 void DbaseModule::DeleteOldFiles(const std::vector<size_t>& targets, int64_t nowUnix) {
     std::vector<size_t> pruned;
     for (const size_t i : targets) {
-        if (RetentionOf(settings_.records[i].record).On()) pruned.push_back(i);
+        const RetentionRule rule = RetentionOf(settings_.records[i].record);
+        if (rule.On() && files_[i].RetentionDue(rule, nowUnix)) pruned.push_back(i);
     }
     std::vector<platform::FolderFile> files;
     if (pruned.empty() || platform::ListFolderFiles(core_.paths.logFolder, files) != 0) return;
@@ -317,6 +318,7 @@ void DbaseModule::DeleteOldFiles(const std::vector<size_t>& targets, int64_t now
             std::erase_if(files, [&](const platform::FolderFile& f) { return f.name == name; });
         }
         files_[i].deleteFailing = failed;
+        files_[i].Retained(RetentionOf(target), nowUnix);
     }
 }
 

@@ -59,6 +59,7 @@ struct RetentionRule {
     uint32_t keepFiles = 0;  // 0: any number
     uint32_t keepDays = 0;   // 0: any age
     bool On() const { return keepFiles != 0 || keepDays != 0; }
+    bool operator==(const RetentionRule&) const = default;
 };
 
 // The local date as one number (20261206), which midnight rotation compares.
@@ -120,6 +121,19 @@ public:
     // The file written last (empty before the first write).
     const std::string& Name() const { return current_.name; }
 
+    // Retention reads the folder again only when it may find something new
+    // to delete: the target started another file, its rule changed, or a
+    // minute passed (files age, and a failed deletion is tried again). A
+    // target under a flood writes many times a second.
+    bool RetentionDue(const RetentionRule& rule, int64_t nowUnix) const {
+        return current_.name != retainedAfter_ || !(rule == retainedWith_) || nowUnix - retainedAt_ >= kRetentionPeriod;
+    }
+    void Retained(const RetentionRule& rule, int64_t nowUnix) {
+        retainedAfter_ = current_.name;
+        retainedWith_ = rule;
+        retainedAt_ = nowUnix;
+    }
+
     // An error was reported and nothing has been written since: the next
     // errors are the same episode and are not reported again.
     bool writeFailing = false;
@@ -132,6 +146,10 @@ private:
     RotationRule rule_;
     CurrentLog current_;
     std::filesystem::path path_;
+    static constexpr int64_t kRetentionPeriod = 60;
+    std::string retainedAfter_;  // the file written when retention last ran
+    RetentionRule retainedWith_;
+    int64_t retainedAt_ = INT64_MIN / 2;
 };
 
 }  // namespace qm::processing
