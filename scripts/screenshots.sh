@@ -9,27 +9,14 @@
 set -euo pipefail
 ROOT="$(cd "$(dirname "$0")/.." && pwd)"
 . "$ROOT/scripts/lib/deps.sh"
+. "$ROOT/scripts/lib/screenshots.sh"
 
-if [ -z "${QM_SCREENSHOTS_INNER:-}" ]; then
-    ensure_packages "${BUILD_PACKAGES[@]}" bsdutils xvfb xauth imagemagick xdotool x11-utils snmpd iproute2 python3
-    build_tree build -DCMAKE_BUILD_TYPE=RelWithDebInfo
-    export QM_SCREENSHOTS_INNER=1
-    exec xvfb-run -a -s "-screen 0 1280x900x24" "$0" "$@"
-fi
+SHOT_PACKAGES=(bsdutils x11-utils snmpd iproute2 python3)
+screenshots_under_xvfb "$0" "$@"
 
 OUT="$ROOT/docs/screenshots"
 mkdir -p "$OUT"
-WORK="$(mktemp -d)"
-PEERS=()
-PID=""
-cleanup() {
-    # A shot that failed leaves the program running: it would hold the
-    # ports of the next run.
-    [ -n "$PID" ] && kill -TERM "$PID" 2>/dev/null && wait "$PID" 2>/dev/null
-    for p in "${PEERS[@]}"; do kill "$p" 2>/dev/null || true; done
-    rm -rf "$WORK"
-}
-trap cleanup EXIT
+screenshots_work_folder
 cp -R "$ROOT/resources/default-home/." "$WORK/"
 cp -R "$ROOT/scripts/screenshots/home/." "$WORK/"
 export QUILLMARK_HOME="$WORK"

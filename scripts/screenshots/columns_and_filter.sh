@@ -8,41 +8,22 @@
 set -euo pipefail
 ROOT="$(cd "$(dirname "$0")/../.." && pwd)"
 . "$ROOT/scripts/lib/deps.sh"
+. "$ROOT/scripts/lib/screenshots.sh"
 
-if [ -z "${QM_SCREENSHOTS_INNER:-}" ]; then
-    ensure_packages "${BUILD_PACKAGES[@]}" bsdutils xvfb xauth imagemagick xdotool python3
-    build_tree build -DCMAKE_BUILD_TYPE=RelWithDebInfo
-    export QM_SCREENSHOTS_INNER=1
-    exec xvfb-run -a -s "-screen 0 1280x900x24" "$0" "$@"
-fi
+SHOT_PACKAGES=(bsdutils python3)
+screenshots_under_xvfb "$0" "$@"
 
 OUT="$ROOT/docs/screenshots"
 mkdir -p "$OUT"
-WORK="$(mktemp -d)"
-PID=""
-cleanup() {
-    [ -n "$PID" ] && kill -TERM "$PID" 2>/dev/null && wait "$PID" 2>/dev/null
-    rm -rf "$WORK"
-}
-trap cleanup EXIT
+screenshots_work_folder
 cp -R "$ROOT/resources/default-home/." "$WORK/"
 export QUILLMARK_HOME="$WORK"
 unset QT_QPA_PLATFORM
-# Struct values as the settings file keeps them: each value's bytes, then
-# the sum of all of them.
-hex() {  # bytes-per-value value...
-    local n="$1" out="" sum=0 v b i
-    shift
-    for v in "$@"; do
-        for ((i = 0; i < n; i++)); do b=$(((v >> (8 * i)) & 255)); out+=$(printf '%02X' "$b"); sum=$((sum + b)); done
-    done
-    printf '%s%02X' "$out" $((sum & 255))
-}
 # The Syslog window wide enough for the columns, showing host (0x02),
 # application (0x04), PID (0x08) and the message without its header (0x80).
 INI="$WORK/Settings/mod_window.ini"
-sed -i "s/^Item.0-Rect=.*/Item.0-Rect=$(hex 4 10 10 1150 440)/" "$INI"
-sed -i "s/^Wnd.1.Rule-Size=.*/&\nWnd.1-Columns=$(hex 1 $((0x02 | 0x04 | 0x08 | 0x80)))\nWnd.1-HeaderColSize=$(hex 4 130 90 80 60 90)/" "$INI"
+sed -i "s/^Item.0-Rect=.*/Item.0-Rect=$(struct_hex 4 10 10 1150 440)/" "$INI"
+sed -i "s/^Wnd.1.Rule-Size=.*/&\nWnd.1-Columns=$(struct_hex 1 $((0x02 | 0x04 | 0x08 | 0x80)))\nWnd.1-HeaderColSize=$(struct_hex 4 130 90 80 60 90)/" "$INI"
 
 "$ROOT/build/quillmark" >"$WORK/program.log" 2>&1 &
 PID=$!

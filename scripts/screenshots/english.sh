@@ -8,44 +8,29 @@
 set -euo pipefail
 ROOT="$(cd "$(dirname "$0")/../.." && pwd)"
 . "$ROOT/scripts/lib/deps.sh"
+. "$ROOT/scripts/lib/screenshots.sh"
 
-if [ -z "${QM_SCREENSHOTS_INNER:-}" ]; then
-    ensure_packages "${BUILD_PACKAGES[@]}" xvfb xauth imagemagick xdotool
-    build_tree build -DCMAKE_BUILD_TYPE=RelWithDebInfo
-    export QM_SCREENSHOTS_INNER=1
-    exec xvfb-run -a -s "-screen 0 1280x900x24" "$0" "$@"
-fi
+SHOT_PACKAGES=()
+screenshots_under_xvfb "$0" "$@"
 
 OUT="$ROOT/docs/screenshots"
-WORK="$(mktemp -d)"
-PID=""
-cleanup() {
-    [ -n "$PID" ] && kill -TERM "$PID" 2>/dev/null && wait "$PID" 2>/dev/null
-    rm -rf "$WORK"
-}
-trap cleanup EXIT
+screenshots_work_folder
 cp -R "$ROOT/resources/default-home/." "$WORK/"
 export QUILLMARK_HOME="$WORK"
-# Struct values as the settings file keeps them: the bytes, then their sum.
-hex() {  # value bytes
-    local v="$1" n="$2" out="" sum=0 b
-    for ((i = 0; i < n; i++)); do b=$(((v >> (8 * i)) & 255)); out+=$(printf '%02X' "$b"); sum=$((sum + b)); done
-    printf '%s%02X' "$out" $((sum & 255))
-}
 cat >"$WORK/Settings/mod_rules.ini" <<INI
 [mod_rules]
 Version=2
-ItemCount=$(hex 1 4)
-Item.0-Enable=$(hex 1 1)
+ItemCount=$(struct_hex 4 1)
+Item.0-Enable=$(struct_hex 1 1)
 Item.0-StrName=Link down in red
-Item.0-UID=$(hex 1 8)
-Item.0-InCond1=$(hex 1 1)
+Item.0-UID=$(struct_hex 8 1)
+Item.0-InCond1=$(struct_hex 1 1)
 Item.0-StrInCond1=link down
-Item.0-OutColor=$(hex $((0x0000FF)) 4)
+Item.0-OutColor=$(struct_hex 4 $((0x0000FF)))
 INI
 # The Syslog window applies the rule; the example host is pinged.
-sed -i "s/^Wnd.1.Rule-Size=.*/Wnd.1.Rule-Size=$(hex 1 4)\nWnd.1.Rule.0-ID=$(hex 1 8)/" "$WORK/Settings/mod_window.ini"
-sed -i "s/^Item.0-Enable=.*/Item.0-Enable=$(hex 1 1)/" "$WORK/Settings/mod_icmp.ini"
+sed -i "s/^Wnd.1.Rule-Size=.*/Wnd.1.Rule-Size=$(struct_hex 4 1)\nWnd.1.Rule.0-ID=$(struct_hex 8 1)/" "$WORK/Settings/mod_window.ini"
+sed -i "s/^Item.0-Enable=.*/Item.0-Enable=$(struct_hex 1 1)/" "$WORK/Settings/mod_icmp.ini"
 unset QT_QPA_PLATFORM
 
 start() {  # locale

@@ -6,6 +6,7 @@
 set -euo pipefail
 ROOT="$(cd "$(dirname "$0")/../.." && pwd)"
 . "$ROOT/scripts/lib/deps.sh"
+. "$ROOT/scripts/lib/screenshots.sh"
 
 ensure_packages "${BUILD_PACKAGES[@]}" bsdutils chromium curl
 build_tree build -DCMAKE_BUILD_TYPE=RelWithDebInfo -- quillmark
@@ -13,23 +14,11 @@ build_tree build -DCMAKE_BUILD_TYPE=RelWithDebInfo -- quillmark
 WEB_PORT="${QM_WEB_PORT:-18081}"
 SYSLOG_PORT="${QM_SYSLOG_PORT:-15514}"
 OUT="$ROOT/docs/screenshots/web-filter.png"
-WORK="$(mktemp -d)"
-PID=""
-cleanup() {
-    [ -n "$PID" ] && kill -TERM "$PID" 2>/dev/null && wait "$PID" 2>/dev/null
-    rm -rf "$WORK"
-}
-trap cleanup EXIT
+screenshots_work_folder
 mkdir -p "$WORK/home"
 cp -R "$ROOT/resources/default-home/." "$WORK/home/"
-# Struct values as the settings file keeps them: the bytes, then their sum.
-hex() {  # value bytes
-    local v="$1" n="$2" out="" sum=0 b
-    for ((i = 0; i < n; i++)); do b=$(((v >> (8 * i)) & 255)); out+=$(printf '%02X' "$b"); sum=$((sum + b)); done
-    printf '%s%02X' "$out" $((sum & 255))
-}
-sed -i "s/^Item.0-Port=.*/Item.0-Port=$(hex "$WEB_PORT" 4)/" "$WORK/home/Settings/mod_httpserver.ini"
-sed -i "s/^Item.0-Port=.*/Item.0-Port=$(hex "$SYSLOG_PORT" 4)/; s/^Item.0-StrName=.*/Item.0-StrName=127.0.0.1/" \
+sed -i "s/^Item.0-Port=.*/Item.0-Port=$(struct_hex 4 "$WEB_PORT")/" "$WORK/home/Settings/mod_httpserver.ini"
+sed -i "s/^Item.0-Port=.*/Item.0-Port=$(struct_hex 4 "$SYSLOG_PORT")/; s/^Item.0-StrName=.*/Item.0-StrName=127.0.0.1/" \
     "$WORK/home/Settings/mod_collector.ini"
 rm -f "$WORK/home/Settings/mod_icmp.ini"  # no pings among the lines
 
