@@ -54,22 +54,58 @@ def add(what, q, peer, ratio, goal, met):
 
 
 curve = ingest_rows("ingest-curve")
-sustained = ingest_rows("ingest-sustained")
-q60 = (sustained.get("Quillmark") or [None])[0]
-r60 = (sustained.get("rsyslog") or [None])[0]
-if q60:
-    add(f"Sustained 60 s, 400 B at {q60[1]:,}/s offered ({q60[2]:,}/s sent): lost %", q60[3], r60 and r60[3], None,
-        "0 lost", q60[3] == 0)
-    add("Sustained 60 s: peak resident MB", q60[4], r60 and r60[4], None, "≤ 200 MB", q60[4] <= 200)
+def sustained_runs(prefix):
+    """The Quillmark and rsyslog rows of each run of one sender's sustained flood."""
+    runs = []
+    for i in range(1, 10):
+        rows = ingest_rows(f"{prefix}-{i}")
+        q = (rows.get("Quillmark") or [None])[0]
+        if q:
+            runs.append((q, (rows.get("rsyslog") or [None])[0]))
+    return runs
+
+
+def joined(values, form="{:,.2f}"):
+    return " / ".join("—" if v is None else form.format(v) for v in values)
+
+
+for prefix, sender in (("ingest-sustained", "GSO sender"), ("ingest-sustained-plain", "plain sendto sender")):
+    runs = sustained_runs(prefix)
+    if not runs:
+        continue
+    q0 = runs[0][0]
+    sent = joined([q[2] for q, _ in runs], "{:,}")
+    # A run whose sender fell short of the rate measured the sender: it
+    # counts as met only when nothing was lost, and says so.
+    short = any(q[2] < q[1] * 0.95 for q, _ in runs)
+    table.append((f"Sustained {len(runs)} × 60 s, 400 B at {q0[1]:,}/s offered, {sender} ({sent}/s sent): lost %",
+                  joined([q[3] for q, _ in runs]), joined([r and r[3] for _, r in runs]), "—",
+                  "0 lost, every run" + (" (sender short of the rate)" if short else ""),
+                  "met" if all(q[3] == 0 for q, _ in runs) else "**not met**"))
+    table.append((f"Sustained, {sender}: peak resident MB", joined([q[4] for q, _ in runs], "{:,.0f}"),
+                  joined([r and r[4] for _, r in runs], "{:,.0f}"), "—", "≤ 200 MB, every run",
+                  "met" if all(q[4] <= 200 for q, _ in runs) else "**not met**"))
+cpu_runs = []
+for i in range(1, 10):
+    rows = ingest_rows(f"ingest-cpu-{i}")
+    q = next((r[5] for r in rows.get("Quillmark", []) if r[1] == 100000), None)
+    r = next((r[5] for r in rows.get("rsyslog", []) if r[1] == 100000), None)
+    if q and r:
+        cpu_runs.append((q, r))
+if cpu_runs:
+    table.append((f"CPU per stored message, 64 B at 100k/s, {len(cpu_runs)} runs, ns (ratio rsyslog/Quillmark)",
+                  joined([q for q, _ in cpu_runs], "{:,}"), joined([r for _, r in cpu_runs], "{:,}"),
+                  joined([r / q for q, r in cpu_runs]), "ratio ≥ 1.25, every run",
+                  "met" if all(r / q >= 1.25 for q, r in cpu_runs) else "**not met**"))
 cpu_q = next((r[5] for r in curve.get("Quillmark", []) if r[1] == 100000), None)
 cpu_r = next((r[5] for r in curve.get("rsyslog", []) if r[1] == 100000), None)
 if cpu_q and cpu_r:
-    add("CPU per stored message at 100k/s, ns (ratio rsyslog/Quillmark)", cpu_q, cpu_r, cpu_r / cpu_q, "ratio ≥ 1.25",
-        cpu_r / cpu_q >= 1.25)
+    add("CPU per stored message, 400 B at 100k/s, ns (ratio rsyslog/Quillmark)", cpu_q, cpu_r, cpu_r / cpu_q,
+        "(no goal)", None)
 best = re.search(r"highest lossless rate: ([\d.]+) \((\d+)/s vs (\d+)/s\)", text("ingest-max"))
 if best:
-    add("Highest lossless rate, 400 B, datagrams/s", int(best.group(2)), int(best.group(3)), float(best.group(1)),
-        "(no goal)", None)
+    add("Highest lossless rate, 400 B, datagrams/s (ratio Quillmark/rsyslog)", int(best.group(2)), int(best.group(3)),
+        float(best.group(1)), "ratio ≥ 1.0", float(best.group(1)) >= 1.0)
 
 # bench/ingest/tcp_run.sh prints one "figures" line per case.
 for m in re.finditer(r"^figures (\w+)-(\w+): (.*)$", text("ingest-tcp"), re.M):

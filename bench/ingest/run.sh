@@ -2,7 +2,7 @@
 # Lossless-ingest benchmark: Quillmark against rsyslog, both receiving the
 # same numbered UDP syslog stream on 127.0.0.1. See bench/ingest/README.md.
 #
-#   bench/ingest/run.sh [--quick] [--build-dir DIR] [--raise-rmem] [--gso G] [--keep] [--port N]
+#   bench/ingest/run.sh [--quick] [--build-dir DIR] [--raise-rmem] [--gso G | --plain] [--keep] [--port N]
 #                       [--rates "R1 R2 ..."] [--secs S] [--no-search] [--size L]
 set -euo pipefail
 ROOT="$(cd "$(dirname "$0")/../.." && pwd)"
@@ -17,6 +17,9 @@ KEEP=0
 # the sender, which pays for most of the loopback path, tops out near 200k/s
 # on two cores. The receivers still get one datagram at a time.
 GSO=64
+# --plain: one sendto per datagram, as devices and logger send; the sender
+# then needs most of a core of its own at 250k/s.
+SENDER=(--gso "$GSO")
 RATES_ARG=""
 SECS_ARG=""
 SEARCH=1
@@ -27,7 +30,8 @@ while [ $# -gt 0 ]; do
         --build-dir) BUILD_DIR="$2"; shift ;;
         --raise-rmem) RAISE_RMEM=1 ;;
         --keep) KEEP=1 ;;
-        --gso) GSO="$2"; shift ;;
+        --gso) GSO="$2"; SENDER=(--gso "$GSO"); shift ;;
+        --plain) SENDER=(--plain) ;;
         --port) NEXT_PORT="$2"; shift ;;
         --rates) RATES_ARG="$2"; shift ;;
         --secs) SECS_ARG="$2"; shift ;;
@@ -130,7 +134,7 @@ measure() {  # system rate secs
     sample_threads
     local cpu0; cpu0="$(cpu_ticks "$PID")"
 
-    "$FLOOD" send --port "$port" --count "$count" --rate "$rate" --gso "$GSO" --size "$SIZE" >"$dir/send.txt" &
+    "$FLOOD" send --port "$port" --count "$count" --rate "$rate" "${SENDER[@]}" --size "$SIZE" >"$dir/send.txt" &
     local sender=$!
     while alive "$sender"; do sample_threads; sleep 0.1; done
     wait "$sender" || { log "udp_flood failed"; return 1; }
@@ -234,6 +238,7 @@ for sys in quillmark rsyslog; do bench_system "$sys"; done
 
 echo
 echo "Lossless UDP ingest on 127.0.0.1, $(nproc) CPU(s), $(uname -r)$([ "$QUICK" = 1 ] && echo ', --quick')"
+echo "Sender: ${SENDER[*]}"
 echo "Datagrams of $SIZE bytes; fixed rates run ${FIXED_SECS}s, search steps ${SEARCH_SECS}s; a fresh instance per row."
 echo "$RMEM_NOTE"
 echo "Socket receive buffer (ss rb): Quillmark ${RB[quillmark]:-?} bytes, rsyslog ${RB[rsyslog]:-?} bytes (rcvbufSize=$RS_RCVBUF)"

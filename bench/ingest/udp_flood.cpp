@@ -1,6 +1,6 @@
 // udp_flood: the load generator and loss counter of the ingest benchmark.
 //
-//   udp_flood send   --port P [--host 127.0.0.1] --count N [--rate R] [--batch B] [--gso G] [--first S] [--size L]
+//   udp_flood send   --port P [--host 127.0.0.1] --count N [--rate R] [--batch B] [--gso G] [--plain] [--first S] [--size L]
 //   udp_flood verify --expect N [--first S] FILE...
 //
 // "send" numbers every datagram (seq=%010u) so that "verify" can tell, from
@@ -39,11 +39,12 @@ constexpr size_t kMaxSegments = 64;
 [[noreturn]] void Usage() {
     std::fputs(
         "usage:\n"
-        "  udp_flood send --port P [--host 127.0.0.1] --count N [--rate R] [--batch B] [--gso G] [--first S] [--size L]\n"
+        "  udp_flood send --port P [--host 127.0.0.1] --count N [--rate R] [--batch B] [--gso G] [--plain] [--first S] [--size L]\n"
         "      R datagrams/s, 0 = as fast as possible (default 0); B datagrams per sendmmsg\n"
         "      (default: about 100 us worth of the rate, at most 256); G datagrams per message\n"
         "      by UDP segmentation offload (default 1 = one message per datagram, at most 64);\n"
-        "      L bytes per datagram (default 120, 64 to 1400)\n"
+        "      L bytes per datagram (default 120, 64 to 1400); --plain: one sendto per datagram,\n"
+        "      as a device or logger sends (no sendmmsg, no offload; B still paces the bursts)\n"
         "  udp_flood verify --expect N [--first S] [--show K] FILE...\n"
         "      FILE is UTF-8/ASCII or UTF-16LE (detected per file); counts seq=NNNNNNNNNN\n",
         stderr);
@@ -55,8 +56,13 @@ uint64_t ParseNumber(const char* text, const char* what) { return bench::ParseNu
 int Send(int argc, char** argv) {
     std::string host = "127.0.0.1";
     uint64_t port = 0, count = 0, rate = 0, batch = 0, first = 0, segments = 1, size = kDefaultDatagramBytes;
+    bool plain = false;
     for (int i = 0; i < argc; ++i) {
         const std::string_view a = argv[i];
+        if (a == "--plain") {
+            plain = true;
+            continue;
+        }
         if (i + 1 >= argc) Usage();
         const char* v = argv[++i];
         if (a == "--host") host = v;
@@ -69,7 +75,7 @@ int Send(int argc, char** argv) {
         else if (a == "--size") size = ParseNumber(v, "size");
         else Usage();
     }
-    if (segments == 0 || segments > kMaxSegments) Usage();
+    if (segments == 0 || segments > kMaxSegments || (plain && segments > 1)) Usage();
     if (size < kMinDatagramBytes || size > kMaxDatagramBytes) Usage();
     const size_t datagramBytes = size;
     // One message with all its segments must fit a single UDP payload.
@@ -121,6 +127,25 @@ int Send(int argc, char** argv) {
         const uint64_t n = std::min(batch, count - sent);
         bench::WaitForSchedule(start, sent, rate, late);
         for (uint64_t i = 0; i < n; ++i) bench::FormatMessage(storage.data() + i * datagramBytes, datagramBytes, uint32_t(first + sent + i));
+        if (plain) {
+            for (uint64_t i = 0; i < n;) {
+                // The socket is connected: no address, no route lookup per datagram.
+                const ssize_t r = sendto(fd, storage.data() + i * datagramBytes, datagramBytes, 0, nullptr, 0);
+                if (r >= 0) {
+                    ++i;
+                } else if (errno == ECONNREFUSED) {
+                    ++refused;  // as below: sent and lost, not sent again
+                    ++i;
+                } else if (errno == EINTR || errno == EAGAIN || errno == ENOBUFS) {
+                    ++retries;
+                } else {
+                    std::perror("udp_flood: sendto");
+                    return 1;
+                }
+            }
+            sent += n;
+            continue;
+        }
         const uint64_t messages = (n + segments - 1) / segments;
         for (uint64_t m = 0; m < messages; ++m) {
             const uint64_t in = std::min(segments, n - m * segments);
@@ -156,9 +181,9 @@ int Send(int argc, char** argv) {
     const uint64_t elapsed = bench::NowNs() - start;
     close(fd);
     const double seconds = double(elapsed) / 1e9;
-    std::printf("sent=%llu elapsed_s=%.3f rate=%.0f target=%llu batch=%llu gso=%llu refused=%llu retries=%llu late_bursts=%llu\n",
+    std::printf("sent=%llu elapsed_s=%.3f rate=%.0f target=%llu batch=%llu gso=%llu plain=%d refused=%llu retries=%llu late_bursts=%llu\n",
                 (unsigned long long)sent, seconds, seconds > 0 ? double(sent) / seconds : 0.0,
-                (unsigned long long)rate, (unsigned long long)batch, (unsigned long long)segments, (unsigned long long)refused,
+                (unsigned long long)rate, (unsigned long long)batch, (unsigned long long)segments, int(plain), (unsigned long long)refused,
                 (unsigned long long)retries, (unsigned long long)late);
     return 0;
 }

@@ -63,6 +63,12 @@ int AppendFile::Write(std::string_view bytes) {
     return error;
 }
 
+void AppendFile::ReleaseCache() {
+    // Advice only: a failure leaves the pages cached, as without the call.
+    // Pages still dirty or under writeback stay; the next call takes them.
+    if (fd_ >= 0) ::posix_fadvise(fd_, 0, 0, POSIX_FADV_DONTNEED);
+}
+
 int AppendFile::Close() {
     if (fd_ < 0) return 0;
     const int fd = fd_;

@@ -26,6 +26,10 @@ public:
     int Create(const std::filesystem::path& path);
     int Write(std::string_view bytes);             // 0 or errno
     int Close();                                   // 0 or errno (a failed close loses data too)
+    // For a file written as a stream and not read back soon: starts writing
+    // what is still dirty to disk and lets the system forget the pages
+    // already written, so a flood of lines does not fill the page cache.
+    void ReleaseCache();
 
 private:
     int OpenWith(const std::filesystem::path& path, int flags);

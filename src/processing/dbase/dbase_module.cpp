@@ -188,7 +188,7 @@ void DbaseModule::WriteTargets(std::vector<core::EventPtr>& batch, int64_t nowUn
             const std::string lines = pending.Joined();
             t->error = t->file.Write(lines);
             if (t->error == 0) {
-                log.Wrote(lines.size());
+                if (log.Wrote(lines.size())) t->file.ReleaseCache();
                 t->wrote = true;
                 pending.clear();
             }
@@ -234,7 +234,7 @@ void DbaseModule::WriteTargets(std::vector<core::EventPtr>& batch, int64_t nowUn
             if (t->error == 0) {
                 t->error = t->file.Write(chunk_);
                 if (t->error == 0) {
-                    files_[t->index].Wrote(chunk_.size());
+                    if (files_[t->index].Wrote(chunk_.size())) t->file.ReleaseCache();
                     t->wrote = true;
                     continue;
                 }

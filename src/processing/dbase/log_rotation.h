@@ -115,7 +115,20 @@ public:
     // Between the pieces of one write: a file that passed its size is
     // closed and a new one opened in its place. 0 or errno.
     int RollIfFull(const std::filesystem::path& folder, const platform::SystemTime& now, platform::AppendFile& file);
-    void Wrote(size_t bytes) { current_.bytes += bytes; }
+    // True when the file's pages should be released from the cache now
+    // (AppendFile::ReleaseCache): every kReleaseCacheBytes written. A few
+    // lines now and then are left alone, so that the system still gathers
+    // them into one disk write; a flood's would otherwise fill the page
+    // cache with dirty pages until the system stalls the writer to flush
+    // gigabytes at once.
+    bool Wrote(size_t bytes) {
+        current_.bytes += bytes;
+        cachedBytes_ += bytes;
+        if (cachedBytes_ < kReleaseCacheBytes) return false;
+        cachedBytes_ = 0;
+        return true;
+    }
+    static constexpr size_t kReleaseCacheBytes = size_t(16) << 20;
 
     const std::filesystem::path& Path() const { return path_; }
     // The file written last (empty before the first write).
@@ -145,6 +158,7 @@ private:
     std::string format_;
     RotationRule rule_;
     CurrentLog current_;
+    size_t cachedBytes_ = 0;
     std::filesystem::path path_;
     static constexpr int64_t kRetentionPeriod = 60;
     std::string retainedAfter_;  // the file written when retention last ran
