@@ -92,10 +92,13 @@ struct IntakeBounds {
     size_t handOverBytes = size_t(16) << 20;
     // Records waiting for the drainer past which the workers wait for it:
     // both this far past its limit (so the limit is always reached) and
-    // this many bytes: more than a mover turn brings at a high rate, and
-    // counted up to the moment the drainer frees each record.
+    // this many bytes, counted up to the moment the drainer frees each
+    // record. The bytes must hold well over what one mover turn brings
+    // (about 560 bytes a 400-byte line, 84 MB in 500 ms at 300,000 lines a
+    // second): below that the workers stop for the mover's next turn while
+    // the drainer has nothing to do, and the flood overflows the sockets.
     size_t drainHeadroomRecords = 8192;
-    size_t undrainedBytes = size_t(72) << 20;
+    size_t undrainedBytes = size_t(128) << 20;
 };
 
 // What waits inside the intake now, for the program's own view of a flood.

@@ -4,6 +4,10 @@
 #include <cstdint>
 #include <cstring>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace qm::platform {
 namespace {
 
@@ -124,33 +128,31 @@ std::string Utf16ToUtf8(std::u16string_view u16) {
 }
 
 void AppendUtf16LEBytes(std::string& out, std::string_view utf8) {
-    // Log lines are mostly ASCII: check that first, then widen in a plain
-    // loop the compiler turns into vector code.
-    unsigned char high = 0;
-    for (const char c : utf8) high |= static_cast<unsigned char>(c);
-    if (high < 0x80) {
-        const size_t start = out.size();
-        out.resize(start + utf8.size() * 2);
-        char* w = out.data() + start;
-        size_t i = 0;
-        if constexpr (std::endian::native == std::endian::little) {
-            // Four bytes at a time become four 16-bit units with zero high bytes.
-            for (; i + 4 <= utf8.size(); i += 4) {
-                uint32_t in;
-                std::memcpy(&in, utf8.data() + i, 4);
-                uint64_t v = in;
-                v = (v | (v << 16)) & 0x0000FFFF0000FFFFull;
-                v = (v | (v << 8)) & 0x00FF00FF00FF00FFull;
-                std::memcpy(w + 2 * i, &v, 8);
-            }
-        }
-        for (; i < utf8.size(); ++i) {
-            w[2 * i] = utf8[i];
-            w[2 * i + 1] = '\0';
-        }
-        return;
+    // Log lines are mostly ASCII, and every line the log writer stores goes
+    // through here: the ASCII run at the front is widened sixteen bytes at a
+    // time, and only what follows its first other byte is decoded.
+    const size_t start = out.size();
+    out.resize(start + utf8.size() * 2);
+    char* w = out.data() + start;
+    const char* r = utf8.data();
+    const size_t n = utf8.size();
+    size_t i = 0;
+#if defined(__SSE2__)
+    const __m128i zero = _mm_setzero_si128();
+    for (; i + 16 <= n; i += 16) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(r + i));
+        if (_mm_movemask_epi8(v) != 0) break;
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(w + 2 * i), _mm_unpacklo_epi8(v, zero));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(w + 2 * i + 16), _mm_unpackhi_epi8(v, zero));
     }
-    ForEachUnit(utf8, [&](char16_t u) {
+#endif
+    for (; i < n && static_cast<unsigned char>(r[i]) < 0x80; ++i) {
+        w[2 * i] = r[i];
+        w[2 * i + 1] = '\0';
+    }
+    if (i == n) return;
+    out.resize(start + 2 * i);
+    ForEachUnit(utf8.substr(i), [&](char16_t u) {
         out += static_cast<char>(u & 0xFF);
         out += static_cast<char>(u >> 8);
     });

@@ -35,6 +35,20 @@ TEST(Utf16, ConvertsEveryPlaneBothWaysAndTruncatesWholeCharacters) {
     EXPECT_EQ(le, std::string("a\0\xE9\0\xAC\x20\x3D\xD8\x00\xDE", 10));
     EXPECT_EQ(Utf16LEBytesToUtf8(le), kMixed);
     EXPECT_EQ(Utf8ToUtf16("x\0y"s), std::u16string(u"x\0y", 3));
+    // ASCII runs of every length around the widening's 16-byte steps, with
+    // and without other characters after them, appended to what is there.
+    for (size_t run = 0; run <= 40; ++run) {
+        for (const std::string& tail : {""s, kMixed, "\xFF"s + std::string(20, 'q')}) {
+            std::string text;
+            for (size_t k = 0; k < run; ++k) text += char(k % 2 ? 0x7F : 0x20 + k);
+            text += tail;
+            std::string expected = "\x01\x02";
+            for (const char16_t u : Utf8ToUtf16(text)) expected += {char(u & 0xFF), char(u >> 8)};
+            std::string appended = "\x01\x02";
+            AppendUtf16LEBytes(appended, text);
+            EXPECT_EQ(appended, expected) << run << " " << tail.size();
+        }
+    }
 
     const std::string truncated[] = {"", "a", "a\xC3\xA9", "a\xC3\xA9\xE2\x82\xAC", "a\xC3\xA9\xE2\x82\xAC", kMixed, kMixed};
     for (size_t units = 0; units < std::size(truncated); ++units)
