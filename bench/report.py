@@ -49,6 +49,9 @@ def add(what, q, peer, ratio, goal, met):
         if isinstance(v, float) and v < 100 and not v.is_integer():
             return f"{v:,.2f}"
         return f"{v:,.0f}" if isinstance(v, (int, float)) else str(v)
+    # A figure the run did not produce is not measured, not missed.
+    if q is None and ratio is None:
+        met = None
     table.append((what, fmt(q), fmt(peer), "—" if ratio is None else f"{ratio:.2f}", goal,
                   "—" if met is None else ("met" if met else "**not met**")))
 
