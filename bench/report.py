@@ -131,13 +131,20 @@ if asan:
 
 http = {}
 for line in text("http").splitlines():
-    m = re.match(r"(1 KB file|1 MB file|/log, 100 events|1 KB, \d+ idle held)\s+([\d.]+)\s+([\d.]+)$", line.strip())
+    m = re.match(r"((?:ab: )?(?:1 KB file|1 MB file|/log, 100 events)(?:, keep-alive)?|1 KB, \d+ idle held)"
+                 r"\s+([\d.]+)\s+([\d.]+)$", line.strip())
     if m:
         http[m.group(1)] = (float(m.group(2)), float(m.group(3)))
-for name in ("1 KB file", "1 MB file", "/log, 100 events"):
-    if name in http:
-        q, n = http[name]
-        add(f"HTTP {name}, requests/s (ratio Quillmark/nginx)", q, n, q / n if n else None, "≥ 1.0", n > 0 and q / n >= 1.0)
+for client in ("", "ab: "):
+    for keep in ("", ", keep-alive"):
+        for resource in ("1 KB file", "1 MB file", "/log, 100 events"):
+            name = client + resource + keep
+            if name in http:
+                q, n = http[name]
+                tool = "ab" if client else "wrk"
+                mode = "keep-alive on" if keep else "keep-alive off"
+                add(f"HTTP {resource}, {tool}, {mode}, requests/s (ratio Quillmark/nginx)", q, n, q / n if n else None,
+                    "≥ 1.0", n > 0 and q / n >= 1.0)
 idle = next((k for k in http if "idle" in k), None)
 if idle and "1 KB file" in http:
     q, _ = http[idle]
@@ -202,8 +209,9 @@ if curve:
     fig.tight_layout()
     fig.savefig(out / "ingest.png", dpi=100)
 
-if http:
-    names = list(http)
+plotted = [n for n in http if not n.startswith("ab: ") and not n.endswith("keep-alive")]
+if plotted:
+    names = plotted
     fig, ax = plt.subplots(figsize=(8, 4))
     x = range(len(names))
     ax.bar([i - 0.2 for i in x], [http[n][0] for n in names], 0.4, label="Quillmark")

@@ -3,7 +3,9 @@
 # both closing every connection after one answer, measured with wrk in one
 # run: a 1 KB file, a 1 MB file and the `log` resource listing 100 events
 # (nginx serves the same bytes as a static file), and the 1 KB file again
-# while 50 idle connections are held open. See bench/http/README.md.
+# while 50 idle connections are held open. Then the three resources again
+# with the client asking to keep its connections (wrk's and ab's
+# keep-alive), and with ab in both ways. See bench/http/README.md.
 #
 #   bench/http/run.sh [--build-dir DIR] [--secs S] [--connections C] [--threads T] [--idle N] [--keep]
 #   QM_BENCH_NO_BUILD=1 skips the package check and the build.
@@ -33,7 +35,7 @@ done
 
 log() { echo "$*" >&2; }
 
-[ "${QM_BENCH_NO_BUILD:-0}" = 1 ] || ensure_packages "${BUILD_PACKAGES[@]}" wrk nginx-light curl python3
+[ "${QM_BENCH_NO_BUILD:-0}" = 1 ] || ensure_packages "${BUILD_PACKAGES[@]}" wrk apache2-utils nginx-light curl python3
 NGINX="$(command -v nginx || echo /usr/sbin/nginx)"
 [ -x "$NGINX" ] || { log "nginx not found"; exit 1; }
 
@@ -81,6 +83,7 @@ struct_u8() { printf '%02X%02X' "$1" "$1"; }
 
 HTTP_PORT=$(free_port)
 NGINX_PORT=$(free_port)
+NGINX_KEEP_PORT=$(free_port)  # the same files, connections kept
 SYSLOG_PORT=$(free_port)
 
 # --- Quillmark home -------------------------------------------------------------
@@ -179,6 +182,13 @@ http {
         root $NGINX_DIR/www;
         location = /log { default_type "text/plain; charset=utf-8"; add_header Cache-Control no-store; }
     }
+    server {
+        listen 127.0.0.1:$NGINX_KEEP_PORT;
+        keepalive_timeout 65;
+        keepalive_requests 1000000;
+        root $NGINX_DIR/www;
+        location = /log { default_type "text/plain; charset=utf-8"; add_header Cache-Control no-store; }
+    }
 }
 EOF
 log "Starting nginx on 127.0.0.1:$NGINX_PORT ..."
@@ -191,10 +201,13 @@ done
 curl -sf -o /dev/null "http://127.0.0.1:$NGINX_PORT/1k.bin" || { cat "$NGINX_DIR/error.log" >&2; exit 1; }
 
 # --- measure ------------------------------------------------------------------------
-# requests/s, or "0" when wrk saw errors or non-2xx answers.
+# requests/s, or "0" when wrk saw errors or non-2xx answers. With "keep"
+# the client asks to keep its connection (HTTP/1.1's default).
 measure() {
-    local url=$1 out
-    out=$(wrk -t"$THREADS" -c"$CONNECTIONS" -d"${SECS}s" -H "Connection: close" "$url" 2>&1)
+    local url=$1 keep=${2:-} out
+    local close=(-H "Connection: close")
+    [ "$keep" = keep ] && close=()
+    out=$(wrk -t"$THREADS" -c"$CONNECTIONS" -d"${SECS}s" "${close[@]}" "$url" 2>&1)
     echo "$out" >>"$TMPROOT/wrk.txt"
     if echo "$out" | grep -q "Non-2xx"; then
         log "non-2xx answers from $url"
@@ -234,6 +247,20 @@ while True:
 PY
 }
 
+# The same with ab (one thread; -k asks for keep-alive).
+measure_ab() {
+    local url=$1 keep=${2:-} out
+    local k=()
+    [ "$keep" = keep ] && k=(-k)
+    out=$(ab -q -t "$SECS" -n 100000000 -c "$CONNECTIONS" "${k[@]}" "$url" 2>&1)
+    echo "$out" >>"$TMPROOT/ab.txt"
+    if echo "$out" | grep -Eq "Non-2xx|^Failed requests: *[1-9]"; then
+        log "failed or non-2xx answers from $url (ab)"
+        echo "$out" | grep -E "Non-2xx|Failed" >&2
+    fi
+    echo "$out" | awk '/^Requests per second:/ {print $4}'
+}
+
 TARGETS=(1k.bin 1m.bin log idle)
 declare -A RESULT
 for target in "${TARGETS[@]}"; do
@@ -259,6 +286,30 @@ for target in "${TARGETS[@]}"; do
     done
 done
 
+# Keep-alive asked for, and ab both ways. nginx keeps its connections on
+# a port of its own; Quillmark's answers say "Connection: close" whatever
+# the client asks, so its clients connect anew for each request.
+MORE=(1k.bin 1m.bin log)
+for mode in wrk-keep ab ab-keep; do
+    for target in "${MORE[@]}"; do
+        for server in quillmark nginx; do
+            port=$HTTP_PORT
+            [ "$server" = nginx ] && port=$NGINX_PORT
+            keep=""
+            if [ "${mode#*-}" = keep ]; then
+                keep=keep
+                [ "$server" = nginx ] && port=$NGINX_KEEP_PORT
+            fi
+            log "$mode ${SECS}s, $CONNECTIONS connections: $server /$target"
+            if [ "${mode%%-*}" = ab ]; then
+                RESULT[$server/$mode/$target]=$(measure_ab "http://127.0.0.1:$port/$target" "$keep")
+            else
+                RESULT[$server/$mode/$target]=$(measure "http://127.0.0.1:$port/$target" "$keep")
+            fi
+        done
+    done
+done
+
 name_of() {
     case "$1" in
         1k.bin) echo "1 KB file" ;;
@@ -273,9 +324,28 @@ printf '%-22s %14s %14s\n' "resource" "quillmark" "nginx"
 for target in "${TARGETS[@]}"; do
     printf '%-22s %14s %14s\n' "$(name_of "$target")" "${RESULT[quillmark/$target]}" "${RESULT[nginx/$target]}"
 done
+for mode in wrk-keep ab ab-keep; do
+    case "$mode" in
+        wrk-keep) what="wrk, keep-alive asked for"; prefix=""; suffix=", keep-alive" ;;
+        ab) what="ab -c$CONNECTIONS -t$SECS, Connection: close"; prefix="ab: "; suffix="" ;;
+        ab-keep) what="ab -k -c$CONNECTIONS -t$SECS, keep-alive asked for"; prefix="ab: "; suffix=", keep-alive" ;;
+    esac
+    echo
+    echo "Requests per second ($what)"
+    for target in "${MORE[@]}"; do
+        printf '%-34s %14s %14s\n' "$prefix$(name_of "$target")$suffix" "${RESULT[quillmark/$mode/$target]}" \
+            "${RESULT[nginx/$mode/$target]}"
+    done
+done
 echo
 echo "Ratios (quillmark / nginx)"
 for target in "${TARGETS[@]}"; do
     awk -v a="${RESULT[quillmark/$target]}" -v b="${RESULT[nginx/$target]}" -v t="$(name_of "$target")" \
-        'BEGIN { if (b > 0) printf "%-22s %8.2fx\n", t, a / b; else printf "%-22s %8s\n", t, "n/a" }'
+        'BEGIN { if (b > 0) printf "%-34s %8.2fx\n", t, a / b; else printf "%-34s %8s\n", t, "n/a" }'
+done
+for mode in wrk-keep ab ab-keep; do
+    for target in "${MORE[@]}"; do
+        awk -v a="${RESULT[quillmark/$mode/$target]}" -v b="${RESULT[nginx/$mode/$target]}" -v t="$mode $(name_of "$target")" \
+            'BEGIN { if (b > 0) printf "%-34s %8.2fx\n", t, a / b; else printf "%-34s %8s\n", t, "n/a" }'
+    done
 done
