@@ -91,10 +91,15 @@ if [ "$RMEM_ORIG" -lt "$QM_RCVBUF" ]; then
         [ "$(id -u)" -eq 0 ] && RMEM_NOTE="$RMEM_NOTE (--raise-rmem lifts it for the run)"
     fi
 fi
-# rsyslog gets the request Quillmark's ends up as. As root it would use
-# SO_RCVBUFFORCE and pass rmem_max, so it is asked for no more than the cap.
+# rsyslog gets the buffer Quillmark's request ends up as. As root both pass
+# rmem_max (SO_RCVBUFFORCE) and get the whole 8 MiB; otherwise both are
+# capped at it.
 RMEM_NOW="$(cat "$RMEM_FILE")"
 RS_RCVBUF=$(( RMEM_NOW < QM_RCVBUF ? RMEM_NOW : QM_RCVBUF ))
+if [ "$(id -u)" -eq 0 ]; then
+    RS_RCVBUF=$QM_RCVBUF
+    [ "$RMEM_CHANGED" = 1 ] || RMEM_NOTE="net.core.rmem_max=$RMEM_ORIG; as root both receivers pass it (SO_RCVBUFFORCE) and get the $QM_RCVBUF bytes asked for"
+fi
 
 # --- helpers ------------------------------------------------------------------
 

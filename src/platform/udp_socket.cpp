@@ -71,6 +71,10 @@ int UdpSocket::SetReceiveTimeout(uint32_t ms) { return SetTimeout(fd_, SO_RCVTIM
 int UdpSocket::SetSendTimeout(uint32_t ms) { return SetTimeout(fd_, SO_SNDTIMEO, ms); }
 
 int UdpSocket::SetReceiveBufferBytes(int bytes) {
+    // The system caps SO_RCVBUF at net.core.rmem_max (often a few hundred
+    // KiB, far below what a flood needs); a process allowed to administer
+    // the network gets the size asked for, as other syslog servers do.
+    if (::setsockopt(fd_, SOL_SOCKET, SO_RCVBUFFORCE, &bytes, sizeof bytes) == 0) return 0;
     return ::setsockopt(fd_, SOL_SOCKET, SO_RCVBUF, &bytes, sizeof bytes) == 0 ? 0 : errno;
 }
 
