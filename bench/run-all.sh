@@ -32,7 +32,7 @@ while [ $# -gt 0 ]; do
 done
 mkdir -p "$OUT"
 
-ensure_packages "${BUILD_PACKAGES[@]}" libssl-dev openssl rsyslog rsyslog-openssl wrk nginx-light curl python3 python3-matplotlib snmpsim snmp fping iputils-ping
+ensure_packages "${BUILD_PACKAGES[@]}" libssl-dev openssl rsyslog rsyslog-openssl wrk apache2-utils nginx-light curl python3 python3-matplotlib snmpsim snmp fping iputils-ping
 BUILD_DIR=build-release
 # The program and the benchmark programs only: the tests are not timed here.
 echo "Building into $BUILD_DIR/ (Release) ..." >&2

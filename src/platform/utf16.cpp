@@ -1,6 +1,5 @@
 #include "platform/utf16.h"
 
-#include <bit>
 #include <cstdint>
 #include <cstring>
 

@@ -2,11 +2,12 @@
 
 #include <algorithm>
 #include <bit>
-#include <thread>
 #include <cerrno>
 #include <cstdio>
 #include <memory>
 #include <new>
+#include <thread>
+#include <utility>
 #include <vector>
 
 #include "core/core_context.h"
