@@ -172,6 +172,17 @@ for label, pattern in (("SNMP cycle, 100 agents: snmpget/module", r"snmpget/modu
     v = number(pattern, "pollers")
     add(label, None, None, v, "(no goal)", None)
 
+monitor_mb = number(r"monitoring resident: ([\d.]+) MB", "monitor")
+add("Monitoring resident memory (100 ICMP hosts, 20 SNMP agents, 10 graph windows), MB", monitor_mb, None, None,
+    "≤ 50 MB", monitor_mb is not None and monitor_mb <= 50)
+for label, pattern, tool in (
+        ("ICMP poll cycle, 100 hosts, CPU ms (peer: fping)", r"ICMP cycle CPU: module ([\d.]+) ms, fping ([\d.]+) ms",
+         "fping"),
+        ("SNMP poll cycle, 20 agents × 4 OIDs, CPU ms (peer: snmpget per agent)",
+         r"SNMP cycle CPU: module ([\d.]+) ms, snmpget ([\d.]+) ms", "snmpget")):
+    q, peer = number(pattern, "monitor", 1), number(pattern, "monitor", 2)
+    add(label, q, peer, peer / q if q and peer is not None else None, f"measured ({tool}/module)", None)
+
 lines = ["| Figure | Quillmark | Peer / reference | Ratio | Goal | |", "|---|---|---|---|---|---|"]
 lines += ["| " + " | ".join(r) + " |" for r in table]
 others = [n for n in ("intake_bench", "rules_bench", "relay_bench", "event_list_bench", "expression_bench",

@@ -91,6 +91,7 @@ step footprint "$ROOT/bench/ingest/footprint.sh" --build-dir "$BUILD_DIR"
 step gui-stall env QT_QPA_PLATFORM=offscreen "$B/event_list_gui_bench" "$GUI_SECS" 10000 100000
 step gui-stall-filter env QT_QPA_PLATFORM=offscreen "$B/event_list_gui_bench" "$GUI_SECS" 10000 100000 filter
 step pollers "$ROOT/bench/pollers/run.sh" --no-build --build-dir "$BUILD_DIR"
+step monitor "$ROOT/bench/monitor/run.sh" --build-dir "$BUILD_DIR" $([ "$QUICK" = 1 ] && echo --cycles 3)
 for b in intake_bench rules_bench relay_bench event_list_bench expression_bench graph_bench script_bench; do
     step "$b" env QT_QPA_PLATFORM=offscreen "$B/$b"
 done
