@@ -81,6 +81,19 @@ bool PassesTypeFilter(uint32_t type, long long filter) {
 
 }  // namespace
 
+bool LogLinesCache::AppendTo(const Key& key, std::string& answer) const {
+    std::lock_guard lock(mutex_);
+    if (key_ != key) return false;
+    answer += lines_;
+    return true;
+}
+
+void LogLinesCache::Keep(const Key& key, std::string_view lines) {
+    std::lock_guard lock(mutex_);
+    key_ = key;
+    lines_.assign(lines);
+}
+
 std::string LogStatistics(core::CoreContext& core) {
     const core::CoreCounters& c = core.counters;
     core::EventCore* events = core.events.get();
@@ -111,6 +124,11 @@ std::string LogExport(core::CoreContext& core, std::string_view query, const Log
         core::QueueSlice slice;
         if (events->ReadSlice(static_cast<size_t>(start), platform::Blocking::Yes, slice) != core::kOk) return answer;
         const size_t n = std::min(slice.size(), limit);
+        // Records in the queue never change, and a drain (the only way one
+        // leaves it) raises the generation: the same key is the same lines.
+        const LogLinesCache::Key key{events->RunId(), events->Generation(), start, n, filter, options.eventParam};
+        if (options.cache && !options.names && options.cache->AppendTo(key, answer)) return answer;
+        const size_t linesFrom = answer.size();
         answer += "BI\t";
         AppendNumber(answer, static_cast<uint32_t>(start + static_cast<long long>(n)), 1);
         answer += '\t';
@@ -132,6 +150,7 @@ std::string LogExport(core::CoreContext& core, std::string_view query, const Log
             else
                 AppendEventLine(answer, e.severity, e.sender, {}, e.time, e.Message());
         }
+        if (options.cache && !options.names) options.cache->Keep(key, std::string_view(answer).substr(linesFrom));
     }
     if (!options.names) return answer;
     // Names are looked up only now: a lookup may wait on the network, and the

@@ -53,6 +53,7 @@ ServerItem::ServerItem(core::CoreContext& core, HttpShared& shared, const HttpSe
     setup_.files = &files_;
     setup_.logExport.eventParam = record_.eventParam;
     setup_.logExport.msgBufferSize = record_.msgBufferSize;
+    setup_.logExport.cache = &logLines_;
 
     // No more loops than requests may be answered at once.
     const uint32_t cores = std::max(1u, std::thread::hardware_concurrency());

@@ -78,6 +78,7 @@ private:
     const HttpCommon common_;
     HttpIni ini_;
     FileCache files_;
+    LogLinesCache logLines_;
     HandlerSetup setup_;
     RequestLog log_;
 

@@ -306,6 +306,17 @@ TEST_F(HttpServer, LogResourceListsTheNewestEventsByTypeAndPosition) {
     EXPECT_EQ(listedBy("?&5", R"(BI\t7\t1\t2\t\r\n)"), (std::vector<std::string>{"int 2"}));
     EXPECT_EQ(listedBy("?3", R"(BI\t7\t1\t4\t\r\n$)"), std::vector<std::string>{});
     EXPECT_EQ(listedBy("?&99", R"(BI\t7\t1\t4\t\r\n)").size(), 3u);  // beyond the end: the newest
+
+    // The same page after a drain and as many new records: the new ones,
+    // not the lines made for the same positions before.
+    ASSERT_EQ(core_.events->Drain(drained, Blocking::Yes), core::kOk);
+    for (const auto& [type, text] : {std::pair{core::kEventExternal, "<11>ext "}, {core::kEventInternal, "<14>new "}}) {
+        for (int i = 0; i < 3; ++i) core_.events->Submit(type, 100, text + std::to_string(i), from);
+        core_.events->Settle(5000);
+    }
+    core_.Report(core::Severity::Info, core::str::kModuleLoaded, "system event");
+    core_.events->Settle(5000);
+    EXPECT_EQ(listedBy("", R"(BI\t7\t2\t4\t\r\n)"), (std::vector<std::string>{"new 0", "new 1", "new 2"}));
 }
 
 TEST_F(HttpServer, RequestLogKeepsWholeLinesWhileFilesChangeUnderConcurrentClients) {

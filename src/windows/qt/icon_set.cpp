@@ -2,7 +2,9 @@
 
 #include <array>
 #include <cstdio>
+#include <memory>
 
+#include <QIconEngine>
 #include <QImageWriter>
 #include <QPainter>
 #include <QPainterPath>
@@ -117,11 +119,52 @@ bool WriteBuiltinIcons(const std::filesystem::path& folder) {
 
 namespace {
 
-QIcon BuiltinIcon(int number) {
+constexpr std::array<int, 4> kBuiltinSizes = {16, 24, 32, 48};
+
+QIcon DrawnIcon(int number) {
     QIcon icon;
-    for (int size : {16, 24, 32, 48}) icon.addPixmap(QPixmap::fromImage(DrawBuiltinIcon(number, size)));
+    for (int size : kBuiltinSizes) icon.addPixmap(QPixmap::fromImage(DrawBuiltinIcon(number, size)));
     return icon;
 }
+
+// A built-in icon drawn when it is first shown: most of the set is never
+// shown in a session, and drawn all at start-up its pictures stayed resident
+// (about a megabyte). Once drawn it is the plain four-size icon, so sizes,
+// scaling and the disabled look stay Qt's own.
+class DrawnOnDemand final : public QIconEngine {
+public:
+    explicit DrawnOnDemand(int number) : number_(number) {}
+    void paint(QPainter* painter, const QRect& rect, QIcon::Mode mode, QIcon::State state) override {
+        Drawn().paint(painter, rect, Qt::AlignCenter, mode, state);
+    }
+    QPixmap pixmap(const QSize& size, QIcon::Mode mode, QIcon::State state) override {
+        return Drawn().pixmap(size, mode, state);
+    }
+    QSize actualSize(const QSize& size, QIcon::Mode mode, QIcon::State state) override {
+        return Drawn().actualSize(size, mode, state);
+    }
+    // As the drawn icon answers, without drawing it.
+    QList<QSize> availableSizes(QIcon::Mode mode, QIcon::State state) override {
+        QList<QSize> sizes;
+        if (mode == QIcon::Normal && state == QIcon::Off)
+            for (int size : kBuiltinSizes) sizes.append(QSize(size, size));
+        return sizes;
+    }
+    QString key() const override { return QStringLiteral("qm-builtin"); }
+    // QIcon takes ownership of the engine it is handed.
+    QIconEngine* clone() const override { return std::make_unique<DrawnOnDemand>(*this).release(); }
+
+private:
+    const QIcon& Drawn() {
+        if (drawn_.isNull()) drawn_ = DrawnIcon(number_);
+        return drawn_;
+    }
+
+    int number_;
+    QIcon drawn_;
+};
+
+QIcon BuiltinIcon(int number) { return QIcon(std::make_unique<DrawnOnDemand>(number).release()); }
 
 }  // namespace
 

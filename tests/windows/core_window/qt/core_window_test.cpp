@@ -183,6 +183,24 @@ void ChooseByKeys(CoreWindow& window, std::vector<int> keys) {
     });
 }
 
+// The built-in set is drawn when an icon is first shown, not at load; what
+// it shows is what drawing the whole set up front showed: each size's
+// picture, the nearest larger one scaled between sizes, Qt's greyed look
+// when disabled.
+TEST(BuiltinIcons, ShowTheDrawnPictureOfEachSizeAndGreyWhenDisabled) {
+    test::App();
+    IconSet set;
+    ASSERT_EQ(set.Load(fs::path(QM_SOURCE_DIR) / "no-such-folder"), 0);
+    const QIcon icon = set.Icon(20);
+    EXPECT_EQ(icon.availableSizes(), (QList<QSize>{{16, 16}, {24, 24}, {32, 32}, {48, 48}}));
+    for (int size : {16, 24, 32, 48})
+        EXPECT_EQ(icon.pixmap(size).toImage(), DrawBuiltinIcon(20, size)) << size;
+    EXPECT_EQ(icon.pixmap(20).toImage(),
+              DrawBuiltinIcon(20, 24).scaled(20, 20, Qt::IgnoreAspectRatio, Qt::SmoothTransformation));
+    EXPECT_NE(icon.pixmap(24, QIcon::Disabled).toImage(), DrawBuiltinIcon(20, 24));
+    EXPECT_EQ(set.Icon(21).pixmap(32).toImage(), DrawBuiltinIcon(21, 32));
+}
+
 TEST_F(CoreWindowTest, WithoutATrayTheNoteStaysShownAndItsMenuLeadsToEverything) {
     CoreWindow& window = Start();
     ASSERT_FALSE(window.HasTray()) << "off-screen drawing has no tray";
