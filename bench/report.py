@@ -229,7 +229,9 @@ if plotted:
     ax.bar([i + 0.2 for i in x], [http[n][1] for n in names], 0.4, label="nginx")
     ax.set_xticks(list(x), names)
     ax.set(ylabel="requests/s (Connection: close)", title="HTTP")
-    ax.legend()
+    # Room above the tallest bar for the legend, which would hide a bar's top.
+    ax.set_ylim(top=1.2 * max(max(http[n]) for n in names))
+    ax.legend(loc="upper center", ncol=2)
     ax.grid(True, axis="y", alpha=0.3)
     fig.tight_layout()
     fig.savefig(out / "http.png", dpi=100)
