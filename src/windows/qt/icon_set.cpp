@@ -128,9 +128,9 @@ QIcon DrawnIcon(int number) {
 }
 
 // A built-in icon drawn when it is first shown: most of the set is never
-// shown in a session, and drawn all at start-up its pictures stayed resident
-// (about a megabyte). Once drawn it is the plain four-size icon, so sizes,
-// scaling and the disabled look stay Qt's own.
+// shown in a session, and the whole set drawn at start-up kept about 2 MB
+// resident. Once drawn it is the plain four-size icon, so sizes, scaling
+// and the disabled look stay Qt's own.
 class DrawnOnDemand final : public QIconEngine {
 public:
     explicit DrawnOnDemand(int number) : number_(number) {}
