@@ -46,7 +46,7 @@ TMP="$(mktemp -d "${TMPDIR:-/tmp}/qm-monitor.XXXXXX")"
 SIM=""
 cleanup() {
     if [ -n "$PID" ] && kill -0 "$PID" 2>/dev/null; then kill -KILL "$PID" 2>/dev/null || true; fi
-    [ -n "$SIM" ] && kill "$SIM" 2>/dev/null || true
+    if [ -n "$SIM" ]; then kill "$SIM" 2>/dev/null || true; fi
     rm -rf "$TMP"
 }
 trap cleanup EXIT
@@ -136,7 +136,9 @@ rm -f "$HOME_DIR/Settings/mod_icmp.ini"
 
 QUILLMARK_HOME="$HOME_DIR" QT_QPA_PLATFORM=offscreen "$QM" >"$TMP/stdout" 2>"$TMP/stderr" &
 PID=$!
-for ((i = 0; i < 200; i++)); do [ -n "$(grep -E "^ *[0-9]+: 0100007F:$(printf '%04X' "$LISTEN_PORT") " /proc/net/udp)" ] && break; sleep 0.05; done
+bound() { grep -qE "^ *[0-9]+: 0100007F:$(printf '%04X' "$LISTEN_PORT") " /proc/net/udp; }
+for ((i = 0; i < 200; i++)); do bound && break; sleep 0.05; done
+bound || { echo "quillmark did not start; its stderr:" >&2; cat "$TMP/stderr" >&2; exit 1; }
 
 # Scripts go to the running program as a user's would (`quillmark -script`).
 script() {
