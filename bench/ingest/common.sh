@@ -29,6 +29,8 @@ sample_threads() {
 # User plus system CPU time in clock ticks.
 cpu_ticks() { awk '{print $14 + $15}' "/proc/$1/stat" 2>/dev/null || echo 0; }
 TICK_NS=$(( 1000000000 / $(getconf CLK_TCK) ))
+rss_mb() { awk '/^VmRSS/ {printf "%.1f", $2 / 1024}' "/proc/$PID/status"; }
+hwm_mb() { awk '/^VmHWM/ {printf "%.1f", $2 / 1024}' "/proc/$PID/status"; }
 vm_hwm_kb() { sed -n 's/^VmHWM:[[:space:]]*\([0-9]*\).*/\1/p' "/proc/$1/status" 2>/dev/null || true; }
 total_size() { local s=0 f; for f in "$@"; do [ -f "$f" ] && s=$((s + $(stat -c %s "$f"))); done; echo "$s"; }
 
@@ -43,18 +45,21 @@ free_port() {  # /proc/net/udp or /proc/net/tcp
 }
 
 # Settings files hold numbers as their little-endian bytes in hex, then
-# the low 8 bits of the bytes' sum.
-struct_bytes() {  # value byte-count
-    local v=$1 b sum=0 out="" i
-    for ((i = 0; i < $2; i++)); do
-        b=$(( (v >> (8 * i)) & 255 ))
-        out+=$(printf '%02X' "$b")
-        sum=$((sum + b))
+# the low 8 bits of the bytes' sum; a value of several numbers (a
+# rectangle, say) puts all their bytes before the one sum.
+struct_fields() {  # value:byte-count ...
+    local out="" sum=0 field v n b i
+    for field in "$@"; do
+        v=${field%%:*}; n=${field#*:}
+        for ((i = 0; i < n; i++)); do
+            b=$(( (v >> (8 * i)) & 255 ))
+            out+=$(printf '%02X' "$b"); sum=$((sum + b))
+        done
     done
     printf '%s%02X\n' "$out" $((sum & 255))
 }
-struct_u32() { struct_bytes "$1" 4; }
-struct_u8() { struct_bytes "$1" 1; }
+struct_u32() { struct_fields "$1:4"; }
+struct_u8() { struct_fields "$1:1"; }
 
 # A home from the shipped defaults with the one listener on 127.0.0.1:port;
 # further Item.0 keys (Key=value) are added to it.

@@ -39,8 +39,6 @@ cleanup() {
 }
 trap cleanup EXIT
 
-rss_mb() { awk '/^VmRSS/ {printf "%.1f", $2 / 1024}' "/proc/$PID/status"; }
-hwm_mb() { awk '/^VmHWM/ {printf "%.1f", $2 / 1024}' "/proc/$PID/status"; }
 udp_line() { grep -E "^ *[0-9]+: 0100007F:$(printf '%04X' "$1") " /proc/net/udp || true; }
 # Until the socket is empty and the process has used no CPU for a second.
 wait_quiet() {

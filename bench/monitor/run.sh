@@ -17,6 +17,7 @@ set -euo pipefail
 ROOT="$(cd "$(dirname "$0")/../.." && pwd)"
 . "$ROOT/scripts/lib/deps.sh"
 . "$ROOT/bench/ingest/common.sh"
+. "$ROOT/bench/pollers/snmp_agents.sh"
 
 BUILD_DIR=build-release
 CYCLES=12
@@ -55,37 +56,10 @@ trap 'exit 130' INT TERM
 # --- the SNMP agents ----------------------------------------------------------
 
 SNMP_PORT=$((20000 + RANDOM % 20000))
-mkdir -p "$TMP/data" "$TMP/cache"
-printf '%s\n' "1.3.6.1.2.1.1.3.0|67|8640000" "1.3.6.1.2.1.1.5.0|4|bench-agent" \
-    "1.3.6.1.2.1.2.2.1.10.1|65|123456789" "1.3.6.1.2.1.2.2.1.16.1|65|987654321" >"$TMP/data/public.snmprec"
-chmod -R a+rwX "$TMP"
-ENDPOINTS=()
-for i in $(seq 0 $((AGENTS - 1))); do ENDPOINTS+=("--agent-udpv4-endpoint=127.0.0.1:$((SNMP_PORT + i))"); done
-AS_USER=()
-[ "$(id -u)" -eq 0 ] && AS_USER=(--process-user=nobody --process-group=nogroup)
-snmpsimd --data-dir="$TMP/data" --cache-dir="$TMP/cache" "${ENDPOINTS[@]}" "${AS_USER[@]}" \
-    --logging-method=null >"$TMP/snmpsimd.log" 2>&1 &
-SIM=$!
-for _ in $(seq 120); do
-    snmpget -v2c -c public -t 1 -r 0 "127.0.0.1:$((SNMP_PORT + AGENTS - 1))" "${OIDS[0]}" >/dev/null 2>&1 && break
-    sleep 0.5
-done
+start_snmp_agents "$TMP" "$SNMP_PORT" "$AGENTS" "1.3.6.1.2.1.1.3.0|67|8640000" \
+    "1.3.6.1.2.1.2.2.1.10.1|65|123456789" "1.3.6.1.2.1.2.2.1.16.1|65|987654321" "1.3.6.1.2.1.1.5.0|4|bench-agent"
 
 # --- the program's home ---------------------------------------------------------
-
-# Settings hold several numbers in one value: each one's little-endian
-# bytes, then the low 8 bits of all the bytes' sum.
-struct_fields() {  # value:byte-count ...
-    local out="" sum=0 field v n b i
-    for field in "$@"; do
-        v=${field%%:*}; n=${field#*:}
-        for ((i = 0; i < n; i++)); do
-            b=$(( (v >> (8 * i)) & 255 ))
-            out+=$(printf '%02X' "$b"); sum=$((sum + b))
-        done
-    done
-    printf '%s%02X\n' "$out" $((sum & 255))
-}
 
 LISTEN_PORT=$(free_port /proc/net/udp)
 HOME_DIR="$TMP/home"
@@ -161,8 +135,6 @@ script() {
 } >"$TMP/setup.qmk"
 script "$(cat "$TMP/setup.qmk")"
 
-rss_mb() { awk '/^VmRSS/ {printf "%.1f", $2 / 1024}' "/proc/$PID/status"; }
-hwm_mb() { awk '/^VmHWM/ {printf "%.1f", $2 / 1024}' "/proc/$PID/status"; }
 # The program's CPU, in ms, in a time of (cycles - 1/2) repeat times from
 # now: a cycle polls at its start, so that many polls fall in it.
 WINDOW_MS=$(( CYCLES * CYCLE_MS - CYCLE_MS / 2 ))

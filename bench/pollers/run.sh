@@ -8,6 +8,7 @@
 set -euo pipefail
 ROOT="$(cd "$(dirname "$0")/../.." && pwd)"
 . "$ROOT/scripts/lib/deps.sh"
+. "$ROOT/bench/pollers/snmp_agents.sh"
 
 BUILD_DIR=build-release
 ROUNDS=5
@@ -44,20 +45,7 @@ trap 'exit 130' INT TERM
 # --- peers --------------------------------------------------------------------
 
 PORT=$((20000 + RANDOM % 20000))
-mkdir -p "$TMPROOT/data" "$TMPROOT/cache"
-printf '%s\n' "1.3.6.1.2.1.1.3.0|67|8640000" "1.3.6.1.2.1.1.5.0|4|bench-agent" >"$TMPROOT/data/public.snmprec"
-chmod -R a+rwX "$TMPROOT"
-ENDPOINTS=()
-for i in $(seq 0 $((AGENTS - 1))); do ENDPOINTS+=("--agent-udpv4-endpoint=127.0.0.1:$((PORT + i))"); done
-AS_USER=()
-[ "$(id -u)" -eq 0 ] && AS_USER=(--process-user=nobody --process-group=nogroup)
-snmpsimd --data-dir="$TMPROOT/data" --cache-dir="$TMPROOT/cache" "${ENDPOINTS[@]}" "${AS_USER[@]}" \
-    --logging-method=null >"$TMPROOT/snmpsimd.log" 2>&1 &
-SIM=$!
-for _ in $(seq 120); do
-    snmpget -v2c -c public -t 1 -r 0 "127.0.0.1:$((PORT + AGENTS - 1))" .1.3.6.1.2.1.1.5.0 >/dev/null 2>&1 && break
-    sleep 0.5
-done
+start_snmp_agents "$TMPROOT" "$PORT" "$AGENTS" "1.3.6.1.2.1.1.3.0|67|8640000" "1.3.6.1.2.1.1.5.0|4|bench-agent"
 
 LIVE=(); for i in $(seq 0 $((AGENTS - 1))); do LIVE+=("127.0.0.1:$((PORT + i))/public"); done
 # Dead agents: ports nobody listens on, in place of the last five.

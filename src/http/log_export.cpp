@@ -126,8 +126,10 @@ std::string LogExport(core::CoreContext& core, std::string_view query, const Log
         const size_t n = std::min(slice.size(), limit);
         // Records in the queue never change, and a drain (the only way one
         // leaves it) raises the generation: the same key is the same lines.
+        // Lines with names are made anew: a name may have come since.
+        LogLinesCache* const cache = options.names ? nullptr : options.cache;
         const LogLinesCache::Key key{events->RunId(), events->Generation(), start, n, filter, options.eventParam};
-        if (options.cache && !options.names && options.cache->AppendTo(key, answer)) return answer;
+        if (cache && cache->AppendTo(key, answer)) return answer;
         const size_t linesFrom = answer.size();
         answer += "BI\t";
         AppendNumber(answer, static_cast<uint32_t>(start + static_cast<long long>(n)), 1);
@@ -150,7 +152,7 @@ std::string LogExport(core::CoreContext& core, std::string_view query, const Log
             else
                 AppendEventLine(answer, e.severity, e.sender, {}, e.time, e.Message());
         }
-        if (options.cache && !options.names) options.cache->Keep(key, std::string_view(answer).substr(linesFrom));
+        if (cache) cache->Keep(key, std::string_view(answer).substr(linesFrom));
     }
     if (!options.names) return answer;
     // Names are looked up only now: a lookup may wait on the network, and the
